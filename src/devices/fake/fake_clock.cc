@@ -1,0 +1,113 @@
+#include "devices/fake/fake_clock.h"
+
+#include <vector>
+
+namespace lw {
+
+class FakeClock::FakeTimer : public Timer {
+ public:
+  FakeTimer(FakeClock* clock, std::function<void()> on_tick)
+      : clock_(clock), on_tick_(std::move(on_tick)) {}
+  ~FakeTimer() override {
+    if (clock_ != nullptr) clock_->Unschedule(this);
+  }
+
+  void SetInterval(uint32_t ms) override {
+    interval_ = ms;
+    Rearm();
+  }
+  uint32_t Interval() const override { return interval_; }
+  void SetEnabled(bool enabled) override {
+    if (enabled == enabled_) return;
+    enabled_ = enabled;
+    Rearm();
+  }
+  bool Enabled() const override { return enabled_; }
+
+  void Rearm() {
+    if (clock_ == nullptr) return;
+    clock_->Unschedule(this);
+    if (enabled_ && interval_ > 0) clock_->Schedule(this);
+  }
+  void Fire() { on_tick_(); }
+  void Detach() { clock_ = nullptr; }
+
+  FakeClock* clock_;
+  std::function<void()> on_tick_;
+  uint32_t interval_ = 0;
+  bool enabled_ = false;
+};
+
+FakeClock::FakeClock(LocalDateTime start, uint32_t start_tick)
+    : tick_(start_tick), wall_seconds_(ToCivilSeconds(start)) {}
+
+FakeClock::~FakeClock() {
+  for (auto& [timer, key] : keys_) timer->Detach();
+}
+
+LocalDateTime FakeClock::Now() {
+  return FromCivilSeconds(wall_seconds_ + static_cast<int64_t>(elapsed_ / 1000));
+}
+
+void FakeClock::SetNow(const LocalDateTime& now) {
+  wall_seconds_ = ToCivilSeconds(now) - static_cast<int64_t>(elapsed_ / 1000);
+}
+
+void FakeClock::Pause(int tenths) {
+  if (tenths <= 0) return;
+  uint64_t ms = static_cast<uint64_t>(tenths) * 100;
+  elapsed_ += ms;
+  tick_ += static_cast<uint32_t>(ms);
+}
+
+std::unique_ptr<Timer> FakeClock::CreateTimer(std::function<void()> on_tick) {
+  return std::make_unique<FakeTimer>(this, std::move(on_tick));
+}
+
+void FakeClock::Schedule(FakeTimer* t) {
+  auto key = std::make_pair(elapsed_ + t->interval_, seq_++);
+  queue_[key] = t;
+  keys_[t] = key;
+}
+
+void FakeClock::Unschedule(FakeTimer* t) {
+  auto it = keys_.find(t);
+  if (it == keys_.end()) return;
+  queue_.erase(it->second);
+  keys_.erase(it);
+}
+
+void FakeClock::Advance(uint64_t ms) {
+  const uint64_t target = elapsed_ + ms;
+  while (!queue_.empty() && queue_.begin()->first.first <= target) {
+    auto [key, timer] = *queue_.begin();
+    queue_.erase(queue_.begin());
+    keys_.erase(timer);
+    if (key.first > elapsed_) {
+      tick_ += static_cast<uint32_t>(key.first - elapsed_);
+      elapsed_ = key.first;
+    }
+    // Periodic: re-arm before running, so the handler can disable it.
+    Schedule(timer);
+    timer->Fire();
+  }
+  if (target > elapsed_) {
+    tick_ += static_cast<uint32_t>(target - elapsed_);
+    elapsed_ = target;
+  }
+}
+
+bool FakeClock::AdvanceUntil(const std::function<bool()>& done,
+                             uint64_t limit_ms, uint64_t step_ms) {
+  uint64_t spent = 0;
+  while (!done()) {
+    if (spent >= limit_ms) return false;
+    Advance(step_ms);
+    spent += step_ms;
+  }
+  return true;
+}
+
+int FakeClock::timers_enabled() const { return static_cast<int>(keys_.size()); }
+
+}  // namespace lw

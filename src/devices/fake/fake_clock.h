@@ -1,0 +1,56 @@
+// Virtual clock for tests: time moves only when the test says so, timers fire
+// in deadline order at their virtual moments, and Pause moves time without
+// running anything (as the real busy wait lets no event run).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "devices/clock.h"
+
+namespace lw {
+
+class FakeClock : public Clock {
+ public:
+  explicit FakeClock(LocalDateTime start = {2026, 12, 4, 14, 3, 22, 5},
+                     uint32_t start_tick = 1000);
+  ~FakeClock() override;
+
+  uint32_t TickCount() override { return tick_; }
+  LocalDateTime Now() override;
+  void Pause(int tenths) override;
+  std::unique_ptr<Timer> CreateTimer(std::function<void()> on_tick) override;
+
+  // Moves virtual time forward by `ms`, running every timer that falls due on
+  // the way at its own moment (overdue ones first, e.g. after a Pause).
+  void Advance(uint64_t ms);
+  // Runs timers that are already due without moving time.
+  void RunDue() { Advance(0); }
+  // Moves time until `done()` holds or `limit_ms` have passed; true if done.
+  bool AdvanceUntil(const std::function<bool()>& done, uint64_t limit_ms,
+                    uint64_t step_ms = 10);
+
+  // Sets the wall clock; the tick counter is not touched.
+  void SetNow(const LocalDateTime& now);
+
+  // Virtual milliseconds since the clock was made (does not wrap).
+  uint64_t Elapsed() const { return elapsed_; }
+  int timers_enabled() const;
+
+ private:
+  class FakeTimer;
+  friend class FakeTimer;
+  void Schedule(FakeTimer* t);
+  void Unschedule(FakeTimer* t);
+
+  uint32_t tick_;
+  uint64_t elapsed_ = 0;
+  int64_t wall_seconds_;  // seconds since 1970 in local civil time
+  uint64_t seq_ = 0;
+  // (deadline in elapsed ms, sequence) -> timer
+  std::map<std::pair<uint64_t, uint64_t>, FakeTimer*> queue_;
+  std::map<FakeTimer*, std::pair<uint64_t, uint64_t>> keys_;
+};
+
+}  // namespace lw

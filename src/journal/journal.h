@@ -1,0 +1,41 @@
+// The daily journals: "\Journal\<date stamp>_Sys.txt" and "_WWW.txt" under
+// AppPath. Every call opens the file, appends one CR LF line and closes it,
+// so the files can be read or removed by anyone between two lines. Every
+// failure is passed over silently: the writers can be called from error
+// handlers, and the journal folder is never created here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "devices/clock.h"
+
+namespace lw {
+
+class Journal {
+ public:
+  // `app_path` is AppPath (native, no trailing separator).
+  Journal(Clock& clock, std::string app_path);
+
+  // LogSysOn and LogWWWOn; both start off.
+  void SetSwitches(bool log_sys_on, bool log_www_on);
+  bool LogSysOn() const { return log_sys_on_; }
+  bool LogWWWOn() const { return log_www_on_; }
+
+  // time + " : " + source + "->" + text + "(" + code + ")" CR LF
+  void LogSys(const std::string& text, int32_t code, const std::string& source);
+  // time + " : " + text CR LF
+  void LogWWW(const std::string& text);
+
+  const std::string& app_path() const { return app_path_; }
+
+ private:
+  void Append(const char* suffix, const std::string& line);
+
+  Clock& clock_;
+  std::string app_path_;
+  bool log_sys_on_ = false;
+  bool log_www_on_ = false;
+};
+
+}  // namespace lw

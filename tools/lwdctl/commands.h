@@ -1,0 +1,17 @@
+// Subcommands of lwdctl. Each takes the arguments after its name and returns
+// the process exit code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lwdctl {
+
+using Args = std::vector<std::string>;
+
+int RunReg(const Args& args);
+int RunSend(const Args& args);
+int RunListen(const Args& args);
+int RunPhone(const Args& args);
+
+}  // namespace lwdctl
