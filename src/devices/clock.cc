@@ -29,7 +29,8 @@ LocalDateTime FromCivilSeconds(int64_t seconds) {
   out.hour = static_cast<int>(rem / 3600);
   out.minute = static_cast<int>(rem % 3600 / 60);
   out.second = static_cast<int>(rem % 60);
-  out.weekday = static_cast<int>(days >= -4 ? (days + 4) % 7 : (days + 5) % 7 + 6);
+  out.weekday =
+      static_cast<int>(days >= -4 ? (days + 4) % 7 : (days + 5) % 7 + 6);
   int64_t z = days + 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const unsigned doe = static_cast<unsigned>(z - era * 146097);

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "devices/clock.h"
 
@@ -23,14 +25,19 @@ class Journal {
   bool LogWWWOn() const { return log_www_on_; }
 
   // time + " : " + source + "->" + text + "(" + code + ")" CR LF
-  void LogSys(const std::string& text, int32_t code, const std::string& source);
+  void LogSys(const std::string& text, int32_t code,
+              const std::string& source) noexcept;
   // time + " : " + text CR LF
-  void LogWWW(const std::string& text);
+  void LogWWW(const std::string& text) noexcept;
 
   const std::string& app_path() const { return app_path_; }
 
  private:
-  void Append(const char* suffix, const std::string& line);
+  // Appends time + " : " + the parts + CR LF to today's file of the kind
+  // named by `suffix`. The date of the file name is read from the clock
+  // before the time of the line, each on its own.
+  void Append(const char* suffix,
+              std::initializer_list<std::string_view> parts) noexcept;
 
   Clock& clock_;
   std::string app_path_;

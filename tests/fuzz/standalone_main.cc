@@ -43,7 +43,8 @@ std::vector<std::string> LoadSeeds(int argc, char** argv) {
 int main(int argc, char** argv) {
   std::vector<std::string> seeds = LoadSeeds(argc, argv);
   for (const std::string& s : seeds)
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(s.data()),
+                           s.size());
 
   const char* runs_env = std::getenv("LW_FUZZ_RUNS");
   const int runs = runs_env != nullptr ? std::atoi(runs_env) : 2000;
@@ -56,11 +57,13 @@ int main(int argc, char** argv) {
       for (int e = 0; e < edits; ++e) {
         switch (rng() % 4) {
           case 0:
-            if (!buf.empty()) buf[rng() % buf.size()] = static_cast<char>(rng());
+            if (!buf.empty())
+              buf[rng() % buf.size()] = static_cast<char>(rng());
             break;
           case 1:
-            buf.insert(buf.begin() + static_cast<long>(rng() % (buf.size() + 1)),
-                       static_cast<char>(rng()));
+            buf.insert(
+                buf.begin() + static_cast<long>(rng() % (buf.size() + 1)),
+                static_cast<char>(rng()));
             break;
           case 2:
             if (!buf.empty()) buf.erase(rng() % buf.size(), 1 + rng() % 16);
@@ -71,10 +74,13 @@ int main(int argc, char** argv) {
       }
     } else {
       buf.resize(rng() % 4096);
-      for (char& c : buf) c = static_cast<char>(rng() % 4 == 0 ? rng() % 32 : 32 + rng() % 96);
+      for (char& c : buf)
+        c = static_cast<char>(rng() % 4 == 0 ? rng() % 32 : 32 + rng() % 96);
     }
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(buf.data()), buf.size());
+    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(buf.data()),
+                           buf.size());
   }
-  std::printf("fuzz: %zu seeds, %d generated inputs, no crash\n", seeds.size(), runs);
+  std::printf("fuzz: %zu seeds, %d generated inputs, no crash\n", seeds.size(),
+              runs);
   return 0;
 }

@@ -1,10 +1,529 @@
+// lwdctl reg: reads and writes the settings store as the desktop application
+// does, and moves settings in and out as registry export files.
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "commands.h"
+#include "drivers/sqlite/sqlite_settings_store.h"
+#include "service/paths.h"
+#include "settings/reg_file.h"
+#include "settings/registry_routines.h"
 
 namespace lwdctl {
-int RunReg(const Args&) {
-  std::fputs("lwdctl reg: not built yet\n", stderr);
+namespace {
+
+constexpr const char* kSectionNote =
+    "SECTION is a key below HKEY_LOCAL_MACHINE\\SOFTWARE\\Talmero\\"
+    "Linewarden 1.0, written\n"
+    "like 'Answer\\TabAnsweringMachine' ('' is the product key itself); "
+    "section and\n"
+    "value names compare without regard to case. The store is "
+    "$LINEWARDEN_REGISTRY,\n"
+    "else $LINEWARDEN_HOME/registry.db (LINEWARDEN_HOME defaults to the "
+    "program's folder).\n";
+
+constexpr const char* kRegUsage =
+    "usage: lwdctl reg SUBCOMMAND [ARGS]\n"
+    "subcommands:\n"
+    "  get SECTION NAME          print a value\n"
+    "  set SECTION NAME DATA...  write a value (creates the section)\n"
+    "  list [SECTION]            list the subkeys and values of a section\n"
+    "  delete SECTION [NAME]     delete a value, or a section with all below "
+    "it\n"
+    "  import FILE.reg           apply a registry export file ('-': standard "
+    "input)\n"
+    "  export [SECTION]          write a section (default: all settings) as a\n"
+    "                            registry export file to standard output\n"
+    "Run 'lwdctl reg SUBCOMMAND --help' for details.\n";
+
+constexpr const char* kGetHelp =
+    "usage: lwdctl reg get SECTION NAME\n"
+    "Prints the value as the process reads it: texts as they are "
+    "(REG_EXPAND_SZ\n"
+    "with %VAR% replaced from the environment), REG_DWORD in decimal,\n"
+    "REG_MULTI_SZ one text per line, REG_BINARY and other types as "
+    "hexadecimal\n"
+    "bytes ('0A FF 00'). Exit status 1 when the section or value is missing.\n";
+
+constexpr const char* kSetHelp =
+    "usage: lwdctl reg set SECTION NAME DATA... [--type TYPE]\n"
+    "Writes a value, creating the section first when needed. TYPE is one of\n"
+    "  sz         text (default)\n"
+    "  expand_sz  text in which %VAR% is replaced from the environment on "
+    "reading\n"
+    "  multi_sz   several texts: one DATA argument per text\n"
+    "  binary     bytes in hexadecimal: '01 02 ff', '01,02,ff' or '0102ff'\n"
+    "  dword      a 32-bit number: decimal (-2147483648 to 4294967295) or 0x "
+    "hexadecimal\n"
+    "Every type but multi_sz takes exactly one DATA. Put '--' before DATA "
+    "that\n"
+    "starts with '--'.\n";
+
+constexpr const char* kListHelp =
+    "usage: lwdctl reg list [SECTION]\n"
+    "Prints the subkeys of the section (one per line, ending in '\\'), then "
+    "one\n"
+    "line per value: NAME, TYPE and DATA separated by tabs ('@' is the "
+    "default\n"
+    "value; REG_BINARY as hexadecimal bytes, REG_MULTI_SZ joined by ',').\n";
+
+constexpr const char* kDeleteHelp =
+    "usage: lwdctl reg delete SECTION [NAME]\n"
+    "With NAME, deletes that value; without, deletes the section with all its\n"
+    "subkeys and values. Exit status 1 when it does not exist.\n";
+
+constexpr const char* kImportHelp =
+    "usage: lwdctl reg import FILE.reg\n"
+    "Applies a registry export file ('Windows Registry Editor Version 5.00' "
+    "or\n"
+    "'REGEDIT4'; UTF-8, UTF-16LE with byte-order mark, or 8-bit text): [KEY]\n"
+    "creates a key, \"NAME\"=DATA writes a value, \"NAME\"=- deletes one, "
+    "[-KEY]\n"
+    "deletes a key tree. The whole file is checked first: a malformed file is\n"
+    "refused with its line number and nothing is written. '-' reads standard\n"
+    "input.\n";
+
+constexpr const char* kExportHelp =
+    "usage: lwdctl reg export [SECTION]\n"
+    "Writes the section (default: every setting) with everything below it to\n"
+    "standard output as a registry export file in UTF-8, which 'lwdctl reg\n"
+    "import' reads back exactly.\n";
+
+struct Parsed {
+  std::vector<std::string> positional;
+  std::string type = "sz";
+  bool type_given = false;
+  bool help = false;
+  std::string error;
+};
+
+Parsed ParseArgs(const Args& args, bool allow_type) {
+  Parsed p;
+  bool options = true;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (options && a == "--") {
+      options = false;
+    } else if (options && (a == "--help" || a == "-h")) {
+      p.help = true;
+    } else if (options && allow_type && a == "--type") {
+      if (i + 1 >= args.size()) {
+        p.error = "--type needs a TYPE";
+        return p;
+      }
+      p.type = args[++i];
+      p.type_given = true;
+    } else if (options && allow_type && a.rfind("--type=", 0) == 0) {
+      p.type = a.substr(7);
+      p.type_given = true;
+    } else if (options && a.size() > 1 && a[0] == '-' && a[1] == '-') {
+      p.error = "unknown option '" + a + "'";
+      return p;
+    } else {
+      p.positional.push_back(a);
+    }
+  }
+  return p;
+}
+
+// A usage error: the message, the usage line of the subcommand, exit 2.
+int Usage(const char* sub, const std::string& message, const char* help) {
+  const std::string_view h(help);
+  const std::string_view usage = h.substr(0, h.find('\n'));
+  std::fprintf(
+      stderr, "lwdctl reg %s: %s\n%.*s\n(see 'lwdctl reg %s --help')\n", sub,
+      message.c_str(), static_cast<int>(usage.size()), usage.data(), sub);
   return 2;
 }
+
+int Failure(const char* sub, const std::string& message) {
+  std::fprintf(stderr, "lwdctl reg %s: %s\n", sub, message.c_str());
+  return 1;
+}
+
+// Command-line text to store text: UTF-8 becomes 8-bit; bytes that are not
+// UTF-8 are taken as they are. nullopt for characters beyond U+00FF.
+std::optional<std::string> StoreText(const std::string& arg) {
+  if (auto latin1 = lw::Utf8ToLatin1(arg)) return latin1;
+  if (lw::IsValidUtf8(arg)) return std::nullopt;
+  return arg;
+}
+
+std::string Show(std::string_view store_text) {
+  return lw::Latin1ToUtf8(store_text);
+}
+
+std::string SectionPath(const std::string& section) {
+  return std::string(lw::kKeyRoot) + "\\" + section;
+}
+
+std::string HexBytes(std::string_view data) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < data.size(); ++i) {
+    if (i > 0) out += ' ';
+    const auto b = static_cast<uint8_t>(data[i]);
+    out += kHex[b >> 4];
+    out += kHex[b & 0xf];
+  }
+  return out;
+}
+
+std::string TypeName(uint32_t type) {
+  switch (type) {
+    case lw::REG_SZ:
+      return "REG_SZ";
+    case lw::REG_EXPAND_SZ:
+      return "REG_EXPAND_SZ";
+    case lw::REG_BINARY:
+      return "REG_BINARY";
+    case lw::REG_DWORD:
+      return "REG_DWORD";
+    case lw::REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+  }
+  return "type " + std::to_string(type);
+}
+
+std::optional<std::string> ParseHexBytes(std::string_view s) {
+  std::string out;
+  int nibbles = 0;
+  int cur = 0;
+  auto flush = [&]() {
+    if (nibbles > 0) out += static_cast<char>(cur);
+    nibbles = 0;
+    cur = 0;
+  };
+  for (char c : s) {
+    int d = -1;
+    if (c >= '0' && c <= '9') d = c - '0';
+    if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    if (d >= 0) {
+      cur = cur * 16 + d;
+      if (++nibbles == 2) flush();
+    } else if (c == ' ' || c == ',' || c == ':' || c == '\t') {
+      if (nibbles == 1) return std::nullopt;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (nibbles == 1) return std::nullopt;
+  return out;
+}
+
+std::optional<int32_t> ParseDword(std::string_view s) {
+  int base = 10;
+  bool negative = false;
+  if (!s.empty() && s[0] == '-') {
+    negative = true;
+    s.remove_prefix(1);
+  }
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s.remove_prefix(2);
+  }
+  uint64_t v = 0;
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v, base);
+  if (s.empty() || ec != std::errc() || p != s.data() + s.size())
+    return std::nullopt;
+  if (negative) {
+    if (v > 2147483648ULL) return std::nullopt;
+    return static_cast<int32_t>(-static_cast<int64_t>(v));
+  }
+  if (v > 0xFFFFFFFFULL) return std::nullopt;
+  return static_cast<int32_t>(static_cast<uint32_t>(v));
+}
+
+class Store {
+ public:
+  Store() : path_(lw::ResolveRegistryPath(lw::ResolveAppPath())), db_(path_) {}
+  bool Open(const char* sub) {
+    if (db_.IsOpen()) return true;
+    Failure(sub,
+            "cannot open the settings store " + path_ + ": " + db_.LastError());
+    return false;
+  }
+  lw::SqliteSettingsStore& db() { return db_; }
+
+ private:
+  std::string path_;
+  lw::SqliteSettingsStore db_;
+};
+
+int Get(const Args& args) {
+  const Parsed p = ParseArgs(args, false);
+  if (p.help) return std::fputs(kGetHelp, stdout), 0;
+  if (!p.error.empty()) return Usage("get", p.error, kGetHelp);
+  if (p.positional.size() != 2)
+    return Usage("get", "expected SECTION and NAME", kGetHelp);
+  const auto section = StoreText(p.positional[0]);
+  const auto name = StoreText(p.positional[1]);
+  if (!section || !name)
+    return Usage("get", "names must be 8-bit text", kGetHelp);
+  Store store;
+  if (!store.Open("get")) return 1;
+  uint32_t type = 0;
+  std::string data;
+  const lw::StoreStatus st = store.db().GetValue(
+      lw::HKEY_LOCAL_MACHINE, SectionPath(*section), *name, &type, &data);
+  if (st == lw::StoreStatus::kNotFound) {
+    lw::RegistryRoutines reg(store.db());
+    reg.SetSubkey(*section);
+    if (!reg.KeyExists())
+      return Failure("get", "no section '" + p.positional[0] + "'");
+    return Failure("get", "no value '" + p.positional[1] + "' in section '" +
+                              p.positional[0] + "'");
+  }
+  if (st != lw::StoreStatus::kOk) return Failure("get", store.db().LastError());
+  std::string out;
+  switch (type) {
+    case lw::REG_SZ:
+    case lw::REG_EXPAND_SZ:
+      out = Show(lw::RegValueText(lw::DecodeRegValue(type, data, {}))) + "\n";
+      break;
+    case lw::REG_DWORD:
+      if (data.size() == 4) {
+        out = lw::RegValueText(lw::DecodeRegValue(type, data, {})) + "\n";
+      } else {
+        out = HexBytes(data) + "\n";
+      }
+      break;
+    case lw::REG_MULTI_SZ: {
+      // One text per line; the terminating zeros end the list.
+      std::string_view texts(data);
+      while (!texts.empty() && texts.back() == '\0') texts.remove_suffix(1);
+      size_t i = 0;
+      while (i < texts.size()) {
+        size_t j = texts.find('\0', i);
+        if (j == std::string_view::npos) j = texts.size();
+        out += Show(texts.substr(i, j - i)) + "\n";
+        i = j + 1;
+      }
+      break;
+    }
+    default:
+      out = HexBytes(data) + "\n";
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return 0;
+}
+
+int Set(const Args& args) {
+  const Parsed p = ParseArgs(args, true);
+  if (p.help) return std::fputs(kSetHelp, stdout), 0;
+  if (!p.error.empty()) return Usage("set", p.error, kSetHelp);
+  if (p.positional.size() < 3)
+    return Usage("set", "expected SECTION, NAME and DATA", kSetHelp);
+  const auto section = StoreText(p.positional[0]);
+  const auto name = StoreText(p.positional[1]);
+  if (!section || !name)
+    return Usage("set", "names must be 8-bit text", kSetHelp);
+  if ((*section + *name).find_first_of("\r\n") != std::string::npos)
+    return Usage("set", "names must not contain line breaks", kSetHelp);
+  const std::vector<std::string> data(p.positional.begin() + 2,
+                                      p.positional.end());
+  lw::RegValue value;
+  uint32_t dtype = 0;
+  if (p.type == "multi_sz") {
+    dtype = lw::REG_MULTI_SZ;
+    std::string joined;
+    for (size_t i = 0; i < data.size(); ++i) {
+      const auto text = StoreText(data[i]);
+      if (!text) return Usage("set", "DATA must be 8-bit text", kSetHelp);
+      if (text->empty() || text->find('\0') != std::string::npos)
+        return Usage("set", "multi_sz texts must not be empty", kSetHelp);
+      if (i > 0) joined += '\0';
+      joined += *text;
+    }
+    value = joined;
+  } else if (data.size() != 1) {
+    return Usage("set",
+                 "--type " + p.type +
+                     " takes one DATA (use --type multi_sz for several texts)",
+                 kSetHelp);
+  } else if (p.type == "sz" || p.type == "expand_sz") {
+    dtype = p.type == "sz" ? lw::REG_SZ : lw::REG_EXPAND_SZ;
+    const auto text = StoreText(data[0]);
+    if (!text) return Usage("set", "DATA must be 8-bit text", kSetHelp);
+    value = *text;
+  } else if (p.type == "binary") {
+    dtype = lw::REG_BINARY;
+    const auto bytes = ParseHexBytes(data[0]);
+    if (!bytes)
+      return Usage("set", "binary DATA must be hexadecimal bytes, e.g. '01 ff'",
+                   kSetHelp);
+    value = lw::RegBytes(bytes->begin(), bytes->end());
+  } else if (p.type == "dword") {
+    dtype = lw::REG_DWORD;
+    const auto n = ParseDword(data[0]);
+    if (!n)
+      return Usage("set", "dword DATA must be a 32-bit number, e.g. 10 or 0x0a",
+                   kSetHelp);
+    value = *n;
+  } else {
+    return Usage("set", "unknown --type '" + p.type + "'", kSetHelp);
+  }
+  Store store;
+  if (!store.Open("set")) return 1;
+  lw::RegistryRoutines reg(store.db());
+  reg.SetSubkey(*section);
+  if (reg.CreateKey().empty())
+    return Failure("set", "cannot create section '" + p.positional[0] +
+                              "': " + store.db().LastError());
+  if (!reg.SetRegistryValue(*name, value, dtype))
+    return Failure("set", "cannot write the value: " + store.db().LastError());
+  return 0;
+}
+
+int List(const Args& args) {
+  const Parsed p = ParseArgs(args, false);
+  if (p.help) return std::fputs(kListHelp, stdout), 0;
+  if (!p.error.empty()) return Usage("list", p.error, kListHelp);
+  if (p.positional.size() > 1)
+    return Usage("list", "expected at most one SECTION", kListHelp);
+  const auto section =
+      StoreText(p.positional.empty() ? std::string() : p.positional[0]);
+  if (!section) return Usage("list", "names must be 8-bit text", kListHelp);
+  Store store;
+  if (!store.Open("list")) return 1;
+  const std::string path = SectionPath(*section);
+  std::vector<std::string> keys;
+  std::vector<lw::StoredValue> values;
+  lw::StoreStatus st =
+      store.db().ListSubkeys(lw::HKEY_LOCAL_MACHINE, path, &keys);
+  if (st == lw::StoreStatus::kOk)
+    st = store.db().ListValues(lw::HKEY_LOCAL_MACHINE, path, &values);
+  if (st == lw::StoreStatus::kNotFound)
+    return Failure("list", "no section '" + *section + "'");
+  if (st != lw::StoreStatus::kOk)
+    return Failure("list", store.db().LastError());
+  std::string out;
+  for (const std::string& k : keys) out += Show(k) + "\\\n";
+  lw::RegistryRoutines reg(store.db());
+  const auto rendered = reg.EnumRegistryValues(lw::HKEY_LOCAL_MACHINE, path);
+  for (size_t i = 0; i < values.size() && i < rendered.size(); ++i) {
+    out += values[i].name.empty() ? "@" : Show(values[i].name);
+    out += '\t' + TypeName(values[i].type) + '\t';
+    out += Show(lw::RegValueText(rendered[i].second)) + '\n';
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return 0;
+}
+
+int Delete(const Args& args) {
+  const Parsed p = ParseArgs(args, false);
+  if (p.help) return std::fputs(kDeleteHelp, stdout), 0;
+  if (!p.error.empty()) return Usage("delete", p.error, kDeleteHelp);
+  if (p.positional.empty() || p.positional.size() > 2)
+    return Usage("delete", "expected SECTION and an optional NAME",
+                 kDeleteHelp);
+  const auto section = StoreText(p.positional[0]);
+  if (!section) return Usage("delete", "names must be 8-bit text", kDeleteHelp);
+  if (p.positional.size() == 1 && lw::NormalizeKeyPath(*section).empty())
+    return Usage("delete", "refusing to delete every setting; name a SECTION",
+                 kDeleteHelp);
+  Store store;
+  if (!store.Open("delete")) return 1;
+  lw::StoreStatus st;
+  if (p.positional.size() == 2) {
+    const auto name = StoreText(p.positional[1]);
+    if (!name) return Usage("delete", "names must be 8-bit text", kDeleteHelp);
+    st = store.db().DeleteValue(lw::HKEY_LOCAL_MACHINE, SectionPath(*section),
+                                *name);
+    if (st == lw::StoreStatus::kNotFound)
+      return Failure("delete", "no value '" + p.positional[1] +
+                                   "' in section '" + p.positional[0] + "'");
+  } else {
+    st = store.db().DeleteKey(lw::HKEY_LOCAL_MACHINE, SectionPath(*section),
+                              true);
+    if (st == lw::StoreStatus::kNotFound)
+      return Failure("delete", "no section '" + p.positional[0] + "'");
+  }
+  if (st != lw::StoreStatus::kOk)
+    return Failure("delete", store.db().LastError());
+  return 0;
+}
+
+int Import(const Args& args) {
+  const Parsed p = ParseArgs(args, false);
+  if (p.help) return std::fputs(kImportHelp, stdout), 0;
+  if (!p.error.empty()) return Usage("import", p.error, kImportHelp);
+  if (p.positional.size() != 1)
+    return Usage("import", "expected one FILE", kImportHelp);
+  const std::string& file = p.positional[0];
+  std::string text;
+  if (file == "-") {
+    text.assign(std::istreambuf_iterator<char>(std::cin), {});
+  } else {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return Failure("import", file + ": " + std::strerror(errno));
+    text.assign(std::istreambuf_iterator<char>(in), {});
+    if (in.bad()) return Failure("import", file + ": read error");
+  }
+  Store store;
+  if (!store.Open("import")) return 1;
+  std::string error;
+  if (!lw::ImportRegFile(store.db(), text, &error))
+    return Failure("import", file + ": " + error + " (nothing was imported)");
+  return 0;
+}
+
+int Export(const Args& args) {
+  const Parsed p = ParseArgs(args, false);
+  if (p.help) return std::fputs(kExportHelp, stdout), 0;
+  if (!p.error.empty()) return Usage("export", p.error, kExportHelp);
+  if (p.positional.size() > 1)
+    return Usage("export", "expected at most one SECTION", kExportHelp);
+  const auto section =
+      StoreText(p.positional.empty() ? std::string() : p.positional[0]);
+  if (!section) return Usage("export", "names must be 8-bit text", kExportHelp);
+  Store store;
+  if (!store.Open("export")) return 1;
+  std::string text;
+  std::string error;
+  if (!lw::ExportRegFile(store.db(), lw::HKEY_LOCAL_MACHINE,
+                         SectionPath(*section), &text, &error)) {
+    if (error == "no such key")
+      return Failure("export", "no section '" + *section + "'");
+    return Failure("export", error);
+  }
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int RunReg(const Args& args) {
+  if (args.empty()) {
+    std::fputs(kRegUsage, stderr);
+    std::fputs(kSectionNote, stderr);
+    return 2;
+  }
+  const std::string& sub = args[0];
+  if (sub == "--help" || sub == "-h" || sub == "help") {
+    std::fputs(kRegUsage, stdout);
+    std::fputs(kSectionNote, stdout);
+    return 0;
+  }
+  const Args rest(args.begin() + 1, args.end());
+  if (sub == "get") return Get(rest);
+  if (sub == "set") return Set(rest);
+  if (sub == "list") return List(rest);
+  if (sub == "delete") return Delete(rest);
+  if (sub == "import") return Import(rest);
+  if (sub == "export") return Export(rest);
+  std::fprintf(stderr, "lwdctl reg: unknown subcommand '%s'\n%s", sub.c_str(),
+               kRegUsage);
+  return 2;
+}
+
 }  // namespace lwdctl

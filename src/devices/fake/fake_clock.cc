@@ -46,7 +46,8 @@ FakeClock::~FakeClock() {
 }
 
 LocalDateTime FakeClock::Now() {
-  return FromCivilSeconds(wall_seconds_ + static_cast<int64_t>(elapsed_ / 1000));
+  return FromCivilSeconds(wall_seconds_ +
+                          static_cast<int64_t>(elapsed_ / 1000));
 }
 
 void FakeClock::SetNow(const LocalDateTime& now) {

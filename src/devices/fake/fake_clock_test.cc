@@ -8,7 +8,8 @@ namespace lw {
 namespace {
 
 TEST(FakeClockTest, TimersFireInDeadlineOrderAtTheirMoments) {
-  // given a 100 ms and a 250 ms timer, expect interleaved firing at virtual times
+  // given a 100 ms and a 250 ms timer, expect interleaved firing at virtual
+  // times
   FakeClock clock;
   std::vector<std::pair<char, uint64_t>> fired;
   auto a = clock.CreateTimer([&] { fired.push_back({'a', clock.Elapsed()}); });
@@ -19,7 +20,8 @@ TEST(FakeClockTest, TimersFireInDeadlineOrderAtTheirMoments) {
   b->SetEnabled(true);
   clock.Advance(500);
   std::vector<std::pair<char, uint64_t>> want = {
-      {'a', 100}, {'a', 200}, {'b', 250}, {'a', 300}, {'a', 400}, {'b', 500}, {'a', 500}};
+      {'a', 100}, {'a', 200}, {'b', 250}, {'a', 300},
+      {'a', 400}, {'b', 500}, {'a', 500}};
   EXPECT_EQ(fired, want);
 }
 

@@ -1,0 +1,136 @@
+// The call store: the day folders under "\Data\Log\", each day's "Data" file
+// of CallRecords and the latest-call list "\Data\Last".
+//
+// Every operation opens its file, does its work and closes it again; nothing
+// is locked or kept open, and nothing is reported: a file that cannot be
+// opened, read or written leaves the rest of the operation without effect.
+// On top of that the store keeps the files whole:
+// - the latest-call list is replaced atomically (written to a temporary file
+//   beside it, flushed, renamed over it), so a reader sees the old or the new
+//   list and a crash never empties it; a list that exists but cannot be read
+//   is never replaced;
+// - a record is appended with one write at a whole-record boundary and
+//   flushed before the list points at it. A data file whose length is not a
+//   multiple of the record size (an append cut short by a crash or a full
+//   disk) still yields all its whole records; the next record is written
+//   over the torn tail, at the boundary behind the last whole record, so it
+//   lands whole and takes the record number the torn one would have had.
+//   The torn record was never listed, so nothing refers to it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "callstore/call_record.h"
+#include "callstore/contacts.h"
+#include "devices/clock.h"
+
+namespace lw {
+
+class Journal;
+
+// The four counts of the latest-call list (line controller variables).
+struct CallCounts {
+  int32_t NumOfCalls = 0;
+  int32_t NumOfMessages = 0;
+  int32_t NumOfNewCalls = 0;
+  int32_t NumOfNewMessages = 0;
+
+  friend bool operator==(const CallCounts&, const CallCounts&) = default;
+};
+
+// "\Data\Log\YYYY\MM\DD\" of a date.
+std::string DayFolderText(const LocalDateTime& date);
+
+// Splits a latest-call list line at its first ":" into the record number
+// (leading blanks and decimal digits, as a number) and the relative day
+// folder. False when the line has no ":", no number, or a folder that does
+// not start with a backslash or steps out with "..": such a line leads to
+// no record.
+bool SplitLastCallLine(std::string_view line, int64_t& record_number,
+                       std::string& day_folder);
+
+class CallStore {
+ public:
+  static constexpr std::string_view kLogFolder = "\\Data\\Log\\";
+  static constexpr std::string_view kLastCalls = "\\Data\\Last";
+
+  // `app_path`: AppPath (native, no trailing separator). `journal` may be
+  // null; it only hears of repaired data files.
+  CallStore(std::string app_path, Clock& clock, Journal* journal = nullptr);
+
+  // NumOfItemsInLast, from txtlNumOfItemsInLast. Below 1 means 100.
+  void SetNumOfItemsInLast(int32_t items) { num_of_items_in_last_ = items; }
+  int32_t ListLimit() const {
+    return num_of_items_in_last_ < 1 ? 100 : num_of_items_in_last_;
+  }
+
+  // Starts the current call: today's day folder is made, caller name and
+  // number "UNKNOWN", date and time now, no contact (digit 0), length
+  // "0:00:00", no message path, type "0", unread. The description is left
+  // to the call state.
+  void SetCallInfo(CurrentCall& call);
+
+  // Creates base + YYYY, + YYYY\MM, + YYYY\MM\DD for today, where missing.
+  // `base` is a sub-path of AppPath such as "\Data\Log\"; it is created too
+  // when missing.
+  void MakeDayFolder(std::string_view base);
+
+  // Appends `record` to the day's data file (created when missing) and,
+  // unless `skip_latest`, puts it at the head of the latest-call list.
+  // Returns the new record number, 0 when nothing was written.
+  int64_t SaveCall(const CallRecord& record, std::string_view day_folder,
+                   bool skip_latest);
+
+  // Puts record_number ":" day_folder at the head of the list, keeping at
+  // most ListLimit() lines.
+  void AddToLastCalls(int64_t record_number, std::string_view day_folder);
+
+  // Reads record `record_number` (from 1) of the day's data file. True when
+  // a whole record was read and its date field holds a valid date; `record`
+  // is left unchanged when no record was read.
+  bool ReadCallRecord(CallRecord& record, std::string_view day_folder,
+                      int64_t record_number) const;
+
+  // Fills `info` from the list entry at `position` (from 1) and, with
+  // `mark_read`, marks its record read. Returns true, leaving `info`
+  // unchanged, when the list is empty or has no such position; false when
+  // `info` was filled.
+  bool GetLastCall(int64_t position, CallInfo& info, bool mark_read);
+
+  // Sets the read mark of one record to the first character of `mark`.
+  void SetReadMark(int64_t record_number, std::string_view day_folder,
+                   std::string_view mark);
+
+  // Counts the list's entries (every entry, the messages among them, and of
+  // both the unread ones).
+  void CountLastCalls(CallCounts& counts) const;
+
+  // Takes the entry at `position` (from 1) out of the list; the record and
+  // its recording stay on disk.
+  void RemoveFromLastCalls(int64_t position);
+
+  // The list's lines in order (newest first). A missing list is empty; false
+  // when the list exists but cannot be read.
+  bool ReadLastCalls(std::vector<std::string>& lines) const;
+  // Replaces the list atomically with `lines` (CR LF after each).
+  bool WriteLastCalls(const std::vector<std::string>& lines) const;
+
+  const std::string& app_path() const { return app_path_; }
+  const Contacts& contacts() const { return contacts_; }
+  Clock& clock() const { return clock_; }
+
+ private:
+  std::string DataFilePath(std::string_view day_folder) const;
+  void MakeFolders(std::string_view base, const LocalDateTime& date);
+
+  std::string app_path_;
+  Clock& clock_;
+  Journal* journal_;
+  Contacts contacts_;
+  int32_t num_of_items_in_last_ = 0;
+};
+
+}  // namespace lw

@@ -1,0 +1,69 @@
+#include "callstore/call_wrapup.h"
+
+#include "devices/wave.h"
+#include "journal/regional.h"
+
+namespace lw {
+
+CallRecord BuildCallRecord(CurrentCall& call, int32_t device_index,
+                           int32_t list_rec_more_then, Wave& wave) {
+  CallInfo& info = call.info;
+  CallRecord record{};
+  PutField(record.date, info.date);
+  PutField(record.caller_name, info.caller_name);
+  PutField(record.caller_number, info.caller_number);
+  PutField(record.time, info.time);
+  PutField(record.line, std::to_string(device_index));
+  PutField(record.read_mark, "0");
+  PutField(record.description, call.description);
+  PutField(record.contact_digit, std::to_string(call.contact_digit));
+
+  const std::string_view type = TrimField(info.call_type);
+  // A call without a kept recording is stored as incoming ("0") unless the
+  // desktop application placed it, which keeps it an outgoing call ("1").
+  const bool outgoing =
+      type == kCallTypeOutgoing || type == kCallTypeOutgoingRecorded;
+  std::string stored(outgoing ? kCallTypeOutgoing : kCallTypeIncoming);
+  if (IsMessageType(type)) {
+    WaveFileInfo file{};
+    // A recording that cannot be read counts as 0 seconds long.
+    if (wave.GetFileInfo(call.day_folder + info.message_path, file) != 0)
+      file.seconds = 0;
+    const bool kept = type == kCallTypeVoiceMessage
+                          ? file.seconds >= 2
+                          : file.seconds > list_rec_more_then;
+    if (kept) {
+      info.length = wave.SecondsToText(file.seconds);
+      stored.assign(type);
+    } else {
+      info.call_type = stored;
+    }
+  }
+  PutField(record.call_type, stored);
+  PutField(record.length, info.length);
+  return record;
+}
+
+WrapUpResult SaveFinishedCall(CallStore& store, CurrentCall& call,
+                              int32_t device_index,
+                              const WrapUpOptions& options, bool skip_latest,
+                              Wave& wave) {
+  WrapUpResult result;
+  result.record =
+      BuildCallRecord(call, device_index, options.lListRecMoreThen, wave);
+  result.stored_type = FieldText(result.record.call_type);
+  // The day folder of the date the call started.
+  if (auto date = ParseShortDate(FieldText(result.record.date))) {
+    result.day_folder = DayFolderText(*date);
+  } else {
+    result.day_folder = DayFolderText(store.clock().Now());
+  }
+  if (options.bListMessagesOnly && !IsMessageType(result.stored_type))
+    return result;
+  result.record_number =
+      store.SaveCall(result.record, result.day_folder, skip_latest);
+  result.saved = result.record_number != 0;
+  return result;
+}
+
+}  // namespace lw

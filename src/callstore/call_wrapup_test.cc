@@ -1,0 +1,195 @@
+#include "callstore/call_wrapup.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "callstore/test_util.h"
+#include "devices/fake/fake_clock.h"
+#include "devices/fake/fake_sound_devices.h"
+#include "devices/fake/fake_wave.h"
+#include "temp_dir.h"
+
+namespace lw {
+namespace {
+
+using testing::ReadFile;
+using testing::WriteFile;
+
+class WrapUpTest : public ::testing::Test {
+ protected:
+  WrapUpTest() {
+    store_.SetCallInfo(call_);
+    call_.description = "Incoming";
+  }
+
+  // Gives the current call a recording of `seconds` and type `type`.
+  void Recorded(const std::string& type, int32_t seconds) {
+    call_.info.call_type = type;
+    call_.info.message_path =
+        RecordingName(call_.info.caller_name, call_.info.caller_number,
+                      call_.info.date, call_.info.time);
+    const std::string file = call_.day_folder + call_.info.message_path;
+    WriteFile(file, "RIFF");
+    wave_.SetFileInfo(file, WaveFileInfo{1, 1, 8000, seconds});
+  }
+
+  WrapUpResult Save(WrapUpOptions options = {}, bool remote = false) {
+    return SaveFinishedCall(store_, call_, 0, options, remote, wave_);
+  }
+
+  std::string DataFile() const {
+    return dir_.path() + "/Data/Log/2005/03/15/Data";
+  }
+  bool HasData() const { return std::filesystem::exists(DataFile()); }
+  std::string List() const { return ReadFile(dir_.path() + "/Data/Last"); }
+
+  lw::testing::TempDir dir_;
+  FakeClock clock_{LocalDateTime{2005, 3, 15, 10, 15, 30, 2}};
+  CallStore store_{dir_.path(), clock_};
+  FakeWaveFiles files_;
+  FakeSoundDevices sound_devices_;
+  FakeWave wave_{clock_, files_, sound_devices_};
+  CurrentCall call_;
+};
+
+TEST_F(WrapUpTest, VoiceMessageRecordIsByteExact) {
+  // Given a 12-second message from a known contact on line 1, expect every
+  // field at its offset, blank-padded, with zero bytes where never filled.
+  call_.info.caller_name = "MOTHER";
+  call_.info.caller_number = "5551234";
+  call_.description = "Mum";
+  call_.contact_digit = 3;
+  Recorded("2", 12);
+  const WrapUpResult r =
+      SaveFinishedCall(store_, call_, 1, WrapUpOptions{}, false, wave_);
+
+  std::string expected;
+  expected += '3';
+  expected += '\0';
+  expected += "2 ";
+  expected += "MOTHER" + std::string(26, ' ');
+  expected += "5551234" + std::string(25, ' ');
+  expected += "03/15/2005" + std::string(40, ' ');
+  expected += "10:15:30" + std::string(8, ' ');
+  expected += "0:00:12" + std::string(3, ' ');
+  expected += "1 ";
+  expected += '0';
+  expected += "Mum" + std::string(61, ' ');
+  expected += std::string(256, '\0');
+  ASSERT_EQ(expected.size(), 467u);
+  EXPECT_EQ(ReadFile(DataFile()), expected);
+  EXPECT_EQ(std::string(r.record.bytes(), 467), expected);
+  EXPECT_EQ(List(), "1:\\Data\\Log\\2005\\03\\15\\\r\n");
+  EXPECT_TRUE(r.saved);
+  EXPECT_EQ(r.stored_type, "2");
+  EXPECT_EQ(r.day_folder, "\\Data\\Log\\2005\\03\\15\\");
+  EXPECT_EQ(call_.info.call_type, "2");
+  EXPECT_EQ(call_.info.length, "0:00:12");
+}
+
+TEST_F(WrapUpTest, LongValuesAreCut) {
+  call_.info.caller_name = std::string(32, 'N') + "CUTOFF12";
+  call_.description = std::string(64, 'D') + "more";
+  call_.contact_digit = 12;
+  const CallRecord rec = BuildCallRecord(call_, 123, 0, wave_);
+  const std::string bytes(rec.bytes(), 467);
+  EXPECT_EQ(bytes.substr(4, 32), std::string(32, 'N'));
+  EXPECT_EQ(bytes.substr(36, 8), "UNKNOWN ");
+  EXPECT_EQ(bytes.substr(144, 2), "12");
+  EXPECT_EQ(bytes.substr(147, 64), std::string(64, 'D'));
+  EXPECT_EQ(bytes[0], '1');
+  EXPECT_EQ(bytes.substr(2, 2), "0 ");
+  EXPECT_EQ(bytes.substr(134, 10), "0:00:00   ");
+}
+
+TEST_F(WrapUpTest, ShortVoiceMessageBecomesPlainCallAndFileStays) {
+  // Given a 1-second message, expect type "0", no length, the file kept.
+  Recorded("2", 1);
+  const std::string file = call_.day_folder + call_.info.message_path;
+  const WrapUpResult r = Save();
+  EXPECT_EQ(r.stored_type, "0");
+  EXPECT_EQ(call_.info.call_type, "0");
+  EXPECT_EQ(FieldText(r.record.length), "0:00:00");
+  EXPECT_TRUE(std::filesystem::exists(file));
+  EXPECT_TRUE(r.saved);
+
+  store_.SetCallInfo(call_);
+  Recorded("2", 2);
+  EXPECT_EQ(Save().stored_type, "2");
+  EXPECT_EQ(call_.info.length, "0:00:02");
+}
+
+TEST_F(WrapUpTest, RecordedCallMustExceedListThreshold) {
+  // Given txtListRecMoreThen 10: 10 s is not enough, 11 s is.
+  WrapUpOptions options;
+  options.lListRecMoreThen = 10;
+  Recorded("3", 10);
+  WrapUpResult r = Save(options);
+  EXPECT_EQ(r.stored_type, "0");
+  EXPECT_EQ(call_.info.call_type, "0");
+  EXPECT_EQ(FieldText(r.record.length), "0:00:00");
+
+  store_.SetCallInfo(call_);
+  Recorded("3", 11);
+  r = Save(options);
+  EXPECT_EQ(r.stored_type, "3");
+  EXPECT_EQ(FieldText(r.record.length), "0:00:11");
+
+  // An outgoing recording too short stays an outgoing call without one.
+  store_.SetCallInfo(call_);
+  Recorded("4", 3);
+  EXPECT_EQ(Save(options).stored_type, "1");
+  EXPECT_EQ(call_.info.call_type, "1");
+  store_.SetCallInfo(call_);
+  Recorded("4", 3600);
+  r = Save(options);
+  EXPECT_EQ(r.stored_type, "4");
+  EXPECT_EQ(FieldText(r.record.length), "1:00:00");
+}
+
+TEST_F(WrapUpTest, MissingRecordingCountsAsNone) {
+  call_.info.call_type = "3";
+  call_.info.message_path = "gone.wav";
+  EXPECT_EQ(Save().stored_type, "0");
+}
+
+TEST_F(WrapUpTest, OutgoingCallWithoutRecordingIsStoredAsOutgoing) {
+  call_.info.call_type = "1";
+  call_.info.caller_number = "5550000";
+  const WrapUpResult r = Save();
+  EXPECT_EQ(r.stored_type, "1");
+  EXPECT_EQ(call_.info.call_type, "1");
+}
+
+TEST_F(WrapUpTest, MessagesOnlySkipsCallsWithoutRecording) {
+  // Given chkListMessagesOnly, expect a type "0" or "1" call in neither
+  // file, and a message in both.
+  WrapUpOptions options;
+  options.bListMessagesOnly = true;
+  WrapUpResult r = Save(options);
+  EXPECT_FALSE(r.saved);
+  EXPECT_EQ(r.stored_type, "0");
+  call_.info.call_type = "1";
+  EXPECT_FALSE(Save(options).saved);
+  EXPECT_FALSE(HasData());
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/Data/Last"));
+
+  store_.SetCallInfo(call_);
+  Recorded("2", 5);
+  r = Save(options);
+  EXPECT_TRUE(r.saved);
+  EXPECT_EQ(r.record_number, 1);
+  EXPECT_EQ(List(), "1:\\Data\\Log\\2005\\03\\15\\\r\n");
+}
+
+TEST_F(WrapUpTest, RemoteAccessCallStaysOutOfList) {
+  const WrapUpResult r = Save({}, true);
+  EXPECT_TRUE(r.saved);
+  EXPECT_EQ(ReadFile(DataFile()).size(), 467u);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/Data/Last"));
+}
+
+}  // namespace
+}  // namespace lw

@@ -1,0 +1,16 @@
+# Device interfaces and their fakes (paths relative to src/devices).
+lw_sources(
+  wave.cc
+  fake/fake_devices.cc
+  fake/fake_event_queue.cc
+  fake/fake_mail.cc
+  fake/fake_serial_port.cc
+  fake/fake_telephony.cc
+  fake/fake_voice.cc
+  fake/fake_wave.cc
+)
+lw_tests(
+  fake/fake_telephony_test.cc
+  fake/fake_wave_test.cc
+  fake/fake_devices_test.cc
+)

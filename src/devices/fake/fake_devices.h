@@ -1,0 +1,91 @@
+// A Devices bundle of fakes around one virtual clock, for tests of the
+// controllers. It keeps every fake the code under test creates, in creation
+// order, so the test can reach them: telephony(0) is the first telephony
+// control made (the process controller's, when it is built first), wave(1)
+// the second wave control, and so on. A fake that has been destroyed reads
+// as null.
+//
+// Shared across the fakes: the line (the far end and the device list), the
+// wave file table, the sound devices, the installed voices, the channel hub.
+// The FakeDevices outlives everything built from it (declare it first in a
+// fixture).
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "devices/devices.h"
+#include "devices/fake/fake_channel.h"
+#include "devices/fake/fake_clock.h"
+#include "devices/fake/fake_mail.h"
+#include "devices/fake/fake_serial_port.h"
+#include "devices/fake/fake_sound_devices.h"
+#include "devices/fake/fake_telephony.h"
+#include "devices/fake/fake_voice.h"
+#include "devices/fake/fake_wave.h"
+
+namespace lw {
+
+class FakeDevices {
+ public:
+  explicit FakeDevices(LocalDateTime start = {2026, 12, 4, 14, 3, 22, 5});
+  ~FakeDevices();
+  FakeDevices(const FakeDevices&) = delete;
+  FakeDevices& operator=(const FakeDevices&) = delete;
+
+  // The bundle to hand to the controllers. A test may copy it and replace a
+  // factory (e.g. to wrap one fake with an extra fault).
+  const Devices& devices() const { return devices_; }
+
+  FakeClock& clock() { return clock_; }
+  FakeLine& line() { return line_; }
+  FakeWaveFiles& wave_files() { return wave_files_; }
+  FakeSoundDevices& sound_devices() { return sound_devices_; }
+  FakeChannelHub& channels() { return hub_; }
+  // Voices installed for every FakeVoice made from now on.
+  void set_voices(std::vector<std::string> voices) {
+    voices_ = std::move(voices);
+  }
+
+  // The i-th fake of each kind made through the bundle; null when not made
+  // (yet) or destroyed.
+  FakeTelephony* telephony(size_t i) const { return At(telephonies_, i); }
+  FakeWave* wave(size_t i) const { return At(waves_, i); }
+  FakeSerialPort* serial_port(size_t i) const { return At(serial_ports_, i); }
+  FakeChannel* channel(size_t i) const { return At(channels_, i); }
+  FakeMail* mail(size_t i) const { return At(mails_, i); }
+  FakeVoice* voice(size_t i) const { return At(voices_made_, i); }
+  // All made so far (destroyed ones as null).
+  const std::vector<FakeWave*>& waves() const { return waves_; }
+  const std::vector<FakeTelephony*>& telephonies() const {
+    return telephonies_;
+  }
+
+ private:
+  template <typename T>
+  static T* At(const std::vector<T*>& list, size_t i) {
+    return i < list.size() ? list[i] : nullptr;
+  }
+  // Makes a fake whose slot in `list` turns null when it goes away.
+  template <typename Fake, typename... Args>
+  std::unique_ptr<Fake> Make(std::vector<Fake*>& list, Args&&... args);
+
+  FakeClock clock_;
+  FakeLine line_;
+  FakeWaveFiles wave_files_;
+  FakeSoundDevices sound_devices_;
+  FakeChannelHub hub_;
+  std::vector<std::string> voices_{"Fake Voice"};
+  std::vector<FakeTelephony*> telephonies_;
+  std::vector<FakeWave*> waves_;
+  std::vector<FakeSerialPort*> serial_ports_;
+  std::vector<FakeChannel*> channels_;
+  std::vector<FakeMail*> mails_;
+  std::vector<FakeVoice*> voices_made_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  Devices devices_;
+};
+
+}  // namespace lw

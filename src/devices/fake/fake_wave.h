@@ -1,0 +1,193 @@
+// The sound component for tests. It plays nothing and records nothing, but
+// logs every operation with its arguments, ends plays when the test says so
+// (or after a scripted virtual duration), and writes a real wave file at
+// StopRecord whose length is the virtual time the recording ran, so the
+// call store reads back what a real recording would give.
+//
+// File information lives in a FakeWaveFiles table that several FakeWave
+// instances may share (the one that records and the one asked later): files
+// recorded here and files the test registers with SetFileInfo are known;
+// GetFileInfo of any other file fails.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "devices/clock.h"
+#include "devices/sound_devices.h"
+#include "devices/wave.h"
+
+namespace lw {
+
+inline constexpr int32_t kFakeWaveFileNotFound = 201;
+inline constexpr int32_t kFakeWaveCannotCreate = 202;  // folder missing etc.
+inline constexpr int32_t kFakeWaveNotRecording = 203;
+inline constexpr int32_t kFakeWaveBadDevice = 204;
+
+class FakeWaveFiles {
+ public:
+  void Set(const std::string& file, const WaveFileInfo& info) {
+    infos_[file] = info;
+  }
+  const WaveFileInfo* Find(const std::string& file) const {
+    auto it = infos_.find(file);
+    return it == infos_.end() ? nullptr : &it->second;
+  }
+  void Forget(const std::string& file) { infos_.erase(file); }
+
+ private:
+  std::map<std::string, WaveFileInfo> infos_;
+};
+
+// One playback as the code started it.
+struct FakePlay {
+  std::string file;
+  bool to_line = false;            // StartPlayACM (true) or PlayFile (false)
+  WaveFormatRecord device_format;  // StartPlayACM only
+  int32_t device = 0;
+  int32_t size_value = 0;
+};
+
+// One recording as the code started it, and how it ended.
+struct FakeRecording {
+  std::string file;
+  int32_t device = 0;
+  WaveFormatRecord device_format;
+  WaveFormatRecord file_format;
+  int32_t size_value = 0;
+  bool report_levels = false;
+  bool detect_silence = false;  // the silence switches at the start
+  bool cut_silence = false;
+  int32_t silence_level = 0;
+  uint32_t start_tick = 0;
+  std::optional<uint32_t> length_ms;  // set by StopRecord
+};
+
+class FakeWave : public Wave {
+ public:
+  // Shares `files` and `sound_devices` with others; both outlive this.
+  FakeWave(Clock& clock, FakeWaveFiles& files, SoundDevices& sound_devices);
+  ~FakeWave() override;
+
+  void SetEvents(WaveEvents events) override { events_ = std::move(events); }
+  void Initialize() override;
+  void Terminate() override;
+  int32_t StartPlayACM(const std::string& file,
+                       const WaveFormatRecord& device_format,
+                       int32_t wave_out_device, int32_t size_value) override;
+  using Wave::PlayFile;
+  int32_t PlayFile(const std::string& file, int32_t local_device,
+                   int32_t size_value) override;
+  void StopPlay() override;
+  bool IsPlaying() override { return playing_; }
+  int32_t StartRecord(int32_t wave_in_device, const std::string& file,
+                      const WaveFormatRecord& device_format,
+                      const WaveFormatRecord& file_format, int32_t size_value,
+                      bool report_levels) override;
+  int32_t StopRecord() override;
+  bool IsRecording() override { return recording_; }
+  int32_t StartMonitor(const WaveFormatRecord& device_format,
+                       int32_t local_device) override;
+  void StopMonitor() override;
+  bool IsMonitoring() override { return monitoring_; }
+  std::string GetPlayErrorText(int32_t code) override;
+  std::string GetRecordErrorText(int32_t code) override;
+  int32_t GetFileInfo(const std::string& file, WaveFileInfo& info) override;
+  std::string SecondsToText(int32_t seconds) override {
+    return WaveSecondsText(seconds);
+  }
+  int32_t GetWaveDeviceCount() override;
+  std::string GetDeviceCaps(int32_t index) override;
+  void SetDetectSilence(bool on) override;
+  bool DetectSilence() override { return detect_silence_; }
+  void SetCutSilence(bool on) override;
+  bool CutSilence() override { return cut_silence_; }
+  void SetSilenceLevel(int32_t level) override;
+  int32_t SilenceLevel() override { return silence_level_; }
+  void SetFreqDetect(bool on) override;
+  bool FreqDetect() override { return freq_detect_; }
+
+  // --- Script.
+  // Ends the running playback as if the file had been played: PlayDone at
+  // once. False when nothing plays.
+  bool FinishPlay();
+  // A level report of the running recording: LevelReport(level) at once.
+  // False (nothing raised) unless recording with level reports on.
+  bool ReportLevel(int16_t level);
+  // Plays end by themselves this long after they start (0 = only by
+  // FinishPlay, the default); per file, SetPlayDuration overrides.
+  void set_play_ms(uint32_t ms) { play_ms_ = ms; }
+  void SetPlayDuration(const std::string& file, uint32_t ms) {
+    play_ms_by_file_[file] = ms;
+  }
+  // Registers information for a file (in the shared table).
+  void SetFileInfo(const std::string& file, const WaveFileInfo& info) {
+    files_.Set(file, info);
+  }
+  // When set (the default), playing a file that is neither on disk nor
+  // known to the table fails with kFakeWaveFileNotFound.
+  void set_require_files(bool on) { require_files_ = on; }
+
+  // --- Fault switches: the result an operation returns instead of
+  // succeeding. A failing operation changes nothing.
+  struct Faults {
+    int32_t play_result = 0;         // StartPlayACM and PlayFile
+    int32_t record_result = 0;       // StartRecord
+    int32_t stop_record_result = 0;  // StopRecord (the file is still written)
+    int32_t monitor_result = 0;      // StartMonitor
+  };
+  Faults& faults() { return faults_; }
+
+  // --- Observation.
+  // "Initialize", "StartPlayACM(file,1,2,800)" (format tag, device, size),
+  // "PlayFile(file,0,8000)", "StopPlay", "StartRecord(1,file,1,49,16000,True)"
+  // (device, file, device and file format tags, size, levels), "StopRecord",
+  // "StartMonitor(1,0)", "StopMonitor", "DetectSilence=True",
+  // "CutSilence=False", "SilenceLevel=5", "FreqDetect=True", "Terminate".
+  const std::vector<std::string>& ops() const { return ops_; }
+  void ClearOps() { ops_.clear(); }
+  const std::vector<FakePlay>& plays() const { return plays_; }
+  const std::vector<FakeRecording>& recordings() const { return recordings_; }
+  bool initialized() const { return initialized_; }
+
+ private:
+  int32_t StartPlay(FakePlay play);
+  void EndPlay();
+  int32_t EndRecording();
+
+  Clock& clock_;
+  FakeWaveFiles& files_;
+  SoundDevices& sound_devices_;
+  WaveEvents events_;
+  std::unique_ptr<Timer> play_timer_;
+  std::vector<std::string> ops_;
+  std::vector<FakePlay> plays_;
+  std::vector<FakeRecording> recordings_;
+  std::map<std::string, uint32_t> play_ms_by_file_;
+  Faults faults_;
+  uint32_t play_ms_ = 0;
+  bool require_files_ = true;
+  bool initialized_ = false;
+  bool playing_ = false;
+  bool recording_ = false;
+  bool monitoring_ = false;
+  bool detect_silence_ = false;
+  bool cut_silence_ = false;
+  int32_t silence_level_ = 0;
+  bool freq_detect_ = false;
+};
+
+// Writes a wave file of `length_ms` of silence in `format`: RIFF header, the
+// format chunk (18 bytes plus the extra bytes for formats other than PCM, 16
+// for PCM), a fact chunk for formats other than PCM, and the data chunk of
+// avg_bytes_per_sec x length, in whole blocks (pairs of blocks for GSM
+// 6.10). False when the file cannot be written.
+bool WriteSilentWave(const std::string& file, const WaveFormatRecord& format,
+                     uint32_t length_ms);
+
+}  // namespace lw

@@ -1,0 +1,50 @@
+// The mail control: sends one mail by SMTP, with an optional attachment, and
+// reports progress and completion as events.
+//
+// Contract shared by every implementation:
+// - Send returns at once; the transfer runs outside the loop thread and its
+//   events are delivered on the loop thread, never inside Send.
+// - Sends are carried out one after another in the order given; each raises
+//   Progress events and then exactly one Complete.
+// - No operation throws; passwords never reach a journal or log line.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace lw {
+
+struct MailEvents {
+  // Part of the current mail has gone: `done` of `total` bytes.
+  std::function<void(int32_t total, int32_t done)> Progress;
+  // The current mail is finished: `result` 0 = the server accepted it,
+  // anything else = it was not sent (text from ErrorText).
+  std::function<void(int32_t result)> Complete;
+};
+
+class Mail {
+ public:
+  virtual ~Mail() = default;
+
+  virtual void SetEvents(MailEvents events) = 0;
+
+  // Queues one mail. `server` is a host name or address, optionally
+  // followed by ":port" (default 25); STARTTLS is used when the server
+  // offers it, and `user_name`/`password` log in when `user_name` is not
+  // empty. `from_name` is the display name of the sender; `attachment` is a
+  // native path or empty for none; `mailer` and `organization` go into the
+  // mail's header. 0 = queued; non-zero (e.g. no recipient) = nothing will
+  // be sent and no events follow.
+  virtual int32_t Send(const std::string& server, const std::string& from,
+                       const std::string& from_name, const std::string& to,
+                       const std::string& subject, const std::string& body,
+                       const std::string& attachment,
+                       const std::string& user_name,
+                       const std::string& password, const std::string& mailer,
+                       const std::string& organization) = 0;
+
+  virtual std::string ErrorText(int32_t code) = 0;
+};
+
+}  // namespace lw

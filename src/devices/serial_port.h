@@ -1,0 +1,74 @@
+// The serial port of a voice modem, as the modem channel uses it in modem
+// mode: the AT command scenario goes out, the modem's text reports (RING,
+// caller identification, OK, ERROR) come in a character at a time.
+//
+// Contract shared by every implementation:
+// - No operation throws. Opening reports failure by an error number (the
+//   kComm* codes below), with a text from ErrorText.
+// - Received characters wait in the input buffer until read with Input. The
+//   OnComm event runs on the loop thread, never inside an operation, whenever
+//   the buffer holds at least RThreshold characters (CommEvent then reads
+//   kCommEvReceive); with RThreshold 0 no receive events are raised.
+// - Closing the port discards unread input; a closed port raises no events.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace lw {
+
+// Error numbers of the serial port.
+inline constexpr int32_t kCommPortInvalid = 8002;      // no such port
+inline constexpr int32_t kCommPortAlreadyOpen = 8005;  // opened twice
+inline constexpr int32_t kCommPortBusy = 8012;  // held by another user; retry
+inline constexpr int32_t kCommPortNotOpen = 8018;  // operation needs it open
+
+// CommEvent values.
+inline constexpr int16_t kCommEvReceive = 2;
+
+struct SerialPortEvents {
+  // Something happened on the port; CommEvent says what.
+  std::function<void()> OnComm;
+};
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  virtual void SetEvents(SerialPortEvents events) = 0;
+
+  // Port number: 1 is the first serial port of the machine. Cannot change
+  // while the port is open (kCommPortAlreadyOpen).
+  virtual int32_t SetCommPort(int16_t port) = 0;
+  virtual int16_t CommPort() = 0;
+  // Line settings "baud,parity,data bits,stop bits"; default "9600,n,8,1".
+  virtual void SetSettings(const std::string& settings) = 0;
+  virtual std::string Settings() = 0;
+
+  // Opens (true) or closes (false) the port. 0 = done; opening an open port
+  // gives kCommPortAlreadyOpen; closing a closed port does nothing.
+  virtual int32_t SetPortOpen(bool open) = 0;
+  virtual bool PortOpen() = 0;
+
+  // Receive threshold: raise OnComm when this many characters are waiting
+  // (0 = never). Input length: characters one Input returns (0 = all).
+  virtual void SetRThreshold(int16_t count) = 0;
+  virtual int16_t RThreshold() = 0;
+  virtual void SetInputLen(int16_t count) = 0;
+  virtual int16_t InputLen() = 0;
+
+  // Characters waiting in the input buffer.
+  virtual int32_t InBufferCount() = 0;
+  // Takes up to InputLen characters from the input buffer ("" when empty).
+  virtual std::string Input() = 0;
+  // Queues `data` for sending; never blocks. kCommPortNotOpen when closed.
+  virtual int32_t Output(const std::string& data) = 0;
+  // What the last OnComm reported.
+  virtual int16_t CommEvent() = 0;
+
+  // Description of an error number, for the journal.
+  virtual std::string ErrorText(int32_t code) = 0;
+};
+
+}  // namespace lw

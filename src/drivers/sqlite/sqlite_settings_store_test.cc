@@ -1,0 +1,335 @@
+#include "drivers/sqlite/sqlite_settings_store.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "temp_dir.h"
+
+namespace lw {
+namespace {
+
+using Op = StoreChange::Op;
+constexpr uint32_t kRoot = HKEY_LOCAL_MACHINE;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Get(SettingsStore& s, std::string_view key, std::string_view name,
+                uint32_t* type = nullptr) {
+  std::string data;
+  uint32_t t = 0;
+  if (s.GetValue(kRoot, key, name, &t, &data) != StoreStatus::kOk)
+    return "<missing>";
+  if (type != nullptr) *type = t;
+  return data;
+}
+
+std::vector<std::string> Paths(SettingsStore& s, std::string_view key) {
+  std::vector<StoredKey> keys;
+  s.ReadTree(kRoot, key, &keys);
+  std::vector<std::string> out;
+  for (const StoredKey& k : keys) out.push_back(k.path);
+  return out;
+}
+
+TEST(SqliteSettingsStoreTest, CreatesOwnerOnlyFileInWalMode) {
+  testing::TempDir dir;
+  const std::string path = dir / "registry.db";
+  SqliteSettingsStore store(path);
+  ASSERT_TRUE(store.IsOpen());
+  ASSERT_EQ(store.CreateKey(kRoot, "A"), StoreStatus::kOk);
+  ASSERT_EQ(store.SetValue(kRoot, "A", "x", REG_SZ, std::string("1\0", 2)),
+            StoreStatus::kOk);
+
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(stat((path + "-wal").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* q = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &q, nullptr);
+  ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)), "wal");
+  sqlite3_finalize(q);
+  sqlite3_close(db);
+}
+
+TEST(SqliteSettingsStoreTest, KeysFormAHierarchyAndKeepTheirFirstSpelling) {
+  SqliteSettingsStore s(":memory:");
+  ASSERT_EQ(s.KeyExists(kRoot, ""), StoreStatus::kOk);
+  ASSERT_EQ(s.CreateKey(kRoot, "Software\\Talmero\\App"), StoreStatus::kOk);
+  EXPECT_EQ(s.KeyExists(kRoot, "SOFTWARE"), StoreStatus::kOk);
+  EXPECT_EQ(s.KeyExists(kRoot, "software\\TALMERO"), StoreStatus::kOk);
+  EXPECT_EQ(s.KeyExists(kRoot, "\\software\\\\talmero\\app\\"),
+            StoreStatus::kOk);
+  EXPECT_EQ(s.KeyExists(kRoot, "Software\\App"), StoreStatus::kNotFound);
+  EXPECT_EQ(s.KeyExists(HKEY_CURRENT_USER, "Software"), StoreStatus::kNotFound);
+
+  // A key created through a differently spelt path joins the existing ones.
+  ASSERT_EQ(s.CreateKey(kRoot, "SOFTWARE\\talmero\\app\\Sub"),
+            StoreStatus::kOk);
+  EXPECT_EQ(Paths(s, ""),
+            (std::vector<std::string>{"Software", "Software\\Talmero",
+                                      "Software\\Talmero\\App",
+                                      "Software\\Talmero\\App\\Sub"}));
+  std::vector<std::string> names;
+  ASSERT_EQ(s.CreateKey(kRoot, "software\\talmero\\app\\alpha"),
+            StoreStatus::kOk);
+  ASSERT_EQ(s.ListSubkeys(kRoot, "software\\talmero\\APP", &names),
+            StoreStatus::kOk);
+  EXPECT_EQ(names, (std::vector<std::string>{"alpha", "Sub"}));
+  EXPECT_EQ(s.ListSubkeys(kRoot, "nope", &names), StoreStatus::kNotFound);
+  EXPECT_TRUE(names.empty());
+}
+
+TEST(SqliteSettingsStoreTest, ValuesKeepRawBytesTypeAndFirstSpelling) {
+  SqliteSettingsStore s(":memory:");
+  ASSERT_EQ(s.CreateKey(kRoot, "K"), StoreStatus::kOk);
+  const std::string raw("\x00\xff\x01zero\x00inside", 14);
+  ASSERT_EQ(s.SetValue(kRoot, "K", "txtNumOfRing", REG_BINARY, raw),
+            StoreStatus::kOk);
+  ASSERT_EQ(s.SetValue(kRoot, "k", "Empty", REG_SZ, ""), StoreStatus::kOk);
+  uint32_t type = 0;
+  EXPECT_EQ(Get(s, "k", "TXTNUMOFRING", &type), raw);
+  EXPECT_EQ(type, REG_BINARY);
+  EXPECT_EQ(Get(s, "K", "empty", &type), "");
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(Get(s, "K", "other"), "<missing>");
+
+  // Rewriting through another spelling replaces data and type, keeps name
+  // and position.
+  ASSERT_EQ(s.SetValue(kRoot, "K", "TXTNUMOFRING", REG_DWORD,
+                       std::string("\x03\0\0\0", 4)),
+            StoreStatus::kOk);
+  std::vector<StoredValue> values;
+  ASSERT_EQ(s.ListValues(kRoot, "k", &values), StoreStatus::kOk);
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0].name, "txtNumOfRing");
+  EXPECT_EQ(values[0].type, REG_DWORD);
+  EXPECT_EQ(values[0].data, std::string("\x03\0\0\0", 4));
+  EXPECT_EQ(values[1].name, "Empty");
+
+  EXPECT_EQ(s.DeleteValue(kRoot, "K", "EMPTY"), StoreStatus::kOk);
+  EXPECT_EQ(s.DeleteValue(kRoot, "K", "EMPTY"), StoreStatus::kNotFound);
+  EXPECT_EQ(s.DeleteValue(kRoot, "Missing", "x"), StoreStatus::kNotFound);
+}
+
+TEST(SqliteSettingsStoreTest, SetValueNeverCreatesTheKey) {
+  SqliteSettingsStore s(":memory:");
+  EXPECT_EQ(s.SetValue(kRoot, "A\\B", "x", REG_SZ, "v"),
+            StoreStatus::kNotFound);
+  EXPECT_EQ(s.KeyExists(kRoot, "A"), StoreStatus::kNotFound);
+  EXPECT_EQ(Paths(s, ""), std::vector<std::string>{});
+  // The root itself holds no values.
+  EXPECT_EQ(s.SetValue(kRoot, "", "x", REG_SZ, "v"), StoreStatus::kDenied);
+}
+
+TEST(SqliteSettingsStoreTest, DeleteKeyTakesExactlyItsSubtree) {
+  SqliteSettingsStore s(":memory:");
+  for (const char* k : {"A\\B\\C", "A\\B2", "A\\B c", "A\\Ba", "AB"})
+    ASSERT_EQ(s.CreateKey(kRoot, k), StoreStatus::kOk);
+  ASSERT_EQ(s.SetValue(kRoot, "A\\B\\C", "v", REG_SZ, "1"), StoreStatus::kOk);
+  ASSERT_EQ(s.SetValue(kRoot, "A\\B2", "v", REG_SZ, "2"), StoreStatus::kOk);
+
+  // Without subkeys allowed, a key with children stays.
+  EXPECT_EQ(s.DeleteKey(kRoot, "a\\b", false), StoreStatus::kDenied);
+  EXPECT_EQ(s.KeyExists(kRoot, "A\\B\\C"), StoreStatus::kOk);
+  EXPECT_EQ(s.DeleteKey(kRoot, "a\\b\\c", false), StoreStatus::kOk);
+  EXPECT_EQ(s.KeyExists(kRoot, "A\\B\\C"), StoreStatus::kNotFound);
+  EXPECT_EQ(s.DeleteKey(kRoot, "a\\b\\c", false), StoreStatus::kNotFound);
+
+  ASSERT_EQ(s.CreateKey(kRoot, "A\\B\\C"), StoreStatus::kOk);
+  ASSERT_EQ(s.SetValue(kRoot, "A\\B\\C", "v", REG_SZ, "1"), StoreStatus::kOk);
+  EXPECT_EQ(s.DeleteKey(kRoot, "a\\B", true), StoreStatus::kOk);
+  EXPECT_EQ(Paths(s, ""),
+            (std::vector<std::string>{"A", "A\\B c", "A\\B2", "A\\Ba", "AB"}));
+  EXPECT_EQ(Get(s, "A\\B2", "v"), "2");
+  // The value of the deleted key went with it: a new key starts empty.
+  ASSERT_EQ(s.CreateKey(kRoot, "A\\B\\C"), StoreStatus::kOk);
+  EXPECT_EQ(Get(s, "A\\B\\C", "v"), "<missing>");
+}
+
+TEST(SqliteSettingsStoreTest, ReadTreeGivesParentsFirstWithValues) {
+  SqliteSettingsStore s(":memory:");
+  ASSERT_EQ(s.CreateKey(kRoot, "P\\b\\x"), StoreStatus::kOk);
+  ASSERT_EQ(s.CreateKey(kRoot, "P\\A"), StoreStatus::kOk);
+  ASSERT_EQ(s.CreateKey(kRoot, "Q"), StoreStatus::kOk);
+  ASSERT_EQ(s.SetValue(kRoot, "P\\A", "z", REG_SZ, "1"), StoreStatus::kOk);
+  ASSERT_EQ(s.SetValue(kRoot, "P\\A", "a", REG_SZ, "2"), StoreStatus::kOk);
+  std::vector<StoredKey> keys;
+  ASSERT_EQ(s.ReadTree(kRoot, "p", &keys), StoreStatus::kOk);
+  ASSERT_EQ(keys.size(), 4u);
+  EXPECT_EQ(keys[0].path, "P");
+  EXPECT_EQ(keys[1].path, "P\\A");
+  ASSERT_EQ(keys[1].values.size(), 2u);
+  EXPECT_EQ(keys[1].values[0].name, "z");
+  EXPECT_EQ(keys[1].values[1].name, "a");
+  EXPECT_EQ(keys[2].path, "P\\b");
+  EXPECT_EQ(keys[3].path, "P\\b\\x");
+  EXPECT_EQ(s.ReadTree(kRoot, "R", &keys), StoreStatus::kNotFound);
+}
+
+TEST(SqliteSettingsStoreTest, ApplyIsAllOrNothing) {
+  SqliteSettingsStore s(":memory:");
+  ASSERT_EQ(s.CreateKey(kRoot, "Keep"), StoreStatus::kOk);
+  ASSERT_EQ(s.SetValue(kRoot, "Keep", "v", REG_SZ, "old"), StoreStatus::kOk);
+  std::vector<StoreChange> changes = {
+      {Op::kSetValue, kRoot, "Keep", "v", REG_SZ, "new"},
+      {Op::kDeleteTree, kRoot, "Keep", "", 0, ""},
+      {Op::kCreateKey, kRoot, "New\\Deep", "", 0, ""},
+      {Op::kSetValue, kRoot, "", "at root", REG_SZ, "refused"},
+  };
+  EXPECT_NE(s.Apply(changes), StoreStatus::kOk);
+  EXPECT_EQ(Get(s, "Keep", "v"), "old");
+  EXPECT_EQ(s.KeyExists(kRoot, "New"), StoreStatus::kNotFound);
+
+  changes.pop_back();
+  changes.push_back({Op::kSetValue, kRoot, "Made\\Here", "x", REG_SZ, "y"});
+  changes.push_back({Op::kDeleteValue, kRoot, "Made\\Here", "absent", 0, ""});
+  ASSERT_EQ(s.Apply(changes), StoreStatus::kOk);
+  EXPECT_EQ(s.KeyExists(kRoot, "Keep"), StoreStatus::kNotFound);
+  EXPECT_EQ(s.KeyExists(kRoot, "new\\deep"), StoreStatus::kOk);
+  EXPECT_EQ(Get(s, "made\\here", "X"), "y");
+}
+
+TEST(SqliteSettingsStoreTest, FileThatIsNotAStoreFailsCleanlyAndStaysAsItIs) {
+  testing::TempDir dir;
+  const std::string path = dir / "registry.db";
+  std::string junk;
+  for (int i = 0; i < 200; ++i)
+    junk += "this is not a database, line " + std::to_string(i) + "\n";
+  std::ofstream(path, std::ios::binary) << junk;
+
+  SqliteSettingsStore s(path);
+  EXPECT_FALSE(s.IsOpen());
+  EXPECT_NE(s.LastError().find("not a database"), std::string::npos)
+      << s.LastError();
+  std::vector<std::string> names;
+  std::vector<StoredKey> keys;
+  EXPECT_EQ(s.KeyExists(kRoot, "A"), StoreStatus::kFailed);
+  EXPECT_EQ(s.CreateKey(kRoot, "A"), StoreStatus::kFailed);
+  EXPECT_EQ(s.SetValue(kRoot, "A", "x", REG_SZ, "1"), StoreStatus::kFailed);
+  EXPECT_EQ(Get(s, "A", "x"), "<missing>");
+  EXPECT_EQ(s.ListSubkeys(kRoot, "", &names), StoreStatus::kFailed);
+  EXPECT_EQ(s.ReadTree(kRoot, "", &keys), StoreStatus::kFailed);
+  EXPECT_EQ(s.Apply(std::vector<StoreChange>{{}}), StoreStatus::kFailed);
+  EXPECT_EQ(ReadFile(path), junk);
+}
+
+TEST(SqliteSettingsStoreTest, ReadOnlyStoreReadsButRefusesWrites) {
+  testing::TempDir dir;
+  const std::string path = dir / "registry.db";
+  {
+    SqliteSettingsStore w(path);
+    ASSERT_EQ(w.CreateKey(kRoot, "A"), StoreStatus::kOk);
+    ASSERT_EQ(w.SetValue(kRoot, "A", "x", REG_SZ, "kept"), StoreStatus::kOk);
+  }
+  SqliteSettingsStore s(path, {.read_only = true});
+  ASSERT_TRUE(s.IsOpen());
+  EXPECT_TRUE(s.IsReadOnly());
+  EXPECT_EQ(Get(s, "a", "X"), "kept");
+  EXPECT_EQ(s.SetValue(kRoot, "A", "x", REG_SZ, "lost"), StoreStatus::kDenied);
+  EXPECT_EQ(s.CreateKey(kRoot, "B"), StoreStatus::kDenied);
+  EXPECT_EQ(s.DeleteKey(kRoot, "A", true), StoreStatus::kDenied);
+  EXPECT_EQ(s.Apply(std::vector<StoreChange>{
+                {Op::kCreateKey, kRoot, "C", "", 0, ""}}),
+            StoreStatus::kDenied);
+  EXPECT_EQ(Get(s, "A", "x"), "kept");
+}
+
+TEST(SqliteSettingsStoreTest, WriteProtectedFileOpensReadOnly) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes through file modes";
+  testing::TempDir dir;
+  const std::string path = dir / "registry.db";
+  {
+    SqliteSettingsStore w(path);
+    ASSERT_EQ(w.CreateKey(kRoot, "A"), StoreStatus::kOk);
+    ASSERT_EQ(w.SetValue(kRoot, "A", "x", REG_SZ, "kept"), StoreStatus::kOk);
+  }
+  ASSERT_EQ(chmod(path.c_str(), 0400), 0);
+  SqliteSettingsStore s(path);
+  EXPECT_EQ(s.SetValue(kRoot, "A", "x", REG_SZ, "lost"), StoreStatus::kDenied);
+  EXPECT_EQ(s.CreateKey(kRoot, "B"), StoreStatus::kDenied);
+  std::string data;
+  uint32_t type;
+  const StoreStatus st = s.GetValue(kRoot, "A", "x", &type, &data);
+  EXPECT_TRUE(st == StoreStatus::kOk ? data == "kept"
+                                     : st == StoreStatus::kFailed);
+}
+
+// Given one connection rewriting two values in a loop while another reads
+// them, expect every read to succeed and to see both values whole and from
+// the same write.
+TEST(SqliteSettingsStoreTest, ConcurrentWriterNeverTearsOrLocksOutAReader) {
+  testing::TempDir dir;
+  const std::string path = dir / "registry.db";
+  SqliteSettingsStore writer(path);
+  SqliteSettingsStore reader(path);
+  ASSERT_EQ(writer.CreateKey(kRoot, "S"), StoreStatus::kOk);
+  constexpr int kWrites = 150;
+  auto pattern = [](int i, size_t n) {
+    return std::string(n, static_cast<char>('a' + i % 26));
+  };
+  std::atomic<bool> done{false};
+  std::atomic<int> write_failures{0};
+  std::thread t([&] {
+    for (int i = 0; i < kWrites; ++i) {
+      const std::vector<StoreChange> batch = {
+          {Op::kSetValue, kRoot, "S", "big", REG_BINARY, pattern(i, 6000)},
+          {Op::kSetValue, kRoot, "S", "small", REG_BINARY, pattern(i, 7)},
+      };
+      if (writer.Apply(batch) != StoreStatus::kOk) ++write_failures;
+      if (writer.SetValue(kRoot, "S", "single", REG_SZ, pattern(i, 3000 + i)) !=
+          StoreStatus::kOk)
+        ++write_failures;
+    }
+    done = true;
+  });
+  int reads = 0;
+  int read_failures = 0;
+  int torn = 0;
+  while (!done || reads < 10) {
+    std::vector<StoredKey> keys;
+    const StoreStatus st = reader.ReadTree(kRoot, "S", &keys);
+    std::string single;
+    uint32_t type;
+    const StoreStatus st2 =
+        reader.GetValue(kRoot, "S", "single", &type, &single);
+    ++reads;
+    if (st != StoreStatus::kOk ||
+        (st2 != StoreStatus::kOk && st2 != StoreStatus::kNotFound)) {
+      ++read_failures;
+      continue;
+    }
+    if (!single.empty() && single != std::string(single.size(), single[0]))
+      ++torn;
+    if (keys.size() != 1) continue;
+    const auto& v = keys[0].values;
+    if (v.size() < 2) continue;
+    if (v[0].data.size() != 6000 || v[1].data.size() != 7 ||
+        v[0].data != std::string(6000, v[1].data[0]) ||
+        v[1].data != std::string(7, v[1].data[0]))
+      ++torn;
+  }
+  t.join();
+  EXPECT_EQ(write_failures, 0) << writer.LastError();
+  EXPECT_EQ(read_failures, 0) << reader.LastError();
+  EXPECT_EQ(torn, 0);
+  EXPECT_EQ(Get(reader, "S", "small"), pattern(kWrites - 1, 7));
+}
+
+}  // namespace
+}  // namespace lw

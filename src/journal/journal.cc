@@ -1,0 +1,91 @@
+#include "journal/journal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "journal/regional.h"
+
+namespace lw {
+namespace {
+
+// Owner read-write, group read, nothing for others: the system journal
+// carries error details and caller numbers, and the web journal keeps every
+// request whole, authorization included.
+constexpr mode_t kJournalFileMode = 0640;
+
+// One write() for the whole line, so that a reader of the file never sees a
+// line cut in two; the loop only finishes what a signal or a full disk
+// interrupted.
+void WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+Journal::Journal(Clock& clock, std::string app_path)
+    : clock_(clock), app_path_(std::move(app_path)) {}
+
+void Journal::SetSwitches(bool log_sys_on, bool log_www_on) {
+  log_sys_on_ = log_sys_on;
+  log_www_on_ = log_www_on;
+}
+
+void Journal::LogSys(const std::string& text, int32_t code,
+                     const std::string& source) noexcept {
+  if (!log_sys_on_) return;
+  try {
+    const std::string code_text = std::to_string(code);
+    Append("_Sys.txt", {source, "->", text, "(", code_text, ")"});
+  } catch (...) {
+    // Out of memory: the line is lost, the caller goes on.
+  }
+}
+
+void Journal::LogWWW(const std::string& text) noexcept {
+  if (!log_www_on_) return;
+  Append("_WWW.txt", {text});
+}
+
+void Journal::Append(const char* suffix,
+                     std::initializer_list<std::string_view> parts) noexcept {
+  try {
+    std::string path = app_path_;
+    path += "/Journal/";
+    path += MakeFileStamp(ShortDateText(clock_.Now()), "", true);
+    path += suffix;
+
+    std::string line = LongTimeText(clock_.Now());
+    line += " : ";
+    size_t size = line.size() + 2;
+    for (std::string_view part : parts) size += part.size();
+    line.reserve(size);
+    for (std::string_view part : parts) line += part;
+    line += "\r\n";
+
+    // The journal folder is never created here: without it nothing is
+    // written.
+    int fd = ::open(path.c_str(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY,
+                    kJournalFileMode);
+    if (fd < 0) return;
+    WriteAll(fd, line);
+    ::close(fd);
+  } catch (...) {
+    // Out of memory: the line is lost, the caller goes on.
+  }
+}
+
+}  // namespace lw

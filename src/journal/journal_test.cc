@@ -1,0 +1,181 @@
+#include "journal/journal.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "devices/fake/fake_clock.h"
+#include "temp_dir.h"
+
+namespace lw {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+std::optional<std::string> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+size_t CountEntries(const std::string& dir) {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++n;
+  return n;
+}
+
+class JournalTest : public ::testing::Test {
+ protected:
+  JournalTest() : journal_(clock_, dir_.path()) {
+    fs::create_directory(dir_ / "Journal");
+    journal_.SetSwitches(true, true);
+  }
+  std::string JournalFile(const std::string& name) {
+    return dir_ / ("Journal/" + name);
+  }
+
+  testing::TempDir dir_;
+  FakeClock clock_{{2026, 12, 4, 14, 3, 22, 5}};
+  Journal journal_;
+};
+
+TEST_F(JournalTest, SystemLinesAreExactAndInCallOrder) {
+  // given three entries in the same second, expect three lines in that order
+  journal_.LogSys("Opening Linewarden 1.0 Process", 0, "");
+  journal_.LogSys("Line busy", -2147483647 - 1, "OpenLine:Tapi1.LineOpen(0)");
+  journal_.LogSys("", 2147483647, "ErrGetOptions");
+  EXPECT_EQ(ReadFile(JournalFile("12-04-2026_Sys.txt")),
+            "14:03:22 : ->Opening Linewarden 1.0 Process(0)\r\n"
+            "14:03:22 : OpenLine:Tapi1.LineOpen(0)->Line busy(-2147483648)\r\n"
+            "14:03:22 : ErrGetOptions->(2147483647)\r\n");
+  EXPECT_FALSE(fs::exists(JournalFile("12-04-2026_WWW.txt")));
+}
+
+TEST_F(JournalTest, WebLinesKeepTheirBytes) {
+  // given request texts with 8-bit and control bytes, expect them unchanged
+  journal_.LogWWW("GET / HTTP/1.0");
+  clock_.Advance(1000);
+  journal_.LogWWW("caf\xe9\tA\0B"s);
+  EXPECT_EQ(ReadFile(JournalFile("12-04-2026_WWW.txt")),
+            "14:03:22 : GET / HTTP/1.0\r\n"
+            "14:03:23 : caf\xe9\tA\0B\r\n"s);
+  EXPECT_FALSE(fs::exists(JournalFile("12-04-2026_Sys.txt")));
+}
+
+TEST_F(JournalTest, NewDayStartsNewFileAndLeavesOldOne) {
+  // given a file already holding another writer's line, expect it appended to
+  {
+    std::ofstream(JournalFile("12-04-2026_Sys.txt"), std::ios::binary)
+        << "older\r\n";
+  }
+  journal_.LogSys("a", 1, "s");
+  clock_.SetNow({2026, 12, 5, 0, 0, 1, 6});
+  journal_.LogSys("b", 2, "s");
+  EXPECT_EQ(ReadFile(JournalFile("12-04-2026_Sys.txt")),
+            "older\r\n14:03:22 : s->a(1)\r\n");
+  EXPECT_EQ(ReadFile(JournalFile("12-05-2026_Sys.txt")),
+            "00:00:01 : s->b(2)\r\n");
+}
+
+// A clock whose wall time moves one second every time it is read.
+class SteppingClock : public FakeClock {
+ public:
+  using FakeClock::FakeClock;
+  LocalDateTime Now() override {
+    LocalDateTime now = FakeClock::Now();
+    Advance(1000);
+    return now;
+  }
+};
+
+TEST(JournalMidnightTest, FileDateIsReadBeforeLineTime) {
+  // given the clock passing midnight between the two readings, expect the
+  // new day's time in the old day's file
+  testing::TempDir dir;
+  fs::create_directory(dir / "Journal");
+  SteppingClock clock({2026, 12, 4, 23, 59, 59, 5});
+  Journal journal(clock, dir.path());
+  journal.SetSwitches(true, true);
+  journal.LogSys("late", 0, "");
+  EXPECT_EQ(ReadFile(dir / "Journal/12-04-2026_Sys.txt"),
+            "00:00:00 : ->late(0)\r\n");
+  EXPECT_EQ(CountEntries(dir / "Journal"), 1u);
+}
+
+TEST_F(JournalTest, SwitchedOffWriterCreatesNothing) {
+  journal_.SetSwitches(false, false);
+  journal_.LogSys("x", 0, "");
+  journal_.LogWWW("x");
+  EXPECT_EQ(CountEntries(dir_ / "Journal"), 0u);
+
+  journal_.SetSwitches(false, true);
+  journal_.LogSys("x", 0, "");
+  journal_.LogWWW("w");
+  journal_.SetSwitches(true, false);
+  journal_.LogWWW("x");
+  journal_.LogSys("s", 0, "");
+  EXPECT_EQ(ReadFile(JournalFile("12-04-2026_WWW.txt")), "14:03:22 : w\r\n");
+  EXPECT_EQ(ReadFile(JournalFile("12-04-2026_Sys.txt")),
+            "14:03:22 : ->s(0)\r\n");
+}
+
+TEST(JournalSwitchTest, BothSwitchesStartOff) {
+  testing::TempDir dir;
+  fs::create_directory(dir / "Journal");
+  FakeClock clock;
+  Journal journal(clock, dir.path());
+  journal.LogSys("x", 0, "");
+  journal.LogWWW("x");
+  EXPECT_EQ(CountEntries(dir / "Journal"), 0u);
+}
+
+TEST_F(JournalTest, MissingFolderIsPassedOverAndNotCreated) {
+  fs::remove(dir_ / "Journal");
+  journal_.LogSys("x", 0, "");
+  journal_.LogWWW("x");
+  EXPECT_EQ(CountEntries(dir_.path()), 0u);
+
+  Journal nowhere(clock_, dir_ / "no/such/app");
+  nowhere.SetSwitches(true, true);
+  nowhere.LogSys("x", 0, "");
+  nowhere.LogWWW("x");
+  EXPECT_FALSE(fs::exists(dir_ / "no"));
+}
+
+TEST_F(JournalTest, FileThatCannotBeOpenedIsPassedOver) {
+  // given today's name taken by a folder, expect no error and the web
+  // journal still written
+  fs::create_directory(JournalFile("12-04-2026_Sys.txt"));
+  journal_.LogSys("x", 0, "");
+  journal_.LogWWW("w");
+  EXPECT_TRUE(fs::is_directory(JournalFile("12-04-2026_Sys.txt")));
+  EXPECT_EQ(ReadFile(JournalFile("12-04-2026_WWW.txt")), "14:03:22 : w\r\n");
+}
+
+TEST_F(JournalTest, ReadOnlyFolderIsPassedOver) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  fs::permissions(dir_ / "Journal",
+                  fs::perms::owner_read | fs::perms::owner_exec);
+  journal_.LogSys("x", 0, "");
+  journal_.LogWWW("x");
+  fs::permissions(dir_ / "Journal", fs::perms::owner_all);
+  EXPECT_EQ(CountEntries(dir_ / "Journal"), 0u);
+}
+
+TEST_F(JournalTest, FilesAreClosedToOthers) {
+  journal_.LogSys("x", 0, "");
+  struct stat st {};
+  ASSERT_EQ(::stat(JournalFile("12-04-2026_Sys.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0007, 0u);
+}
+
+}  // namespace
+}  // namespace lw

@@ -1,0 +1,1 @@
+lw_fuzz(message_text_fuzz ${CMAKE_CURRENT_LIST_DIR}/message_text_fuzz.cc)
