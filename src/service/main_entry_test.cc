@@ -1,0 +1,43 @@
+#include "service/main_entry.h"
+
+#include <gtest/gtest.h>
+
+#include "service/service_host.h"
+
+namespace lw {
+namespace {
+
+TEST(DecideStartTest, ChkRunAsProcAndTheGcSwitch) {
+  // given "0", expect a start only with exactly "-gc" and in process mode
+  EXPECT_EQ(DecideStart("0", "-gc").start, true);
+  EXPECT_EQ(DecideStart("0", "-gc").run_as_service, false);
+  for (const char* cmd : {"", " -gc", "-GC", "-gc ", "-gc x"})
+    EXPECT_FALSE(DecideStart("0", cmd).start) << '"' << cmd << '"';
+  // missing or other values: process mode, no switch needed
+  for (const char* v : {"", "2", "yes", " 1"}) {
+    EXPECT_TRUE(DecideStart(v, "").start) << v;
+    EXPECT_FALSE(DecideStart(v, "").run_as_service) << v;
+  }
+  EXPECT_TRUE(DecideStart("1", "").run_as_service);
+  EXPECT_TRUE(DecideStart("1", "-gc").run_as_service);
+}
+
+TEST(DecideStartTest, CommandLineTextJoinsArguments) {
+  char a0[] = "proc", a1[] = "-gc", a2[] = "x";
+  char* argv[] = {a0, a1, a2};
+  EXPECT_EQ(CommandLineText(1, argv), "");
+  EXPECT_EQ(CommandLineText(2, argv), "-gc");
+  EXPECT_EQ(CommandLineText(3, argv), "-gc x");
+}
+
+TEST(ServiceStateTest, NotificationsPerState) {
+  EXPECT_EQ(ServiceStateNotification(kServiceStartPending), "STATUS=Starting");
+  EXPECT_EQ(ServiceStateNotification(kServiceRunning),
+            "READY=1\nSTATUS=Running");
+  EXPECT_EQ(ServiceStateNotification(kServiceStopPending),
+            "STOPPING=1\nSTATUS=Stopping");
+  EXPECT_EQ(ServiceStateNotification(kServiceStopped), "STATUS=Stopped");
+}
+
+}  // namespace
+}  // namespace lw
