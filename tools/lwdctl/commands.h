@@ -13,5 +13,6 @@ int RunReg(const Args& args);
 int RunSend(const Args& args);
 int RunListen(const Args& args);
 int RunPhone(const Args& args);
+int RunContacts(const Args& args);
 
 }  // namespace lwdctl

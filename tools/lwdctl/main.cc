@@ -16,7 +16,8 @@ void Usage(FILE* out) {
       "  reg     read and write the settings store\n"
       "  send    send a message on a channel\n"
       "  listen  print the messages of channels\n"
-      "  phone   play the far end of the simulated line\n"
+      "  phone     play the far end of the simulated line\n"
+      "  contacts  list and add entries of the contact file\n"
       "Run 'lwdctl COMMAND --help' for the arguments of a command.\n",
       out);
 }
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
   if (cmd == "send") return lwdctl::RunSend(rest);
   if (cmd == "listen") return lwdctl::RunListen(rest);
   if (cmd == "phone") return lwdctl::RunPhone(rest);
+  if (cmd == "contacts") return lwdctl::RunContacts(rest);
   std::fprintf(stderr, "lwdctl: unknown command '%s'\n", args[0].c_str());
   Usage(stderr);
   return 2;
