@@ -1,7 +1,119 @@
-// linewarden-proc: the background process.
-#include <cstdio>
+// linewarden-proc: the background process. Builds the real drivers into the
+// devices bundle and runs the start-up procedure.
+#include <asio/io_context.hpp>
+#include <memory>
+#include <string>
 
-int main() {
-  std::fputs("linewarden-proc: not yet able to run a line\n", stderr);
-  return 1;
+#include "controller/process_controller.h"
+#include "devices/devices.h"
+#include "drivers/absent/absent_devices.h"
+#include "drivers/alsa/alsa_output.h"
+#include "drivers/asio_clock/asio_clock.h"
+#include "drivers/espeak/espeak_voice.h"
+#include "drivers/line_audio/line_audio.h"
+#include "drivers/simline/simulated_line.h"
+#include "drivers/simline/simulated_telephony.h"
+#include "drivers/sndfile_wave/alsa_sound_output.h"
+#include "drivers/sndfile_wave/sndfile_wave.h"
+#include "drivers/sqlite/sqlite_settings_store.h"
+#include "drivers/unix_channel/unix_channel.h"
+#include "journal/journal.h"
+#include "notify/speech.h"
+#include "service/main_entry.h"
+#include "service/paths.h"
+
+namespace {
+
+// The controller with everything it is built on, made when Main asks for it
+// (after the start decision, so a process that ends at once opens nothing).
+class Program : public lw::MainController {
+ public:
+  Program(asio::io_context& io, lw::Clock& clock, lw::SettingsStore& store,
+          std::string app_path, std::string runtime_dir,
+          std::function<void()> request_unload)
+      : io_(io),
+        clock_(clock),
+        store_(store),
+        app_path_(std::move(app_path)),
+        runtime_dir_(std::move(runtime_dir)),
+        journal_(clock, app_path_),
+        line_(io, clock, hub_, runtime_dir_),
+        devices_{clock, sound_devices_, {}, {}, {}, {}, {}, {}},
+        request_unload_(std::move(request_unload)) {
+    devices_.new_telephony = [this] {
+      return std::make_unique<lw::SimulatedTelephony>(line_);
+    };
+    devices_.new_wave = [this] {
+      auto wave = std::make_unique<lw::SndfileWave>(
+          clock_, hub_, sound_devices_, lw::AlsaSoundOutputFactory(io_));
+      wave->SetNoteHandler([this](const std::string& note) {
+        journal_.LogSys(note, 0, "Wave1");
+      });
+      return wave;
+    };
+    devices_.new_serial_port = [] {
+      return std::make_unique<lw::AbsentSerialPort>();
+    };
+    devices_.new_channel = [this] {
+      return std::make_unique<lw::UnixChannel>(io_, runtime_dir_);
+    };
+    devices_.new_mail = [] { return std::make_unique<lw::AbsentMail>(); };
+    devices_.new_voice = [this] {
+      return std::make_unique<lw::EspeakVoice>(io_, clock_, sound_devices_,
+                                               hub_);
+    };
+    speech_ = std::make_unique<lw::frmTTS>(devices_, store_, journal_);
+    lw::ProcessHooks hooks;
+    hooks.speech = speech_.get();
+    hooks.unloaded = [this] { request_unload_(); };
+    main_ = std::make_unique<lw::frmMain>(devices_, store_, journal_, app_path_,
+                                          std::move(hooks));
+  }
+
+  void Load() override {
+    main_->Load();
+    loaded_ = true;
+    if (!line_.listening()) journal_.LogSys(line_.ListenStatus(), 0, "SimLine");
+  }
+  void Unload() override {
+    main_->Unload();
+    loaded_ = false;
+  }
+  bool Loaded() const override { return loaded_; }
+
+ private:
+  asio::io_context& io_;
+  lw::Clock& clock_;
+  lw::SettingsStore& store_;
+  std::string app_path_;
+  std::string runtime_dir_;
+  lw::Journal journal_;
+  lw::LineAudioHub hub_;
+  lw::AlsaSoundDevices sound_devices_;
+  lw::SimulatedLine line_;
+  lw::Devices devices_;
+  std::function<void()> request_unload_;
+  std::unique_ptr<lw::frmTTS> speech_;
+  std::unique_ptr<lw::frmMain> main_;
+  bool loaded_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  asio::io_context io;
+  lw::AsioClock clock(io);
+  const std::string app_path = lw::ResolveAppPath();
+  lw::SqliteSettingsStore store(lw::ResolveRegistryPath(app_path));
+  lw::EntryContext ctx{io,
+                       clock,
+                       store,
+                       lw::ResolveRuntimeDir(),
+                       lw::CommandLineText(argc, argv),
+                       nullptr};
+  ctx.make_controller = [&](std::function<void()> request_unload) {
+    return std::make_unique<Program>(
+        io, clock, store, app_path, ctx.runtime_dir, std::move(request_unload));
+  };
+  return lw::Main(ctx);
 }

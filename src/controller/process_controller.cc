@@ -1,0 +1,238 @@
+#include "controller/process_controller.h"
+
+#include <fstream>
+#include <utility>
+
+#include "callstore/wave_formats.h"
+#include "controller/trapped.h"
+#include "line/line_controller.h"
+#include "service/paths.h"
+#include "settings/call_options.h"
+
+namespace lw {
+
+namespace {
+
+constexpr int32_t kChannelProc = 105;
+constexpr int32_t kChannelTTS = 106;
+
+constexpr const char* kWebSection = "RemoteAccess\\TabInternetAccess";
+constexpr const char* kDevicesSection = "Properties\\TabDevices";
+
+// Settings conversions as the line options make them; a value that cannot be
+// converted (a missing one included) counts as 0 or False.
+int16_t ToInt16(const RegValue& value) {
+  int16_t n = 0;
+  return OptionToInt16(value, n) == 0 ? n : 0;
+}
+int32_t ToInt32(const RegValue& value) {
+  int32_t n = 0;
+  return OptionToInt32(value, n) == 0 ? n : 0;
+}
+bool ToBoolean(const RegValue& value) {
+  bool b = false;
+  return OptionToBoolean(value, b) == 0 && b;
+}
+
+}  // namespace
+
+frmMain::frmMain(const Devices& devices, SettingsStore& store, Journal& journal,
+                 std::string app_path, ProcessHooks hooks)
+    : Reg(store),
+      devices_(devices),
+      store_(store),
+      journal_(journal),
+      hooks_(std::move(hooks)) {
+  state_.AppPath = std::move(app_path);
+}
+
+frmMain::~frmMain() { Unload(); }
+
+std::string frmMain::ReadText(const char* section, const char* name) {
+  Reg.SetSubkey(section);
+  return RegValueText(Reg.GetRegistryValue(name));
+}
+
+void frmMain::Load() {
+  if (loaded_) return;
+  loaded_ = true;
+  Trapped(journal_, "frmMain:errForm_Load", [&] {
+    udiProc_ = devices_.new_channel();
+    uDiTTS_ = devices_.new_channel();
+    udiProc_->SetMessageArrived(
+        [this](const std::string& text) { udiProc_MessageArrived(text); });
+    uDiTTS_->SetMessageArrived(
+        [this](const std::string& text) { uDiTTS_MessageArrived(text); });
+    udiProc_->OpenChannel(kChannelProc);
+    uDiTTS_->OpenChannel(kChannelTTS);
+    Tapi1_ = devices_.new_telephony();
+    Wave1_ = devices_.new_wave();
+
+    const std::string language = ReadText("Language", "Select");
+    LoadTranslation(NativePathNoCase(state_.AppPath, "\\Trans\\" + language));
+
+    if (hooks_.speech != nullptr) {
+      hooks_.speech->Load();
+      speech_loaded_ = true;
+    }
+
+    InitWaveFormats();
+
+    Reg.SetSubkey("Properties\\TabLog");
+    state_.LogSysOn = ToInt16(Reg.GetRegistryValue("chkLogSys")) != 0;
+    state_.LogWWWOn = ToInt16(Reg.GetRegistryValue("chkLogWWW")) != 0;
+    journal_.SetSwitches(state_.LogSysOn, state_.LogWWWOn);
+    journal_.LogSys("Opening " + std::string(kAppTitle) + " Process", 0, "");
+
+    ReadWebOptions();
+    Reg.SetSubkey(kWebSection);
+    if (ToBoolean(Reg.GetRegistryValue("chkAllowWWWRemoteAccess"))) {
+      LoadWeb();
+    }
+
+    const int32_t init = Tapi1_->LineInitialize();
+    if (init != 0) {
+      // No line at all; commands and the web server still work.
+      journal_.LogSys("Can't Init Tapi->" + Tapi1_->GetErrorText(init), 0, "");
+      return;
+    }
+    journal_.LogSys("Init Tapi->" + Tapi1_->GetErrorText(0), 0, "");
+
+    state_.AutoTimeOn = ReadText("Properties\\TabLineStat", "txtTimeOn");
+    state_.AutoTimeOff = ReadText("Properties\\TabLineStat", "txtTimeOff");
+
+    line_ = std::make_unique<frmLine>(devices_, store_, journal_, state_,
+                                      hooks_.speech);
+    line_->Load();
+
+    const std::string line_stat =
+        ReadText("Properties\\TabLineStat", "cmbLineStat");
+    if (line_stat == "0") {
+      state_.LineStat = 0;
+      line_->OpenLine();
+    } else if (line_stat == "1") {
+      state_.LineStat = 1;
+    } else if (line_stat == "2") {
+      state_.AutoMode = true;
+      line_->OpenLine();
+    }
+
+    // First start: the setting names no device yet ("0"); it is given the
+    // name of device 0, so the choice survives a change of the device list.
+    std::string sound_device = ReadText(kDevicesSection, "cmbSoundDev");
+    if (sound_device == "0") {
+      sound_device = Wave1_->GetDeviceCaps(0);
+      Reg.SetSubkey(kDevicesSection);
+      Reg.SetRegistryValue("cmbSoundDev", sound_device, REG_SZ);
+      journal_.LogSys(sound_device, 1, "");
+    }
+    state_.SoundDeviceIndex = FindWaveDevice(*Wave1_, sound_device);
+  });
+}
+
+void frmMain::Unload() {
+  if (!loaded_) return;
+  Trapped(journal_, "frmMain:errForm_Unload", [&] {
+    if (line_) {
+      line_->Unload();
+      line_.reset();
+    }
+    UnloadWeb();
+    if (speech_loaded_) {
+      speech_loaded_ = false;
+      hooks_.speech->Unload();
+    }
+  });
+  loaded_ = false;
+}
+
+bool frmMain::IsFormLoaded(const std::string& name) const {
+  if (name == "frmMain") return loaded_;
+  if (name == "frmLine") return line_ != nullptr;
+  if (name == "frmHTTP") return web_loaded_;
+  if (name == "frmTTS") return speech_loaded_;
+  return false;
+}
+
+void frmMain::ReadWebOptions() {
+  Reg.SetSubkey(kWebSection);
+  RCWWWAllow = ToInt32(Reg.GetRegistryValue("chkAllowWWWRemoteAccess"));
+  RCWWWPort = ToInt32(Reg.GetRegistryValue("txtWWWPort"));
+  RCWWWProtect = ToInt32(Reg.GetRegistryValue("chkWWWProtect"));
+  RCWWWUserName = RegValueText(Reg.GetRegistryValue("txtWWWUserName"));
+  RCWWWPass = RegValueText(Reg.GetRegistryValue("txtWWWPass"));
+  RCWWWStartPage = "Calls";
+  RCWWWViewCalls = 1;
+  RCWWWViewOptions = 0;
+  RCWWWViewLog = "1";
+}
+
+void frmMain::LoadTranslation(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return;
+  // A line ends at CR LF, CR or LF; the last line needs no ending.
+  for (int entry = 1; entry <= kTransTextCount; ++entry) {
+    std::string line;
+    int c = in.get();
+    if (c == std::char_traits<char>::eof()) return;
+    while (c != std::char_traits<char>::eof() && c != '\r' && c != '\n') {
+      line.push_back(static_cast<char>(c));
+      c = in.get();
+    }
+    if (c == '\r' && in.peek() == '\n') in.get();
+    if (in.bad()) return;
+    state_.TransText[entry] = std::move(line);
+  }
+}
+
+int32_t frmMain::FindWaveDevice(Wave& wave, const std::string& name) {
+  int32_t found = 0;
+  const int32_t count = wave.GetWaveDeviceCount();
+  for (int32_t i = 0; i < count; ++i) {
+    if (wave.GetDeviceCaps(i) == name) found = i;
+  }
+  return found;
+}
+
+void frmMain::LoadWeb() {
+  if (!hooks_.load_web) return;
+  hooks_.load_web(*this);
+  web_loaded_ = true;
+}
+
+void frmMain::UnloadWeb() {
+  if (!web_loaded_) return;
+  web_loaded_ = false;
+  if (hooks_.unload_web) hooks_.unload_web();
+}
+
+void frmMain::udiProc_MessageArrived(const std::string& text) {
+  if (!loaded_) return;
+  Trapped(journal_, "udiProc_MessageArrived", [&] {
+    if (text == "UNLOAD") {
+      Unload();
+      if (hooks_.unloaded) hooks_.unloaded();
+    } else if (text == "GETSOUNDINDEX") {
+      state_.SoundDeviceIndex =
+          FindWaveDevice(*Wave1_, ReadText(kDevicesSection, "cmbSoundDev"));
+    } else if (text == "OPEN_WEB") {
+      UnloadWeb();
+      ReadWebOptions();
+      LoadWeb();
+      Reg.SetSubkey(kWebSection);
+      Reg.SetRegistryValue("chkAllowWWWRemoteAccess", std::string("1"), REG_SZ);
+    } else if (text == "CLOSE_WEB") {
+      UnloadWeb();
+      Reg.SetSubkey(kWebSection);
+      Reg.SetRegistryValue("chkAllowWWWRemoteAccess", std::string("0"), REG_SZ);
+    }
+  });
+}
+
+void frmMain::uDiTTS_MessageArrived(const std::string& text) {
+  if (!loaded_ || !speech_loaded_) return;
+  Trapped(journal_, "uDiTTS_MessageArrived",
+          [&] { hooks_.speech->HandleMessage(text, state_.SoundDeviceIndex); });
+}
+
+}  // namespace lw

@@ -1,0 +1,384 @@
+#include "controller/process_controller.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "controller/controller_test_util.h"
+#include "line/line_controller.h"
+
+namespace lw {
+namespace {
+
+using testing::ControllerHome;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr const char* kCallerId = "Properties\\TabDevices\\CallerID";
+constexpr const char* kLineStat = "Properties\\TabLineStat";
+constexpr const char* kDevices = "Properties\\TabDevices";
+constexpr const char* kWeb = "RemoteAccess\\TabInternetAccess";
+
+class ProcessControllerTest : public ::testing::Test, public ControllerHome {
+ protected:
+  ProcessControllerTest() : speech_(log_) {
+    Set("Properties\\TabLog", "chkLogSys", "1");
+    Set(kCallerId, "Tapi", "1");
+  }
+
+  frmMain& Start() {
+    ProcessHooks hooks;
+    hooks.speech = &speech_;
+    hooks.load_web = [this](frmMain& m) {
+      log_.push_back("frmHTTP.Load(" + std::to_string(m.RCWWWPort) + ")");
+    };
+    hooks.unload_web = [this] { log_.push_back("frmHTTP.Unload"); };
+    hooks.unloaded = [this] { log_.push_back("unloaded"); };
+    main_ = std::make_unique<frmMain>(fake.devices(), store, journal(),
+                                      home.path(), std::move(hooks));
+    main_->Load();
+    return *main_;
+  }
+
+  std::vector<std::string>& Sent(int32_t channel) {
+    return const_cast<std::vector<std::string>&>(fake.channels().Sent(channel));
+  }
+  int LineOpens() {
+    int n = 0;
+    for (const std::string& op : fake.line().ops()) n += op == "LineOpen(6,6)";
+    return n;
+  }
+
+  std::vector<std::string> log_;
+  testing::LoggingSpeechWindow speech_;
+  std::unique_ptr<frmMain> main_;
+};
+
+TEST_F(ProcessControllerTest, FreshHomeComesUpAnswersAndUnloadsInOrder) {
+  // Given only the journal switch, the line state "0" and telephony mode,
+  // expect the start-up journal, the line open on device 0, the status
+  // replies to HELLO and OFF, and UNLOAD taking everything down in order.
+  Set(kLineStat, "cmbLineStat", "0");
+  frmMain& m = Start();
+
+  EXPECT_EQ(SysJournal(),
+            Entry("", "Opening Linewarden 1.0 Process", 0) +
+                Entry("", "Init Tapi->Success", 0) +
+                Entry("OpenLine:Tapi1.LineOpen(0)", "Success", 0));
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n0\r\nFalse"));
+  EXPECT_EQ(Get(kDevices, "cmbModemDev"), "Fake Line");
+  EXPECT_EQ(m.state().TransText[1], "");  // no translation file
+  EXPECT_TRUE(m.IsFormLoaded("frmLine"));
+  EXPECT_FALSE(m.IsFormLoaded("frmline"));
+
+  fake.channels().ClearSent();
+  fake.channels().Send(108, "HELLO");
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n0\r\nFalse"));
+
+  fake.channels().ClearSent();
+  fake.channels().Send(108, "OFF");
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nFalse"));
+  EXPECT_EQ(fake.line().open_lines(), 0);
+
+  // Web access on, so that all three windows are loaded at UNLOAD.
+  fake.channels().Send(105, "OPEN_WEB");
+  fake.channels().ClearSent();
+  log_.clear();
+  fake.line().ClearOps();
+  fake.channels().Send(105, "UNLOAD");
+  EXPECT_THAT(log_, ElementsAre("frmHTTP.Unload", "frmTTS.Unload", "unloaded"));
+  EXPECT_THAT(fake.line().ops(), ElementsAre("LineClose", "LineShutdown"));
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nFalse"));
+  EXPECT_FALSE(m.IsFormLoaded("frmLine"));
+  EXPECT_FALSE(m.IsFormLoaded("frmHTTP"));
+  EXPECT_FALSE(m.IsFormLoaded("frmTTS"));
+  EXPECT_FALSE(m.IsFormLoaded("frmMain"));
+
+  // Unloaded: the process channels no longer act.
+  fake.channels().Send(105, "OPEN_WEB");
+  EXPECT_THAT(log_, ElementsAre("frmHTTP.Unload", "frmTTS.Unload", "unloaded"));
+}
+
+TEST_F(ProcessControllerTest, LineControllerGoesBeforeWebServerAndSpeech) {
+  // Given all three windows loaded, expect the line closed (status sent)
+  // by the time the web server unloads, and the speech window last.
+  Set(kLineStat, "cmbLineStat", "0");
+  Set(kWeb, "chkAllowWWWRemoteAccess", "1");
+  std::vector<std::string> seen;
+  ProcessHooks hooks;
+  hooks.speech = &speech_;
+  hooks.load_web = [](frmMain&) {};
+  hooks.unload_web = [&] {
+    seen.push_back(
+        "frmHTTP with line open: " + std::to_string(fake.line().open_lines()) +
+        ", statuses: " + std::to_string(Sent(107).size()));
+  };
+  frmMain m(fake.devices(), store, journal(), home.path(), std::move(hooks));
+  m.Load();
+  fake.channels().ClearSent();
+  log_.clear();
+  m.Unload();
+  EXPECT_THAT(seen, ElementsAre("frmHTTP with line open: 0, statuses: 1"));
+  EXPECT_THAT(log_, ElementsAre("frmTTS.Unload"));
+}
+
+TEST_F(ProcessControllerTest,
+       LineStatOneLoadsTheLineControllerButKeepsItClosed) {
+  // Given "cmbLineStat" = "1", expect no LineOpen and no status, and HELLO
+  // answered with the line off.
+  Set(kLineStat, "cmbLineStat", "1");
+  frmMain& m = Start();
+  EXPECT_TRUE(m.IsFormLoaded("frmLine"));
+  EXPECT_EQ(LineOpens(), 0);
+  EXPECT_THAT(Sent(107), IsEmpty());
+  EXPECT_EQ(m.state().LineStat, 1);
+  fake.channels().Send(108, "HELLO");
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nFalse"));
+}
+
+TEST_F(ProcessControllerTest, LineStatTwoOpensInAutoModeUntilOn) {
+  // Given "cmbLineStat" = "2", expect the line open with auto mode and its
+  // timer running; "ON" ends auto mode without a second LineOpen.
+  Set(kLineStat, "cmbLineStat", "2");
+  Set(kLineStat, "txtTimeOn", "08:00");
+  Set(kLineStat, "txtTimeOff", "18:30");
+  frmMain& m = Start();
+  EXPECT_TRUE(m.state().AutoMode);
+  EXPECT_EQ(m.state().AutoTimeOn, "08:00");
+  EXPECT_EQ(m.state().AutoTimeOff, "18:30");
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n0\r\nTrue"));
+  EXPECT_TRUE(m.line()->state().tmrAutoMode->Enabled());
+
+  fake.channels().ClearSent();
+  fake.channels().Send(108, "ON");
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n0\r\nFalse"));
+  EXPECT_EQ(LineOpens(), 1);
+  EXPECT_FALSE(m.state().AutoMode);
+  EXPECT_FALSE(m.line()->state().tmrAutoMode->Enabled());
+}
+
+TEST_F(ProcessControllerTest, OtherLineStatsLeaveTheLineAlone) {
+  // Given "cmbLineStat" missing or not one of "0", "1", "2" (compared as
+  // text), expect the line controller loaded, the line not opened, LineStat
+  // and AutoMode untouched.
+  for (const char* value : {"<none>", "", "3", "00", " 0"}) {
+    SCOPED_TRACE(value);
+    if (std::string(value) != "<none>") Set(kLineStat, "cmbLineStat", value);
+    fake.line().ClearOps();
+    fake.channels().ClearSent();
+    frmMain& m = Start();
+    EXPECT_TRUE(m.IsFormLoaded("frmLine"));
+    EXPECT_EQ(LineOpens(), 0);
+    EXPECT_THAT(Sent(107), IsEmpty());
+    EXPECT_EQ(m.state().LineStat, 0);
+    EXPECT_FALSE(m.state().AutoMode);
+    main_.reset();
+  }
+}
+
+TEST_F(ProcessControllerTest, FailedTelephonyLeavesNoLineButCommandsWork) {
+  // Given LineInitialize failing, expect the "Can't Init Tapi" line, no
+  // line controller, the sound device left at 0, and channel 105 working.
+  fake.line().faults().initialize_result = kFakeTapiBadDevice;
+  Set(kLineStat, "cmbLineStat", "0");
+  Set(kDevices, "cmbSoundDev", "Second");
+  Set(kWeb, "chkAllowWWWRemoteAccess", "0");
+  fake.sound_devices().set_names({"First", "Second"});
+  frmMain& m = Start();
+
+  const std::string error = fake.telephony(0)->GetErrorText(kFakeTapiBadDevice);
+  EXPECT_EQ(SysJournal(), Entry("", "Opening Linewarden 1.0 Process", 0) +
+                              Entry("", "Can't Init Tapi->" + error, 0));
+  EXPECT_FALSE(m.IsFormLoaded("frmLine"));
+  EXPECT_EQ(m.line(), nullptr);
+  EXPECT_EQ(m.state().SoundDeviceIndex, 0);
+  EXPECT_EQ(fake.channels().BoundCount(108), 0);
+
+  fake.channels().Send(108, "HELLO");
+  EXPECT_THAT(Sent(107), IsEmpty());
+  fake.channels().Send(105, "OPEN_WEB");
+  EXPECT_TRUE(m.IsFormLoaded("frmHTTP"));
+  EXPECT_EQ(Get(kWeb, "chkAllowWWWRemoteAccess"), "1");
+  fake.channels().Send(105, "GETSOUNDINDEX");
+  EXPECT_EQ(m.state().SoundDeviceIndex, 1);
+  fake.channels().Send(105, "UNLOAD");
+  EXPECT_THAT(log_, ::testing::Contains("unloaded"));
+}
+
+TEST_F(ProcessControllerTest, SoundDeviceZeroIsReplacedByTheNameOfDeviceZero) {
+  // Given "cmbSoundDev" = "0" and a later device with the same name as
+  // device 0, expect the name stored, journalled with code 1, and the later
+  // device chosen.
+  fake.sound_devices().set_names({"Speakers", "Headset", "Speakers"});
+  Set(kDevices, "cmbSoundDev", "0");
+  frmMain& m = Start();
+  EXPECT_EQ(Get(kDevices, "cmbSoundDev"), "Speakers");
+  EXPECT_EQ(JournalCount(Entry("", "Speakers", 1)), 1);
+  EXPECT_EQ(m.state().SoundDeviceIndex, 2);
+}
+
+TEST_F(ProcessControllerTest, SoundDeviceIsFoundByNameAndAgainOnRequest) {
+  // Given a named device, expect its index; an unknown name gives 0, and
+  // GETSOUNDINDEX reads the setting again.
+  fake.sound_devices().set_names({"Speakers", "Headset", "USB"});
+  Set(kDevices, "cmbSoundDev", "Headset");
+  frmMain& m = Start();
+  EXPECT_EQ(m.state().SoundDeviceIndex, 1);
+  EXPECT_EQ(JournalCount("(1)"), 0);
+
+  Set(kDevices, "cmbSoundDev", "USB");
+  fake.channels().Send(105, "GETSOUNDINDEX");
+  EXPECT_EQ(m.state().SoundDeviceIndex, 2);
+  Set(kDevices, "cmbSoundDev", "headset");
+  fake.channels().Send(105, "GETSOUNDINDEX");
+  EXPECT_EQ(m.state().SoundDeviceIndex, 0);
+}
+
+TEST_F(ProcessControllerTest, TranslationFillsTwentyEntriesAsFarAsItGoes) {
+  // Given the translation file named by "Select", expect its first 20
+  // lines in TransText 1..20 whatever their line ends; a short file fills
+  // only its lines, and a later shorter or missing file keeps the rest.
+  std::filesystem::create_directories(home / "Trans");
+  {
+    std::ofstream out(home / "Trans/English", std::ios::binary);
+    for (int i = 1; i <= 22; ++i)
+      out << "Text " << i << (i % 2 ? "\r\n" : "\n");
+  }
+  {
+    std::ofstream out(home / "Trans/Short", std::ios::binary);
+    out << "Eins\r\n\r\nDrei";
+  }
+  Set("Language", "Select", "English");
+  frmMain& m = Start();
+  const auto& t = m.state().TransText;
+  EXPECT_EQ(t[0], "");
+  EXPECT_EQ(t[1], "Text 1");
+  EXPECT_EQ(t[2], "Text 2");
+  EXPECT_EQ(t[13], "Text 13");
+  EXPECT_EQ(t[20], "Text 20");
+
+  m.LoadTranslation(home / "Trans/Short");
+  EXPECT_EQ(t[1], "Eins");
+  EXPECT_EQ(t[2], "");
+  EXPECT_EQ(t[3], "Drei");
+  EXPECT_EQ(t[4], "Text 4");
+
+  m.LoadTranslation(home / "Trans/Missing");
+  EXPECT_EQ(t[1], "Eins");
+}
+
+TEST_F(ProcessControllerTest, JournalSwitchesFollowTheSettings) {
+  // Given "chkLogSys" off (or not a number) and "chkLogWWW" on, expect no
+  // system journal and the web journal switched on.
+  for (const char* sys : {"0", "abc", "70000"}) {
+    SCOPED_TRACE(sys);
+    Set("Properties\\TabLog", "chkLogSys", sys);
+    Set("Properties\\TabLog", "chkLogWWW", "2");
+    frmMain& m = Start();
+    EXPECT_EQ(SysJournal(), "");
+    EXPECT_FALSE(m.state().LogSysOn);
+    EXPECT_TRUE(m.state().LogWWWOn);
+    EXPECT_TRUE(journal().LogWWWOn());
+    main_.reset();
+  }
+}
+
+TEST_F(ProcessControllerTest, WebOptionsAreReadAndWebServerLoadedWhenAllowed) {
+  // Given web access allowed ("True" counts), expect the web options read
+  // before the web server loads, with the fixed view values.
+  Set(kWeb, "chkAllowWWWRemoteAccess", "True");
+  Set(kWeb, "txtWWWPort", "8080");
+  Set(kWeb, "chkWWWProtect", "1");
+  Set(kWeb, "txtWWWUserName", "owner");
+  Set(kWeb, "txtWWWPass", "secret");
+  frmMain& m = Start();
+  ASSERT_GE(log_.size(), 2u);
+  EXPECT_EQ(log_[0], "frmTTS.Load");
+  EXPECT_EQ(log_[1], "frmHTTP.Load(8080)");
+  EXPECT_TRUE(m.IsFormLoaded("frmHTTP"));
+  EXPECT_EQ(m.RCWWWProtect, 1);
+  EXPECT_EQ(m.RCWWWUserName, "owner");
+  EXPECT_EQ(m.RCWWWPass, "secret");
+  EXPECT_EQ(m.RCWWWStartPage, "Calls");
+  EXPECT_EQ(m.RCWWWViewCalls, 1);
+  EXPECT_EQ(m.RCWWWViewOptions, 0);
+  EXPECT_EQ(m.RCWWWViewLog, "1");
+}
+
+TEST_F(ProcessControllerTest, OpenWebRestartsWithFreshOptionsAndCloseWebStops) {
+  // Given web access off, expect OPEN_WEB to load the web server and store
+  // the switch on, a second OPEN_WEB to restart it on the new port, and
+  // CLOSE_WEB to unload it (once) and store the switch off.
+  Set(kWeb, "chkAllowWWWRemoteAccess", "0");
+  Set(kWeb, "txtWWWPort", "80");
+  frmMain& m = Start();
+  EXPECT_FALSE(m.IsFormLoaded("frmHTTP"));
+  log_.clear();
+
+  fake.channels().Send(105, "OPEN_WEB");
+  EXPECT_THAT(log_, ElementsAre("frmHTTP.Load(80)"));
+  EXPECT_EQ(m.RCWWWAllow, 0);  // read before the switch is stored
+  EXPECT_EQ(Get(kWeb, "chkAllowWWWRemoteAccess"), "1");
+  m.RCWWWStartPage = "Options";  // as the web server may set it
+
+  Set(kWeb, "txtWWWPort", "8081");
+  fake.channels().Send(105, "OPEN_WEB");
+  EXPECT_THAT(log_, ElementsAre("frmHTTP.Load(80)", "frmHTTP.Unload",
+                                "frmHTTP.Load(8081)"));
+  EXPECT_EQ(m.RCWWWStartPage, "Calls");
+  EXPECT_EQ(m.RCWWWAllow, 1);
+
+  fake.channels().Send(105, "CLOSE_WEB");
+  fake.channels().Send(105, "CLOSE_WEB");
+  EXPECT_THAT(log_, ElementsAre("frmHTTP.Load(80)", "frmHTTP.Unload",
+                                "frmHTTP.Load(8081)", "frmHTTP.Unload"));
+  EXPECT_FALSE(m.IsFormLoaded("frmHTTP"));
+  EXPECT_EQ(Get(kWeb, "chkAllowWWWRemoteAccess"), "0");
+}
+
+TEST_F(ProcessControllerTest, ProcessCommandsAreWholeExactTexts) {
+  // Given near misses of the process commands, expect all of them ignored.
+  Set(kWeb, "chkAllowWWWRemoteAccess", "0");
+  frmMain& m = Start();
+  log_.clear();
+  for (const char* text :
+       {"unload", "UNLOAD\r\n", "UNLOAD\r\nx", " OPEN_WEB", "Open_Web", ""}) {
+    fake.channels().Send(105, text);
+  }
+  EXPECT_THAT(log_, IsEmpty());
+  EXPECT_TRUE(m.IsFormLoaded("frmMain"));
+  EXPECT_EQ(Get(kWeb, "chkAllowWWWRemoteAccess"), "0");
+}
+
+TEST_F(ProcessControllerTest, SpeechMessagesGoToTheSpeechWindowWithTheDevice) {
+  // Given a chosen sound device, expect speech messages passed on whole
+  // with its index.
+  fake.sound_devices().set_names({"Speakers", "Headset"});
+  Set(kDevices, "cmbSoundDev", "Headset");
+  Start();
+  log_.clear();
+  fake.channels().Send(106, "Say\r\nHello there");
+  fake.channels().Send(106, "StopSay");
+  EXPECT_THAT(log_, ElementsAre("TTS(Say\r\nHello there,1)", "TTS(StopSay,1)"));
+}
+
+TEST_F(ProcessControllerTest, RunsWithoutSpeechWindowOrWebServer) {
+  // Given no hooks at all, expect the process up, speech messages dropped
+  // and OPEN_WEB storing the switch without a web server.
+  Set(kLineStat, "cmbLineStat", "0");
+  Set(kWeb, "chkAllowWWWRemoteAccess", "1");
+  frmMain m(fake.devices(), store, journal(), home.path(), ProcessHooks{});
+  m.Load();
+  EXPECT_FALSE(m.IsFormLoaded("frmHTTP"));
+  EXPECT_FALSE(m.IsFormLoaded("frmTTS"));
+  fake.channels().Send(106, "Say\r\nHello");
+  fake.channels().Send(105, "CLOSE_WEB");
+  EXPECT_EQ(Get(kWeb, "chkAllowWWWRemoteAccess"), "0");
+  fake.channels().Send(105, "UNLOAD");
+  EXPECT_FALSE(m.IsFormLoaded("frmMain"));
+  EXPECT_EQ(fake.line().open_lines(), 0);
+}
+
+}  // namespace
+}  // namespace lw

@@ -1,0 +1,126 @@
+// A speech voice on espeak-ng.
+//
+// Speak hands the text to this voice's worker thread, which synthesises it
+// whole (far faster than real time) and posts the samples back to the loop.
+// Playback is ours, so cut-off and the end of a text are exact:
+// - on a local sound device, the samples (22 050 Hz) go to an ALSA player,
+//   whose drained notice ends the text;
+// - into the line, the samples are resampled to 8 kHz and handed to the
+//   line's audio endpoint in blocks of 160 samples, one every 20 ms on the
+//   clock's timer; the text ends once the last block's time has passed.
+// A new Speak (or Speak("")) bumps the voice's generation: synthesis in
+// progress is abandoned, results of older generations are dropped on
+// arrival, and playback is silenced at once.
+//
+// Rate: -10 .. 10 maps onto 80 .. 450 words per minute, 0 = 175 (see
+// EspeakWordsPerMinute). Voices: the installed ones, the library's default
+// ("English (Great Britain)") first.
+#pragma once
+
+#include <asio/io_context.hpp>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devices/clock.h"
+#include "devices/sound_devices.h"
+#include "devices/voice.h"
+#include "drivers/alsa/alsa_output.h"
+#include "drivers/espeak/espeak_engine.h"
+#include "drivers/line_audio/line_audio.h"
+
+namespace lw {
+
+// Result codes (0 = done).
+inline constexpr int32_t kEspeakNoVoice = 401;   // no engine or no voice
+inline constexpr int32_t kEspeakBadIndex = 402;  // voice or output index
+inline constexpr int32_t kEspeakNoOutput = 403;  // device cannot be opened
+inline constexpr int32_t kEspeakCannotWrite = 404;
+inline constexpr int32_t kEspeakSynthError = 405;
+
+class EspeakVoice : public Voice {
+ public:
+  // `data_path`: the folder holding "espeak-ng-data" (empty: the installed
+  // data; the first voice of the process decides for all). With no data
+  // every operation answers non-zero. Handlers run on `io`; the voice is
+  // destroyed on the loop thread before `io`, `clock`, `sound_devices` and
+  // `hub`, and none of its handlers runs afterwards.
+  EspeakVoice(asio::io_context& io, Clock& clock, SoundDevices& sound_devices,
+              LineAudioHub& hub, const std::string& data_path = {});
+  ~EspeakVoice() override;
+  EspeakVoice(const EspeakVoice&) = delete;
+  EspeakVoice& operator=(const EspeakVoice&) = delete;
+
+  void SetEvents(VoiceEvents events) override { events_ = std::move(events); }
+  std::vector<std::string> GetVoices() override;
+  int32_t SetVoice(int32_t index) override;
+  void SetRate(int32_t rate) override;
+  int32_t Rate() override { return rate_; }
+  int32_t SetOutput(int32_t index) override;
+  int32_t SetLineOutput(int32_t wave_out_device) override;
+  int32_t Speak(const std::string& text) override;
+  bool IsSpeaking() override { return speaking_; }
+  int32_t SaveTextToWav(const std::string& text,
+                        const std::string& file) override;
+
+ private:
+  struct Job {
+    uint64_t generation = 0;
+    EspeakRequest request;
+    int out_rate = 0;
+  };
+
+  void CutOff();
+  void RunWorker();
+  void OnSynthesized(uint64_t generation, int result,
+                     std::vector<int16_t> samples);
+  void PumpLine();
+  void OnSoundDrained();
+  void Finish();
+
+  asio::io_context& io_;
+  Clock& clock_;
+  SoundDevices& sound_devices_;
+  LineAudioHub& hub_;
+  VoiceEvents events_;
+  bool available_ = false;
+  std::vector<EspeakVoiceEntry> voices_;
+
+  // Loop-thread state.
+  int32_t voice_ = 0;
+  int32_t rate_ = 0;
+  int32_t output_ = 0;
+  bool to_line_ = false;
+  int32_t line_device_ = -1;
+  uint64_t generation_ = 0;
+  bool speaking_ = false;
+  bool playing_local_ = false;
+  AlsaOutput sound_;
+  std::unique_ptr<Timer> line_timer_;
+  int32_t playing_line_device_ = -1;
+  std::vector<int16_t> line_pcm_;
+  size_t line_pos_ = 0;
+  uint32_t line_start_ = 0;
+  uint32_t line_blocks_ = 0;
+
+  // Shared with the worker.
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::optional<Job> job_;
+  bool quit_ = false;
+  // The generation whose synthesis is wanted; older ones are abandoned.
+  std::atomic<uint64_t> wanted_{0};
+  std::atomic<bool> quitting_{false};
+  std::thread worker_;
+
+  // Lets posted handlers know the voice is gone.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace lw

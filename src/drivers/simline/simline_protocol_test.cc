@@ -1,0 +1,141 @@
+#include "drivers/simline/simline_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace lw {
+namespace {
+
+using namespace std::string_literals;
+
+std::vector<SimlineMessage> DecodeAll(SimlineDecoder& d) {
+  std::vector<SimlineMessage> out;
+  SimlineMessage m;
+  while (d.Next(&m) == SimlineDecoder::Result::kMessage) out.push_back(m);
+  return out;
+}
+
+TEST(SimlineProtocolTest, EncodesFramesByteExact) {
+  EXPECT_EQ(EncodeSimline(SimlineOf(SimlineType::kOffer)), "O\x00\x00"s);
+  EXPECT_EQ(EncodeSimline(SimlineOf(SimlineType::kHungUp)), "h\x00\x00"s);
+
+  SimlineMessage cid = SimlineOf(SimlineType::kCallerId);
+  cid.name = "Ann";
+  cid.number = "555";
+  EXPECT_EQ(EncodeSimline(cid),
+            "C\x07\x00"
+            "Ann\x00"
+            "555"s);
+
+  SimlineMessage offered = SimlineOf(SimlineType::kOffered);
+  offered.line_open = true;
+  EXPECT_EQ(EncodeSimline(offered), "o\x01\x00\x01"s);
+
+  SimlineMessage digit = SimlineOf(SimlineType::kDigit);
+  digit.digit = '#';
+  EXPECT_EQ(EncodeSimline(digit), "D\x01\x00#"s);
+
+  SimlineMessage dialed = SimlineOf(SimlineType::kDialed);
+  dialed.number = "12";
+  EXPECT_EQ(EncodeSimline(dialed),
+            "d\x02\x00"
+            "12"s);
+
+  const std::vector<int16_t> samples = {1, -2, 0x1234};
+  EXPECT_EQ(EncodeSimline(SimlineAudio(samples)),
+            "A\x06\x00\x01\x00\xfe\xff\x34\x12"s);
+}
+
+TEST(SimlineProtocolTest, EncoderKeepsFramesDecodable) {
+  // Given texts with zero bytes and audio longer than a frame, expect frames
+  // the decoder accepts: texts end at the zero, audio is cut to one frame.
+  SimlineMessage cid = SimlineOf(SimlineType::kCallerId);
+  cid.name = "A\0B"s;
+  cid.number = "1";
+  std::vector<int16_t> many(kSimlineMaxSamples + 10, 7);
+  SimlineDecoder d;
+  d.Feed(EncodeSimline(cid));
+  d.Feed(EncodeSimline(SimlineAudio(many)));
+  const auto got = DecodeAll(d);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].name, "A");
+  EXPECT_EQ(got[0].number, "1");
+  EXPECT_EQ(got[1].samples.size(), kSimlineMaxSamples);
+  EXPECT_FALSE(d.failed());
+}
+
+TEST(SimlineProtocolTest, DecodesStreamArrivingByteByByte) {
+  SimlineMessage cid = SimlineOf(SimlineType::kCallerId);
+  cid.name = "";
+  cid.number = "5551234";
+  SimlineMessage digit = SimlineOf(SimlineType::kDigit);
+  digit.digit = '5';
+  const std::vector<SimlineMessage> sent = {
+      SimlineOf(SimlineType::kOffer),
+      SimlineOf(SimlineType::kRing),
+      cid,
+      SimlineAudio(std::vector<int16_t>{-32768, 32767}),
+      digit,
+      SimlineOf(SimlineType::kHangup)};
+  std::string stream;
+  for (const auto& m : sent) stream += EncodeSimline(m);
+
+  SimlineDecoder d;
+  std::vector<SimlineMessage> got;
+  for (char c : stream) {
+    d.Feed(std::string_view(&c, 1));
+    for (const auto& m : DecodeAll(d)) got.push_back(m);
+  }
+  EXPECT_EQ(got, sent);
+  EXPECT_EQ(d.buffered(), 0u);
+}
+
+TEST(SimlineProtocolTest, RefusesMalformedFramesAndStaysFailed) {
+  const std::vector<std::string> bad = {
+      "Z\x00\x00"s,   // unknown type
+      "R\x01\x00x"s,  // payload where none belongs
+      "C\x03\x00"
+      "abc"s,                 // caller id without separator
+      "C\x03\x00\x00\x00x"s,  // two separators
+      "D\x01\x00x"s,          // not a keypad digit
+      "D\x02\x00"
+      "12"s,                     // two digits
+      "A\x03\x00\x01\x02\x03"s,  // odd audio length
+      "A\x00\x00"s,              // empty audio
+      "o\x01\x00\x02"s,          // offered flag neither 0 nor 1
+      "d\x02\x00\x31\x00"s,      // zero byte in a number
+  };
+  for (const std::string& frame : bad) {
+    SimlineDecoder d;
+    d.Feed(frame + EncodeSimline(SimlineOf(SimlineType::kRing)));
+    SimlineMessage m;
+    EXPECT_EQ(d.Next(&m), SimlineDecoder::Result::kFailed) << frame;
+    EXPECT_FALSE(d.error().empty());
+    d.Feed(EncodeSimline(SimlineOf(SimlineType::kRing)));
+    EXPECT_EQ(d.Next(&m), SimlineDecoder::Result::kFailed);
+  }
+}
+
+TEST(SimlineProtocolTest, UnknownTypeFailsBeforeItsLengthArrives) {
+  // A far end speaking another protocol is refused at its first byte.
+  SimlineDecoder d;
+  d.Feed("G");
+  SimlineMessage m;
+  EXPECT_EQ(d.Next(&m), SimlineDecoder::Result::kFailed);
+  EXPECT_EQ(d.error(), "unknown frame type 0x47");
+}
+
+TEST(SimlineProtocolTest, WaitsForWholeFrame) {
+  SimlineDecoder d;
+  d.Feed("A\x04\x00\x01\x00\x02"s);
+  SimlineMessage m;
+  EXPECT_EQ(d.Next(&m), SimlineDecoder::Result::kNeedMore);
+  d.Feed("\x00"s);
+  ASSERT_EQ(d.Next(&m), SimlineDecoder::Result::kMessage);
+  EXPECT_EQ(m.samples, (std::vector<int16_t>{1, 2}));
+}
+
+}  // namespace
+}  // namespace lw

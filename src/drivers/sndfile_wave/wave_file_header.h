@@ -1,0 +1,39 @@
+// The header of a RIFF wave file, read by hand: the format tag as the file
+// states it (also for codings the sound library cannot decode, such as
+// TrueSpeech), the size of the sound data, and the fact chunk's sample
+// count, which is the true length of GSM 6.10 data whose last block is
+// only half used.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace lw {
+
+inline constexpr uint16_t kWaveTagExtensible = 0xFFFE;
+
+struct WaveFileHeader {
+  // For extensible files, the tag of the sub-format.
+  uint16_t format_tag = 0;
+  uint16_t channels = 0;
+  uint32_t samples_per_sec = 0;
+  uint32_t avg_bytes_per_sec = 0;
+  uint16_t block_align = 0;
+  uint16_t bits_per_sample = 0;
+  // Bytes of sound data, as declared but never past the end of the file.
+  uint64_t data_bytes = 0;
+  std::optional<uint32_t> fact_samples;
+};
+
+// Parses the start of a file (`bytes`, the first bytes of a file of
+// `file_size` bytes). Empty unless it is a RIFF "WAVE" file with a "fmt "
+// chunk and a "data" chunk within `bytes`.
+std::optional<WaveFileHeader> ParseWaveFileHeader(
+    std::span<const uint8_t> bytes, uint64_t file_size);
+
+// Reads and parses the header of the file at `path`.
+std::optional<WaveFileHeader> ReadWaveFileHeader(const std::string& path);
+
+}  // namespace lw

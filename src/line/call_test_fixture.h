@@ -1,0 +1,134 @@
+// The fixture of the call tests: a loaded line controller with its line
+// open in telephony mode, on fakes in virtual time, with the desktop
+// application played through the channel hub and the caller through the
+// fake line. Options are set like the desktop application writes them,
+// before Start().
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "callstore/test_util.h"
+#include "callstore/wave_formats.h"
+#include "controller/controller_test_util.h"
+#include "line/line_controller.h"
+
+namespace lw::testing {
+
+inline constexpr const char* kAnswering = "Answer\\TabAnsweringMachine";
+inline constexpr const char* kCallsRecord = "Answer\\TabCallsRecord";
+inline constexpr const char* kDisconnectMode = "Answer\\TabDisconnectMode";
+inline constexpr const char* kIncomingEvents = "Events\\TabInCommingCall";
+inline constexpr const char* kDisconnectEvents = "Events\\TabDisconnectCall";
+inline constexpr const char* kPhoneAccess = "RemoteAccess\\TabPhoneAccess";
+inline constexpr const char* kGeneral = "Properties\\TabGeneral";
+// The day folder of the fakes' start date.
+inline constexpr const char* kToday = "\\Data\\Log\\2026\\12\\04\\";
+
+class CallTest : public ::testing::Test, public ControllerHome {
+ protected:
+  CallTest() {
+    Set("Properties\\TabLog", "chkLogSys", "1");
+    Set("Properties\\TabDevices\\CallerID", "Tapi", "1");
+    journal().SetSwitches(true, false);
+    process_.AppPath = home.path();
+    process_.TransText[1] = "Incoming call";
+    process_.TransText[13] = "Outgoing call";
+    InitWaveFormats();
+  }
+
+  // Loads the line controller, opens the line and forgets what that sent.
+  frmLine& Start() {
+    line_ = std::make_unique<frmLine>(fake.devices(), store, journal(),
+                                      process_, &speech_);
+    line_->Load();
+    line_->OpenLine();
+    fake.channels().ClearSent();
+    fake.line().ClearOps();
+    return *line_;
+  }
+  LineState& s() { return line_->state(); }
+  FakeWave& wave1() { return *fake.wave(0); }
+  FakeWave& player() { return *fake.wave(1); }
+  FakeLine& far() { return fake.line(); }
+
+  // The answering machine answers at ring 2 with greeting "Hello" (known
+  // to the wave files) and records the message.
+  void AnsweringMachineOn(bool with_beep = true) {
+    Set(kAnswering, "chkRunAnsIfNotAnswered", "1");
+    Set(kAnswering, "txtNumOfRing", "2");
+    Set(kAnswering, "cmdRecordMessage", "1");
+    Set(kAnswering, "CmbGreetsMessages", "Hello");
+    fake.wave_files().Set(home / "Greets/Hello.wav",
+                          WaveFileInfo{1, 1, 8000, 3});
+    if (with_beep) WriteFile(home / "Beep.wav", "RIFF");
+  }
+  // Pick-up detection records every call.
+  void PickUpRecordingOn() {
+    Set(kCallsRecord, "chkDetectPickUp", "1");
+    Set(kCallsRecord, "cmbRecWhen", "0");
+  }
+
+  // The far end: a new call with caller identification.
+  void Incoming(const std::string& name = "TESTCALLER",
+                const std::string& number = "5551234") {
+    ASSERT_TRUE(far().Offer());
+    if (!name.empty() || !number.empty()) far().CallerId(name, number);
+  }
+  // `count` rings 5 s apart (the time after the last ring is not waited).
+  void Rings(int count) {
+    for (int i = 0; i < count; ++i) {
+      if (i > 0) fake.clock().Advance(5000);
+      far().Ring();
+    }
+  }
+  // Lets the events caused by the code's own operations arrive.
+  void Deliver() { fake.clock().Advance(1); }
+  // The caller hangs up; the drop's Idle arrives.
+  void HangUp() {
+    far().FarEndHangup();
+    Deliver();
+  }
+  // A whole message: answered at ring 2, greeting and beep played, then
+  // `seconds` of message before the caller hangs up.
+  void LeaveMessage(int seconds) {
+    Incoming();
+    Rings(2);
+    Deliver();
+    wave1().FinishPlay();  // greeting
+    wave1().FinishPlay();  // beep
+    fake.clock().Advance(seconds * 1000);
+    HangUp();
+  }
+
+  const std::vector<std::string>& Sent(int32_t channel) {
+    return fake.channels().Sent(channel);
+  }
+  // The records of today's data file.
+  std::vector<CallRecord> Records() {
+    const std::string data = ReadFile(home / "Data/Log/2026/12/04/Data");
+    std::vector<CallRecord> records(data.size() / CallRecord::kSize);
+    for (size_t i = 0; i < records.size(); ++i) {
+      std::memcpy(records[i].bytes(), data.data() + i * CallRecord::kSize,
+                  CallRecord::kSize);
+    }
+    return records;
+  }
+  std::string LastCalls() { return ReadFile(home / "Data/Last"); }
+  int Ops(const std::string& op) {
+    int n = 0;
+    for (const std::string& o : far().ops()) n += o == op;
+    return n;
+  }
+
+  ProcessState process_;
+  std::vector<std::string> speech_log_;
+  LoggingSpeechWindow speech_{speech_log_};
+  std::unique_ptr<frmLine> line_;
+};
+
+}  // namespace lw::testing

@@ -1,0 +1,118 @@
+// The commands of the desktop application on channel 108. A message is
+// split at CR LF; line 0 is the command word, compared exactly (so "hello"
+// is no command), and any lines beyond those a command uses are ignored.
+#include <string>
+#include <vector>
+
+#include "callstore/contacts.h"
+#include "controller/message_text.h"
+#include "controller/trapped.h"
+#include "line/line_controller.h"
+#include "recording/call_recording.h"
+
+namespace lw {
+
+void frmLine::udiIn_MessageArrived(const std::string& text) {
+  if (!s_.loaded) return;
+  Trapped(s_.journal, "udiIn_MessageArrived", [&] {
+    const std::vector<std::string> lines = SplitMessage(text);
+    const std::string& command = lines[0];
+    if (command == "ON") {
+      CommandOn();
+    } else if (command == "OFF") {
+      CommandOff();
+    } else if (command == "AUTO") {
+      CommandAuto(lines);
+    } else if (command == "RecCall") {
+      CommandRecCall(lines);
+    } else if (command == "AnswerMachine") {
+      CommandAnswerMachine();
+    } else if (command == "DropTheCall") {
+      CommandDropTheCall();
+    } else if (command == "DoNothing") {
+      CommandDoNothing();
+    } else if (command == "StopProc") {
+      CommandStopProc();
+    } else if (command == "CallOut") {
+      CommandCallOut(lines, false);
+    } else if (command == "CallOutRec") {
+      CommandCallOut(lines, true);
+    } else if (command == "DropCall") {
+      CommandDropCall();
+    } else if (command == "HELLO") {
+      CommandHello();
+    } else if (command == "GetTTSProp") {
+      CommandGetTTSProp();
+    }
+  });
+}
+
+// The line switched on by hand: auto mode ends.
+void frmLine::CommandOn() {
+  s_.tmrAutoMode->SetEnabled(false);
+  s_.process.AutoMode = false;
+  OpenLine();
+}
+
+// The line switched off by hand: auto mode ends.
+void frmLine::CommandOff() {
+  s_.tmrAutoMode->SetEnabled(false);
+  s_.process.AutoMode = false;
+  CloseLine(false);
+}
+
+void frmLine::CommandHello() { SendLineStatus(); }
+
+void frmLine::CommandGetTTSProp() { LoadTTSOptions(); }
+
+// --- Commands on the current call. They are not checked against the state
+// of the line: outside a call they only change the flags and timers, which
+// the next incoming call or wrap-up resets.
+
+// Handled with the auto mode schedule; accepted and without effect until
+// then.
+void frmLine::CommandAuto(const std::vector<std::string>& /*lines*/) {}
+
+void frmLine::CommandRecCall(const std::vector<std::string>& lines) {
+  bool record = false;
+  if (lines.size() < 2 || !ParseSwitchText(lines[1], record)) {
+    s_.journal.LogSys("RecCall without a True or False argument ignored", 0,
+                      "udiIn_MessageArrived");
+    return;
+  }
+  // Takes effect at the next ring, which switches the ring gap on or off.
+  s_.bRecordThisCall = record;
+}
+
+void frmLine::CommandAnswerMachine() { AnswerCall(); }
+
+void frmLine::CommandDropTheCall() {
+  StopRingGapAndFreqTimers();
+  s_.bBlockCall = true;
+  // The connected event drops the call.
+  s_.Tapi1->LineAnswer();
+}
+
+void frmLine::CommandDoNothing() {
+  StopRingGapAndFreqTimers();
+  s_.bIgnoreCall = true;
+}
+
+void frmLine::CommandStopProc() { DropCall(s_); }
+
+void frmLine::CommandCallOut(const std::vector<std::string>& lines,
+                             bool record) {
+  if (lines.size() < 2 || lines[1].empty()) {
+    s_.journal.LogSys(std::string(record ? "CallOutRec" : "CallOut") +
+                          " without a number to dial ignored",
+                      0, "udiIn_MessageArrived");
+    return;
+  }
+  CallOut(lines[1], record);
+}
+
+void frmLine::CommandDropCall() { DropCall(s_); }
+
+void frmLine::tmrAutoMode_Timer() {}
+
+}  // namespace lw

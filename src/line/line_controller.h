@@ -1,0 +1,147 @@
+// The line controller `frmLine`: the one object that drives the telephone
+// line. The process controller makes it once, loads it after telephony has
+// been initialised, opens the line through it, and unloads it at the end.
+//
+// Loading makes the controls (telephony control, two wave controls, serial
+// port, voice, mail control), reads the line options and binds the five
+// channel ends 107..111. Line commands of the desktop application arrive on
+// 108; the line state goes out on 107 as
+//   "LineStatus" CR LF <device index> CR LF <LineStat> CR LF <AutoMode>.
+//
+// The class is implemented over several files, each for one concern:
+//   line_controller.cc  loading, unloading, the line status message
+//   line_lifecycle.cc   choosing, opening and closing the line
+//   line_commands.cc    the commands of channel 108
+//   line_options.cc     reading the line options
+//   line_modem.cc       modem mode: the serial port side of the line
+//   call_state.cc       the call state machine: telephony events, the ring
+//                       gap, answering, the wrap-up, outgoing calls
+// All of them work on the one LineState.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "line/line_state.h"
+
+namespace lw {
+
+class frmLine {
+ public:
+  frmLine(const Devices& devices, SettingsStore& store, Journal& journal,
+          ProcessState& process, SpeechWindow* speech);
+  // Unloads first when still loaded.
+  ~frmLine();
+  frmLine(const frmLine&) = delete;
+  frmLine& operator=(const frmLine&) = delete;
+
+  // --- line_controller.cc
+  // Makes the controls, reads the options and binds the channel ends. The
+  // line is not opened here.
+  void Load();
+  // Stops the auto mode timer, closes the line (the status message goes
+  // out), releases the wave controls and closes the serial port.
+  void Unload();
+  bool loaded() const { return s_.loaded; }
+  // "LineStatus" on 107, dropped when the channel cannot be opened.
+  void SendLineStatus();
+
+  // --- line_lifecycle.cc
+  // Chooses the device by the name in "cmbModemDev" (the last device of
+  // that name, else device 0), writes the chosen name back, opens it unless
+  // a line is already open, and sends the line status.
+  void OpenLine();
+  // Closes the line; sends the line status unless `bUnLoad`.
+  void CloseLine(bool bUnLoad = false);
+  // Closes the serial port (modem mode) and the telephony line; LineStat
+  // ends at 1. No status message.
+  void CloseTheLine();
+
+  // --- line_options.cc
+  // The option record: remote access and speech options, then everything
+  // else, with the per-call state reset.
+  void LoadCallOptions();
+  void GetOptions();
+  void LoadTTSOptions();
+
+  // --- call_state.cc
+  // The telephony control's call events (wired to Tapi1 at load).
+  void Tapi_InComeCall();
+  void Tapi_Ring(int32_t count);
+  void Tapi_CallerID(const std::string& name, const std::string& number);
+  void Tapi_Connected();
+  void Tapi_Disconnected();
+  void Tapi_Idle();
+  void Tapi_Dialing();
+  void Tapi_MonitorDigit(const std::string& digit);
+  // The answering machine takes the ringing call now.
+  void AnswerCall();
+  // Places an outgoing call to `number`; with `record` the connected call
+  // is recorded (type "4"), otherwise it is an outgoing call (type "1").
+  void CallOut(const std::string& number, bool record);
+
+  LineState& state() { return s_; }
+  const LineState& state() const { return s_; }
+
+ private:
+  // --- line_lifecycle.cc
+  void OpenTheLine(int32_t index);
+
+  // --- line_options.cc
+  // Where the option routines apply the speech options and reset the
+  // per-call state.
+  LineOptionHooks OptionHooks();
+  // Clears the per-call state before the options of the next call are read.
+  void ResetPerCallState();
+
+  // --- call_state.cc
+  // Makes the call timers and wires the call events of Tapi1, Wave1 and
+  // WavePlayer.
+  void WireCallEvents();
+  // Reloads the options for the next call and clears the per-call state.
+  void LoadOptionsForNextCall();
+  // Clears the per-call flags and counters (not bInCall).
+  void ClearPerCallState();
+  // Starts the current call's record (day folder made, "UNKNOWN" caller,
+  // date and time now) with `description`.
+  void StartCallInfo(const std::string& description);
+  // The ring-gap timer's tick: a gap of more than 7 seconds means somebody
+  // picked up an extension, and the line is taken to record.
+  void tmrRecRingCounter_Timer();
+  // Switches off the ring-gap and tone-detection timers where they run.
+  void StopRingGapAndFreqTimers();
+  // Steps of the wrap-up.
+  void WrapUpCall();
+
+  // --- line_modem.cc: the modem-mode side of opening and closing.
+  // After the telephony line opened with `result` in modem mode: hands the
+  // modem to the serial port; answers the result that decides LineStat.
+  int32_t OpenModemSide(int32_t result);
+  // Closes the serial port before the telephony line closes.
+  void CloseModemSide();
+
+  // --- line_commands.cc
+  void udiIn_MessageArrived(const std::string& text);
+  void CommandOn();
+  void CommandOff();
+  void CommandHello();
+  void CommandGetTTSProp();
+  // Commands that act on calls and on the auto mode schedule; handled with
+  // the call state machine.
+  void CommandAuto(const std::vector<std::string>& lines);
+  void CommandRecCall(const std::vector<std::string>& lines);
+  void CommandAnswerMachine();
+  void CommandDropTheCall();
+  void CommandDoNothing();
+  void CommandStopProc();
+  void CommandCallOut(const std::vector<std::string>& lines, bool record);
+  void CommandDropCall();
+
+  // The auto mode timer's tick (the auto mode schedule).
+  void tmrAutoMode_Timer();
+
+  LineState s_;
+};
+
+}  // namespace lw

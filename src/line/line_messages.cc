@@ -1,0 +1,22 @@
+#include "line/line_messages.h"
+
+#include "controller/message_text.h"
+
+namespace lw {
+
+std::string DeviceIndexText(LineState& s) {
+  return s.Tapi1 ? std::to_string(s.Tapi1->DeviceIndex()) : "0";
+}
+
+void SendToDesktop(LineState& /*s*/, MessageChannel* end, int32_t channel,
+                   std::initializer_list<std::string_view> fields) {
+  if (end == nullptr) return;
+  SendOn(*end, channel, JoinFields(fields));
+}
+
+void SendOutWithDevice(LineState& s, std::string_view name) {
+  const std::string device = DeviceIndexText(s);
+  SendToDesktop(s, s.udiOut.get(), kChannelOut, {name, device});
+}
+
+}  // namespace lw

@@ -1,0 +1,42 @@
+// Reading the line options into the line controller. The option catalogue
+// (sections, conversions, journal lines of failed conversions) lives with
+// the settings; these are the line controller's entry points to it.
+#include "line/line_controller.h"
+
+namespace lw {
+
+LineOptionHooks frmLine::OptionHooks() {
+  LineOptionHooks hooks;
+  // The first reading runs while loading, before the line voice exists.
+  hooks.SetLineVoice = [this](int32_t voice) {
+    if (s_.LineVoice) s_.LineVoice->SetVoice(voice);
+  };
+  hooks.SetLineRate = [this](int16_t rate) {
+    if (s_.LineVoice) s_.LineVoice->SetRate(rate);
+  };
+  hooks.TTSSetVoice = [this](int32_t voice) {
+    if (s_.speech != nullptr) s_.speech->TTSSetVoice(voice);
+  };
+  hooks.SetRate = [this](int16_t rate) {
+    if (s_.speech != nullptr) s_.speech->SetRate(rate);
+  };
+  hooks.ResetPerCallState = [this] { ResetPerCallState(); };
+  return hooks;
+}
+
+void frmLine::LoadCallOptions() {
+  lw::LoadCallOptions(s_.Reg, s_.journal, s_.Options, s_.process.Options,
+                      OptionHooks());
+}
+
+void frmLine::GetOptions() {
+  lw::GetOptions(s_.Reg, s_.journal, s_.Options, OptionHooks());
+}
+
+void frmLine::LoadTTSOptions() { lw::LoadTTSOptions(s_.Reg, OptionHooks()); }
+
+void frmLine::ResetPerCallState() {
+  // The per-call flags join the line state with the call state machine.
+}
+
+}  // namespace lw

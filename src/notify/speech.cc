@@ -1,0 +1,118 @@
+#include "notify/speech.h"
+
+#include <vector>
+
+#include "controller/message_text.h"
+#include "settings/call_options.h"
+
+namespace lw {
+namespace {
+
+constexpr const char* kCommandSource = "uDiTTS_MessageArrived";
+
+// A number line of a speech command: digits with an optional sign (and the
+// other forms the settings accept). An empty line is no number.
+template <typename Int, typename Convert>
+std::optional<Int> NumberLine(const std::string& line, Convert convert) {
+  if (line.find_first_not_of(' ') == std::string::npos) return std::nullopt;
+  Int value = 0;
+  if (convert(RegValue(line), value) != 0) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+frmTTS::frmTTS(const Devices& devices, SettingsStore& store, Journal& journal)
+    : devices_(devices), journal_(journal), reg_(store) {}
+
+frmTTS::~frmTTS() = default;
+
+void frmTTS::Load() {
+  reg_.SetSubkey(kVoiceListSection);
+  if (!reg_.KeyExists()) reg_.CreateKey();
+  if (Voice_ == nullptr) {
+    Voice_ = devices_.new_voice();
+    Voice_->SetEvents({.EndStream = [this] { Voice_EndStream(); }});
+  }
+  for (const std::string& description : Voice_->GetVoices()) {
+    reg_.SetRegistryValue(description, std::string(), REG_SZ);
+  }
+}
+
+void frmTTS::Unload() {
+  if (Voice_ == nullptr) return;
+  Voice_->Speak("");
+  Voice_.reset();
+}
+
+void frmTTS::HandleMessage(const std::string& text,
+                           int32_t sound_device_index) {
+  std::vector<std::string> lines = SplitMessage(text);
+  const std::string& command = lines[0];
+  if (command == "TestTTSSay") {
+    if (lines.size() < 4) return RejectCommand(command);
+    auto voice = NumberLine<int32_t>(lines[2], OptionToInt32);
+    auto rate = NumberLine<int16_t>(lines[3], OptionToInt16);
+    if (!voice || !rate) return RejectCommand(command);
+    TTSSetVoice(*voice);
+    SetRate(*rate);
+    SpeakIt(lines[1], sound_device_index);
+  } else if (command == "Say") {
+    if (lines.size() < 2) return RejectCommand(command);
+    SpeakIt(lines[1], sound_device_index);
+  } else if (command == "StopSay") {
+    StopSpeak();
+  } else if (command == "MakeWave") {
+    if (lines.size() < 3) return RejectCommand(command);
+    SaveTextToWav(lines[1], lines[2], sound_device_index);
+  }
+}
+
+void frmTTS::RejectCommand(const std::string& command) {
+  journal_.LogSys("Speech command \"" + command +
+                      "\" ignored: missing or non-numeric lines",
+                  0, kCommandSource);
+}
+
+void frmTTS::SpeakIt(const std::string& sToSay, int32_t DeviceIndex) {
+  SetOutput(DeviceIndex);
+  SpeakText(sToSay);
+}
+
+void frmTTS::StopSpeak() {
+  // An empty text with purge only cuts off.
+  if (Voice_ != nullptr) Voice_->Speak("");
+}
+
+void frmTTS::TTSSetVoice(int32_t lVoice) {
+  if (Voice_ != nullptr) Voice_->SetVoice(lVoice);
+}
+
+void frmTTS::SetRate(int16_t nVal) {
+  if (Voice_ != nullptr) Voice_->SetRate(nVal);
+}
+
+void frmTTS::SaveTextToWav(const std::string& sText,
+                           const std::string& sFileToSave,
+                           int32_t lDeviceIndex) {
+  if (sText.empty() || Voice_ == nullptr) return;
+  Voice_->SaveTextToWav(sText, sFileToSave);
+  // Later speech goes to the sound device again.
+  Voice_->SetOutput(lDeviceIndex);
+}
+
+// The voice plays at 22 050 Hz 16-bit mono on local devices: selecting the
+// device is all there is to do.
+void frmTTS::SetOutput(int32_t index) {
+  if (Voice_ != nullptr) Voice_->SetOutput(index);
+}
+
+void frmTTS::SpeakText(const std::string& text) {
+  if (Voice_ != nullptr) Voice_->Speak(text);
+}
+
+// The end of a spoken announcement needs nothing more on the sound device;
+// only the line controller's voice acts on its end (remote access).
+void frmTTS::Voice_EndStream() {}
+
+}  // namespace lw

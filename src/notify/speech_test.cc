@@ -1,0 +1,230 @@
+#include "notify/speech.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "devices/fake/fake_devices.h"
+#include "drivers/sqlite/sqlite_settings_store.h"
+#include "journal/journal.h"
+#include "settings/registry_routines.h"
+#include "temp_dir.h"
+
+namespace lw {
+namespace {
+
+class SpeechTest : public ::testing::Test {
+ protected:
+  SpeechTest() : journal_(fake_.clock(), home_.path()) {
+    std::filesystem::create_directories(home_ / "Journal");
+    fake_.set_voices({"English", "Deutsch", "Francais"});
+  }
+
+  FakeVoice& voice() { return *fake_.voice(0); }
+  void Load() {
+    tts_.Load();
+    ASSERT_NE(fake_.voice(0), nullptr);
+    voice().ClearOps();
+  }
+  void Message(const std::string& text, int32_t sound_device = 1) {
+    tts_.HandleMessage(text, sound_device);
+  }
+  std::vector<std::pair<std::string, RegValue>> VoiceList() {
+    RegistryRoutines reg(store_);
+    return reg.EnumRegistryValues(HKEY_LOCAL_MACHINE,
+                                  std::string(kKeyRoot) + "\\TTS51");
+  }
+  std::string SysJournal() const {
+    std::string all;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(home_ / "Journal")) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::stringstream text;
+      text << in.rdbuf();
+      all += text.str();
+    }
+    return all;
+  }
+
+  FakeDevices fake_;
+  testing::TempDir home_;
+  SqliteSettingsStore store_{":memory:"};
+  Journal journal_;
+  frmTTS tts_{fake_.devices(), store_, journal_};
+};
+
+TEST_F(SpeechTest, LoadListsInstalledVoicesInEngineOrder) {
+  // given three installed voices and no "TTS51" section, expect the section
+  // with one empty text value per voice, in order
+  journal_.SetSwitches(true, false);
+  tts_.Load();
+  EXPECT_TRUE(tts_.loaded());
+  auto list = VoiceList();
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].first, "English");
+  EXPECT_EQ(list[1].first, "Deutsch");
+  EXPECT_EQ(list[2].first, "Francais");
+  for (const auto& [name, value] : list) {
+    EXPECT_EQ(value, RegValue(std::string())) << name;
+  }
+  // Loading again (a later start) keeps the same list.
+  tts_.Unload();
+  tts_.Load();
+  EXPECT_EQ(VoiceList().size(), 3u);
+  EXPECT_EQ(SysJournal(), "");
+}
+
+TEST_F(SpeechTest, NoVoicesLeaveSectionEmptyAndSpeechFailsSilently) {
+  fake_.set_voices({});
+  tts_.Load();
+  RegistryRoutines reg(store_);
+  reg.SetSubkey("TTS51");
+  EXPECT_TRUE(reg.KeyExists());
+  EXPECT_TRUE(VoiceList().empty());
+  Message("Say\r\nhello");
+  Message("TestTTSSay\r\nhello\r\n0\r\n0");
+  Message("MakeWave\r\nhello\r\n" + home_ / "x.wav");
+  EXPECT_TRUE(voice().spoken().empty());
+  EXPECT_FALSE(std::filesystem::exists(home_ / "x.wav"));
+}
+
+TEST_F(SpeechTest, SaySelectsSoundDeviceThenSpeaks) {
+  Load();
+  Message("Say\r\nA call from 5551234", 2);
+  EXPECT_EQ(voice().ops(), (std::vector<std::string>{
+                               "SetOutput(2)", "Speak(A call from 5551234)"}));
+  EXPECT_FALSE(voice().to_line());
+}
+
+TEST_F(SpeechTest, SayCutsOffAnnouncementWithoutEndStream) {
+  // given an announcement still being spoken, expect "Say" to cut it off
+  // and speak the new text; only the new text ends
+  Load();
+  tts_.SpeakIt("Incoming call", 0);
+  EXPECT_TRUE(voice().IsSpeaking());
+  Message("Say\r\nHello there", 0);
+  EXPECT_EQ(voice().spoken(),
+            (std::vector<std::string>{"Incoming call", "Hello there"}));
+  EXPECT_TRUE(voice().FinishSpeaking());
+  EXPECT_FALSE(voice().FinishSpeaking());
+}
+
+TEST_F(SpeechTest, StopSayCutsOff) {
+  Load();
+  voice().set_speak_ms(3000);
+  tts_.SpeakIt("Incoming call", 0);
+  Message("StopSay");
+  EXPECT_FALSE(voice().IsSpeaking());
+  EXPECT_EQ(voice().ops().back(), "Speak()");
+  fake_.clock().Advance(5000);  // no late end of the cut-off text
+  EXPECT_FALSE(voice().IsSpeaking());
+}
+
+TEST_F(SpeechTest, TestTTSSaySetsVoiceAndRateFirst) {
+  Load();
+  Message("TestTTSSay\r\nTesting\r\n2\r\n-5", 1);
+  EXPECT_EQ(voice().ops(),
+            (std::vector<std::string>{"SetVoice(2)", "SetRate(-5)",
+                                      "SetOutput(1)", "Speak(Testing)"}));
+  EXPECT_EQ(voice().voice(), 2);
+  EXPECT_EQ(voice().Rate(), -5);
+}
+
+TEST_F(SpeechTest, VoiceOutOfRangeKeepsVoiceAndStillSpeaks) {
+  Load();
+  tts_.TTSSetVoice(1);
+  Message("TestTTSSay\r\nTesting\r\n7\r\n0");
+  EXPECT_EQ(voice().voice(), 1);
+  EXPECT_EQ(voice().spoken(), std::vector<std::string>{"Testing"});
+}
+
+TEST_F(SpeechTest, BadCommandLinesAreIgnoredAndJournalledOnce) {
+  // given speech commands without their lines or with non-numbers, expect
+  // nothing spoken or written and one journal line per message
+  journal_.SetSwitches(true, false);
+  Load();
+  const std::vector<std::string> bad = {
+      "Say",
+      "TestTTSSay\r\nhello",
+      "TestTTSSay\r\nhello\r\n1",
+      "TestTTSSay\r\nhello\r\none\r\n0",
+      "TestTTSSay\r\nhello\r\n1\r\nfast",
+      "TestTTSSay\r\nhello\r\n\r\n0",
+      "TestTTSSay\r\nhello\r\n1\r\n40000",  // no 16-bit rate
+      "MakeWave\r\nhello",
+  };
+  for (const std::string& m : bad) Message(m);
+  EXPECT_TRUE(voice().ops().empty());
+  std::string journal = SysJournal();
+  size_t lines = 0;
+  for (size_t at = journal.find("\r\n"); at != std::string::npos;
+       at = journal.find("\r\n", at + 2)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, bad.size());
+  EXPECT_NE(journal.find("14:03:22 : uDiTTS_MessageArrived->Speech command "
+                         "\"TestTTSSay\" ignored: missing or non-numeric "
+                         "lines(0)\r\n"),
+            std::string::npos);
+}
+
+TEST_F(SpeechTest, OtherCommandsAreIgnoredSilently) {
+  journal_.SetSwitches(true, false);
+  Load();
+  Message("say\r\nhello");
+  Message("");
+  Message("Speak\r\nhello");
+  Message("StopSay\r\nextra");  // extra lines do no harm
+  EXPECT_EQ(voice().ops(), std::vector<std::string>{"Speak()"});
+  EXPECT_EQ(SysJournal(), "");
+}
+
+TEST_F(SpeechTest, MakeWaveWritesFileThenSelectsSoundDeviceAgain) {
+  Load();
+  std::string file = home_ / "made.wav";
+  Message("MakeWave\r\nYou have 3 messages\r\n" + file, 1);
+  EXPECT_EQ(
+      voice().ops(),
+      (std::vector<std::string>{
+          "SaveTextToWav(You have 3 messages," + file + ")", "SetOutput(1)"}));
+  EXPECT_TRUE(std::filesystem::exists(file));
+}
+
+TEST_F(SpeechTest, MakeWaveWithEmptyTextCreatesNoFile) {
+  Load();
+  std::string file = home_ / "empty.wav";
+  Message("MakeWave\r\n\r\n" + file);
+  EXPECT_TRUE(voice().ops().empty());
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(SpeechTest, MakeWaveLeavesSpeechInProgressAlone) {
+  Load();
+  tts_.SpeakIt("Incoming call", 0);
+  Message("MakeWave\r\nhello\r\n" + home_ / "w.wav", 0);
+  EXPECT_TRUE(voice().IsSpeaking());
+}
+
+TEST_F(SpeechTest, UnloadedWindowDoesNothing) {
+  Message("Say\r\nhello");
+  tts_.SpeakIt("hello", 0);
+  tts_.StopSpeak();
+  tts_.SetRate(3);
+  tts_.TTSSetVoice(1);
+  tts_.SaveTextToWav("hello", home_ / "u.wav", 0);
+  EXPECT_EQ(fake_.voice(0), nullptr);
+  Load();
+  tts_.SpeakIt("hello", 0);
+  tts_.Unload();
+  EXPECT_FALSE(tts_.loaded());
+  EXPECT_EQ(fake_.voice(0), nullptr);  // the voice was released
+  tts_.SpeakIt("hello", 0);
+  EXPECT_FALSE(std::filesystem::exists(home_ / "u.wav"));
+}
+
+}  // namespace
+}  // namespace lw
