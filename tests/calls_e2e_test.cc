@@ -1,0 +1,280 @@
+// Whole calls on the simulated line: the real process, driven by
+// `lwdctl phone` as the far end and `lwdctl listen` as the desktop
+// application.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <vector>
+
+#include "process_runner.h"
+
+namespace lw::testing {
+namespace {
+
+// A mono 8 kHz 16-bit tone of `seconds`.
+void WriteTone(const std::string& path, double hz, double seconds,
+               double amplitude = 0.4) {
+  SF_INFO info{};
+  info.samplerate = 8000;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr);
+  std::vector<short> s(static_cast<size_t>(seconds * 8000));
+  for (size_t i = 0; i < s.size(); ++i)
+    s[i] = static_cast<short>(
+        amplitude * 32767 *
+        std::sin(2 * M_PI * hz * static_cast<double>(i) / 8000));
+  sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
+  sf_close(f);
+}
+
+std::vector<short> ReadSamples(const std::string& path,
+                               SF_INFO* info_out = nullptr) {
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (f == nullptr) return {};
+  std::vector<short> s(static_cast<size_t>(info.frames * info.channels));
+  sf_read_short(f, s.data(), static_cast<sf_count_t>(s.size()));
+  sf_close(f);
+  if (info_out != nullptr) *info_out = info;
+  return s;
+}
+
+// Power of `hz` relative to the whole power of the window (0..1).
+double ToneShare(const std::vector<short>& s, size_t from, size_t n,
+                 double hz) {
+  double re = 0, im = 0, total = 0;
+  for (size_t i = from; i < from + n && i < s.size(); ++i) {
+    const double x = s[i];
+    re += x * std::cos(2 * M_PI * hz * static_cast<double>(i) / 8000);
+    im += x * std::sin(2 * M_PI * hz * static_cast<double>(i) / 8000);
+    total += x * x;
+  }
+  if (total <= 0) return 0;
+  return (re * re + im * im) * 2 / static_cast<double>(n) / total;
+}
+
+// True when some 100 ms window of `s` is mostly a tone of `hz`.
+bool HasTone(const std::vector<short>& s, double hz) {
+  for (size_t at = 0; at + 800 <= s.size(); at += 400)
+    if (ToneShare(s, at, 800, hz) > 0.6) return true;
+  return false;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir,
+                                 const std::string& suffix) {
+  std::vector<std::string> out;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n.size() >= suffix.size() &&
+          n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+        out.push_back(dir + "/" + n);
+    }
+    closedir(d);
+  }
+  return out;
+}
+
+class CallsE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(env_.Run("lwdctl", {"reg", "import",
+                                  std::string(LW_SOURCE_DIR) +
+                                      "/demo/linewarden-demo.reg"}),
+              0);
+    Set("Properties\\TabDevices", "cmbSoundDev", "null");
+    mkdir((env_.home() + "/Greets").c_str(), 0755);
+    mkdir((env_.home() + "/LegalGreets").c_str(), 0755);
+    WriteTone(env_.home() + "/Greets/Greeting.wav", 600, 1.0);
+    WriteTone(env_.home() + "/Beep.wav", 1000, 0.3);
+    proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
+    ASSERT_GT(proc_, 0);
+    ASSERT_TRUE(WaitFor([&] {
+      return env_.SysJournal().find("OpenLine:Tapi1.LineOpen(0)->") !=
+             std::string::npos;
+    }));
+  }
+  void TearDown() override {
+    if (proc_ > 0) {
+      kill(proc_, SIGTERM);
+      int status = 0;
+      EXPECT_TRUE(WaitExit(proc_, &status));
+    }
+  }
+  void Set(const std::string& section, const std::string& name,
+           const std::string& value) {
+    ASSERT_EQ(env_.Run("lwdctl", {"reg", "set", section, name, value}), 0);
+  }
+  std::string Today() const {
+    time_t now = time(nullptr);
+    tm t{};
+    localtime_r(&now, &t);
+    char buf[32];
+    strftime(buf, sizeof buf, "%Y/%m/%d", &t);
+    return env_.home() + "/Data/Log/" + buf;
+  }
+  std::vector<std::string> Records() const {
+    std::string data = ReadFile(Today() + "/Data");
+    std::vector<std::string> out;
+    for (size_t at = 0; at + 467 <= data.size(); at += 467)
+      out.push_back(data.substr(at, 467));
+    return out;
+  }
+  std::string Field(const std::string& record, size_t at, size_t n) const {
+    std::string f = record.substr(at, n);
+    while (!f.empty() && (f.back() == ' ' || f.back() == '\0')) f.pop_back();
+    return f;
+  }
+  // Runs the far end to the end of the call; returns its JSON lines.
+  std::string Phone(const std::vector<std::string>& args) {
+    std::string out;
+    std::vector<std::string> all = {"phone"};
+    all.insert(all.end(), args.begin(), args.end());
+    EXPECT_EQ(env_.Run("lwdctl", all, &out), 0) << out;
+    return out;
+  }
+  // Waits until `n` records are stored.
+  bool WaitRecords(size_t n) {
+    return WaitFor([&] { return Records().size() >= n; });
+  }
+
+  ProgramEnv env_;
+  pid_t proc_ = -1;
+};
+
+TEST_F(CallsE2E, CallerLeavesAMessageAfterGreetingAndBeep) {
+  // given the answering machine after 2 rings, expect greeting and beep in
+  // the caller's ear, the message stored as type "2", the list updated and
+  // "Tapi_Idle" with "2" on 110 then 107
+  const std::string message = env_.home() + "/message.wav";
+  WriteTone(message, 440, 3.0);
+  const std::string listened = env_.home() + "/listen.txt";
+  pid_t listener = env_.Spawn(
+      "lwdctl", {"listen", "110", "107", "--timeout", "30"}, {}, listened);
+  ASSERT_TRUE(WaitFor(
+      [&] { return FilesIn(env_.runtime() + "/ch110", "").size() >= 1; }));
+  const std::string heard = env_.home() + "/heard.wav";
+  const std::string out =
+      Phone({"call", "--name", "TESTCALLER", "--number", "5551234", "--rings",
+             "4", "--ring-interval", "0.5", "--play", message, "--play-after",
+             "2.5", "--capture", heard});
+  EXPECT_NE(out.find("{\"event\":\"answered\",\"after_rings\":2}"),
+            std::string::npos)
+      << out;
+  ASSERT_TRUE(WaitRecords(1));
+
+  const std::string rec = Records()[0];
+  EXPECT_EQ(Field(rec, 2, 2), "2");
+  EXPECT_EQ(Field(rec, 4, 32), "TESTCALLER");
+  EXPECT_EQ(Field(rec, 36, 32), "5551234");
+  EXPECT_EQ(Field(rec, 134, 10).substr(0, 5), "0:00:");
+  const std::string last = ReadFile(env_.home() + "/Data/Last");
+  EXPECT_EQ(last.substr(0, 2), "1:");
+  EXPECT_NE(last.find(":\\Data\\Log\\"), std::string::npos);
+
+  const auto wavs = FilesIn(Today(), ".wav");
+  ASSERT_EQ(wavs.size(), 1u);
+  EXPECT_NE(wavs[0].find("/TESTCALLER_5551234_"), std::string::npos);
+  SF_INFO info{};
+  const auto recorded = ReadSamples(wavs[0], &info);
+  EXPECT_EQ(info.samplerate, 8000);
+  EXPECT_TRUE(HasTone(recorded, 440))
+      << "the caller's voice is in the recording";
+
+  const auto ear = ReadSamples(heard);
+  EXPECT_TRUE(HasTone(ear, 600)) << "greeting heard";
+  EXPECT_TRUE(HasTone(ear, 1000)) << "beep heard";
+
+  ASSERT_TRUE(WaitFor([&] {
+    return ReadFile(listened).find("{\"channel\":107,\"text\":\"Tapi_Idle") !=
+           std::string::npos;
+  }));
+  kill(listener, SIGINT);
+  int status = 0;
+  WaitExit(listener, &status);
+  const std::string msgs = ReadFile(listened);
+  const size_t on110 =
+      msgs.find("{\"channel\":110,\"text\":\"Tapi_Idle\\r\\n0\\r\\n2\"}");
+  const size_t on107 =
+      msgs.find("{\"channel\":107,\"text\":\"Tapi_Idle\\r\\n0\\r\\n2\"}");
+  ASSERT_NE(on110, std::string::npos) << msgs;
+  ASSERT_NE(on107, std::string::npos) << msgs;
+  EXPECT_LT(on110, on107);
+}
+
+TEST_F(CallsE2E, ShortMessageCountsAsNoneButItsFileIsKept) {
+  // given a caller who hangs up right after the beep, expect type "0"
+  const std::string out =
+      Phone({"call", "--name", "QUICK", "--number", "5552222", "--rings", "4",
+             "--ring-interval", "0.5", "--hangup-after", "2"});
+  ASSERT_TRUE(WaitRecords(1));
+  EXPECT_EQ(Field(Records()[0], 2, 2), "0");
+  EXPECT_EQ(FilesIn(Today(), ".wav").size(), 1u);
+}
+
+TEST_F(CallsE2E, ConversationPickedUpOnAnExtensionIsRecorded) {
+  // given pick-up detection and an extension taking the call after one
+  // ring, expect the conversation recorded as type "3"
+  Set("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered", "0");
+  const std::string voice = env_.home() + "/voice.wav";
+  WriteTone(voice, 500, 3.0);
+  Phone({"call", "--name", "TALKER", "--number", "5553333", "--rings", "6",
+         "--ring-interval", "0.5", "--pickup-after-ring", "1", "--play", voice,
+         // The line takes the call when the rings have stopped for 7 s; the
+         // talk starts after that.
+         "--play-after", "8.5", "--hangup-after", "12"});
+  ASSERT_TRUE(WaitRecords(1));
+  EXPECT_EQ(Field(Records()[0], 2, 2), "3");
+  const auto wavs = FilesIn(Today(), ".wav");
+  ASSERT_EQ(wavs.size(), 1u);
+  EXPECT_TRUE(HasTone(ReadSamples(wavs[0]), 500));
+}
+
+TEST_F(CallsE2E, BlockedContactIsAnsweredDroppedAndStored) {
+  ASSERT_EQ(
+      env_.Run("lwdctl", {"contacts", "add", "Spam", "5550000", "--block"}), 0);
+  const std::string listened = env_.home() + "/listen.txt";
+  pid_t listener =
+      env_.Spawn("lwdctl", {"listen", "109", "--timeout", "30"}, {}, listened);
+  ASSERT_TRUE(WaitFor(
+      [&] { return FilesIn(env_.runtime() + "/ch109", "").size() >= 1; }));
+  const std::string out =
+      Phone({"call", "--name", "SPAM", "--number", "5550000", "--rings", "8",
+             "--ring-interval", "0.5"});
+  EXPECT_NE(out.find("{\"event\":\"answered\""), std::string::npos) << out;
+  EXPECT_NE(out.find("{\"event\":\"hangup\",\"by\":\"line\"}"),
+            std::string::npos)
+      << out;
+  ASSERT_TRUE(WaitRecords(1));
+  kill(listener, SIGINT);
+  int status = 0;
+  WaitExit(listener, &status);
+  EXPECT_EQ(ReadFile(listened).find("Tapi_CID"), std::string::npos);
+}
+
+TEST_F(CallsE2E, CallOutRecIsRecordedAsAnOutgoingRecordedCall) {
+  // given a far end that answers after a second and talks, expect type "4"
+  Set("Answer\\TabDisconnectMode", "txtListRecMoreThen", "0");
+  const std::string voice = env_.home() + "/voice.wav";
+  WriteTone(voice, 700, 3.0);
+  const std::string out_file = env_.home() + "/answer.txt";
+  pid_t far = env_.Spawn("lwdctl",
+                         {"phone", "answer", "--after", "0.5", "--play", voice,
+                          "--hangup-after", "4"},
+                         {}, out_file);
+  ASSERT_TRUE(WaitFor(
+      [&] { return ReadFile(out_file).find("waiting") != std::string::npos; }));
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "CallOutRec", "5554444"}), 0);
+  int status = 0;
+  ASSERT_TRUE(WaitExit(far, &status, std::chrono::seconds(20)));
+  ASSERT_TRUE(WaitRecords(1));
+  EXPECT_EQ(Field(Records()[0], 2, 2), "4");
+}
+
+}  // namespace
+}  // namespace lw::testing
