@@ -142,8 +142,9 @@ void frmLine::ClearPerCallState() {
 }
 
 void frmLine::LoadOptionsForNextCall() {
+  // The option reading clears the per-call state between the remote-access
+  // options and the rest (ResetPerCallState).
   LoadCallOptions();
-  ClearPerCallState();
   s_.SilenceThreshold = s_.Options.nSilenceLevel;
   s_.SilenceSeconds = s_.Options.lSilenceSec;
 }

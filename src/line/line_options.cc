@@ -35,8 +35,6 @@ void frmLine::GetOptions() {
 
 void frmLine::LoadTTSOptions() { lw::LoadTTSOptions(s_.Reg, OptionHooks()); }
 
-void frmLine::ResetPerCallState() {
-  // The per-call flags join the line state with the call state machine.
-}
+void frmLine::ResetPerCallState() { ClearPerCallState(); }
 
 }  // namespace lw
