@@ -276,5 +276,92 @@ TEST_F(CallsE2E, CallOutRecIsRecordedAsAnOutgoingRecordedCall) {
   EXPECT_EQ(Field(Records()[0], 2, 2), "4");
 }
 
+TEST_F(CallsE2E, LegalNoticeIsHeardBeforeTheRecordedConversation) {
+  // given a notice before recording, expect it in the caller's ear once the
+  // line takes the picked-up call, and the conversation stored as type "3"
+  Set("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered", "0");
+  Set("Answer\\TabCallsRecord", "chkLegalRecMSG", "1");
+  Set("Answer\\TabCallsRecord", "cmbLegalRecMSG", "Notice");
+  WriteTone(env_.home() + "/LegalGreets/Notice.wav", 800, 1.0);
+  const std::string heard = env_.home() + "/heard.wav";
+  Phone({"call", "--name", "TALKER", "--number", "5553333", "--rings", "6",
+         "--ring-interval", "0.5", "--pickup-after-ring", "1", "--hangup-after",
+         "10", "--capture", heard});
+  ASSERT_TRUE(WaitRecords(1));
+  EXPECT_EQ(Field(Records()[0], 2, 2), "3");
+  EXPECT_TRUE(HasTone(ReadSamples(heard), 800));
+}
+
+TEST_F(CallsE2E, IgnoredContactRingsOutUnanswered) {
+  // given an ignored contact and the answering machine at ring 2, expect no
+  // answer and the call stored without a recording
+  ASSERT_EQ(
+      env_.Run("lwdctl", {"contacts", "add", "Night", "5559999", "--ignore"}),
+      0);
+  const std::string out =
+      Phone({"call", "--name", "NIGHT", "--number", "5559999", "--rings", "4",
+             "--ring-interval", "0.5"});
+  EXPECT_EQ(out.find("\"answered\""), std::string::npos) << out;
+  EXPECT_NE(out.find("{\"event\":\"hangup\",\"by\":\"caller\"}"),
+            std::string::npos)
+      << out;
+  ASSERT_TRUE(WaitRecords(1));
+  EXPECT_EQ(Field(Records()[0], 2, 2), "0");
+  EXPECT_TRUE(FilesIn(Today(), ".wav").empty());
+}
+
+TEST_F(CallsE2E, EveryNthCallIsRecorded) {
+  // given "record every 2nd call", expect the first picked-up call left
+  // alone and the second recorded
+  Set("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered", "0");
+  Set("Answer\\TabCallsRecord", "cmbRecWhen", "1");
+  Set("Answer\\TabCallsRecord", "lblNumOfCallToRec", "2");
+  const std::vector<std::string> call = {"call",    "--name",
+                                         "TALKER",  "--number",
+                                         "5553333", "--rings",
+                                         "6",       "--ring-interval",
+                                         "0.5",     "--pickup-after-ring",
+                                         "1",       "--hangup-after",
+                                         "9"};
+  std::vector<std::string> first = call;
+  first.back() = "2";
+  Phone(first);
+  ASSERT_TRUE(WaitRecords(1));
+  Phone(call);
+  ASSERT_TRUE(WaitRecords(2));
+  const auto recs = Records();
+  EXPECT_EQ(Field(recs[0], 2, 2), "0");
+  EXPECT_EQ(Field(recs[1], 2, 2), "3");
+}
+
+TEST_F(CallsE2E, MessageLengthLimitHangsUp) {
+  // given messages limited to 0.05 minutes, expect the line to hang up on a
+  // caller who keeps talking
+  Set("Answer\\TabAnsweringMachine", "txtRecLong", "0.05");
+  const std::string voice = env_.home() + "/voice.wav";
+  WriteTone(voice, 440, 20.0);
+  const std::string out = Phone(
+      {"call", "--name", "LONG", "--number", "5554444", "--rings", "4",
+       "--ring-interval", "0.5", "--play", voice, "--hangup-after", "25"});
+  EXPECT_NE(out.find("{\"event\":\"hangup\",\"by\":\"line\"}"),
+            std::string::npos)
+      << out;
+  ASSERT_TRUE(WaitRecords(1));
+  EXPECT_EQ(Field(Records()[0], 2, 2), "2");
+}
+
+TEST_F(CallsE2E, SilentCallerIsHungUpOn) {
+  // given a drop after 2 s of silence, expect the line to hang up on a
+  // caller who says nothing
+  Set("Answer\\TabDisconnectMode", "txtSilenceSec", "2");
+  const std::string out =
+      Phone({"call", "--name", "QUIET", "--number", "5555555", "--rings", "4",
+             "--ring-interval", "0.5", "--hangup-after", "25"});
+  EXPECT_NE(out.find("{\"event\":\"hangup\",\"by\":\"line\"}"),
+            std::string::npos)
+      << out;
+  ASSERT_TRUE(WaitRecords(1));
+}
+
 }  // namespace
 }  // namespace lw::testing
