@@ -173,6 +173,9 @@ TEST_F(CallsE2E, CallerLeavesAMessageAfterGreetingAndBeep) {
   EXPECT_EQ(Field(rec, 4, 32), "TESTCALLER");
   EXPECT_EQ(Field(rec, 36, 32), "5551234");
   EXPECT_EQ(Field(rec, 134, 10).substr(0, 5), "0:00:");
+  // The record is appended first, then the list is replaced.
+  ASSERT_TRUE(
+      WaitFor([&] { return !ReadFile(env_.home() + "/Data/Last").empty(); }));
   const std::string last = ReadFile(env_.home() + "/Data/Last");
   EXPECT_EQ(last.substr(0, 2), "1:");
   EXPECT_NE(last.find(":\\Data\\Log\\"), std::string::npos);

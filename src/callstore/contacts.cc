@@ -146,7 +146,7 @@ bool ParseInt16Text(std::string_view text, int16_t& out) {
   return true;
 }
 
-Contacts::Contacts(std::string app_path)
+Contacts::Contacts(const std::string& app_path)
     : path_(NativePath(app_path, "\\Data\\Contactes")) {}
 
 std::string Contacts::FindContact(

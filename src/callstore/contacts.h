@@ -72,7 +72,7 @@ bool ParseInt16Text(std::string_view text, int16_t& out);
 class Contacts {
  public:
   // `app_path`: AppPath, native, no trailing separator.
-  explicit Contacts(std::string app_path);
+  explicit Contacts(const std::string& app_path);
 
   // Finds the first contact whose trimmed caller number equals
   // `caller_number` (taken as given, not trimmed). Returns its record number

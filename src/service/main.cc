@@ -21,6 +21,7 @@
 #include "notify/speech.h"
 #include "service/main_entry.h"
 #include "service/paths.h"
+#include "service/service_host.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ class Program : public lw::MainController {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   asio::io_context io;
   lw::AsioClock clock(io);
   const std::string app_path = lw::ResolveAppPath();
@@ -116,4 +117,8 @@ int main(int argc, char** argv) {
         io, clock, store, app_path, ctx.runtime_dir, std::move(request_unload));
   };
   return lw::Main(ctx);
+} catch (const std::exception& e) {
+  // Nothing below lets an exception out; this is the last guard.
+  lw::ShowMessage(std::string("stopped by an internal error: ") + e.what());
+  return 1;
 }

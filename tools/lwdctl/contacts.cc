@@ -132,8 +132,11 @@ int Add(const Args& args) {
     std::fprintf(stderr, "lwdctl contacts: cannot write %s\n", path.c_str());
     return 1;
   }
-  std::printf("%lld\n",
-              static_cast<long long>(at / lw::ContactRecord::kSize + 1));
+  const auto record_number =
+      static_cast<long long>(at) /
+          static_cast<long long>(lw::ContactRecord::kSize) +
+      1;
+  std::printf("%lld\n", record_number);
   return 0;
 }
 

