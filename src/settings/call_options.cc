@@ -344,6 +344,10 @@ void LoadCallOptions(RegistryRoutines& registry, Journal& journal,
   }
   try {
     ResetLoadedFields(o);
+    // The process-wide values it fills are reset with the record's fields.
+    process.GUIRunning = false;
+    process.DoEventsWhenGUI = false;
+    process.NumOfItemsInLast = 0;
     OptionReader r(registry, journal, kTagLoadCallOptions);
 
     r.Section("");

@@ -196,9 +196,9 @@ void LoadTTSOptions(RegistryRoutines& registry,
                     const LineOptionHooks& hooks) noexcept;
 
 // The full reading after every call: GetOptions, the per-call reset hook,
-// every other field reset, then the remaining sections read in the order of
-// the catalogue. A value that cannot be converted leaves its field reset
-// (a process-wide value keeps its previous value) and is journalled with the
+// every other field reset (the three process-wide values too), then the
+// remaining sections read in the order of the catalogue. A value that cannot
+// be converted leaves its field reset and is journalled with the
 // source "ErrSetDefaultCallOption". The registry accessor is left on
 // "Properties\TabGeneral".
 void LoadCallOptions(RegistryRoutines& registry, Journal& journal,

@@ -594,9 +594,10 @@ TEST_F(CallOptionsTest, RemoteAccessSwitchesKeepTheirValueOnABadValue) {
   EXPECT_FALSE(options_.bAllowRemoteAccess);
 }
 
-TEST_F(CallOptionsTest, ProcessWideValuesKeepTheirValueOnABadValue) {
-  // given 30 latest calls, then "many", expect 30 kept and journalled, and
-  // the value read after it (the last of all) still read
+TEST_F(CallOptionsTest, ProcessWideValuesFallBackToTheResetValueOnABadValue) {
+  // given 30 latest calls, then "many", expect the reset value 0 (a list of
+  // 100 in the call store) and a journal line, and the value read after it
+  // (the last of all) still read
   Put("Properties\\TabGeneral", "txtlNumOfItemsInLast", "30");
   Put("", "bRun", "1");
   Load();
@@ -604,8 +605,8 @@ TEST_F(CallOptionsTest, ProcessWideValuesKeepTheirValueOnABadValue) {
   Put("", "bRun", "running");
   Put("Properties\\TabGeneral", "chkListMessagesOnly", "1");
   Load();
-  EXPECT_EQ(process_.NumOfItemsInLast, 30);
-  EXPECT_TRUE(process_.GUIRunning);
+  EXPECT_EQ(process_.NumOfItemsInLast, 0);
+  EXPECT_FALSE(process_.GUIRunning);
   EXPECT_TRUE(options_.bListMessagesOnly);
   EXPECT_EQ(JournalEntries().size(), 2u);
 }
