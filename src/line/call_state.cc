@@ -138,6 +138,7 @@ void frmLine::ClearPerCallState() {
   s_.bCallOutRec = false;
   s_.RecordSeconds = 0;
   s_.SilenceTicks = 0;
+  s_.LastLevel = 0;
   s_.FreqTicks = 0;
 }
 

@@ -16,6 +16,22 @@ std::string Field(const char* field, size_t n) {
 
 class CallStateTest : public CallTest {};
 
+TEST_F(CallStateTest, EveryCallStartsWithClearedCountersAndLevel) {
+  // Given counters and a loud level left over from a call, expect the next
+  // incoming call to start from zero, so a recording that never reports a
+  // level counts as silence.
+  Start();
+  s().RecordSeconds = 7;
+  s().SilenceTicks = 12;
+  s().LastLevel = 20000;
+  s().FreqTicks = 3;
+  Incoming();
+  EXPECT_EQ(s().RecordSeconds, 0);
+  EXPECT_EQ(s().SilenceTicks, 0);
+  EXPECT_EQ(s().LastLevel, 0);
+  EXPECT_EQ(s().FreqTicks, 0);
+}
+
 TEST_F(CallStateTest, CallerLeavesAMessageAfterGreetingAndBeep) {
   // Given the answering machine at ring 2 in GSM 6.10, expect greeting,
   // beep, the message recorded, a type "2" record with its length, the
