@@ -2,6 +2,3 @@
 lw_sources(
   fake/fake_channel.cc
 )
-lw_tests(
-  fake/fake_channel_test.cc
-)

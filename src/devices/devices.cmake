@@ -10,7 +10,5 @@ lw_sources(
   fake/fake_wave.cc
 )
 lw_tests(
-  fake/fake_telephony_test.cc
-  fake/fake_wave_test.cc
-  fake/fake_devices_test.cc
+  wave_test.cc
 )
