@@ -11,49 +11,33 @@
 #include <string>
 
 #include "callstore/wave_formats.h"
+#include "controller/controller_test_util.h"
 #include "controller/process_state.h"
-#include "devices/fake/fake_devices.h"
-#include "drivers/sqlite/sqlite_settings_store.h"
-#include "journal/journal.h"
 #include "line/line_controller.h"
-#include "settings/registry_routines.h"
-#include "temp_dir.h"
 
 namespace {
 
-void Seed(lw::SettingsStore& store) {
-  lw::RegistryRoutines reg(store);
-  auto set = [&](const char* section, const char* name, const char* value) {
-    reg.CreateKey(section);
-    reg.SetSubkey(section);
-    reg.SetRegistryValue(name, std::string(value), lw::REG_SZ);
-  };
-  set("Properties\\TabDevices\\CallerID", "Tapi", "1");
-  set("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered", "1");
-  set("Answer\\TabAnsweringMachine", "txtNumOfRing", "2");
-  set("Answer\\TabAnsweringMachine", "cmdRecordMessage", "1");
-  set("Answer\\TabAnsweringMachine", "CmbGreetsMessages", "Hello");
-  set("Answer\\TabAnsweringMachine", "chkMaxRec", "1");
-  set("Answer\\TabAnsweringMachine", "txtRecLong", "2");
-  set("Answer\\TabDisconnectMode", "chkDropIfSilnce", "1");
-  set("Answer\\TabDisconnectMode", "txtSilenceSec", "10");
-}
-
 void BM_AnsweredCallOfferToStoredRecord(benchmark::State& state) {
-  lw::testing::TempDir home;
-  std::filesystem::create_directories(home / "Journal");
+  lw::testing::ControllerHome env;
+  env.Set("Properties\\TabDevices\\CallerID", "Tapi", "1");
+  env.Set("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered", "1");
+  env.Set("Answer\\TabAnsweringMachine", "txtNumOfRing", "2");
+  env.Set("Answer\\TabAnsweringMachine", "cmdRecordMessage", "1");
+  env.Set("Answer\\TabAnsweringMachine", "CmbGreetsMessages", "Hello");
+  env.Set("Answer\\TabAnsweringMachine", "chkMaxRec", "1");
+  env.Set("Answer\\TabAnsweringMachine", "txtRecLong", "2");
+  env.Set("Answer\\TabDisconnectMode", "chkDropIfSilnce", "1");
+  env.Set("Answer\\TabDisconnectMode", "txtSilenceSec", "10");
+  lw::testing::TempDir& home = env.home;
+  lw::FakeDevices& fake = env.fake;
   std::ofstream(home / "Beep.wav") << "RIFF";
-  lw::FakeDevices fake;
-  lw::SqliteSettingsStore store(":memory:");
-  Seed(store);
-  lw::Journal journal(fake.clock(), home.path());
-  journal.SetSwitches(true, false);
+  env.journal().SetSwitches(true, false);
   lw::ProcessState process;
   process.AppPath = home.path();
   lw::InitWaveFormats();
   fake.wave_files().Set(home / "Greets/Hello.wav", {1, 1, 8000, 3});
 
-  lw::frmLine line(fake.devices(), store, journal, process, nullptr);
+  lw::frmLine line(fake.devices(), env.store, env.journal(), process, nullptr);
   line.Load();
   line.OpenLine();
   lw::FakeLine& far = fake.line();

@@ -5,61 +5,44 @@
 // Goal: far below the 200 ms from start to an open line.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <string>
 
+#include "controller/controller_test_util.h"
 #include "controller/process_controller.h"
-#include "devices/fake/fake_devices.h"
-#include "drivers/sqlite/sqlite_settings_store.h"
-#include "journal/journal.h"
-#include "settings/registry_routines.h"
-#include "temp_dir.h"
 
 namespace {
 
-void Seed(lw::SettingsStore& store) {
-  lw::RegistryRoutines reg(store);
-  auto set = [&](const char* section, const char* name, const char* value) {
-    reg.CreateKey(section);
-    reg.SetSubkey(section);
-    reg.SetRegistryValue(name, std::string(value), lw::REG_SZ);
-  };
-  set("Properties\\TabLog", "chkLogSys", "1");
-  set("Properties\\TabLineStat", "cmbLineStat", "0");
-  set("Properties\\TabDevices", "cmbModemDev", "Fake Line");
-  set("Properties\\TabDevices", "cmbSoundDev", "Fake Speakers");
-  set("Properties\\TabDevices\\CallerID", "Tapi", "1");
-  set("Answer\\TabAnsweringMachine", "txtNumOfRing", "4");
+void Seed(lw::testing::ControllerHome& env) {
+  env.Set("Properties\\TabLog", "chkLogSys", "1");
+  env.Set("Properties\\TabLineStat", "cmbLineStat", "0");
+  env.Set("Properties\\TabDevices", "cmbModemDev", "Fake Line");
+  env.Set("Properties\\TabDevices", "cmbSoundDev", "Fake Speakers");
+  env.Set("Properties\\TabDevices\\CallerID", "Tapi", "1");
+  env.Set("Answer\\TabAnsweringMachine", "txtNumOfRing", "4");
 }
 
 void BM_LoadToLineOpenAndUnload(benchmark::State& state) {
-  lw::testing::TempDir home;
-  std::filesystem::create_directories(home / "Journal");
-  lw::FakeDevices fake;
-  lw::SqliteSettingsStore store(home / "registry.db");
-  Seed(store);
-  lw::Journal journal(fake.clock(), home.path());
+  lw::testing::ControllerHome env(/*store_on_disk=*/true);
+  Seed(env);
   for (auto _ : state) {
-    lw::frmMain main(fake.devices(), store, journal, home.path(), {});
+    lw::frmMain main(env.fake.devices(), env.store, env.journal(),
+                     env.home.path(), {});
     main.Load();
-    if (fake.line().open_lines() != 1) state.SkipWithError("line not open");
+    if (env.fake.line().open_lines() != 1) state.SkipWithError("line not open");
     main.Unload();
   }
 }
 BENCHMARK(BM_LoadToLineOpenAndUnload)->Unit(benchmark::kMicrosecond);
 
 void BM_HelloAnswered(benchmark::State& state) {
-  lw::testing::TempDir home;
-  std::filesystem::create_directories(home / "Journal");
-  lw::FakeDevices fake;
-  lw::SqliteSettingsStore store(":memory:");
-  Seed(store);
-  lw::Journal journal(fake.clock(), home.path());
-  lw::frmMain main(fake.devices(), store, journal, home.path(), {});
+  lw::testing::ControllerHome env;
+  Seed(env);
+  lw::frmMain main(env.fake.devices(), env.store, env.journal(),
+                   env.home.path(), {});
   main.Load();
   for (auto _ : state) {
-    fake.channels().Send(108, "HELLO");
-    fake.channels().ClearSent();
+    env.fake.channels().Send(108, "HELLO");
+    env.fake.channels().ClearSent();
   }
 }
 BENCHMARK(BM_HelloAnswered);

@@ -20,7 +20,12 @@ namespace lw::testing {
 
 class ControllerHome {
  public:
-  ControllerHome() : journal_(fake.clock(), home.path()), reg_(store) {
+  // The settings store lives in memory, or with `store_on_disk` in the
+  // home's "registry.db".
+  explicit ControllerHome(bool store_on_disk = false)
+      : store(store_on_disk ? home / "registry.db" : std::string(":memory:")),
+        journal_(fake.clock(), home.path()),
+        reg_(store) {
     std::filesystem::create_directories(home / "Journal");
   }
 
@@ -75,7 +80,7 @@ class ControllerHome {
 
   FakeDevices fake;
   TempDir home;
-  SqliteSettingsStore store{":memory:"};
+  SqliteSettingsStore store;
 
  private:
   Journal journal_;

@@ -169,26 +169,6 @@ TEST_F(SimulatedLineTest, DescribesOneDeviceWithItsEndpoints) {
   EXPECT_NE(tapi_.GetErrorText(kSimLineBadDevice), tapi_.GetErrorText(0));
 }
 
-TEST_F(SimulatedLineTest, UnansweredCallRingsUntilCallerHangsUp) {
-  // Given an open line and a caller with identification who rings three
-  // times and gives up, expect the events in order and nothing on the
-  // control that did not open the line.
-  OpenLine();
-  Far(Type::kOffer);
-  Far(Type::kRing);
-  FarCallerId("Ann", "5551234");
-  Far(Type::kRing);
-  Far(Type::kRing);
-  EXPECT_EQ(line_.rings(), 3);
-  Far(Type::kHangup);
-  EXPECT_EQ(TakeEvents(),
-            (Events{"InComeCall", "Ring(1)", "CallerID(Ann,5551234)", "Ring(2)",
-                    "Ring(3)", "Idle"}));
-  EXPECT_EQ(TakeTold(), (std::vector<std::string>{"offered(open)"}));
-  EXPECT_TRUE(proc_log_.events.empty());
-  EXPECT_EQ(line_.call_state(), SimulatedLine::CallState::kNone);
-  EXPECT_EQ(tapi_.LineDrop(), kSimLineNoCall);
-}
 
 TEST_F(SimulatedLineTest, EventsNeverRunInsideTheOperation) {
   // Given an offered call, expect LineAnswer to return before Connected.
@@ -204,43 +184,6 @@ TEST_F(SimulatedLineTest, EventsNeverRunInsideTheOperation) {
   EXPECT_EQ(tapi_.LineAnswer(), kSimLineBadState);
 }
 
-TEST_F(SimulatedLineTest, AnsweredCallCarriesAudioBothWays) {
-  // Given a connected call with a record sink, expect the far end's audio
-  // in 160-sample blocks every 20 ms, zeros where it sent nothing, and the
-  // process's audio at the far end as played.
-  ConnectedCall();
-  LineAudioEndpoint* ep = hub_.Find(tapi_.GetDeviceID(kDeviceClassWaveIn));
-  ASSERT_NE(ep, nullptr);
-  std::vector<std::vector<int16_t>> blocks;
-  ep->SetRecordSink([&](std::span<const int16_t> s) {
-    blocks.emplace_back(s.begin(), s.end());
-  });
-  std::vector<int16_t> caller(200);
-  std::iota(caller.begin(), caller.end(), 1);
-  line_.FromFarEnd(far_, SimlineAudio(caller));
-
-  clock_.Advance(20);
-  ASSERT_EQ(blocks.size(), 1u);
-  EXPECT_EQ(blocks[0],
-            std::vector<int16_t>(caller.begin(), caller.begin() + 160));
-  clock_.Advance(40);
-  ASSERT_EQ(blocks.size(), 3u);
-  std::vector<int16_t> second(160, 0);
-  std::iota(second.begin(), second.begin() + 40, 161);
-  EXPECT_EQ(blocks[1], second);
-  EXPECT_EQ(blocks[2], std::vector<int16_t>(160, 0));
-
-  std::vector<int16_t> played(160, -5);
-  hub_.Find(tapi_.GetDeviceID(kDeviceClassWaveOut))->PlayToLine(played);
-  ASSERT_EQ(told_.size(), 1u);
-  EXPECT_EQ(told_[0].samples, played);
-
-  // Detached: the pacing stops.
-  ep->SetRecordSink(nullptr);
-  clock_.Advance(100);
-  EXPECT_EQ(blocks.size(), 3u);
-  EXPECT_EQ(clock_.timers_enabled(), 0);
-}
 
 TEST_F(SimulatedLineTest, DigitsOnlyWhileMonitoring) {
   ConnectedCall();
@@ -325,27 +268,6 @@ TEST_F(SimulatedLineTest, PickedUpCallEndsWithIdleWhenCallerHangsUp) {
   EXPECT_EQ(TakeEvents(), (Events{"InComeCall", "Idle"}));
 }
 
-TEST_F(SimulatedLineTest, OutgoingCallAnsweredByWaitingFarEnd) {
-  // Given a far end waiting to answer, expect MakeCall to reach it, Dialing,
-  // then Connected when it answers.
-  OpenLine();
-  Far(Type::kWaitCall);
-  std::string text;
-  ASSERT_EQ(tapi_.MakeCall("5551234", text), 0);
-  EXPECT_EQ(text, "5551234");
-  EXPECT_EQ(TakeTold(), (std::vector<std::string>{"dialed(5551234)"}));
-  EXPECT_EQ(TakeEvents(), (Events{"Dialing"}));
-  EXPECT_EQ(tapi_.MakeCall("1", text), kSimLineCallExists);
-  EXPECT_EQ(text, "");
-
-  Far(Type::kAnswerCall);
-  EXPECT_EQ(TakeTold(), (std::vector<std::string>{"answered"}));
-  EXPECT_EQ(TakeEvents(), (Events{"Connected"}));
-  EXPECT_TRUE(tapi_.IsCallActive());
-  Far(Type::kHangup);
-  ASSERT_EQ(tapi_.LineDrop(), 0);
-  EXPECT_EQ(TakeEvents(), (Events{"Disconnected", "Idle"}));
-}
 
 TEST_F(SimulatedLineTest, FarEndArrivingLateTakesTheDialledCall) {
   OpenLine();
@@ -483,38 +405,6 @@ class SimulatedLineSocketTest : public ::testing::Test {
   LineAudioHub hub_;
 };
 
-TEST_F(SimulatedLineSocketTest, FarEndOverSocketRingsAndVanishes) {
-  // Given a far end on the socket that offers, rings and then closes its
-  // end, expect the acknowledgement bytes and the call ending with Idle.
-  const std::string runtime = dir_ / "run";
-  SimulatedLine line(io_, clock_, hub_, runtime);
-  ASSERT_TRUE(line.listening()) << line.ListenStatus();
-  EXPECT_EQ(line.socket_path(), runtime + "/simline.sock");
-  struct stat st;
-  ASSERT_EQ(::stat(runtime.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-
-  SimulatedTelephony tapi(line);
-  EventLog log;
-  tapi.SetEvents(log.Handlers());
-  ASSERT_EQ(tapi.LineOpen(6, 6), 0);
-
-  const int fd = ConnectTo(line.socket_path());
-  ASSERT_GE(fd, 0);
-  const std::string frames = "O\x00\x00R\x00\x00"s;
-  ASSERT_EQ(::write(fd, frames.data(), frames.size()),
-            static_cast<ssize_t>(frames.size()));
-  RunUntil([&] { return log.events.size() >= 2; });
-  EXPECT_EQ(log.events, (Events{"InComeCall", "Ring(1)"}));
-  char ack[8];
-  ASSERT_EQ(::read(fd, ack, sizeof ack), 4);
-  EXPECT_EQ(std::string(ack, 4), "o\x01\x00\x01"s);
-
-  ::close(fd);
-  RunUntil([&] { return log.events.size() >= 3; });
-  EXPECT_EQ(log.events.back(), "Idle");
-  EXPECT_EQ(line.far_ends(), 0u);
-}
 
 TEST_F(SimulatedLineSocketTest, GarbageFromFarEndBreaksOffOnlyThatFarEnd) {
   SimulatedLine line(io_, clock_, hub_, dir_.path());
