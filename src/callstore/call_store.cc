@@ -27,9 +27,13 @@ int OpenFile(const std::string& path, int flags, mode_t mode = 0644) {
   return fd;
 }
 
-bool WriteAllAt(int fd, const char* data, size_t size, off_t offset) {
+// Moves exactly `size` bytes at `offset` with `io` (pread or pwrite),
+// resuming after interruptions and short transfers; false on an error or
+// the end of the file.
+template <typename Io, typename Byte>
+bool TransferAllAt(Io io, int fd, Byte* data, size_t size, off_t offset) {
   while (size > 0) {
-    const ssize_t n = ::pwrite(fd, data, size, offset);
+    const ssize_t n = io(fd, data, size, offset);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -42,20 +46,13 @@ bool WriteAllAt(int fd, const char* data, size_t size, off_t offset) {
   return true;
 }
 
+bool WriteAllAt(int fd, const char* data, size_t size, off_t offset) {
+  return TransferAllAt(::pwrite, fd, data, size, offset);
+}
+
 // Reads exactly `size` bytes at `offset`; false on a short read.
 bool ReadAllAt(int fd, char* data, size_t size, off_t offset) {
-  while (size > 0) {
-    const ssize_t n = ::pread(fd, data, size, offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-    offset += n;
-  }
-  return true;
+  return TransferAllAt(::pread, fd, data, size, offset);
 }
 
 // Reads the whole file. A missing file reads as empty; false when it exists

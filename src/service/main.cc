@@ -73,14 +73,10 @@ class Program : public lw::MainController {
 
   void Load() override {
     main_->Load();
-    loaded_ = true;
     if (!line_.listening()) journal_.LogSys(line_.ListenStatus(), 0, "SimLine");
   }
-  void Unload() override {
-    main_->Unload();
-    loaded_ = false;
-  }
-  bool Loaded() const override { return loaded_; }
+  void Unload() override { main_->Unload(); }
+  bool Loaded() const override { return main_->IsFormLoaded("frmMain"); }
 
  private:
   asio::io_context& io_;
@@ -96,7 +92,6 @@ class Program : public lw::MainController {
   std::function<void()> request_unload_;
   std::unique_ptr<lw::frmTTS> speech_;
   std::unique_ptr<lw::frmMain> main_;
-  bool loaded_ = false;
 };
 
 }  // namespace
