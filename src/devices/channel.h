@@ -22,8 +22,10 @@ class MessageChannel {
   virtual bool OpenChannel(int32_t channel) = 0;
 
   // Sends one message on the bound channel. Never blocks on a slow or dead
-  // party; a message that cannot be delivered to some party is dropped for
-  // that party only. Does nothing when not bound.
+  // party: what a party cannot take at once waits for it in a bounded queue
+  // on the loop and reaches it in order once it reads. Only a party that is
+  // gone, or that takes nothing for a bounded time, loses messages, and the
+  // loss is journalled once per episode. Does nothing when not bound.
   virtual void SendMessage(const std::string& text) = 0;
 
   // MessageArrived: called on the loop thread with each whole message

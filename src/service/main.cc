@@ -56,7 +56,11 @@ class Program : public lw::MainController {
       return std::make_unique<lw::AbsentSerialPort>();
     };
     devices_.new_channel = [this] {
-      return std::make_unique<lw::UnixChannel>(io_, runtime_dir_);
+      auto end = std::make_unique<lw::UnixChannel>(io_, runtime_dir_);
+      end->SetNoteHandler([this](const std::string& note) {
+        journal_.LogSys(note, 0, "MessageChannel");
+      });
+      return end;
     };
     devices_.new_mail = [] { return std::make_unique<lw::AbsentMail>(); };
     devices_.new_voice = [this] {

@@ -22,17 +22,21 @@ namespace lwdctl {
 namespace {
 
 constexpr const char* kSendHelp =
-    "usage: lwdctl send CHANNEL FIELD...\n"
+    "usage: lwdctl send [--repeat N] CHANNEL FIELD...\n"
     "Sends one message on CHANNEL (e.g. 108): the FIELDs joined by CR LF,\n"
     "the first field being the message name, e.g.\n"
     "  lwdctl send 108 HELLO\n"
     "  lwdctl send 107 LineStatus 0 0 False\n"
+    "  --repeat N   send the message N times, back to back\n"
     "The message reaches every party bound to CHANNEL at that moment; with\n"
-    "none bound it is dropped. Channels live in the runtime folder\n"
-    "(LINEWARDEN_RUNTIME, else $XDG_RUNTIME_DIR/linewarden, else\n"
-    "/run/linewarden).\n"
-    "Exit status: 0 sent, 1 the channel could not be opened or the message\n"
-    "is longer than 64 KiB, 2 bad arguments.\n";
+    "none bound it is dropped. What a party cannot take at once waits and\n"
+    "goes out as it reads; lwdctl ends once every message is in every\n"
+    "party's receive queue, or when a party has taken nothing for 10\n"
+    "seconds (that party loses the rest, said on standard error).\n"
+    "Channels live in the runtime folder (LINEWARDEN_RUNTIME, else\n"
+    "$XDG_RUNTIME_DIR/linewarden, else /run/linewarden).\n"
+    "Exit status: 0 sent, 1 the channel could not be opened, the message\n"
+    "is longer than 64 KiB or some party lost messages, 2 bad arguments.\n";
 
 constexpr const char* kListenHelp =
     "usage: lwdctl listen CHANNEL... [--count N] [--timeout S]\n"
@@ -160,13 +164,21 @@ int RunSend(const Args& args) {
     std::fputs(kSendHelp, stdout);
     return 0;
   }
-  if (args.size() < 2)
+  int64_t repeat = 1;
+  size_t first = 0;
+  if (!args.empty() && args[0] == "--repeat") {
+    if (args.size() < 2 || !ParseInt(args[1], 1, INT32_MAX, &repeat))
+      return BadArgs("send",
+                     "bad --repeat '" + (args.size() < 2 ? "" : args[1]) + "'");
+    first = 2;
+  }
+  if (args.size() < first + 2)
     return BadArgs("send", "need CHANNEL and at least one FIELD");
   int32_t channel;
-  if (!ParseChannel(args[0], &channel))
-    return BadArgs("send", "bad channel number '" + args[0] + "'");
-  const std::string text =
-      lw::JoinFields(std::vector<std::string>(args.begin() + 1, args.end()));
+  if (!ParseChannel(args[first], &channel))
+    return BadArgs("send", "bad channel number '" + args[first] + "'");
+  const std::string text = lw::JoinFields(
+      std::vector<std::string>(args.begin() + first + 1, args.end()));
   if (text.size() > lw::UnixChannel::kMaxMessageBytes) {
     std::fputs("lwdctl send: message longer than 64 KiB\n", stderr);
     return 1;
@@ -174,12 +186,23 @@ int RunSend(const Args& args) {
   asio::io_context io;
   const std::string runtime = lw::ResolveRuntimeDir();
   lw::UnixChannel end(io, runtime);
-  if (!lw::SendOn(end, channel, text)) {
-    std::fprintf(stderr, "lwdctl send: cannot open channel %d in %s\n",
-                 static_cast<int>(channel), runtime.c_str());
-    return 1;
+  end.SetNoteHandler([](const std::string& note) {
+    std::fprintf(stderr, "lwdctl send: %s\n", note.c_str());
+  });
+  // Messages a party cannot take at once wait in this end's queues; the loop
+  // runs until they are out. Past a window of waiting messages the next
+  // send waits too, so a long run never reaches the queue bound.
+  constexpr size_t kWindow = 1000;
+  for (int64_t i = 0; i < repeat; ++i) {
+    if (!lw::SendOn(end, channel, text)) {
+      std::fprintf(stderr, "lwdctl send: cannot open channel %d in %s\n",
+                   static_cast<int>(channel), runtime.c_str());
+      return 1;
+    }
+    while (end.pending() >= kWindow) io.run_one();
   }
-  return 0;
+  while (end.pending() > 0) io.run_one();
+  return end.dropped() > 0 ? 1 : 0;
 }
 
 int RunListen(const Args& args) {

@@ -7,10 +7,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <asio/local/datagram_protocol.hpp>
+#include <asio/steady_timer.hpp>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <map>
 #include <vector>
 
 namespace lw {
@@ -60,6 +64,27 @@ bool IsSocket(DIR* dir, const dirent* e) {
 
 }  // namespace
 
+// One receiving party as seen by a sending end: a socket of our own
+// connected to the party's file, and the messages it has not taken yet.
+// Being connected is what lets us wait for the party: the kernel reports our
+// socket writable once the party has read from its full receive queue. It
+// also charges the datagrams waiting at a party to that party's socket only,
+// so a party that stopped reading never uses up the others' room.
+struct UnixChannel::Party {
+  Party(const asio::any_io_executor& ex, std::string name_in, uint64_t ino_in)
+      : name(std::move(name_in)), ino(ino_in), socket(ex), stall(ex) {}
+
+  std::string name;  // its socket file in the channel folder
+  uint64_t ino;      // that file's inode: a new party of the same name differs
+  asio::local::datagram_protocol::socket socket;
+  asio::steady_timer stall;  // runs while messages wait
+  uint64_t stall_arm = 0;    // counts the arming of `stall`
+  std::deque<std::shared_ptr<const std::string>> queue;
+  size_t queued_bytes = 0;
+  bool waiting = false;   // a writability wait is armed
+  bool given_up = false;  // lost messages; taken nothing since
+};
+
 struct UnixChannel::Binding {
   Binding(asio::io_context& io, UnixChannel* owner_in, int32_t channel_in)
       : owner(owner_in), channel(channel_in), socket(io) {}
@@ -77,10 +102,48 @@ struct UnixChannel::Binding {
   std::string name;  // our socket file in it; empty until bound
   asio::local::datagram_protocol::socket socket;
   std::vector<char> buffer;
+  std::map<std::string, std::shared_ptr<Party>> parties;  // by file name
 };
 
-UnixChannel::UnixChannel(asio::io_context& io, std::string runtime_dir)
-    : io_(io), runtime_dir_(std::move(runtime_dir)) {}
+namespace {
+
+enum class SendResult { kSent, kFull, kGone, kFailed };
+
+SendResult TrySend(int fd, const std::string& text, int* error) {
+  ssize_t sent;
+  do {
+    sent = ::send(fd, text.data(), text.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  if (sent >= 0) return SendResult::kSent;
+  *error = errno;
+  switch (errno) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case ENOBUFS:
+      return SendResult::kFull;
+    case ECONNREFUSED:
+    case ENOTCONN:
+    case ECONNRESET:
+    case EPIPE:
+      return SendResult::kGone;
+    default:
+      return SendResult::kFailed;
+  }
+}
+
+std::string Seconds(std::chrono::milliseconds ms) {
+  const auto n = ms.count();
+  if (n % 1000 == 0) return std::to_string(n / 1000) + " s";
+  return std::to_string(n) + " ms";
+}
+
+}  // namespace
+
+UnixChannel::UnixChannel(asio::io_context& io, std::string runtime_dir,
+                         UnixChannelLimits limits)
+    : io_(io), runtime_dir_(std::move(runtime_dir)), limits_(limits) {}
 
 UnixChannel::~UnixChannel() { binding_.reset(); }
 
@@ -93,6 +156,14 @@ std::string UnixChannel::socket_path() const {
   return binding_ ? binding_->dir + "/" + binding_->name : std::string();
 }
 
+size_t UnixChannel::pending() const {
+  size_t n = 0;
+  if (binding_)
+    for (const auto& [name, party] : binding_->parties)
+      n += party->queue.size();
+  return n;
+}
+
 bool UnixChannel::OpenChannel(int32_t channel) {
   if (binding_ && binding_->channel == channel) {
     struct stat st;
@@ -100,6 +171,7 @@ bool UnixChannel::OpenChannel(int32_t channel) {
                   AT_SYMLINK_NOFOLLOW) == 0)
       return true;
   }
+  dropped_ += pending();
   binding_.reset();
   binding_ = Bind(channel);
   return binding_ != nullptr;
@@ -150,44 +222,234 @@ std::shared_ptr<UnixChannel::Binding> UnixChannel::Bind(int32_t channel) {
 
 void UnixChannel::SendMessage(const std::string& text) {
   if (!binding_ || text.size() > kMaxMessageBytes) return;
-  Binding& b = *binding_;
+  const std::shared_ptr<Binding> b = binding_;
   const int list_fd =
-      ::openat(b.dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ::openat(b->dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (list_fd < 0) return;
   DIR* dir = ::fdopendir(list_fd);
   if (dir == nullptr) {
     ::close(list_fd);
     return;
   }
-  // Each message leaves through a socket of its own. The datagrams a party
-  // that stopped reading keeps in its queue stay charged to the socket that
-  // sent them; with one long-lived sending socket they would use up its room
-  // and every later message would be refused for all parties.
-  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    ::closedir(dir);
+  // The parties bound now, in folder order; known ones keep their socket and
+  // queue, new ones are connected.
+  std::vector<std::shared_ptr<Party>> targets;
+  while (const dirent* e = ::readdir(dir)) {
+    if (e->d_name[0] == '.' || b->name == e->d_name || !IsSocket(dir, e))
+      continue;
+    const uint64_t ino = e->d_ino;
+    auto it = b->parties.find(e->d_name);
+    if (it != b->parties.end()) {
+      if (it->second->ino == ino) {
+        targets.push_back(it->second);
+        continue;
+      }
+      Gone(b, it->second, false);  // another party took over the name
+    }
+    if (std::shared_ptr<Party> p = Connect(*b, e->d_name, ino)) {
+      b->parties[p->name] = p;
+      targets.push_back(p);
+    }
+  }
+  ::closedir(dir);
+  // Known parties whose file is no longer listed have unbound.
+  std::vector<std::shared_ptr<Party>> left;
+  for (const auto& [name, party] : b->parties)
+    if (std::find(targets.begin(), targets.end(), party) == targets.end())
+      left.push_back(party);
+  for (const auto& party : left) Gone(b, party, false);
+
+  const auto shared = std::make_shared<const std::string>(text);
+  for (const auto& party : targets)
+    if (IsCurrent(*b, party)) Deliver(b, party, shared);
+}
+
+bool UnixChannel::IsCurrent(const Binding& b, const std::shared_ptr<Party>& p) {
+  const auto it = b.parties.find(p->name);
+  return it != b.parties.end() && it->second == p;
+}
+
+std::shared_ptr<UnixChannel::Party> UnixChannel::Connect(Binding& b,
+                                                         const char* name,
+                                                         uint64_t ino) {
+  sockaddr_un addr;
+  socklen_t len;
+  if (!MakeAddress(b.dir, b.dir_fd, name, &addr, &len)) return nullptr;
+  const int fd =
+      ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return nullptr;
+  SetBuffer(fd, SO_SNDBUF);
+  int rc;
+  do {
+    rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    // Refused: nobody is bound to that file any more; its party died
+    // without unbinding, before anything was waiting for it.
+    if (errno == ECONNREFUSED) ::unlinkat(b.dir_fd, name, 0);
+    ::close(fd);
+    return nullptr;
+  }
+  auto p = std::make_shared<Party>(b.socket.get_executor(), name, ino);
+  std::error_code ec;
+  p->socket.assign(asio::local::datagram_protocol(), fd, ec);
+  if (ec) {
+    ::close(fd);
+    return nullptr;
+  }
+  return p;
+}
+
+void UnixChannel::Deliver(const std::shared_ptr<Binding>& b,
+                          const std::shared_ptr<Party>& p,
+                          const std::shared_ptr<const std::string>& text) {
+  UnixChannel& owner = *b->owner;
+  if (p->queue.empty()) {
+    int error = 0;
+    switch (TrySend(p->socket.native_handle(), *text, &error)) {
+      case SendResult::kSent:
+        p->given_up = false;
+        return;
+      case SendResult::kGone:
+        Gone(b, p, true);
+        return;
+      case SendResult::kFailed:
+        ++owner.dropped_;
+        Note(*b, *p,
+             std::string("could not be sent a message (") +
+                 std::strerror(error) + ")");
+        return;
+      case SendResult::kFull:
+        if (p->given_up) {
+          ++owner.dropped_;
+          return;
+        }
+        break;
+    }
+  }
+  if (p->queue.size() >= owner.limits_.max_queued_messages ||
+      p->queued_bytes + text->size() > owner.limits_.max_queued_bytes) {
+    ++owner.dropped_;
+    GiveUp(b, *p,
+           "fell " + std::to_string(p->queue.size()) + " messages behind");
     return;
   }
-  SetBuffer(fd, SO_SNDBUF);
-  while (const dirent* e = ::readdir(dir)) {
-    if (e->d_name[0] == '.' || b.name == e->d_name || !IsSocket(dir, e))
-      continue;
-    sockaddr_un addr;
-    socklen_t len;
-    if (!MakeAddress(b.dir, b.dir_fd, e->d_name, &addr, &len)) continue;
-    ssize_t sent;
-    do {
-      sent = ::sendto(fd, text.data(), text.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                      reinterpret_cast<const sockaddr*>(&addr), len);
-    } while (sent < 0 && errno == EINTR);
-    // Refused: nobody is bound to that file any more; its party died
-    // without unbinding. Every other failure (a full queue above all) drops
-    // the message for that party only.
-    if (sent < 0 && errno == ECONNREFUSED)
-      ::unlinkat(::dirfd(dir), e->d_name, 0);
+  const bool was_empty = p->queue.empty();
+  p->queue.push_back(text);
+  p->queued_bytes += text->size();
+  if (was_empty) ArmStall(b, p);
+  WaitWritable(b, p);
+}
+
+void UnixChannel::Flush(const std::shared_ptr<Binding>& b,
+                        const std::shared_ptr<Party>& p) {
+  UnixChannel& owner = *b->owner;
+  bool progress = false;
+  while (!p->queue.empty()) {
+    const std::string& text = *p->queue.front();
+    int error = 0;
+    const SendResult r = TrySend(p->socket.native_handle(), text, &error);
+    if (r == SendResult::kFull) break;
+    if (r == SendResult::kGone) {
+      Gone(b, p, true);
+      return;
+    }
+    if (r == SendResult::kFailed) {
+      ++owner.dropped_;
+      Note(*b, *p,
+           std::string("could not be sent a message (") + std::strerror(error) +
+               ")");
+    }
+    progress = true;
+    p->queued_bytes -= text.size();
+    p->queue.pop_front();
   }
-  ::close(fd);
-  ::closedir(dir);
+  if (p->queue.empty()) {
+    ++p->stall_arm;
+    p->stall.cancel();
+    return;
+  }
+  if (progress) ArmStall(b, p);
+  WaitWritable(b, p);
+}
+
+void UnixChannel::WaitWritable(const std::shared_ptr<Binding>& b,
+                               const std::shared_ptr<Party>& p) {
+  if (p->waiting) return;
+  p->waiting = true;
+  p->socket.async_wait(
+      asio::socket_base::wait_write,
+      [wb = std::weak_ptr<Binding>(b),
+       wp = std::weak_ptr<Party>(p)](const std::error_code& ec) {
+        const std::shared_ptr<Binding> b = wb.lock();
+        const std::shared_ptr<Party> p = wp.lock();
+        if (!b || !p) return;
+        p->waiting = false;
+        if (ec || !IsCurrent(*b, p)) return;
+        // The party has taken something, so an episode of loss is over.
+        p->given_up = false;
+        Flush(b, p);
+      });
+}
+
+void UnixChannel::ArmStall(const std::shared_ptr<Binding>& b,
+                           const std::shared_ptr<Party>& p) {
+  const uint64_t arm = ++p->stall_arm;
+  p->stall.expires_after(b->owner->limits_.stall_limit);
+  p->stall.async_wait([wb = std::weak_ptr<Binding>(b),
+                       wp = std::weak_ptr<Party>(p),
+                       arm](const std::error_code& ec) {
+    const std::shared_ptr<Binding> b = wb.lock();
+    const std::shared_ptr<Party> p = wp.lock();
+    if (ec || !b || !p || p->stall_arm != arm || !IsCurrent(*b, p) ||
+        p->queue.empty())
+      return;
+    GiveUp(b, *p,
+           "has taken nothing for " + Seconds(b->owner->limits_.stall_limit));
+  });
+}
+
+void UnixChannel::GiveUp(const std::shared_ptr<Binding>& b, Party& p,
+                         const std::string& why) {
+  const size_t lost = p.queue.size();
+  b->owner->dropped_ += lost;
+  p.queue.clear();
+  p.queued_bytes = 0;
+  p.given_up = true;
+  ++p.stall_arm;
+  p.stall.cancel();
+  Note(*b, p, why + "; " + std::to_string(lost) + " queued messages dropped");
+}
+
+void UnixChannel::Gone(const std::shared_ptr<Binding>& b,
+                       const std::shared_ptr<Party>& p, bool remove_file) {
+  if (IsCurrent(*b, p)) b->parties.erase(p->name);
+  // Its file is removed only while it is still the dead party's own.
+  struct stat st;
+  if (remove_file &&
+      ::fstatat(b->dir_fd, p->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      static_cast<uint64_t>(st.st_ino) == p->ino)
+    ::unlinkat(b->dir_fd, p->name.c_str(), 0);
+  const size_t lost = p->queue.size();
+  b->owner->dropped_ += lost;
+  p->queue.clear();
+  std::error_code ec;
+  p->socket.close(ec);
+  p->stall.cancel();
+  if (lost > 0)
+    Note(*b, *p,
+         "is gone; " + std::to_string(lost) + " queued messages dropped");
+}
+
+void UnixChannel::Note(const Binding& b, const Party& p,
+                       const std::string& what) {
+  if (b.owner->note_handler_)
+    b.owner->note_handler_("Channel " + std::to_string(b.channel) + ": party " +
+                           p.name + " " + what);
+}
+
+void UnixChannel::SetNoteHandler(NoteHandler handler) {
+  note_handler_ = std::move(handler);
 }
 
 void UnixChannel::SetMessageArrived(Handler handler) {

@@ -15,19 +15,30 @@
 // Limits and delivery:
 // - Messages up to kMaxMessageBytes (64 KiB) of any bytes; a longer text is
 //   not sent, a longer datagram from elsewhere is discarded on receipt.
-// - Sends never block. A party whose socket refuses (its process is gone) has
-//   its socket file removed; a party whose receive queue is full (the kernel
-//   keeps about ten datagrams per socket, net.unix.max_dgram_qlen) loses that
-//   message, the others still get it. A party that falls that far behind
-//   therefore loses messages; one that keeps reading gets them all, in order.
+// - Sends never block. Each receiving party has a socket of our own connected
+//   to it and a queue on the loop. The kernel keeps only about ten datagrams
+//   per receiving socket (net.unix.max_dgram_qlen); what does not fit waits in
+//   the party's queue and goes out, in order, as soon as the party has read
+//   (the connected socket turns writable). A party that reads at all gets
+//   every message, in order, and a slow party never holds up the others.
+// - A party loses messages only when it is gone (its socket refuses or its
+//   file was removed) with messages waiting for it, or when it has taken
+//   nothing for `stall_limit` while messages wait, or has fallen
+//   `max_queued_messages` / `max_queued_bytes` behind. Its queue is then
+//   dropped and one note says so; while it still takes nothing, later
+//   messages for it are dropped without another note. The first message it
+//   takes again ends that episode.
+// - Messages still queued when this end is closed or rebound are dropped.
 // - Every message is delivered whole to the MessageArrived handler on the
 //   io_context's thread, one at a time, in arrival order. A handler may send,
 //   rebind or destroy this end; an exception from it drops that message.
 #pragma once
 
 #include <asio/io_context.hpp>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,13 +46,31 @@
 
 namespace lw {
 
+// How far one receiving party may fall behind before it loses messages.
+struct UnixChannelLimits {
+  // Messages are rarely over 100 bytes; the largest burst the process makes
+  // is one reply per command received, and a desktop application that sends
+  // a few thousand commands at once still fits several times over. The
+  // bytes bound keeps 64 KiB texts (mail requests) to 16 MiB per party.
+  size_t max_queued_messages = 10000;
+  size_t max_queued_bytes = size_t{16} * 1024 * 1024;
+  // Long enough for a desktop application that is busy, swapped out or
+  // briefly stopped to catch up; short enough that a hung or stopped party
+  // does not hold memory for long, and that `lwdctl send` gives up on it in
+  // a time a person waits for.
+  std::chrono::milliseconds stall_limit{10000};
+};
+
 class UnixChannel : public MessageChannel {
  public:
   static constexpr size_t kMaxMessageBytes = size_t{64} * 1024;
+  using NoteHandler = std::function<void(const std::string& note)>;
 
-  // `io` runs the receive events and must outlive this end. `runtime_dir` is
-  // the runtime folder (the entry passes ResolveRuntimeDir()).
-  UnixChannel(asio::io_context& io, std::string runtime_dir);
+  // `io` runs the receive and send events and must outlive this end.
+  // `runtime_dir` is the runtime folder (the entry passes
+  // ResolveRuntimeDir()).
+  UnixChannel(asio::io_context& io, std::string runtime_dir,
+              UnixChannelLimits limits = UnixChannelLimits());
   ~UnixChannel() override;
   UnixChannel(const UnixChannel&) = delete;
   UnixChannel& operator=(const UnixChannel&) = delete;
@@ -53,9 +82,19 @@ class UnixChannel : public MessageChannel {
   void SendMessage(const std::string& text) override;
   void SetMessageArrived(Handler handler) override;
 
+  // Called on the loop thread with one line of text whenever a party loses
+  // messages (once per episode, see above). It must not rebind or destroy
+  // this end.
+  void SetNoteHandler(NoteHandler handler);
+
   bool bound() const { return binding_ != nullptr; }
   // This end's socket file; empty while unbound.
   std::string socket_path() const;
+  // Messages waiting in the parties' queues, all parties together.
+  size_t pending() const;
+  // Messages lost for some party since this end was made (each message
+  // counted once per party that lost it).
+  uint64_t dropped() const { return dropped_; }
 
   // The folder holding the socket files of `channel`.
   static std::string ChannelFolder(const std::string& runtime_dir,
@@ -63,13 +102,34 @@ class UnixChannel : public MessageChannel {
 
  private:
   struct Binding;
+  struct Party;
   std::shared_ptr<Binding> Bind(int32_t channel);
   static void StartWait(const std::shared_ptr<Binding>& binding);
   static void OnReadable(const std::weak_ptr<Binding>& weak);
+  static bool IsCurrent(const Binding& b, const std::shared_ptr<Party>& p);
+  static std::shared_ptr<Party> Connect(Binding& b, const char* name,
+                                        uint64_t ino);
+  static void Deliver(const std::shared_ptr<Binding>& b,
+                      const std::shared_ptr<Party>& p,
+                      const std::shared_ptr<const std::string>& text);
+  static void Flush(const std::shared_ptr<Binding>& b,
+                    const std::shared_ptr<Party>& p);
+  static void WaitWritable(const std::shared_ptr<Binding>& b,
+                           const std::shared_ptr<Party>& p);
+  static void ArmStall(const std::shared_ptr<Binding>& b,
+                       const std::shared_ptr<Party>& p);
+  static void GiveUp(const std::shared_ptr<Binding>& b, Party& p,
+                     const std::string& why);
+  static void Gone(const std::shared_ptr<Binding>& b,
+                   const std::shared_ptr<Party>& p, bool remove_file);
+  static void Note(const Binding& b, const Party& p, const std::string& what);
 
   asio::io_context& io_;
   const std::string runtime_dir_;
+  const UnixChannelLimits limits_;
   Handler handler_;
+  NoteHandler note_handler_;
+  uint64_t dropped_ = 0;
   std::shared_ptr<Binding> binding_;
 };
 

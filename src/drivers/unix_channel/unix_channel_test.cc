@@ -115,29 +115,6 @@ TEST_F(UnixChannelTest, DeliversToEveryOtherPartyOfTheNumberButNotToSender) {
   EXPECT_TRUE(e.got.empty());
 }
 
-TEST_F(UnixChannelTest, KeepsOrderOfManyMessages) {
-  // Sent in bursts that fit a receive queue, 400 messages arrive at two
-  // parties whole and in order (empty text included).
-  Party sender(io_, runtime_), r1(io_, runtime_), r2(io_, runtime_);
-  for (Party* p : {&sender, &r1, &r2}) ASSERT_TRUE(p->end.OpenChannel(107));
-  Texts expected;
-  for (int burst = 0; burst < 50; ++burst) {
-    for (int i = 0; i < 8; ++i) {
-      expected.push_back(burst == 0 && i == 0
-                             ? std::string()
-                             : "Tapi_Ring\r\n0\r\n" +
-                                   std::to_string(expected.size()));
-      sender.end.SendMessage(expected.back());
-    }
-    ASSERT_TRUE(RunUntil([&] {
-      return r1.got.size() >= expected.size() &&
-             r2.got.size() >= expected.size();
-    }));
-  }
-  EXPECT_EQ(r1.got, expected);
-  EXPECT_EQ(r2.got, expected);
-}
-
 TEST_F(UnixChannelTest, CarriesSixtyFourKibOfArbitraryBytes) {
   Party a(io_, runtime_), b(io_, runtime_);
   ASSERT_TRUE(a.end.OpenChannel(111));
@@ -156,51 +133,79 @@ TEST_F(UnixChannelTest, CarriesSixtyFourKibOfArbitraryBytes) {
   EXPECT_EQ(b.got[1], "after");
 }
 
-TEST_F(UnixChannelTest, RemovesSocketOfDeadPartyAndDeliversToTheRest) {
-  Party a(io_, runtime_), b(io_, runtime_);
-  ASSERT_TRUE(a.end.OpenChannel(107));
-  ASSERT_TRUE(b.end.OpenChannel(107));
-  // A party killed without unbinding leaves its socket file behind.
-  const std::string dead_path = Folder(107) + "/p999999-1";
-  RawParty dead(dead_path);
-  ASSERT_TRUE(dead.bound());
-  dead.Close();
-  ASSERT_TRUE(fs::exists(dead_path));
-  // Files that are not sockets are not parties and are left alone.
-  const std::string note = Folder(107) + "/note.txt";
-  std::ofstream(note) << "x";
-
-  a.end.SendMessage("LineStatus\r\n0\r\n1\r\nFalse");
-  EXPECT_FALSE(fs::exists(dead_path));
-  EXPECT_TRUE(fs::exists(note));
-  ASSERT_TRUE(RunUntil([&] { return b.got.size() >= 1; }));
-  EXPECT_EQ(b.got[0], "LineStatus\r\n0\r\n1\r\nFalse");
-}
-
-TEST_F(UnixChannelTest, FullReceiverLosesMessagesWithoutHoldingUpOthers) {
-  // Given a party that never reads, expect every send to return, the reading
-  // party to get all 80 large messages in order, and the stuck one to have
-  // lost some (its queue filled up).
-  Party a(io_, runtime_), b(io_, runtime_);
-  ASSERT_TRUE(a.end.OpenChannel(107));
+TEST_F(UnixChannelTest, PartyThatNeverReadsIsGivenUpAfterTheBoundOnce) {
+  // Given a reading party and one that never reads, expect the reader to get
+  // a back-to-back burst whole and in order, the other to keep what its
+  // socket holds and lose the rest after the stall bound with one note, later
+  // messages lost without another note until it reads again.
+  UnixChannelLimits limits;
+  limits.stall_limit = std::chrono::milliseconds(200);
+  UnixChannel a(io_, runtime_, limits);
+  Texts notes;
+  a.SetNoteHandler([&](const std::string& n) { notes.push_back(n); });
+  Party b(io_, runtime_);
+  ASSERT_TRUE(a.OpenChannel(107));
   ASSERT_TRUE(b.end.OpenChannel(107));
   RawParty stuck(Folder(107) + "/stuck");
   ASSERT_TRUE(stuck.bound());
   Texts expected;
-  for (int burst = 0; burst < 10; ++burst) {
-    for (int i = 0; i < 8; ++i) {
-      expected.push_back(std::to_string(expected.size()) +
-                         std::string(60000, 'm'));
-      a.end.SendMessage(expected.back());
-    }
-    ASSERT_TRUE(RunUntil([&] { return b.got.size() >= expected.size(); }));
+  for (int i = 0; i < 500; ++i) {
+    expected.push_back("Tapi_Ring\r\n0\r\n" + std::to_string(i));
+    a.SendMessage(expected.back());
   }
+  ASSERT_TRUE(RunUntil([&] { return b.got.size() >= 500 && !notes.empty(); }));
   EXPECT_EQ(b.got, expected);
+  a.SendMessage("after");
+  ASSERT_TRUE(RunUntil([&] { return b.got.size() >= 501; }));
+
   const Texts kept = stuck.Drain();
   ASSERT_FALSE(kept.empty());
-  EXPECT_LT(kept.size(), expected.size());
-  EXPECT_EQ(kept[0], expected[0]);
-  EXPECT_TRUE(fs::exists(Folder(107) + "/stuck"));
+  EXPECT_EQ(kept, Texts(expected.begin(), expected.begin() + kept.size()));
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0],
+            "Channel 107: party stuck has taken nothing for 200 ms; " +
+                std::to_string(500 - kept.size()) + " queued messages dropped");
+  EXPECT_EQ(a.dropped(), 501 - kept.size());
+  EXPECT_EQ(a.pending(), 0u);
+  // It has read: the next message reaches it again.
+  a.SendMessage("again");
+  EXPECT_EQ(stuck.Drain(), (Texts{"again"}));
+}
+
+TEST_F(UnixChannelTest, PartiesThatDieLoseOnlyWhatWaitedForThem) {
+  // Given a party that died before the send (its socket file left behind)
+  // and one that dies with messages waiting for it, expect both files
+  // removed, one note for the waiting messages, and the living party served.
+  UnixChannel a(io_, runtime_);
+  Texts notes;
+  a.SetNoteHandler([&](const std::string& n) { notes.push_back(n); });
+  Party b(io_, runtime_);
+  ASSERT_TRUE(a.OpenChannel(107));
+  ASSERT_TRUE(b.end.OpenChannel(107));
+  const std::string dead_path = Folder(107) + "/p999999-1";
+  RawParty dead(dead_path);
+  ASSERT_TRUE(dead.bound());
+  dead.Close();
+  // Files that are not sockets are not parties and are left alone.
+  const std::string note = Folder(107) + "/note.txt";
+  std::ofstream(note) << "x";
+  const std::string dying_path = Folder(107) + "/dying";
+  RawParty dying(dying_path);
+  ASSERT_TRUE(dying.bound());
+
+  for (int i = 0; i < 30; ++i) a.SendMessage("m" + std::to_string(i));
+  EXPECT_FALSE(fs::exists(dead_path));
+  EXPECT_TRUE(fs::exists(note));
+  ASSERT_TRUE(RunUntil([&] { return b.got.size() >= 30; }));
+  const size_t waiting = a.pending();
+  ASSERT_GT(waiting, 0u);
+  dying.Close();
+  ASSERT_TRUE(RunUntil([&] { return !notes.empty(); }));
+  EXPECT_EQ(notes,
+            (Texts{"Channel 107: party dying is gone; " +
+                   std::to_string(waiting) + " queued messages dropped"}));
+  EXPECT_FALSE(fs::exists(dying_path));
+  EXPECT_EQ(a.pending(), 0u);
 }
 
 TEST_F(UnixChannelTest, CreatesMissingRuntimeFolderOwnerOnly) {
