@@ -40,7 +40,7 @@ std::vector<std::string> FilesIn(const std::string& dir,
       const std::string n = e->d_name;
       if (n[0] != '.' && n.size() >= suffix.size() &&
           n.substr(n.size() - suffix.size()) == suffix)
-        out.push_back(dir + "/" + n);
+        out.emplace_back(dir + '/').append(n);
     }
     closedir(d);
   }
@@ -61,6 +61,8 @@ struct StopCase {
   const char* stored;  // the caller name expected in the record and file
   int seconds;         // of message before the line closes
 };
+
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.how; }
 
 class StopE2E : public ::testing::TestWithParam<StopCase> {
  protected:
