@@ -49,11 +49,22 @@ void TimerOn(const std::unique_ptr<Timer>& timer) {
   if (timer && !timer->Enabled()) timer->SetEnabled(true);
 }
 
+// The caller name or number of a call without them.
+constexpr const char* kUnknownCaller = "UNKNOWN";
+constexpr const char* kBlanks = " \t\r\n\v\f";
+
 std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
+  const size_t first = text.find_first_not_of(kBlanks);
   if (first == std::string::npos) return {};
-  const size_t last = text.find_last_not_of(" \t");
+  const size_t last = text.find_last_not_of(kBlanks);
   return text.substr(first, last - first + 1);
+}
+
+// A caller name or number that was not received, or holds only blanks, is
+// "UNKNOWN" in the stored call, the recording's name and the messages.
+std::string CallerText(const std::string& received) {
+  std::string text = Trim(received);
+  return text.empty() ? std::string(kUnknownCaller) : text;
 }
 
 // The forwarding rule of "cmbActMail" and "cmbActApp": 0 every call, 1 voice
@@ -95,6 +106,7 @@ void frmLine::WireCallEvents() {
     Trapped(s_.journal, "tmrRecFreqCounter_Timer",
             [&] { tmrRecFreqCounter_Timer(s_); });
   });
+  s_.WrapUpNow = [this] { WrapUpCall(); };
 
   TelephonyEvents events;
   events.InComeCall = [this] { Tapi_InComeCall(); };
@@ -153,6 +165,7 @@ void frmLine::LoadOptionsForNextCall() {
 void frmLine::StartCallInfo(const std::string& description) {
   s_.Store->SetCallInfo(s_.Call);
   s_.Call.description = description;
+  s_.bWrapUpDue = true;
 }
 
 void frmLine::StopRingGapAndFreqTimers() {
@@ -266,8 +279,8 @@ void frmLine::Tapi_CallerID(const std::string& name,
     CallOptions& o = s_.Options;
     CallInfo& info = s_.Call.info;
     s_.bInCall = true;
-    info.caller_name = Trim(name);
-    info.caller_number = Trim(number);
+    info.caller_name = CallerText(name);
+    info.caller_number = CallerText(number);
 
     // The contact's choices are laid over this call's options.
     ContactOverlay overlay = ToContactOverlay(o);
@@ -380,11 +393,27 @@ void frmLine::Tapi_Idle() {
     s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
                       "Tapi_Idle(" + DeviceIndexText(s_) + ")");
   });
-  WrapUpCall();
+  // A call wrapped up when the line closed or refused the hang-up is not
+  // stored a second time should its Idle still arrive.
+  if (s_.bWrapUpDue) WrapUpCall();
+}
+
+void frmLine::EndCallBeforeClose() {
+  if (!s_.bWrapUpDue) return;
+  // A closed line reports nothing more of its call: the call is hung up and
+  // wrapped up while the line is still open, so the caller's message is
+  // stored and the desktop application hears that the call is over.
+  s_.journal.LogSys(
+      "The line closes during a call: the call is ended and stored", 0,
+      "CloseLine");
+  DropCall(s_);
+  if (s_.bWrapUpDue) WrapUpCall();
 }
 
 void frmLine::WrapUpCall() {
   const char* tag = "ErrTapi1_Idle";
+  s_.bWrapUpDue = false;
+  s_.bInCall = false;
   Trapped(s_.journal, tag, [&] {
     if (s_.Wave1->IsPlaying()) s_.Wave1->StopPlay();
     if (s_.Wave1->IsRecording()) s_.Wave1->StopRecord();
@@ -455,16 +484,19 @@ void frmLine::Tapi_MonitorDigit(const std::string& digit) {
 
 void frmLine::CallOut(const std::string& number, bool record) {
   Trapped(s_.journal, "CallOut", [&] {
+    const bool call_before = s_.bWrapUpDue;
     StartCallInfo(s_.process.TransText[kTransCallOut]);
     s_.Call.info.call_type =
         record ? kCallTypeOutgoingRecorded : kCallTypeOutgoing;
-    s_.Call.info.caller_number = number;
+    s_.Call.info.caller_number = CallerText(number);
     s_.bCallOutRec = record;
     std::string call_text;
     const int32_t result = s_.Tapi1->MakeCall(number, call_text);
     s_.journal.LogSys("Tapi.MakeCall(" + DeviceIndexText(s_) + ")->" +
                           s_.Tapi1->GetErrorText(result),
                       0, "");
+    // A call that was never placed has nothing to wrap up.
+    if (result != 0) s_.bWrapUpDue = call_before;
   });
 }
 

@@ -625,5 +625,76 @@ TEST_F(CallStateTest, ListMessagesOnlyStoresOnlyKeptRecordings) {
   EXPECT_EQ(Records().size(), 1u);
 }
 
+TEST_F(CallStateTest, CallWithoutItsIdleIsStoredExactlyOnce) {
+  // Given a message cut off by the line closing (and reopened before the
+  // drop's Idle arrives), then one cut off by a device that refuses the
+  // hang-up, expect each recording closed, one type "2" record each and one
+  // "Tapi_Idle" each, sent before the line status.
+  AnsweringMachineOn();
+  Start();
+  for (int cut = 0; cut < 2; ++cut) {
+    SCOPED_TRACE(cut);
+    Incoming();
+    Rings(2);
+    Deliver();
+    wave1().FinishPlay();  // greeting
+    wave1().FinishPlay();  // beep
+    fake.clock().Advance(3000);
+    if (cut == 0) {
+      line_->CloseLine();
+      ASSERT_GE(Sent(107).size(), 2u);
+      EXPECT_EQ(Sent(107).back(), "LineStatus\r\n0\r\n1\r\nFalse");
+      EXPECT_EQ(Sent(107)[Sent(107).size() - 2], "Tapi_Idle\r\n0\r\n2");
+      line_->OpenLine();
+    } else {
+      far().faults().drop_result = 999;
+      far().FarEndHangup();
+    }
+    Deliver();
+    EXPECT_FALSE(wave1().IsRecording());
+    ASSERT_EQ(Records().size(), cut + 1u);
+    EXPECT_EQ(FIELD(Records().back(), call_type), "2");
+    EXPECT_EQ(FIELD(Records().back(), length), "0:00:03");
+    EXPECT_EQ(LastCalls().substr(0, 2), std::to_string(cut + 1) + ":");
+    EXPECT_EQ(Sent(110).size(), cut + 1u);
+    EXPECT_EQ(Sent(110).back(), "Tapi_Idle\r\n0\r\n2");
+    EXPECT_FALSE(s().bInCall);
+    EXPECT_EQ(Ops("LineDrop"), cut + 1);
+  }
+}
+
+TEST_F(CallStateTest, MissingOrBlankCallerPartsAreUnknown) {
+  // Given caller identification with a part missing or blank, expect
+  // "UNKNOWN" in its place in the message, the recording's name and the
+  // record.
+  struct Case {
+    std::string name, number, want_name, want_number;
+  };
+  AnsweringMachineOn();
+  Start();
+  for (const Case& c : {Case{"", "5551234", "UNKNOWN", "5551234"},
+                        Case{" \t ", "5551234", "UNKNOWN", "5551234"},
+                        Case{"ANNA", "  ", "ANNA", "UNKNOWN"}}) {
+    SCOPED_TRACE(c.name + "/" + c.number);
+    ASSERT_TRUE(far().Offer());
+    far().CallerId(c.name, c.number);
+    const std::string cid =
+        "Tapi_CID\r\n0\r\n" + c.want_name + "\r\n" + c.want_number + "\r\n";
+    EXPECT_EQ(Sent(109).back().rfind(cid, 0), 0u) << Sent(109).back();
+    Rings(2);
+    Deliver();
+    wave1().FinishPlay();
+    wave1().FinishPlay();
+    fake.clock().Advance(3000);
+    HangUp();
+    const std::string file = wave1().recordings().back().file;
+    EXPECT_NE(file.find("/" + c.want_name + "_" + c.want_number + "_"),
+              std::string::npos)
+        << file;
+    EXPECT_EQ(FIELD(Records().back(), caller_name), c.want_name);
+    EXPECT_EQ(FIELD(Records().back(), caller_number), c.want_number);
+  }
+}
+
 }  // namespace
 }  // namespace lw::testing

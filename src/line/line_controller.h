@@ -55,7 +55,8 @@ class frmLine {
   // Closes the line; sends the line status unless `bUnLoad`.
   void CloseLine(bool bUnLoad = false);
   // Closes the serial port (modem mode) and the telephony line; LineStat
-  // ends at 1. No status message.
+  // ends at 1. No status message. A call in progress is ended and wrapped
+  // up first (stored, "Tapi_Idle" sent).
   void CloseTheLine();
 
   // --- line_options.cc
@@ -111,8 +112,11 @@ class frmLine {
   void tmrRecRingCounter_Timer();
   // Switches off the ring-gap and tone-detection timers where they run.
   void StopRingGapAndFreqTimers();
-  // Steps of the wrap-up.
+  // Steps of the wrap-up. Runs once per call (bWrapUpDue).
   void WrapUpCall();
+  // A call still in progress when the line closes is dropped and wrapped up
+  // first; nothing when there is none.
+  void EndCallBeforeClose();
 
   // --- line_modem.cc: the modem-mode side of opening and closing.
   // After the telephony line opened with `result` in modem mode: hands the

@@ -117,6 +117,7 @@ void frmLine::CloseLine(bool bUnLoad) {
 
 void frmLine::CloseTheLine() {
   if (!s_.loaded) return;
+  EndCallBeforeClose();
   Trapped(s_.journal, "CloseLine:errCloseTheLine", [&] {
     Telephony& tapi = *s_.Tapi1;
     if (!s_.TapiCallerId) CloseModemSide();

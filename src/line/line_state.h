@@ -122,6 +122,13 @@ struct LineState {
   bool bIgnoreCall = false;      // leave the call alone
   bool bRemoteAccess = false;    // the owner calls in (no latest-call entry)
   bool bCallOutRec = false;      // an outgoing call placed with recording
+  // The current call has begun (offered or placed) and is not yet wrapped
+  // up. Every call is wrapped up exactly once: after the telephony control's
+  // Idle, or, where no Idle follows (the line closing during the call, a
+  // hang-up the device refused), at once by WrapUpNow.
+  bool bWrapUpDue = false;
+  // Runs the current call's wrap-up now (set by the line controller).
+  std::function<void()> WrapUpNow;
 
   // Counters.
   int32_t IncomingCount = 0;  // calls since the last every-N-th recording

@@ -161,8 +161,10 @@ void DropCall(LineState& s) {
     if (s.Wave1->IsPlaying()) s.Wave1->StopPlay();
   });
   StopRecMessage(s);
+  bool dropped = false;
   Trapped(s.journal, "DropCall", [&] {
     const int32_t result = s.Tapi1->LineDrop();
+    dropped = result == 0;
     s.journal.LogSys("Tapi.LineDrop(" + DeviceIndexText(s) + ")->" +
                          s.Tapi1->GetErrorText(result),
                      0, "");
@@ -173,6 +175,10 @@ void DropCall(LineState& s) {
     TimerOff(s.tmrRecFreqCounter);
     TimerOff(s.tmrRecLong);
   });
+  // A hang-up the line refused (a failed or closed device, or a call already
+  // gone) brings no Idle for this call: it is wrapped up here, so it is still
+  // stored and the desktop application told.
+  if (!dropped && s.bWrapUpDue && s.WrapUpNow) s.WrapUpNow();
 }
 
 void tmrRecLong_Timer(LineState& s) {

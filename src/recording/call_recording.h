@@ -38,7 +38,8 @@ void StopRecMessage(LineState& s);
 // Ends the call: the limit timers and the ring-gap timer off, the next
 // answering step forgotten, playback and recording stopped, the line
 // dropped ("Tapi.LineDrop(" journal line). Always reaches the hang-up. The
-// wrap-up follows from the telephony control's Idle event.
+// wrap-up follows from the telephony control's Idle event; when the line
+// refuses the hang-up no Idle comes, and the call is wrapped up here.
 void DropCall(LineState& s);
 
 // The ticks of the three recording timers and the level report of Wave1.
