@@ -1,48 +1,16 @@
 // Whole calls on the simulated line: the real process, driven by
 // `lwdctl phone` as the far end and `lwdctl listen` as the desktop
 // application.
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <sys/stat.h>
 
 #include <cmath>
 #include <vector>
 
-#include "process_runner.h"
+#include "e2e_util.h"
 
 namespace lw::testing {
 namespace {
-
-// A mono 8 kHz 16-bit tone of `seconds`.
-void WriteTone(const std::string& path, double hz, double seconds,
-               double amplitude = 0.4) {
-  SF_INFO info{};
-  info.samplerate = 8000;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(f, nullptr);
-  std::vector<short> s(static_cast<size_t>(seconds * 8000));
-  for (size_t i = 0; i < s.size(); ++i)
-    s[i] = static_cast<short>(
-        amplitude * 32767 *
-        std::sin(2 * M_PI * hz * static_cast<double>(i) / 8000));
-  sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
-  sf_close(f);
-}
-
-std::vector<short> ReadSamples(const std::string& path,
-                               SF_INFO* info_out = nullptr) {
-  SF_INFO info{};
-  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-  if (f == nullptr) return {};
-  std::vector<short> s(static_cast<size_t>(info.frames * info.channels));
-  sf_read_short(f, s.data(), static_cast<sf_count_t>(s.size()));
-  sf_close(f);
-  if (info_out != nullptr) *info_out = info;
-  return s;
-}
 
 // Power of `hz` relative to the whole power of the window (0..1).
 double ToneShare(const std::vector<short>& s, size_t from, size_t n,
@@ -63,21 +31,6 @@ bool HasTone(const std::vector<short>& s, double hz) {
   for (size_t at = 0; at + 800 <= s.size(); at += 400)
     if (ToneShare(s, at, 800, hz) > 0.6) return true;
   return false;
-}
-
-std::vector<std::string> FilesIn(const std::string& dir,
-                                 const std::string& suffix) {
-  std::vector<std::string> out;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n.size() >= suffix.size() &&
-          n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
-        out.push_back(dir + "/" + n);
-    }
-    closedir(d);
-  }
-  return out;
 }
 
 class CallsE2E : public ::testing::Test {
@@ -108,27 +61,11 @@ class CallsE2E : public ::testing::Test {
   }
   void Set(const std::string& section, const std::string& name,
            const std::string& value) {
-    ASSERT_EQ(env_.Run("lwdctl", {"reg", "set", section, name, value}), 0);
+    SetSetting(env_, section, name, value);
   }
-  std::string Today() const {
-    time_t now = time(nullptr);
-    tm t{};
-    localtime_r(&now, &t);
-    char buf[32];
-    strftime(buf, sizeof buf, "%Y/%m/%d", &t);
-    return env_.home() + "/Data/Log/" + buf;
-  }
+  std::string Today() const { return testing::Today(env_.home()); }
   std::vector<std::string> Records() const {
-    std::string data = ReadFile(Today() + "/Data");
-    std::vector<std::string> out;
-    for (size_t at = 0; at + 467 <= data.size(); at += 467)
-      out.push_back(data.substr(at, 467));
-    return out;
-  }
-  std::string Field(const std::string& record, size_t at, size_t n) const {
-    std::string f = record.substr(at, n);
-    while (!f.empty() && (f.back() == ' ' || f.back() == '\0')) f.pop_back();
-    return f;
+    return testing::Records(env_.home());
   }
   // Runs the far end to the end of the call; returns its JSON lines.
   std::string Phone(const std::vector<std::string>& args) {

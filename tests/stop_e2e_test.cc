@@ -2,58 +2,18 @@
 // unloaded, or the line switched off) keeps the message: the real process
 // on the simulated line, `lwdctl phone` as the caller and `lwdctl listen` as
 // the desktop application.
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <sys/stat.h>
 
 #include <cmath>
 #include <vector>
 
-#include "process_runner.h"
+#include "e2e_util.h"
 
 namespace lw::testing {
 namespace {
 
-// A mono 8 kHz 16-bit tone.
-void WriteTone(const std::string& path, double seconds) {
-  SF_INFO info{};
-  info.samplerate = 8000;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(f, nullptr);
-  std::vector<short> s(static_cast<size_t>(seconds * 8000));
-  for (size_t i = 0; i < s.size(); ++i)
-    s[i] = static_cast<short>(
-        12000 * std::sin(2 * M_PI * 440 * static_cast<double>(i) / 8000));
-  sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
-  sf_close(f);
-}
-
-// The files of `dir` whose names end in `suffix`.
-std::vector<std::string> FilesIn(const std::string& dir,
-                                 const std::string& suffix) {
-  std::vector<std::string> out;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      const std::string n = e->d_name;
-      if (n[0] != '.' && n.size() >= suffix.size() &&
-          n.substr(n.size() - suffix.size()) == suffix)
-        out.emplace_back(dir + '/').append(n);
-    }
-    closedir(d);
-  }
-  return out;
-}
-
 size_t Entries(const std::string& dir) { return FilesIn(dir, "").size(); }
-
-std::string Field(const std::string& record, size_t at, size_t n) {
-  std::string f = record.substr(at, n);
-  while (!f.empty() && (f.back() == ' ' || f.back() == '\0')) f.pop_back();
-  return f;
-}
 
 struct StopCase {
   const char* how;     // "SIGTERM", "UNLOAD" (on 105) or "OFF" (on 108)
@@ -76,14 +36,7 @@ class StopE2E : public ::testing::TestWithParam<StopCase> {
   bool Journalled(const std::string& text) const {
     return env_.SysJournal().find(text) != std::string::npos;
   }
-  std::string Today() const {
-    time_t now = time(nullptr);
-    tm t{};
-    localtime_r(&now, &t);
-    char buf[32];
-    strftime(buf, sizeof buf, "%Y/%m/%d", &t);
-    return env_.home() + "/Data/Log/" + buf;
-  }
+  std::string Today() const { return testing::Today(env_.home()); }
 
   ProgramEnv env_;
   pid_t proc_ = -1;
@@ -113,9 +66,9 @@ TEST_P(StopE2E, LineClosingDuringAMessageStoresTheMessage) {
   }
   ASSERT_EQ(env_.Run("lwdctl", {"reg", "import", settings}), 0);
   mkdir((env_.home() + "/Greets").c_str(), 0755);
-  WriteTone(env_.home() + "/Greets/Greeting.wav", 0.5);
+  WriteTone(env_.home() + "/Greets/Greeting.wav", 440, 0.5);
   const std::string voice = env_.home() + "/voice.wav";
-  WriteTone(voice, 30);
+  WriteTone(voice, 440, 30);
   proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
   ASSERT_GT(proc_, 0);
   ASSERT_TRUE(
@@ -183,11 +136,7 @@ TEST_P(StopE2E, LineClosingDuringAMessageStoresTheMessage) {
             std::string::npos)
       << waves[0];
   SF_INFO info{};
-  SNDFILE* f = sf_open(waves[0].c_str(), SFM_READ, &info);
-  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-  std::vector<short> samples(static_cast<size_t>(info.frames));
-  sf_read_short(f, samples.data(), info.frames);
-  sf_close(f);
+  const std::vector<short> samples = ReadSamples(waves[0], &info);
   EXPECT_NEAR(static_cast<double>(info.frames) / 8000, c.seconds, 1.0);
   ASSERT_GT(samples.size(), 8000u);
   double power = 0;

@@ -55,51 +55,6 @@ class ProcessControllerTest : public ::testing::Test, public ControllerHome {
   std::unique_ptr<frmMain> main_;
 };
 
-TEST_F(ProcessControllerTest, FreshHomeComesUpAnswersAndUnloadsInOrder) {
-  // Given only the journal switch, the line state "0" and telephony mode,
-  // expect the start-up journal, the line open on device 0, the status
-  // replies to HELLO and OFF, and UNLOAD taking everything down in order.
-  Set(kLineStat, "cmbLineStat", "0");
-  frmMain& m = Start();
-
-  EXPECT_EQ(SysJournal(),
-            Entry("", "Opening Linewarden 1.0 Process", 0) +
-                Entry("", "Init Tapi->Success", 0) +
-                Entry("OpenLine:Tapi1.LineOpen(0)", "Success", 0));
-  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n0\r\nFalse"));
-  EXPECT_EQ(Get(kDevices, "cmbModemDev"), "Fake Line");
-  EXPECT_EQ(m.state().TransText[1], "");  // no translation file
-  EXPECT_TRUE(m.IsFormLoaded("frmLine"));
-  EXPECT_FALSE(m.IsFormLoaded("frmline"));
-
-  fake.channels().ClearSent();
-  fake.channels().Send(108, "HELLO");
-  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n0\r\nFalse"));
-
-  fake.channels().ClearSent();
-  fake.channels().Send(108, "OFF");
-  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nFalse"));
-  EXPECT_EQ(fake.line().open_lines(), 0);
-
-  // Web access on, so that all three windows are loaded at UNLOAD.
-  fake.channels().Send(105, "OPEN_WEB");
-  fake.channels().ClearSent();
-  log_.clear();
-  fake.line().ClearOps();
-  fake.channels().Send(105, "UNLOAD");
-  EXPECT_THAT(log_, ElementsAre("frmHTTP.Unload", "frmTTS.Unload", "unloaded"));
-  EXPECT_THAT(fake.line().ops(), ElementsAre("LineClose", "LineShutdown"));
-  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nFalse"));
-  EXPECT_FALSE(m.IsFormLoaded("frmLine"));
-  EXPECT_FALSE(m.IsFormLoaded("frmHTTP"));
-  EXPECT_FALSE(m.IsFormLoaded("frmTTS"));
-  EXPECT_FALSE(m.IsFormLoaded("frmMain"));
-
-  // Unloaded: the process channels no longer act.
-  fake.channels().Send(105, "OPEN_WEB");
-  EXPECT_THAT(log_, ElementsAre("frmHTTP.Unload", "frmTTS.Unload", "unloaded"));
-}
-
 TEST_F(ProcessControllerTest, LineControllerGoesBeforeWebServerAndSpeech) {
   // Given all three windows loaded, expect the line closed (status sent)
   // by the time the web server unloads, and the speech window last.
@@ -121,20 +76,6 @@ TEST_F(ProcessControllerTest, LineControllerGoesBeforeWebServerAndSpeech) {
   m.Unload();
   EXPECT_THAT(seen, ElementsAre("frmHTTP with line open: 0, statuses: 1"));
   EXPECT_THAT(log_, ElementsAre("frmTTS.Unload"));
-}
-
-TEST_F(ProcessControllerTest,
-       LineStatOneLoadsTheLineControllerButKeepsItClosed) {
-  // Given "cmbLineStat" = "1", expect no LineOpen and no status, and HELLO
-  // answered with the line off.
-  Set(kLineStat, "cmbLineStat", "1");
-  frmMain& m = Start();
-  EXPECT_TRUE(m.IsFormLoaded("frmLine"));
-  EXPECT_EQ(LineOpens(), 0);
-  EXPECT_THAT(Sent(107), IsEmpty());
-  EXPECT_EQ(m.state().LineStat, 1);
-  fake.channels().Send(108, "HELLO");
-  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nFalse"));
 }
 
 TEST_F(ProcessControllerTest, LineStatTwoOpensInAutoModeUntilOn) {
@@ -218,23 +159,6 @@ TEST_F(ProcessControllerTest, SoundDeviceZeroIsReplacedByTheNameOfDeviceZero) {
   EXPECT_EQ(m.state().SoundDeviceIndex, 2);
 }
 
-TEST_F(ProcessControllerTest, SoundDeviceIsFoundByNameAndAgainOnRequest) {
-  // Given a named device, expect its index; an unknown name gives 0, and
-  // GETSOUNDINDEX reads the setting again.
-  fake.sound_devices().set_names({"Speakers", "Headset", "USB"});
-  Set(kDevices, "cmbSoundDev", "Headset");
-  frmMain& m = Start();
-  EXPECT_EQ(m.state().SoundDeviceIndex, 1);
-  EXPECT_EQ(JournalCount("(1)"), 0);
-
-  Set(kDevices, "cmbSoundDev", "USB");
-  fake.channels().Send(105, "GETSOUNDINDEX");
-  EXPECT_EQ(m.state().SoundDeviceIndex, 2);
-  Set(kDevices, "cmbSoundDev", "headset");
-  fake.channels().Send(105, "GETSOUNDINDEX");
-  EXPECT_EQ(m.state().SoundDeviceIndex, 0);
-}
-
 TEST_F(ProcessControllerTest, TranslationFillsTwentyEntriesAsFarAsItGoes) {
   // Given the translation file named by "Select", expect its first 20
   // lines in TransText 1..20 whatever their line ends; a short file fills
@@ -284,28 +208,6 @@ TEST_F(ProcessControllerTest, JournalSwitchesFollowTheSettings) {
   }
 }
 
-TEST_F(ProcessControllerTest, WebOptionsAreReadAndWebServerLoadedWhenAllowed) {
-  // Given web access allowed ("True" counts), expect the web options read
-  // before the web server loads, with the fixed view values.
-  Set(kWeb, "chkAllowWWWRemoteAccess", "True");
-  Set(kWeb, "txtWWWPort", "8080");
-  Set(kWeb, "chkWWWProtect", "1");
-  Set(kWeb, "txtWWWUserName", "owner");
-  Set(kWeb, "txtWWWPass", "secret");
-  frmMain& m = Start();
-  ASSERT_GE(log_.size(), 2u);
-  EXPECT_EQ(log_[0], "frmTTS.Load");
-  EXPECT_EQ(log_[1], "frmHTTP.Load(8080)");
-  EXPECT_TRUE(m.IsFormLoaded("frmHTTP"));
-  EXPECT_EQ(m.RCWWWProtect, 1);
-  EXPECT_EQ(m.RCWWWUserName, "owner");
-  EXPECT_EQ(m.RCWWWPass, "secret");
-  EXPECT_EQ(m.RCWWWStartPage, "Calls");
-  EXPECT_EQ(m.RCWWWViewCalls, 1);
-  EXPECT_EQ(m.RCWWWViewOptions, 0);
-  EXPECT_EQ(m.RCWWWViewLog, "1");
-}
-
 TEST_F(ProcessControllerTest, OpenWebRestartsWithFreshOptionsAndCloseWebStops) {
   // Given web access off, expect OPEN_WEB to load the web server and store
   // the switch on, a second OPEN_WEB to restart it on the new port, and
@@ -349,35 +251,6 @@ TEST_F(ProcessControllerTest, ProcessCommandsAreWholeExactTexts) {
   EXPECT_THAT(log_, IsEmpty());
   EXPECT_TRUE(m.IsFormLoaded("frmMain"));
   EXPECT_EQ(Get(kWeb, "chkAllowWWWRemoteAccess"), "0");
-}
-
-TEST_F(ProcessControllerTest, SpeechMessagesGoToTheSpeechWindowWithTheDevice) {
-  // Given a chosen sound device, expect speech messages passed on whole
-  // with its index.
-  fake.sound_devices().set_names({"Speakers", "Headset"});
-  Set(kDevices, "cmbSoundDev", "Headset");
-  Start();
-  log_.clear();
-  fake.channels().Send(106, "Say\r\nHello there");
-  fake.channels().Send(106, "StopSay");
-  EXPECT_THAT(log_, ElementsAre("TTS(Say\r\nHello there,1)", "TTS(StopSay,1)"));
-}
-
-TEST_F(ProcessControllerTest, RunsWithoutSpeechWindowOrWebServer) {
-  // Given no hooks at all, expect the process up, speech messages dropped
-  // and OPEN_WEB storing the switch without a web server.
-  Set(kLineStat, "cmbLineStat", "0");
-  Set(kWeb, "chkAllowWWWRemoteAccess", "1");
-  frmMain m(fake.devices(), store, journal(), home.path(), ProcessHooks{});
-  m.Load();
-  EXPECT_FALSE(m.IsFormLoaded("frmHTTP"));
-  EXPECT_FALSE(m.IsFormLoaded("frmTTS"));
-  fake.channels().Send(106, "Say\r\nHello");
-  fake.channels().Send(105, "CLOSE_WEB");
-  EXPECT_EQ(Get(kWeb, "chkAllowWWWRemoteAccess"), "0");
-  fake.channels().Send(105, "UNLOAD");
-  EXPECT_FALSE(m.IsFormLoaded("frmMain"));
-  EXPECT_EQ(fake.line().open_lines(), 0);
 }
 
 }  // namespace

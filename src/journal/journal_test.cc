@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "devices/fake/fake_clock.h"
-#include "no_file_override.h"
 #include "temp_dir.h"
 
 namespace lw {
@@ -128,16 +127,6 @@ TEST_F(JournalTest, SwitchedOffWriterCreatesNothing) {
             "14:03:22 : ->s(0)\r\n");
 }
 
-TEST(JournalSwitchTest, BothSwitchesStartOff) {
-  testing::TempDir dir;
-  fs::create_directory(dir / "Journal");
-  FakeClock clock;
-  Journal journal(clock, dir.path());
-  journal.LogSys("x", 0, "");
-  journal.LogWWW("x");
-  EXPECT_EQ(CountEntries(dir / "Journal"), 0u);
-}
-
 TEST_F(JournalTest, MissingFolderIsPassedOverAndNotCreated) {
   fs::remove(dir_ / "Journal");
   journal_.LogSys("x", 0, "");
@@ -159,17 +148,6 @@ TEST_F(JournalTest, FileThatCannotBeOpenedIsPassedOver) {
   journal_.LogWWW("w");
   EXPECT_TRUE(fs::is_directory(JournalFile("12-04-2026_Sys.txt")));
   EXPECT_EQ(ReadFile(JournalFile("12-04-2026_WWW.txt")), "14:03:22 : w\r\n");
-}
-
-TEST_F(JournalTest, ReadOnlyFolderIsPassedOver) {
-  testing::NoFileOverride file_modes_hold;
-  if (!file_modes_hold.holds()) GTEST_SKIP() << "cannot give up root rights";
-  fs::permissions(dir_ / "Journal",
-                  fs::perms::owner_read | fs::perms::owner_exec);
-  journal_.LogSys("x", 0, "");
-  journal_.LogWWW("x");
-  fs::permissions(dir_ / "Journal", fs::perms::owner_all);
-  EXPECT_EQ(CountEntries(dir_ / "Journal"), 0u);
 }
 
 TEST_F(JournalTest, FilesAreClosedToOthers) {

@@ -42,22 +42,6 @@ class LineControllerTest : public ::testing::Test, public ControllerHome {
   FakeTelephony* tapi_ = nullptr;
 };
 
-TEST_F(LineControllerTest, LoadingMakesTheControlsAndBindsFiveChannels) {
-  // Given a fresh line controller, expect both wave controls initialised,
-  // channels 107..111 bound, and the line still closed.
-  frmLine& line = Load();
-  EXPECT_TRUE(line.loaded());
-  ASSERT_NE(fake.wave(1), nullptr);
-  EXPECT_TRUE(fake.wave(0)->initialized());
-  EXPECT_TRUE(fake.wave(1)->initialized());
-  for (int32_t channel = 107; channel <= 111; ++channel) {
-    EXPECT_EQ(fake.channels().BoundCount(channel), 1) << channel;
-  }
-  EXPECT_EQ(fake.line().open_lines(), 0);
-  EXPECT_THAT(Sent107(), IsEmpty());
-  EXPECT_FALSE(line.state().tmrAutoMode->Enabled());
-}
-
 TEST_F(LineControllerTest, LastDeviceOfTheConfiguredNameIsOpened) {
   // Given two devices named "Modem A" (the later without voice), expect a
   // details entry for each, the later one opened and reported.
@@ -137,33 +121,6 @@ TEST_F(LineControllerTest, OpenLineDoesNotReopenAnOpenLine) {
                                      "LineStatus\r\n0\r\n0\r\nTrue"));
 }
 
-TEST_F(LineControllerTest, ModemSoundControlBeepsOnceOnTheSoundDevice) {
-  // Given "chkModemSoundControl" = "1", expect Beep.wav played on the sound
-  // device after a successful open, with the one-shot flag set; nothing
-  // after a failed open.
-  Set("Properties\\TabGeneral", "chkModemSoundControl", "1");
-  fake.sound_devices().set_names({"Speakers", "Headset"});
-  process_.SoundDeviceIndex = 1;
-  const std::string beep = home / "Beep.wav";
-  fake.wave_files().Set(beep, WaveFileInfo{1, 1, 8000, 1});
-  frmLine& line = Load();
-  FakeWave& player = *fake.wave(1);
-
-  fake.line().faults().open_result = kFakeTapiDeviceBusy;
-  line.OpenLine();
-  EXPECT_TRUE(player.plays().empty());
-  EXPECT_FALSE(line.state().bModemSoundControl);
-
-  fake.line().faults().open_result = 0;
-  line.OpenLine();
-  ASSERT_EQ(player.plays().size(), 1u);
-  EXPECT_EQ(player.plays()[0].file, beep);
-  EXPECT_FALSE(player.plays()[0].to_line);
-  EXPECT_EQ(player.plays()[0].device, 1);
-  EXPECT_TRUE(line.state().bModemSoundControl);
-  EXPECT_TRUE(fake.wave(0)->plays().empty());
-}
-
 TEST_F(LineControllerTest, CloseLineJournalsEachFailureAndAlwaysTheEnd) {
   // Given LineClose and LineShutdown failing, expect an entry for each and
   // the closing entry with the shutdown's result; a clean close writes only
@@ -206,25 +163,6 @@ TEST_F(LineControllerTest, HelloIsAnsweredOnceWhateverFollowsIt) {
   }
   EXPECT_THAT(fake.channels().SentLog(), IsEmpty());
   EXPECT_EQ(fake.line().open_lines(), 0);
-}
-
-TEST_F(LineControllerTest, GetTTSPropAppliesTheSpeechOptionsToBothVoices) {
-  // Given changed speech options, expect "GetTTSProp" to set voice and rate
-  // of the line voice first, then of the speech window.
-  fake.set_voices({"Voice A", "Voice B"});
-  std::vector<std::string> log;
-  testing::LoggingSpeechWindow speech(log);
-  frmLine line(fake.devices(), store, journal(), process_, &speech);
-  line.Load();
-  FakeVoice& voice = *fake.voice(0);
-  voice.ClearOps();
-  log.clear();
-  Set("Properties\\TabTTS", "TTSVoices", "1");
-  Set("Properties\\TabTTS", "sldrTTS", "-3");
-  fake.channels().Send(108, "GetTTSProp");
-  EXPECT_THAT(voice.ops(), ElementsAre("SetVoice(1)", "SetRate(-3)"));
-  EXPECT_THAT(log, ElementsAre("TTSSetVoice(1)", "SetRate(-3)"));
-  EXPECT_THAT(Sent107(), IsEmpty());
 }
 
 TEST_F(LineControllerTest, OnAndOffEndAutoModeAndReport) {

@@ -172,41 +172,12 @@ TEST_F(SpeechTest, BadCommandLinesAreIgnoredAndJournalledOnce) {
             std::string::npos);
 }
 
-TEST_F(SpeechTest, OtherCommandsAreIgnoredSilently) {
-  journal_.SetSwitches(true, false);
-  Load();
-  Message("say\r\nhello");
-  Message("");
-  Message("Speak\r\nhello");
-  Message("StopSay\r\nextra");  // extra lines do no harm
-  EXPECT_EQ(voice().ops(), std::vector<std::string>{"Speak()"});
-  EXPECT_EQ(SysJournal(), "");
-}
-
-TEST_F(SpeechTest, MakeWaveWritesFileThenSelectsSoundDeviceAgain) {
-  Load();
-  std::string file = home_ / "made.wav";
-  Message("MakeWave\r\nYou have 3 messages\r\n" + file, 1);
-  EXPECT_EQ(
-      voice().ops(),
-      (std::vector<std::string>{
-          "SaveTextToWav(You have 3 messages," + file + ")", "SetOutput(1)"}));
-  EXPECT_TRUE(std::filesystem::exists(file));
-}
-
 TEST_F(SpeechTest, MakeWaveWithEmptyTextCreatesNoFile) {
   Load();
   std::string file = home_ / "empty.wav";
   Message("MakeWave\r\n\r\n" + file);
   EXPECT_TRUE(voice().ops().empty());
   EXPECT_FALSE(std::filesystem::exists(file));
-}
-
-TEST_F(SpeechTest, MakeWaveLeavesSpeechInProgressAlone) {
-  Load();
-  tts_.SpeakIt("Incoming call", 0);
-  Message("MakeWave\r\nhello\r\n" + home_ / "w.wav", 0);
-  EXPECT_TRUE(voice().IsSpeaking());
 }
 
 TEST_F(SpeechTest, UnloadedWindowDoesNothing) {

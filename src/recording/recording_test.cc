@@ -170,49 +170,6 @@ TEST_F(RecordingTest, FailedStartIsJournalledAndTheLimitsStillRun) {
   EXPECT_EQ(FieldText(Records()[0].call_type), "0");
 }
 
-TEST_F(RecordingTest, RemoteAccessCallIsNeverRecorded) {
-  // Given a remote-access call, expect StartCallRecording to do nothing.
-  Start();
-  Incoming();
-  s().bRemoteAccess = true;
-  s().bRecTheCall = true;
-  StartCallRecording(s());
-  EXPECT_TRUE(wave1().recordings().empty());
-  EXPECT_THAT(Sent(107), ::testing::Not(::testing::Contains("RecCall\r\n0")));
-}
-
-TEST_F(RecordingTest, RecordingExtrasInTheirOrderWhenBothFlagsAreSet) {
-  // Given both flags with listening, digit watching and both limits, expect
-  // "RecCall" then "RecMessage", monitoring twice, digits watched with a
-  // journal line, and the message settings in force (type "2", txtRecLong).
-  PickUpRecordingOn();
-  Set(kCallsRecord, "chkRecPreScreen", "1");
-  Set(kCallsRecord, "chkMaxRecCall", "1");
-  Set(kCallsRecord, "cmbMaxRecCall", "5");
-  Set(kAnswering, "chkPreScreen", "1");
-  Set(kAnswering, "chkMaxRec", "1");
-  Set(kAnswering, "txtRecLong", "1");
-  Set(kDisconnectMode, "chkDropIfDigit", "1");
-  process_.SoundDeviceIndex = 1;
-  fake.sound_devices().set_names({"Speakers", "Headset"});
-  Start();
-  RecordedConversation();  // taken on pick-up: bRecTheCall
-  // The connected call went to recording; now both kinds in one go.
-  StopRecMessage(s());
-  s().bAnswerMachine = true;
-  fake.channels().ClearSent();
-  wave1().ClearOps();
-  StartCallRecording(s());
-  EXPECT_THAT(Sent(107), ElementsAre("RecCall\r\n0", "RecMessage\r\n0"));
-  int monitors = 0;
-  for (const std::string& op : wave1().ops())
-    monitors += op == "StartMonitor(1,1)";
-  EXPECT_EQ(monitors, 2);
-  EXPECT_EQ(s().Call.info.call_type, "2");
-  EXPECT_EQ(s().MaxRecordMinutes, 1);
-  EXPECT_GE(JournalCount("Tapi.LineMonitorDigits(0)->Success"), 1);
-}
-
 TEST_F(RecordingTest, DropCallHangsUpEvenWithNothingRunning) {
   // Given no call at all, expect DropCall to hang up all the same and
   // journal the result.
@@ -220,30 +177,6 @@ TEST_F(RecordingTest, DropCallHangsUpEvenWithNothingRunning) {
   DropCall(s());
   EXPECT_THAT(far().ops(), ElementsAre("LineDrop"));
   EXPECT_EQ(JournalCount("Tapi.LineDrop(0)->No call(0)"), 1);
-}
-
-TEST_F(RecordingTest, RecMessagesOnlyWhenTheChannelOpens) {
-  // Given the desktop application unreachable, expect the recording to run
-  // without "RecCall".
-  PickUpRecordingOn();
-  Start();
-  fake.channels().set_open_fails(true);
-  RecordedConversation();
-  EXPECT_THAT(fake.channels().SentLog(), IsEmpty());
-  EXPECT_TRUE(wave1().IsRecording());
-}
-
-TEST_F(RecordingTest, StopRecMessageJournalsTheRecordingResult) {
-  // Given a recording that ends with an error, expect the journal line with
-  // the wave control's text and code.
-  PickUpRecordingOn();
-  Start();
-  RecordedConversation();
-  wave1().faults().stop_record_result = 77;
-  HangUp();
-  EXPECT_EQ(JournalCount("StopRecMessage:Wave1.StopRecord->" +
-                         wave1().GetRecordErrorText(77) + "(77)"),
-            1);
 }
 
 TEST_F(RecordingTest, PlayToAdminWaveSizesByFormatTag) {
@@ -356,22 +289,6 @@ TEST_F(RecordingTest, SoundAtCallerIdentificationWhenSoChosen) {
   far().FarEndHangup();
   Incoming();
   EXPECT_EQ(player().plays().size(), 1u);
-}
-
-TEST_F(RecordingTest, OpeningBeepEndIsPassedOverOnce) {
-  // Given the one-shot flag of the opening beep, expect its end to start no
-  // announcement and to clear the flag; the next end announces.
-  Set(kIncomingEvents, "chkSayInCommingCall", "1");
-  Set(kIncomingEvents, "IC_txtTTS", "hello");
-  Start();
-  s().bModemSoundControl = true;
-  s().LastSoundEvent = "PLAY_IC";
-  speech_log_.clear();
-  WavePlayer_PlayDone(s());
-  EXPECT_FALSE(s().bModemSoundControl);
-  EXPECT_THAT(speech_log_, IsEmpty());
-  WavePlayer_PlayDone(s());
-  EXPECT_THAT(speech_log_, ElementsAre("SpeakIt(hello,0)"));
 }
 
 }  // namespace

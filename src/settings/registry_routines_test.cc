@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 
 #include "drivers/sqlite/sqlite_settings_store.h"
-#include "temp_dir.h"
 
 namespace lw {
 namespace {
@@ -40,20 +38,6 @@ class RegistryRoutinesTest : public ::testing::Test {
   SqliteSettingsStore store_{":memory:"};
   RegistryRoutines reg_;
 };
-
-TEST_F(RegistryRoutinesTest, IsBoundToTheProductKeyOfTheLocalMachine) {
-  RegistryRoutines fresh(store_);
-  EXPECT_EQ(fresh.hkey(), 0x80000002u);
-  EXPECT_EQ(fresh.KeyRoot(), "SOFTWARE\\Talmero\\Linewarden 1.0");
-  EXPECT_EQ(fresh.Subkey(), "");
-  EXPECT_EQ(kAppTitle, "Linewarden 1.0");
-  fresh.SetHkey(HKEY_CURRENT_USER);
-  fresh.SetKeyRoot("X");
-  fresh.SetSubkey("Y");
-  EXPECT_EQ(fresh.hkey(), HKEY_CURRENT_USER);
-  EXPECT_EQ(fresh.KeyRoot(), "X");
-  EXPECT_EQ(fresh.Subkey(), "Y");
-}
 
 TEST_F(RegistryRoutinesTest, WritesValuesAsTheRegistryHoldsThem) {
   uint32_t type = 0;
@@ -177,19 +161,6 @@ TEST_F(RegistryRoutinesTest, NamesCompareWithoutCase) {
   EXPECT_EQ(values[0].second, RegValue(std::string("4")));
 }
 
-TEST_F(RegistryRoutinesTest, WritingIntoAMissingSectionCreatesNothing) {
-  reg_.SetSubkey("Forward\\Mail");
-  EXPECT_FALSE(reg_.KeyExists());
-  EXPECT_FALSE(reg_.SetRegistryValue("chkSendToMail", std::string("1"), 1));
-  EXPECT_FALSE(reg_.KeyExists());
-  EXPECT_TRUE(reg_.EnumRegistryKeys(HKEY_LOCAL_MACHINE,
-                                    std::string(kKeyRoot) + "\\Forward")
-                  .empty());
-  EXPECT_EQ(reg_.CreateKey(), "0");
-  EXPECT_TRUE(reg_.KeyExists());
-  EXPECT_TRUE(reg_.SetRegistryValue("chkSendToMail", std::string("1"), 1));
-}
-
 TEST_F(RegistryRoutinesTest, KeyOperations) {
   EXPECT_EQ(reg_.CreateKey("TTS51\\Voice"), "0");
   EXPECT_EQ(reg_.CreateKey("TTS51\\Voice"), "0");
@@ -229,39 +200,6 @@ TEST_F(RegistryRoutinesTest, EnumRendersBinaryAsHexAndMultiTextsJoined) {
   EXPECT_EQ(v[3].second, RegValue(int32_t{5}));
   EXPECT_EQ(v[4].second, RegValue(std::string()));
   EXPECT_TRUE(reg_.EnumRegistryValues(HKEY_LOCAL_MACHINE, "Nope").empty());
-}
-
-TEST_F(RegistryRoutinesTest, RemoteOperationsAndTrimNull) {
-  EXPECT_EQ(reg_.ReadRemoteRegistryValue("pc", HKEY_LOCAL_MACHINE, "x"),
-            RegValue(std::string("Error!")));
-  EXPECT_FALSE(reg_.WriteRemoteRegistryValue("pc", HKEY_LOCAL_MACHINE, "x",
-                                             std::string("1"), REG_SZ));
-  std::string plain = "no zero";
-  EXPECT_EQ(RegistryRoutines::TrimNull(plain), "no zero");
-  EXPECT_EQ(plain, "no zero");
-  std::string padded("name\0junk\0", 10);
-  EXPECT_EQ(RegistryRoutines::TrimNull(padded), "name");
-  EXPECT_EQ(padded, "name");
-}
-
-// Given a store file that is not a database, expect every operation to give
-// its default and the file to stay as it is.
-TEST(RegistryRoutinesBrokenStoreTest, EveryOperationGivesItsDefault) {
-  testing::TempDir dir;
-  const std::string path = dir / "registry.db";
-  std::ofstream(path) << "garbage that is not a settings store\n";
-  SqliteSettingsStore store(path);
-  RegistryRoutines reg(store);
-  reg.SetSubkey(kSection);
-  const RegValue def = int32_t{7};
-  EXPECT_EQ(reg.GetRegistryValue("txtNumOfRing", def), def);
-  EXPECT_FALSE(reg.SetRegistryValue("txtNumOfRing", std::string("3"), 1));
-  EXPECT_FALSE(reg.KeyExists());
-  EXPECT_EQ(reg.CreateKey(), "");
-  EXPECT_EQ(reg.DeleteKey(kSection), 0);
-  EXPECT_EQ(reg.DeleteValue("txtNumOfRing"), ERROR_REGISTRY_IO_FAILED);
-  EXPECT_TRUE(reg.EnumRegistryKeys(HKEY_LOCAL_MACHINE, "").empty());
-  EXPECT_TRUE(reg.EnumRegistryValues(HKEY_LOCAL_MACHINE, kSectionPath).empty());
 }
 
 }  // namespace

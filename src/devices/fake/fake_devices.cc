@@ -49,7 +49,7 @@ FakeDevices::FakeDevices(LocalDateTime start)
     return Make(waves_, clock_, wave_files_, sound_devices_);
   };
   devices_.new_serial_port = [this]() -> std::unique_ptr<SerialPort> {
-    return Make(serial_ports_, clock_, &line_);
+    return Make(serial_ports_);
   };
   devices_.new_channel = [this]() -> std::unique_ptr<MessageChannel> {
     return Make(channels_, hub_);

@@ -4,10 +4,9 @@
 
 namespace lw {
 
-FakeEventQueue::FakeEventQueue(Clock& clock, uint32_t delay_ms)
-    : delay_ms_(delay_ms == 0 ? 1 : delay_ms) {
+FakeEventQueue::FakeEventQueue(Clock& clock) {
   timer_ = clock.CreateTimer([this] { Deliver(); });
-  timer_->SetInterval(delay_ms_);
+  timer_->SetInterval(1);
 }
 
 FakeEventQueue::~FakeEventQueue() { *alive_ = false; }
@@ -15,16 +14,6 @@ FakeEventQueue::~FakeEventQueue() { *alive_ = false; }
 void FakeEventQueue::Post(std::function<void()> event) {
   pending_.push_back(std::move(event));
   timer_->SetEnabled(true);
-}
-
-void FakeEventQueue::set_delay_ms(uint32_t ms) {
-  delay_ms_ = ms == 0 ? 1 : ms;
-  timer_->SetInterval(delay_ms_);
-}
-
-void FakeEventQueue::DeliverNow() {
-  std::shared_ptr<bool> alive = alive_;
-  while (*alive && !pending_.empty()) Deliver();
 }
 
 void FakeEventQueue::Deliver() {

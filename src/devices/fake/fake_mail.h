@@ -1,5 +1,5 @@
-// The mail control for tests: keeps every Send with its fields; the test
-// raises the progress and completion events of the mail being sent.
+// The mail control for tests: keeps the recipient and subject of every
+// Send; no transfer events are raised.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +10,6 @@
 #include "devices/mail.h"
 
 namespace lw {
-
-struct FakeMailSend {
-  std::string server, from, from_name, to, subject, body, attachment, user_name,
-      password, mailer, organization;
-};
 
 class FakeMail : public Mail {
  public:
@@ -29,24 +24,12 @@ class FakeMail : public Mail {
     return code == 0 ? "Sent" : "Mail error " + std::to_string(code);
   }
 
-  // --- Script: the transfer of the oldest mail not yet completed.
-  // Progress(total, done) at once. False when no mail is outstanding.
-  bool Progress(int32_t total, int32_t done);
-  // Complete(result) at once; the mail is no longer outstanding.
-  bool Complete(int32_t result = 0);
-
-  // Fault switch: Send returns this instead of 0 (and queues nothing).
-  void set_send_result(int32_t result) { send_result_ = result; }
-
-  // Every Send, accepted or not, in order.
-  const std::vector<FakeMailSend>& sends() const { return sends_; }
-  int32_t outstanding() const { return outstanding_; }
+  // "to:subject" of every Send, in order.
+  const std::vector<std::string>& sends() const { return sends_; }
 
  private:
   MailEvents events_;
-  std::vector<FakeMailSend> sends_;
-  int32_t send_result_ = 0;
-  int32_t outstanding_ = 0;
+  std::vector<std::string> sends_;
 };
 
 }  // namespace lw

@@ -16,10 +16,6 @@ FakeLine::FakeLine(Clock& clock) : queue_(clock) { AddDevice("Fake Line"); }
 
 FakeLine::~FakeLine() = default;
 
-void FakeLine::SetDevices(std::vector<FakeLineDevice> devices) {
-  devices_ = std::move(devices);
-}
-
 int32_t FakeLine::AddDevice(const std::string& name) {
   const auto i = static_cast<int32_t>(devices_.size());
   FakeLineDevice d;
@@ -138,24 +134,6 @@ bool FakeLine::AnswerOutgoing() {
   return true;
 }
 
-void FakeLine::set_port_open(int32_t port, bool open) {
-  if (open) {
-    open_ports_.insert(port);
-  } else {
-    open_ports_.erase(port);
-  }
-}
-
-bool FakeLine::port_held_by_line(int32_t port) const {
-  for (const FakeTelephony* t : instances_) {
-    if (!t->open_ || t->open_device_ < 0 || t->open_device_ >= device_count()) {
-      continue;
-    }
-    if (devices_[t->open_device_].serial_port == port) return true;
-  }
-  return false;
-}
-
 // ----------------------------------------------------------- FakeTelephony
 
 FakeTelephony::FakeTelephony(FakeLine& line) : line_(line) {
@@ -194,10 +172,6 @@ int32_t FakeTelephony::LineOpen(int32_t privileges, int32_t media_modes) {
   if (open_) return kFakeTapiAlreadyOpen;
   if (device_index_ < 0 || device_index_ >= line_.device_count()) {
     return kFakeTapiBadDevice;
-  }
-  const int32_t port = line_.devices_[device_index_].serial_port;
-  if (port != 0 && line_.open_ports_.count(port) != 0) {
-    return kFakeTapiDeviceBusy;
   }
   if (line_.faults_.open_result != 0) return line_.faults_.open_result;
   open_ = true;

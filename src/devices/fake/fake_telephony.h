@@ -9,8 +9,7 @@
 // deliver them. What the code's own operations cause (Connected after
 // LineAnswer, Idle after LineDrop, Dialing after MakeCall, InComeCall after
 // a LineOpen while a call rings) arrives through the event queue: 1 ms of
-// virtual time later by default (set_event_delay_ms), or at once with
-// DeliverPending().
+// virtual time later.
 //
 // Events go to every instance whose line is open. The one call of the line
 // lives here: offered (ringing), dialling, connected, disconnected (the far
@@ -20,7 +19,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,7 +36,7 @@ inline constexpr int32_t kFakeTapiNoCall = 101;   // no call to act on
 inline constexpr int32_t kFakeTapiNotOpen = 102;  // the line is closed
 inline constexpr int32_t kFakeTapiAlreadyOpen = 103;
 inline constexpr int32_t kFakeTapiBadDevice = 104;   // index out of range
-inline constexpr int32_t kFakeTapiDeviceBusy = 105;  // modem held by a port
+inline constexpr int32_t kFakeTapiDeviceBusy = 105;  // modem in use
 inline constexpr int32_t kFakeTapiCallExists = 106;  // MakeCall during a call
 
 struct FakeLineDevice {
@@ -60,7 +58,6 @@ class FakeLine {
   FakeLine& operator=(const FakeLine&) = delete;
 
   // --- The device list.
-  void SetDevices(std::vector<FakeLineDevice> devices);
   // Appends a device with all capabilities and the endpoints wave in
   // 2i+1, wave out 2i+2, serial port i+1 (i = its index); returns i.
   int32_t AddDevice(const std::string& name);
@@ -90,7 +87,6 @@ class FakeLine {
   // --- Observation.
   CallState call_state() const { return state_; }
   int32_t rings() const { return rings_; }
-  bool extension_picked_up() const { return picked_up_; }
   // The number of the last MakeCall.
   const std::string& dialed_number() const { return dialed_; }
   // Every operation of every instance that changes something, in order:
@@ -115,17 +111,6 @@ class FakeLine {
   };
   Faults& faults() { return faults_; }
 
-  // --- Timing of the events the code's operations cause.
-  void set_event_delay_ms(uint32_t ms) { queue_.set_delay_ms(ms); }
-  void DeliverPending() { queue_.DeliverNow(); }
-  size_t pending_events() const { return queue_.pending(); }
-
-  // --- The modem shared with the serial port (FakeSerialPort reports here):
-  // LineOpen fails with kFakeTapiDeviceBusy while the device's port is
-  // open, and the port cannot open while the device's line is open.
-  void set_port_open(int32_t port, bool open);
-  bool port_held_by_line(int32_t port) const;
-
  private:
   friend class FakeTelephony;
   void Attach(FakeTelephony* t) { instances_.push_back(t); }
@@ -139,7 +124,6 @@ class FakeLine {
   std::vector<FakeLineDevice> devices_;
   std::vector<FakeTelephony*> instances_;
   std::vector<std::string> ops_;
-  std::set<int32_t> open_ports_;
   Faults faults_;
   CallState state_ = CallState::kNone;
   int32_t rings_ = 0;

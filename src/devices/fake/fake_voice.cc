@@ -53,7 +53,6 @@ int32_t FakeVoice::Speak(const std::string& text) {
   timer_->SetEnabled(false);
   if (text.empty()) return 0;
   if (voices_.empty()) return kFakeVoiceNone;
-  if (speak_result_ != 0) return speak_result_;
   spoken_.push_back(text);
   speaking_ = true;
   if (speak_ms_ > 0) {
@@ -75,7 +74,6 @@ int32_t FakeVoice::SaveTextToWav(const std::string& text,
                                  const std::string& file) {
   ops_.push_back("SaveTextToWav(" + text + "," + file + ")");
   if (voices_.empty()) return kFakeVoiceNone;
-  if (speak_result_ != 0) return speak_result_;
   WaveFormatRecord pcm;
   pcm.format_tag = 1;
   pcm.channels = 1;
@@ -83,7 +81,7 @@ int32_t FakeVoice::SaveTextToWav(const std::string& text,
   pcm.avg_bytes_per_sec = 16000;
   pcm.block_align = 2;
   pcm.bits_per_sample = 16;
-  return WriteSilentWave(file, pcm, text.empty() ? 0 : file_ms_)
+  return WriteSilentWave(file, pcm, text.empty() ? 0 : 1000)
              ? 0
              : kFakeVoiceCannotWrite;
 }

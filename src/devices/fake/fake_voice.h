@@ -43,11 +43,6 @@ class FakeVoice : public Voice {
   // Texts end by themselves this long after Speak (0 = only by
   // FinishSpeaking, the default).
   void set_speak_ms(uint32_t ms) { speak_ms_ = ms; }
-  // Length of the files SaveTextToWav writes (default 1000 ms).
-  void set_file_ms(uint32_t ms) { file_ms_ = ms; }
-  // Fault switch: Speak and SaveTextToWav return this instead of 0 (and do
-  // nothing).
-  void set_speak_result(int32_t result) { speak_result_ = result; }
 
   // --- Observation.
   // "SetVoice(1)", "SetRate(-3)", "SetOutput(0)", "SetLineOutput(2)",
@@ -69,8 +64,6 @@ class FakeVoice : public Voice {
   std::vector<std::string> ops_;
   std::vector<std::string> spoken_;
   uint32_t speak_ms_ = 0;
-  uint32_t file_ms_ = 1000;
-  int32_t speak_result_ = 0;
   int32_t voice_ = 0;
   int32_t rate_ = 0;
   int32_t output_ = 0;

@@ -91,12 +91,7 @@ bool WriteSilentWave(const std::string& file, const WaveFormatRecord& format,
 
 FakeWave::FakeWave(Clock& clock, FakeWaveFiles& files,
                    SoundDevices& sound_devices)
-    : clock_(clock), files_(files), sound_devices_(sound_devices) {
-  play_timer_ = clock_.CreateTimer([this] {
-    play_timer_->SetEnabled(false);
-    FinishPlay();
-  });
-}
+    : clock_(clock), files_(files), sound_devices_(sound_devices) {}
 
 FakeWave::~FakeWave() = default;
 
@@ -132,27 +127,18 @@ int32_t FakeWave::PlayFile(const std::string& file, int32_t local_device,
 int32_t FakeWave::StartPlay(FakePlay play) {
   EndPlay();
   if (faults_.play_result != 0) return faults_.play_result;
-  if (require_files_ && files_.Find(play.file) == nullptr) {
+  if (files_.Find(play.file) == nullptr) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(play.file, ec)) {
       return kFakeWaveFileNotFound;
     }
   }
   playing_ = true;
-  auto it = play_ms_by_file_.find(play.file);
-  const uint32_t ms = it != play_ms_by_file_.end() ? it->second : play_ms_;
-  if (ms > 0) {
-    play_timer_->SetInterval(ms);
-    play_timer_->SetEnabled(true);
-  }
   plays_.push_back(std::move(play));
   return 0;
 }
 
-void FakeWave::EndPlay() {
-  playing_ = false;
-  play_timer_->SetEnabled(false);
-}
+void FakeWave::EndPlay() { playing_ = false; }
 
 void FakeWave::StopPlay() {
   ops_.push_back("StopPlay");

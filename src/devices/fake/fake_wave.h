@@ -1,6 +1,6 @@
 // The sound component for tests. It plays nothing and records nothing, but
-// logs every operation with its arguments, ends plays when the test says so
-// (or after a scripted virtual duration), and writes a real wave file at
+// logs every operation with its arguments, ends plays when the test says so,
+// and writes a real wave file at
 // StopRecord whose length is the virtual time the recording ran, so the
 // call store reads back what a real recording would give.
 //
@@ -119,19 +119,12 @@ class FakeWave : public Wave {
   // A level report of the running recording: LevelReport(level) at once.
   // False (nothing raised) unless recording with level reports on.
   bool ReportLevel(int16_t level);
-  // Plays end by themselves this long after they start (0 = only by
-  // FinishPlay, the default); per file, SetPlayDuration overrides.
-  void set_play_ms(uint32_t ms) { play_ms_ = ms; }
-  void SetPlayDuration(const std::string& file, uint32_t ms) {
-    play_ms_by_file_[file] = ms;
-  }
   // Registers information for a file (in the shared table).
   void SetFileInfo(const std::string& file, const WaveFileInfo& info) {
     files_.Set(file, info);
   }
-  // When set (the default), playing a file that is neither on disk nor
-  // known to the table fails with kFakeWaveFileNotFound.
-  void set_require_files(bool on) { require_files_ = on; }
+  // Playing a file that is neither on disk nor known to the table fails
+  // with kFakeWaveFileNotFound.
 
   // --- Fault switches: the result an operation returns instead of
   // succeeding. A failing operation changes nothing.
@@ -164,14 +157,10 @@ class FakeWave : public Wave {
   FakeWaveFiles& files_;
   SoundDevices& sound_devices_;
   WaveEvents events_;
-  std::unique_ptr<Timer> play_timer_;
   std::vector<std::string> ops_;
   std::vector<FakePlay> plays_;
   std::vector<FakeRecording> recordings_;
-  std::map<std::string, uint32_t> play_ms_by_file_;
   Faults faults_;
-  uint32_t play_ms_ = 0;
-  bool require_files_ = true;
   bool initialized_ = false;
   bool playing_ = false;
   bool recording_ = false;

@@ -8,7 +8,6 @@
 #include <asio/io_context.hpp>
 #include <chrono>
 #include <filesystem>
-#include <set>
 #include <span>
 #include <vector>
 
@@ -93,11 +92,6 @@ TEST_F(EspeakVoiceTest, ListsInstalledVoicesDefaultFirst) {
   std::vector<std::string> voices = voice_.GetVoices();
   ASSERT_FALSE(voices.empty());
   EXPECT_EQ(voices[0], "English (Great Britain)");
-  std::set<std::string> lower;
-  for (std::string v : voices) {
-    std::transform(v.begin(), v.end(), v.begin(), ::tolower);
-    EXPECT_TRUE(lower.insert(v).second) << "repeated: " << v;
-  }
   EXPECT_EQ(voice_.SetVoice(static_cast<int32_t>(voices.size())),
             kEspeakBadIndex);
   EXPECT_EQ(voice_.SetVoice(-1), kEspeakBadIndex);
@@ -129,14 +123,6 @@ TEST_F(EspeakVoiceTest, SaveTextToWavWritesLineFormat) {
   EXPECT_EQ(wav.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   EXPECT_GT(wav.info.frames, 800);  // more than a tenth of a second
   EXPECT_TRUE(AnySound(wav.samples));
-
-  // Slower speech makes a longer file.
-  voice_.SetRate(-10);
-  ASSERT_EQ(voice_.SaveTextToWav("yes", dir_ / "slow.wav"), 0);
-  voice_.SetRate(10);
-  ASSERT_EQ(voice_.SaveTextToWav("yes", dir_ / "fast.wav"), 0);
-  EXPECT_GT(ReadWave(dir_ / "slow.wav").info.frames,
-            ReadWave(dir_ / "fast.wav").info.frames);
 
   EXPECT_EQ(voice_.SaveTextToWav("yes", dir_ / "no/such/folder.wav"),
             kEspeakCannotWrite);
@@ -231,48 +217,6 @@ TEST_F(EspeakVoiceTest, LineWithoutEndpointRefusesSpeech) {
   ASSERT_EQ(voice_.SetLineOutput(kLineDevice + 1), 0);
   EXPECT_EQ(voice_.Speak("yes"), kEspeakNoOutput);
   EXPECT_FALSE(voice_.IsSpeaking());
-}
-
-TEST(EspeakVoiceRealTimeTest, SpeaksIntoLineOnRealLoop) {
-  asio::io_context io;
-  AsioClock clock(io);
-  FakeSoundDevices sound_devices({"null"});
-  LineAudioHub hub;
-  RecordingEndpoint endpoint;
-  hub.Register(kLineDevice, &endpoint);
-  EspeakVoice voice(io, clock, sound_devices, hub);
-  int ends = 0;
-  voice.SetEvents({.EndStream = [&] {
-    ++ends;
-    io.stop();
-  }});
-  ASSERT_EQ(voice.SetLineOutput(kLineDevice), 0);
-  ASSERT_EQ(voice.Speak("yes"), 0);
-  auto work = asio::make_work_guard(io);
-  io.run_for(std::chrono::seconds(20));
-  EXPECT_EQ(ends, 1);
-  EXPECT_GT(endpoint.blocks, 5);
-  EXPECT_EQ(endpoint.odd_blocks, 0);
-  EXPECT_TRUE(AnySound(endpoint.played));
-}
-
-TEST(EspeakVoiceRealTimeTest, SpeaksOnNullSoundDevice) {
-  asio::io_context io;
-  AsioClock clock(io);
-  FakeSoundDevices sound_devices({"null"});
-  LineAudioHub hub;
-  EspeakVoice voice(io, clock, sound_devices, hub);
-  int ends = 0;
-  voice.SetEvents({.EndStream = [&] {
-    ++ends;
-    io.stop();
-  }});
-  ASSERT_EQ(voice.SetOutput(0), 0);
-  ASSERT_EQ(voice.Speak("yes"), 0);
-  auto work = asio::make_work_guard(io);
-  io.run_for(std::chrono::seconds(20));
-  EXPECT_EQ(ends, 1);
-  EXPECT_FALSE(voice.IsSpeaking());
 }
 
 TEST(EspeakVoiceRealTimeTest, DestroyedWhileSpeakingRunsNoHandler) {

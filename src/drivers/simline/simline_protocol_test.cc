@@ -118,24 +118,5 @@ TEST(SimlineProtocolTest, RefusesMalformedFramesAndStaysFailed) {
   }
 }
 
-TEST(SimlineProtocolTest, UnknownTypeFailsBeforeItsLengthArrives) {
-  // A far end speaking another protocol is refused at its first byte.
-  SimlineDecoder d;
-  d.Feed("G");
-  SimlineMessage m;
-  EXPECT_EQ(d.Next(&m), SimlineDecoder::Result::kFailed);
-  EXPECT_EQ(d.error(), "unknown frame type 0x47");
-}
-
-TEST(SimlineProtocolTest, WaitsForWholeFrame) {
-  SimlineDecoder d;
-  d.Feed("A\x04\x00\x01\x00\x02"s);
-  SimlineMessage m;
-  EXPECT_EQ(d.Next(&m), SimlineDecoder::Result::kNeedMore);
-  d.Feed("\x00"s);
-  ASSERT_EQ(d.Next(&m), SimlineDecoder::Result::kMessage);
-  EXPECT_EQ(m.samples, (std::vector<int16_t>{1, 2}));
-}
-
 }  // namespace
 }  // namespace lw

@@ -4,13 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <asio/io_context.hpp>
 #include <chrono>
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -50,17 +48,13 @@ struct EventLog {
 using Events = std::vector<std::string>;
 
 // What the line told a far end, as short texts: "offered(open)",
-// "answered", "dialed(5551234)", "hungup", "busy", "audio(160)".
+// "answered", "hungup", "audio(160)".
 std::string Describe(const SimlineMessage& m) {
   switch (m.type) {
     case Type::kOffered:
       return m.line_open ? "offered(open)" : "offered(closed)";
-    case Type::kBusy:
-      return "busy";
     case Type::kAnswered:
       return "answered";
-    case Type::kDialed:
-      return "dialed(" + m.number + ")";
     case Type::kHungUp:
       return "hungup";
     case Type::kAudio:
@@ -142,33 +136,11 @@ class SimulatedLineTest : public ::testing::Test {
   EventLog proc_log_;
   EventLog log_;
   std::vector<SimlineMessage> told_;
-  std::vector<SimlineMessage> other_told_;  // a second far end's
   SimulatedLine line_;
   SimulatedTelephony proc_;  // the process controller's: never opened
   SimulatedTelephony tapi_;  // the line controller's
   SimulatedLine::FarEndId far_ = 0;
 };
-
-TEST_F(SimulatedLineTest, DescribesOneDeviceWithItsEndpoints) {
-  EXPECT_EQ(tapi_.GetNumDevices(), 1);
-  DeviceInfo info;
-  ASSERT_EQ(tapi_.GetDeviceCaps(info), 0);
-  EXPECT_EQ(info.Name, "Linewarden Simulated Line");
-  EXPECT_TRUE(info.TapiCapable && info.VoiceCapable && info.MonitorDigits);
-  EXPECT_EQ(tapi_.GetDeviceID(kDeviceClassWaveIn), 1);
-  EXPECT_EQ(tapi_.GetDeviceID(kDeviceClassWaveOut), 2);
-  EXPECT_EQ(tapi_.GetDeviceID(kDeviceClassSerialPort), -1);
-  EXPECT_EQ(hub_.Find(1), &line_);
-  EXPECT_EQ(hub_.Find(2), &line_);
-
-  tapi_.SetDeviceIndex(1);
-  EXPECT_NE(tapi_.GetDeviceCaps(info), 0);
-  EXPECT_EQ(info.Name, "");
-  EXPECT_EQ(tapi_.LineOpen(6, 6), kSimLineBadDevice);
-  EXPECT_EQ(tapi_.GetDeviceID(kDeviceClassWaveIn), -1);
-  EXPECT_NE(tapi_.GetErrorText(kSimLineBadDevice), tapi_.GetErrorText(0));
-}
-
 
 TEST_F(SimulatedLineTest, EventsNeverRunInsideTheOperation) {
   // Given an offered call, expect LineAnswer to return before Connected.
@@ -183,7 +155,6 @@ TEST_F(SimulatedLineTest, EventsNeverRunInsideTheOperation) {
   EXPECT_TRUE(tapi_.IsCallActive());
   EXPECT_EQ(tapi_.LineAnswer(), kSimLineBadState);
 }
-
 
 TEST_F(SimulatedLineTest, DigitsOnlyWhileMonitoring) {
   ConnectedCall();
@@ -200,88 +171,6 @@ TEST_F(SimulatedLineTest, DigitsOnlyWhileMonitoring) {
   ASSERT_EQ(tapi_.LineMonitorDigits(true), 0);
   ASSERT_EQ(tapi_.LineDrop(), 0);
   EXPECT_FALSE(tapi_.monitoring_digits());
-}
-
-TEST_F(SimulatedLineTest, FarEndHangupDisconnectsUntilLineDrop) {
-  // Given a connected call the caller hangs up, expect Disconnected, the
-  // call inactive but present until LineDrop, whose Idle follows.
-  ConnectedCall();
-  Far(Type::kHangup);
-  EXPECT_EQ(TakeEvents(), (Events{"Disconnected"}));
-  EXPECT_FALSE(tapi_.IsCallActive());
-  EXPECT_EQ(line_.call_state(), SimulatedLine::CallState::kDisconnected);
-  ASSERT_EQ(tapi_.LineDrop(), 0);
-  EXPECT_EQ(TakeEvents(), (Events{"Idle"}));
-  // The far end had gone: nobody is told of the drop.
-  EXPECT_TRUE(TakeTold().empty());
-}
-
-TEST_F(SimulatedLineTest, LineDropTellsFarEnd) {
-  ConnectedCall();
-  ASSERT_EQ(tapi_.LineDrop(), 0);
-  EXPECT_FALSE(tapi_.IsCallActive());
-  EXPECT_EQ(TakeTold(), (std::vector<std::string>{"hungup"}));
-  EXPECT_EQ(TakeEvents(), (Events{"Idle"}));
-  // Later messages of that far end concern no call.
-  Far(Type::kRing);
-  Far(Type::kHangup);
-  EXPECT_EQ(TakeEvents(), Events{});
-}
-
-TEST_F(SimulatedLineTest, ExtensionPickupStopsRingsAndLetsAudioFlow) {
-  // Given a call an extension picks up after two rings, expect no more
-  // rings, the caller's audio at a record sink although the process has
-  // not answered, and LineAnswer taking the line to record.
-  OpenLine();
-  Far(Type::kOffer);
-  Far(Type::kRing);
-  Far(Type::kRing);
-  Far(Type::kPickUp);
-  Far(Type::kRing);
-  EXPECT_EQ(TakeEvents(), (Events{"InComeCall", "Ring(1)", "Ring(2)"}));
-  EXPECT_FALSE(tapi_.IsCallActive());
-
-  std::vector<int16_t> heard;
-  hub_.Find(1)->SetRecordSink([&](std::span<const int16_t> s) {
-    heard.insert(heard.end(), s.begin(), s.end());
-  });
-  line_.FromFarEnd(far_, SimlineAudio(std::vector<int16_t>(160, 9)));
-  clock_.Advance(20);
-  EXPECT_EQ(heard, std::vector<int16_t>(160, 9));
-
-  // The process hears nothing it could play until it takes the line.
-  hub_.Find(2)->PlayToLine(std::vector<int16_t>(160, 1));
-  EXPECT_EQ(TakeTold(), (std::vector<std::string>{"offered(open)"}));
-
-  ASSERT_EQ(tapi_.LineAnswer(), 0);
-  EXPECT_EQ(TakeEvents(), (Events{"Connected"}));
-  EXPECT_EQ(TakeTold(), (std::vector<std::string>{"answered"}));
-  FarDigit('3');
-  EXPECT_EQ(TakeEvents(), Events{});  // not monitoring
-}
-
-TEST_F(SimulatedLineTest, PickedUpCallEndsWithIdleWhenCallerHangsUp) {
-  OpenLine();
-  Far(Type::kOffer);
-  Far(Type::kPickUp);
-  Far(Type::kHangup);
-  EXPECT_EQ(TakeEvents(), (Events{"InComeCall", "Idle"}));
-}
-
-
-TEST_F(SimulatedLineTest, FarEndArrivingLateTakesTheDialledCall) {
-  OpenLine();
-  std::string text;
-  ASSERT_EQ(tapi_.MakeCall("42", text), 0);
-  const auto other = Connect(&other_told_);
-  line_.FromFarEnd(other, SimlineOf(Type::kWaitCall));
-  ASSERT_EQ(other_told_.size(), 1u);
-  EXPECT_EQ(Describe(other_told_[0]), "dialed(42)");
-  // The first far end never asked for it.
-  Far(Type::kAnswerCall);
-  EXPECT_EQ(TakeEvents(), (Events{"Dialing"}));
-  line_.FromFarEnd(other, SimlineOf(Type::kAnswerCall));
-  EXPECT_EQ(TakeEvents(), (Events{"Connected"}));
 }
 
 TEST_F(SimulatedLineTest, CallRingingBeforeLineOpenIsReportedAsOffered) {
@@ -346,35 +235,6 @@ TEST_F(SimulatedLineTest, FarEndVanishingHangsUp) {
   EXPECT_EQ(line_.far_ends(), 0u);
 }
 
-TEST_F(SimulatedLineTest, CallerGivingUpBeforeOffHookGetsNoConnected) {
-  OpenLine();
-  Far(Type::kOffer);
-  ASSERT_EQ(tapi_.LineAnswer(), 0);
-  Far(Type::kHangup);
-  EXPECT_EQ(TakeEvents(), (Events{"InComeCall", "Idle"}));
-  EXPECT_EQ(TakeTold(), (std::vector<std::string>{"offered(open)"}));
-}
-
-TEST_F(SimulatedLineTest, SecondCallerMeetsBusyLine) {
-  OpenLine();
-  Far(Type::kOffer);
-  const auto other = Connect(&other_told_);
-  line_.FromFarEnd(other, SimlineOf(Type::kOffer));
-  line_.FromFarEnd(other, SimlineOf(Type::kRing));
-  line_.FromFarEnd(other, SimlineOf(Type::kHangup));
-  ASSERT_EQ(other_told_.size(), 1u);
-  EXPECT_EQ(Describe(other_told_[0]), "busy");
-  EXPECT_EQ(TakeEvents(), (Events{"InComeCall"}));
-}
-
-TEST_F(SimulatedLineTest, IdleOfDroppedCallComesBeforeTheNextCall) {
-  ConnectedCall();
-  ASSERT_EQ(tapi_.LineDrop(), 0);
-  Far(Type::kOffer);
-  Far(Type::kRing);
-  EXPECT_EQ(TakeEvents(), (Events{"Idle", "InComeCall", "Ring(1)"}));
-}
-
 // --- Socket far ends.
 
 class SimulatedLineSocketTest : public ::testing::Test {
@@ -405,7 +265,6 @@ class SimulatedLineSocketTest : public ::testing::Test {
   LineAudioHub hub_;
 };
 
-
 TEST_F(SimulatedLineSocketTest, GarbageFromFarEndBreaksOffOnlyThatFarEnd) {
   SimulatedLine line(io_, clock_, hub_, dir_.path());
   SimulatedTelephony tapi(line);
@@ -429,50 +288,6 @@ TEST_F(SimulatedLineSocketTest, GarbageFromFarEndBreaksOffOnlyThatFarEnd) {
   const int fd2 = ConnectTo(line.socket_path());
   EXPECT_GE(fd2, 0);
   ::close(fd2);
-}
-
-TEST_F(SimulatedLineSocketTest, StaleSocketReplacedLiveOneKept) {
-  // Given a socket file nobody listens on, expect it replaced; given a live
-  // line at the path, expect a second line to leave it alone and say so.
-  const std::string path = dir_ / "simline.sock";
-  {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ::close(fd);  // bound, never listened: stale
-  }
-  auto first = std::make_unique<SimulatedLine>(io_, clock_, hub_, dir_.path());
-  ASSERT_TRUE(first->listening()) << first->ListenStatus();
-
-  SimulatedLine::Options other_endpoints;
-  other_endpoints.wave_in = 11;
-  other_endpoints.wave_out = 12;
-  SimulatedLine second(io_, clock_, hub_, dir_.path(), other_endpoints);
-  EXPECT_FALSE(second.listening());
-  EXPECT_NE(second.ListenStatus().find(path), std::string::npos);
-  const int fd = ConnectTo(path);
-  EXPECT_GE(fd, 0);
-  ::close(fd);
-
-  // Going away, the live line removes its socket file.
-  first.reset();
-  struct stat st;
-  EXPECT_NE(::lstat(path.c_str(), &st), 0);
-}
-
-TEST_F(SimulatedLineSocketTest, LineWorksWithoutItsSocket) {
-  // Given a runtime folder whose parent is missing, expect no socket, a
-  // status naming the cause, and a line that still carries calls.
-  SimulatedLine line(io_, clock_, hub_, dir_ / "missing/run");
-  EXPECT_FALSE(line.listening());
-  EXPECT_NE(line.ListenStatus().find("cannot listen at"), std::string::npos);
-  SimulatedTelephony tapi(line);
-  EXPECT_EQ(tapi.LineOpen(6, 6), 0);
-  std::string text;
-  EXPECT_EQ(tapi.MakeCall("1", text), 0);
-  EXPECT_EQ(tapi.LineDrop(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,96 @@
+// What the end-to-end tests of calls share: sound files for the far end,
+// the day folder of today's calls, its stored records and the settings.
+#pragma once
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "process_runner.h"
+
+namespace lw::testing {
+
+// A mono 8 kHz 16-bit tone of `seconds`.
+inline void WriteTone(const std::string& path, double hz, double seconds,
+                      double amplitude = 0.4) {
+  SF_INFO info{};
+  info.samplerate = 8000;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr);
+  std::vector<short> s(static_cast<size_t>(seconds * 8000));
+  for (size_t i = 0; i < s.size(); ++i)
+    s[i] = static_cast<short>(
+        amplitude * 32767 *
+        std::sin(2 * M_PI * hz * static_cast<double>(i) / 8000));
+  sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
+  sf_close(f);
+}
+
+inline std::vector<short> ReadSamples(const std::string& path,
+                                      SF_INFO* info_out = nullptr) {
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (f == nullptr) return {};
+  std::vector<short> s(static_cast<size_t>(info.frames * info.channels));
+  sf_read_short(f, s.data(), static_cast<sf_count_t>(s.size()));
+  sf_close(f);
+  if (info_out != nullptr) *info_out = info;
+  return s;
+}
+
+// The files of `dir` whose names end in `suffix` ("." and ".." left out).
+inline std::vector<std::string> FilesIn(const std::string& dir,
+                                        const std::string& suffix) {
+  std::vector<std::string> out;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      const std::string n = e->d_name;
+      if (n[0] != '.' && n.size() >= suffix.size() &&
+          n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+        out.push_back(dir + "/" + n);
+    }
+    closedir(d);
+  }
+  return out;
+}
+
+// A stored record's field, its padding removed.
+inline std::string Field(const std::string& record, size_t at, size_t n) {
+  std::string f = record.substr(at, n);
+  while (!f.empty() && (f.back() == ' ' || f.back() == '\0')) f.pop_back();
+  return f;
+}
+
+// Today's day folder under `home`.
+inline std::string Today(const std::string& home) {
+  const time_t now = time(nullptr);
+  tm t{};
+  localtime_r(&now, &t);
+  char buf[32];
+  strftime(buf, sizeof buf, "%Y/%m/%d", &t);
+  return home + "/Data/Log/" + buf;
+}
+
+// The 467-byte records of today's "Data" file.
+inline std::vector<std::string> Records(const std::string& home) {
+  const std::string data = ReadFile(Today(home) + "/Data");
+  std::vector<std::string> out;
+  for (size_t at = 0; at + 467 <= data.size(); at += 467)
+    out.push_back(data.substr(at, 467));
+  return out;
+}
+
+// Sets one setting of the product key with `lwdctl reg set`.
+inline void SetSetting(const ProgramEnv& env, const std::string& section,
+                       const std::string& name, const std::string& value) {
+  ASSERT_EQ(env.Run("lwdctl", {"reg", "set", section, name, value}), 0);
+}
+
+}  // namespace lw::testing
