@@ -194,6 +194,32 @@ TEST_F(SpeechTest, MakeWaveWritesFileThenSelectsSoundDeviceAgain) {
   EXPECT_TRUE(std::filesystem::exists(file));
 }
 
+TEST_F(SpeechTest, MakeWaveFilesLieBelowTheHomeAndWindowsPathsAreRefused) {
+  // given relative paths with either separator, expect the files below
+  // AppPath; given a drive or a share, expect a journal line and no file
+  journal_.SetSwitches(true, false);
+  Load();
+  std::filesystem::create_directories(home_ / "Greets");
+  for (const char* path : {"Greets\\a.wav", "\\Greets\\b.wav", "c.wav"})
+    Message(std::string("MakeWave\r\nhi\r\n") + path);
+  EXPECT_TRUE(std::filesystem::exists(home_ / "Greets/a.wav"));
+  EXPECT_TRUE(std::filesystem::exists(home_ / "Greets/b.wav"));
+  EXPECT_TRUE(std::filesystem::exists(home_ / "c.wav"));
+  voice().ClearOps();
+  for (const char* path :
+       {"C:\\temp\\x.wav", "c:/temp/x.wav", "\\\\host\\share\\x.wav"})
+    Message(std::string("MakeWave\r\nhi\r\n") + path);
+  EXPECT_TRUE(voice().ops().empty());
+  EXPECT_FALSE(std::filesystem::exists("C:\\temp\\x.wav"));
+  const std::string journal = SysJournal();
+  EXPECT_NE(journal.find("uDiTTS_MessageArrived->Speech command \"MakeWave\" "
+                         "ignored: \"C:\\temp\\x.wav\" is a Windows path"),
+            std::string::npos)
+      << journal;
+  EXPECT_NE(journal.find("\"\\\\host\\share\\x.wav\" is a Windows path"),
+            std::string::npos);
+}
+
 TEST_F(SpeechTest, MakeWaveWithEmptyTextCreatesNoFile) {
   Load();
   std::string file = home_ / "empty.wav";
