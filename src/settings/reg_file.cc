@@ -612,6 +612,16 @@ std::optional<std::string> WriteRegFile(uint32_t root,
   return out;
 }
 
+std::string RegFileAsUtf16(std::string_view utf8_file) {
+  std::string crlf;
+  crlf.reserve(utf8_file.size() + utf8_file.size() / 16);
+  for (char c : utf8_file) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  return "\xFF\xFE" + Utf16LeOf(crlf);
+}
+
 bool ExportRegFile(SettingsStore& store, uint32_t root, std::string_view key,
                    std::string* file, std::string* error) {
   std::vector<StoredKey> keys;

@@ -67,6 +67,10 @@ std::optional<std::string> WriteRegFile(uint32_t root,
                                         std::span<const StoredKey> keys,
                                         std::string* error);
 
+// A file as WriteRegFile gives it (UTF-8, LF) in the form of the registry
+// editor: UTF-16LE with a byte-order mark and CR LF line ends.
+std::string RegFileAsUtf16(std::string_view utf8_file);
+
 // Exports `key` under `root` with everything below it.
 bool ExportRegFile(SettingsStore& store, uint32_t root, std::string_view key,
                    std::string* file, std::string* error);

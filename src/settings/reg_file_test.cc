@@ -278,6 +278,11 @@ TEST(RegFileTest, ExportThenImportIsExact) {
   std::string again;
   ASSERT_TRUE(ExportRegFile(to, kLm, base, &again, &error));
   EXPECT_EQ(again, file);
+  // The same file as the registry editor writes it reads back the same.
+  SqliteSettingsStore utf16(":memory:");
+  ASSERT_TRUE(ImportRegFile(utf16, RegFileAsUtf16(file), &error)) << error;
+  ASSERT_EQ(utf16.ReadTree(kLm, base, &b), StoreStatus::kOk);
+  EXPECT_EQ(a, b);
 
   // A section alone, and a section that is not there.
   ASSERT_TRUE(ExportRegFile(from, kLm, base + "\\sec\\SUB", &file, &error));

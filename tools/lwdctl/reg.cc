@@ -52,9 +52,13 @@ constexpr const char* kGetHelp =
     "Prints the value as the process reads it: texts as they are "
     "(REG_EXPAND_SZ\n"
     "with %VAR% replaced from the environment), REG_DWORD in decimal,\n"
-    "REG_MULTI_SZ one text per line, REG_BINARY and other types as "
-    "hexadecimal\n"
-    "bytes ('0A FF 00'). Exit status 1 when the section or value is missing.\n";
+    "REG_MULTI_SZ one text per line, REG_BINARY as hexadecimal bytes ('0A FF "
+    "00').\n"
+    "A value the process reads as empty (a REG_MULTI_SZ whose first text is\n"
+    "empty, a REG_DWORD that is not four bytes, another type) prints an empty\n"
+    "line, and standard error shows its bytes. Exit status 1 when the "
+    "section or\n"
+    "value is missing.\n";
 
 constexpr const char* kSetHelp =
     "usage: lwdctl reg set SECTION NAME DATA... [--type TYPE]\n"
@@ -98,10 +102,11 @@ constexpr const char* kImportHelp =
     "standard input.\n";
 
 constexpr const char* kExportHelp =
-    "usage: lwdctl reg export [SECTION]\n"
+    "usage: lwdctl reg export [SECTION] [--utf16]\n"
     "Writes the section (default: every setting) with everything below it to\n"
     "standard output as a registry export file in UTF-8, which 'lwdctl reg\n"
-    "import' reads back exactly.\n";
+    "import' reads back exactly. --utf16 writes it as the registry editor\n"
+    "does: UTF-16LE with a byte-order mark and CR LF line ends.\n";
 
 struct Parsed {
   std::vector<std::string> positional;
@@ -473,7 +478,17 @@ int Import(const Args& args) {
   return 0;
 }
 
-int Export(const Args& args) {
+int Export(const Args& all_args) {
+  Args args;
+  bool utf16 = false;
+  for (const std::string& a : all_args) {
+    if (a == "--utf16" &&
+        std::find(args.begin(), args.end(), "--") == args.end()) {
+      utf16 = true;
+    } else {
+      args.push_back(a);
+    }
+  }
   const Parsed p = ParseArgs(args, false);
   if (p.help) return std::fputs(kExportHelp, stdout), 0;
   if (!p.error.empty()) return Usage("export", p.error, kExportHelp);
@@ -491,6 +506,7 @@ int Export(const Args& args) {
       return Failure("export", "no section '" + section + "'");
     return Failure("export", error);
   }
+  if (utf16) text = lw::RegFileAsUtf16(text);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
