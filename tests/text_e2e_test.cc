@@ -2,12 +2,7 @@
 // typed in UTF-8 that must name its file byte for byte, and numbers to dial
 // that a telephone could not dial.
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <sys/stat.h>
-
-#include <cmath>
-#include <cstdlib>
-#include <vector>
 
 #include "process_runner.h"
 
@@ -26,10 +21,8 @@ class TextE2E : public ::testing::Test {
                                       "/demo/linewarden-demo.reg"}),
               0);
     Set("Properties\\TabDevices", "cmbSoundDev", "null");
-    // Greeting, then straight to the message: no beep file.
     Set("Answer\\TabAnsweringMachine", "CmbGreetsMessages", kGreeting);
     mkdir((env_.home() + "/Greets").c_str(), 0755);
-    WriteTone(env_.home() + "/Greets/" + kGreeting + ".wav");
     proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
     ASSERT_GT(proc_, 0);
     ASSERT_TRUE(WaitFor([&] {
@@ -48,34 +41,7 @@ class TextE2E : public ::testing::Test {
            const std::string& value) {
     ASSERT_EQ(env_.Run("lwdctl", {"reg", "set", section, name, value}), 0);
   }
-  // One second of 600 Hz, 8 kHz 16-bit mono.
-  static void WriteTone(const std::string& path) {
-    SF_INFO info{};
-    info.samplerate = 8000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    std::vector<short> s(8000);
-    for (size_t i = 0; i < s.size(); ++i)
-      s[i] = static_cast<short>(
-          12000 * std::sin(2 * M_PI * 600 * static_cast<double>(i) / 8000));
-    sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
-    sf_close(f);
-  }
-  // Samples of `path` louder than a quiet line.
-  static size_t LoudSamples(const std::string& path) {
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (f == nullptr) return 0;
-    std::vector<short> s(static_cast<size_t>(info.frames * info.channels));
-    sf_read_short(f, s.data(), static_cast<sf_count_t>(s.size()));
-    sf_close(f);
-    size_t loud = 0;
-    for (short x : s) loud += std::abs(x) > 4000 ? 1 : 0;
-    return loud;
-  }
-  size_t Count(const std::string& text, const std::string& what) const {
+  static size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos;
          at = text.find(what, at + 1))
@@ -88,33 +54,27 @@ class TextE2E : public ::testing::Test {
 };
 
 TEST_F(TextE2E, GreetingNamedInUtf8IsPlayed) {
-  // given "Grüße" set with lwdctl and Greets/Grüße.wav, expect the name read
-  // back as typed and the greeting in the caller's ear, no play failure
-  std::string got;
-  ASSERT_EQ(env_.Run("lwdctl",
-                     {"reg", "get", "Answer\\TabAnsweringMachine",
-                      "CmbGreetsMessages"},
-                     &got),
+  // given "Grüße" set with lwdctl and Greets\Grüße.wav spoken by "MakeWave"
+  // (a relative path), expect the greeting played at the first try and the
+  // caller's message after it, not a hang-up at connection
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "106", "MakeWave", "Hello",
+                                std::string("Greets\\") + kGreeting + ".wav"}),
             0);
-  EXPECT_EQ(got, std::string(kGreeting) + "\n");
-
-  const std::string heard = env_.home() + "/heard.wav";
+  const std::string greeting = env_.home() + "/Greets/" + kGreeting + ".wav";
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(greeting).size() > 1000; }));
   std::string out;
   EXPECT_EQ(env_.Run("lwdctl",
                      {"phone", "call", "--number", "5551234", "--rings", "4",
-                      "--ring-interval", "0.5", "--hangup-after", "3",
-                      "--capture", heard},
+                      "--ring-interval", "0.5", "--hangup-after", "3"},
                      &out),
             0);
-  EXPECT_NE(out.find("\"answered\""), std::string::npos) << out;
   EXPECT_NE(out.find("{\"event\":\"hangup\",\"by\":\"caller\"}"),
             std::string::npos)
       << out;
-  EXPECT_GT(LoudSamples(heard), 4000u) << "greeting heard";
   ASSERT_TRUE(WaitFor([&] {
     return env_.SysJournal().find("Tapi_Idle(") != std::string::npos;
   }));
-  // Played once, at the first try: a missing file is journalled twice.
+  // A missing file is journalled twice, as a failure.
   const std::string journal = env_.SysJournal();
   EXPECT_EQ(Count(journal, "PlayToLine:Wave1.StartPlayACM->"), 1u) << journal;
   EXPECT_EQ(Count(journal, "PlayToLine:Wave1.StartPlayACM->Success(0)"), 1u);
