@@ -26,7 +26,8 @@ std::optional<Int> NumberLine(const std::string& line, Convert convert) {
 // ("Greets\Hello.wav", "\Greets\Hello.wav"). A drive ("C:\temp\x.wav")
 // or a network share ("\\host\x") names a place on the desktop
 // application's machine that does not exist here: nullopt, rather than a
-// file of that literal name.
+// file of that literal name. The path's bytes are the file name's bytes
+// (UTF-8 from the desktop application); nothing is converted.
 std::optional<std::string> WaveFilePath(const Journal& journal,
                                         const std::string& path) {
   const bool drive = path.size() >= 2 && path[1] == ':' &&
