@@ -13,9 +13,9 @@ void Usage(FILE* out) {
   std::fputs(
       "usage: lwdctl COMMAND [ARGS]\n"
       "commands:\n"
-      "  reg     read and write the settings store\n"
-      "  send    send a message on a channel\n"
-      "  listen  print the messages of channels\n"
+      "  reg       read and write the settings store\n"
+      "  send      send a message on a channel\n"
+      "  listen    print the messages of channels\n"
       "  phone     play the far end of the simulated line\n"
       "  contacts  list and add entries of the contact file\n"
       "Run 'lwdctl COMMAND --help' for the arguments of a command.\n",

@@ -50,6 +50,7 @@ class ForwardingTelephony : public Telephony {
   int32_t MakeCall(const std::string& number, std::string& call_text) override {
     return target_.MakeCall(number, call_text);
   }
+  bool DialsSipAddresses() override { return target_.DialsSipAddresses(); }
   int32_t GetDeviceID(int16_t device_class) override {
     return target_.GetDeviceID(device_class);
   }
