@@ -1,12 +1,14 @@
 // Messages that must survive what the caller sends and what happens to the
 // process: the real process on the simulated line, `lwdctl phone` as the
 // caller.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "callstore/call_record.h"
@@ -16,56 +18,37 @@ namespace lw::testing {
 namespace {
 
 void WriteTone(const std::string& path, double hz, double seconds) {
-  SF_INFO info{};
-  info.samplerate = 8000;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SF_INFO info{8000, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
   SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
   ASSERT_NE(f, nullptr);
   std::vector<short> s(static_cast<size_t>(seconds * 8000));
   for (size_t i = 0; i < s.size(); ++i)
-    s[i] = static_cast<short>(
-        0.4 * 32767 * std::sin(2 * M_PI * hz * static_cast<double>(i) / 8000));
+    s[i] = static_cast<short>(13000 * std::sin(hz * 2 * M_PI * i / 8000));
   sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
   sf_close(f);
 }
 
-// The frames of a wave file; empty when it cannot be read.
-std::vector<short> ReadSamples(const std::string& path) {
+// The number of frames of a wave file (-1 when it cannot be read) and the
+// peak of its last second.
+std::pair<sf_count_t, int> FramesAndLastPeak(const std::string& path) {
   SF_INFO info{};
   SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-  if (f == nullptr) return {};
+  if (f == nullptr) return {-1, 0};
   std::vector<short> s(static_cast<size_t>(info.frames));
-  sf_read_short(f, s.data(), static_cast<sf_count_t>(s.size()));
+  sf_read_short(f, s.data(), info.frames);
   sf_close(f);
-  return s;
-}
-
-// True when the last second of `s` is mostly a tone of `hz`.
-bool EndsInTone(const std::vector<short>& s, double hz) {
-  if (s.size() < 8000) return false;
-  double re = 0, im = 0, total = 0;
-  for (size_t i = s.size() - 8000; i < s.size(); ++i) {
-    const double x = s[i], w = 2 * M_PI * hz * static_cast<double>(i) / 8000;
-    re += x * std::cos(w);
-    im += x * std::sin(w);
-    total += x * x;
-  }
-  return total > 0 && (re * re + im * im) * 2 / 8000 / total > 0.6;
+  int peak = 0;
+  for (size_t i = s.size() > 8000 ? s.size() - 8000 : 0; i < s.size(); ++i)
+    peak = std::max(peak, std::abs(static_cast<int>(s[i])));
+  return {info.frames, peak};
 }
 
 std::vector<std::string> FilesIn(const std::string& dir,
                                  const std::string& suffix) {
   std::vector<std::string> out;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      const std::string n = e->d_name;
-      if (n.size() > suffix.size() &&
-          n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
-        out.push_back(dir + "/" + n);
-    }
-    closedir(d);
-  }
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    if (e.path().string().ends_with(suffix)) out.push_back(e.path().string());
   return out;
 }
 
@@ -117,23 +100,16 @@ class RecoveryE2E : public ::testing::Test {
         {}, env_.home() + "/phone.txt");
     ASSERT_GT(phone_, 0);
   }
-  std::string Today() const {
+  // Today's day folder, formatted by `format`.
+  static std::string Day(const char* format) {
     const time_t now = time(nullptr);
     tm t{};
     localtime_r(&now, &t);
-    char buf[32];
-    strftime(buf, sizeof buf, "%Y/%m/%d", &t);
-    return env_.home() + "/Data/Log/" + buf;
-  }
-  // Today's day folder as the latest-call list names it.
-  std::string DayText() const {
-    const time_t now = time(nullptr);
-    tm t{};
-    localtime_r(&now, &t);
-    char buf[32];
-    strftime(buf, sizeof buf, "\\Data\\Log\\%Y\\%m\\%d\\", &t);
+    char buf[64];
+    strftime(buf, sizeof buf, format, &t);
     return buf;
   }
+  std::string Today() const { return env_.home() + Day("/Data/Log/%Y/%m/%d"); }
   std::vector<CallRecord> Records() const {
     const std::string data = ReadFile(Today() + "/Data");
     std::vector<CallRecord> out;
@@ -158,16 +134,17 @@ class RecoveryE2E : public ::testing::Test {
 };
 
 TEST_F(RecoveryE2E, MessageCutOffByKillIsStoredAtTheNextStart) {
-  // given kill -9 four seconds into a voice message, expect the next start
-  // to store it as a voice message readable to the last block written, at
-  // the head of the latest-call list, with "Recovered interrupted call"
+  // given kill -9 four seconds into a voice message, with the header as a
+  // kill before its update leaves it (sizes 0, half a sample after the last
+  // one), expect the next start to store the message readable to the last
+  // whole sample, at the head of the latest-call list
   StartCall("KILLED", 30);
   std::string wav;
   ASSERT_TRUE(WaitFor(
       [&] {
         const auto wavs = FilesIn(Today(), ".wav");
-        if (wavs.size() == 1) wav = wavs[0];
-        return !wav.empty() && FileSize(wav) > 44 + 4 * 16000 &&
+        wav = wavs.size() == 1 ? wavs[0] : "";
+        return FileSize(wav) > 44 + 4 * 16000 &&
                FileSize(wav + ".call") == CallRecord::kSize;
       },
       std::chrono::seconds(20)));
@@ -175,27 +152,31 @@ TEST_F(RecoveryE2E, MessageCutOffByKillIsStoredAtTheNextStart) {
   int status = 0;
   ASSERT_TRUE(WaitExit(proc_, &status));
   proc_ = -1;
-  const off_t cut_at = FileSize(wav);
+  const off_t written = FileSize(wav);
+  {
+    std::fstream f(wav, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(4).write("\0\0\0\0", 4).seekp(40).write("\0\0\0\0", 4);
+    f.seekp(0, std::ios::end).write("\x7f", 1);
+  }
   ASSERT_TRUE(Records().empty());
 
   StartProcess();
-  EXPECT_NE(env_.SysJournal().find("Recovered interrupted call: " + wav),
+  const std::string journal = env_.SysJournal();
+  EXPECT_NE(journal.find("Recovered interrupted call: " + wav),
             std::string::npos)
-      << env_.SysJournal();
-  EXPECT_EQ(env_.SysJournal().find("Recording without a stored call"),
-            std::string::npos);
+      << journal;
+  EXPECT_EQ(journal.find("Recording without a stored call"), std::string::npos);
   const auto records = Records();
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(FieldText(records[0].call_type), "2");
-  EXPECT_EQ(FieldText(records[0].caller_name), "KILLED");
   EXPECT_EQ(FieldText(records[0].length).substr(0, 6), "0:00:0");
   EXPECT_EQ(RecordingOf(records[0]), wav);
-  EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"), "1:" + DayText() + "\r\n");
+  EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"),
+            "1:" + Day("\\Data\\Log\\%Y\\%m\\%d\\") + "\r\n");
   EXPECT_EQ(FileSize(wav + ".call"), -1) << "the note is gone";
-
-  const auto samples = ReadSamples(wav);
-  EXPECT_EQ(static_cast<off_t>(samples.size()), (cut_at - 44) / 2);
-  EXPECT_TRUE(EndsInTone(samples, 440)) << "the last second is the caller's";
+  const auto [frames, peak] = FramesAndLastPeak(wav);
+  EXPECT_EQ(frames, (written - 44) / 2);
+  EXPECT_GT(peak, 10000) << "the caller's voice runs to the end";
 }
 
 TEST_F(RecoveryE2E, CallerNameOf250CharactersLeavesAPlayableMessage) {
@@ -209,7 +190,7 @@ TEST_F(RecoveryE2E, CallerNameOf250CharactersLeavesAPlayableMessage) {
   const CallRecord record = Records()[0];
   EXPECT_EQ(FieldText(record.call_type), "2");
   EXPECT_EQ(FieldText(record.caller_name), std::string(32, 'N'));
-  EXPECT_TRUE(EndsInTone(ReadSamples(RecordingOf(record)), 440));
+  EXPECT_GT(FramesAndLastPeak(RecordingOf(record)).second, 10000);
   // The note goes just after the record is stored.
   EXPECT_TRUE(WaitFor([&] { return FilesIn(Today(), ".call").empty(); }));
 }

@@ -78,7 +78,7 @@ TEST(CallRecordTest, RecordingNameIsBoundedAndLeadsBackFromTheRecord) {
        std::string(31, 'a') + "_1" + stamp},
       {std::string(30, 'a') + "  b", "1", std::string(30, 'a') + "_1" + stamp},
       {"../x", "1\\2", ".._x_1_2" + stamp},
-      {std::string("A\0B\tC\nD\x7F", 9), "1", "A_B_C_D__1" + stamp},
+      {std::string("A\0B\tC\nD\x7F", 8), "1", "A_B_C_D__1" + stamp},
       {"Gr\xC3\xBC\xC3\x9F"
        "e",
        "1",

@@ -27,7 +27,7 @@ void PutLe32(uint8_t* p, uint32_t value) {
 }
 
 // Headers with long lists of metadata chunks still fit in this.
-constexpr size_t kHeaderReadBytes = 64 * 1024;
+constexpr size_t kHeaderReadBytes = size_t{64} * 1024;
 
 constexpr uint16_t kTagGsm610 = 49;
 constexpr uint32_t kGsmSamplesPerBlock = 320;

@@ -2,13 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
 #include <vector>
-
-#include "temp_dir.h"
 
 namespace lw {
 namespace {
@@ -76,71 +70,6 @@ TEST(WaveFileHeaderTest, RefusesWhatIsNotAWaveHeader) {
                                'N', 'K', 0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_FALSE(ParseWaveFileHeader(huge, 1000).has_value());
   EXPECT_FALSE(ParseWaveFileHeader({}, 0).has_value());
-}
-
-// A mono 8 kHz header as a recorder leaves it at its start: RIFF and data
-// sizes 0, a fact chunk for GSM 6.10; then `body` bytes of sound.
-std::string RecordingCutOff(bool gsm, size_t body, uint32_t declared = 0) {
-  std::string h = "RIFF";
-  h += std::string(4, '\0') + "WAVEfmt ";
-  const std::string pcm_fmt(
-      "\x10\0\0\0\x01\0\x01\0\x40\x1F\0\0\x80\x3E\0\0\x02\0\x10\0", 20);
-  const std::string gsm_fmt(
-      "\x14\0\0\0\x31\0\x01\0\x40\x1F\0\0\x59\x06\0\0\x41\0\0\0\x02\0\x40\x01",
-      24);
-  h += gsm ? gsm_fmt + std::string("fact\x04\0\0\0\0\0\0\0", 12) : pcm_fmt;
-  h += "data";
-  for (int i = 0; i < 4; ++i) h += static_cast<char>(declared >> (8 * i));
-  return h + std::string(body, '\x55');
-}
-
-uint32_t Le32At(const std::string& bytes, size_t at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i)
-    v = v << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)]);
-  return v;
-}
-
-TEST(WaveFileHeaderTest, RepairRunsDataToTheLastWholeBlock) {
-  // Given recordings cut off with a stale header and a piece of a block at
-  // the end, expect the data chunk, RIFF size and fact count to cover the
-  // whole blocks and the piece to be cut off; a file with a chunk after its
-  // data was written to its end and is left as it is.
-  const struct {
-    std::string bytes;
-    size_t data_at;       // offset of the data chunk's size field
-    uint32_t data_bytes;  // expected after the repair
-    uint32_t fact;        // expected fact count, 0: no fact chunk
-  } cases[] = {
-      {RecordingCutOff(false, 1001), 40, 1000, 0},
-      {RecordingCutOff(true, 3 * 65 + 10), 56, 3 * 65, 3 * 320},
-      {RecordingCutOff(false, 1000, 1000), 40, 1000, 0},
-      {RecordingCutOff(false, 4, 4) + std::string("LIST\x02\0\0\0ab", 10), 40,
-       4, 0},
-  };
-  lw::testing::TempDir dir;
-  for (const auto& c : cases) {
-    const std::string path = dir / "cut.wav";
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << c.bytes;
-    ASSERT_TRUE(RepairWaveFileHeader(path));
-    std::ifstream in(path, std::ios::binary);
-    const std::string after{std::istreambuf_iterator<char>(in),
-                            std::istreambuf_iterator<char>()};
-    EXPECT_EQ(Le32At(after, c.data_at), c.data_bytes);
-    if (c.bytes.find("LIST") != std::string::npos) {
-      EXPECT_EQ(after, c.bytes) << "a complete file is left alone";
-      continue;
-    }
-    EXPECT_EQ(after.size(), c.data_at + 4 + c.data_bytes);
-    EXPECT_EQ(Le32At(after, 4), after.size() - 8);
-    if (c.fact != 0) {
-      EXPECT_EQ(Le32At(after, 48), c.fact);
-    }
-    auto header = ReadWaveFileHeader(path);
-    ASSERT_TRUE(header.has_value());
-    EXPECT_EQ(header->data_bytes, c.data_bytes);
-  }
-  EXPECT_FALSE(RepairWaveFileHeader(dir / "missing.wav"));
 }
 
 }  // namespace
