@@ -116,6 +116,9 @@ class ForwardingWave : public Wave {
   int32_t GetFileInfo(const std::string& file, WaveFileInfo& info) override {
     return target_.GetFileInfo(file, info);
   }
+  int32_t RepairFile(const std::string& file) override {
+    return target_.RepairFile(file);
+  }
   std::string SecondsToText(int32_t seconds) override {
     return target_.SecondsToText(seconds);
   }
