@@ -143,7 +143,7 @@ class NotifySocket {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    (void)bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     timeval tv{0, 100000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   }
