@@ -73,6 +73,8 @@ lwdctl() {
 }
 [ "$(lwdctl reg get 'Answer\TabAnsweringMachine' CmbGreetsMessages)" = \
   Greeting ] || fail "the sample settings are missing"
+[ "$(lwdctl reg get 'RemoteAccess\TabInternetAccess' chkAllowWWWRemoteAccess)" \
+  = 0 ] || fail "the web pages are on without a password"
 
 # A second install keeps the store and what was changed in it.
 lwdctl reg set 'Properties\TabLineStat' cmbLineStat 1
