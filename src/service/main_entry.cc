@@ -42,9 +42,10 @@ std::optional<std::string> HelpOrVersion(int argc, char** argv) {
           "Usage: linewarden-proc [-gc]\n"
           "The background process of the call recorder and answering machine "
           "for one\ntelephone line.\n\n"
-          "  -gc        run as a plain process when \"ChkRunAsProc\" is \"0\"\n"
-          "  -h, --help print this help and end\n"
-          "  --version  print the version and end\n\n"
+          "  -gc         run as a plain process when \"ChkRunAsProc\" is "
+          "\"0\"\n"
+          "  -h, --help  print this help and end\n"
+          "  --version   print the version and end\n\n"
           "\"ChkRunAsProc\" in the settings section Properties\\TabGeneral "
           "chooses the mode:\n"
           "\"1\" runs only under the service manager, \"0\" only with -gc, "
@@ -67,7 +68,7 @@ int RunProcessMode(EntryContext& ctx) {
   auto guard = asio::make_work_guard(ctx.io);
   ManualResetEvent end(ctx.io);
   // Under the service manager a plain process reports its states too, so the
-  // shipped notify unit works whatever "ChkRunAsProc" says.
+  // shipped notify unit works without "ChkRunAsProc" as well.
   int state = kServiceStartPending;
   auto report = [&](int s) {
     if (s != 0) state = s;
