@@ -67,6 +67,10 @@ done
 home="$stage/var/lib/linewarden"
 [ "$(mode_of "$home")" = 700 ] || fail "state folder mode $(mode_of "$home")"
 [ "$(mode_of "$home/registry.db")" = 600 ] || fail "store mode"
+for dir in Journal Data Greets LegalGreets Sound; do
+  [ "$(mode_of "$home/$dir")" = 700 ] || fail "$dir missing or not 0700"
+done
+[ -s "$home/Trans/English" ] || fail "the translation is missing"
 lwdctl() {
   LINEWARDEN_HOME="$home" LINEWARDEN_REGISTRY="$home/registry.db" \
     "$stage/usr/bin/lwdctl" "$@"
