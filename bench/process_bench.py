@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Measures the running process: start-up to line open, idle CPU, resident
-memory, and CPU while a call is recorded in real time.
+"""Measures the running process: start-up to line open, idle CPU and
+wake-ups, resident memory, and CPU while a call is recorded in real time.
 
-Usage: bench/process_bench.py [--bin build/bin] [--idle-seconds 60]
+Usage: bench/process_bench.py [--bin build/bin] [--idle-seconds 60] [--idle-only]
 Each figure is printed with its target.
 """
 import argparse
@@ -27,6 +27,21 @@ def cpu_seconds(pid):
     with open(f"/proc/{pid}/stat") as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / TICKS
+
+
+def wakeups(pid):
+    """Context switches of all the process's threads so far: a thread that
+    sleeps in a wait and is woken adds one each time it sleeps again."""
+    total = 0
+    for status in glob.glob(f"/proc/{pid}/task/*/status"):
+        try:
+            with open(status) as f:
+                for line in f:
+                    if "ctxt_switches:" in line:
+                        total += int(line.split()[1])
+        except FileNotFoundError:
+            pass  # a helper thread that just ended
+    return total
 
 
 def rss_kib(pid):
@@ -91,14 +106,34 @@ class Home:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+def measure_idle(proc, seconds):
+    """The line open, no call, no auto mode: nothing should wake the process."""
+    time.sleep(1)
+    c0, w0 = cpu_seconds(proc.pid), wakeups(proc.pid)
+    time.sleep(seconds)
+    c1, w1 = cpu_seconds(proc.pid), wakeups(proc.pid)
+    print(f"idle CPU: {(c1-c0)/seconds*100:.3f} % of one core over "
+          f"{seconds:.0f} s (target < 0.1 %)")
+    print(f"idle wake-ups: {w1-w0} over {seconds:.0f} s, all threads "
+          f"(target 0)")
+    print(f"resident memory idle: {rss_kib(proc.pid)/1024:.1f} MB (target < 20 MB)")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", default=os.path.join(ROOT, "build", "bin"))
     ap.add_argument("--idle-seconds", type=float, default=60)
     ap.add_argument("--call-seconds", type=float, default=30)
+    ap.add_argument("--idle-only", action="store_true",
+                    help="only the idle figures (CPU, wake-ups, memory)")
     args = ap.parse_args()
     home = Home(args.bin)
     try:
+        if args.idle_only:
+            proc, _ = home.start()
+            measure_idle(proc, args.idle_seconds)
+            home.stop(proc)
+            return 0
         times = []
         for _ in range(10):
             proc, t = home.start()
@@ -108,13 +143,7 @@ def main():
               f"max {max(times)*1000:.1f} ms over {len(times)} starts (target < 200 ms)")
 
         proc, _ = home.start()
-        time.sleep(1)
-        c0 = cpu_seconds(proc.pid)
-        time.sleep(args.idle_seconds)
-        c1 = cpu_seconds(proc.pid)
-        print(f"idle CPU: {(c1-c0)/args.idle_seconds*100:.3f} % of one core over "
-              f"{args.idle_seconds:.0f} s (target < 0.1 %)")
-        print(f"resident memory idle: {rss_kib(proc.pid)/1024:.1f} MB (target < 20 MB)")
+        measure_idle(proc, args.idle_seconds)
 
         # A conversation picked up on an extension: the line records it for
         # the whole call; measure the process's CPU over the recording.

@@ -143,7 +143,7 @@ class NotifySocket {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    (void)bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     timeval tv{0, 100000};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   }
@@ -168,12 +168,19 @@ class NotifySocket {
   std::vector<std::string> got_;
 };
 
-TEST_F(ProcessE2E, ServiceModeReportsItsStatesAndStopsInOrder) {
-  // given "ChkRunAsProc" = "1" under the service manager, expect start
-  // pending, running, a re-report on SIGUSR1, then stop pending and stopped
-  // after the line was closed
+// Run by the shipped notify unit, with "ChkRunAsProc" = "1" (service mode) or
+// without it (a plain process).
+class UnderServiceManager : public ProcessE2E,
+                            public ::testing::WithParamInterface<const char*> {
+};
+
+TEST_P(UnderServiceManager, ReportsItsStatesSurvivesReloadsAndStopsInOrder) {
+  // given either mode under the service manager, expect start pending,
+  // running, a re-report on SIGUSR1 and on SIGHUP with the process still
+  // serving, then stop pending and stopped after the line was closed
   MinimalSettings();
-  Set("Properties\\TabGeneral", "ChkRunAsProc", "1");
+  if (*GetParam() != '\0')
+    Set("Properties\\TabGeneral", "ChkRunAsProc", GetParam());
   NotifySocket notify(env_.home() + "/notify.sock");
   pid_t proc = env_.Spawn("linewarden-proc", {},
                           {"NOTIFY_SOCKET=" + env_.home() + "/notify.sock"},
@@ -185,18 +192,27 @@ TEST_F(ProcessE2E, ServiceModeReportsItsStatesAndStopsInOrder) {
 
   kill(proc, SIGUSR1);
   ASSERT_TRUE(notify.WaitCount(3));
+  kill(proc, SIGHUP);
+  ASSERT_TRUE(notify.WaitCount(4));
   EXPECT_EQ(notify.Drain()[2], "READY=1\nSTATUS=Running");
+  EXPECT_EQ(notify.Drain()[3], "READY=1\nSTATUS=Running");
+  EXPECT_EQ(
+      Ask({"108", "HELLO"}, 107),
+      "{\"channel\":107,\"text\":\"LineStatus\\r\\n0\\r\\n0\\r\\nFalse\"}\n");
 
   kill(proc, SIGTERM);
   int status = 0;
   ASSERT_TRUE(WaitExit(proc, &status));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   const auto& got = notify.Drain();
-  ASSERT_EQ(got.size(), 5u);
-  EXPECT_EQ(got[3], "STOPPING=1\nSTATUS=Stopping");
-  EXPECT_EQ(got[4], "STATUS=Stopped");
+  ASSERT_EQ(got.size(), 6u);
+  EXPECT_EQ(got[4], "STOPPING=1\nSTATUS=Stopping");
+  EXPECT_EQ(got[5], "STATUS=Stopped");
   EXPECT_TRUE(JournalHas("CloseLine->"));
 }
+
+INSTANTIATE_TEST_SUITE_P(BothModes, UnderServiceManager,
+                         ::testing::Values("1", ""));
 
 TEST_F(ProcessE2E, ServiceModeFromAPromptSaysSoAndEnds) {
   Set("Properties\\TabGeneral", "ChkRunAsProc", "1");

@@ -57,7 +57,9 @@ class ProgramEnv {
 
   std::vector<std::string> Environment(
       const std::vector<std::string>& extra = {}) const {
-    std::vector<std::string> env;
+    // `extra` comes first: the first entry of a name is the one that counts,
+    // so a test can point LINEWARDEN_HOME or LINEWARDEN_RUNTIME elsewhere.
+    std::vector<std::string> env = extra;
     for (char** e = environ; *e != nullptr; ++e) {
       std::string s(*e);
       if (s.rfind("LINEWARDEN_", 0) == 0 || s.rfind("NOTIFY_SOCKET=", 0) == 0)
@@ -66,7 +68,6 @@ class ProgramEnv {
     }
     env.push_back("LINEWARDEN_HOME=" + home_);
     env.push_back("LINEWARDEN_RUNTIME=" + runtime_);
-    for (const auto& e : extra) env.push_back(e);
     return env;
   }
 

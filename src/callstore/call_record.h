@@ -60,8 +60,14 @@ static_assert(offsetof(CallRecord, read_mark) == 146);
 static_assert(offsetof(CallRecord, description) == 147);
 static_assert(offsetof(CallRecord, note) == 211);
 
-// Writes `value` into a fixed field: cut to the field's width, the rest
-// filled with blanks.
+// How many leading bytes of `value` a field of `width` bytes keeps: all of
+// them when they fit; otherwise `width`, moved back to the start of a UTF-8
+// character that would be split. Bytes that are not valid UTF-8 are no
+// characters: they are cut exactly at the width, like any single byte.
+size_t FieldCut(std::string_view value, size_t width);
+
+// Writes `value` into a fixed field: cut to the field's width (FieldCut),
+// the rest filled with blanks.
 void PutField(char* field, size_t width, std::string_view value);
 template <size_t N>
 void PutField(char (&field)[N], std::string_view value) {
@@ -105,11 +111,19 @@ struct CurrentCall {
   std::string day_folder;
 };
 
+// The longest recording name: a file name holds at most 255 bytes, and the
+// note of a call in progress adds its suffix to the recording's name.
+inline constexpr size_t kMaxRecordingName = 250;
+
 // The recording's file name: name + "_" + number + "_" + file stamp of date
 // and time (with dashes) + ".wav". The recorder names the file by it and the
-// readers rebuild the same name from a stored record. A "/" or "\" in the
-// name or number (caller identification is text a stranger controls) becomes
-// "_", so the file always lands in the day folder.
+// readers rebuild the same name from a stored record, so each part is first
+// taken as its record field keeps it (cut to the field's width, trimmed):
+// the name of a caller whose name is longer than the field is the same from
+// the live call and from the record, and never longer than
+// kMaxRecordingName. Caller identification is text a stranger controls:
+// "/", "\", control characters and bytes that are not valid UTF-8 become
+// "_", so the file always lands in the day folder under a printable name.
 std::string RecordingName(std::string_view caller_name,
                           std::string_view caller_number, std::string_view date,
                           std::string_view time);

@@ -235,7 +235,7 @@ int64_t CallStore::SaveCall(const CallRecord& record,
                      "SaveCall");
   }
   const int64_t number = offset / kRecordSize + 1;
-  if (!skip_latest) AddToLastCalls(number, day_folder);
+  if (!skip_latest) PutAtHeadOfLastCalls(number, day_folder, true);
   return number;
 }
 
@@ -272,6 +272,12 @@ bool CallStore::WriteLastCalls(const std::vector<std::string>& lines) const {
 
 void CallStore::AddToLastCalls(int64_t record_number,
                                std::string_view day_folder) {
+  PutAtHeadOfLastCalls(record_number, day_folder, false);
+}
+
+void CallStore::PutAtHeadOfLastCalls(int64_t record_number,
+                                     std::string_view day_folder,
+                                     bool drop_stale) {
   std::vector<std::string> old;
   // A list that is there but cannot be read is left alone: rewriting it
   // would drop every entry in it.
@@ -283,6 +289,15 @@ void CallStore::AddToLastCalls(int64_t record_number,
                   std::string(day_folder));
   for (std::string& line : old) {
     if (lines.size() >= limit) break;
+    int64_t number = 0;
+    std::string folder;
+    // The new record went to the end of the day's whole records: an entry
+    // of that day at its number or beyond pointed at a record that was
+    // never whole (cut off by a crash) and would now show this call.
+    if (drop_stale && SplitLastCallLine(line, number, folder) &&
+        number >= record_number && folder == day_folder) {
+      continue;
+    }
     lines.push_back(std::move(line));
   }
   WriteLastCalls(lines);

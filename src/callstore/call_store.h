@@ -15,7 +15,9 @@
 //   disk) still yields all its whole records; the next record is written
 //   over the torn tail, at the boundary behind the last whole record, so it
 //   lands whole and takes the record number the torn one would have had.
-//   The torn record was never listed, so nothing refers to it.
+//   A list entry that pointed at that number (or beyond the whole records)
+//   leaves the list then, so no entry shows the new call in place of one
+//   that was lost.
 #pragma once
 
 #include <cstdint>
@@ -124,6 +126,10 @@ class CallStore {
 
  private:
   std::string DataFilePath(std::string_view day_folder) const;
+  // AddToLastCalls; with `drop_stale` (a record just appended) the entries
+  // of the same day at its number or beyond leave the list.
+  void PutAtHeadOfLastCalls(int64_t record_number, std::string_view day_folder,
+                            bool drop_stale);
   void MakeFolders(std::string_view base, const LocalDateTime& date);
 
   std::string app_path_;

@@ -317,6 +317,26 @@ TEST_F(CallStoreTest, TornDataFileKeepsWholeRecordsAndNextAppendIsWhole) {
   EXPECT_TRUE(journalled);
 }
 
+TEST_F(CallStoreTest, RepairedTornTailDropsListEntriesPastTheWholeRecords) {
+  // Given a list entry for a record that was cut off (2 of a day with one
+  // whole record), expect the next save to take number 2 and the list to
+  // hold it once, with the other entries kept.
+  const CallRecord first = MakeRecord("A", "1", "03/15/2005", "2");
+  WriteFile(DataFile(),
+            std::string(first.bytes(), 467) + std::string(first.bytes(), 100));
+  SetList(
+      "2:\\Data\\Log\\2005\\03\\15\\\r\n"
+      "3:\\Data\\Log\\2005\\03\\15\\\r\n"
+      "1:\\Data\\Log\\2005\\03\\15\\\r\n"
+      "2:\\Data\\Log\\2005\\03\\14\\\r\n");
+  const CallRecord next = MakeRecord("B", "2", "03/15/2005", "0");
+  EXPECT_EQ(store_.SaveCall(next, kDay, false), 2);
+  EXPECT_EQ(List(),
+            "2:\\Data\\Log\\2005\\03\\15\\\r\n"
+            "1:\\Data\\Log\\2005\\03\\15\\\r\n"
+            "2:\\Data\\Log\\2005\\03\\14\\\r\n");
+}
+
 TEST_F(CallStoreTest, UnreadableListIsNeverReplaced) {
   // Given a list that cannot be read (a folder stands in its place), expect
   // the call still appended to the data file and the list left alone.

@@ -1,13 +1,79 @@
 #include "callstore/call_wrapup.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
 #include "devices/wave.h"
+#include "journal/journal.h"
 #include "journal/regional.h"
 
 namespace lw {
 
-CallRecord BuildCallRecord(CurrentCall& call, int32_t device_index,
-                           int32_t list_rec_more_then, Wave& wave) {
-  CallInfo& info = call.info;
+namespace {
+
+// Name of the temporary file a note is written to before it is renamed; one
+// per day folder is enough, as notes are written one at a time.
+constexpr const char* kNoteTemp = ".call-note.tmp";
+
+int OpenFile(const std::string& path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string ErrnoText() {
+  return std::error_code(errno, std::generic_category()).message();
+}
+
+}  // namespace
+
+std::string CallNotePath(const CurrentCall& call) {
+  if (call.info.message_path.empty()) return {};
+  return call.day_folder + call.info.message_path +
+         std::string(kCallNoteSuffix);
+}
+
+bool NoteCallInProgress(const CurrentCall& call, int32_t device_index,
+                        Journal& journal) {
+  const std::string path = CallNotePath(call);
+  if (path.empty()) return false;
+  const CallRecord record = CallRecordOf(call, device_index);
+  const std::string temp = call.day_folder + kNoteTemp;
+  const int fd = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC);
+  bool ok = fd >= 0;
+  if (ok) {
+    ok = WriteAll(fd, record.bytes(), CallRecord::kSize) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+  }
+  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    const std::string reason = ErrnoText();
+    if (fd >= 0) ::unlink(temp.c_str());
+    journal.LogSys(
+        "The call in progress cannot be noted in " + path + ": " + reason, 0,
+        "NoteCallInProgress");
+  }
+  return ok;
+}
+
+CallRecord CallRecordOf(const CurrentCall& call, int32_t device_index) {
+  const CallInfo& info = call.info;
   CallRecord record{};
   PutField(record.date, info.date);
   PutField(record.caller_name, info.caller_name);
@@ -17,6 +83,15 @@ CallRecord BuildCallRecord(CurrentCall& call, int32_t device_index,
   PutField(record.read_mark, "0");
   PutField(record.description, call.description);
   PutField(record.contact_digit, std::to_string(call.contact_digit));
+  PutField(record.call_type, TrimField(info.call_type));
+  PutField(record.length, info.length);
+  return record;
+}
+
+CallRecord BuildCallRecord(CurrentCall& call, int32_t device_index,
+                           int32_t list_rec_more_then, Wave& wave) {
+  CallInfo& info = call.info;
+  CallRecord record = CallRecordOf(call, device_index);
 
   const std::string_view type = TrimField(info.call_type);
   // A call without a kept recording is stored as incoming ("0") unless the
@@ -58,11 +133,15 @@ WrapUpResult SaveFinishedCall(CallStore& store, CurrentCall& call,
   } else {
     result.day_folder = DayFolderText(store.clock().Now());
   }
-  if (options.bListMessagesOnly && !IsMessageType(result.stored_type))
+  const std::string note = CallNotePath(call);
+  if (options.bListMessagesOnly && !IsMessageType(result.stored_type)) {
+    if (!note.empty()) ::unlink(note.c_str());
     return result;
+  }
   result.record_number =
       store.SaveCall(result.record, result.day_folder, skip_latest);
   result.saved = result.record_number != 0;
+  if (result.saved && !note.empty()) ::unlink(note.c_str());
   return result;
 }
 

@@ -10,7 +10,25 @@
 
 namespace lw {
 
+class Journal;
 class Wave;
+
+// The note of a call in progress, beside its recording: the recording's name
+// + this suffix. It holds the call's CallRecord as the wrap-up would store it
+// (without the length), so a call cut off by a crash can be stored at the
+// next start.
+inline constexpr std::string_view kCallNoteSuffix = ".call";
+
+// The note's native path for the current call; empty when the call has no
+// recording name.
+std::string CallNotePath(const CurrentCall& call);
+
+// Notes the current call, whose recording has just started, beside its
+// recording. The note is replaced atomically (written to a temporary file,
+// flushed, renamed), so it is whole or absent. A failure is journalled;
+// false then.
+bool NoteCallInProgress(const CurrentCall& call, int32_t device_index,
+                        Journal& journal);
 
 // The line options the wrap-up consults.
 struct WrapUpOptions {
@@ -26,6 +44,10 @@ struct WrapUpResult {
   int64_t record_number = 0;
 };
 
+// The record of the current call as it stands: every field from the call,
+// its type as it is and its length text, read mark "0".
+CallRecord CallRecordOf(const CurrentCall& call, int32_t device_index);
+
 // Builds the record of the current call. A call with a recording keeps its
 // type only when the recording is long enough: a voice message ("2") of 2
 // seconds or more, a recorded call ("3", "4") of more than
@@ -38,7 +60,9 @@ CallRecord BuildCallRecord(CurrentCall& call, int32_t device_index,
 
 // Builds the record and stores it: with bListMessagesOnly only calls whose
 // stored type is neither "0" nor "1"; `skip_latest` (a remote-access call)
-// keeps it out of the latest-call list.
+// keeps it out of the latest-call list. The note of the call in progress is
+// removed once the call is stored (or the rules say it is not stored); it
+// stays when the record could not be written, so the next start stores it.
 WrapUpResult SaveFinishedCall(CallStore& store, CurrentCall& call,
                               int32_t device_index,
                               const WrapUpOptions& options, bool skip_latest,

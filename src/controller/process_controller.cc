@@ -3,6 +3,7 @@
 #include <fstream>
 #include <utility>
 
+#include "callstore/call_recovery.h"
 #include "callstore/wave_formats.h"
 #include "controller/trapped.h"
 #include "line/line_controller.h"
@@ -32,6 +33,24 @@ int32_t ToInt32(const RegValue& value) {
 bool ToBoolean(const RegValue& value) {
   bool b = false;
   return OptionToBoolean(value, b) == 0 && b;
+}
+
+// Stores the calls that a crash cut off (their notes were left beside their
+// recordings) before the web server or the line can touch the call store,
+// with the wrap-up's options as the settings hold them.
+void RecoverCallsCutOff(RegistryRoutines& reg, Clock& clock, Journal& journal,
+                        Wave& wave, const std::string& app_path) {
+  WrapUpOptions options;
+  reg.SetSubkey("Answer\\TabDisconnectMode");
+  options.lListRecMoreThen =
+      ToInt32(reg.GetRegistryValue("txtListRecMoreThen"));
+  reg.SetSubkey("Properties\\TabGeneral");
+  options.bListMessagesOnly =
+      ToBoolean(reg.GetRegistryValue("chkListMessagesOnly"));
+  CallStore store(app_path, clock, &journal);
+  store.SetNumOfItemsInLast(
+      ToInt32(reg.GetRegistryValue("txtlNumOfItemsInLast")));
+  RecoverInterruptedCalls(store, options, wave, journal);
 }
 
 }  // namespace
@@ -83,6 +102,10 @@ void frmMain::Load() {
     state_.LogWWWOn = ToInt16(Reg.GetRegistryValue("chkLogWWW")) != 0;
     journal_.SetSwitches(state_.LogSysOn, state_.LogWWWOn);
     journal_.LogSys("Opening " + std::string(kAppTitle) + " Process", 0, "");
+    Trapped(journal_, "RecoverInterruptedCalls", [&] {
+      RecoverCallsCutOff(Reg, devices_.clock, journal_, *Wave1_,
+                         state_.AppPath);
+    });
 
     ReadWebOptions();
     Reg.SetSubkey(kWebSection);

@@ -5,7 +5,8 @@
 //
 // Loading, in this order: channels 105 and 106; the translation file; the
 // speech window; the wave-format table; the journal switches and the line
-// "Opening Linewarden 1.0 Process"; the web options (and the web server
+// "Opening Linewarden 1.0 Process"; the calls a crash cut off, stored from
+// the notes beside their recordings; the web options (and the web server
 // when web access is allowed); telephony ("Init Tapi->..." or "Can't Init
 // Tapi->...", which ends the loading without a line); the auto mode times;
 // the line controller, opened as "cmbLineStat" says; the sound device.

@@ -108,9 +108,15 @@ class Telephony {
   virtual int32_t LineMonitorDigits(bool on) = 0;
   // Dials `number` on the open line; Dialing follows, Connected when the far
   // end answers, Idle when the call ends. `call_text` receives the number as
-  // the device dials it (empty on failure).
+  // the device dials it (empty on failure). Every line dials the keypad
+  // ("0".."9", "*", "#"), a leading "+" and "," for a pause; the line
+  // controller refuses anything else before it calls here.
   virtual int32_t MakeCall(const std::string& number,
                            std::string& call_text) = 0;
+  // True when the current device also dials SIP addresses ("sip:user@host",
+  // "sips:..."). A SIP line answers True for its devices; every other line
+  // keeps this default.
+  virtual bool DialsSipAddresses() { return false; }
 
   // The current device's wave-in (1) or wave-out (2) endpoint number, or its
   // serial port number (22); -1 for another class or no such device.

@@ -108,6 +108,10 @@ class Wave {
   // Format and length of a wave file. 0 = ok and `info` filled; any other
   // result (missing or unreadable file) leaves `info` as it was.
   virtual int32_t GetFileInfo(const std::string& file, WaveFileInfo& info) = 0;
+  // Brings the header of a recording that was cut off (the process died
+  // while recording) in line with the sound in the file, up to its last
+  // whole block. 0 = the file is a complete wave file afterwards.
+  virtual int32_t RepairFile(const std::string& file) = 0;
   // A length as text, "0:00:00" form (hours:minutes:seconds), at most 10
   // characters; negative lengths read as 0.
   virtual std::string SecondsToText(int32_t seconds) = 0;

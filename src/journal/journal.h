@@ -45,4 +45,11 @@ class Journal {
   bool log_www_on_ = false;
 };
 
+// A text from outside (a number to dial, a file name) as a journal entry
+// shows it. Texts are bytes and normally UTF-8; they pass through the system
+// unchanged, and only here, where a line must stay one readable line, are
+// control characters and bytes that are not part of a UTF-8 character
+// written as \xNN. Cut after `max_chars` characters, marked by "...".
+std::string JournalShown(std::string_view text, size_t max_chars = 64);
+
 }  // namespace lw

@@ -7,6 +7,8 @@
 #include "callstore/contacts.h"
 #include "controller/message_text.h"
 #include "controller/trapped.h"
+#include "journal/journal.h"
+#include "line/dial_string.h"
 #include "line/line_controller.h"
 #include "recording/call_recording.h"
 
@@ -108,7 +110,18 @@ void frmLine::CommandCallOut(const std::vector<std::string>& lines,
                       0, "udiIn_MessageArrived");
     return;
   }
-  CallOut(lines[1], record);
+  // The number reaches the device and the stored call: only what the line
+  // can dial goes on (a stray line feed would break the record's field).
+  const std::string& number = lines[1];
+  if (!IsDialable(number, s_.Tapi1->DialsSipAddresses())) {
+    s_.journal.LogSys(std::string(record ? "CallOutRec" : "CallOut") +
+                          " refused: \"" + JournalShown(number) +
+                          "\" is not a number to dial (digits, *, #, a "
+                          "leading + and , for a pause)",
+                      0, "udiIn_MessageArrived");
+    return;
+  }
+  CallOut(number, record);
 }
 
 void frmLine::CommandDropCall() { DropCall(s_); }

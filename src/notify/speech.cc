@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "controller/message_text.h"
+#include "service/paths.h"
 #include "settings/call_options.h"
 
 namespace lw {
@@ -18,6 +19,24 @@ std::optional<Int> NumberLine(const std::string& line, Convert convert) {
   Int value = 0;
   if (convert(RegValue(line), value) != 0) return std::nullopt;
   return value;
+}
+
+// The file of "MakeWave". An absolute path is used as it is; a relative one
+// lies below AppPath, its backslashes being the system's separators
+// ("Greets\Hello.wav", "\Greets\Hello.wav"). A drive ("C:\temp\x.wav")
+// or a network share ("\\host\x") names a place on the desktop
+// application's machine that does not exist here: nullopt, rather than a
+// file of that literal name. The path's bytes are the file name's bytes
+// (UTF-8 from the desktop application); nothing is converted.
+std::optional<std::string> WaveFilePath(const Journal& journal,
+                                        const std::string& path) {
+  const bool drive = path.size() >= 2 && path[1] == ':' &&
+                     ((path[0] >= 'A' && path[0] <= 'Z') ||
+                      (path[0] >= 'a' && path[0] <= 'z'));
+  if (drive || path.starts_with("\\\\")) return std::nullopt;
+  if (path.starts_with("/")) return path;
+  const bool sub_path = path.starts_with("\\");
+  return NativePath(journal.app_path(), sub_path ? path : "\\" + path);
 }
 
 }  // namespace
@@ -64,7 +83,16 @@ void frmTTS::HandleMessage(const std::string& text,
     StopSpeak();
   } else if (command == "MakeWave") {
     if (lines.size() < 3) return RejectCommand(command);
-    SaveTextToWav(lines[1], lines[2], sound_device_index);
+    const std::optional<std::string> file = WaveFilePath(journal_, lines[2]);
+    if (!file) {
+      journal_.LogSys("Speech command \"MakeWave\" ignored: \"" +
+                          JournalShown(lines[2]) +
+                          "\" is a Windows path; give a path below the "
+                          "application folder or an absolute path",
+                      0, kCommandSource);
+      return;
+    }
+    SaveTextToWav(lines[1], *file, sound_device_index);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -170,6 +171,26 @@ TEST_F(SpeechTest, BadCommandLinesAreIgnoredAndJournalledOnce) {
                          "\"TestTTSSay\" ignored: missing or non-numeric "
                          "lines(0)\r\n"),
             std::string::npos);
+}
+
+TEST_F(SpeechTest, MakeWaveFilesLieBelowTheHomeAndWindowsPathsAreRefused) {
+  // given relative paths with either separator, expect the files below
+  // AppPath; given a drive or a share, expect a journal line and no file
+  journal_.SetSwitches(true, false);
+  Load();
+  std::filesystem::create_directories(home_ / "Greets");
+  for (const char* path : {"Greets\\a.wav", "\\Greets\\b.wav",
+                           "C:\\temp\\x.wav", "c:/x.wav", "\\\\host\\x.wav"})
+    Message(std::string("MakeWave\r\nhi\r\n") + path);
+  EXPECT_TRUE(std::filesystem::exists(home_ / "Greets/a.wav"));
+  EXPECT_TRUE(std::filesystem::exists(home_ / "Greets/b.wav"));
+  EXPECT_EQ(voice().ops().size(), 4u);  // two files, each then the device
+  const std::string journal = SysJournal();
+  EXPECT_NE(journal.find("uDiTTS_MessageArrived->Speech command \"MakeWave\" "
+                         "ignored: \"C:\\temp\\x.wav\" is a Windows path"),
+            std::string::npos)
+      << journal;
+  EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 3);
 }
 
 TEST_F(SpeechTest, MakeWaveWithEmptyTextCreatesNoFile) {

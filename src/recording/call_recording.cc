@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "callstore/call_wrapup.h"
 #include "callstore/wave_formats.h"
 #include "controller/trapped.h"
 #include "line/line_messages.h"
@@ -121,6 +122,12 @@ void StartCallRecording(LineState& s) {
       TimerOn(s.tmrRecLong);
     }
     if (o.bDropIfSilence) TimerOn(s.tmrSilence);
+  });
+  // Noted once the call's type is settled: a crash during the call leaves
+  // the note, and the next start stores the call from it.
+  Trapped(s.journal, "StartCallRecording", [&] {
+    if (s.Wave1->IsRecording())
+      NoteCallInProgress(s.Call, s.Tapi1->DeviceIndex(), s.journal);
   });
 }
 

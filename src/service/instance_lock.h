@@ -8,21 +8,31 @@ namespace lw {
 
 class InstanceLock {
  public:
+  enum class Result {
+    kHeld,    // this process now holds the lock
+    kTaken,   // another process holds it
+    kFailed,  // the lock file cannot be made or locked (see error())
+  };
+
   InstanceLock() = default;
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;
 
-  // True when this process now holds the lock on `path`; false when another
-  // process holds it. A lock file that cannot be created counts as free (the
-  // process then runs unguarded rather than not at all).
-  bool Acquire(const std::string& path);
+  // Takes the lock on `path`; kHeld again when this process holds it already.
+  // The process never runs without it, so a lock file that cannot be made is
+  // a failure, not a free lock.
+  Result Acquire(const std::string& path);
+  const std::string& error() const { return error_; }
 
  private:
   int fd_ = -1;
+  std::string error_;
 };
 
-// Creates the runtime folder (last component only) owner-only when missing.
-bool EnsureRuntimeDir(const std::string& dir);
+// Makes the runtime folder owner-only when it is missing. Only its last
+// component is made: a missing parent means a wrong setting, not a folder to
+// invent. False with `error` describing why when there is no folder after.
+bool EnsureRuntimeDir(const std::string& dir, std::string* error);
 
 }  // namespace lw

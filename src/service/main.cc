@@ -1,7 +1,9 @@
 // linewarden-proc: the background process. Builds the real drivers into the
 // devices bundle and runs the start-up procedure.
 #include <asio/io_context.hpp>
+#include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "controller/process_controller.h"
@@ -101,23 +103,36 @@ class Program : public lw::MainController {
 }  // namespace
 
 int main(int argc, char** argv) try {
+  // Answered before anything is opened or created.
+  if (const auto text = lw::HelpOrVersion(argc, argv)) {
+    std::fputs(text->c_str(), stdout);
+    return 0;
+  }
   asio::io_context io;
   lw::AsioClock clock(io);
   const std::string app_path = lw::ResolveAppPath();
-  lw::SqliteSettingsStore store(lw::ResolveRegistryPath(app_path));
+  std::optional<lw::SqliteSettingsStore> store;
   lw::EntryContext ctx{io,
                        clock,
-                       store,
+                       app_path,
                        lw::ResolveRuntimeDir(),
                        lw::CommandLineText(argc, argv),
+                       nullptr,
                        nullptr};
+  ctx.open_store = [&](std::string* error) -> lw::SettingsStore* {
+    store.emplace(lw::ResolveRegistryPath(app_path));
+    if (store->IsOpen()) return &*store;
+    *error = store->LastError();
+    return nullptr;
+  };
   ctx.make_controller = [&](std::function<void()> request_unload) {
-    return std::make_unique<Program>(
-        io, clock, store, app_path, ctx.runtime_dir, std::move(request_unload));
+    return std::make_unique<Program>(io, clock, *store, app_path,
+                                     ctx.runtime_dir,
+                                     std::move(request_unload));
   };
   return lw::Main(ctx);
 } catch (const std::exception& e) {
   // Nothing below lets an exception out; this is the last guard.
-  lw::ShowMessage(std::string("stopped by an internal error: ") + e.what());
+  lw::ShowError(std::string("stopped by an internal error: ") + e.what());
   return 1;
 }

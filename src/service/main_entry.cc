@@ -3,6 +3,8 @@
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 #include <asio/signal_set.hpp>
+#include <csignal>
+#include <filesystem>
 
 #include "service/instance_lock.h"
 #include "service/service_host.h"
@@ -30,32 +32,86 @@ StartDecision DecideStart(const std::string& chk_run_as_proc,
   return d;
 }
 
+std::optional<std::string> HelpOrVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--version")
+      return std::string("linewarden-proc (") + std::string(kAppTitle) + ")\n";
+    if (a == "--help" || a == "-h")
+      return std::string(
+          "Usage: linewarden-proc [-gc]\n"
+          "The background process of the call recorder and answering machine "
+          "for one\ntelephone line.\n\n"
+          "  -gc         run as a plain process when \"ChkRunAsProc\" is "
+          "\"0\"\n"
+          "  -h, --help  print this help and end\n"
+          "  --version   print the version and end\n\n"
+          "\"ChkRunAsProc\" in the settings section Properties\\TabGeneral "
+          "chooses the mode:\n"
+          "\"1\" runs only under the service manager, \"0\" only with -gc, "
+          "missing as a plain\nprocess. Any other argument ends the process at "
+          "once when it is \"0\".\n\n"
+          "Environment: LINEWARDEN_HOME (home folder, default: the "
+          "executable's),\nLINEWARDEN_REGISTRY (settings store, default "
+          "$LINEWARDEN_HOME/registry.db),\nLINEWARDEN_RUNTIME (channels and "
+          "lock, default $XDG_RUNTIME_DIR/linewarden,\nelse "
+          "/run/linewarden).\n"
+          "Signals: SIGTERM and SIGINT stop in order; SIGUSR1 and SIGHUP "
+          "report the state\nto the service manager again.\n");
+  }
+  return std::nullopt;
+}
+
 namespace {
 
-int RunProcessMode(EntryContext& ctx, InstanceLock&) {
+int RunProcessMode(EntryContext& ctx) {
   auto guard = asio::make_work_guard(ctx.io);
   ManualResetEvent end(ctx.io);
+  // Under the service manager a plain process reports its states too, so the
+  // shipped notify unit works without "ChkRunAsProc" as well.
+  int state = kServiceStartPending;
+  auto report = [&](int s) {
+    if (s != 0) state = s;
+    NotifyServiceManager(state);
+  };
+  report(kServiceStartPending);
   std::unique_ptr<MainController> controller;
   auto unload = [&] {
+    if (!end.IsSet()) report(kServiceStopPending);
     if (controller && controller->Loaded()) controller->Unload();
     end.Set();
   };
-  controller = ctx.make_controller([&] { asio::post(ctx.io, unload); });
-  // A stop from the system ends the run with the full unloading order.
-  asio::signal_set signals(ctx.io, SIGTERM, SIGINT);
-  signals.async_wait([&](const std::error_code& ec, int) {
+  // A stop from the system ends the run with the full unloading order;
+  // SIGUSR1 (the unit's reload) and SIGHUP only report the state again.
+  asio::signal_set stop_signals(ctx.io, SIGTERM, SIGINT);
+  stop_signals.async_wait([&](const std::error_code& ec, int) {
     if (!ec) unload();
   });
+  asio::signal_set interrogate(ctx.io, SIGUSR1, SIGHUP);
+  std::function<void()> await_interrogate = [&] {
+    interrogate.async_wait([&](const std::error_code& ec, int) {
+      if (ec) return;
+      report(0);
+      await_interrogate();
+    });
+  };
+  await_interrogate();
+  controller = ctx.make_controller([&] { asio::post(ctx.io, unload); });
   controller->Load();
+  if (!end.IsSet()) report(kServiceRunning);
   WaitForObjects(ctx.io, ctx.clock, kInfinite, {&end});
-  signals.cancel();
+  stop_signals.cancel();
+  interrogate.cancel();
   if (controller->Loaded()) controller->Unload();
+  report(kServiceStopped);
   return 0;
 }
 
 int RunServiceMode(EntryContext& ctx, InstanceLock& lock) {
   // Tested once more, as the service start may race another instance.
-  if (!lock.Acquire(ctx.runtime_dir + "/linewarden.lock")) return 0;
+  if (lock.Acquire(ctx.runtime_dir + "/linewarden.lock") !=
+      InstanceLock::Result::kHeld)
+    return 0;
   auto guard = asio::make_work_guard(ctx.io);
   ServiceHost host(ctx.io);
   bool service_started = false;
@@ -86,9 +142,9 @@ int RunServiceMode(EntryContext& ctx, InstanceLock& lock) {
       });
     });
     controller->Load();
-    while (WaitForObjects(ctx.io, ctx.clock, 1000, {&host.stop_event()}) ==
-           kWaitTimeout) {
-    }
+    // Waiting without a time limit ends exactly where repeated one-second
+    // waits would, but never wakes an idle process.
+    WaitForObjects(ctx.io, ctx.clock, kInfinite, {&host.stop_event()});
     if (controller->Loaded()) controller->Unload();
     host.SetServiceState(kServiceStopped);
     host.release_event().Set();
@@ -100,16 +156,46 @@ int RunServiceMode(EntryContext& ctx, InstanceLock& lock) {
 }  // namespace
 
 int Main(EntryContext& ctx) {
-  EnsureRuntimeDir(ctx.runtime_dir);
+  // Each of these leaves the process unable to keep a call or a setting, or
+  // to run as the only instance: it says so once and runs nothing.
+  std::error_code ec;
+  if (!std::filesystem::is_directory(ctx.app_path, ec)) {
+    ShowError("The home folder " + ctx.app_path +
+              " does not exist (LINEWARDEN_HOME names it); nothing started.");
+    return 1;
+  }
+  std::string error;
+  if (!EnsureRuntimeDir(ctx.runtime_dir, &error)) {
+    ShowError("The runtime folder cannot be made (" + error +
+              "; LINEWARDEN_RUNTIME names it); nothing started.");
+    return 1;
+  }
   InstanceLock lock;
-  if (!lock.Acquire(ctx.runtime_dir + "/linewarden.lock")) return 0;
+  switch (lock.Acquire(ctx.runtime_dir + "/linewarden.lock")) {
+    case InstanceLock::Result::kHeld:
+      break;
+    case InstanceLock::Result::kTaken:
+      return 0;
+    case InstanceLock::Result::kFailed:
+      ShowError("The instance lock cannot be taken (" + lock.error() +
+                "); nothing started.");
+      return 1;
+  }
 
-  RegistryRoutines reg(ctx.store);
+  SettingsStore* store = ctx.open_store(&error);
+  if (store == nullptr) {
+    ShowError("The settings store cannot be opened (" + error +
+              "); it is left as it is. Restore it from an exported .reg file "
+              "(move it away, then 'lwdctl reg import FILE'), or move it away "
+              "to start with empty settings; nothing started.");
+    return 1;
+  }
+  RegistryRoutines reg(*store);
   reg.SetSubkey("Properties\\TabGeneral");
   const std::string chk = RegValueText(reg.GetRegistryValue("ChkRunAsProc"));
   const StartDecision d = DecideStart(chk, ctx.command_line);
   if (!d.start) return 0;
-  if (!d.run_as_service) return RunProcessMode(ctx, lock);
+  if (!d.run_as_service) return RunProcessMode(ctx);
   return RunServiceMode(ctx, lock);
 }
 

@@ -52,15 +52,20 @@ void ServiceHost::StartServiceThread() {
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGUSR1);
+  sigaddset(&set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   release_fd_ = eventfd(0, EFD_CLOEXEC);
   thread_ = std::thread([this] { ServiceThread(); });
 }
 
+void NotifyServiceManager(int state) {
+  // Fails quietly (returns 0) when not started by the service manager.
+  sd_notify(0, ServiceStateNotification(state).c_str());
+}
+
 void ServiceHost::SetServiceState(int state) {
   if (state != 0) state_.store(state);
-  // Fails quietly (returns 0) when not started by the service manager.
-  sd_notify(0, ServiceStateNotification(state_.load()).c_str());
+  NotifyServiceManager(state_.load());
 }
 
 void ServiceHost::ServiceThread() {
@@ -77,6 +82,7 @@ void ServiceHost::ServiceMain() {
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGUSR1);
+  sigaddset(&set, SIGHUP);
   const int sfd = signalfd(-1, &set, SFD_CLOEXEC);
   started_event_.Set();
   for (;;) {
@@ -99,7 +105,7 @@ void ServiceHost::ServiceHandler(int signal) {
     SetServiceState(kServiceStopPending);
     stop_event_.Set();
   } else {
-    // Interrogate: report the state again, unchanged.
+    // Interrogate (SIGUSR1, SIGHUP): report the state again, unchanged.
     SetServiceState(0);
   }
 }
@@ -113,11 +119,19 @@ void ServiceHost::JoinServiceThread() {
   thread_.join();
 }
 
-void ShowMessage(const std::string& text) {
+namespace {
+
+void Show(int priority, const std::string& text) {
   std::fprintf(stderr, "Linewarden Proc: %s\n", text.c_str());
   openlog("Linewarden Proc", LOG_PID, LOG_DAEMON);
-  syslog(LOG_INFO, "%s", text.c_str());
+  syslog(priority, "%s", text.c_str());
   closelog();
 }
+
+}  // namespace
+
+void ShowMessage(const std::string& text) { Show(LOG_INFO, text); }
+
+void ShowError(const std::string& text) { Show(LOG_ERR, text); }
 
 }  // namespace lw

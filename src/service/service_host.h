@@ -1,7 +1,8 @@
 // Running under the service manager. Service mode means: started by systemd
 // as a Type=notify unit. A watcher thread plays the service dispatcher: it
 // reports "start pending", signals that it is up, turns SIGTERM and SIGINT
-// into a stop request and SIGUSR1 into a re-report of the state, and ends once
+// into a stop request and SIGUSR1 and SIGHUP into a re-report of the state
+// (the unit's reload), and ends once
 // the main thread releases it. When the process was not started by the
 // service manager (no NOTIFY_SOCKET), the thread ends at once, as a refused
 // dispatcher does.
@@ -29,6 +30,11 @@ enum ServiceState : int {
 // The text sent to the service manager for a state.
 std::string ServiceStateNotification(int state);
 
+// Sends that text; nothing happens when the service manager did not start
+// the process. A plain process under the service manager reports its states
+// this way, so a notify unit works in both modes.
+void NotifyServiceManager(int state);
+
 class ServiceHost {
  public:
   explicit ServiceHost(asio::io_context& io);
@@ -36,9 +42,9 @@ class ServiceHost {
   ServiceHost(const ServiceHost&) = delete;
   ServiceHost& operator=(const ServiceHost&) = delete;
 
-  // Blocks SIGTERM, SIGINT and SIGUSR1 in the calling thread (so in every
-  // thread made after it) and starts the watcher thread. Call before any other
-  // thread exists.
+  // Blocks SIGTERM, SIGINT, SIGUSR1 and SIGHUP in the calling thread (so in
+  // every thread made after it) and starts the watcher thread. Call before any
+  // other thread exists.
   void StartServiceThread();
 
   // SetServiceState: when `state` is not 0 it becomes the current state; then
@@ -72,5 +78,8 @@ class ServiceHost {
 // Shows a message the way the service entry shows its message boxes: on
 // standard error and in the system log, caption "Linewarden Proc".
 void ShowMessage(const std::string& text);
+
+// The same for a failure that stops the process: logged as an error.
+void ShowError(const std::string& text);
 
 }  // namespace lw

@@ -38,14 +38,18 @@ uint32_t WaitForObjects(asio::io_context& io, Clock& clock, uint32_t timeout,
     }
     if (int i = signalled(); i >= 0) return static_cast<uint32_t>(i);
     if (io.stopped()) io.restart();
-    // Cap each wait so an event set by another thread is seen even when the
-    // loop has no work to wake it.
-    const uint32_t slice = remaining < 1000 ? remaining : 1000;
-    if (io.run_one_for(std::chrono::milliseconds(slice)) == 0 && io.stopped()) {
+    // An event set by another thread posts to the loop, so a wait without a
+    // time limit simply sleeps until some handler runs: nothing wakes an idle
+    // process.
+    const size_t ran =
+        timeout == kInfinite
+            ? io.run_one()
+            : io.run_one_for(std::chrono::milliseconds(remaining));
+    if (ran == 0 && io.stopped()) {
       // The loop holds no work at all (the program keeps a work guard, so
       // this happens only in tools and tests): wait without spinning.
-      std::this_thread::sleep_for(
-          std::chrono::milliseconds(slice < 5 ? slice : 5));
+      const uint32_t pause = remaining < 5 ? remaining : 5;
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause));
     }
     if (int i = signalled(); i >= 0) return static_cast<uint32_t>(i);
   }

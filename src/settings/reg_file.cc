@@ -1,6 +1,8 @@
 #include "settings/reg_file.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace lw {
 namespace {
@@ -215,21 +217,13 @@ class Parser {
     return false;
   }
 
-  // Appends the 8-bit form of a character of a name: a zero would cut the
+  // Appends the UTF-8 form of a character of a name: a zero would cut the
   // name short wherever it is read, and a line break could not be written
   // back into a file.
-  bool NameByte(char32_t c, std::string* out) {
+  bool NameChar(char32_t c, std::string* out) {
     if (c == 0) return Error("zero character in a name");
     if (c == '\r') return Error("line break in a name");
-    return Byte(c, out);
-  }
-
-  // Appends the 8-bit form of `c`.
-  bool Byte(char32_t c, std::string* out) {
-    if (c > 0xFF) {
-      return Error("character " + CharName(c) + " has no 8-bit form");
-    }
-    *out += static_cast<char>(c);
+    AppendUtf8(c, out);
     return true;
   }
 
@@ -241,14 +235,14 @@ class Parser {
     const size_t slash = line.find(U'\\');
     std::string root_name;
     for (char32_t c : line.substr(0, slash)) {
-      if (!NameByte(c, &root_name)) return false;
+      if (!NameChar(c, &root_name)) return false;
     }
     const std::optional<uint32_t> root = ParseRootKeyName(root_name);
     if (!root) return Error("unknown root key \"" + root_name + "\"");
     std::string path;
     if (slash != std::u32string_view::npos) {
       for (char32_t c : line.substr(slash + 1)) {
-        if (!NameByte(c, &path)) return false;
+        if (!NameChar(c, &path)) return false;
       }
     }
     path = NormalizeKeyPath(path);
@@ -285,7 +279,11 @@ class Parser {
         i += 2;
         continue;
       }
-      if (!(name ? NameByte(c, out) : Byte(c, out))) return false;
+      if (name) {
+        if (!NameChar(c, out)) return false;
+      } else {
+        AppendUtf8(c, out);
+      }
       ++i;
     }
     return Error("missing closing quote");
@@ -395,7 +393,8 @@ class Parser {
     }
   }
 
-  // The store bytes of hex(N) data: UTF-16LE texts become 8-bit.
+  // The store bytes of hex(N) data: UTF-16LE texts become UTF-8, and a lone
+  // unit U+DC80..U+DCFF the byte it stands for (see the header).
   bool TextBytes(uint32_t type, const std::string& bytes, std::string* out) {
     const bool text =
         type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
@@ -406,10 +405,24 @@ class Parser {
     if (bytes.size() % 2 != 0)
       return Error("UTF-16 text data with an odd number of bytes");
     out->reserve(bytes.size() / 2);
+    auto unit = [&](size_t at) {
+      return static_cast<char32_t>(static_cast<uint8_t>(bytes[at]) |
+                                   (static_cast<uint8_t>(bytes[at + 1]) << 8));
+    };
     for (size_t i = 0; i < bytes.size(); i += 2) {
-      const char32_t unit = static_cast<uint8_t>(bytes[i]) |
-                            (static_cast<uint8_t>(bytes[i + 1]) << 8);
-      if (!Byte(unit, out)) return false;
+      char32_t c = unit(i);
+      if (c >= 0xD800 && c <= 0xDBFF && i + 2 < bytes.size() &&
+          unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+        i += 2;
+      } else if (c >= 0xDC80 && c <= 0xDCFF) {
+        *out += static_cast<char>(c - 0xDC00);
+        continue;
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        return Error("unpaired UTF-16 surrogate " + CharName(c) +
+                     " in text data");
+      }
+      AppendUtf8(c, out);
     }
     return true;
   }
@@ -425,13 +438,59 @@ class Parser {
   std::string key_;
 };
 
+// `text` must be valid UTF-8: its bytes are the file's characters.
 void AppendQuoted(std::string_view text, std::string* out) {
   *out += '"';
   for (char c : text) {
     if (c == '\\' || c == '"') *out += '\\';
-    AppendUtf8(static_cast<uint8_t>(c), out);
+    *out += c;
   }
   *out += '"';
+}
+
+// Store text as UTF-16LE; a byte that is not part of a UTF-8 character
+// becomes the lone unit U+DC00 + byte, so the bytes come back exactly.
+std::string Utf16LeOf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  auto put = [&](char32_t unit) {
+    out += static_cast<char>(unit & 0xff);
+    out += static_cast<char>(unit >> 8);
+  };
+  size_t i = 0;
+  while (i < text.size()) {
+    char32_t c;
+    if (!NextUtf8(text, &i, &c)) {
+      put(0xDC00 + static_cast<uint8_t>(text[i++]));
+    } else if (c >= 0x10000) {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      put(c);
+    }
+  }
+  return out;
+}
+
+// A name as an error message shows it: quoted, with control characters and
+// bytes that are not part of a UTF-8 character as \xNN.
+std::string Shown(std::string_view name) {
+  std::string out = "\"";
+  size_t i = 0;
+  while (i < name.size()) {
+    const size_t at = i;
+    char32_t c;
+    if (NextUtf8(name, &i, &c) && c >= 0x20 && c != 0x7F) {
+      out.append(name.substr(at, i - at));
+      continue;
+    }
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\x%02X",
+                  static_cast<unsigned>(static_cast<uint8_t>(name[at])));
+    out += buf;
+    i = at + 1;
+  }
+  return out + "\"";
 }
 
 bool FitsOnOneLine(std::string_view s) {
@@ -473,7 +532,7 @@ void AppendValue(const StoredValue& v, std::string* out) {
   prefix += '=';
   const std::string_view data = v.data;
   if (v.type == REG_SZ && !data.empty() && data.back() == '\0' &&
-      FitsOnOneLine(data.substr(0, data.size() - 1))) {
+      FitsOnOneLine(data.substr(0, data.size() - 1)) && IsValidUtf8(data)) {
     *out += prefix;
     AppendQuoted(data.substr(0, data.size() - 1), out);
     *out += '\n';
@@ -495,13 +554,7 @@ void AppendValue(const StoredValue& v, std::string* out) {
   char head[24];
   std::snprintf(head, sizeof head, "hex(%x):", static_cast<unsigned>(v.type));
   if (v.type == REG_SZ || v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ) {
-    std::string utf16;
-    utf16.reserve(data.size() * 2);
-    for (char c : data) {
-      utf16 += c;
-      utf16 += '\0';
-    }
-    AppendHex(prefix + head, utf16, out);
+    AppendHex(prefix + head, Utf16LeOf(data), out);
   } else {
     AppendHex(prefix + head, data, out);
   }
@@ -532,20 +585,24 @@ std::optional<std::string> WriteRegFile(uint32_t root,
   std::string out(kRegFileHeader);
   out += "\n\n";
   for (const StoredKey& k : keys) {
-    if (!FitsOnOneLine(k.path)) {
+    if (!FitsOnOneLine(k.path) || !IsValidUtf8(k.path)) {
       if (error != nullptr)
-        *error = "a key name with a line break cannot be exported";
+        *error = "the key name " + Shown(k.path) +
+                 " has a line break or is not UTF-8 text: it cannot be "
+                 "exported";
       return std::nullopt;
     }
     out += '[';
     out += root_name;
     if (!k.path.empty()) out += '\\';
-    for (char c : k.path) AppendUtf8(static_cast<uint8_t>(c), &out);
+    out += k.path;
     out += "]\n";
     for (const StoredValue& v : k.values) {
-      if (!FitsOnOneLine(v.name)) {
+      if (!FitsOnOneLine(v.name) || !IsValidUtf8(v.name)) {
         if (error != nullptr)
-          *error = "a value name with a line break cannot be exported";
+          *error = "the value name " + Shown(v.name) + " in " + k.path +
+                   " has a line break or is not UTF-8 text: it cannot be "
+                   "exported";
         return std::nullopt;
       }
       AppendValue(v, &out);
@@ -553,6 +610,16 @@ std::optional<std::string> WriteRegFile(uint32_t root,
     out += '\n';
   }
   return out;
+}
+
+std::string RegFileAsUtf16(std::string_view utf8_file) {
+  std::string crlf;
+  crlf.reserve(utf8_file.size() + utf8_file.size() / 16);
+  for (char c : utf8_file) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  return "\xFF\xFE" + Utf16LeOf(crlf);
 }
 
 bool ExportRegFile(SettingsStore& store, uint32_t root, std::string_view key,
@@ -575,12 +642,39 @@ bool ExportRegFile(SettingsStore& store, uint32_t root, std::string_view key,
 
 bool ImportRegFile(SettingsStore& store, std::string_view file,
                    std::string* error) {
+  return ImportRegFile(store, file, 0, "", nullptr, error);
+}
+
+bool ImportRegFile(SettingsStore& store, std::string_view file, uint32_t root,
+                   std::string_view key, std::vector<std::string>* outside,
+                   std::string* error) {
   RegFileError parse_error;
   std::optional<std::vector<StoreChange>> changes =
       ParseRegFile(file, &parse_error);
   if (!changes) {
     if (error != nullptr) *error = parse_error.Text();
     return false;
+  }
+  if (outside != nullptr) {
+    // A key is inside when its folded path is the scope's or continues it
+    // after a backslash ("...\\Linewarden 1.0x" is outside).
+    const std::string scope = FoldName(NormalizeKeyPath(key));
+    std::vector<std::pair<uint32_t, std::string>> named;
+    std::erase_if(*changes, [&](const StoreChange& c) {
+      const std::string path = FoldName(c.key);
+      const bool inside = c.root == root && (scope.empty() || path == scope ||
+                                             (path.size() > scope.size() &&
+                                              path.starts_with(scope) &&
+                                              path[scope.size()] == '\\'));
+      if (inside) return false;
+      if (std::find(named.begin(), named.end(), std::pair(c.root, path)) ==
+          named.end()) {
+        named.emplace_back(c.root, path);
+        outside->push_back(RootKeyName(c.root) +
+                           (c.key.empty() ? "" : "\\" + c.key));
+      }
+      return true;
+    });
   }
   if (store.Apply(*changes) != StoreStatus::kOk) {
     if (error != nullptr) *error = store.LastError();
@@ -604,31 +698,12 @@ std::optional<uint32_t> ParseRootKeyName(std::string_view name) {
   return std::nullopt;
 }
 
-std::string Latin1ToUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) AppendUtf8(static_cast<uint8_t>(c), &out);
-  return out;
-}
-
 bool IsValidUtf8(std::string_view text) {
   size_t i = 0;
   char32_t c;
   while (i < text.size())
     if (!NextUtf8(text, &i, &c)) return false;
   return true;
-}
-
-std::optional<std::string> Utf8ToLatin1(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    char32_t c;
-    if (!NextUtf8(text, &i, &c) || c > 0xFF) return std::nullopt;
-    out += static_cast<char>(c);
-  }
-  return out;
 }
 
 }  // namespace lw

@@ -12,19 +12,26 @@
 //   "Old"=-
 //   [-HKEY_LOCAL_MACHINE\SOFTWARE\Talmero\Linewarden 1.0\Gone]
 //
-// Texts in the store are 8-bit; they are taken as Latin-1, so every store
-// byte is one character and back. Files are written in UTF-8. Files are read
-// as UTF-16LE when they start with its byte-order mark, as UTF-8 when they
-// are valid UTF-8 (a UTF-8 byte-order mark is skipped), and otherwise as
-// plain 8-bit (Latin-1) text; a character beyond U+00FF in a name or a text
-// has no 8-bit form and makes the file malformed. Text data in hex(1),
-// hex(2) and hex(7) is UTF-16LE in "Version 5.00" files and plain bytes in
-// "REGEDIT4" files, which are read too.
+// Text crosses here between the store and a file. The store holds the bytes
+// of every name and text as they were given; on Linux those bytes are UTF-8,
+// and they are never re-encoded on the way in or out of the store. A file's
+// characters become their UTF-8 bytes in the store and back: files are
+// written in UTF-8 and read as UTF-16LE when they start with its byte-order
+// mark, as UTF-8 when they are valid UTF-8 (a UTF-8 byte-order mark is
+// skipped), and otherwise as Latin-1 (old 8-bit exports). Text data in
+// hex(1), hex(2) and hex(7) is UTF-16LE in "Version 5.00" files and plain
+// bytes in "REGEDIT4" files.
+//
+// Store texts that are not valid UTF-8 (an old Latin-1 store, a modem's
+// bytes) keep their bytes: in hex(N) data each byte b that is not part of a
+// UTF-8 character is written as the lone UTF-16 unit U+DC00 + b, which reads
+// back as that byte. Names have no such form: a key or value name that is not
+// valid UTF-8 cannot be exported.
 //
 // Writing keeps every value exact: REG_SZ goes out as a quoted text only
-// when it is a text with one terminating zero and no line break; otherwise,
-// like REG_EXPAND_SZ and REG_MULTI_SZ, as hex(N) of its UTF-16LE form, and
-// REG_DWORD as dword: only when it has exactly four bytes.
+// when it is valid UTF-8 with one terminating zero and no line break;
+// otherwise, like REG_EXPAND_SZ and REG_MULTI_SZ, as hex(N) of its UTF-16LE
+// form, and REG_DWORD as dword: only when it has exactly four bytes.
 #pragma once
 
 #include <cstdint>
@@ -60,6 +67,10 @@ std::optional<std::string> WriteRegFile(uint32_t root,
                                         std::span<const StoredKey> keys,
                                         std::string* error);
 
+// A file as WriteRegFile gives it (UTF-8, LF) in the form of the registry
+// editor: UTF-16LE with a byte-order mark and CR LF line ends.
+std::string RegFileAsUtf16(std::string_view utf8_file);
+
 // Exports `key` under `root` with everything below it.
 bool ExportRegFile(SettingsStore& store, uint32_t root, std::string_view key,
                    std::string* file, std::string* error);
@@ -69,17 +80,21 @@ bool ExportRegFile(SettingsStore& store, uint32_t root, std::string_view key,
 bool ImportRegFile(SettingsStore& store, std::string_view file,
                    std::string* error);
 
+// As above, but only the keys at or below `key` under `root` are applied.
+// Every other key of the file is left out and named once, in file order, in
+// `outside` ("HKEY_CURRENT_USER\Software\Other"); key paths compare
+// without regard to case, a component at a time.
+bool ImportRegFile(SettingsStore& store, std::string_view file, uint32_t root,
+                   std::string_view key, std::vector<std::string>* outside,
+                   std::string* error);
+
 // "HKEY_LOCAL_MACHINE" for 0x80000002 (empty for an unknown root), and back
 // (also the short forms "HKLM", "HKCU", "HKCR", "HKU", "HKCC").
 std::string RootKeyName(uint32_t root);
 std::optional<uint32_t> ParseRootKeyName(std::string_view name);
 
-// 8-bit store text to UTF-8 (each byte one character).
-std::string Latin1ToUtf8(std::string_view text);
-// True when `text` is well-formed UTF-8.
+// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or
+// values past U+10FFFF).
 bool IsValidUtf8(std::string_view text);
-// UTF-8 to 8-bit store text; nullopt when it is not valid UTF-8 or holds a
-// character beyond U+00FF.
-std::optional<std::string> Utf8ToLatin1(std::string_view text);
 
 }  // namespace lw

@@ -27,17 +27,18 @@ TEST(RegFileTest, WritesEveryTypeInTheExportFormat) {
   const std::vector<StoredKey> keys = {
       {"SOFTWARE\\Talmero\\Linewarden 1.0", {{"bRun", REG_SZ, S("1\0", 2)}}},
       {"SOFTWARE\\Talmero\\Linewarden 1.0\\TTS51", {}},
-      {"SOFTWARE\\Talmero\\Linewarden 1.0\\Caf\xe9",
+      {"SOFTWARE\\Talmero\\Linewarden 1.0\\Caf\xc3\xa9",
        {
            {"", REG_SZ, S("default\0", 8)},
-           {"quo\"te\\", REG_SZ, S("C:\\x \"q\" caf\xe9\0", 14)},
+           {"quo\"te\\", REG_SZ, S("C:\\x \"q\" caf\xc3\xa9\0", 15)},
+           {"latin1", REG_SZ, S("caf\xe9\0", 5)},
            {"empty", REG_SZ, S("\0", 1)},
            {"nobytes", REG_SZ, ""},
            {"two\nlines", REG_BINARY, ""},
            {"n", REG_DWORD, S("\x0a\0\0\0", 4)},
            {"short", REG_DWORD, S("\x01\x02", 2)},
            {"path", REG_EXPAND_SZ, S("%H%\0", 4)},
-           {"m", REG_MULTI_SZ, S("a\0\xff\0\0", 5)},
+           {"m", REG_MULTI_SZ, S("a\0\xff\0\xf0\x9f\x93\x9e\0\0", 10)},
            {"bin", REG_BINARY, bin},
            {"q", 11, S("\x01\0\0\0\0\0\0\x80", 8)},
        }},
@@ -48,7 +49,7 @@ TEST(RegFileTest, WritesEveryTypeInTheExportFormat) {
   EXPECT_NE(error.find("line break"), std::string::npos);
 
   std::vector<StoredKey> fixed = keys;
-  fixed[2].values.erase(fixed[2].values.begin() + 4);
+  fixed[2].values.erase(fixed[2].values.begin() + 5);
   const std::optional<std::string> text = WriteRegFile(kLm, fixed, &error);
   ASSERT_TRUE(text.has_value()) << error;
   EXPECT_EQ(
@@ -63,12 +64,13 @@ TEST(RegFileTest, WritesEveryTypeInTheExportFormat) {
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talmero\\Linewarden 1.0\\Caf\xc3\xa9]\n"
       "@=\"default\"\n"
       "\"quo\\\"te\\\\\"=\"C:\\\\x \\\"q\\\" caf\xc3\xa9\"\n"
+      "\"latin1\"=hex(1):63,00,61,00,66,00,e9,dc,00,00\n"
       "\"empty\"=\"\"\n"
       "\"nobytes\"=hex(1):\n"
       "\"n\"=dword:0000000a\n"
       "\"short\"=hex(4):01,02\n"
       "\"path\"=hex(2):25,00,48,00,25,00,00,00\n"
-      "\"m\"=hex(7):61,00,00,00,ff,00,00,00,00,00\n"
+      "\"m\"=hex(7):61,00,00,00,ff,dc,00,00,3d,d8,de,dc,00,00,00,00\n"
       "\"bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,"
       "12,13,14,15,16,\\\n"
       "  17,18,19,1a,1b,1c,1d\n"
@@ -111,7 +113,7 @@ TEST(RegFileTest, ReadsEveryForm) {
       {Op::kSetValue, kLm, a, "Bin", REG_BINARY, "\x01\x02\xff\x10"},
       {Op::kSetValue, kLm, a, "NoBytes", REG_BINARY, ""},
       {Op::kSetValue, kLm, a, "Exp", REG_EXPAND_SZ, S("%A%\0", 4)},
-      {Op::kSetValue, kLm, a, "Multi", REG_MULTI_SZ, S("a\0\xe9\0\0", 5)},
+      {Op::kSetValue, kLm, a, "Multi", REG_MULTI_SZ, S("a\0\xc3\xa9\0\0", 6)},
       {Op::kSetValue, kLm, a, "Q", 11, "\x01\x02"},
       {Op::kDeleteValue, kLm, a, "Gone", 0, ""},
       {Op::kDeleteTree, HKEY_CURRENT_USER, "Old", "", 0, ""},
@@ -140,8 +142,8 @@ TEST(RegFileTest, ReadsUtf16Latin1AndRegedit4Files) {
     const auto changes = ParseRegFile(file, &error);
     ASSERT_TRUE(changes.has_value()) << error.Text();
     ASSERT_EQ(changes->size(), 2u);
-    EXPECT_EQ((*changes)[1].name, "caf\xe9");
-    EXPECT_EQ((*changes)[1].data, S("\xe9t\xe9\0", 4));
+    EXPECT_EQ((*changes)[1].name, "caf\xc3\xa9");
+    EXPECT_EQ((*changes)[1].data, S("\xc3\xa9t\xc3\xa9\0", 6));
   }
 
   // Old-style files hold their texts as plain bytes.
@@ -183,9 +185,8 @@ TEST(RegFileTest, RefusesMalformedFilesWithTheLine) {
       {kHeader + kKey + "\"x\"=hex:01,\\\n  02,\\\n  zz\n", 6, "byte"},
       {kHeader + kKey + "\"x\"=hex:01,\\", 4, "past the end"},
       {kHeader + kKey + "\"x\"=hex(2):41,00,42\n", 4, "odd number"},
-      {kHeader + kKey + "\"x\"=hex(7):41,01,00,00\n", 4, "U+0141"},
-      {kHeader + kKey + "\"x\"=\"\xe2\x82\xac\"\n", 4, "U+20AC"},
-      {kHeader + "[HKEY_LOCAL_MACHINE\\\xe2\x82\xac]\n", 3, "U+20AC"},
+      {kHeader + kKey + "\"x\"=hex(7):41,00,00,d8,41,00\n", 4, "U+D800"},
+      {kHeader + kKey + "\"x\"=hex(1):00,dc\n", 4, "unpaired"},
       {kHeader + S("[HKLM\\A\0]\n", 10), 3, "zero character"},
       {kHeader + kKey + S("\"a\0\"=\"\"\n", 8), 4, "zero character"},
       {kHeader + kKey + "\"a\rb\"=\"\"\n", 4, "line break in a name"},
@@ -252,8 +253,13 @@ TEST(RegFileTest, ExportThenImportIsExact) {
        "\x80\xff\x01\x7f"},
       {Op::kSetValue, kLm, base + "\\Sec\\Sub", "OddDw", REG_DWORD, "\x01"},
       {Op::kSetValue, kLm, base + "\\Sec\\Sub", "Qword", 11, all_bytes},
-      {Op::kSetValue, kLm, base + "\\Sec\\Sub", "Name \"with\" \\ \xe9", REG_SZ,
-       S("v\0", 2)},
+      {Op::kSetValue, kLm, base + "\\Sec\\Sub", "Name \"with\" \\ \xc3\xa9",
+       REG_SZ, S("v\0", 2)},
+      // UTF-8 texts: a greeting name, a CJK key, a character beyond U+FFFF.
+      {Op::kSetValue, kLm, base + "\\Gr\xc3\xbc\xc3\x9f\xe6\x9d\xb1",
+       "Gr\xc3\xbc\xc3\x9f", REG_SZ, S("Gr\xc3\xbc\xc3\x9f\x65\0", 8)},
+      {Op::kSetValue, kLm, base + "\\Sec\\Sub", "Phone", REG_MULTI_SZ,
+       S("\xf0\x9f\x93\x9e\0\xc3\xa9\0\0", 9)},
   };
   ASSERT_EQ(from.Apply(fill), StoreStatus::kOk) << from.LastError();
 
@@ -267,11 +273,16 @@ TEST(RegFileTest, ExportThenImportIsExact) {
   std::vector<StoredKey> b;
   ASSERT_EQ(from.ReadTree(kLm, base, &a), StoreStatus::kOk);
   ASSERT_EQ(to.ReadTree(kLm, base, &b), StoreStatus::kOk);
-  ASSERT_EQ(a.size(), 4u);
+  ASSERT_EQ(a.size(), 5u);
   EXPECT_EQ(a, b);
   std::string again;
   ASSERT_TRUE(ExportRegFile(to, kLm, base, &again, &error));
   EXPECT_EQ(again, file);
+  // The same file as the registry editor writes it reads back the same.
+  SqliteSettingsStore utf16(":memory:");
+  ASSERT_TRUE(ImportRegFile(utf16, RegFileAsUtf16(file), &error)) << error;
+  ASSERT_EQ(utf16.ReadTree(kLm, base, &b), StoreStatus::kOk);
+  EXPECT_EQ(a, b);
 
   // A section alone, and a section that is not there.
   ASSERT_TRUE(ExportRegFile(from, kLm, base + "\\sec\\SUB", &file, &error));
@@ -279,14 +290,51 @@ TEST(RegFileTest, ExportThenImportIsExact) {
                       "1.0\\Sec\\Sub]\n@=\"@\"\n"),
             kHeader.size());
   EXPECT_FALSE(ExportRegFile(from, kLm, base + "\\None", &file, &error));
+  // A name whose bytes are not UTF-8 has no form in the file.
+  const std::vector<StoreChange> latin1 = {
+      {Op::kSetValue, kLm, base, "caf\xe9", REG_SZ, "x"}};
+  ASSERT_EQ(from.Apply(latin1), StoreStatus::kOk);
+  EXPECT_FALSE(ExportRegFile(from, kLm, base, &file, &error));
+  EXPECT_NE(error.find("\"caf\\xE9\""), std::string::npos) << error;
+}
+
+// Given a file with keys beside and above the product key, expect only the
+// product's keys applied and each other key named once, in file order.
+TEST(RegFileTest, ScopedImportLeavesOutOtherKeys) {
+  SqliteSettingsStore store(":memory:");
+  const std::string base = "SOFTWARE\\Talmero\\Linewarden 1.0";
+  std::vector<std::string> outside;
+  std::string error;
+  ASSERT_TRUE(ImportRegFile(
+      store,
+      kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talmero]\n\"a\"=\"1\"\n" +
+          "[HKEY_LOCAL_MACHINE\\software\\talmero\\LINEWARDEN 1.0]\n"
+          "\"in\"=\"1\"\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talmero\\Linewarden 1.0x]\n"
+          "\"b\"=\"1\"\n\"c\"=\"1\"\n"
+          "[HKEY_CURRENT_USER\\SOFTWARE\\Talmero\\Linewarden 1.0\\A]\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talmero\\Linewarden 1.0\\A]\n"
+          "\"in\"=\"2\"\n"
+          "[-HKEY_LOCAL_MACHINE\\SOFTWARE]\n",
+      kLm, base, &outside, &error))
+      << error;
+  EXPECT_EQ(outside,
+            (std::vector<std::string>{
+                "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talmero",
+                "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talmero\\Linewarden 1.0x",
+                "HKEY_CURRENT_USER\\SOFTWARE\\Talmero\\Linewarden 1.0\\A",
+                "HKEY_LOCAL_MACHINE\\SOFTWARE"}));
+  const std::vector<StoredKey> keys = Tree(store);
+  ASSERT_EQ(keys.size(), 4u);  // SOFTWARE, Talmero, the product, A
+  EXPECT_TRUE(keys[1].values.empty());
 }
 
 TEST(RegFileTest, TextConversions) {
-  EXPECT_EQ(Latin1ToUtf8("caf\xe9\x7f"), "caf\xc3\xa9\x7f");
-  EXPECT_EQ(Utf8ToLatin1("caf\xc3\xa9"), std::optional<std::string>("caf\xe9"));
-  EXPECT_EQ(Utf8ToLatin1("\xe2\x82\xac"), std::nullopt);  // beyond U+00FF
-  EXPECT_EQ(Utf8ToLatin1("caf\xe9"), std::nullopt);       // not UTF-8
-  EXPECT_EQ(Utf8ToLatin1("\xc0\xaf"), std::nullopt);      // overlong
+  EXPECT_TRUE(IsValidUtf8("caf\xc3\xa9 \xf0\x9f\x93\x9e"));
+  EXPECT_FALSE(IsValidUtf8("caf\xe9"));       // Latin-1
+  EXPECT_FALSE(IsValidUtf8("\xc0\xaf"));      // overlong
+  EXPECT_FALSE(IsValidUtf8("\xed\xa0\x80"));  // surrogate
+  EXPECT_FALSE(IsValidUtf8("\xf0\x9f\x93"));  // cut short
   EXPECT_EQ(RootKeyName(HKEY_LOCAL_MACHINE), "HKEY_LOCAL_MACHINE");
   EXPECT_EQ(ParseRootKeyName("hkey_current_user"), HKEY_CURRENT_USER);
   EXPECT_EQ(ParseRootKeyName("HKLM"), HKEY_LOCAL_MACHINE);

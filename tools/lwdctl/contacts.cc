@@ -31,10 +31,22 @@ constexpr const char* kUsage =
     "--ignore ignores them; otherwise the line's own options apply. Its\n"
     "announcements follow the line's general settings.\n";
 
+// Texts are stored as typed (UTF-8). One that does not fit is cut before
+// the character that would be split, so the field never ends in part of a
+// character; bytes that are not UTF-8 are cut where they fall.
 template <size_t N>
 void Put(char (&field)[N], const std::string& text) {
   std::memset(field, ' ', N);
-  std::memcpy(field, text.data(), std::min(N, text.size()));
+  size_t n = std::min(N, text.size());
+  auto continues = [&](size_t i) {
+    return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+  };
+  if (n < text.size() && continues(n)) {
+    size_t lead = n;
+    while (lead > 0 && n - lead < 3 && continues(lead)) --lead;
+    if ((static_cast<unsigned char>(text[lead]) & 0xC0) == 0xC0) n = lead;
+  }
+  std::memcpy(field, text.data(), n);
 }
 
 std::string Get(const char* field, size_t n) {

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "commands.h"
+#include "drivers/sqlite/sqlite_settings_store.h"
+#include "service/paths.h"
 
 namespace {
 
@@ -13,9 +15,9 @@ void Usage(FILE* out) {
   std::fputs(
       "usage: lwdctl COMMAND [ARGS]\n"
       "commands:\n"
-      "  reg     read and write the settings store\n"
-      "  send    send a message on a channel\n"
-      "  listen  print the messages of channels\n"
+      "  reg       read and write the settings store\n"
+      "  send      send a message on a channel\n"
+      "  listen    print the messages of channels\n"
       "  phone     play the far end of the simulated line\n"
       "  contacts  list and add entries of the contact file\n"
       "Run 'lwdctl COMMAND --help' for the arguments of a command.\n",
@@ -32,7 +34,13 @@ int main(int argc, char** argv) {
   }
   const std::string cmd = args[0];
   const lwdctl::Args rest(args.begin() + 1, args.end());
-  if (cmd == "reg") return lwdctl::RunReg(rest);
+  if (cmd == "reg") {
+    // Root working on the service's home hears whose store it is.
+    const std::string note =
+        lw::StoreOwnerNote(lw::ResolveRegistryPath(lw::ResolveAppPath()));
+    if (!note.empty()) std::fprintf(stderr, "lwdctl: %s\n", note.c_str());
+    return lwdctl::RunReg(rest);
+  }
   if (cmd == "send") return lwdctl::RunSend(rest);
   if (cmd == "listen") return lwdctl::RunListen(rest);
   if (cmd == "phone") return lwdctl::RunPhone(rest);

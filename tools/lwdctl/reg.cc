@@ -1,5 +1,7 @@
 // lwdctl reg: reads and writes the settings store as the desktop application
 // does, and moves settings in and out as registry export files.
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "commands.h"
@@ -49,13 +52,18 @@ constexpr const char* kGetHelp =
     "Prints the value as the process reads it: texts as they are "
     "(REG_EXPAND_SZ\n"
     "with %VAR% replaced from the environment), REG_DWORD in decimal,\n"
-    "REG_MULTI_SZ one text per line, REG_BINARY and other types as "
-    "hexadecimal\n"
-    "bytes ('0A FF 00'). Exit status 1 when the section or value is missing.\n";
+    "REG_MULTI_SZ one text per line, REG_BINARY as hexadecimal bytes ('0A FF "
+    "00').\n"
+    "A value the process reads as empty (a REG_MULTI_SZ whose first text is\n"
+    "empty, a REG_DWORD that is not four bytes, another type) prints an empty\n"
+    "line, and standard error shows its bytes. Exit status 1 when the "
+    "section or\n"
+    "value is missing.\n";
 
 constexpr const char* kSetHelp =
     "usage: lwdctl reg set SECTION NAME DATA... [--type TYPE]\n"
-    "Writes a value, creating the section first when needed. TYPE is one of\n"
+    "Writes a value, creating the section first when needed. TYPE is one "
+    "of\nthe following, in any case and with or without 'REG_' before it:\n"
     "  sz         text (default)\n"
     "  expand_sz  text in which %VAR% is replaced from the environment on "
     "reading\n"
@@ -88,14 +96,17 @@ constexpr const char* kImportHelp =
     "creates a key, \"NAME\"=DATA writes a value, \"NAME\"=- deletes one, "
     "[-KEY]\n"
     "deletes a key tree. The whole file is checked first: a malformed file is\n"
-    "refused with its line number and nothing is written. '-' reads standard\n"
-    "input.\n";
+    "refused with its line number and nothing is written. Keys outside\n"
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Talmero\\Linewarden 1.0 are not imported;\n"
+    "each is named on standard error. Texts are stored as UTF-8. '-' reads\n"
+    "standard input.\n";
 
 constexpr const char* kExportHelp =
-    "usage: lwdctl reg export [SECTION]\n"
+    "usage: lwdctl reg export [SECTION] [--utf16]\n"
     "Writes the section (default: every setting) with everything below it to\n"
     "standard output as a registry export file in UTF-8, which 'lwdctl reg\n"
-    "import' reads back exactly.\n";
+    "import' reads back exactly. --utf16 writes it as the registry editor\n"
+    "does: UTF-16LE with a byte-order mark and CR LF line ends.\n";
 
 struct Parsed {
   std::vector<std::string> positional;
@@ -149,17 +160,11 @@ int Failure(const char* sub, const std::string& message) {
   return 1;
 }
 
-// Command-line text to store text: UTF-8 becomes 8-bit; bytes that are not
-// UTF-8 are taken as they are. nullopt for characters beyond U+00FF.
-std::optional<std::string> StoreText(const std::string& arg) {
-  if (auto latin1 = lw::Utf8ToLatin1(arg)) return latin1;
-  if (lw::IsValidUtf8(arg)) return std::nullopt;
-  return arg;
-}
-
-std::string Show(std::string_view store_text) {
-  return lw::Latin1ToUtf8(store_text);
-}
+// Text crosses here between the terminal and the store, and it crosses as
+// bytes: names and texts are stored exactly as typed (UTF-8 on a UTF-8
+// terminal), so a greeting set as "Grüße" names the file "Greets/Grüße.wav"
+// byte for byte, and stored texts are printed as their bytes, those of an
+// old Latin-1 store included.
 
 std::string SectionPath(const std::string& section) {
   return std::string(lw::kKeyRoot) + "\\" + section;
@@ -265,53 +270,44 @@ int Get(const Args& args) {
   if (!p.error.empty()) return Usage("get", p.error, kGetHelp);
   if (p.positional.size() != 2)
     return Usage("get", "expected SECTION and NAME", kGetHelp);
-  const auto section = StoreText(p.positional[0]);
-  const auto name = StoreText(p.positional[1]);
-  if (!section || !name)
-    return Usage("get", "names must be 8-bit text", kGetHelp);
+  const std::string& section = p.positional[0];
+  const std::string& name = p.positional[1];
   Store store;
   if (!store.Open("get")) return 1;
   uint32_t type = 0;
   std::string data;
   const lw::StoreStatus st = store.db().GetValue(
-      lw::HKEY_LOCAL_MACHINE, SectionPath(*section), *name, &type, &data);
+      lw::HKEY_LOCAL_MACHINE, SectionPath(section), name, &type, &data);
   if (st == lw::StoreStatus::kNotFound) {
     lw::RegistryRoutines reg(store.db());
-    reg.SetSubkey(*section);
+    reg.SetSubkey(section);
     if (!reg.KeyExists())
       return Failure("get", "no section '" + p.positional[0] + "'");
     return Failure("get", "no value '" + p.positional[1] + "' in section '" +
                               p.positional[0] + "'");
   }
   if (st != lw::StoreStatus::kOk) return Failure("get", store.db().LastError());
+  // What the process reads, rendered: text as it is (REG_MULTI_SZ one text
+  // per line), a number in decimal, bytes in hexadecimal. A value the
+  // process reads as empty (a REG_MULTI_SZ whose first text is empty, a
+  // REG_DWORD of another size than four bytes, a type it does not know)
+  // prints an empty line, and standard error says why.
+  const lw::RegValue read = lw::DecodeRegValue(type, data, {});
   std::string out;
-  switch (type) {
-    case lw::REG_SZ:
-    case lw::REG_EXPAND_SZ:
-      out = Show(lw::RegValueText(lw::DecodeRegValue(type, data, {}))) + "\n";
-      break;
-    case lw::REG_DWORD:
-      if (data.size() == 4) {
-        out = lw::RegValueText(lw::DecodeRegValue(type, data, {})) + "\n";
-      } else {
-        out = HexBytes(data) + "\n";
-      }
-      break;
-    case lw::REG_MULTI_SZ: {
-      // One text per line; the terminating zeros end the list.
-      std::string_view texts(data);
-      while (!texts.empty() && texts.back() == '\0') texts.remove_suffix(1);
-      size_t i = 0;
-      while (i < texts.size()) {
-        size_t j = texts.find('\0', i);
-        if (j == std::string_view::npos) j = texts.size();
-        out += Show(texts.substr(i, j - i)) + "\n";
-        i = j + 1;
-      }
-      break;
-    }
-    default:
-      out = HexBytes(data) + "\n";
+  if (const auto* bytes = std::get_if<lw::RegBytes>(&read)) {
+    out = HexBytes(std::string_view(
+        reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  } else {
+    out = lw::RegValueText(read);
+  }
+  if (type == lw::REG_MULTI_SZ)
+    std::replace(out.begin(), out.end(), '\0', '\n');
+  out += '\n';
+  if (lw::IsEmpty(read) && !data.empty()) {
+    std::fprintf(stderr,
+                 "lwdctl reg get: the process reads this %s value as empty "
+                 "(stored: %s)\n",
+                 TypeName(type).c_str(), HexBytes(data).c_str());
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
   return 0;
@@ -323,46 +319,45 @@ int Set(const Args& args) {
   if (!p.error.empty()) return Usage("set", p.error, kSetHelp);
   if (p.positional.size() < 3)
     return Usage("set", "expected SECTION, NAME and DATA", kSetHelp);
-  const auto section = StoreText(p.positional[0]);
-  const auto name = StoreText(p.positional[1]);
-  if (!section || !name)
-    return Usage("set", "names must be 8-bit text", kSetHelp);
-  if ((*section + *name).find_first_of("\r\n") != std::string::npos)
+  const std::string& section = p.positional[0];
+  const std::string& name = p.positional[1];
+  if ((section + name).find_first_of("\r\n") != std::string::npos)
     return Usage("set", "names must not contain line breaks", kSetHelp);
   const std::vector<std::string> data(p.positional.begin() + 2,
                                       p.positional.end());
+  // "--type DWORD" and "--type REG_DWORD", as list prints it, mean dword.
+  std::string type = p.type;
+  for (char& c : type)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (type.starts_with("reg_")) type.erase(0, 4);
   lw::RegValue value;
   uint32_t dtype = 0;
-  if (p.type == "multi_sz") {
+  if (type == "multi_sz") {
     dtype = lw::REG_MULTI_SZ;
     std::string joined;
     for (size_t i = 0; i < data.size(); ++i) {
-      const auto text = StoreText(data[i]);
-      if (!text) return Usage("set", "DATA must be 8-bit text", kSetHelp);
-      if (text->empty() || text->find('\0') != std::string::npos)
+      if (data[i].empty())
         return Usage("set", "multi_sz texts must not be empty", kSetHelp);
       if (i > 0) joined += '\0';
-      joined += *text;
+      joined += data[i];
     }
     value = joined;
   } else if (data.size() != 1) {
     return Usage("set",
-                 "--type " + p.type +
+                 "--type " + type +
                      " takes one DATA (use --type multi_sz for several texts)",
                  kSetHelp);
-  } else if (p.type == "sz" || p.type == "expand_sz") {
-    dtype = p.type == "sz" ? lw::REG_SZ : lw::REG_EXPAND_SZ;
-    const auto text = StoreText(data[0]);
-    if (!text) return Usage("set", "DATA must be 8-bit text", kSetHelp);
-    value = *text;
-  } else if (p.type == "binary") {
+  } else if (type == "sz" || type == "expand_sz") {
+    dtype = type == "sz" ? lw::REG_SZ : lw::REG_EXPAND_SZ;
+    value = data[0];
+  } else if (type == "binary") {
     dtype = lw::REG_BINARY;
     const auto bytes = ParseHexBytes(data[0]);
     if (!bytes)
       return Usage("set", "binary DATA must be hexadecimal bytes, e.g. '01 ff'",
                    kSetHelp);
     value = lw::RegBytes(bytes->begin(), bytes->end());
-  } else if (p.type == "dword") {
+  } else if (type == "dword") {
     dtype = lw::REG_DWORD;
     const auto n = ParseDword(data[0]);
     if (!n)
@@ -375,11 +370,11 @@ int Set(const Args& args) {
   Store store;
   if (!store.Open("set")) return 1;
   lw::RegistryRoutines reg(store.db());
-  reg.SetSubkey(*section);
+  reg.SetSubkey(section);
   if (reg.CreateKey().empty())
     return Failure("set", "cannot create section '" + p.positional[0] +
                               "': " + store.db().LastError());
-  if (!reg.SetRegistryValue(*name, value, dtype))
+  if (!reg.SetRegistryValue(name, value, dtype))
     return Failure("set", "cannot write the value: " + store.db().LastError());
   return 0;
 }
@@ -390,12 +385,11 @@ int List(const Args& args) {
   if (!p.error.empty()) return Usage("list", p.error, kListHelp);
   if (p.positional.size() > 1)
     return Usage("list", "expected at most one SECTION", kListHelp);
-  const auto section =
-      StoreText(p.positional.empty() ? std::string() : p.positional[0]);
-  if (!section) return Usage("list", "names must be 8-bit text", kListHelp);
+  const std::string section =
+      p.positional.empty() ? std::string() : p.positional[0];
   Store store;
   if (!store.Open("list")) return 1;
-  const std::string path = SectionPath(*section);
+  const std::string path = SectionPath(section);
   std::vector<std::string> keys;
   std::vector<lw::StoredValue> values;
   lw::StoreStatus st =
@@ -403,17 +397,17 @@ int List(const Args& args) {
   if (st == lw::StoreStatus::kOk)
     st = store.db().ListValues(lw::HKEY_LOCAL_MACHINE, path, &values);
   if (st == lw::StoreStatus::kNotFound)
-    return Failure("list", "no section '" + *section + "'");
+    return Failure("list", "no section '" + section + "'");
   if (st != lw::StoreStatus::kOk)
     return Failure("list", store.db().LastError());
   std::string out;
-  for (const std::string& k : keys) out += Show(k) + "\\\n";
+  for (const std::string& k : keys) out += k + "\\\n";
   lw::RegistryRoutines reg(store.db());
   const auto rendered = reg.EnumRegistryValues(lw::HKEY_LOCAL_MACHINE, path);
   for (size_t i = 0; i < values.size() && i < rendered.size(); ++i) {
-    out += values[i].name.empty() ? "@" : Show(values[i].name);
+    out += values[i].name.empty() ? "@" : values[i].name;
     out += '\t' + TypeName(values[i].type) + '\t';
-    out += Show(lw::RegValueText(rendered[i].second)) + '\n';
+    out += lw::RegValueText(rendered[i].second) + '\n';
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
   return 0;
@@ -426,24 +420,21 @@ int Delete(const Args& args) {
   if (p.positional.empty() || p.positional.size() > 2)
     return Usage("delete", "expected SECTION and an optional NAME",
                  kDeleteHelp);
-  const auto section = StoreText(p.positional[0]);
-  if (!section) return Usage("delete", "names must be 8-bit text", kDeleteHelp);
-  if (p.positional.size() == 1 && lw::NormalizeKeyPath(*section).empty())
+  const std::string& section = p.positional[0];
+  if (p.positional.size() == 1 && lw::NormalizeKeyPath(section).empty())
     return Usage("delete", "refusing to delete every setting; name a SECTION",
                  kDeleteHelp);
   Store store;
   if (!store.Open("delete")) return 1;
   lw::StoreStatus st;
   if (p.positional.size() == 2) {
-    const auto name = StoreText(p.positional[1]);
-    if (!name) return Usage("delete", "names must be 8-bit text", kDeleteHelp);
-    st = store.db().DeleteValue(lw::HKEY_LOCAL_MACHINE, SectionPath(*section),
-                                *name);
+    st = store.db().DeleteValue(lw::HKEY_LOCAL_MACHINE, SectionPath(section),
+                                p.positional[1]);
     if (st == lw::StoreStatus::kNotFound)
       return Failure("delete", "no value '" + p.positional[1] +
                                    "' in section '" + p.positional[0] + "'");
   } else {
-    st = store.db().DeleteKey(lw::HKEY_LOCAL_MACHINE, SectionPath(*section),
+    st = store.db().DeleteKey(lw::HKEY_LOCAL_MACHINE, SectionPath(section),
                               true);
     if (st == lw::StoreStatus::kNotFound)
       return Failure("delete", "no section '" + p.positional[0] + "'");
@@ -472,30 +463,50 @@ int Import(const Args& args) {
   Store store;
   if (!store.Open("import")) return 1;
   std::string error;
-  if (!lw::ImportRegFile(store.db(), text, &error))
+  std::vector<std::string> outside;
+  if (!lw::ImportRegFile(store.db(), text, lw::HKEY_LOCAL_MACHINE, lw::kKeyRoot,
+                         &outside, &error))
     return Failure("import", file + ": " + error + " (nothing was imported)");
+  // The process and list/export see only the product key: anything else
+  // would be stored out of sight.
+  for (const std::string& key : outside) {
+    std::fprintf(stderr,
+                 "lwdctl reg import: %s: [%s] is outside "
+                 "HKEY_LOCAL_MACHINE\\%s: not imported\n",
+                 file.c_str(), key.c_str(), std::string(lw::kKeyRoot).c_str());
+  }
   return 0;
 }
 
-int Export(const Args& args) {
+int Export(const Args& all_args) {
+  Args args;
+  bool utf16 = false;
+  for (const std::string& a : all_args) {
+    if (a == "--utf16" &&
+        std::find(args.begin(), args.end(), "--") == args.end()) {
+      utf16 = true;
+    } else {
+      args.push_back(a);
+    }
+  }
   const Parsed p = ParseArgs(args, false);
   if (p.help) return std::fputs(kExportHelp, stdout), 0;
   if (!p.error.empty()) return Usage("export", p.error, kExportHelp);
   if (p.positional.size() > 1)
     return Usage("export", "expected at most one SECTION", kExportHelp);
-  const auto section =
-      StoreText(p.positional.empty() ? std::string() : p.positional[0]);
-  if (!section) return Usage("export", "names must be 8-bit text", kExportHelp);
+  const std::string section =
+      p.positional.empty() ? std::string() : p.positional[0];
   Store store;
   if (!store.Open("export")) return 1;
   std::string text;
   std::string error;
   if (!lw::ExportRegFile(store.db(), lw::HKEY_LOCAL_MACHINE,
-                         SectionPath(*section), &text, &error)) {
+                         SectionPath(section), &text, &error)) {
     if (error == "no such key")
-      return Failure("export", "no section '" + *section + "'");
+      return Failure("export", "no section '" + section + "'");
     return Failure("export", error);
   }
+  if (utf16) text = lw::RegFileAsUtf16(text);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -98,6 +98,10 @@ class FakeWave : public Wave {
   std::string GetPlayErrorText(int32_t code) override;
   std::string GetRecordErrorText(int32_t code) override;
   int32_t GetFileInfo(const std::string& file, WaveFileInfo& info) override;
+  // Known files are complete already; others cannot be repaired.
+  int32_t RepairFile(const std::string& file) override {
+    return files_.Find(file) != nullptr ? 0 : kFakeWaveFileNotFound;
+  }
   std::string SecondsToText(int32_t seconds) override {
     return WaveSecondsText(seconds);
   }

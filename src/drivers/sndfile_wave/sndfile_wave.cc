@@ -26,9 +26,6 @@ constexpr int kCutHangFrames = 25;                         // 0.5 s
 // GSM 6.10 in wave files packs two 160-sample frames per block; the library
 // reads an odd number of blocks back with a block of noise at the end.
 constexpr uint64_t kGsmPairSamples = 640;
-// The file's header is brought up to date this often, so a recording cut
-// short by a crash is still a readable file.
-constexpr uint64_t kHeaderUpdateSamples = kLineSampleRate;
 
 constexpr uint16_t kTagPcm = 1;
 constexpr uint16_t kTagFloat = 3;
@@ -183,7 +180,6 @@ struct SndfileWave::Impl {
   int32_t rec_silence_level = 0;
   bool rec_write_failed = false;
   uint64_t rec_written = 0;
-  uint64_t rec_header_mark = 0;
   int level_count = 0;
   int16_t level_peak = 0;
   std::vector<int16_t> cut_frame;
@@ -361,6 +357,10 @@ int32_t SndfileWave::Impl::StartRecord(int32_t device, const std::string& file,
   info.format = SF_FORMAT_WAV | subtype;
   SNDFILE* sf = sf_open(file.c_str(), SFM_WRITE, &info);
   if (sf == nullptr) return kWaveCannotCreate;
+  // The library rewrites the header after every write, so a recording cut
+  // off by a crash is a readable file up to the last block written (a
+  // block written just before the header is caught up by RepairFile).
+  sf_command(sf, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
 
   recording = true;
   rec_device = device;
@@ -372,7 +372,6 @@ int32_t SndfileWave::Impl::StartRecord(int32_t device, const std::string& file,
   rec_silence_level = silence_level;
   rec_write_failed = false;
   rec_written = 0;
-  rec_header_mark = 0;
   level_count = 0;
   level_peak = 0;
   cut_frame.clear();
@@ -463,10 +462,6 @@ void SndfileWave::Impl::WriteFile(std::span<const int16_t> samples) {
     return;
   }
   rec_written += samples.size();
-  if (rec_written - rec_header_mark >= kHeaderUpdateSamples) {
-    rec_header_mark = rec_written;
-    sf_command(rec_file, SFC_UPDATE_HEADER_NOW, nullptr, 0);
-  }
 }
 
 void SndfileWave::Impl::DetachRecordSink() {
@@ -645,6 +640,12 @@ int32_t SndfileWave::GetFileInfo(const std::string& file, WaveFileInfo& info) {
       std::min<uint32_t>(header->samples_per_sec, INT32_MAX));
   info.seconds = static_cast<int32_t>(std::min<int64_t>(seconds, INT32_MAX));
   return kWaveOk;
+}
+
+int32_t SndfileWave::RepairFile(const std::string& file) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec)) return kWaveFileNotFound;
+  return RepairWaveFileHeader(file) ? kWaveOk : kWaveNotWaveFile;
 }
 
 std::string SndfileWave::SecondsToText(int32_t seconds) {

@@ -109,6 +109,7 @@ class SndfileWave : public Wave {
   std::string GetRecordErrorText(int32_t code) override;
 
   int32_t GetFileInfo(const std::string& file, WaveFileInfo& info) override;
+  int32_t RepairFile(const std::string& file) override;
   std::string SecondsToText(int32_t seconds) override;
 
   int32_t GetWaveDeviceCount() override;

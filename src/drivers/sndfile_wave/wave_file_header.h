@@ -36,4 +36,13 @@ std::optional<WaveFileHeader> ParseWaveFileHeader(
 // Reads and parses the header of the file at `path`.
 std::optional<WaveFileHeader> ReadWaveFileHeader(const std::string& path);
 
+// Makes the header of a wave file whose writing was cut off (the process
+// died while recording) agree with the sound in it: the data chunk, taken as
+// the file's last chunk, runs to the last whole block in the file (a piece
+// of a block after it is cut off), and the RIFF size and the fact chunk's
+// sample count follow. A file whose data chunk is followed by further chunks
+// was written to its end and is left as it is. True when the file is a
+// complete wave file afterwards.
+bool RepairWaveFileHeader(const std::string& path);
+
 }  // namespace lw

@@ -1,6 +1,8 @@
 #include "drivers/sqlite/sqlite_settings_store.h"
 
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -117,6 +119,25 @@ std::pair<std::string, std::string> SubtreeBounds(const std::string& folded) {
   return {folded + "\\", folded + "]"};
 }
 
+// The folder part of a file path ("." when it has none).
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Root creating a store in another user's folder (lwdctl run by the
+// administrator against the service's home) hands the new file to that user,
+// so the service can still open it. SQLite gives its -wal and -shm files the
+// owner of the database file when it runs as root.
+void GiveToFolderOwner(int fd, const std::string& path) {
+  if (geteuid() != 0) return;
+  struct stat folder {};
+  if (::stat(FolderOf(path).c_str(), &folder) != 0 || folder.st_uid == 0)
+    return;
+  (void)!fchown(fd, folder.st_uid, folder.st_gid);
+}
+
 // Sort key putting parents before children and siblings in folded order.
 std::string TreeOrder(std::string folded) {
   std::replace(folded.begin(), folded.end(), '\\', '\x01');
@@ -165,7 +186,20 @@ bool SqliteSettingsStore::Open() {
     // Create the file ourselves so that it is owner-only from the start.
     const int fd =
         ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) {
+      created_ = true;
+      GiveToFolderOwner(fd, path_);
+      ::close(fd);
+    }
+  }
+  struct stat st {};
+  if (!memory && !created_ && ::stat(path_.c_str(), &st) == 0 &&
+      S_ISREG(st.st_mode) && st.st_size == 0) {
+    // SQLite would take an empty file for a new database and fill it; but a
+    // store that this instance did not just make and that is empty has lost
+    // its settings, and stays as it is for the owner to restore.
+    last_error_ = "cannot read " + path_ + ": the file is empty";
+    return false;
   }
   const int flags =
       (options_.read_only ? SQLITE_OPEN_READONLY
@@ -576,6 +610,26 @@ StoreStatus SqliteSettingsStore::Apply(std::span<const StoreChange> changes) {
     }
     return StoreStatus::kOk;
   });
+}
+
+std::string StoreOwnerNote(const std::string& path) {
+  if (geteuid() != 0) return "";
+  struct stat st {};
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (!exists && ::stat(FolderOf(path).c_str(), &st) != 0) return "";
+  if (st.st_uid == 0) return "";
+  std::string user = std::to_string(st.st_uid);
+  std::string buf(4096, '\0');
+  passwd pw{};
+  passwd* found = nullptr;
+  if (getpwuid_r(st.st_uid, &pw, buf.data(), buf.size(), &found) == 0 &&
+      found != nullptr)
+    user = found->pw_name;
+  if (exists)
+    return "the settings store " + path + " belongs to user " + user +
+           "; it keeps that owner and its mode";
+  return "the settings store " + path + " will belong to user " + user +
+         ", the owner of its folder";
 }
 
 }  // namespace lw

@@ -7,9 +7,13 @@
 // on the other's lock within the timeout. Writes run in IMMEDIATE
 // transactions; a batch (Apply) is one transaction.
 //
-// A file that is not a database is never touched: every operation fails
-// (kFailed) and the file is left as it was. A file that cannot be written
-// is opened read-only: reads work, writes answer kDenied.
+// A file that is not a database (random bytes, a truncated store, an empty
+// file that this instance did not just create) is never touched: every
+// operation fails (kFailed) and the file is left as it was. A file that cannot
+// be written is opened read-only: reads work, writes answer kDenied.
+//
+// Run as root, a new store in another user's folder is given to that user
+// (the service's home belongs to the service's user).
 //
 // The path ":memory:" gives a private in-memory store (for tests).
 //
@@ -116,8 +120,14 @@ class SqliteSettingsStore final : public SettingsStore {
   Options options_;
   sqlite3* db_ = nullptr;
   bool read_only_ = false;
+  bool created_ = false;  // this instance made the file
   std::array<sqlite3_stmt*, kStmtCount> stmts_{};
   std::string last_error_;
 };
+
+// For root working on another user's store (the service's): which user owns
+// the store, or will own it as the owner of its folder. Empty when not run as
+// root or when the store is root's own.
+std::string StoreOwnerNote(const std::string& path);
 
 }  // namespace lw

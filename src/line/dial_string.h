@@ -1,0 +1,20 @@
+// Numbers to dial. A number comes from the desktop application ("CallOut",
+// "CallOutRec") and goes to the line device and into the stored call, so it
+// holds only what a telephone can dial: the keypad ("0".."9", "*", "#"), a
+// "+" in front for the international prefix and "," for a pause of the
+// line's dialling. The other characters some modems take in a dial string
+// ("W", "P", "T", "!", "@", ";") are not part of the telephony contract and
+// are refused, as are blanks and separators ("555 12-34"), which a
+// telephone cannot dial either. A line that dials SIP addresses
+// (Telephony::DialsSipAddresses) also takes "sip:" and "sips:" addresses.
+#pragma once
+
+#include <string_view>
+
+namespace lw {
+
+// True when `number` can be dialled as it is; `sip_addresses` when the line
+// dials SIP addresses.
+bool IsDialable(std::string_view number, bool sip_addresses);
+
+}  // namespace lw

@@ -1,0 +1,199 @@
+// Messages that must survive what the caller sends and what happens to the
+// process: the real process on the simulated line, `lwdctl phone` as the
+// caller.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "callstore/call_record.h"
+#include "process_runner.h"
+
+namespace lw::testing {
+namespace {
+
+void WriteTone(const std::string& path, double hz, double seconds) {
+  SF_INFO info{8000, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr);
+  std::vector<short> s(static_cast<size_t>(seconds * 8000));
+  for (size_t i = 0; i < s.size(); ++i)
+    s[i] = static_cast<short>(13000 * std::sin(hz * 2 * M_PI * i / 8000));
+  sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
+  sf_close(f);
+}
+
+// The number of frames of a wave file (-1 when it cannot be read) and the
+// peak of its last second.
+std::pair<sf_count_t, int> FramesAndLastPeak(const std::string& path) {
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  if (f == nullptr) return {-1, 0};
+  std::vector<short> s(static_cast<size_t>(info.frames));
+  sf_read_short(f, s.data(), info.frames);
+  sf_close(f);
+  int peak = 0;
+  for (size_t i = s.size() > 8000 ? s.size() - 8000 : 0; i < s.size(); ++i)
+    peak = std::max(peak, std::abs(static_cast<int>(s[i])));
+  return {info.frames, peak};
+}
+
+std::vector<std::string> FilesIn(const std::string& dir,
+                                 const std::string& suffix) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    if (e.path().string().ends_with(suffix)) out.push_back(e.path().string());
+  return out;
+}
+
+off_t FileSize(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+class RecoveryE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(env_.Run("lwdctl", {"reg", "import",
+                                  std::string(LW_SOURCE_DIR) +
+                                      "/demo/linewarden-demo.reg"}),
+              0);
+    ASSERT_EQ(env_.Run("lwdctl", {"reg", "set", "Properties\\TabDevices",
+                                  "cmbSoundDev", "null"}),
+              0);
+    mkdir((env_.home() + "/Greets").c_str(), 0755);
+    WriteTone(env_.home() + "/Greets/Greeting.wav", 600, 1.0);
+    WriteTone(env_.home() + "/Beep.wav", 1000, 0.3);
+    WriteTone(env_.home() + "/voice.wav", 440, 20.0);
+    StartProcess();
+  }
+  void TearDown() override {
+    for (pid_t pid : {phone_, proc_}) {
+      if (pid <= 0) continue;
+      kill(pid, SIGTERM);
+      int status = 0;
+      WaitExit(pid, &status);
+    }
+  }
+  void StartProcess() {
+    proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
+    ASSERT_GT(proc_, 0);
+    ASSERT_TRUE(WaitFor([&] {
+      return env_.SysJournal().find("OpenLine:Tapi1.LineOpen(0)->",
+                                    opened_from_) != std::string::npos;
+    }));
+    opened_from_ = env_.SysJournal().size();
+  }
+  // A caller who leaves a message of the tone in voice.wav.
+  void StartCall(const std::string& name, double hangup_after) {
+    phone_ = env_.Spawn(
+        "lwdctl",
+        {"phone", "call", "--name", name, "--number", "5551234", "--rings", "4",
+         "--ring-interval", "0.5", "--play", env_.home() + "/voice.wav",
+         "--play-after", "2.5", "--hangup-after", std::to_string(hangup_after)},
+        {}, env_.home() + "/phone.txt");
+    ASSERT_GT(phone_, 0);
+  }
+  // Today's day folder, formatted by `format`.
+  static std::string Day(const char* format) {
+    const time_t now = time(nullptr);
+    tm t{};
+    localtime_r(&now, &t);
+    char buf[64];
+    strftime(buf, sizeof buf, format, &t);
+    return buf;
+  }
+  std::string Today() const { return env_.home() + Day("/Data/Log/%Y/%m/%d"); }
+  std::vector<CallRecord> Records() const {
+    const std::string data = ReadFile(Today() + "/Data");
+    std::vector<CallRecord> out;
+    for (size_t at = 0; at + CallRecord::kSize <= data.size();
+         at += CallRecord::kSize) {
+      out.emplace_back();
+      std::copy_n(data.data() + at, CallRecord::kSize, out.back().bytes());
+    }
+    return out;
+  }
+  // The recording a stored call leads to, as every reader finds it.
+  std::string RecordingOf(const CallRecord& r) const {
+    return Today() + "/" +
+           RecordingName(FieldText(r.caller_name), FieldText(r.caller_number),
+                         FieldText(r.date), FieldText(r.time));
+  }
+
+  ProgramEnv env_;
+  pid_t proc_ = -1;
+  pid_t phone_ = -1;
+  size_t opened_from_ = 0;
+};
+
+TEST_F(RecoveryE2E, MessageCutOffByKillIsStoredAtTheNextStart) {
+  // given kill -9 four seconds into a voice message, with the header as a
+  // kill before its update leaves it (sizes 0, half a sample after the last
+  // one), expect the next start to store the message readable to the last
+  // whole sample, at the head of the latest-call list
+  StartCall("KILLED", 30);
+  std::string wav;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const auto wavs = FilesIn(Today(), ".wav");
+        wav = wavs.size() == 1 ? wavs[0] : "";
+        return FileSize(wav) > 44 + 4 * 16000 &&
+               FileSize(wav + ".call") == CallRecord::kSize;
+      },
+      std::chrono::seconds(20)));
+  kill(proc_, SIGKILL);
+  int status = 0;
+  ASSERT_TRUE(WaitExit(proc_, &status));
+  proc_ = -1;
+  const off_t written = FileSize(wav);
+  {
+    std::fstream f(wav, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(4).write("\0\0\0\0", 4).seekp(40).write("\0\0\0\0", 4);
+    f.seekp(0, std::ios::end).write("\x7f", 1);
+  }
+  ASSERT_TRUE(Records().empty());
+
+  StartProcess();
+  const std::string journal = env_.SysJournal();
+  EXPECT_NE(journal.find("Recovered interrupted call: " + wav),
+            std::string::npos)
+      << journal;
+  EXPECT_EQ(journal.find("Recording without a stored call"), std::string::npos);
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(FieldText(records[0].call_type), "2");
+  EXPECT_EQ(FieldText(records[0].length).substr(0, 6), "0:00:0");
+  EXPECT_EQ(RecordingOf(records[0]), wav);
+  EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"),
+            "1:" + Day("\\Data\\Log\\%Y\\%m\\%d\\") + "\r\n");
+  EXPECT_EQ(FileSize(wav + ".call"), -1) << "the note is gone";
+  const auto [frames, peak] = FramesAndLastPeak(wav);
+  EXPECT_EQ(frames, (written - 44) / 2);
+  EXPECT_GT(peak, 10000) << "the caller's voice runs to the end";
+}
+
+TEST_F(RecoveryE2E, CallerNameOf250CharactersLeavesAPlayableMessage) {
+  // given a caller name longer than a file name may be, expect the message
+  // stored, its record leading to a playable recording, and no note left
+  StartCall(std::string(250, 'N'), 6);
+  int status = 0;
+  ASSERT_TRUE(WaitExit(phone_, &status, std::chrono::seconds(20)));
+  phone_ = -1;
+  ASSERT_TRUE(WaitFor([&] { return !Records().empty(); }));
+  const CallRecord record = Records()[0];
+  EXPECT_EQ(FieldText(record.call_type), "2");
+  EXPECT_EQ(FieldText(record.caller_name), std::string(32, 'N'));
+  EXPECT_GT(FramesAndLastPeak(RecordingOf(record)).second, 10000);
+  // The note goes just after the record is stored.
+  EXPECT_TRUE(WaitFor([&] { return FilesIn(Today(), ".call").empty(); }));
+}
+
+}  // namespace
+}  // namespace lw::testing

@@ -1,0 +1,112 @@
+// Text from outside on its way through the real process: a greeting name
+// typed in UTF-8 that must name its file byte for byte, and numbers to dial
+// that a telephone could not dial.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "process_runner.h"
+
+namespace lw::testing {
+namespace {
+
+constexpr const char* kGreeting =
+    "Gr\xc3\xbc\xc3\x9f"
+    "e";  // "Grüße"
+
+class TextE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(env_.Run("lwdctl", {"reg", "import",
+                                  std::string(LW_SOURCE_DIR) +
+                                      "/demo/linewarden-demo.reg"}),
+              0);
+    Set("Properties\\TabDevices", "cmbSoundDev", "null");
+    Set("Answer\\TabAnsweringMachine", "CmbGreetsMessages", kGreeting);
+    mkdir((env_.home() + "/Greets").c_str(), 0755);
+    proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
+    ASSERT_GT(proc_, 0);
+    ASSERT_TRUE(WaitFor([&] {
+      return env_.SysJournal().find("OpenLine:Tapi1.LineOpen(0)->") !=
+             std::string::npos;
+    }));
+  }
+  void TearDown() override {
+    if (proc_ > 0) {
+      kill(proc_, SIGTERM);
+      int status = 0;
+      EXPECT_TRUE(WaitExit(proc_, &status));
+    }
+  }
+  void Set(const std::string& section, const std::string& name,
+           const std::string& value) {
+    ASSERT_EQ(env_.Run("lwdctl", {"reg", "set", section, name, value}), 0);
+  }
+  static size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos;
+         at = text.find(what, at + 1))
+      ++n;
+    return n;
+  }
+
+  ProgramEnv env_;
+  pid_t proc_ = -1;
+};
+
+TEST_F(TextE2E, GreetingNamedInUtf8IsPlayed) {
+  // given "Grüße" set with lwdctl and Greets\Grüße.wav spoken by "MakeWave"
+  // (a relative path), expect the greeting played at the first try and the
+  // caller's message after it, not a hang-up at connection
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "106", "MakeWave", "Hello",
+                                std::string("Greets\\") + kGreeting + ".wav"}),
+            0);
+  const std::string greeting = env_.home() + "/Greets/" + kGreeting + ".wav";
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(greeting).size() > 1000; }));
+  std::string out;
+  EXPECT_EQ(env_.Run("lwdctl",
+                     {"phone", "call", "--number", "5551234", "--rings", "4",
+                      "--ring-interval", "0.5", "--hangup-after", "3"},
+                     &out),
+            0);
+  EXPECT_NE(out.find("{\"event\":\"hangup\",\"by\":\"caller\"}"),
+            std::string::npos)
+      << out;
+  ASSERT_TRUE(WaitFor([&] {
+    return env_.SysJournal().find("Tapi_Idle(") != std::string::npos;
+  }));
+  // A missing file is journalled twice, as a failure.
+  const std::string journal = env_.SysJournal();
+  EXPECT_EQ(Count(journal, "PlayToLine:Wave1.StartPlayACM->"), 1u) << journal;
+  EXPECT_EQ(Count(journal, "PlayToLine:Wave1.StartPlayACM->Success(0)"), 1u);
+}
+
+TEST_F(TextE2E, UndialableNumbersAreRefusedAndNothingIsDialled) {
+  // given "CallOut" with a line feed in its number and "CallOutRec" with a
+  // separator, expect one journal line each and no dialling; a dialable
+  // number after them is dialled as usual
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "CallOut", "555\n1234"}), 0);
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "CallOutRec", "555-1234"}), 0);
+  const std::string answer = env_.home() + "/answer.txt";
+  const pid_t far = env_.Spawn(
+      "lwdctl", {"phone", "answer", "--after", "0.3", "--hangup-after", "1"},
+      {}, answer);
+  ASSERT_TRUE(WaitFor(
+      [&] { return ReadFile(answer).find("waiting") != std::string::npos; }));
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "CallOut", "+49,5554444#"}), 0);
+  int status = 0;
+  ASSERT_TRUE(WaitExit(far, &status, std::chrono::seconds(20)));
+
+  const std::string journal = env_.SysJournal();
+  EXPECT_NE(journal.find("udiIn_MessageArrived->CallOut refused: "
+                         "\"555\\x0A1234\" is not a number to dial"),
+            std::string::npos)
+      << journal;
+  EXPECT_NE(journal.find("udiIn_MessageArrived->CallOutRec refused: "
+                         "\"555-1234\""),
+            std::string::npos)
+      << journal;
+  EXPECT_EQ(Count(journal, "Tapi.MakeCall("), 1u) << journal;
+}
+
+}  // namespace
+}  // namespace lw::testing
