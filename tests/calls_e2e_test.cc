@@ -36,29 +36,14 @@ bool HasTone(const std::vector<short>& s, double hz) {
 class CallsE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(env_.Run("lwdctl", {"reg", "import",
-                                  std::string(LW_SOURCE_DIR) +
-                                      "/demo/linewarden-demo.reg"}),
-              0);
-    Set("Properties\\TabDevices", "cmbSoundDev", "null");
+    DemoSettings(env_);
     mkdir((env_.home() + "/Greets").c_str(), 0755);
     mkdir((env_.home() + "/LegalGreets").c_str(), 0755);
     WriteTone(env_.home() + "/Greets/Greeting.wav", 600, 1.0);
     WriteTone(env_.home() + "/Beep.wav", 1000, 0.3);
-    proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
-    ASSERT_GT(proc_, 0);
-    ASSERT_TRUE(WaitFor([&] {
-      return env_.SysJournal().find("OpenLine:Tapi1.LineOpen(0)->") !=
-             std::string::npos;
-    }));
+    ASSERT_TRUE(StartProcess(env_, &proc_));
   }
-  void TearDown() override {
-    if (proc_ > 0) {
-      kill(proc_, SIGTERM);
-      int status = 0;
-      EXPECT_TRUE(WaitExit(proc_, &status));
-    }
-  }
+  void TearDown() override { EndProgram(&proc_); }
   void Set(const std::string& section, const std::string& name,
            const std::string& value) {
     SetSetting(env_, section, name, value);

@@ -93,4 +93,35 @@ inline void SetSetting(const ProgramEnv& env, const std::string& section,
   ASSERT_EQ(env.Run("lwdctl", {"reg", "set", section, name, value}), 0);
 }
 
+#ifdef LW_SOURCE_DIR
+// The demo settings, with sounds on the "null" device.
+inline void DemoSettings(const ProgramEnv& env) {
+  ASSERT_EQ(env.Run("lwdctl",
+                    {"reg", "import",
+                     std::string(LW_SOURCE_DIR) + "/demo/linewarden-demo.reg"}),
+            0);
+  SetSetting(env, "Properties\\TabDevices", "cmbSoundDev", "null");
+}
+#endif
+
+// Starts the process; true once the line is open (journalled after the
+// first `journal_from` bytes of the journal).
+inline bool StartProcess(const ProgramEnv& env, pid_t* pid,
+                         size_t journal_from = 0) {
+  *pid = env.Spawn("linewarden-proc", {}, {}, env.home() + "/out.txt");
+  return *pid > 0 && WaitFor([&] {
+    return env.SysJournal().find("OpenLine:Tapi1.LineOpen(0)->",
+                                 journal_from) != std::string::npos;
+  });
+}
+
+// Stops a program started by a test, if it still runs.
+inline void EndProgram(pid_t* pid) {
+  if (*pid <= 0) return;
+  kill(*pid, SIGTERM);
+  int status = 0;
+  EXPECT_TRUE(WaitExit(*pid, &status));
+  *pid = -1;
+}
+
 }  // namespace lw::testing

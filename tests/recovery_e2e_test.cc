@@ -12,21 +12,10 @@
 #include <vector>
 
 #include "callstore/call_record.h"
-#include "process_runner.h"
+#include "e2e_util.h"
 
 namespace lw::testing {
 namespace {
-
-void WriteTone(const std::string& path, double hz, double seconds) {
-  SF_INFO info{8000, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(f, nullptr);
-  std::vector<short> s(static_cast<size_t>(seconds * 8000));
-  for (size_t i = 0; i < s.size(); ++i)
-    s[i] = static_cast<short>(13000 * std::sin(hz * 2 * M_PI * i / 8000));
-  sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
-  sf_close(f);
-}
 
 // The number of frames of a wave file (-1 when it cannot be read) and the
 // peak of its last second.
@@ -43,15 +32,6 @@ std::pair<sf_count_t, int> FramesAndLastPeak(const std::string& path) {
   return {info.frames, peak};
 }
 
-std::vector<std::string> FilesIn(const std::string& dir,
-                                 const std::string& suffix) {
-  std::vector<std::string> out;
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-    if (e.path().string().ends_with(suffix)) out.push_back(e.path().string());
-  return out;
-}
-
 off_t FileSize(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
@@ -60,13 +40,7 @@ off_t FileSize(const std::string& path) {
 class RecoveryE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(env_.Run("lwdctl", {"reg", "import",
-                                  std::string(LW_SOURCE_DIR) +
-                                      "/demo/linewarden-demo.reg"}),
-              0);
-    ASSERT_EQ(env_.Run("lwdctl", {"reg", "set", "Properties\\TabDevices",
-                                  "cmbSoundDev", "null"}),
-              0);
+    DemoSettings(env_);
     mkdir((env_.home() + "/Greets").c_str(), 0755);
     WriteTone(env_.home() + "/Greets/Greeting.wav", 600, 1.0);
     WriteTone(env_.home() + "/Beep.wav", 1000, 0.3);
@@ -74,20 +48,11 @@ class RecoveryE2E : public ::testing::Test {
     StartProcess();
   }
   void TearDown() override {
-    for (pid_t pid : {phone_, proc_}) {
-      if (pid <= 0) continue;
-      kill(pid, SIGTERM);
-      int status = 0;
-      WaitExit(pid, &status);
-    }
+    EndProgram(&phone_);
+    EndProgram(&proc_);
   }
   void StartProcess() {
-    proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
-    ASSERT_GT(proc_, 0);
-    ASSERT_TRUE(WaitFor([&] {
-      return env_.SysJournal().find("OpenLine:Tapi1.LineOpen(0)->",
-                                    opened_from_) != std::string::npos;
-    }));
+    ASSERT_TRUE(testing::StartProcess(env_, &proc_, opened_from_));
     opened_from_ = env_.SysJournal().size();
   }
   // A caller who leaves a message of the tone in voice.wav.
@@ -109,7 +74,7 @@ class RecoveryE2E : public ::testing::Test {
     strftime(buf, sizeof buf, format, &t);
     return buf;
   }
-  std::string Today() const { return env_.home() + Day("/Data/Log/%Y/%m/%d"); }
+  std::string Today() const { return testing::Today(env_.home()); }
   std::vector<CallRecord> Records() const {
     const std::string data = ReadFile(Today() + "/Data");
     std::vector<CallRecord> out;

@@ -69,10 +69,7 @@ TEST_P(StopE2E, LineClosingDuringAMessageStoresTheMessage) {
   WriteTone(env_.home() + "/Greets/Greeting.wav", 440, 0.5);
   const std::string voice = env_.home() + "/voice.wav";
   WriteTone(voice, 440, 30);
-  proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
-  ASSERT_GT(proc_, 0);
-  ASSERT_TRUE(
-      WaitFor([&] { return Journalled("OpenLine:Tapi1.LineOpen(0)"); }));
+  ASSERT_TRUE(StartProcess(env_, &proc_));
 
   const std::string heard = env_.home() + "/listen.txt";
   const std::string ch110 = env_.runtime() + "/ch110";

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "process_runner.h"
+#include "e2e_util.h"
 
 namespace lw::testing {
 namespace {
@@ -16,30 +16,15 @@ constexpr const char* kGreeting =
 class TextE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(env_.Run("lwdctl", {"reg", "import",
-                                  std::string(LW_SOURCE_DIR) +
-                                      "/demo/linewarden-demo.reg"}),
-              0);
-    Set("Properties\\TabDevices", "cmbSoundDev", "null");
+    DemoSettings(env_);
     Set("Answer\\TabAnsweringMachine", "CmbGreetsMessages", kGreeting);
     mkdir((env_.home() + "/Greets").c_str(), 0755);
-    proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
-    ASSERT_GT(proc_, 0);
-    ASSERT_TRUE(WaitFor([&] {
-      return env_.SysJournal().find("OpenLine:Tapi1.LineOpen(0)->") !=
-             std::string::npos;
-    }));
+    ASSERT_TRUE(StartProcess(env_, &proc_));
   }
-  void TearDown() override {
-    if (proc_ > 0) {
-      kill(proc_, SIGTERM);
-      int status = 0;
-      EXPECT_TRUE(WaitExit(proc_, &status));
-    }
-  }
+  void TearDown() override { EndProgram(&proc_); }
   void Set(const std::string& section, const std::string& name,
            const std::string& value) {
-    ASSERT_EQ(env_.Run("lwdctl", {"reg", "set", section, name, value}), 0);
+    SetSetting(env_, section, name, value);
   }
   static size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;

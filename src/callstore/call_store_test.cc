@@ -34,27 +34,6 @@ class CallStoreTest : public ::testing::Test {
   CallStore store_{dir_.path(), clock_};
 };
 
-TEST_F(CallStoreTest, SetCallInfoStartsCallAndMakesDayFolder) {
-  // Given a fresh AppPath, expect the day folder made and the start values.
-  CurrentCall call;
-  call.description = "kept";
-  call.contact_digit = 7;
-  call.info.contact = "Old";
-  store_.SetCallInfo(call);
-  EXPECT_TRUE(std::filesystem::is_directory(Native("Data/Log/2005/03/15")));
-  EXPECT_EQ(call.info.caller_name, "UNKNOWN");
-  EXPECT_EQ(call.info.caller_number, "UNKNOWN");
-  EXPECT_EQ(call.info.date, "03/15/2005");
-  EXPECT_EQ(call.info.time, "10:15:30");
-  EXPECT_EQ(call.info.length, "0:00:00");
-  EXPECT_EQ(call.info.call_type, "0");
-  EXPECT_EQ(call.info.contact, "");
-  EXPECT_EQ(call.info.message_path, "");
-  EXPECT_EQ(call.contact_digit, 0);
-  EXPECT_EQ(call.description, "kept");
-  EXPECT_EQ(call.day_folder, dir_.path() + "/Data/Log/2005/03/15/");
-}
-
 TEST_F(CallStoreTest, FirstCallOfDayMakesDataFileAndListHead) {
   // Given no data yet, expect a 467-byte data file and the line "1:<day>".
   store_.MakeDayFolder(CallStore::kLogFolder);
@@ -99,15 +78,6 @@ TEST_F(CallStoreTest, LimitBelowOneMeansHundred) {
     EXPECT_EQ(lines.front(), "101:\\X\\");
     EXPECT_EQ(lines.back(), "2:\\X\\");
   }
-}
-
-TEST_F(CallStoreTest, RemoteAccessCallSkipsList) {
-  SetList("1:\\A\\\r\n");
-  store_.MakeDayFolder(CallStore::kLogFolder);
-  EXPECT_EQ(
-      store_.SaveCall(MakeRecord("A", "1", "03/15/2005", "0"), kDay, true), 1);
-  EXPECT_EQ(ReadFile(DataFile()).size(), 467u);
-  EXPECT_EQ(List(), "1:\\A\\\r\n");
 }
 
 TEST_F(CallStoreTest, SaveCallRemakesMissingDayFolder) {

@@ -89,21 +89,6 @@ TEST_F(WrapUpTest, VoiceMessageRecordIsByteExact) {
   EXPECT_EQ(call_.info.length, "0:00:12");
 }
 
-TEST_F(WrapUpTest, LongValuesAreCut) {
-  call_.info.caller_name = std::string(32, 'N') + "CUTOFF12";
-  call_.description = std::string(64, 'D') + "more";
-  call_.contact_digit = 12;
-  const CallRecord rec = BuildCallRecord(call_, 123, 0, wave_);
-  const std::string bytes(rec.bytes(), 467);
-  EXPECT_EQ(bytes.substr(4, 32), std::string(32, 'N'));
-  EXPECT_EQ(bytes.substr(36, 8), "UNKNOWN ");
-  EXPECT_EQ(bytes.substr(144, 2), "12");
-  EXPECT_EQ(bytes.substr(147, 64), std::string(64, 'D'));
-  EXPECT_EQ(bytes[0], '1');
-  EXPECT_EQ(bytes.substr(2, 2), "0 ");
-  EXPECT_EQ(bytes.substr(134, 10), "0:00:00   ");
-}
-
 TEST_F(WrapUpTest, ShortVoiceMessageBecomesPlainCallAndFileStays) {
   // Given a 1-second message, expect type "0", no length, the file kept.
   Recorded("2", 1);

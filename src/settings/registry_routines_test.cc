@@ -148,19 +148,6 @@ TEST_F(RegistryRoutinesTest, ExpandsEnvironmentReferences) {
             "/home/lw/home/lw");
 }
 
-TEST_F(RegistryRoutinesTest, NamesCompareWithoutCase) {
-  ASSERT_TRUE(reg_.SetRegistryValue("txtNumOfRing", std::string("3"), REG_SZ));
-  RegistryRoutines other(store_);
-  other.SetSubkey("answer\\TABANSWERINGMACHINE");
-  EXPECT_TRUE(other.KeyExists());
-  EXPECT_EQ(other.GetRegistryValue("TXTNUMOFRING"), RegValue(std::string("3")));
-  ASSERT_TRUE(other.SetRegistryValue("TXTNUMOFRING", std::string("4"), REG_SZ));
-  const auto values = reg_.EnumRegistryValues(HKEY_LOCAL_MACHINE, kSectionPath);
-  ASSERT_EQ(values.size(), 1u);
-  EXPECT_EQ(values[0].first, "txtNumOfRing");
-  EXPECT_EQ(values[0].second, RegValue(std::string("4")));
-}
-
 TEST_F(RegistryRoutinesTest, KeyOperations) {
   EXPECT_EQ(reg_.CreateKey("TTS51\\Voice"), "0");
   EXPECT_EQ(reg_.CreateKey("TTS51\\Voice"), "0");

@@ -232,29 +232,6 @@ TEST_F(SndfileWaveTest, StopPlayAndNewPlayEndTheOldWithoutPlayDone) {
   EXPECT_EQ(played.back(), -16384);
 }
 
-TEST_F(SndfileWaveTest, PlayDoneMayStartTheNextPlayAndEmptyFilesEndToo) {
-  // Given a PlayDone handler that plays the next file (greeting, then beep),
-  // expect both to play in turn; an empty wave file ends after one step.
-  std::string greeting = dir_ / "greeting.wav";
-  std::string empty = dir_ / "empty.wav";
-  WriteConstantWav(greeting, 0.05, 0.1);  // 400 samples: 3 blocks
-  WriteConstantWav(empty, 0, 0);
-  on_play_done_ = [&] {
-    if (play_done_ == 1) {
-      EXPECT_EQ(PlayToLine(empty), kWaveOk);
-    }
-  };
-  ASSERT_EQ(PlayToLine(greeting), kWaveOk);
-  clock_.Advance(60);
-  EXPECT_EQ(play_done_, 1);
-  EXPECT_EQ(endpoint_.blocks.size(), 3u);
-  EXPECT_EQ(Played()[399], 3277);
-  EXPECT_EQ(Played()[400], 0);  // the short last block is padded
-  clock_.Advance(20);
-  EXPECT_EQ(play_done_, 2);
-  EXPECT_EQ(endpoint_.blocks.size(), 3u);
-}
-
 TEST_F(SndfileWaveTest, BadFilesAndDevicesFailWithCodes) {
   // Given missing, empty and non-wave files and unknown devices, expect a
   // non-zero code with a text, nothing playing and no PlayDone ever.
@@ -274,12 +251,6 @@ TEST_F(SndfileWaveTest, BadFilesAndDevicesFailWithCodes) {
   EXPECT_EQ(wave_->PlayFile(good, 7), kWaveNoDevice);
   EXPECT_EQ(wave_->PlayFile(text, 0), kWaveNotWaveFile);
   EXPECT_FALSE(wave_->IsPlaying());
-  EXPECT_EQ(wave_->GetPlayErrorText(kWaveFileNotFound), "File not found");
-  EXPECT_EQ(wave_->GetPlayErrorText(kWaveNotWaveFile),
-            "Not a readable wave file");
-  EXPECT_EQ(wave_->GetPlayErrorText(kWaveNoDevice), "No such sound device");
-  EXPECT_EQ(wave_->GetPlayErrorText(0), "Success");
-  EXPECT_EQ(wave_->GetPlayErrorText(1234), "Wave error 1234");
 
   WaveFileInfo info;
   info.format_tag = 77;
@@ -327,11 +298,6 @@ TEST_F(SndfileWaveTest, LocalPlayEndsWhenTheDeviceHasPlayedEverything) {
   clock_.Advance(60);
   EXPECT_EQ(play_done_, 1);
   EXPECT_FALSE(wave_->IsPlaying());
-
-  EXPECT_EQ(wave_->GetWaveDeviceCount(), 2);
-  EXPECT_EQ(wave_->GetDeviceCaps(1), "null");
-  EXPECT_EQ(wave_->GetDeviceCaps(2), "");
-  EXPECT_EQ(wave_->GetDeviceCaps(-1), "");
 }
 
 TEST_F(SndfileWaveTest, RecordsEveryFormatReadableWithTagAndLength) {
@@ -412,28 +378,6 @@ TEST_F(SndfileWaveTest, LevelReportsEvery100MsOfSound) {
   wave_->StopRecord();
 }
 
-TEST_F(SndfileWaveTest, LevelHandlerMayStopTheRecording) {
-  // Given a level handler that stops the recording (the silence limit
-  // dropping the call), expect the file complete at that moment and the
-  // rest of the sound ignored.
-  std::string file = dir_ / "drop.wav";
-  on_level_ = [&] {
-    if (levels_.size() == 3) {
-      EXPECT_EQ(wave_->StopRecord(), kWaveOk);
-    }
-  };
-  ASSERT_EQ(Record(file, kWaveFormatPcm), kWaveOk);
-  // 250-sample chunks, so a report falls inside a chunk.
-  std::vector<int16_t> sound = Sine(1.0, 300, 0.5);
-  for (size_t i = 0; i < sound.size(); i += 250) {
-    std::vector<int16_t> part(sound.begin() + i, sound.begin() + i + 250);
-    if (endpoint_.has_sink()) endpoint_.Speak(part);
-  }
-  EXPECT_FALSE(wave_->IsRecording());
-  EXPECT_EQ(levels_.size(), 3u);
-  EXPECT_EQ(ReadWav(file).info.frames, 2400);
-}
-
 TEST_F(SndfileWaveTest, CutSilenceLeavesLongQuietStretchesOut) {
   // Given 1 s of speech, 3 s of quiet and 1 s of speech with cutting at
   // level 500, expect 1 + 0.5 + 1 s in the file; without cutting, all 5 s.
@@ -475,37 +419,7 @@ TEST_F(SndfileWaveTest, RecordingFailuresAreCodes) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "a.wav"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "b.wav"));
   EXPECT_EQ(wave_->StopRecord(), kWaveNotRecording);
-  EXPECT_EQ(wave_->GetRecordErrorText(kWaveCannotCreate),
-            "The file cannot be created");
   EXPECT_NE(wave_->StartMonitor(formats_.formats[0], 0), 0);
-  EXPECT_FALSE(wave_->IsMonitoring());
-}
-
-TEST_F(SndfileWaveTest, NewRecordingCompletesTheRunningOne) {
-  // Given a recording replaced by another, expect the first file complete.
-  std::string first = dir_ / "first.wav";
-  std::string second = dir_ / "second.wav";
-  ASSERT_EQ(Record(first, kWaveFormatMuLaw), kWaveOk);
-  endpoint_.Speak(Sine(1.0, 300, 0.5));
-  ASSERT_EQ(Record(second, kWaveFormatPcm), kWaveOk);
-  endpoint_.Speak(Sine(0.5, 300, 0.5));
-  wave_->StopRecord();
-  EXPECT_EQ(ReadWav(first).info.frames, 8000);
-  EXPECT_EQ(ReadWav(second).info.frames, 4000);
-}
-
-TEST_F(SndfileWaveTest, MonitorHearsTheRecordingUntilItEnds) {
-  // Given listening on device 0 while recording, expect the recorded sound
-  // on the local output and listening to end with the recording.
-  ASSERT_EQ(Record(dir_ / "m.wav", kWaveFormatPcm), kWaveOk);
-  EXPECT_EQ(wave_->StartMonitor(formats_.formats[0], 5), kWaveNoDevice);
-  ASSERT_EQ(wave_->StartMonitor(formats_.formats[0], 0), kWaveOk);
-  EXPECT_TRUE(wave_->IsMonitoring());
-  ASSERT_EQ(outputs_.size(), 1u);
-  uint64_t lead = outputs_[0]->samples_written();
-  endpoint_.Speak(Sine(0.5, 300, 0.5));
-  EXPECT_EQ(outputs_[0]->samples_written(), lead + 4000);
-  wave_->StopRecord();
   EXPECT_FALSE(wave_->IsMonitoring());
 }
 
@@ -522,66 +436,6 @@ TEST_F(SndfileWaveTest, EndpointRemovedWhileRecordingIsNotTouchedAgain) {
   gone.reset();
   EXPECT_EQ(wave_->StopRecord(), kWaveOk);
   EXPECT_EQ(ReadWav(dir_ / "g.wav").info.frames, 4000);
-}
-
-TEST_F(SndfileWaveTest, FaxCallingToneIsReportedWhileFreqDetectIsOn) {
-  // Given the fax calling tone (1100 Hz, 0.5 s on, 3 s off) on the line,
-  // expect one report while FreqDetect is on and none while it is off.
-  int tones = 0;
-  wave_->SetToneHandler([&](WaveTone t) {
-    EXPECT_EQ(t, WaveTone::kFaxCalling);
-    ++tones;
-  });
-  std::vector<int16_t> cng = Concat(Sine(0.5, 1100, 0.2), Silence(3.0));
-  cng = Concat(cng, cng);
-
-  ASSERT_EQ(Record(dir_ / "off.wav", kWaveFormatPcm), kWaveOk);
-  endpoint_.Speak(cng);
-  wave_->StopRecord();
-  EXPECT_EQ(tones, 0);
-
-  ASSERT_EQ(Record(dir_ / "fax.wav", kWaveFormatPcm), kWaveOk);
-  wave_->SetFreqDetect(true);
-  endpoint_.Speak(cng);
-  wave_->StopRecord();
-  EXPECT_EQ(tones, 1);
-}
-
-TEST_F(SndfileWaveTest, FileInfoGivesTagAndWholeSeconds) {
-  // Given files of several codings, rates and lengths, expect the tag of
-  // the file and its length truncated to whole seconds.
-  struct Case {
-    int format;
-    int rate;
-    int channels;
-    double seconds;
-    int16_t tag;
-    int32_t whole;
-  };
-  const Case cases[] = {
-      {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 2.99, 1, 2},
-      {SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 11025, 1, 1.0, 1, 1},
-      {SF_FORMAT_WAV | SF_FORMAT_ULAW, 8000, 1, 3.5, 7, 3},
-      {SF_FORMAT_WAV | SF_FORMAT_ALAW, 8000, 1, 0.9, 6, 0},
-      {SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, 4.0, 3, 4},
-      {SF_FORMAT_WAV | SF_FORMAT_GSM610, 8000, 1, 61.0, 49, 61},
-  };
-  int n = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(n);
-    std::string file = dir_ / ("i" + std::to_string(n++) + ".wav");
-    WriteWav(file, c.format, c.rate, c.channels,
-             static_cast<int64_t>(c.seconds * c.rate),
-             [](int64_t i, int) { return 0.1 * std::sin(i * 0.05); });
-    WaveFileInfo info;
-    ASSERT_EQ(wave_->GetFileInfo(file, info), kWaveOk);
-    EXPECT_EQ(info.format_tag, c.tag);
-    EXPECT_EQ(info.seconds, c.whole);
-    EXPECT_EQ(info.samples_per_sec, c.rate);
-    EXPECT_EQ(info.channels, c.channels);
-  }
-  EXPECT_EQ(wave_->SecondsToText(3723), "1:02:03");
-  EXPECT_EQ(wave_->SecondsToText(-5), "0:00:00");
 }
 
 TEST_F(SndfileWaveTest, FileInfoOfACodingThatCannotBeDecoded) {
@@ -605,24 +459,6 @@ TEST_F(SndfileWaveTest, FileInfoOfACodingThatCannotBeDecoded) {
   EXPECT_EQ(info.format_tag, 34);
   EXPECT_EQ(info.seconds, 3);
   EXPECT_EQ(PlayToLine(file), kWaveNotWaveFile);
-}
-
-TEST_F(SndfileWaveTest, TerminateStopsEverythingSilently) {
-  // Given a play, a recording and listening, expect Terminate to end all
-  // three, complete the file and raise nothing.
-  std::string file = dir_ / "p.wav";
-  WriteConstantWav(file, 1.0, 0.1);
-  ASSERT_EQ(PlayToLine(file), kWaveOk);
-  ASSERT_EQ(Record(dir_ / "r.wav", kWaveFormatGsm610), kWaveOk);
-  ASSERT_EQ(wave_->StartMonitor(formats_.formats[0], 0), kWaveOk);
-  endpoint_.Speak(Sine(0.3, 300, 0.5));
-  wave_->Terminate();
-  EXPECT_FALSE(wave_->IsPlaying());
-  EXPECT_FALSE(wave_->IsRecording());
-  EXPECT_FALSE(wave_->IsMonitoring());
-  clock_.Advance(2000);
-  EXPECT_EQ(play_done_, 0);
-  EXPECT_EQ(ReadWav(dir_ / "r.wav").info.frames, 2560);
 }
 
 }  // namespace
