@@ -110,32 +110,6 @@ TEST_F(ProcessE2E, ComesUpOpensTheLineAndObeysTheDesktop) {
   EXPECT_TRUE(JournalHas("CloseLine->"));
 }
 
-TEST_F(ProcessE2E, RingingCallIsFollowedUntilTheCallerHangsUp) {
-  // given an open line and nobody answering, expect three rings and the
-  // caller's hang-up as the far end sees them
-  MinimalSettings();
-  pid_t proc = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
-  ASSERT_TRUE(WaitJournal("OpenLine:Tapi1.LineOpen(0)->"));
-  std::string out;
-  EXPECT_EQ(env_.Run("lwdctl",
-                     {"phone", "call", "--number", "5551234", "--rings", "3",
-                      "--ring-interval", "0.3"},
-                     &out),
-            0);
-  EXPECT_NE(out.find("{\"event\":\"ring\",\"count\":3}"), std::string::npos)
-      << out;
-  EXPECT_EQ(out.find("{\"event\":\"ring\",\"count\":4}"), std::string::npos)
-      << out;
-  EXPECT_NE(out.find("{\"event\":\"hangup\",\"by\":\"caller\"}"),
-            std::string::npos)
-      << out;
-  kill(proc, SIGTERM);
-  int status = 0;
-  ASSERT_TRUE(WaitExit(proc, &status));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_TRUE(JournalHas("CloseLine->"));
-}
-
 class NotifySocket {
  public:
   explicit NotifySocket(const std::string& path) : path_(path) {

@@ -58,9 +58,12 @@ TEST_P(StopE2E, LineClosingDuringAMessageStoresTheMessage) {
         << root << "Properties\\TabLog]\r\n\"chkLogSys\"=\"1\"\r\n\r\n"
         << root << "Properties\\TabLineStat]\r\n\"cmbLineStat\"=\"0\"\r\n\r\n"
         << root << "Properties\\TabDevices]\r\n\"cmbSoundDev\"=\"null\"\r\n\r\n"
-        << root << "Properties\\TabDevices\\CallerID]\r\n\"Tapi\"=\"1\"\r\n\r\n"
+        << root
+        << "Properties\\TabDevices\\CallerID]\r\n\"Tapi\"=\"1\"\r\n\r\n"
+        // Answered at the second ring: the caller identification follows
+        // the first one, and an answer before it would lose the number.
         << root << "Answer\\TabAnsweringMachine]\r\n"
-        << "\"chkRunAnsIfNotAnswered\"=\"1\"\r\n\"txtNumOfRing\"=\"1\"\r\n"
+        << "\"chkRunAnsIfNotAnswered\"=\"1\"\r\n\"txtNumOfRing\"=\"2\"\r\n"
         << "\"CmbGreetsMessages\"=\"Greeting\"\r\n\"cmdRecordMessage\"="
            "\"1\"\r\n";
   }
