@@ -2,68 +2,28 @@
 // as the latest-call list (behind two good lines, so the records are reached)
 // and as the contact file. Nothing may crash, and the list rewrites must
 // leave a list the readers accept again.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "callstore/call_store.h"
 #include "callstore/contacts.h"
 #include "callstore/templates.h"
 #include "devices/fake/fake_clock.h"
-
-namespace {
-
-class AppFolder {
- public:
-  // In memory where possible: the store flushes its list to disk at every
-  // rewrite, which would make each input wait for the disk.
-  AppFolder() {
-    std::error_code ec;
-    const std::filesystem::path base =
-        std::filesystem::is_directory("/dev/shm", ec)
-            ? std::filesystem::path("/dev/shm")
-            : std::filesystem::temp_directory_path();
-    std::string tmpl = (base / "lwfuzz-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) std::abort();
-    path_ = tmpl;
-    std::filesystem::create_directories(path_ + "/Data/Log/2005/03/15");
-  }
-  ~AppFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-// A fresh file each time: rewriting one in place makes the file system
-// flush it on close, which would slow every input down.
-void Write(const std::string& path, const std::string& data) {
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-}  // namespace
+#include "fuzz_home.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static AppFolder app;
+  static lw::fuzz::FuzzHome app({"Data/Log/2005/03/15"});
   static lw::FakeClock clock(lw::LocalDateTime{2005, 3, 15, 10, 15, 30, 2});
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   const std::string& root = app.path();
 
-  Write(root + "/Data/Log/2005/03/15/Data", bytes);
-  Write(root + "/Data/Last",
-        "1:\\Data\\Log\\2005\\03\\15\\\r\n2:\\Data\\Log\\2005\\03\\15\\\r\n" +
-            bytes);
-  Write(root + "/Data/Contactes", bytes);
+  app.Write("Data/Log/2005/03/15/Data", bytes);
+  app.Write(
+      "Data/Last",
+      "1:\\Data\\Log\\2005\\03\\15\\\r\n2:\\Data\\Log\\2005\\03\\15\\\r\n" +
+          bytes);
+  app.Write("Data/Contactes", bytes);
 
   lw::CallStore store(root, clock);
   store.SetNumOfItemsInLast(static_cast<int32_t>(size % 7) - 1);

@@ -1,2 +1,3 @@
-lw_fuzz(fuzz_reg_file ${CMAKE_CURRENT_SOURCE_DIR}/reg_file_fuzz.cc
-        ${CMAKE_CURRENT_SOURCE_DIR}/seeds/reg)
+# Registry export files; stored values as the line options read them.
+lw_fuzz(reg_file_fuzz ${CMAKE_CURRENT_LIST_DIR}/reg_file_fuzz.cc)
+lw_fuzz(option_value_fuzz ${CMAKE_CURRENT_LIST_DIR}/option_value_fuzz.cc)

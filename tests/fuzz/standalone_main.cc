@@ -2,8 +2,8 @@
 // (or every file in a named folder) once, then a bounded number of
 // deterministic pseudo-random inputs, including mutations of the seeds.
 // Under the sanitizer build this catches crashes, overflows and leaks in the
-// readers of outside input; with clang, build the same target with
-// -fsanitize=fuzzer for real coverage-guided fuzzing.
+// readers of outside input. scripts/fuzz builds the same targets with
+// libFuzzer instead, for coverage-guided fuzzing.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

@@ -1,0 +1,197 @@
+// Line commands arrive on channel 108 from any program that can bind it, in
+// any state of the line. The input is a script that mixes such commands
+// with what the far end does (calls, rings, caller identification, digits,
+// hang-ups), the passing of time and the settings the desktop application
+// writes, so the commands meet the call state machine in every state.
+// Nothing may crash, and whatever happened, the day's data file holds whole
+// records only and every line of the latest-call list leads to one of them.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "callstore/call_store.h"
+#include "callstore/wave_formats.h"
+#include "devices/fake/fake_devices.h"
+#include "drivers/sqlite/sqlite_settings_store.h"
+#include "fuzz_home.h"
+#include "journal/journal.h"
+#include "line/line_controller.h"
+#include "settings/registry_routines.h"
+
+namespace {
+
+// Settings that change how a call goes. Forwarding to a program and the
+// messages path are left out: the input would choose a program to start or
+// a folder outside the home.
+struct Setting {
+  const char* section;
+  const char* name;
+};
+constexpr Setting kSettings[] = {
+    {"Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered"},
+    {"Answer\\TabAnsweringMachine", "txtNumOfRing"},
+    {"Answer\\TabAnsweringMachine", "cmdRecordMessage"},
+    {"Answer\\TabAnsweringMachine", "CmbGreetsMessages"},
+    {"Answer\\TabAnsweringMachine", "chkMaxRec"},
+    {"Answer\\TabAnsweringMachine", "txtRecLong"},
+    {"Answer\\TabAnsweringMachine", "cmbAnsweringFormatRec"},
+    {"Answer\\TabCallsRecord", "chkDetectPickUp"},
+    {"Answer\\TabCallsRecord", "cmbRecWhen"},
+    {"Answer\\TabCallsRecord", "lblNumOfCallToRec"},
+    {"Answer\\TabCallsRecord", "cmbRecordFormatRec"},
+    {"Answer\\TabCallsRecord", "chkMaxRecCall"},
+    {"Answer\\TabCallsRecord", "cmbMaxRecCall"},
+    {"Answer\\TabDisconnectMode", "chkDropIfDigit"},
+    {"Answer\\TabDisconnectMode", "txtDropIfDigit"},
+    {"Answer\\TabDisconnectMode", "chkDropIfSilnce"},
+    {"Answer\\TabDisconnectMode", "txtSilenceSec"},
+    {"Answer\\TabDisconnectMode", "txtListRecMoreThen"},
+    {"RemoteAccess\\TabPhoneAccess", "chkAllowRemoteAccess"},
+    {"RemoteAccess\\TabPhoneAccess", "txtDigitsToEnter"},
+    {"Events\\TabInCommingCall", "chkWhenCallerID"},
+    {"Events\\TabInCommingCall", "chkSayInCommingCall"},
+    {"Events\\TabInCommingCall", "IC_txtTTS"},
+    {"Properties\\TabGeneral", "txtlNumOfItemsInLast"},
+    {"Properties\\TabGeneral", "chkListMessagesOnly"},
+    {"Properties\\TabDevices\\CallerID", "Tapi"},
+};
+constexpr size_t kSettingCount = sizeof kSettings / sizeof kSettings[0];
+
+class QuietSpeech : public lw::SpeechWindow {
+ public:
+  void Load() override {}
+  void Unload() override {}
+  void HandleMessage(const std::string&, int32_t) override {}
+  void SpeakIt(const std::string&, int32_t) override {}
+  void StopSpeak() override {}
+  void TTSSetVoice(int32_t) override {}
+  void SetRate(int16_t) override {}
+};
+
+// The first byte of `text` chooses the setting, the rest is its value.
+void SetSetting(lw::RegistryRoutines& reg, const std::string& text) {
+  const Setting& s =
+      kSettings[text.empty() ? 0
+                             : static_cast<uint8_t>(text[0]) % kSettingCount];
+  reg.CreateKey(s.section);
+  reg.SetSubkey(s.section);
+  reg.SetRegistryValue(s.name, text.empty() ? text : text.substr(1),
+                       lw::REG_SZ);
+}
+
+// The records the latest-call list leads to must all be there, whole.
+void CheckStore(const std::string& home, lw::Clock& clock) {
+  const std::string day = home + "/Data/Log/2026/12/04/Data";
+  struct stat st;
+  const bool have_data = ::stat(day.c_str(), &st) == 0;
+  if (have_data && st.st_size % static_cast<off_t>(lw::CallRecord::kSize) != 0)
+    std::abort();
+  lw::CallStore store(home, clock);
+  std::vector<std::string> lines;
+  if (!store.ReadLastCalls(lines)) std::abort();
+  for (const std::string& line : lines) {
+    int64_t number = 0;
+    std::string folder;
+    lw::CallRecord record{};
+    if (!lw::SplitLastCallLine(line, number, folder) ||
+        !store.ReadCallRecord(record, folder, number))
+      std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool formats = (lw::InitWaveFormats(), true);
+  (void)formats;
+  lw::fuzz::FuzzHome home({"Journal", "Greets"});
+  lw::FakeDevices fake;
+  lw::SqliteSettingsStore store(":memory:");
+  lw::Journal journal(fake.clock(), home.path());
+  journal.SetSwitches(true, false);
+  lw::RegistryRoutines reg(store);
+  lw::ProcessState process;
+  process.AppPath = home.path();
+  QuietSpeech speech;
+  fake.wave_files().Set(home.path() + "/Greets/Hello.wav",
+                        lw::WaveFileInfo{1, 1, 8000, 3});
+
+  // Steps: an action byte, a length byte, then that many bytes of text.
+  std::string_view script(reinterpret_cast<const char*>(data), size);
+  struct Step {
+    uint8_t action;
+    std::string text;
+  };
+  std::vector<Step> steps;
+  while (script.size() >= 2 && steps.size() < 64) {
+    const auto action = static_cast<uint8_t>(script[0]);
+    const size_t length =
+        std::min<size_t>(static_cast<uint8_t>(script[1]), script.size() - 2);
+    steps.push_back({action, std::string(script.substr(2, length))});
+    script.remove_prefix(2 + length);
+  }
+  // Settings at the head of the script are there before the line loads.
+  size_t first = 0;
+  for (; first < steps.size() && steps[first].action % 12 == 11; ++first) {
+    SetSetting(reg, steps[first].text);
+  }
+
+  auto line = std::make_unique<lw::frmLine>(fake.devices(), store, journal,
+                                            process, &speech);
+  line->Load();
+  line->OpenLine();
+  lw::FakeLine& far = fake.line();
+  for (size_t i = first; i < steps.size(); ++i) {
+    const std::string& text = steps[i].text;
+    switch (steps[i].action % 12) {
+      case 0:
+      case 1:
+        fake.channels().Send(lw::kChannelIn, text);
+        break;
+      case 2:
+        far.Offer();
+        break;
+      case 3:
+        far.Ring();
+        break;
+      case 4: {
+        const size_t half = text.size() / 2;
+        far.CallerId(text.substr(0, half), text.substr(half));
+        break;
+      }
+      case 5:
+        far.FarEndHangup();
+        break;
+      case 6:
+        far.Digits(text);
+        break;
+      case 7:
+        far.AnswerOutgoing();
+        break;
+      case 8:
+        far.PickUpExtension();
+        break;
+      case 9:
+        if (lw::FakeWave* wave = fake.wave(0)) wave->FinishPlay();
+        break;
+      case 10:
+        // Up to about 15 minutes, past every limit of a call.
+        fake.clock().Advance(
+            text.empty() ? 1 : static_cast<uint64_t>(text.size()) * 3600);
+        break;
+      default:
+        SetSetting(reg, text);
+        break;
+    }
+  }
+  fake.clock().Advance(1);
+  line->Unload();
+  line.reset();
+  CheckStore(home.path(), fake.clock());
+  return 0;
+}
