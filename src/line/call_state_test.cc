@@ -368,25 +368,6 @@ TEST_F(CallStateTest, BlockedContactIsAnsweredAndDroppedSilently) {
   EXPECT_TRUE(wave1().plays().empty());
 }
 
-TEST_F(CallStateTest, IgnoredContactIsNeitherAnsweredNorRecorded) {
-  // Given a contact to ignore and the answering machine on, expect no
-  // answer at any ring, no ring gap, and the call stored when it ends.
-  ContactRecord c = MakeContact("Aunt", "", "5551234");
-  c.call_handling[0] = '3';
-  WriteContacts(home.path(), {c});
-  AnsweringMachineOn();
-  PickUpRecordingOn();
-  Start();
-  Incoming();
-  Rings(6);
-  fake.clock().Advance(8000);
-  EXPECT_EQ(Ops("LineAnswer"), 0);
-  EXPECT_TRUE(s().bIgnoreCall);
-  EXPECT_THAT(Sent(109), ElementsAre(::testing::HasSubstr("\r\nAunt\r\n")));
-  far().FarEndHangup();
-  EXPECT_EQ(Records().size(), 1u);
-}
-
 TEST_F(CallStateTest, MatchedContactOwnAnsweringAndForwarding) {
   // Given a contact with its own answering (answer, no pick-up) and
   // forwarding "2", expect answering at its ring count and neither mail nor

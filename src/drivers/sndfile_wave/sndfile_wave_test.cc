@@ -128,14 +128,8 @@ class SndfileWaveTest : public ::testing::Test {
       return output;
     });
     WaveEvents events;
-    events.PlayDone = [this] {
-      ++play_done_;
-      if (on_play_done_) on_play_done_();
-    };
-    events.LevelReport = [this](int16_t& level) {
-      levels_.push_back(level);
-      if (on_level_) on_level_();
-    };
+    events.PlayDone = [this] { ++play_done_; };
+    events.LevelReport = [this](int16_t& level) { levels_.push_back(level); };
     wave_->SetEvents(events);
     wave_->SetNoteHandler(
         [this](const std::string& t) { notes_.push_back(t); });
@@ -167,9 +161,7 @@ class SndfileWaveTest : public ::testing::Test {
   std::vector<NullSoundOutput*> outputs_;
   std::unique_ptr<SndfileWave> wave_;
   int play_done_ = 0;
-  std::function<void()> on_play_done_;
   std::vector<int16_t> levels_;
-  std::function<void()> on_level_;
   std::vector<std::string> notes_;
 };
 
