@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/utf8.h"
 #include "journal/regional.h"
 
 namespace lw {
@@ -23,38 +24,6 @@ std::string_view CallTypeText(std::string_view code) {
 }
 
 namespace {
-
-// Length of the well-formed UTF-8 character starting at text[at] (1 to 4),
-// or 0 when the bytes there are not one.
-size_t Utf8CharLength(std::string_view text, size_t at) {
-  const auto byte = [&](size_t i) {
-    return static_cast<unsigned char>(text[i]);
-  };
-  const unsigned char lead = byte(at);
-  if (lead < 0x80) return 1;
-  size_t length = 0;
-  unsigned char low = 0x80;   // range of the second byte (no overlong forms,
-  unsigned char high = 0xBF;  // no surrogates, nothing past U+10FFFF)
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
 
 // Appends `part` with the bytes a file name must not carry (or that would
 // make it unreadable) replaced by "_".

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "base/utf8.h"
 #include "journal/regional.h"
 
 namespace lw {
@@ -33,32 +34,6 @@ void WriteAll(int fd, const std::string& data) {
   }
 }
 
-// Length of the UTF-8 character at `i` (2 to 4 bytes, no overlong forms,
-// surrogates or values past U+10FFFF); 0 when there is none.
-size_t Utf8Length(std::string_view s, size_t i) {
-  const auto b0 = static_cast<uint8_t>(s[i]);
-  size_t len;
-  uint32_t c;
-  uint32_t min;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2, c = b0 & 0x1Fu, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, c = b0 & 0x0Fu, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, c = b0 & 0x07u, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    const auto b = static_cast<uint8_t>(s[i + k]);
-    if ((b & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (b & 0x3Fu);
-  }
-  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  return len;
-}
-
 }  // namespace
 
 std::string JournalShown(std::string_view text, size_t max_chars) {
@@ -71,7 +46,7 @@ std::string JournalShown(std::string_view text, size_t max_chars) {
     const auto b = static_cast<uint8_t>(text[i]);
     if (b >= 0x20 && b < 0x7F) {
       out += text[i++];
-    } else if (const size_t len = b >= 0x80 ? Utf8Length(text, i) : 0;
+    } else if (const size_t len = b >= 0x80 ? Utf8CharLength(text, i) : 0;
                len > 0 && !(b == 0xC2 && static_cast<uint8_t>(text[i + 1]) <
                                              0xA0)) {  // not a C1 control
       out.append(text.substr(i, len));

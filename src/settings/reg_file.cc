@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "base/utf8.h"
+
 namespace lw {
 namespace {
 
@@ -22,37 +24,12 @@ constexpr RootName kRoots[] = {
     {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG", "HKCC"},
 };
 
-// Decodes one UTF-8 sequence at `i`; false for an invalid one (overlong
-// forms, surrogates and values past U+10FFFF included).
+// Decodes one UTF-8 character at `*i` and steps past it; false for bytes
+// that are not one.
 bool NextUtf8(std::string_view s, size_t* i, char32_t* out) {
-  const auto b0 = static_cast<uint8_t>(s[*i]);
-  if (b0 < 0x80) {
-    *out = b0;
-    ++*i;
-    return true;
-  }
-  int len;
-  char32_t c;
-  char32_t min;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2, c = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, c = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, c = b0 & 0x07, min = 0x10000;
-  } else {
-    return false;
-  }
-  if (*i + len > s.size()) return false;
-  for (int k = 1; k < len; ++k) {
-    const auto b = static_cast<uint8_t>(s[*i + k]);
-    if ((b & 0xC0) != 0x80) return false;
-    c = (c << 6) | (b & 0x3F);
-  }
-  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-  *out = c;
-  *i += len;
-  return true;
+  const size_t length = Utf8CharLength(s, *i, out);
+  *i += length;
+  return length != 0;
 }
 
 std::optional<std::u32string> DecodeUtf8(std::string_view s) {
