@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -145,7 +146,34 @@ UnixChannel::UnixChannel(asio::io_context& io, std::string runtime_dir,
                          UnixChannelLimits limits)
     : io_(io), runtime_dir_(std::move(runtime_dir)), limits_(limits) {}
 
-UnixChannel::~UnixChannel() { binding_.reset(); }
+UnixChannel::~UnixChannel() {
+  if (binding_) FlushBeforeClose(*binding_);
+  binding_.reset();
+}
+
+void UnixChannel::FlushBeforeClose(Binding& b) {
+  const auto deadline = std::chrono::steady_clock::now() + kCloseFlushBudget;
+  for (auto& [name, p] : b.parties) {
+    while (!p->queue.empty()) {
+      int error = 0;
+      const SendResult r =
+          TrySend(p->socket.native_handle(), *p->queue.front(), &error);
+      if (r == SendResult::kSent) {
+        p->queue.pop_front();
+        continue;
+      }
+      if (r != SendResult::kFull) break;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return;
+      pollfd fd{p->socket.native_handle(), POLLOUT, 0};
+      if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0 &&
+          errno != EINTR) {
+        return;
+      }
+    }
+  }
+}
 
 std::string UnixChannel::ChannelFolder(const std::string& runtime_dir,
                                        int32_t channel) {

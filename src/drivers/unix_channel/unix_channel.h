@@ -28,7 +28,10 @@
 //   dropped and one note says so; while it still takes nothing, later
 //   messages for it are dropped without another note. The first message it
 //   takes again ends that episode.
-// - Messages still queued when this end is closed or rebound are dropped.
+// - Messages still queued when this end is destroyed (the process stopping)
+//   get a last chance of kCloseFlushBudget in all, so the last "Tapi_Idle" and
+//   line status of a stop reach a party that is reading; what is left then,
+//   and what is queued when this end is rebound, is dropped.
 // - Every message is delivered whole to the MessageArrived handler on the
 //   io_context's thread, one at a time, in arrival order. A handler may send,
 //   rebind or destroy this end; an exception from it drops that message.
@@ -64,6 +67,9 @@ struct UnixChannelLimits {
 class UnixChannel : public MessageChannel {
  public:
   static constexpr size_t kMaxMessageBytes = size_t{64} * 1024;
+  // Short enough not to hold up a stop that the service manager times;
+  // long enough for a reader that is busy for a moment.
+  static constexpr std::chrono::milliseconds kCloseFlushBudget{1000};
   using NoteHandler = std::function<void(const std::string& note)>;
 
   // `io` runs the receive and send events and must outlive this end.
@@ -123,6 +129,7 @@ class UnixChannel : public MessageChannel {
   static void Gone(const std::shared_ptr<Binding>& b,
                    const std::shared_ptr<Party>& p, bool remove_file);
   static void Note(const Binding& b, const Party& p, const std::string& what);
+  static void FlushBeforeClose(Binding& b);
 
   asio::io_context& io_;
   const std::string runtime_dir_;

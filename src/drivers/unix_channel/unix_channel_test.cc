@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "temp_dir.h"
@@ -163,6 +164,34 @@ TEST_F(UnixChannelTest, PartiesThatDieLoseOnlyWhatWaitedForThem) {
                    std::to_string(waiting) + " queued messages dropped"}));
   EXPECT_FALSE(fs::exists(dying_path));
   EXPECT_EQ(a.pending(), 0u);
+}
+
+TEST_F(UnixChannelTest, EndThatGoesAwayLetsASlowReaderTakeWhatWaits) {
+  // Given a party that starts reading only after the sending end is being
+  // destroyed, expect it to get every queued message, in order.
+  auto a = std::make_unique<UnixChannel>(io_, runtime_);
+  ASSERT_TRUE(a->OpenChannel(110));
+  RawParty slow(Folder(110) + "/slow");
+  ASSERT_TRUE(slow.bound());
+  Texts expected;
+  for (int i = 0; i < 300; ++i) {
+    expected.push_back("Tapi_Idle\r\n0\r\n" + std::to_string(i));
+    a->SendMessage(expected.back());
+  }
+  ASSERT_GT(a->pending(), 0u);
+  Texts got;
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (got.size() < expected.size() &&
+           std::chrono::steady_clock::now() < until) {
+      for (std::string& t : slow.Drain()) got.push_back(std::move(t));
+    }
+  });
+  a.reset();
+  reader.join();
+  EXPECT_EQ(got, expected);
 }
 
 TEST_F(UnixChannelTest, CreatesMissingRuntimeFolderOwnerOnly) {
