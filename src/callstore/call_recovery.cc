@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "callstore/file_io.h"
 #include "devices/wave.h"
 #include "journal/journal.h"
 #include "service/paths.h"
@@ -20,20 +19,17 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSource = "RecoverInterruptedCalls";
 
-bool EndsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         text.substr(text.size() - suffix.size()) == suffix;
-}
-
 bool AllDigits(const std::string& text, size_t count) {
   return text.size() == count &&
          std::all_of(text.begin(), text.end(),
                      [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::string ReadWholeFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// The file's bytes; empty when it is missing or cannot be read.
+std::string ReadWhole(const fs::path& path) {
+  std::string text;
+  if (!ReadWholeFile(path.string(), text)) text.clear();
+  return text;
 }
 
 // The subfolders of `folder` whose names are `digits` decimal digits, in
@@ -56,7 +52,7 @@ std::vector<fs::path> NumberedFolders(const fs::path& folder, size_t digits) {
 // type: a message judged too short keeps its file, and its record names it.
 std::set<std::string> NamesOfStoredCalls(const fs::path& day) {
   std::set<std::string> names;
-  const std::string data = ReadWholeFile(day / "Data");
+  const std::string data = ReadWhole(day / "Data");
   for (size_t at = 0; at + CallRecord::kSize <= data.size();
        at += CallRecord::kSize) {
     CallRecord record;
@@ -81,9 +77,9 @@ DayFiles ListDay(const fs::path& day) {
        it.increment(ec)) {
     const std::string name = it->path().filename().string();
     if (!it->is_regular_file(ec)) continue;
-    if (EndsWith(name, std::string(".wav") + std::string(kCallNoteSuffix))) {
+    if (name.ends_with(std::string(".wav") + std::string(kCallNoteSuffix))) {
       notes.emplace_back(it->last_write_time(ec), it->path());
-    } else if (EndsWith(name, ".wav")) {
+    } else if (name.ends_with(".wav")) {
       files.recordings.push_back(name);
     }
   }
@@ -141,7 +137,7 @@ class Recovery {
                    const std::string& recording,
                    const std::set<std::string>& named) {
     const std::string recording_path = (day / recording).string();
-    const std::string bytes = ReadWholeFile(note);
+    const std::string bytes = ReadWhole(note);
     std::error_code ec;
     if (bytes.size() != CallRecord::kSize) {
       journal_.LogSys(
@@ -197,7 +193,7 @@ class Recovery {
   }
 
   void ReadUnlisted() {
-    const std::string text = ReadWholeFile(UnlistedPath());
+    const std::string text = ReadWhole(UnlistedPath());
     size_t start = 0;
     while (start < text.size()) {
       size_t end = text.find("\r\n", start);
@@ -210,16 +206,10 @@ class Recovery {
   // Only recordings still without a stored call are kept, so the file
   // forgets the ones that were deleted or stored meanwhile.
   void WriteUnlisted() {
+    std::string text;
+    for (const std::string& line : unlisted_now_) text += line + "\r\n";
     const std::string path = UnlistedPath();
-    const std::string temp = path + ".tmp";
-    {
-      std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-      for (const std::string& line : unlisted_now_) out << line << "\r\n";
-      if (!out.flush()) return;
-    }
-    std::error_code ec;
-    fs::rename(temp, path, ec);
-    if (ec) fs::remove(temp, ec);
+    ReplaceFile(path, path + ".tmp", text);
   }
 
   std::string UnlistedPath() const {

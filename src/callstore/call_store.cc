@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "callstore/file_io.h"
 #include "journal/journal.h"
 #include "journal/regional.h"
 #include "service/paths.h"
@@ -18,14 +19,6 @@ namespace lw {
 namespace {
 
 constexpr off_t kRecordSize = static_cast<off_t>(CallRecord::kSize);
-
-int OpenFile(const std::string& path, int flags, mode_t mode = 0644) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
 
 // Moves exactly `size` bytes at `offset` with `io` (pread or pwrite),
 // resuming after interruptions and short transfers; false on an error or
@@ -53,28 +46,6 @@ bool WriteAllAt(int fd, const char* data, size_t size, off_t offset) {
 // Reads exactly `size` bytes at `offset`; false on a short read.
 bool ReadAllAt(int fd, char* data, size_t size, off_t offset) {
   return TransferAllAt(::pread, fd, data, size, offset);
-}
-
-// Reads the whole file. A missing file reads as empty; false when it exists
-// but cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  out.clear();
-  const int fd = OpenFile(path, O_RDONLY);
-  if (fd < 0) return errno == ENOENT;
-  bool ok = true;
-  char chunk[16384];
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    out.append(chunk, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return ok;
 }
 
 // Lines end in CR LF; a lone CR or LF ends a line too, and a last line
@@ -257,17 +228,7 @@ bool CallStore::WriteLastCalls(const std::vector<std::string>& lines) const {
     text += "\r\n";
   }
   const std::string path = NativePath(app_path_, kLastCalls);
-  const std::string temp = path + ".tmp";
-  const int fd = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC);
-  if (fd < 0) return false;
-  struct stat old;
-  if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-    ::fchmod(fd, old.st_mode & 07777);
-  bool ok = WriteAllAt(fd, text.data(), text.size(), 0) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  return ReplaceFile(path, path + ".tmp", text);
 }
 
 void CallStore::AddToLastCalls(int64_t record_number,

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "callstore/file_io.h"
 #include "devices/wave.h"
 #include "journal/journal.h"
 #include "journal/regional.h"
@@ -17,25 +18,6 @@ namespace {
 // Name of the temporary file a note is written to before it is renamed; one
 // per day folder is enough, as notes are written one at a time.
 constexpr const char* kNoteTemp = ".call-note.tmp";
-
-int OpenFile(const std::string& path, int flags) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 std::string ErrnoText() {
   return std::error_code(errno, std::generic_category()).message();
@@ -54,17 +36,11 @@ bool NoteCallInProgress(const CurrentCall& call, int32_t device_index,
   const std::string path = CallNotePath(call);
   if (path.empty()) return false;
   const CallRecord record = CallRecordOf(call, device_index);
-  const std::string temp = call.day_folder + kNoteTemp;
-  const int fd = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC);
-  bool ok = fd >= 0;
-  if (ok) {
-    ok = WriteAll(fd, record.bytes(), CallRecord::kSize) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-  }
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+  const bool ok =
+      ReplaceFile(path, call.day_folder + kNoteTemp,
+                  std::string_view(record.bytes(), CallRecord::kSize));
   if (!ok) {
     const std::string reason = ErrnoText();
-    if (fd >= 0) ::unlink(temp.c_str());
     journal.LogSys(
         "The call in progress cannot be noted in " + path + ": " + reason, 0,
         "NoteCallInProgress");
