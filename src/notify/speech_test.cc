@@ -93,54 +93,37 @@ TEST_F(SpeechTest, NoVoicesLeaveSectionEmptyAndSpeechFailsSilently) {
   EXPECT_FALSE(std::filesystem::exists(home_ / "x.wav"));
 }
 
-TEST_F(SpeechTest, SaySelectsSoundDeviceThenSpeaks) {
+TEST_F(SpeechTest, CommandsSetVoiceRateAndDeviceThenSpeak) {
+  // given "Say" and "TestTTSSay" (one voice out of range), expect the
+  // settings first, the device of the message, then the text
   Load();
   Message("Say\r\nA call from 5551234", 2);
-  EXPECT_EQ(voice().ops(), (std::vector<std::string>{
-                               "SetOutput(2)", "Speak(A call from 5551234)"}));
+  Message("TestTTSSay\r\nTesting\r\n2\r\n-5", 1);
+  Message("TestTTSSay\r\nAgain\r\n7\r\n0", 1);
+  EXPECT_EQ(voice().ops(),
+            (std::vector<std::string>{
+                "SetOutput(2)", "Speak(A call from 5551234)", "SetVoice(2)",
+                "SetRate(-5)", "SetOutput(1)", "Speak(Testing)", "SetVoice(7)",
+                "SetRate(0)", "SetOutput(1)", "Speak(Again)"}));
+  EXPECT_EQ(voice().voice(), 2);
   EXPECT_FALSE(voice().to_line());
 }
 
-TEST_F(SpeechTest, SayCutsOffAnnouncementWithoutEndStream) {
+TEST_F(SpeechTest, SayAndStopSayCutOffTheAnnouncementWithoutItsEnd) {
   // given an announcement still being spoken, expect "Say" to cut it off
-  // and speak the new text; only the new text ends
-  Load();
-  tts_.SpeakIt("Incoming call", 0);
-  EXPECT_TRUE(voice().IsSpeaking());
-  Message("Say\r\nHello there", 0);
-  EXPECT_EQ(voice().spoken(),
-            (std::vector<std::string>{"Incoming call", "Hello there"}));
-  EXPECT_TRUE(voice().FinishSpeaking());
-  EXPECT_FALSE(voice().FinishSpeaking());
-}
-
-TEST_F(SpeechTest, StopSayCutsOff) {
+  // and speak the new text (only that one ends), and "StopSay" to cut off
+  // with no late end
   Load();
   voice().set_speak_ms(3000);
   tts_.SpeakIt("Incoming call", 0);
+  Message("Say\r\nHello there", 0);
+  EXPECT_EQ(voice().spoken(),
+            (std::vector<std::string>{"Incoming call", "Hello there"}));
   Message("StopSay");
   EXPECT_FALSE(voice().IsSpeaking());
   EXPECT_EQ(voice().ops().back(), "Speak()");
-  fake_.clock().Advance(5000);  // no late end of the cut-off text
-  EXPECT_FALSE(voice().IsSpeaking());
-}
-
-TEST_F(SpeechTest, TestTTSSaySetsVoiceAndRateFirst) {
-  Load();
-  Message("TestTTSSay\r\nTesting\r\n2\r\n-5", 1);
-  EXPECT_EQ(voice().ops(),
-            (std::vector<std::string>{"SetVoice(2)", "SetRate(-5)",
-                                      "SetOutput(1)", "Speak(Testing)"}));
-  EXPECT_EQ(voice().voice(), 2);
-  EXPECT_EQ(voice().Rate(), -5);
-}
-
-TEST_F(SpeechTest, VoiceOutOfRangeKeepsVoiceAndStillSpeaks) {
-  Load();
-  tts_.TTSSetVoice(1);
-  Message("TestTTSSay\r\nTesting\r\n7\r\n0");
-  EXPECT_EQ(voice().voice(), 1);
-  EXPECT_EQ(voice().spoken(), std::vector<std::string>{"Testing"});
+  fake_.clock().Advance(5000);
+  EXPECT_FALSE(voice().FinishSpeaking());
 }
 
 TEST_F(SpeechTest, BadCommandLinesAreIgnoredAndJournalledOnce) {
@@ -157,6 +140,7 @@ TEST_F(SpeechTest, BadCommandLinesAreIgnoredAndJournalledOnce) {
       "TestTTSSay\r\nhello\r\n\r\n0",
       "TestTTSSay\r\nhello\r\n1\r\n40000",  // no 16-bit rate
       "MakeWave\r\nhello",
+      "MakeWave\r\n\r\n" + home_ / "empty.wav",
   };
   for (const std::string& m : bad) Message(m);
   EXPECT_TRUE(voice().ops().empty());
@@ -166,7 +150,8 @@ TEST_F(SpeechTest, BadCommandLinesAreIgnoredAndJournalledOnce) {
        at = journal.find("\r\n", at + 2)) {
     ++lines;
   }
-  EXPECT_EQ(lines, bad.size());
+  EXPECT_EQ(lines, bad.size() - 1);  // an empty text is no error
+  EXPECT_FALSE(std::filesystem::exists(home_ / "empty.wav"));
   EXPECT_NE(journal.find("14:03:22 : uDiTTS_MessageArrived->Speech command "
                          "\"TestTTSSay\" ignored: missing or non-numeric "
                          "lines(0)\r\n"),
@@ -191,14 +176,6 @@ TEST_F(SpeechTest, MakeWaveFilesLieBelowTheHomeAndWindowsPathsAreRefused) {
             std::string::npos)
       << journal;
   EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 3);
-}
-
-TEST_F(SpeechTest, MakeWaveWithEmptyTextCreatesNoFile) {
-  Load();
-  std::string file = home_ / "empty.wav";
-  Message("MakeWave\r\n\r\n" + file);
-  EXPECT_TRUE(voice().ops().empty());
-  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST_F(SpeechTest, UnloadedWindowDoesNothing) {
