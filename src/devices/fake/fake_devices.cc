@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "drivers/absent/absent_devices.h"
+
 namespace lw {
 
 namespace {
@@ -48,15 +50,13 @@ FakeDevices::FakeDevices(LocalDateTime start)
   devices_.new_wave = [this]() -> std::unique_ptr<Wave> {
     return Make(waves_, clock_, wave_files_, sound_devices_);
   };
-  devices_.new_serial_port = [this]() -> std::unique_ptr<SerialPort> {
-    return Make(serial_ports_);
+  devices_.new_serial_port = [] {
+    return std::make_unique<AbsentSerialPort>();
   };
   devices_.new_channel = [this]() -> std::unique_ptr<MessageChannel> {
     return Make(channels_, hub_);
   };
-  devices_.new_mail = [this]() -> std::unique_ptr<Mail> {
-    return Make(mails_);
-  };
+  devices_.new_mail = [] { return std::make_unique<AbsentMail>(); };
   devices_.new_voice = [this]() -> std::unique_ptr<Voice> {
     return Make(voices_made_, clock_, voices_);
   };
