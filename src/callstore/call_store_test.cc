@@ -67,14 +67,16 @@ TEST_F(CallStoreTest, ListKeepsLimitNewestFirst) {
   // A limit below one means 100.
   std::string old;
   for (int i = 100; i >= 1; --i) old += std::to_string(i) + ":\\X\\\r\n";
-  SetList(old);
-  store_.SetNumOfItemsInLast(0);
-  store_.AddToLastCalls(101, "\\X\\");
-  std::vector<std::string> lines;
-  ASSERT_TRUE(store_.ReadLastCalls(lines));
-  ASSERT_EQ(lines.size(), 100u);
-  EXPECT_EQ(lines.front(), "101:\\X\\");
-  EXPECT_EQ(lines.back(), "2:\\X\\");
+  for (int32_t limit : {0, -5}) {
+    SetList(old);
+    store_.SetNumOfItemsInLast(limit);
+    store_.AddToLastCalls(101, "\\X\\");
+    std::vector<std::string> lines;
+    ASSERT_TRUE(store_.ReadLastCalls(lines));
+    ASSERT_EQ(lines.size(), 100u);
+    EXPECT_EQ(lines.front(), "101:\\X\\");
+    EXPECT_EQ(lines.back(), "2:\\X\\");
+  }
 }
 
 TEST_F(CallStoreTest, ReadCallRecordRules) {

@@ -73,6 +73,7 @@ TEST_F(RegistryRoutinesTest, ConvertsToDwordOrRefuses) {
       {std::string(" 12 "), std::string("\x0c\0\0\0", 4)},
       {std::string("&HFF"), std::string("\xff\0\0\0", 4)},
       {std::string("&hFFFFFFFE"), "\xfe\xff\xff\xff"},
+      {std::string("2.5"), std::string("\x02\0\0\0", 4)},
       {std::string("3.5"), std::string("\x04\0\0\0", 4)},
       {std::string("2147483647"), "\xff\xff\xff\x7f"},
       {RegValue{}, std::string(4, '\0')},

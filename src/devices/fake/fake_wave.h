@@ -157,11 +157,12 @@ class FakeWave : public Wave {
   bool freq_detect_ = false;
 };
 
-// Writes a wave file of `length_ms` of silence in `format`: RIFF header, the
-// format chunk (18 bytes plus the extra bytes for formats other than PCM, 16
-// for PCM), a fact chunk for formats other than PCM, and the data chunk of
-// avg_bytes_per_sec x length, in whole blocks (pairs of blocks for GSM
-// 6.10). False when the file cannot be written.
+// Writes a wave file of `length_ms` in `format`: RIFF header, the format
+// chunk (18 bytes plus the extra bytes for formats other than PCM, 16 for
+// PCM), a fact chunk for formats other than PCM, and a data chunk of zero
+// bytes (silence in 16-bit PCM) of avg_bytes_per_sec x length, in whole
+// blocks (pairs of blocks for GSM 6.10). False when the file cannot be
+// written.
 bool WriteSilentWave(const std::string& file, const WaveFormatRecord& format,
                      uint32_t length_ms);
 

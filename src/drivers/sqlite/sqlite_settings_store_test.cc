@@ -148,8 +148,14 @@ TEST(SqliteSettingsStoreTest, FileThatIsNotAStoreFailsCleanlyAndStaysAsItIs) {
   EXPECT_FALSE(s.IsOpen());
   EXPECT_NE(s.LastError().find("not a database"), std::string::npos)
       << s.LastError();
+  std::vector<std::string> names;
+  std::vector<StoredKey> keys;
   EXPECT_EQ(s.KeyExists(kRoot, "A"), StoreStatus::kFailed);
   EXPECT_EQ(s.CreateKey(kRoot, "A"), StoreStatus::kFailed);
+  EXPECT_EQ(s.SetValue(kRoot, "A", "x", REG_SZ, "1"), StoreStatus::kFailed);
+  EXPECT_EQ(Get(s, "A", "x"), "<missing>");
+  EXPECT_EQ(s.ListSubkeys(kRoot, "", &names), StoreStatus::kFailed);
+  EXPECT_EQ(s.ReadTree(kRoot, "", &keys), StoreStatus::kFailed);
   EXPECT_EQ(s.Apply(std::vector<StoreChange>{{}}), StoreStatus::kFailed);
   EXPECT_EQ(ReadFile(path), junk);
 }
