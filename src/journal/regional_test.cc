@@ -66,7 +66,7 @@ TEST(RegionalTest, ParseShortDateIsLenientAboutZerosButNotTheForm) {
 TEST(RegionalTest, ShortDateRoundTripsWithWeekday) {
   // every 13th day over forty years, crossing leap days and centuries
   for (int64_t s = ToCivilSeconds(At(1990, 1, 1, 0, 0, 0));
-       s < ToCivilSeconds(At(2030, 1, 1, 0, 0, 0)); s += 13 * 86400) {
+       s < ToCivilSeconds(At(2030, 1, 1, 0, 0, 0)); s += int64_t{13} * 86400) {
     LocalDateTime t = FromCivilSeconds(s);
     auto back = ParseShortDate(ShortDateText(t));
     ASSERT_TRUE(back.has_value()) << ShortDateText(t);

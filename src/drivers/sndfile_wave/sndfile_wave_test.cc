@@ -211,8 +211,8 @@ TEST_F(SndfileWaveTest, StopPlayAndNewPlayEndTheOldWithoutPlayDone) {
   EXPECT_EQ(play_done_, 1);
   std::vector<int16_t> played = Played();
   ASSERT_EQ(played.size(), (6u + 5u) * 160u);
-  EXPECT_EQ(played[6 * 160 - 1], 8192);  // the long file's last block
-  EXPECT_EQ(played[6 * 160], -16384);    // then only the short file
+  EXPECT_EQ(played[size_t{6} * 160 - 1], 8192);  // the long file's last block
+  EXPECT_EQ(played[size_t{6} * 160], -16384);    // then only the short file
   EXPECT_EQ(played.back(), -16384);
 }
 

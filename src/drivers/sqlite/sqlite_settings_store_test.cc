@@ -37,6 +37,7 @@ std::vector<std::string> Paths(SettingsStore& s, std::string_view key) {
   std::vector<StoredKey> keys;
   s.ReadTree(kRoot, key, &keys);
   std::vector<std::string> out;
+  out.reserve(keys.size());
   for (const StoredKey& k : keys) out.push_back(k.path);
   return out;
 }
