@@ -15,6 +15,7 @@
 #include <iterator>
 #include <string>
 
+#include "base/paths.h"
 #include "commands.h"
 #include "service/paths.h"
 

@@ -40,10 +40,10 @@
 #include <string>
 
 #include "devices/clock.h"
+#include "devices/line_audio.h"
+#include "devices/local_sound_output.h"
 #include "devices/sound_devices.h"
 #include "devices/wave.h"
-#include "drivers/line_audio/line_audio.h"
-#include "drivers/sndfile_wave/local_sound_output.h"
 
 namespace lw {
 
