@@ -39,7 +39,7 @@ std::vector<int16_t> Resample(const std::vector<int16_t>& in, int from,
 
 EspeakVoice::EspeakVoice(asio::io_context& io, Clock& clock,
                          SoundDevices& sound_devices, LineAudioHub& hub,
-                         LocalSoundOutputFactory sound_output,
+                         const LocalSoundOutputFactory& sound_output,
                          const std::string& data_path)
     : io_(io),
       clock_(clock),

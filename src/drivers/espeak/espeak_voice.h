@@ -53,7 +53,7 @@ class EspeakVoice : public Voice {
   // destroyed on the loop thread before `io`, `clock`, `sound_devices` and
   // `hub`, and none of its handlers runs afterwards.
   EspeakVoice(asio::io_context& io, Clock& clock, SoundDevices& sound_devices,
-              LineAudioHub& hub, LocalSoundOutputFactory sound_output,
+              LineAudioHub& hub, const LocalSoundOutputFactory& sound_output,
               const std::string& data_path = {});
   ~EspeakVoice() override;
   EspeakVoice(const EspeakVoice&) = delete;
