@@ -7,8 +7,8 @@
 //
 // Shared across the fakes: the line (the far end and the device list), the
 // wave file table, the sound devices, the installed voices, the channel hub.
-// The serial port and mail are the absent devices of an installation without
-// modem and mail drivers.
+// The serial port and mail answer as devices that are not there: no test
+// drives them.
 // The FakeDevices outlives everything built from it (declare it first in a
 // fixture).
 #pragma once
