@@ -13,6 +13,7 @@
 #include <asio/write.hpp>
 #include <charconv>
 #include <chrono>
+#include <csignal>
 #include <exception>
 #include <list>
 #include <vector>
@@ -191,6 +192,10 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
 };
 
 void HttpCore::Load() {
+  // sendfile has no MSG_NOSIGNAL: a client that resets the connection in the
+  // middle of a file would end the process with SIGPIPE. Every other write
+  // of the process asks for no signal, so ignoring it loses nothing.
+  std::signal(SIGPIPE, SIG_IGN);
   reg_.SetSubkey(kWebSection);
   bool headers = false;
   http_headers_ = OptionToBoolean(reg_.GetRegistryValue("chkWWWHttpHeaders"),
