@@ -11,18 +11,13 @@
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
-#include <charconv>
 #include <chrono>
 #include <csignal>
-#include <exception>
 #include <list>
 #include <vector>
 
-#include "callstore/call_store.h"
-#include "service/paths.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
-#include "web/pages.h"
 #include "web/request.h"
 
 namespace lw {
@@ -53,17 +48,6 @@ bool RequestComplete(std::string_view text) {
     header_end = end + 2;
   }
   return text.size() - header_end >= ContentLengthOf(text.substr(0, end));
-}
-
-std::string StatusHead(std::string_view status, std::string_view type,
-                       uint64_t length) {
-  std::string head = "HTTP/1.0 ";
-  head += status;
-  head += "\r\nContent-Type: ";
-  head += type;
-  head += "\r\nContent-Length: " + std::to_string(length) +
-          "\r\nConnection: close\r\n\r\n";
-  return head;
 }
 
 // A connection whose answer is complete: closed for sending, it reads and
@@ -111,8 +95,8 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
            Journal& journal, std::string app_path, WebOptions options)
       : io_(io),
         clock_(clock),
+        store_(store),
         journal_(journal),
-        reg_(store),
         app_path_(std::move(app_path)),
         options_(options),
         acceptor_(io),
@@ -143,13 +127,6 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
     uint64_t remaining = 0;
   };
 
-  // What the dispatch decided: a page text, or a file given as a sub-path of
-  // AppPath, or the refusal of a path outside its folder.
-  struct Reply {
-    enum Kind { kText, kDenied, kFile, kRefused } kind = kText;
-    std::string body;
-  };
-
   template <typename F>
   auto Guarded(int slot, F&& f) {
     return [self = shared_from_this(), slot, gen = slots_[slot]->generation,
@@ -165,21 +142,19 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   void OnRead(int s, const asio::error_code& ec, size_t n);
   void ArmIdle(int s);
   void HandleRequest(int s);
-  Reply Dispatch(const std::string& request, const std::string& path);
   void SendText(int s, std::string text);
-  void SendFile(int s, const std::string& sub);
+  void SendFile(int s, const std::string& native);
   void PumpFile(int s);
   void Abort(int s);
   void Finish(int s);
   void Release(int s);
   void sender_Error(int s, const asio::error_code& ec);
-  void LogError(const std::string& text);
   void Linger(tcp::socket socket);
 
   asio::io_context& io_;
   Clock& clock_;
+  SettingsStore& store_;
   Journal& journal_;
-  RegistryRoutines reg_;
   std::string app_path_;
   WebOptions options_;
   bool http_headers_ = false;
@@ -188,6 +163,7 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   tcp::acceptor acceptor_;
   asio::steady_timer retry_;
   std::vector<std::unique_ptr<Slot>> slots_;
+  std::unique_ptr<WebDispatcher> dispatcher_;
   std::list<std::weak_ptr<Lingering>> lingering_;
 };
 
@@ -196,11 +172,14 @@ void HttpCore::Load() {
   // middle of a file would end the process with SIGPIPE. Every other write
   // of the process asks for no signal, so ignoring it loses nothing.
   std::signal(SIGPIPE, SIG_IGN);
-  reg_.SetSubkey(kWebSection);
+  RegistryRoutines reg(store_);
+  reg.SetSubkey(kWebSection);
   bool headers = false;
-  http_headers_ = OptionToBoolean(reg_.GetRegistryValue("chkWWWHttpHeaders"),
+  http_headers_ = OptionToBoolean(reg.GetRegistryValue("chkWWWHttpHeaders"),
                                   headers) == 0 &&
                   headers;
+  dispatcher_ = std::make_unique<WebDispatcher>(
+      clock_, store_, journal_, app_path_, options_, http_headers_);
   slots_.reserve(frmHTTP::kSlots);
   for (int i = 0; i < frmHTTP::kSlots; ++i)
     slots_.push_back(std::make_unique<Slot>(io_));
@@ -351,119 +330,24 @@ void HttpCore::OnRead(int s, const asio::error_code& ec, size_t n) {
   if (!slot.SlotFree) StartRead(s);
 }
 
-void HttpCore::LogError(const std::string& text) {
-  journal_.LogWWW(text);
-  journal_.LogSys(text, 0, "");
-}
-
 void HttpCore::HandleRequest(int s) {
   Slot& slot = *slots_[s];
   const std::string request = std::move(slot.request);
   slot.request.clear();
-  journal_.LogWWW(request);
-  if (request.compare(0, 3, "GET") != 0 && request.compare(0, 4, "POST") != 0)
-    return;
-
-  Reply reply;
-  try {
-    std::string path;
-    if (auto p = RequestPathOf(request)) {
-      path = std::move(*p);
-    } else {
-      LogError(
-          "errDataArrival:the request line has no blank after the path (5)");
-    }
-    if (options_.RCWWWProtect == 1 &&
-        !HasBasicCredential(request, options_.RCWWWUserName,
-                            options_.RCWWWPass)) {
-      reply.kind = Reply::kDenied;
-    } else {
-      if (path.empty() || path.back() == '/') path = "calls";
-      reply = Dispatch(request, path);
-    }
-  } catch (const std::exception& e) {
-    LogError(std::string("errDataArrival:") + e.what() + " (0)");
-    reply = {Reply::kRefused, {}};
-  }
-
+  WebReply reply = dispatcher_->Handle(request);
+  if (reply.kind == WebReply::kNone) return;
   slot.answering = true;
   switch (reply.kind) {
-    case Reply::kDenied:
-      SendText(s, http_headers_
-                      ? "HTTP/1.0 401 Access Denied\r\n"
-                        "Server: Statistics Server 5.0\r\n"
-                        "WWW-Authenticate: Basic realm=\"StatisticsServer\"\r\n"
-                        "Content-Type: text/html\r\n"
-                        "Content-Length: 0\r\nConnection: close\r\n\r\n"
-                      : DeniedPage());
-      break;
-    case Reply::kText:
-      if (http_headers_)
-        reply.body =
-            StatusHead("200 OK", "text/html", reply.body.size()) + reply.body;
+    case WebReply::kText:
       SendText(s, std::move(reply.body));
       break;
-    case Reply::kFile:
+    case WebReply::kFile:
       SendFile(s, reply.body);
       break;
-    case Reply::kRefused:
+    default:
       Abort(s);
       break;
   }
-}
-
-HttpCore::Reply HttpCore::Dispatch(const std::string& request,
-                                   const std::string& path) {
-  const web::PageContext page{app_path_, clock_};
-  auto contains = [&](std::string_view what) {
-    return path.find(what) != std::string::npos;
-  };
-  bool view_log = false;
-  OptionToBoolean(RegValue(options_.RCWWWViewLog), view_log);
-
-  if (path == "calls" && options_.RCWWWViewCalls != 0)
-    return {Reply::kText, web::TopPage() + web::Links() + "\r\n" +
-                              web::LastCalls(page, http_headers_) +
-                              web::BottomPage()};
-  if (contains("journal?dt="))
-    return {Reply::kText,
-            web::TopPage() +
-                web::Journal(page, path.size() > 11 ? path.substr(11) : "")};
-  if (const size_t at = path.find("del?call="); at != std::string::npos) {
-    const std::string number = path.substr(at + 9);
-    int64_t n = 0;
-    const auto [end, err] =
-        std::from_chars(number.data(), number.data() + number.size(), n);
-    if (err != std::errc() || end != number.data() + number.size()) {
-      n = 0;
-      LogError("errDataArrival:the call number " + JournalShown(number) +
-               " is not a number (13)");
-    }
-    if (n > 0) CallStore(app_path_, clock_).RemoveFromLastCalls(n);
-    return {Reply::kText, web::TopPage() + web::Links() + "\r\n" +
-                              web::LastCalls(page, http_headers_)};
-  }
-  if (path == "options") {
-    if (request.find("RunAnsweringMachine=") != std::string::npos)
-      web::SaveOptions(request, reg_, journal_);
-    return {Reply::kText,
-            web::TopPage() + web::Links() + web::OptionsPage(page, reg_)};
-  }
-  if (path == "journal" && view_log)
-    return {Reply::kText, web::TopPage() + web::Journal(page, "")};
-  if (const size_t slash = path.find('/');
-      slash != std::string::npos && path.compare(0, slash, "messages") == 0) {
-    // Recordings only: the day folders below "\Data\Log\".
-    const std::string rest = path.substr(8);
-    if (slash != 8 || rest.compare(0, 10, "/data/log/") != 0 ||
-        !IsContainedPath(rest))
-      return {Reply::kRefused, {}};
-    return {Reply::kFile, PathFromUrl(rest)};
-  }
-  const std::string segment = LastUrlSegment(path);
-  if (segment.empty() || !IsContainedPath(segment))
-    return {Reply::kRefused, {}};
-  return {Reply::kFile, "\\WWW\\" + segment};
 }
 
 void HttpCore::SendText(int s, std::string text) {
@@ -484,13 +368,8 @@ void HttpCore::SendText(int s, std::string text) {
                     }));
 }
 
-void HttpCore::SendFile(int s, const std::string& sub) {
+void HttpCore::SendFile(int s, const std::string& native) {
   Slot& slot = *slots_[s];
-  std::string path = sub;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  path = PercentDecode(path);
-  const std::string native = NativePathNoCase(app_path_, path);
   const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -567,8 +446,10 @@ void HttpCore::PumpFile(int s) {
 
 void HttpCore::sender_Error(int s, const asio::error_code& ec) {
   slots_[s]->SlotError = true;
-  LogError("sender_Error:" + ec.message() + " (" + std::to_string(ec.value()) +
-           ")");
+  const std::string text =
+      "sender_Error:" + ec.message() + " (" + std::to_string(ec.value()) + ")";
+  journal_.LogWWW(text);
+  journal_.LogSys(text, 0, "");
 }
 
 void HttpCore::Abort(int s) {

@@ -24,21 +24,9 @@
 #include "devices/clock.h"
 #include "journal/journal.h"
 #include "settings/settings_store.h"
+#include "web/dispatch.h"
 
 namespace lw {
-
-// The controller's web settings (its RCWWW fields), which the server reads
-// whenever it needs them and whose RCWWWAllow it clears when it cannot
-// listen. They outlive the server.
-struct WebOptions {
-  int32_t& RCWWWPort;
-  int32_t& RCWWWAllow;
-  int32_t& RCWWWProtect;
-  std::string& RCWWWUserName;
-  std::string& RCWWWPass;
-  int32_t& RCWWWViewCalls;
-  std::string& RCWWWViewLog;
-};
 
 class frmHTTP {
  public:
