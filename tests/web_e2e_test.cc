@@ -166,6 +166,9 @@ TEST_F(WebE2E, PagesOfCallsJournalAndOptions) {
                       "UNKNOWN_03-15-2005_10-15-30.wav\">Record In</a>"),
             std::string::npos);
   EXPECT_NE(page.find(">....<"), std::string::npos);
+  // Row colours count the shown rows only.
+  EXPECT_LT(page.find("bgcolor=\"#ffffff\""), page.find("bgcolor=\"#EAEFF2\""));
+  EXPECT_EQ(Count(page, "<td bgcolor=\"#ffffff\""), 7);
   EXPECT_NE(page.find("A&amp;B &lt;x&gt;"), std::string::npos);
   EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"),
             "1:" + day + "\r\n2:" + day + "\r\n");

@@ -39,17 +39,6 @@ constexpr auto kLingerLimit = std::chrono::seconds(2);
 constexpr std::string_view kInternalError = "Internal Error\r\n";
 constexpr const char* kWebSection = "RemoteAccess\\TabInternetAccess";
 
-bool RequestComplete(std::string_view text) {
-  size_t end = text.find("\r\n\r\n");
-  size_t header_end = end == std::string_view::npos ? end : end + 4;
-  if (header_end == std::string_view::npos) {
-    end = text.find("\n\n");
-    if (end == std::string_view::npos) return false;
-    header_end = end + 2;
-  }
-  return text.size() - header_end >= ContentLengthOf(text.substr(0, end));
-}
-
 // A connection whose answer is complete: closed for sending, it reads and
 // drops what the client still sends until the client closes or the limit
 // passes. Its own handlers keep it alive.

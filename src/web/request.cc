@@ -213,6 +213,17 @@ std::string_view ContentTypeOf(std::string_view file_name) {
   return "application/octet-stream";
 }
 
+bool RequestComplete(std::string_view text) {
+  size_t end = text.find("\r\n\r\n");
+  size_t header_end = end == std::string_view::npos ? end : end + 4;
+  if (header_end == std::string_view::npos) {
+    end = text.find("\n\n");
+    if (end == std::string_view::npos) return false;
+    header_end = end + 2;
+  }
+  return text.size() - header_end >= ContentLengthOf(text.substr(0, end));
+}
+
 size_t ContentLengthOf(std::string_view request) {
   constexpr std::string_view kName = "\r\ncontent-length:";
   for (size_t i = 0; i + kName.size() <= request.size(); ++i) {

@@ -55,6 +55,11 @@ std::string HtmlEscape(std::string_view text);
 // "application/octet-stream" for unknown kinds.
 std::string_view ContentTypeOf(std::string_view file_name);
 
+// True when the text holds a whole request: its header block ended by an
+// empty line (CR LF or LF alone) and as many bytes after it as its
+// Content-Length announces.
+bool RequestComplete(std::string_view text);
+
 // The length announced by a "Content-Length:" header (name compared without
 // regard to case); 0 when there is none or it is not a number.
 size_t ContentLengthOf(std::string_view request);
