@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "callstore/call_record.h"
+#include "callstore/contacts.h"
 #include "e2e_util.h"
 
 namespace lw::testing {
@@ -146,6 +147,12 @@ TEST_F(WebE2E, PagesOfCallsJournalAndOptions) {
   // the options form writing its four settings.
   const std::string day = "\\Data\\Log\\2005\\03\\15\\";
   Write("Data/Log/2005/03/15/Data", Record("3") + Record("0", "A&B <x>"));
+  ContactRecord contact{};
+  memset(&contact, ' ', sizeof contact);
+  PutField(contact.name, "Uncle <Bob>");
+  PutField(contact.caller_name, "UNKNOWN");
+  PutField(contact.caller_number, "UNKNOWN");
+  Write("Data/Contactes", std::string(contact.bytes(), sizeof contact));
   Write("Data/Last", "1:" + day + "\r\n7:" + day + "\r\n2:" + day + "\r\n");
   std::string sound(2500, '\0');
   for (size_t i = 0; i < sound.size(); ++i) sound[i] = static_cast<char>(i * 7);
@@ -170,6 +177,7 @@ TEST_F(WebE2E, PagesOfCallsJournalAndOptions) {
   EXPECT_LT(page.find("bgcolor=\"#ffffff\""), page.find("bgcolor=\"#EAEFF2\""));
   EXPECT_EQ(Count(page, "<td bgcolor=\"#ffffff\""), 7);
   EXPECT_NE(page.find("A&amp;B &lt;x&gt;"), std::string::npos);
+  EXPECT_EQ(Count(page, ">Uncle &lt;Bob&gt;<"), 1);
   EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"),
             "1:" + day + "\r\n2:" + day + "\r\n");
   // The path is lowercased; the list now holds the two good lines.

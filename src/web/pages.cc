@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <unordered_map>
 
 #include "callstore/call_record.h"
 #include "callstore/call_store.h"
@@ -203,13 +204,20 @@ std::string LastCalls(const PageContext& page, bool players) {
 
   std::vector<std::string> kept;
   kept.reserve(lines.size());
+  CallStore::RecordReader reader(store);
+  // Contact names from one reading of the contact file; the first entry of
+  // a pair counts, as in GetContactName.
+  std::unordered_map<std::string, std::string> contacts;
+  for (auto& entry : store.contacts().NameIndex())
+    contacts.emplace(entry.caller_name + '\n' + entry.caller_number,
+                     std::move(entry.name));
   bool white = true;
   for (const std::string& line : lines) {
     int64_t number = 0;
     std::string folder;
     CallRecord record{};
     if (!SplitLastCallLine(line, number, folder) ||
-        !store.ReadCallRecord(record, folder, number))
+        !reader.Read(record, folder, number))
       continue;
     kept.push_back(line);
     const std::string_view colour = white ? "#ffffff" : "#EAEFF2";
@@ -245,8 +253,10 @@ std::string LastCalls(const PageContext& page, bool players) {
     out += Cell(colour, HtmlEscape(date + "-" + time));
     out += Cell(colour, HtmlEscape(name));
     out += Cell(colour, HtmlEscape(phone));
+    const auto contact = contacts.find(name + '\n' + phone);
     out +=
-        Cell(colour, HtmlEscape(store.contacts().GetContactName(name, phone)));
+        Cell(colour, contact == contacts.end() ? std::string()
+                                               : HtmlEscape(contact->second));
     out += Cell(colour, "<a href=\"/del?call=" + std::to_string(kept.size()) +
                             "\"><font color=\"#FF0000\">Delete</font></a>");
     out += "</tr>\r\n";
