@@ -353,7 +353,8 @@ TEST_F(WebE2E, ProtectionAndTheControllersCommands) {
 
   ASSERT_EQ(env_.Run("lwdctl", {"send", "105", "CLOSE_WEB"}), 0);
   EXPECT_TRUE(WaitFor([&] { return Connect(port_) < 0; }));
-  EXPECT_EQ(Setting(kWeb, "chkAllowWWWRemoteAccess"), "0");
+  EXPECT_TRUE(
+      WaitFor([&] { return Setting(kWeb, "chkAllowWWWRemoteAccess") == "0"; }));
 
   // The port taken by someone else when the server is made anew.
   const int taker = socket(AF_INET6, SOCK_STREAM, 0);
@@ -379,7 +380,8 @@ TEST_F(WebE2E, ProtectionAndTheControllersCommands) {
     if (fd >= 0) close(fd);
     return fd >= 0;
   }));
-  EXPECT_EQ(Setting(kWeb, "chkAllowWWWRemoteAccess"), "1");
+  EXPECT_TRUE(
+      WaitFor([&] { return Setting(kWeb, "chkAllowWWWRemoteAccess") == "1"; }));
   EXPECT_EQ(Get(port_, "/").rfind(kTop, 0), 0u);
 }
 

@@ -101,6 +101,7 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
     tcp::socket socket;
     asio::steady_timer idle;
     asio::steady_timer quiet;
+    std::chrono::steady_clock::time_point idle_armed;
     bool SlotFree = true;
     bool SlotBusy = false;
     bool SlotError = false;
@@ -129,7 +130,9 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   void Accepted(tcp::socket socket);
   void StartRead(int s);
   void OnRead(int s, const asio::error_code& ec, size_t n);
-  void ArmIdle(int s);
+  // Starts the 30 s of silence afresh; at most once a second unless forced
+  // (a new connection), as progress is reported for every written block.
+  void ArmIdle(int s, bool force = false);
   void HandleRequest(int s);
   void SendText(int s, std::string text);
   void SendFile(int s, const std::string& native);
@@ -149,6 +152,7 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   bool http_headers_ = false;
   bool closed_ = false;
   bool accepting_ = false;
+  int taken_ = 0;  // slots whose SlotFree is false
   tcp::acceptor acceptor_;
   asio::steady_timer retry_;
   std::vector<std::unique_ptr<Slot>> slots_;
@@ -225,8 +229,7 @@ void HttpCore::Shutdown() {
 
 void HttpCore::StartAccept() {
   if (closed_ || accepting_ || !acceptor_.is_open()) return;
-  bool any_free = false;
-  for (const auto& slot : slots_) any_free |= slot->SlotFree;
+  const bool any_free = taken_ < frmHTTP::kSlots;
   // With every slot taken, connection requests wait in the listen queue
   // until a slot is released.
   if (!any_free) return;
@@ -253,6 +256,7 @@ void HttpCore::Accepted(tcp::socket socket) {
   while (s < frmHTTP::kSlots && !slots_[s]->SlotFree) ++s;
   Slot& slot = *slots_[s];
   slot.SlotFree = false;
+  ++taken_;
   ++slot.generation;
   asio::error_code ignored;
   slot.socket.close(ignored);
@@ -261,12 +265,15 @@ void HttpCore::Accepted(tcp::socket socket) {
   slot.anything_sent = false;
   slot.request.clear();
   StartRead(s);
-  ArmIdle(s);
+  ArmIdle(s, true);
   StartAccept();
 }
 
-void HttpCore::ArmIdle(int s) {
+void HttpCore::ArmIdle(int s, bool force) {
   Slot& slot = *slots_[s];
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && now - slot.idle_armed < std::chrono::seconds(1)) return;
+  slot.idle_armed = now;
   slot.idle.expires_after(kIdleLimit);
   slot.idle.async_wait(Guarded(s, [this, s](const asio::error_code& ec) {
     if (!ec) Release(s);
@@ -491,6 +498,7 @@ void HttpCore::Release(int s) {
   slot.out.clear();
   slot.SlotBusy = false;
   slot.SlotError = false;
+  if (!slot.SlotFree) --taken_;
   slot.SlotFree = true;
   // Handlers still queued for the connection just ended find a new
   // generation and do nothing.
@@ -500,7 +508,8 @@ void HttpCore::Release(int s) {
 
 void HttpCore::Linger(tcp::socket socket) {
   // Bounded: under a flood the oldest lingering connection is closed first.
-  lingering_.remove_if([](const auto& w) { return w.expired(); });
+  if (lingering_.size() >= static_cast<size_t>(frmHTTP::kSlots))
+    lingering_.remove_if([](const auto& w) { return w.expired(); });
   if (lingering_.size() >= static_cast<size_t>(frmHTTP::kSlots)) {
     if (auto oldest = lingering_.front().lock()) oldest->Close();
     lingering_.pop_front();
