@@ -68,7 +68,7 @@ int FreePort() {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
   socklen_t len = sizeof a;
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   close(fd);

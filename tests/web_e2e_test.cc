@@ -32,7 +32,7 @@ int FreePort() {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
   socklen_t len = sizeof a;
   getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
   close(fd);
@@ -308,6 +308,7 @@ TEST_F(WebE2E, BadClientsLeaveTheServerServing) {
   // Every slot taken by a silent client: the next one waits in the queue
   // and is answered once a slot is free.
   std::vector<int> idle;
+  idle.reserve(256);
   for (int i = 0; i < 256; ++i) idle.push_back(Connect(port_));
   usleep(300000);
   const int late = Connect(port_);

@@ -26,7 +26,7 @@ namespace {
 
 using asio::ip::tcp;
 
-constexpr size_t kMaxRequest = 64 * 1024;
+constexpr size_t kMaxRequest = size_t{64} * 1024;
 constexpr auto kIdleLimit = std::chrono::seconds(30);
 // A request that stops arriving before its header block ends is handled as
 // it stands once nothing more came for this long.
@@ -92,7 +92,7 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
         retry_(io) {}
 
   void Load();
-  void Shutdown();
+  void Shutdown() noexcept;
   bool Listening() const { return acceptor_.is_open(); }
 
  private:
@@ -210,21 +210,26 @@ void HttpCore::Load() {
   StartAccept();
 }
 
-void HttpCore::Shutdown() {
+void HttpCore::Shutdown() noexcept {
   closed_ = true;
-  asio::error_code ignored;
-  acceptor_.close(ignored);
-  retry_.cancel();
-  for (auto& slot : slots_) {
-    slot->socket.close(ignored);
-    slot->idle.cancel();
-    slot->quiet.cancel();
-    if (slot->file >= 0) ::close(slot->file);
-    slot->file = -1;
+  // Handlers still queued find `closed_` and do nothing, so a timer that
+  // cannot be cancelled does no harm.
+  try {
+    asio::error_code ignored;
+    acceptor_.close(ignored);
+    retry_.cancel();
+    for (auto& slot : slots_) {
+      slot->socket.close(ignored);
+      if (slot->file >= 0) ::close(slot->file);
+      slot->file = -1;
+      slot->idle.cancel();
+      slot->quiet.cancel();
+    }
+    for (auto& weak : lingering_)
+      if (auto lingering = weak.lock()) lingering->Close();
+    lingering_.clear();
+  } catch (...) {
   }
-  for (auto& weak : lingering_)
-    if (auto lingering = weak.lock()) lingering->Close();
-  lingering_.clear();
 }
 
 void HttpCore::StartAccept() {

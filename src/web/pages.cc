@@ -234,7 +234,10 @@ std::string LastCalls(const PageContext& page, bool players) {
       out += Cell(colour, "");
     } else {
       const std::string recording = RecordingName(name, phone, date, time);
-      const std::string href = LinkTarget("messages" + folder + recording);
+      std::string target = "messages";
+      target += folder;
+      target += recording;
+      const std::string href = LinkTarget(target);
       std::string link = "<a href=\"" + href + "\">" +
                          HtmlEscape(GetTypeString(type)) + "</a>";
       if (players) {
@@ -250,10 +253,16 @@ std::string LastCalls(const PageContext& page, bool players) {
       out += Cell(colour, link, true);
       out += Cell(colour, HtmlEscape(FieldText(record.length)));
     }
-    out += Cell(colour, HtmlEscape(date + "-" + time));
+    std::string when = date;
+    when += '-';
+    when += time;
+    out += Cell(colour, HtmlEscape(when));
     out += Cell(colour, HtmlEscape(name));
     out += Cell(colour, HtmlEscape(phone));
-    const auto contact = contacts.find(name + '\n' + phone);
+    std::string key = name;
+    key += '\n';
+    key += phone;
+    const auto contact = contacts.find(key);
     out +=
         Cell(colour, contact == contacts.end() ? std::string()
                                                : HtmlEscape(contact->second));
