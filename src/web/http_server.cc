@@ -53,10 +53,14 @@ class Lingering : public std::enable_shared_from_this<Lingering> {
     });
     Read();
   }
-  void Close() {
+  void Close() noexcept {
     asio::error_code ignored;
     socket_.close(ignored);
-    timer_.cancel();
+    try {
+      timer_.cancel();
+    } catch (...) {
+      // The timer's handler finds the socket closed and does nothing.
+    }
   }
 
  private:
