@@ -85,9 +85,9 @@ for port, path in ((ours, our_path), (theirs, their_path)):
         sys.exit(f"web_download: port {port} sent {len(got)} bytes, not the file")
 EOPY
 
-run() {  # label url -> prints requests/s and MB/s
+run() {  # label url [wrk options] -> prints requests/s and MB/s
   local out
-  out="$(wrk -t2 -c16 -d"${duration}s" "$2")"
+  out="$(wrk -t2 -c16 -d"${duration}s" "${@:3}" "$2")"
   local rps mbs
   rps="$(awk '/^Requests\/sec/ {print $2}' <<<"$out")"
   mbs="$(awk '/^Transfer\/sec/ {v=$2; if (v ~ /GB/) {sub("GB","",v); v*=1024} else if (v ~ /KB/) {sub("KB","",v); v/=1024} else sub("MB","",v); print v}' <<<"$out")"
@@ -97,4 +97,6 @@ run() {  # label url -> prints requests/s and MB/s
 echo "1 MB recording, 16 clients, ${duration} s each:" >&2
 ours="$(run linewarden-proc "http://127.0.0.1:$our_port$url_path")"
 theirs="$(run nginx "http://127.0.0.1:$nginx_port/$day/$name")"
+# For reference: nginx when each download has its own connection, as ours.
+run "nginx, closing" "http://127.0.0.1:$nginx_port/$day/$name" -H "Connection: close" >/dev/null
 awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "ratio %.2f of nginx (goal >= 0.5, aim 0.8)\n", a / b }'
