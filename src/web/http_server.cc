@@ -32,8 +32,9 @@ constexpr auto kIdleLimit = std::chrono::seconds(30);
 // it stands once nothing more came for this long.
 constexpr auto kQuietGap = std::chrono::milliseconds(200);
 // After the answer the connection is closed for sending; what the client
-// still sends is read and dropped for this long, so that closing never
-// resets a connection whose answer the client has not read yet.
+// still sent beyond its request is read and dropped for this long, so that
+// closing never resets a connection whose answer the client has not read
+// yet.
 constexpr auto kLingerLimit = std::chrono::seconds(2);
 
 constexpr std::string_view kInternalError = "Internal Error\r\n";
@@ -490,8 +491,13 @@ void HttpCore::Finish(int s) {
   Slot& slot = *slots_[s];
   asio::error_code ignored;
   slot.socket.shutdown(tcp::socket::shutdown_send, ignored);
-  Linger(std::move(slot.socket));
-  slot.socket = tcp::socket(io_);
+  // With nothing unread the close is a plain one; only a client that sent
+  // more than its request is given time to take the answer first.
+  asio::error_code ec;
+  if (slot.socket.available(ec) > 0 || ec) {
+    Linger(std::move(slot.socket));
+    slot.socket = tcp::socket(io_);
+  }
   Release(s);
 }
 
