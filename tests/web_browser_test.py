@@ -123,9 +123,14 @@ def main():
     os.makedirs(os.path.join(home, "Journal"))
     os.makedirs(day)
     with open(os.path.join(day, "Data"), "wb") as f:
-        f.write(record("2", "Alice", "5551234") + record("0", "Bob & Co", "5550001"))
+        f.write(record("2", "Alice", "5551234") + record("0", "Bob & Co", "5550001") +
+                record("3", "Carol", "5550002"))
     with open(os.path.join(home, "Data/Last"), "wb") as f:
-        f.write(f"1:{DAY}\r\n2:{DAY}\r\n".encode())
+        f.write(f"1:{DAY}\r\n2:{DAY}\r\n3:{DAY}\r\n".encode())
+    # A GSM 6.10 recording (format tag 0x31), which browsers cannot play.
+    with open(os.path.join(day, "Carol_5550002_03-15-2005_10-15-30.wav"), "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 60) + b"WAVEfmt " +
+                struct.pack("<IHHIIHH", 20, 0x31, 1, 8000, 1625, 65, 0) + b"\0" * 32)
     with wave.open(os.path.join(day, RECORDING), "wb") as w:
         w.setnchannels(1)
         w.setsampwidth(2)
@@ -180,11 +185,15 @@ def main():
         rows = wd.js("return [...document.querySelectorAll('tr')].filter("
                      "r => r.querySelector('a[href^=\"/del?call=\"]'))"
                      ".map(r => [...r.cells].map(c => c.innerText.trim()));")
-        check(len(rows) == 2, f"two call rows rendered: {rows}")
+        check(len(rows) == 3, f"three call rows rendered: {rows}")
         check(rows and rows[0][0].startswith("Message") and rows[0][3] == "Alice",
               "first row: a message from Alice")
         check(len(rows) > 1 and rows[1][0] == "...." and rows[1][3] == "Bob & Co",
               "second row: an empty call, its name shown as text")
+        players = wd.js("return [document.querySelectorAll('audio').length,"
+                        " [...document.querySelectorAll('a[download]')].map(a => a.innerText)];")
+        check(players == [1, ["Record In"]],
+              f"a player for the PCM recording, a download for the GSM one: {players}")
         wd.screenshot(os.path.join(a.artifacts, "web_calls_page.png"))
 
         link = wd.js("return document.querySelector('a[href^=\"messages\"]').href;")
