@@ -264,6 +264,8 @@ void HttpCore::StartAccept() {
 void HttpCore::Accepted(tcp::socket socket) {
   int s = 0;
   while (s < frmHTTP::kSlots && !slots_[s]->SlotFree) ++s;
+  // Accepting starts only with a slot free, and only this takes one.
+  if (s == frmHTTP::kSlots) return;
   Slot& slot = *slots_[s];
   slot.SlotFree = false;
   ++taken_;
