@@ -12,8 +12,8 @@
 
 #include "callstore/wave_formats.h"
 #include "controller/controller_test_util.h"
-#include "controller/process_state.h"
 #include "line/line_controller.h"
+#include "line/process_state.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "callstore/contact_overlay.h"
+#include "settings/contact_overlay.h"
 
 namespace lw {
 

@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "callstore/call_store.h"
-#include "service/paths.h"
+#include "base/paths.h"
 #include "settings/call_options.h"
 #include "web/pages.h"
 #include "web/request.h"

@@ -10,7 +10,7 @@
 #include "devices/clock.h"
 #include "journal/journal.h"
 #include "settings/registry_routines.h"
-#include "settings/settings_store.h"
+#include "devices/settings_store.h"
 
 namespace lw {
 

@@ -23,7 +23,7 @@
 
 #include "devices/clock.h"
 #include "journal/journal.h"
-#include "settings/settings_store.h"
+#include "devices/settings_store.h"
 #include "web/dispatch.h"
 
 namespace lw {

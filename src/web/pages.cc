@@ -12,7 +12,7 @@
 #include "callstore/call_store.h"
 #include "journal/journal.h"
 #include "journal/regional.h"
-#include "service/paths.h"
+#include "base/paths.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
 #include "web/request.h"

@@ -2,13 +2,14 @@
 // for a whole request and the dispatch of the request (path, authorization,
 // routes, the pages and the options form). The first byte switches
 // protection and the HTTP headers. Nothing may crash, and a file reply may
-// only name a file below "\WWW\" or "\Data\Log\", never the settings store.
+// only name a file below "\WWW\" or "\Data\Log\", never the settings store
+// (a file named registry.db lies beside them).
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "devices/fake/fake_clock.h"
-#include "drivers/sqlite/sqlite_settings_store.h"
+#include "devices/memory_settings_store.h"
 #include "fuzz_home.h"
 #include "journal/journal.h"
 #include "web/dispatch.h"
@@ -18,10 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static lw::fuzz::FuzzHome app(
       {"Data/Log/2005/03/15", "WWW", "Journal", "Answer"});
   static lw::FakeClock clock(lw::LocalDateTime{2005, 3, 15, 10, 15, 30, 2});
-  static lw::SqliteSettingsStore store(app.path() + "/registry.db");
+  static lw::MemorySettingsStore store;
   static lw::Journal journal(clock, app.path());
   static bool once = [] {
     app.Write("WWW/logo.gif", "GIF89a");
+    app.Write("registry.db", "private");
     app.Write("Journal/03-15-2005_Sys.txt", "line\r\n");
     app.Write("Data/Last", "1:\\Data\\Log\\2005\\03\\15\\\r\n");
     lw::RegistryRoutines reg(store);

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <set>
 
+#include "base/system.h"
 #include "drivers/simline/simulated_telephony.h"
 
 namespace lw {
@@ -34,16 +35,6 @@ std::error_code Errno() {
 void SetCloseOnExec(int fd) {
   const int flags = ::fcntl(fd, F_GETFD);
   if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
-}
-
-bool MakeAddress(const std::string& path, sockaddr_un* addr, socklen_t* len) {
-  if (path.size() >= sizeof addr->sun_path) return false;
-  std::memset(addr, 0, sizeof *addr);
-  addr->sun_family = AF_UNIX;
-  std::memcpy(addr->sun_path, path.data(), path.size());
-  *len =
-      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  return true;
 }
 
 // True when a process accepts connections on the socket file `path`.
@@ -236,13 +227,13 @@ void SimulatedLine::StartListening() {
     listen_error_ = std::make_error_code(std::errc::invalid_argument);
     return;
   }
-  if (::mkdir(runtime_dir_.c_str(), 0700) != 0 && errno != EEXIST) {
-    listen_error_ = Errno();
+  if (const int err = MakeRuntimeFolder(runtime_dir_); err != 0) {
+    listen_error_ = std::error_code(err, std::generic_category());
     return;
   }
   sockaddr_un addr;
   socklen_t len;
-  if (!MakeAddress(socket_path_, &addr, &len)) {
+  if (!UnixSocketAddress(socket_path_, &addr, &len)) {
     listen_error_ = std::make_error_code(std::errc::filename_too_long);
     return;
   }
