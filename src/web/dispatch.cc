@@ -3,8 +3,8 @@
 #include <charconv>
 #include <exception>
 
-#include "callstore/call_store.h"
 #include "base/paths.h"
+#include "callstore/call_store.h"
 #include "settings/call_options.h"
 #include "web/pages.h"
 #include "web/request.h"

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "devices/clock.h"
+#include "devices/settings_store.h"
 #include "journal/journal.h"
 #include "settings/registry_routines.h"
-#include "devices/settings_store.h"
 
 namespace lw {
 

@@ -22,8 +22,8 @@
 #include <string>
 
 #include "devices/clock.h"
-#include "journal/journal.h"
 #include "devices/settings_store.h"
+#include "journal/journal.h"
 #include "web/dispatch.h"
 
 namespace lw {

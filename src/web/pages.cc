@@ -8,11 +8,11 @@
 #include <iterator>
 #include <unordered_map>
 
+#include "base/paths.h"
 #include "callstore/call_record.h"
 #include "callstore/call_store.h"
 #include "journal/journal.h"
 #include "journal/regional.h"
-#include "base/paths.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
 #include "web/request.h"
