@@ -3,14 +3,15 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include "drivers/sndfile_wave/sound_file_source.h"
 #include "drivers/sndfile_wave/wave_file_header.h"
+#include "dsp/levels.h"
 
 namespace lw {
 namespace {
@@ -19,9 +20,9 @@ constexpr uint32_t kBlockMs = 20;
 constexpr int kBlocksPerSecond = 1000 / kBlockMs;
 // Local playback keeps this many blocks queued ahead of the clock.
 constexpr uint64_t kLocalLeadBlocks = 5;
-constexpr int kLevelWindowSamples = kLineSampleRate / 10;  // 100 ms
-constexpr int kCutFrameSamples = kLineBlockSamples;        // 20 ms
-constexpr int kCutHangFrames = 25;                         // 0.5 s
+constexpr size_t kLevelWindowSamples = kLineSampleRate / 10;  // 100 ms
+constexpr size_t kCutFrameSamples = kLineBlockSamples;        // 20 ms
+constexpr int kCutHangFrames = 25;                            // 0.5 s
 // GSM 6.10 in wave files packs two 160-sample frames per block; the library
 // reads an odd number of blocks back with a block of noise at the end.
 constexpr uint64_t kGsmPairSamples = 640;
@@ -71,11 +72,6 @@ uint16_t TagOfSubtype(int format) {
   }
 }
 
-int16_t Magnitude(int16_t sample) {
-  return sample == INT16_MIN ? INT16_MAX
-                             : static_cast<int16_t>(std::abs(sample));
-}
-
 }  // namespace
 
 struct SndfileWave::Impl {
@@ -102,7 +98,6 @@ struct SndfileWave::Impl {
                       uint16_t file_tag, bool report_levels);
   int32_t StopRecord();
   void OnRecorded(uint64_t generation, std::span<const int16_t> samples);
-  void WriteCut(std::span<const int16_t> samples);
   void WriteFile(std::span<const int16_t> samples);
   void DetachRecordSink();
 
@@ -173,14 +168,10 @@ struct SndfileWave::Impl {
   SNDFILE* rec_file = nullptr;
   bool rec_gsm = false;
   bool rec_report_levels = false;
-  bool rec_cut = false;
-  int32_t rec_silence_level = 0;
   bool rec_write_failed = false;
   uint64_t rec_written = 0;
-  int level_count = 0;
-  int16_t level_peak = 0;
-  std::vector<int16_t> cut_frame;
-  int quiet_frames = 0;
+  LevelMeter level_meter{kLevelWindowSamples};
+  std::optional<SilenceCutter> cutter;  // while cutting silence
   uint64_t rec_generation = 0;
   std::unique_ptr<LocalSoundOutput> monitor;
 };
@@ -362,14 +353,13 @@ int32_t SndfileWave::Impl::StartRecord(int32_t device, const std::string& file,
   rec_file = sf;
   rec_gsm = subtype == SF_FORMAT_GSM610;
   rec_report_levels = report_levels;
-  rec_cut = cut_silence;
-  rec_silence_level = silence_level;
   rec_write_failed = false;
   rec_written = 0;
-  level_count = 0;
-  level_peak = 0;
-  cut_frame.clear();
-  quiet_frames = 0;
+  level_meter.Reset();
+  cutter.reset();
+  if (cut_silence) {
+    cutter.emplace(kCutFrameSamples, kCutHangFrames, silence_level);
+  }
   uint64_t generation = ++rec_generation;
   Impl* self = this;
   endpoint->SetRecordSink([self, generation](std::span<const int16_t> samples) {
@@ -390,43 +380,22 @@ void SndfileWave::Impl::OnRecorded(uint64_t generation,
   }
   // Split at the edges of the 100 ms level windows, so each report covers
   // exactly its window and follows the samples it describes.
+  auto write = [this](std::span<const int16_t> kept) { WriteFile(kept); };
   while (!samples.empty()) {
-    size_t n = std::min<size_t>(
-        samples.size(), static_cast<size_t>(kLevelWindowSamples - level_count));
+    size_t n = std::min(samples.size(), level_meter.Room());
     std::span<const int16_t> part = samples.first(n);
     samples = samples.subspan(n);
-    for (int16_t s : part) level_peak = std::max(level_peak, Magnitude(s));
-    level_count += static_cast<int>(n);
-    if (rec_cut) {
-      WriteCut(part);
+    std::optional<int16_t> level = level_meter.Add(part);
+    if (cutter) {
+      cutter->Add(part, write);
     } else {
       WriteFile(part);
     }
-    if (level_count == kLevelWindowSamples) {
-      int16_t level = level_peak;
-      level_count = 0;
-      level_peak = 0;
-      if (rec_report_levels) {
-        if (auto report = events.LevelReport) report(level);
-        if (!recording || generation != rec_generation) return;
-      }
+    if (level && rec_report_levels) {
+      int16_t reported = *level;
+      if (auto report = events.LevelReport) report(reported);
+      if (!recording || generation != rec_generation) return;
     }
-  }
-}
-
-void SndfileWave::Impl::WriteCut(std::span<const int16_t> samples) {
-  for (int16_t s : samples) {
-    cut_frame.push_back(s);
-    if (cut_frame.size() < static_cast<size_t>(kCutFrameSamples)) continue;
-    int16_t peak = 0;
-    for (int16_t v : cut_frame) peak = std::max(peak, Magnitude(v));
-    if (peak < rec_silence_level) {
-      ++quiet_frames;
-    } else {
-      quiet_frames = 0;
-    }
-    if (quiet_frames <= kCutHangFrames) WriteFile(cut_frame);
-    cut_frame.clear();
   }
 }
 
@@ -453,11 +422,10 @@ int32_t SndfileWave::Impl::StopRecord() {
   if (!recording) return kWaveNotRecording;
   DetachRecordSink();
   StopMonitor();
-  // The unfinished frame of the silence cut is sound the caller made or
-  // the start of a quiet stretch: either way it stays.
-  if (rec_cut && !cut_frame.empty() && quiet_frames < kCutHangFrames)
-    WriteFile(cut_frame);
-  cut_frame.clear();
+  if (cutter) {
+    cutter->Flush([this](std::span<const int16_t> kept) { WriteFile(kept); });
+    cutter.reset();
+  }
   if (rec_gsm && rec_written % kGsmPairSamples != 0) {
     std::vector<int16_t> silence(kGsmPairSamples -
                                  rec_written % kGsmPairSamples);
