@@ -16,10 +16,10 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
 }  // namespace
 
 int64_t ToCivilSeconds(const LocalDateTime& t) {
-  return DaysFromCivil(t.year, static_cast<unsigned>(t.month),
-                       static_cast<unsigned>(t.day)) *
-             86400 +
-         t.hour * 3600 + t.minute * 60 + t.second;
+  int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month),
+                               static_cast<unsigned>(t.day));
+  return days * 86400 + int64_t{t.hour} * 3600 + int64_t{t.minute} * 60 +
+         t.second;
 }
 
 LocalDateTime FromCivilSeconds(int64_t seconds) {

@@ -63,7 +63,7 @@ TEST(DspTest, DigitsFromTouchTones) {
   dtmf_tx_state_t* tx = dtmf_tx_init(nullptr);
   ASSERT_NE(tx, nullptr);
   dtmf_tx_put(tx, "159#*D0", -1);
-  std::vector<int16_t> sound(8000 * 2);
+  std::vector<int16_t> sound(size_t{8000} * 2);
   sound.resize(static_cast<size_t>(
       dtmf_tx(tx, sound.data(), static_cast<int>(sound.size()))));
   dtmf_tx_free(tx);

@@ -245,7 +245,12 @@ int ParseOptions(const char* sub, const Args& args, Options* o) {
     } else {
       return BadArgs(sub, "unknown option '" + a + "'");
     }
-    if (!ok) return BadArgs(sub, "bad value '" + v + "' for " + a);
+    if (!ok) {
+      std::string why = "bad value '" + v;
+      why += "' for ";
+      why += a;
+      return BadArgs(sub, why);
+    }
   }
   return -1;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <utility>
 
 #include "base/text.h"
 
@@ -86,8 +87,11 @@ bool EspeakEngine::Start(const std::string& data_path) {
     std::transform(key.begin(), key.end(), key.begin(),
                    [](unsigned char c) { return std::tolower(c); });
     if (name.empty() || !seen.insert(key).second) {
-      name = (name.empty() ? std::string() : name + " ") + "(" + v->identifier +
-             ")";
+      std::string unique = name.empty() ? std::string() : name + " ";
+      unique += "(";
+      unique += v->identifier;
+      unique += ")";
+      name = std::move(unique);
     }
     voices_.push_back({name, v->identifier});
   }

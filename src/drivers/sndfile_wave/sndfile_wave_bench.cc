@@ -31,10 +31,11 @@ void BM_ConvertCdFileToLine(benchmark::State& state) {
   info.channels = 2;
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
   SNDFILE* f = sf_open(file.c_str(), SFM_WRITE, &info);
-  std::vector<short> frames(44100 * 2 * 10);
+  constexpr sf_count_t kFrames = sf_count_t{44100} * 10;
+  std::vector<short> frames(static_cast<size_t>(kFrames) * 2);
   for (size_t i = 0; i < frames.size(); ++i)
     frames[i] = static_cast<short>(8000 * std::sin(i * 0.01));
-  sf_writef_short(f, frames.data(), 44100 * 10);
+  sf_writef_short(f, frames.data(), kFrames);
   sf_close(f);
   std::vector<int16_t> block(kLineBlockSamples);
   for (auto _ : state) {
