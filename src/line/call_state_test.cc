@@ -135,7 +135,7 @@ TEST_F(CallStateTest, PickUpOnAnExtensionIsRecordedAfterTheRingGap) {
   EXPECT_THAT(Sent(107), ElementsAre("Tapi_Incomming\r\n0\r\nTrue"));
   Rings(5);
   EXPECT_EQ(Ops("LineAnswer"), 0);
-  far().PickUpExtension();
+  far().PickUp();
   fake.clock().Advance(7000);
   EXPECT_EQ(Ops("LineAnswer"), 0);
   fake.clock().Advance(100);
@@ -164,7 +164,7 @@ TEST_F(CallStateTest, RecordingOfExactlyTheListingThresholdIsDropped) {
   Set(kDisconnectMode, "txtListRecMoreThen", "10");
   Start();
   Incoming();
-  far().PickUpExtension();
+  far().PickUp();
   fake.clock().Advance(7200);
   Deliver();
   fake.clock().Advance(10000);
@@ -185,8 +185,9 @@ TEST_F(CallStateTest, EveryThirdCallIsMarkedForRecording) {
     std::string marks;
     for (int call = 1; call <= 9; ++call) {
       far().Offer();
+      Deliver();
       marks += Sent(107).back() == "Tapi_Incomming\r\n0\r\nTrue" ? "R" : ".";
-      far().FarEndHangup();
+      HangUp();
     }
     EXPECT_EQ(marks, std::string(n) == "3" ? "..R..R..R" : ".........");
     line_.reset();
@@ -204,7 +205,7 @@ TEST_F(CallStateTest, AnsweringMachineAnswersAtTheConfiguredRing) {
     Incoming();
     int answered_at = 0;
     for (int ring = 1; ring <= 4 && answered_at == 0; ++ring) {
-      far().Ring();
+      Rings(1);
       if (Ops("LineAnswer") > 0) answered_at = ring;
     }
     EXPECT_EQ(answered_at, std::string(rings) == "3" ? 3 : 1);
@@ -222,7 +223,7 @@ TEST_F(CallStateTest, CallerHangsUpWhileRinging) {
   Start();
   Incoming();
   Rings(1);
-  far().FarEndHangup();
+  HangUp();
   EXPECT_FALSE(s().bInCall);
   fake.clock().Advance(10000);
   EXPECT_EQ(Ops("LineAnswer"), 0);
@@ -256,16 +257,17 @@ TEST_F(CallStateTest, CallerHangsUpDuringGreetingOrBeep) {
   EXPECT_EQ(Ops("LineDrop"), 2);
 }
 
-TEST_F(CallStateTest, CallerHangsUpBeforeTheConnectedEvent) {
-  // Given a caller gone between the answer and the connected event,
-  // expect no greeting played past the hang-up and the call stored.
+TEST_F(CallStateTest, CallerHangsUpAsTheLineAnswers) {
+  // Given a caller gone just before the answering ring is handled, expect
+  // no greeting, the refused answer journalled and the call stored.
   AnsweringMachineOn();
   Start();
   Incoming();
-  Rings(2);
-  far().FarEndHangup();  // the answer's Connected is still pending
+  Rings(1);
+  far().Ring();
+  far().HangUp();
   Deliver();
-  Deliver();
+  EXPECT_EQ(JournalCount("Tapi.LineAnswer(0)->There is no call"), 1);
   EXPECT_FALSE(s().bInCall);
   EXPECT_EQ(Records().size(), 1u);
   EXPECT_TRUE(wave1().recordings().empty());
@@ -308,7 +310,7 @@ TEST_F(CallStateTest, GreetingWithoutBeepOrWithoutMessage) {
   Deliver();
   wave1().FinishPlay();
   EXPECT_EQ(wave1().recordings().size(), 1u);
-  EXPECT_EQ(far().call_state(), FakeLine::CallState::kNone);
+  EXPECT_EQ(far().told().back(), "hungup");
 }
 
 TEST_F(CallStateTest, LegalNoticeBeforeARecordedConversation) {
@@ -320,7 +322,7 @@ TEST_F(CallStateTest, LegalNoticeBeforeARecordedConversation) {
   fake.wave_files().Set(home / "LegalGreets/Notice.wav", {1, 1, 8000, 2});
   Start();
   Incoming();
-  far().PickUpExtension();
+  far().PickUp();
   fake.clock().Advance(7200);
   Deliver();
   ASSERT_EQ(wave1().plays().size(), 1u);
@@ -333,11 +335,11 @@ TEST_F(CallStateTest, LegalNoticeBeforeARecordedConversation) {
 
   fake.wave_files().Forget(home / "LegalGreets/Notice.wav");
   Incoming();
-  far().PickUpExtension();
+  far().PickUp();
   fake.clock().Advance(7200);
   Deliver();
   EXPECT_EQ(wave1().recordings().size(), 1u);
-  EXPECT_EQ(far().call_state(), FakeLine::CallState::kNone);
+  EXPECT_EQ(far().told().back(), "hungup");
   EXPECT_EQ(Records().size(), 2u);
 }
 
@@ -355,10 +357,8 @@ TEST_F(CallStateTest, BlockedContactIsAnsweredAndDroppedSilently) {
   Start();
   Incoming();
   EXPECT_EQ(Ops("LineAnswer"), 1);
-  EXPECT_TRUE(s().bBlockCall);
-  Deliver();
   EXPECT_EQ(Ops("LineDrop"), 1);
-  Deliver();
+  EXPECT_EQ(far().told().back(), "hungup");
   EXPECT_THAT(Sent(109), IsEmpty());
   EXPECT_TRUE(player().plays().empty());
   EXPECT_EQ(JournalCount("Tapi_CallerID"), 0);
@@ -392,7 +392,7 @@ TEST_F(CallStateTest, MatchedContactOwnAnsweringAndForwarding) {
   Rings(2);
   EXPECT_EQ(Ops("LineAnswer"), 0);
   fake.clock().Advance(5000);
-  far().Ring();
+  Rings(1);
   EXPECT_EQ(Ops("LineAnswer"), 1);
   HangUp();
   HangUp();
@@ -408,7 +408,7 @@ TEST_F(CallStateTest, CorruptOrMissingContactsLeaveTheOptions) {
   Incoming();
   EXPECT_THAT(Sent(109), ElementsAre("Tapi_CID\r\n0\r\nTESTCALLER\r\n5551234"
                                      "\r\n\r\n\r\nFalse\r\n0\r\nFalse"));
-  far().FarEndHangup();
+  HangUp();
   EXPECT_EQ(FIELD(Records()[0], description), "Incoming call");
 }
 
@@ -423,7 +423,7 @@ TEST_F(CallStateTest, RemoteAccessCallerIsAnsweredAndKeptOffTheList) {
   int started = 0;
   s().hooks.StartRemoteAccess = [&] { ++started; };
   Incoming("Someone", "5551234");
-  far().FarEndHangup();
+  HangUp();
   Incoming("Owner", "5550000");
   EXPECT_TRUE(s().bRemoteAccess);
   Rings(1);
@@ -461,7 +461,7 @@ TEST_F(CallStateTest, ForwardingHooksFollowTheCallType) {
   line_->LoadCallOptions();
   log.clear();
   Incoming();
-  far().PickUpExtension();
+  far().PickUp();
   fake.clock().Advance(7200);
   Deliver();
   fake.clock().Advance(3000);
@@ -476,18 +476,21 @@ TEST_F(CallStateTest, OutgoingCallsAreStoredAsTypeOneOrRecordedAsFour) {
   Set(kCallsRecord, "chkMaxRecCall", "1");
   Set(kCallsRecord, "cmbMaxRecCall", "0.1");
   Start();
+  far().WaitCall();
   fake.channels().Send(108, "CallOutRec\r\n5557777");
-  EXPECT_EQ(far().dialed_number(), "5557777");
+  EXPECT_THAT(far().TakeTold(), ElementsAre("dialed(5557777)"));
   Deliver();
   EXPECT_EQ(Sent(107).back(), "Tapi_Dialing\r\n0");
-  far().AnswerOutgoing();
+  far().AnswerCall();
+  Deliver();
   EXPECT_EQ(wave1().recordings().size(), 1u);
   EXPECT_FALSE(s().tmrRecLong->Enabled());
   fake.clock().Advance(20000);
   HangUp();
+  far().WaitCall();
   fake.channels().Send(108, "CallOut\r\n5558888");
   Deliver();
-  far().AnswerOutgoing();
+  far().AnswerCall();
   fake.clock().Advance(5000);
   HangUp();
   const std::vector<CallRecord> records = Records();
@@ -511,9 +514,9 @@ TEST_F(CallStateTest, RecCallCommandMarksTheRingingCall) {
   fake.channels().Send(108, "RecCall\r\nTrue");
   EXPECT_FALSE(s().tmrRecRingCounter->Enabled());
   fake.clock().Advance(5000);
-  far().Ring();
+  Rings(1);
   EXPECT_TRUE(s().tmrRecRingCounter->Enabled());
-  far().PickUpExtension();
+  far().PickUp();
   fake.clock().Advance(7200);
   EXPECT_EQ(Ops("LineAnswer"), 1);
   EXPECT_TRUE(s().bRecTheCall);
@@ -540,7 +543,7 @@ TEST_F(CallStateTest, CallCommandsDecideTheRingingCall) {
   fake.clock().Advance(8000);
   Rings(10);
   EXPECT_EQ(Ops("LineAnswer"), 1);
-  far().FarEndHangup();
+  HangUp();
 
   Incoming();
   fake.channels().Send(108, "AnswerMachine");
@@ -562,17 +565,17 @@ TEST_F(CallStateTest, CommandsAtTheWrongMomentKeepTheLineWorking) {
   fake.channels().Send(108, "CallOut");
   fake.channels().Send(108, "RecCall\r\nmaybe");
   fake.channels().Send(108, "RecCall");
-  EXPECT_EQ(JournalCount("Tapi.LineAnswer(0)->No call"), 1);
-  EXPECT_EQ(JournalCount("Tapi.LineDrop(0)->No call"), 1);
+  EXPECT_EQ(JournalCount("Tapi.LineAnswer(0)->There is no call"), 1);
+  EXPECT_EQ(JournalCount("Tapi.LineDrop(0)->There is no call"), 1);
   EXPECT_EQ(JournalCount("CallOut without a number to dial ignored"), 1);
   EXPECT_EQ(JournalCount("RecCall without a True or False argument"), 2);
-  EXPECT_TRUE(far().dialed_number().empty());
+  EXPECT_EQ(Ops("MakeCall(5559999)"), 0);
 
   // "CallOut" during a call: a new current call, the dial refused.
   Incoming();
   fake.channels().Send(108, "CallOut\r\n5559999");
   EXPECT_EQ(JournalCount("Tapi.MakeCall(0)->"), 1);
-  far().FarEndHangup();
+  HangUp();
   EXPECT_FALSE(s().bInCall);
   LeaveMessage(4);
   EXPECT_EQ(FIELD(Records().back(), call_type), "2");
@@ -600,7 +603,7 @@ TEST_F(CallStateTest, ListMessagesOnlyStoresOnlyKeptRecordings) {
   Start();
   Incoming();
   Rings(1);
-  far().FarEndHangup();
+  HangUp();
   EXPECT_TRUE(Records().empty());
   LeaveMessage(3);
   EXPECT_EQ(Records().size(), 1u);
@@ -628,8 +631,8 @@ TEST_F(CallStateTest, CallWithoutItsIdleIsStoredExactlyOnce) {
       EXPECT_EQ(Sent(107)[Sent(107).size() - 2], "Tapi_Idle\r\n0\r\n2");
       line_->OpenLine();
     } else {
-      far().faults().drop_result = 999;
-      far().FarEndHangup();
+      fake.line().faults().drop_result = 999;
+      far().HangUp();
     }
     Deliver();
     EXPECT_FALSE(wave1().IsRecording());
@@ -657,8 +660,7 @@ TEST_F(CallStateTest, MissingOrBlankCallerPartsAreUnknown) {
                         Case{" \t ", "5551234", "UNKNOWN", "5551234"},
                         Case{"ANNA", "  ", "ANNA", "UNKNOWN"}}) {
     SCOPED_TRACE(c.name + "/" + c.number);
-    ASSERT_TRUE(far().Offer());
-    far().CallerId(c.name, c.number);
+    Incoming(c.name, c.number);
     const std::string cid =
         "Tapi_CID\r\n0\r\n" + c.want_name + "\r\n" + c.want_number + "\r\n";
     EXPECT_EQ(Sent(109).back().rfind(cid, 0), 0u) << Sent(109).back();

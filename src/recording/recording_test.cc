@@ -17,7 +17,7 @@ class RecordingTest : public CallTest {
   // A conversation taken on pick-up and connected: the recording runs.
   void RecordedConversation() {
     Incoming();
-    far().PickUpExtension();
+    far().PickUp();
     fake.clock().Advance(7100);
     Deliver();
     ASSERT_EQ(wave1().recordings().size(), 1u);
@@ -91,7 +91,7 @@ TEST_F(RecordingTest, SilenceTimerDropsACallNoLongerActive) {
   EXPECT_FALSE(wave1().recordings()[0].cut_silence);
   EXPECT_EQ(wave1().recordings()[0].silence_level, 10);
   s().Tapi1->SetEvents({});  // the hang-up goes unheard
-  far().FarEndHangup();
+  HangUp();
   fake.clock().Advance(100);
   EXPECT_TRUE(Dropped());
 }
@@ -157,7 +157,7 @@ TEST_F(RecordingTest, FailedStartIsJournalledAndTheLimitsStillRun) {
   Start();
   wave1().faults().record_result = kFakeWaveCannotCreate;
   Incoming();
-  far().PickUpExtension();
+  far().PickUp();
   fake.clock().Advance(7100);
   Deliver();
   EXPECT_EQ(JournalCount("Wave.StartRecord(1)->" +
@@ -175,8 +175,8 @@ TEST_F(RecordingTest, DropCallHangsUpEvenWithNothingRunning) {
   // journal the result.
   Start();
   DropCall(s());
-  EXPECT_THAT(far().ops(), ElementsAre("LineDrop"));
-  EXPECT_EQ(JournalCount("Tapi.LineDrop(0)->No call(0)"), 1);
+  EXPECT_THAT(fake.line().ops(), ElementsAre("LineDrop"));
+  EXPECT_EQ(JournalCount("Tapi.LineDrop(0)->There is no call(0)"), 1);
 }
 
 TEST_F(RecordingTest, PlayToAdminWaveSizesByFormatTag) {
@@ -188,9 +188,8 @@ TEST_F(RecordingTest, PlayToAdminWaveSizesByFormatTag) {
   const uint64_t before = fake.clock().Elapsed();
   EXPECT_EQ(PlayToAdminWave(s(), file), 0);
   EXPECT_EQ(fake.clock().Elapsed() - before, 2000u);
-  EXPECT_THAT(far().ops(),
-              ElementsAre("LineMonitorDigits(False)", "LineMonitorDigits(True)",
-                          "GetDeviceID(2)"));
+  EXPECT_THAT(fake.line().ops(), ElementsAre("LineMonitorDigits(False)",
+                                             "LineMonitorDigits(True)"));
   EXPECT_EQ(wave1().plays().back().size_value, 1625);
   EXPECT_NE(PlayToAdminWave(s(), home / "gone.wav"), 0);
   EXPECT_EQ(JournalCount("PlayToLine:Wave1.StartPlayACM->File not found"), 1);
@@ -209,7 +208,7 @@ TEST_F(RecordingTest, PlayDoneAfterTheCallerHasGoneDropsTheCall) {
   Rings(2);
   Deliver();
   s().Tapi1->SetEvents({});
-  far().FarEndHangup();
+  HangUp();
   wave1().FinishPlay();
   EXPECT_EQ(wave1().plays().size(), 1u);
   EXPECT_TRUE(Dropped());
@@ -248,13 +247,13 @@ TEST_F(RecordingTest, AnnouncementAloneIsSpokenAtOnce) {
   Start();
   Incoming();
   speech_log_.clear();
-  far().FarEndHangup();
+  HangUp();
   EXPECT_THAT(Spoken(), ElementsAre("SpeakIt(Bye TESTCALLER,0)"));
   Set(kDisconnectEvents, "chkOnlyIfGotMessage", "1");
   line_->LoadCallOptions();
   Incoming();
   speech_log_.clear();
-  far().FarEndHangup();
+  HangUp();
   EXPECT_THAT(Spoken(), IsEmpty());
 }
 
@@ -268,7 +267,7 @@ TEST_F(RecordingTest, NoEventsWhileTheDesktopIsNotRunning) {
   Start();
   Incoming();
   EXPECT_TRUE(player().plays().empty());
-  far().FarEndHangup();
+  HangUp();
   Set("", "bRun", "1");
   line_->LoadCallOptions();
   Incoming();
@@ -286,7 +285,7 @@ TEST_F(RecordingTest, SoundAtCallerIdentificationWhenSoChosen) {
   far().Offer();
   Rings(3);
   EXPECT_TRUE(player().plays().empty());
-  far().FarEndHangup();
+  HangUp();
   Incoming();
   EXPECT_EQ(player().plays().size(), 1u);
 }
