@@ -126,7 +126,7 @@ TEST_F(LineControllerTest, OpenLineDoesNotReopenAnOpenLine) {
   for (const std::string& op : fake.line().ops())
     opens += op == "LineOpen(6,6)";
   EXPECT_EQ(opens, 1);
-  EXPECT_TRUE(line.state().tmrAutoMode->Enabled());
+  EXPECT_EQ(fake.clock().timers_enabled(), 1);  // the auto mode timer
   EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n0\r\n0\r\nFalse",
                                      "LineStatus\r\n0\r\n0\r\nTrue"));
 }
@@ -185,7 +185,7 @@ TEST_F(LineControllerTest, OnAndOffEndAutoModeAndReport) {
   fake.channels().ClearSent();
   fake.channels().Send(108, "OFF\r\nignored");
   EXPECT_FALSE(process_.AutoMode);
-  EXPECT_FALSE(line.state().tmrAutoMode->Enabled());
+  EXPECT_EQ(fake.clock().timers_enabled(), 0);
   EXPECT_EQ(fake.line().open_controls(), 0);
   fake.channels().Send(108, "ON");
   EXPECT_EQ(fake.line().open_controls(), 1);
@@ -213,7 +213,7 @@ TEST_F(LineControllerTest, UnloadingClosesTheLineReportsAndReleasesTheWaves) {
   fake.line().ClearOps();
   line.Unload();
   EXPECT_FALSE(line.loaded());
-  EXPECT_FALSE(line.state().tmrAutoMode->Enabled());
+  EXPECT_EQ(fake.clock().timers_enabled(), 0);
   EXPECT_THAT(fake.line().ops(), ElementsAre("LineClose", "LineShutdown"));
   EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n0\r\n1\r\nTrue"));
   EXPECT_FALSE(fake.wave(0)->initialized());

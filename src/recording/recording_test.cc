@@ -20,7 +20,7 @@ class RecordingTest : public CallTest {
     far().PickUp();
     fake.clock().Advance(7100);
     Deliver();
-    ASSERT_EQ(wave1().recordings().size(), 1u);
+    ASSERT_TRUE(wave1().IsRecording());
   }
   bool Dropped() { return Ops("LineDrop") == 1; }
   // What the speech window was asked to speak.
@@ -42,10 +42,9 @@ TEST_F(RecordingTest, LengthLimitDropsTheCallAtItsLastSecond) {
   RecordedConversation();
   fake.clock().Advance(30000);
   EXPECT_FALSE(Dropped());
-  EXPECT_EQ(s().RecordSeconds, 30);
   fake.clock().Advance(1000);
   EXPECT_TRUE(Dropped());
-  EXPECT_FALSE(s().tmrRecLong->Enabled());
+  EXPECT_EQ(fake.clock().timers_enabled(), 0);
 }
 
 TEST_F(RecordingTest, SilenceCountIsResetByALoudTick) {
@@ -64,10 +63,8 @@ TEST_F(RecordingTest, SilenceCountIsResetByALoudTick) {
   EXPECT_EQ(rec.silence_level, 100);
   ASSERT_TRUE(wave1().ReportLevel(99));
   fake.clock().Advance(4900);
-  EXPECT_EQ(s().SilenceTicks, 49);
   wave1().ReportLevel(100);
   fake.clock().Advance(100);
-  EXPECT_EQ(s().SilenceTicks, 0);
   wave1().ReportLevel(0);
   fake.clock().Advance(4900);
   EXPECT_FALSE(Dropped());
@@ -125,24 +122,23 @@ TEST_F(RecordingTest, ToneDetectionEndsAfterThirtyTicks) {
   EXPECT_TRUE(wave1().FreqDetect());
   fake.clock().Advance(100);
   EXPECT_FALSE(wave1().FreqDetect());
-  EXPECT_FALSE(s().tmrRecFreqCounter->Enabled());
 }
 
 TEST_F(RecordingTest, FormatIndexChoosesFormatAndSizeNotTheName) {
   // Given format indexes 2, 3 and 7, expect GSM 6.10 with 16000, TrueSpeech
-  // with 4800, and for 7 the previous format with 0; the name stays.
+  // with 4800, and for 7 the previous format with 0; the name stays ".wav".
+  PickUpRecordingOn();
   Start();
-  Incoming();
   std::vector<std::string> seen;
-  for (int16_t index : {2, 3, 7}) {
-    s().RecordFormatIndex = index;
-    StartCallRecording(s());
+  for (const char* index : {"2", "3", "7"}) {
+    Set(kCallsRecord, "cmbRecordFormatRec", index);
+    line_->LoadCallOptions();
+    RecordedConversation();
+    HangUp();
     const FakeRecording& rec = wave1().recordings().back();
     seen.push_back(std::to_string(rec.file_format.format_tag) + "/" +
                    std::to_string(rec.size_value));
-    EXPECT_EQ(rec.file, home /
-                            "Data/Log/2026/12/04/"
-                            "TESTCALLER_5551234_12-04-2026_14-03-22.wav");
+    EXPECT_EQ(rec.file.substr(rec.file.size() - 4), ".wav");
   }
   EXPECT_THAT(seen, ElementsAre("49/16000", "34/4800", "34/0"));
   EXPECT_EQ(JournalCount("Wave.StartRecord(1)->"), 3);
@@ -163,7 +159,6 @@ TEST_F(RecordingTest, FailedStartIsJournalledAndTheLimitsStillRun) {
   EXPECT_EQ(JournalCount("Wave.StartRecord(1)->" +
                          wave1().GetRecordErrorText(kFakeWaveCannotCreate)),
             1);
-  EXPECT_EQ(s().Call.info.call_type, "3");
   fake.clock().Advance(4000);
   EXPECT_TRUE(Dropped());
   Deliver();
@@ -233,7 +228,6 @@ TEST_F(RecordingTest, IncomingSoundThenAnnouncementAfterItsEnd) {
   EXPECT_EQ(player().plays()[0].file, home / "Sound/ring.wav");
   EXPECT_EQ(player().plays()[0].device, 1);
   EXPECT_EQ(player().plays()[0].size_value, 8000);
-  EXPECT_EQ(s().LastSoundEvent, "PLAY_IC");
   speech_log_.clear();
   player().FinishPlay();
   EXPECT_THAT(speech_log_, ElementsAre("SpeakIt(Call from TESTCALLER,1)"));
