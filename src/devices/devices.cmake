@@ -2,7 +2,6 @@
 lw_sources(
   wave.cc
   fake/fake_devices.cc
-  fake/fake_mail.cc
   fake/fake_serial_port.cc
   fake/fake_voice.cc
   fake/fake_wave.cc
