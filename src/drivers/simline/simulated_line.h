@@ -23,8 +23,8 @@
 //   (socket closed or broken) hangs up.
 //
 // Audio: the line's audio endpoint is registered in the LineAudioHub under
-// the wave-in and wave-out numbers given to the constructor (GetDeviceID hands
-// them out). What the process plays while the call is connected goes to the
+// the wave-in and wave-out numbers of its Options (GetDeviceID hands them
+// out). What the process plays while the call is connected goes to the
 // far end as it comes. The far end's audio, while the call is connected or
 // picked up, goes to the record sink one 160-sample block every 20 ms of the
 // Clock, zeros where the far end sent nothing; the pacing timer runs only
@@ -54,7 +54,8 @@
 
 namespace lw {
 
-// Result codes other than 0.
+// The line's own result codes other than 0 (the registry moves them into the
+// backend's range).
 inline constexpr int32_t kSimLineNoCall = 0x4;      // no call to act on
 inline constexpr int32_t kSimLineCallExists = 0x5;  // MakeCall during a call
 inline constexpr int32_t kSimLineBadState = 0x6;    // call not answerable
