@@ -104,7 +104,7 @@ class CallTest : public ::testing::Test, public ControllerHome {
     Deliver();
     wave1().FinishPlay();  // greeting
     wave1().FinishPlay();  // beep
-    fake.clock().Advance(seconds * 1000);
+    fake.clock().Advance(static_cast<uint64_t>(seconds) * 1000);
     HangUp();
   }
 
