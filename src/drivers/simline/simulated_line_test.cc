@@ -225,6 +225,7 @@ TEST_F(SimulatedLineTest, RegistryListsRealLinesFirstWithTheirOwnCodes) {
   EXPECT_EQ(tapi_->GetErrorText(0x7fff0000), "Unknown error 2147418112");
   EXPECT_EQ(line_.ops(), (Events{"LineOpen(6,6)"}));
   EXPECT_EQ(modem.ops(), (Events{"LineOpen(6,6)", "LineAnswer", "LineDrop"}));
+  EXPECT_EQ(tapi_->LineClose(), 0);  // before the modem goes away
 }
 
 // --- Socket far ends.
