@@ -12,9 +12,9 @@
 
 #include "callstore/wave_formats.h"
 #include "controller/controller_test_util.h"
-#include "controller/process_state.h"
 #include "drivers/simline/sim_far_end.h"
 #include "line/line_controller.h"
+#include "line/process_state.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <fstream>
 #include <string>
 
+#include "base/paths.h"
 #include "callstore/call_recovery.h"
 #include "callstore/call_store.h"
 #include "callstore/contacts.h"
 #include "devices/fake/fake_devices.h"
 #include "journal/journal.h"
-#include "service/paths.h"
 #include "temp_dir.h"
 
 namespace lw {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/message_text.h"
+#include "base/message_text.h"
 #include "drivers/unix_channel/unix_channel.h"
 #include "temp_dir.h"
 

@@ -7,6 +7,7 @@
 
 #include "devices/fake/fake_clock.h"
 #include "devices/fake/fake_sound_devices.h"
+#include "drivers/alsa/alsa_sound_output.h"
 #include "drivers/espeak/espeak_engine.h"
 #include "drivers/espeak/espeak_voice.h"
 #include "temp_dir.h"
@@ -44,7 +45,7 @@ void BM_SaveTextToWav(benchmark::State& state) {
   FakeSoundDevices sound_devices;
   LineAudioHub hub;
   testing::TempDir dir;
-  EspeakVoice voice(io, clock, sound_devices, hub);
+  EspeakVoice voice(io, clock, sound_devices, hub, AlsaSoundOutputFactory(io));
   if (voice.GetVoices().empty()) {
     state.SkipWithError("no speech engine");
     return;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/text.h"
 #include "base/utf8.h"
 #include "journal/regional.h"
 
@@ -70,10 +71,7 @@ void PutField(char* field, size_t width, std::string_view value) {
 }
 
 std::string_view TrimField(std::string_view text) {
-  auto pad = [](char c) { return c == ' ' || c == '\0'; };
-  while (!text.empty() && pad(text.front())) text.remove_prefix(1);
-  while (!text.empty() && pad(text.back())) text.remove_suffix(1);
-  return text;
+  return Trim(text, std::string_view(" \0", 2));
 }
 
 std::string RecordingName(std::string_view caller_name,

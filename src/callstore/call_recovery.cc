@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/paths.h"
 #include "callstore/file_io.h"
 #include "devices/wave.h"
 #include "journal/journal.h"
-#include "service/paths.h"
 
 namespace lw {
 namespace {

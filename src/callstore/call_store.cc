@@ -10,10 +10,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/paths.h"
 #include "callstore/file_io.h"
 #include "journal/journal.h"
 #include "journal/regional.h"
-#include "service/paths.h"
 
 namespace lw {
 namespace {

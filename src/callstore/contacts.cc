@@ -9,8 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "base/paths.h"
 #include "callstore/call_record.h"
-#include "service/paths.h"
 
 namespace lw {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "callstore/contact_overlay.h"
+#include "settings/contact_overlay.h"
 
 namespace lw {
 

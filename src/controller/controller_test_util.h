@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "controller/speech_window.h"
 #include "devices/fake/fake_devices.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
 #include "journal/journal.h"
+#include "line/speech_window.h"
 #include "settings/registry_routines.h"
 #include "temp_dir.h"
 

@@ -3,11 +3,11 @@
 #include <fstream>
 #include <utility>
 
+#include "base/paths.h"
+#include "base/trapped.h"
 #include "callstore/call_recovery.h"
 #include "callstore/wave_formats.h"
-#include "controller/trapped.h"
 #include "line/line_controller.h"
-#include "service/paths.h"
 #include "settings/call_options.h"
 
 namespace lw {

@@ -18,10 +18,10 @@
 #include <memory>
 #include <string>
 
-#include "controller/process_state.h"
-#include "controller/speech_window.h"
 #include "devices/devices.h"
 #include "journal/journal.h"
+#include "line/process_state.h"
+#include "line/speech_window.h"
 #include "settings/registry_routines.h"
 
 namespace lw {

@@ -33,4 +33,9 @@ class MessageChannel {
   virtual void SetMessageArrived(Handler handler) = 0;
 };
 
+// Opens `channel` on `end` and sends `text` only when the open answered true;
+// otherwise the message is dropped (not queued, not retried). Answers whether
+// it was sent.
+bool SendOn(MessageChannel& end, int32_t channel, const std::string& text);
+
 }  // namespace lw

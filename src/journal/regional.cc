@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "base/text.h"
+
 namespace lw {
 namespace {
 
@@ -56,13 +58,6 @@ bool Expect(std::string_view text, size_t& pos, char c) {
   return true;
 }
 
-// Stored fields are blank-padded; blanks around the text are not part of it.
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
 char Upper(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 
 }  // namespace
@@ -101,7 +96,8 @@ std::string MediumTimeText(const LocalDateTime& t) {
 }
 
 std::optional<LocalDateTime> ParseShortDate(std::string_view text) {
-  text = TrimBlanks(text);
+  // Stored fields are blank-padded; blanks around the text are not part of it.
+  text = Trim(text, " ");
   size_t pos = 0;
   auto month = ReadNumber(text, pos, 2);
   if (!month || !Expect(text, pos, '/')) return std::nullopt;
@@ -124,7 +120,7 @@ std::optional<LocalDateTime> ParseShortDate(std::string_view text) {
 }
 
 std::optional<LocalDateTime> ParseLongTime(std::string_view text) {
-  text = TrimBlanks(text);
+  text = Trim(text, " ");
   // Older records carry the 12-hour form "10:15:30 AM".
   int twelve_hour = 0;  // 0: 24-hour form, 1: AM, 2: PM
   if (text.size() >= 2 && Upper(text[text.size() - 1]) == 'M') {

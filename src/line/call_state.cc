@@ -13,10 +13,10 @@
 // telephony events exactly as in telephony mode.
 #include <string>
 
+#include "base/message_text.h"
+#include "base/trapped.h"
 #include "callstore/call_wrapup.h"
 #include "callstore/contacts.h"
-#include "controller/message_text.h"
-#include "controller/trapped.h"
 #include "line/line_controller.h"
 #include "line/line_messages.h"
 #include "recording/answering_machine.h"

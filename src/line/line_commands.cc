@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "base/message_text.h"
+#include "base/trapped.h"
 #include "callstore/contacts.h"
-#include "controller/message_text.h"
-#include "controller/trapped.h"
 #include "journal/journal.h"
 #include "line/dial_string.h"
 #include "line/line_controller.h"

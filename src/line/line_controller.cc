@@ -1,7 +1,7 @@
 #include "line/line_controller.h"
 
-#include "controller/message_text.h"
-#include "controller/trapped.h"
+#include "base/message_text.h"
+#include "base/trapped.h"
 
 namespace lw {
 

@@ -1,9 +1,9 @@
 // Choosing, opening and closing the line.
 #include <string>
 
-#include "controller/trapped.h"
+#include "base/paths.h"
+#include "base/trapped.h"
 #include "line/line_controller.h"
-#include "service/paths.h"
 
 namespace lw {
 

@@ -1,6 +1,6 @@
 #include "line/line_messages.h"
 
-#include "controller/message_text.h"
+#include "base/message_text.h"
 
 namespace lw {
 

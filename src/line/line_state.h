@@ -13,10 +13,10 @@
 
 #include "callstore/call_record.h"
 #include "callstore/call_store.h"
-#include "controller/process_state.h"
-#include "controller/speech_window.h"
 #include "devices/devices.h"
 #include "journal/journal.h"
+#include "line/process_state.h"
+#include "line/speech_window.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
 

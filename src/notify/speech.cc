@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "controller/message_text.h"
-#include "service/paths.h"
+#include "base/message_text.h"
+#include "base/paths.h"
 #include "settings/call_options.h"
 
 namespace lw {

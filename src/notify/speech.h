@@ -15,11 +15,11 @@
 #include <optional>
 #include <string>
 
-#include "controller/speech_window.h"
 #include "devices/devices.h"
+#include "devices/settings_store.h"
 #include "journal/journal.h"
+#include "line/speech_window.h"
 #include "settings/registry_routines.h"
-#include "settings/settings_store.h"
 
 namespace lw {
 

@@ -3,11 +3,11 @@
 #include <filesystem>
 #include <string>
 
+#include "base/paths.h"
+#include "base/trapped.h"
 #include "callstore/wave_formats.h"
-#include "controller/trapped.h"
 #include "line/line_messages.h"
 #include "recording/call_recording.h"
-#include "service/paths.h"
 
 namespace lw {
 

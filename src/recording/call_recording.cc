@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "base/trapped.h"
 #include "callstore/call_wrapup.h"
 #include "callstore/wave_formats.h"
-#include "controller/trapped.h"
 #include "line/line_messages.h"
 
 namespace lw {

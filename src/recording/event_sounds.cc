@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "base/paths.h"
+#include "base/trapped.h"
 #include "callstore/templates.h"
-#include "controller/trapped.h"
-#include "service/paths.h"
 
 namespace lw {
 

@@ -30,9 +30,4 @@ class InstanceLock {
   std::string error_;
 };
 
-// Makes the runtime folder owner-only when it is missing. Only its last
-// component is made: a missing parent means a wrong setting, not a folder to
-// invent. False with `error` describing why when there is no folder after.
-bool EnsureRuntimeDir(const std::string& dir, std::string* error);
-
 }  // namespace lw

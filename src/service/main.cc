@@ -8,14 +8,13 @@
 
 #include "controller/process_controller.h"
 #include "devices/devices.h"
+#include "devices/line_audio.h"
 #include "devices/line_registry.h"
 #include "drivers/absent/absent_devices.h"
-#include "drivers/alsa/alsa_output.h"
+#include "drivers/alsa/alsa_sound_output.h"
 #include "drivers/asio_clock/asio_clock.h"
 #include "drivers/espeak/espeak_voice.h"
-#include "drivers/line_audio/line_audio.h"
 #include "drivers/simline/simulated_line.h"
-#include "drivers/sndfile_wave/alsa_sound_output.h"
 #include "drivers/sndfile_wave/sndfile_wave.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
 #include "drivers/unix_channel/unix_channel.h"
@@ -69,8 +68,8 @@ class Program : public lw::MainController {
     };
     devices_.new_mail = [] { return std::make_unique<lw::AbsentMail>(); };
     devices_.new_voice = [this] {
-      return std::make_unique<lw::EspeakVoice>(io_, clock_, sound_devices_,
-                                               hub_);
+      return std::make_unique<lw::EspeakVoice>(
+          io_, clock_, sound_devices_, hub_, lw::AlsaSoundOutputFactory(io_));
     };
     speech_ = std::make_unique<lw::frmTTS>(devices_, store_, journal_);
     lw::ProcessHooks hooks;

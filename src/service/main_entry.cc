@@ -6,6 +6,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "base/system.h"
 #include "service/instance_lock.h"
 #include "service/service_host.h"
 #include "service/wait_for_objects.h"
@@ -164,9 +165,11 @@ int Main(EntryContext& ctx) {
               " does not exist (LINEWARDEN_HOME names it); nothing started.");
     return 1;
   }
-  std::string error;
-  if (!EnsureRuntimeDir(ctx.runtime_dir, &error)) {
-    ShowError("The runtime folder cannot be made (" + error +
+  // Only the folder's last component is made: a missing parent means a
+  // wrong setting, not a folder to invent.
+  if (const int err = MakeRuntimeFolder(ctx.runtime_dir); err != 0) {
+    ShowError("The runtime folder cannot be made (" + ctx.runtime_dir + ": " +
+              ErrnoText(err) +
               "; LINEWARDEN_RUNTIME names it); nothing started.");
     return 1;
   }
@@ -182,6 +185,7 @@ int Main(EntryContext& ctx) {
       return 1;
   }
 
+  std::string error;
   SettingsStore* store = ctx.open_store(&error);
   if (store == nullptr) {
     ShowError("The settings store cannot be opened (" + error +

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "devices/clock.h"
-#include "settings/settings_store.h"
+#include "devices/settings_store.h"
 
 namespace lw {
 

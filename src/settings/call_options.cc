@@ -11,6 +11,8 @@
 #include <utility>
 #include <variant>
 
+#include "base/text.h"
+
 namespace lw {
 namespace {
 
@@ -20,19 +22,12 @@ constexpr char kTagLoadCallOptions[] = "ErrSetDefaultCallOption";
 constexpr int32_t kErrOutOfMemory = 7;
 constexpr int32_t kErrInternal = 51;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // Text as a decimal number: blanks, an optional sign, digits with an optional
 // fraction (at least one digit in all), an optional exponent, blanks.
 int32_t ParseNumberText(std::string_view text, double& out) {
-  text = TrimBlanks(text);
+  text = Trim(text);
   size_t i = 0;
   const size_t n = text.size();
   if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
@@ -227,7 +222,7 @@ int32_t OptionToBoolean(const RegValue& value, bool& out) {
   }
   const std::string* text = std::get_if<std::string>(&value);
   if (text == nullptr) return kErrTypeMismatch;
-  const std::string_view trimmed = TrimBlanks(*text);
+  const std::string_view trimmed = Trim(*text);
   if (trimmed.size() == 4 && strncasecmp(trimmed.data(), "true", 4) == 0) {
     out = true;
     return 0;

@@ -16,8 +16,8 @@
 #include <functional>
 #include <string>
 
-#include "callstore/contact_overlay.h"
 #include "journal/journal.h"
+#include "settings/contact_overlay.h"
 #include "settings/registry_routines.h"
 
 namespace lw {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "base/text.h"
 #include "base/utf8.h"
 
 namespace lw {
@@ -106,12 +107,6 @@ void AppendUtf8(char32_t c, std::string* out) {
 
 bool IsBlank(char32_t c) { return c == ' ' || c == '\t'; }
 
-std::u32string_view TrimBlanks(std::u32string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 bool StartsWithNoCase(std::u32string_view s, std::string_view prefix) {
   if (s.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i) {
@@ -153,11 +148,11 @@ class Parser {
     error_ = error;
     size_t n = 0;
     // The header: the first line that is not blank.
-    while (n < lines_.size() && TrimBlanks(lines_[n]).empty()) ++n;
+    while (n < lines_.size() && Trim(lines_[n]).empty()) ++n;
     if (n == lines_.size())
       return Fail(
           0, "empty file: expected \"" + std::string(kRegFileHeader) + "\"");
-    const std::u32string_view header = TrimBlanks(lines_[n]);
+    const std::u32string_view header = Trim(lines_[n]);
     if (header == U"Windows Registry Editor Version 5.00") {
       utf16_texts_ = true;
     } else if (header == U"REGEDIT4") {
@@ -168,7 +163,7 @@ class Parser {
     }
     for (++n; n < lines_.size(); ++n) {
       line_no_ = n + 1;
-      std::u32string_view line = TrimBlanks(lines_[n]);
+      std::u32string_view line = Trim(lines_[n]);
       if (line.empty() || line.front() == ';') continue;
       bool ok;
       if (line.front() == '[') {
@@ -278,10 +273,10 @@ class Parser {
     } else if (!Quoted(&line, &change.name, true)) {
       return false;
     }
-    line = TrimBlanks(line);
+    line = Trim(line);
     if (line.empty() || line.front() != '=')
       return Error("expected \"=\" after the value name");
-    line = TrimBlanks(line.substr(1));
+    line = Trim(line.substr(1));
     if (line == U"-") {
       change.op = StoreChange::Op::kDeleteValue;
       changes_.push_back(std::move(change));
@@ -290,7 +285,7 @@ class Parser {
     change.op = StoreChange::Op::kSetValue;
     if (!line.empty() && line.front() == '"') {
       if (!Quoted(&line, &change.data, false)) return false;
-      if (!TrimBlanks(line).empty())
+      if (!Trim(line).empty())
         return Error("unexpected text after the closing quote");
       change.type = REG_SZ;
       change.data += '\0';
@@ -343,7 +338,7 @@ class Parser {
   // backslash.
   bool HexList(std::u32string_view chunk, size_t* n, std::string* out) {
     for (;;) {
-      chunk = TrimBlanks(chunk);
+      chunk = Trim(chunk);
       bool more = !chunk.empty() && chunk.back() == '\\';
       if (more) chunk.remove_suffix(1);
       size_t i = 0;

@@ -41,7 +41,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/settings_store.h"
+#include "devices/settings_store.h"
 
 namespace lw {
 

@@ -5,19 +5,13 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "base/text.h"
+
 namespace lw {
 namespace {
 
 std::string BytesText(const RegBytes& b) {
   return std::string(b.begin(), b.end());
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-    s.remove_suffix(1);
-  return s;
 }
 
 // Text to a 32-bit number, as the desktop application's language converts:

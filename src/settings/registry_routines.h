@@ -19,7 +19,7 @@
 #include <variant>
 #include <vector>
 
-#include "settings/settings_store.h"
+#include "devices/settings_store.h"
 
 namespace lw {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "controller/message_text.h"
+#include "base/message_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "controller/message_text.h"
+#include "base/message_text.h"
 #include "devices/fake/fake_devices.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
 #include "fuzz_home.h"

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "base/message_text.h"
 #include "commands.h"
-#include "controller/message_text.h"
 #include "drivers/unix_channel/unix_channel.h"
 #include "service/paths.h"
 

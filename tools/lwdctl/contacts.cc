@@ -15,6 +15,8 @@
 #include <iterator>
 #include <string>
 
+#include "base/paths.h"
+#include "base/system.h"
 #include "commands.h"
 #include "service/paths.h"
 
@@ -131,7 +133,7 @@ int Add(const Args& args) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     std::fprintf(stderr, "lwdctl contacts: cannot open %s: %s\n", path.c_str(),
-                 std::strerror(errno));
+                 lw::ErrnoText(errno).c_str());
     return 1;
   }
   // Append on a whole-record boundary, even after a torn earlier write.

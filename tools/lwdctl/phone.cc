@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "drivers/line_audio/line_audio.h"
+#include "devices/line_audio.h"
 #include "drivers/simline/simline_protocol.h"
 #include "drivers/simline/simulated_line.h"
 #include "phone_audio.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "drivers/line_audio/line_audio.h"
+#include "devices/line_audio.h"
 
 namespace lwdctl {
 

@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/system.h"
 #include "commands.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
 #include "service/paths.h"
@@ -456,7 +457,7 @@ int Import(const Args& args) {
     text.assign(std::istreambuf_iterator<char>(std::cin), {});
   } else {
     std::ifstream in(file, std::ios::binary);
-    if (!in) return Failure("import", file + ": " + std::strerror(errno));
+    if (!in) return Failure("import", file + ": " + lw::ErrnoText(errno));
     text.assign(std::istreambuf_iterator<char>(in), {});
     if (in.bad()) return Failure("import", file + ": read error");
   }

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <set>
 
+#include "base/text.h"
+
 namespace lw {
 namespace {
 
@@ -31,12 +33,6 @@ int OnSynth(short* wav, int count, espeak_EVENT* events) {
   if (wav != nullptr && count > 0)
     job->out->insert(job->out->end(), wav, wav + count);
   return 0;
-}
-
-std::string Trim(std::string s) {
-  size_t b = s.find_first_not_of(' ');
-  size_t e = s.find_last_not_of(' ');
-  return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
 }
 
 }  // namespace
@@ -85,7 +81,7 @@ bool EspeakEngine::Start(const std::string& data_path) {
   // a repeated name gets its identifier added.
   std::set<std::string> seen;
   for (const espeak_VOICE* v : ordered) {
-    std::string name = Trim(v->name);
+    std::string name(Trim(v->name, " "));
     std::string key = name;
     std::transform(key.begin(), key.end(), key.begin(),
                    [](unsigned char c) { return std::tolower(c); });

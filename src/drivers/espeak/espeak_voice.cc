@@ -39,16 +39,16 @@ std::vector<int16_t> Resample(const std::vector<int16_t>& in, int from,
 
 EspeakVoice::EspeakVoice(asio::io_context& io, Clock& clock,
                          SoundDevices& sound_devices, LineAudioHub& hub,
+                         const LocalSoundOutputFactory& sound_output,
                          const std::string& data_path)
     : io_(io),
       clock_(clock),
       sound_devices_(sound_devices),
       hub_(hub),
-      sound_(io) {
+      sound_(sound_output()) {
   available_ =
       DataFolderExists(data_path) && EspeakEngine::Instance().Start(data_path);
   if (available_) voices_ = EspeakEngine::Instance().Voices();
-  sound_.SetOnDrained([this] { OnSoundDrained(); });
   line_timer_ = clock_.CreateTimer([this] { PumpLine(); });
   worker_ = std::thread([this] { RunWorker(); });
 }
@@ -109,7 +109,8 @@ void EspeakVoice::CutOff() {
     std::lock_guard lock(mu_);
     job_.reset();
   }
-  sound_.Stop();
+  sound_->Stop();
+  sound_name_.clear();
   line_timer_->SetEnabled(false);
   line_pcm_.clear();
   line_pos_ = 0;
@@ -137,11 +138,12 @@ int32_t EspeakVoice::Speak(const std::string& text) {
     if (output_ >= static_cast<int32_t>(names.size())) return kEspeakBadIndex;
     job.out_rate = EspeakEngine::Instance().SampleRate();
     playing_line_device_ = -1;
-    if (!sound_.IsOpen() || sound_.name() != names[output_] ||
-        sound_.rate() != job.out_rate) {
-      if (sound_.Open(names[output_], job.out_rate) != kAlsaOk) {
+    if (sound_name_ != names[output_] || sound_rate_ != job.out_rate) {
+      if (!sound_->Open(names[output_], job.out_rate)) {
         return kEspeakNoOutput;
       }
+      sound_name_ = names[output_];
+      sound_rate_ = job.out_rate;
     }
   }
   {
@@ -208,7 +210,8 @@ void EspeakVoice::OnSynthesized(uint64_t generation, int result,
     PumpLine();
   } else {
     playing_local_ = true;
-    sound_.Write(samples);
+    sound_->Write(samples);
+    sound_->Finish([this] { OnSoundDrained(); });
   }
 }
 

@@ -29,11 +29,11 @@
 #include <vector>
 
 #include "devices/clock.h"
+#include "devices/line_audio.h"
+#include "devices/local_sound_output.h"
 #include "devices/sound_devices.h"
 #include "devices/voice.h"
-#include "drivers/alsa/alsa_output.h"
 #include "drivers/espeak/espeak_engine.h"
-#include "drivers/line_audio/line_audio.h"
 
 namespace lw {
 
@@ -48,11 +48,13 @@ class EspeakVoice : public Voice {
  public:
   // `data_path`: the folder holding "espeak-ng-data" (empty: the installed
   // data; the first voice of the process decides for all). With no data
-  // every operation answers non-zero. Handlers run on `io`; the voice is
+  // every operation answers non-zero. Speech on the computer goes to
+  // outputs made by `sound_output`. Handlers run on `io`; the voice is
   // destroyed on the loop thread before `io`, `clock`, `sound_devices` and
   // `hub`, and none of its handlers runs afterwards.
   EspeakVoice(asio::io_context& io, Clock& clock, SoundDevices& sound_devices,
-              LineAudioHub& hub, const std::string& data_path = {});
+              LineAudioHub& hub, const LocalSoundOutputFactory& sound_output,
+              const std::string& data_path = {});
   ~EspeakVoice() override;
   EspeakVoice(const EspeakVoice&) = delete;
   EspeakVoice& operator=(const EspeakVoice&) = delete;
@@ -101,7 +103,10 @@ class EspeakVoice : public Voice {
   uint64_t generation_ = 0;
   bool speaking_ = false;
   bool playing_local_ = false;
-  AlsaOutput sound_;
+  std::unique_ptr<LocalSoundOutput> sound_;
+  // The device and rate `sound_` is open on; empty while it is closed.
+  std::string sound_name_;
+  int sound_rate_ = 0;
   std::unique_ptr<Timer> line_timer_;
   int32_t playing_line_device_ = -1;
   std::vector<int16_t> line_pcm_;

@@ -13,6 +13,7 @@
 
 #include "devices/fake/fake_clock.h"
 #include "devices/fake/fake_sound_devices.h"
+#include "drivers/alsa/alsa_sound_output.h"
 #include "drivers/asio_clock/asio_clock.h"
 #include "temp_dir.h"
 
@@ -83,7 +84,8 @@ class EspeakVoiceTest : public ::testing::Test {
   FakeSoundDevices sound_devices_{{"null"}};
   LineAudioHub hub_;
   RecordingEndpoint endpoint_;
-  EspeakVoice voice_{io_, clock_, sound_devices_, hub_};
+  EspeakVoice voice_{io_, clock_, sound_devices_, hub_,
+                     AlsaSoundOutputFactory(io_)};
   int end_streams_ = 0;
   testing::TempDir dir_;
 };
@@ -226,7 +228,8 @@ TEST(EspeakVoiceRealTimeTest, DestroyedWhileSpeakingRunsNoHandler) {
   LineAudioHub hub;
   int ends = 0;
   {
-    EspeakVoice voice(io, clock, sound_devices, hub);
+    EspeakVoice voice(io, clock, sound_devices, hub,
+                      AlsaSoundOutputFactory(io));
     voice.SetEvents({.EndStream = [&] { ++ends; }});
     ASSERT_EQ(voice.Speak("one two three"), 0);
   }
@@ -241,7 +244,8 @@ TEST(EspeakVoiceNoDataTest, EveryOperationFailsHarmlessly) {
   FakeSoundDevices sound_devices;
   LineAudioHub hub;
   testing::TempDir dir;
-  EspeakVoice voice(io, clock, sound_devices, hub, dir / "missing");
+  EspeakVoice voice(io, clock, sound_devices, hub, AlsaSoundOutputFactory(io),
+                    dir / "missing");
   EXPECT_TRUE(voice.GetVoices().empty());
   EXPECT_EQ(voice.SetVoice(0), kEspeakNoVoice);
   EXPECT_EQ(voice.Speak("hello"), kEspeakNoVoice);

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <set>
 
+#include "base/system.h"
+
 namespace lw {
 namespace {
 
@@ -31,16 +33,6 @@ std::error_code Errno() {
 void SetCloseOnExec(int fd) {
   const int flags = ::fcntl(fd, F_GETFD);
   if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
-}
-
-bool MakeAddress(const std::string& path, sockaddr_un* addr, socklen_t* len) {
-  if (path.size() >= sizeof addr->sun_path) return false;
-  std::memset(addr, 0, sizeof *addr);
-  addr->sun_family = AF_UNIX;
-  std::memcpy(addr->sun_path, path.data(), path.size());
-  *len =
-      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  return true;
 }
 
 // True when a process accepts connections on the socket file `path`.
@@ -228,13 +220,13 @@ void SimulatedLine::StartListening(asio::io_context& io,
     listen_error_ = std::make_error_code(std::errc::invalid_argument);
     return;
   }
-  if (::mkdir(runtime_dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    listen_error_ = Errno();
+  if (const int err = MakeRuntimeFolder(runtime_dir); err != 0) {
+    listen_error_ = std::error_code(err, std::generic_category());
     return;
   }
   sockaddr_un addr;
   socklen_t len;
-  if (!MakeAddress(socket_path_, &addr, &len)) {
+  if (!UnixSocketAddress(socket_path_, &addr, &len)) {
     listen_error_ = std::make_error_code(std::errc::filename_too_long);
     return;
   }

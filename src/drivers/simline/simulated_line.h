@@ -48,8 +48,8 @@
 #include <vector>
 
 #include "devices/clock.h"
+#include "devices/line_audio.h"
 #include "devices/line_device.h"
-#include "drivers/line_audio/line_audio.h"
 #include "drivers/simline/simline_protocol.h"
 
 namespace lw {

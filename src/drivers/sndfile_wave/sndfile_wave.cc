@@ -1,7 +1,6 @@
 #include "drivers/sndfile_wave/sndfile_wave.h"
 
 #include <sndfile.h>
-#include <spandsp.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -106,7 +105,6 @@ struct SndfileWave::Impl {
   void WriteCut(std::span<const int16_t> samples);
   void WriteFile(std::span<const int16_t> samples);
   void DetachRecordSink();
-  static void OnToneReport(void* user, int code, int level, int delay);
 
   void Terminate() {
     EndPlay();
@@ -148,7 +146,6 @@ struct SndfileWave::Impl {
   LocalSoundOutputFactory outputs;
   WaveEvents events;
   NoteHandler note;
-  ToneHandler tone_handler;
   std::string device_error;  // detail of the last device failure
 
   bool detect_silence = false;
@@ -184,9 +181,6 @@ struct SndfileWave::Impl {
   int16_t level_peak = 0;
   std::vector<int16_t> cut_frame;
   int quiet_frames = 0;
-  modem_connect_tones_rx_state_t* cng = nullptr;
-  bool tone_heard = false;
-  bool tone_reported = false;
   uint64_t rec_generation = 0;
   std::unique_ptr<LocalSoundOutput> monitor;
 };
@@ -376,10 +370,6 @@ int32_t SndfileWave::Impl::StartRecord(int32_t device, const std::string& file,
   level_peak = 0;
   cut_frame.clear();
   quiet_frames = 0;
-  tone_heard = false;
-  tone_reported = false;
-  cng = modem_connect_tones_rx_init(nullptr, MODEM_CONNECT_TONES_FAX_CNG,
-                                    &Impl::OnToneReport, this);
   uint64_t generation = ++rec_generation;
   Impl* self = this;
   endpoint->SetRecordSink([self, generation](std::span<const int16_t> samples) {
@@ -390,12 +380,6 @@ int32_t SndfileWave::Impl::StartRecord(int32_t device, const std::string& file,
   return kWaveOk;
 }
 
-void SndfileWave::Impl::OnToneReport(void* user, int code, int /*level*/,
-                                     int /*delay*/) {
-  if (code == MODEM_CONNECT_TONES_FAX_CNG)
-    static_cast<Impl*>(user)->tone_heard = true;
-}
-
 void SndfileWave::Impl::OnRecorded(uint64_t generation,
                                    std::span<const int16_t> samples) {
   if (!recording || generation != rec_generation) return;
@@ -403,10 +387,6 @@ void SndfileWave::Impl::OnRecorded(uint64_t generation,
     device_error = monitor->Error();
     StopMonitor();
     Note("Wave: listening stopped, the sound device failed: " + device_error);
-  }
-  if (freq_detect && cng != nullptr && !tone_reported) {
-    modem_connect_tones_rx(cng, samples.data(),
-                           static_cast<int>(samples.size()));
   }
   // Split at the edges of the 100 ms level windows, so each report covers
   // exactly its window and follows the samples it describes.
@@ -431,10 +411,6 @@ void SndfileWave::Impl::OnRecorded(uint64_t generation,
         if (!recording || generation != rec_generation) return;
       }
     }
-  }
-  if (tone_heard && !tone_reported) {
-    tone_reported = true;
-    if (auto handler = tone_handler) handler(WaveTone::kFaxCalling);
   }
 }
 
@@ -490,8 +466,6 @@ int32_t SndfileWave::Impl::StopRecord() {
   bool failed = rec_write_failed;
   if (sf_close(rec_file) != 0) failed = true;
   rec_file = nullptr;
-  if (cng != nullptr) modem_connect_tones_rx_free(cng);
-  cng = nullptr;
   recording = false;
   ++rec_generation;
   return failed ? kWaveWriteFailed : kWaveOk;
@@ -509,9 +483,6 @@ SndfileWave::~SndfileWave() = default;
 
 void SndfileWave::SetNoteHandler(NoteHandler handler) {
   impl_->note = std::move(handler);
-}
-void SndfileWave::SetToneHandler(ToneHandler handler) {
-  impl_->tone_handler = std::move(handler);
 }
 void SndfileWave::SetEvents(WaveEvents events) {
   impl_->events = std::move(events);

@@ -27,11 +27,8 @@
 //   hears about it once per component. GSM 6.10 files are completed with
 //   silence to a whole pair of blocks (640 samples), so they read back
 //   exactly as long as written.
-// - FreqDetect: while it is on during a recording, the recorded sound is
-//   watched for a fax machine's calling tone (1100 Hz); the tone handler
-//   hears of it once per recording. The flag is read live, because the line
-//   controller switches it on after the recording has started and off again
-//   about three seconds later.
+// - FreqDetect is kept as set; nothing in the line reacts to a tone heard
+//   in a recording, so the recorded sound is not searched for one.
 #pragma once
 
 #include <cstdint>
@@ -40,10 +37,10 @@
 #include <string>
 
 #include "devices/clock.h"
+#include "devices/line_audio.h"
+#include "devices/local_sound_output.h"
 #include "devices/sound_devices.h"
 #include "devices/wave.h"
-#include "drivers/line_audio/line_audio.h"
-#include "drivers/sndfile_wave/local_sound_output.h"
 
 namespace lw {
 
@@ -59,15 +56,11 @@ inline constexpr int32_t kWaveUnsupportedFormat = 7;
 inline constexpr int32_t kWaveNotRecording = 8;
 inline constexpr int32_t kWaveWriteFailed = 9;
 
-// Tones the recording watch can report.
-enum class WaveTone { kFaxCalling };
-
 class SndfileWave : public Wave {
  public:
   // Texts of this component for the journal (a TrueSpeech recording made
   // in GSM 6.10, a device that vanished while playing).
   using NoteHandler = std::function<void(const std::string& text)>;
-  using ToneHandler = std::function<void(WaveTone tone)>;
 
   // All four outlive the component. `outputs` makes the local sound
   // outputs (one for PlayFile, one for StartMonitor).
@@ -78,7 +71,6 @@ class SndfileWave : public Wave {
   SndfileWave& operator=(const SndfileWave&) = delete;
 
   void SetNoteHandler(NoteHandler handler);
-  void SetToneHandler(ToneHandler handler);
 
   void SetEvents(WaveEvents events) override;
   void Initialize() override;

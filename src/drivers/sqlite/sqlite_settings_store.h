@@ -27,7 +27,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings/settings_store.h"
+#include "devices/settings_store.h"
 
 namespace lw {
 

@@ -18,6 +18,8 @@
 #include <map>
 #include <vector>
 
+#include "base/system.h"
+
 namespace lw {
 namespace {
 
@@ -46,13 +48,7 @@ bool MakeAddress(const std::string& dir, int dir_fd, const char* name,
   std::string path = dir + "/" + name;
   if (path.size() >= sizeof addr->sun_path)
     path = "/proc/self/fd/" + std::to_string(dir_fd) + "/" + name;
-  if (path.size() >= sizeof addr->sun_path) return false;
-  std::memset(addr, 0, sizeof *addr);
-  addr->sun_family = AF_UNIX;
-  std::memcpy(addr->sun_path, path.data(), path.size());
-  *len =
-      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
-  return true;
+  return UnixSocketAddress(path, addr, len);
 }
 
 bool IsSocket(DIR* dir, const dirent* e) {
@@ -207,8 +203,7 @@ bool UnixChannel::OpenChannel(int32_t channel) {
 
 std::shared_ptr<UnixChannel::Binding> UnixChannel::Bind(int32_t channel) {
   if (runtime_dir_.empty()) return nullptr;
-  if (::mkdir(runtime_dir_.c_str(), 0700) != 0 && errno != EEXIST)
-    return nullptr;
+  if (MakeRuntimeFolder(runtime_dir_) != 0) return nullptr;
   auto b = std::make_shared<Binding>(io_, this, channel);
   b->dir = ChannelFolder(runtime_dir_, channel);
   if (::mkdir(b->dir.c_str(), 0700) != 0 && errno != EEXIST) return nullptr;
@@ -343,9 +338,7 @@ void UnixChannel::Deliver(const std::shared_ptr<Binding>& b,
         return;
       case SendResult::kFailed:
         ++owner.dropped_;
-        Note(*b, *p,
-             std::string("could not be sent a message (") +
-                 std::strerror(error) + ")");
+        Note(*b, *p, "could not be sent a message (" + ErrnoText(error) + ")");
         return;
       case SendResult::kFull:
         if (p->given_up) {
@@ -384,9 +377,7 @@ void UnixChannel::Flush(const std::shared_ptr<Binding>& b,
     }
     if (r == SendResult::kFailed) {
       ++owner.dropped_;
-      Note(*b, *p,
-           std::string("could not be sent a message (") + std::strerror(error) +
-               ")");
+      Note(*b, *p, "could not be sent a message (" + ErrnoText(error) + ")");
     }
     progress = true;
     p->queued_bytes -= text.size();

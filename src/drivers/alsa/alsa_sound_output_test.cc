@@ -1,4 +1,4 @@
-#include "drivers/sndfile_wave/alsa_sound_output.h"
+#include "drivers/alsa/alsa_sound_output.h"
 
 #include <gtest/gtest.h>
 

@@ -11,8 +11,8 @@
 #include <span>
 #include <string>
 
+#include "devices/local_sound_output.h"
 #include "drivers/alsa/alsa_output.h"
-#include "drivers/sndfile_wave/local_sound_output.h"
 
 namespace lw {
 

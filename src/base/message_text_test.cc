@@ -1,4 +1,4 @@
-#include "controller/message_text.h"
+#include "base/message_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "controller/message_text.h"
+#include "base/message_text.h"
 
 namespace lw {
 
@@ -43,12 +43,6 @@ std::string JoinFields(const std::vector<std::string>& fields,
 std::string JoinFields(std::initializer_list<std::string_view> fields,
                        std::string_view separator) {
   return Join(fields, separator);
-}
-
-bool SendOn(MessageChannel& end, int32_t channel, const std::string& text) {
-  if (!end.OpenChannel(channel)) return false;
-  end.SendMessage(text);
-  return true;
 }
 
 }  // namespace lw

@@ -1,8 +1,7 @@
 // The text framing of channel messages: a message is one text whose fields
 // are separated by CR LF, with no CR LF after the last field; field 0 is the
 // message name. Numbers are plain decimal and Booleans the words "True" and
-// "False". Also the one rule every sender follows: open the channel, and send
-// only when that answers true.
+// "False".
 #pragma once
 
 #include <cstdint>
@@ -10,8 +9,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "devices/channel.h"
 
 namespace lw {
 
@@ -32,10 +29,5 @@ std::string JoinFields(std::initializer_list<std::string_view> fields,
 
 // "True" or "False".
 inline const char* BoolText(bool value) { return value ? "True" : "False"; }
-
-// Opens `channel` on `end` and sends `text` only when the open answered true;
-// otherwise the message is dropped (not queued, not retried). Answers whether
-// it was sent.
-bool SendOn(MessageChannel& end, int32_t channel, const std::string& text);
 
 }  // namespace lw

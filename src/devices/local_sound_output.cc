@@ -1,4 +1,4 @@
-#include "drivers/sndfile_wave/local_sound_output.h"
+#include "devices/local_sound_output.h"
 
 #include <utility>
 

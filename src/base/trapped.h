@@ -7,11 +7,10 @@
 #include <exception>
 #include <utility>
 
-#include "journal/journal.h"
-
 namespace lw {
 
-template <typename Body>
+// `journal` is the system journal (anything with LogSys(text, code, source)).
+template <typename Journal, typename Body>
 void Trapped(Journal& journal, const char* tag, Body&& body) noexcept {
   try {
     std::forward<Body>(body)();

@@ -1,4 +1,4 @@
-#include "settings/settings_store.h"
+#include "devices/settings_store.h"
 
 namespace lw {
 

@@ -1,4 +1,0 @@
-# Message channel fake (paths relative to src/devices).
-lw_sources(
-  fake/fake_channel.cc
-)
