@@ -7,6 +7,8 @@
 // in a LineRegistry like the process registers it; a test plays its far end
 // with a SimFarEnd and may register more lines. Shared across the fakes: the
 // wave file table, the sound devices, the installed voices, the channel hub.
+// The serial port and mail answer as devices that are not there: no test
+// drives them.
 // The FakeDevices outlives everything built from it (declare it first in a
 // fixture).
 #pragma once
@@ -19,8 +21,6 @@
 #include "devices/devices.h"
 #include "devices/fake/fake_channel.h"
 #include "devices/fake/fake_clock.h"
-#include "devices/fake/fake_mail.h"
-#include "devices/fake/fake_serial_port.h"
 #include "devices/fake/fake_sound_devices.h"
 #include "devices/fake/fake_voice.h"
 #include "devices/fake/fake_wave.h"
@@ -55,9 +55,7 @@ class FakeDevices {
   // The i-th fake of each kind made through the bundle; null when not made
   // (yet) or destroyed.
   FakeWave* wave(size_t i) const { return At(waves_, i); }
-  FakeSerialPort* serial_port(size_t i) const { return At(serial_ports_, i); }
   FakeChannel* channel(size_t i) const { return At(channels_, i); }
-  FakeMail* mail(size_t i) const { return At(mails_, i); }
   FakeVoice* voice(size_t i) const { return At(voices_made_, i); }
   // All made so far (destroyed ones as null).
   const std::vector<FakeWave*>& waves() const { return waves_; }
@@ -80,9 +78,7 @@ class FakeDevices {
   FakeChannelHub hub_;
   std::vector<std::string> voices_{"Fake Voice"};
   std::vector<FakeWave*> waves_;
-  std::vector<FakeSerialPort*> serial_ports_;
   std::vector<FakeChannel*> channels_;
-  std::vector<FakeMail*> mails_;
   std::vector<FakeVoice*> voices_made_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   Devices devices_;
