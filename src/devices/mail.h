@@ -23,26 +23,34 @@ struct MailEvents {
   std::function<void(int32_t result)> Complete;
 };
 
+// One mail to send.
+struct MailMessage {
+  // Host name or address, optionally followed by ":port" (default 25).
+  std::string server;
+  std::string from;
+  std::string from_name;  // display name of the sender
+  std::string to;
+  std::string subject;
+  std::string body;
+  std::string attachment;  // a native path, or empty for none
+  // Log in when `user_name` is not empty.
+  std::string user_name;
+  std::string password;
+  // Go into the mail's header.
+  std::string mailer;
+  std::string organization;
+};
+
 class Mail {
  public:
   virtual ~Mail() = default;
 
   virtual void SetEvents(MailEvents events) = 0;
 
-  // Queues one mail. `server` is a host name or address, optionally
-  // followed by ":port" (default 25); STARTTLS is used when the server
-  // offers it, and `user_name`/`password` log in when `user_name` is not
-  // empty. `from_name` is the display name of the sender; `attachment` is a
-  // native path or empty for none; `mailer` and `organization` go into the
-  // mail's header. 0 = queued; non-zero (e.g. no recipient) = nothing will
-  // be sent and no events follow.
-  virtual int32_t Send(const std::string& server, const std::string& from,
-                       const std::string& from_name, const std::string& to,
-                       const std::string& subject, const std::string& body,
-                       const std::string& attachment,
-                       const std::string& user_name,
-                       const std::string& password, const std::string& mailer,
-                       const std::string& organization) = 0;
+  // Queues one mail; STARTTLS is used when the server offers it. 0 =
+  // queued; non-zero (e.g. no recipient) = nothing will be sent and no
+  // events follow.
+  virtual int32_t Send(const MailMessage& mail) = 0;
 
   virtual std::string ErrorText(int32_t code) = 0;
 };

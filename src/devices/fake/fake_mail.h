@@ -14,12 +14,10 @@ namespace lw {
 class FakeMail : public Mail {
  public:
   void SetEvents(MailEvents events) override { events_ = std::move(events); }
-  int32_t Send(const std::string& server, const std::string& from,
-               const std::string& from_name, const std::string& to,
-               const std::string& subject, const std::string& body,
-               const std::string& attachment, const std::string& user_name,
-               const std::string& password, const std::string& mailer,
-               const std::string& organization) override;
+  int32_t Send(const MailMessage& mail) override {
+    sends_.push_back(mail.to + ":" + mail.subject);
+    return 0;
+  }
   std::string ErrorText(int32_t code) override {
     return code == 0 ? "Sent" : "Mail error " + std::to_string(code);
   }

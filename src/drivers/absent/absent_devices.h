@@ -50,12 +50,7 @@ class AbsentSerialPort : public SerialPort {
 class AbsentMail : public Mail {
  public:
   void SetEvents(MailEvents) override {}
-  int32_t Send(const std::string&, const std::string&, const std::string&,
-               const std::string&, const std::string&, const std::string&,
-               const std::string&, const std::string&, const std::string&,
-               const std::string&, const std::string&) override {
-    return kAbsent;
-  }
+  int32_t Send(const MailMessage&) override { return kAbsent; }
   std::string ErrorText(int32_t code) override {
     return code == 0 ? "Success" : "Mail sending is not available";
   }
