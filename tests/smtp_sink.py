@@ -23,7 +23,7 @@ import warnings
 from aiosmtpd.smtp import SMTP, AuthResult
 
 # aiosmtpd 1.4 warns about its own use of Session.login_data.
-warnings.simplefilter("ignore", DeprecationWarning)
+warnings.filterwarnings("ignore", message=".*login_data")
 
 
 class Sink:

@@ -1,16 +1,20 @@
 #include "drivers/curl_mail/curl_mail.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <asio/executor_work_guard.hpp>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
+#include <thread>
 
 namespace lw {
 
@@ -138,9 +142,23 @@ struct Transfer {
   }
 };
 
+// What the loop thread owns: the handlers, and whether the control is still
+// there to raise events.
+struct CurlMailFront {
+  MailEvents events;
+  std::function<void(const std::string&)> note;
+  bool alive = true;
+};
+
+// Everything below runs on the driver's own thread, in its own io_context.
 struct CurlMail::Impl {
-  Impl(asio::io_context& io, Limits limits)
-      : io(io), limits(limits), timer(io) {
+  Impl(asio::io_context& io, asio::io_context& main_io,
+       std::shared_ptr<CurlMailFront> front, Limits limits)
+      : io(io),
+        main_io(main_io),
+        front(std::move(front)),
+        limits(limits),
+        timer(io) {
     std::call_once(curl_init_once,
                    [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     multi = curl_multi_init();
@@ -194,6 +212,10 @@ struct CurlMail::Impl {
 
   void WatchSocket(curl_socket_t fd, int what) {
     if (what == CURL_POLL_REMOVE) {
+      {
+        std::lock_guard lock(fds_mutex);
+        open_fds.erase(fd);
+      }
       auto it = sockets.find(fd);
       if (it == sockets.end()) return;
       it->second->descriptor.cancel();
@@ -203,7 +225,11 @@ struct CurlMail::Impl {
     }
     if (closing) return;
     auto& watch = sockets[fd];
-    if (!watch) watch = std::make_unique<struct SocketWatch>(io, fd);
+    if (!watch) {
+      watch = std::make_unique<struct SocketWatch>(io, fd);
+      std::lock_guard lock(fds_mutex);
+      open_fds.insert(fd);
+    }
     watch->what = what;
     Arm(fd);
   }
@@ -259,16 +285,15 @@ struct CurlMail::Impl {
     const auto clamp = [](curl_off_t v) {
       return static_cast<int32_t>(std::min<curl_off_t>(v, INT32_MAX));
     };
-    Raise([this, t = clamp(total), d = clamp(done)] {
-      if (events.Progress) events.Progress(t, d);
+    Raise([t = clamp(total), d = clamp(done)](CurlMailFront& f) {
+      if (f.events.Progress) f.events.Progress(t, d);
     });
   }
 
-  // Events go through the loop, so a handler may Send again or destroy
-  // this control without running inside curl.
-  void Raise(std::function<void()> event) {
-    asio::post(io, [alive = alive, event = std::move(event)] {
-      if (*alive) event();
+  // Events go to the main loop, where the handlers live.
+  void Raise(std::function<void(CurlMailFront&)> event) {
+    asio::post(main_io, [front = front, event = std::move(event)] {
+      if (front->alive) event(*front);
     });
   }
 
@@ -281,10 +306,10 @@ struct CurlMail::Impl {
       const int32_t result = static_cast<int32_t>(msg->data.result);
       curl_multi_remove_handle(multi, current->easy);
       current.reset();
-      Raise([this, result] {
-        if (events.Complete) events.Complete(result);
+      Raise([result](CurlMailFront& f) {
+        if (f.events.Complete) f.events.Complete(result);
       });
-      Raise([this] { StartNext(); });
+      StartNext();
     }
   }
 
@@ -295,8 +320,8 @@ struct CurlMail::Impl {
       auto t = std::make_unique<Transfer>();
       t->mail = std::move(mail);
       if (!Setup(*t) || curl_multi_add_handle(multi, t->easy) != CURLM_OK) {
-        Raise([this] {
-          if (events.Complete) events.Complete(kMailSetupFailed);
+        Raise([](CurlMailFront& f) {
+          if (f.events.Complete) f.events.Complete(kMailSetupFailed);
         });
         continue;
       }
@@ -374,47 +399,64 @@ struct CurlMail::Impl {
   }
 
   void Note(const std::string& text) {
-    if (note) note(text);
+    Raise([text](CurlMailFront& f) {
+      if (f.note) f.note(text);
+    });
+  }
+
+  // Wakes a transfer that waits for its server inside curl, so the thread
+  // can end: curl waits for the answer to the end of a mail without
+  // returning to the loop.
+  void ShutDownSockets() {
+    std::lock_guard lock(fds_mutex);
+    for (int fd : open_fds) ::shutdown(fd, SHUT_RDWR);
   }
 
   asio::io_context& io;
+  asio::io_context& main_io;
+  std::shared_ptr<CurlMailFront> front;
+  std::mutex fds_mutex;
+  std::set<int> open_fds;
   Limits limits;
   asio::steady_timer timer;
   CURLM* multi = nullptr;
   std::map<curl_socket_t, std::unique_ptr<struct SocketWatch>> sockets;
   std::deque<MailMessage> queue;
   std::unique_ptr<Transfer> current;
-  MailEvents events;
-  std::function<void(const std::string&)> note;
   bool closing = false;
-  bool starting = false;
   std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
 
 CurlMail::CurlMail(asio::io_context& io, Limits limits)
-    : impl_(std::make_unique<Impl>(io, limits)) {}
+    : front_(std::make_shared<CurlMailFront>()),
+      work_(asio::make_work_guard(worker_io_)),
+      impl_(std::make_unique<Impl>(worker_io_, io, front_, limits)) {
+  thread_ = std::thread([this] { worker_io_.run(); });
+}
 
-CurlMail::~CurlMail() = default;
+CurlMail::~CurlMail() {
+  front_->alive = false;
+  impl_->ShutDownSockets();
+  asio::post(worker_io_, [this] { impl_.reset(); });
+  work_.reset();
+  thread_.join();
+}
 
 void CurlMail::SetEvents(MailEvents events) {
-  impl_->events = std::move(events);
+  front_->events = std::move(events);
 }
 
 void CurlMail::SetNoteHandler(std::function<void(const std::string&)> handler) {
-  impl_->note = std::move(handler);
+  front_->note = std::move(handler);
 }
 
 int32_t CurlMail::Send(const MailMessage& mail) {
   if (mail.to.empty()) return kMailNoRecipient;
   if (mail.server.empty()) return kMailNoServer;
-  impl_->queue.push_back(mail);
-  if (!impl_->current && !impl_->starting) {
-    impl_->starting = true;
-    impl_->Raise([impl = impl_.get()] {
-      impl->starting = false;
-      impl->StartNext();
-    });
-  }
+  asio::post(worker_io_, [impl = impl_.get(), mail] {
+    impl->queue.push_back(mail);
+    impl->StartNext();
+  });
   return 0;
 }
 

@@ -1,7 +1,11 @@
-// The mail control over libcurl's SMTP, driven from the Asio loop through
-// curl_multi: curl tells which sockets to watch and when to wake it, and the
-// loop runs the transfer a piece at a time when a socket is ready, so a large
-// recording never holds up the line, the channels or the web server.
+// The mail control over libcurl's SMTP, driven through curl_multi by an Asio
+// loop: curl tells which sockets to watch and when to wake it, and the loop
+// runs the transfer a piece at a time when a socket is ready. That loop runs
+// on a thread of the driver's own, not on the process's main loop, because
+// libcurl waits for the server's answer to the end of a mail without
+// returning (for up to the `stall` limit); the main loop only receives the
+// events, so a large recording or a slow server never holds up the line, the
+// channels or the web server.
 //
 // One mail is a MIME message: the text as a text/plain part (UTF-8; as
 // it is when plain ASCII, else base64) and, when an attachment is given, the
@@ -23,11 +27,13 @@
 // than `total` in all, completes with a failure.
 #pragma once
 
+#include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "devices/mail.h"
 
@@ -45,8 +51,8 @@ class CurlMail : public Mail {
     std::chrono::seconds total{600};
   };
 
-  // Runs on `io`; must be destroyed before it. A mail still on its way is
-  // abandoned without a Complete.
+  // Raises its events on `io`; must be destroyed before it. A mail still on
+  // its way is abandoned without a Complete.
   explicit CurlMail(asio::io_context& io) : CurlMail(io, Limits{}) {}
   CurlMail(asio::io_context& io, Limits limits);
   ~CurlMail() override;
@@ -63,6 +69,10 @@ class CurlMail : public Mail {
   struct Impl;
 
  private:
+  std::shared_ptr<struct CurlMailFront> front_;
+  asio::io_context worker_io_;
+  asio::executor_work_guard<asio::io_context::executor_type> work_;
+  std::thread thread_;
   std::unique_ptr<Impl> impl_;
 };
 

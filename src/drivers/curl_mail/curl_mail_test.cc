@@ -6,6 +6,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <asio/executor_work_guard.hpp>
+
 #include "smtp_sink.h"
 
 namespace lw::testing {
@@ -58,6 +60,9 @@ class CurlMailTest : public ::testing::Test {
 
   TempDir dir_;
   asio::io_context io_;
+  // Events come from the driver's thread: the loop waits for them.
+  asio::executor_work_guard<asio::io_context::executor_type> work_ =
+      asio::make_work_guard(io_);
   CurlMail::Limits limits_;
   std::unique_ptr<CurlMail> mail_;
   std::vector<std::pair<int32_t, int32_t>> progress_;
