@@ -2,7 +2,6 @@
 // `lwdctl phone` as the far end and `lwdctl listen` as the desktop
 // application.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cmath>
 #include <vector>
@@ -33,22 +32,8 @@ bool HasTone(const std::vector<short>& s, double hz) {
   return false;
 }
 
-class CallsE2E : public ::testing::Test {
+class CallsE2E : public LineE2E {
  protected:
-  void SetUp() override {
-    DemoSettings(env_);
-    mkdir((env_.home() + "/Greets").c_str(), 0755);
-    mkdir((env_.home() + "/LegalGreets").c_str(), 0755);
-    WriteTone(env_.home() + "/Greets/Greeting.wav", 600, 1.0);
-    WriteTone(env_.home() + "/Beep.wav", 1000, 0.3);
-    ASSERT_TRUE(StartProcess(env_, &proc_));
-  }
-  void TearDown() override { EndProgram(&proc_); }
-  void Set(const std::string& section, const std::string& name,
-           const std::string& value) {
-    SetSetting(env_, section, name, value);
-  }
-  std::string Today() const { return testing::Today(env_.home()); }
   std::vector<std::string> Records() const {
     return testing::Records(env_.home());
   }
@@ -64,9 +49,6 @@ class CallsE2E : public ::testing::Test {
   bool WaitRecords(size_t n) {
     return WaitFor([&] { return Records().size() >= n; });
   }
-
-  ProgramEnv env_;
-  pid_t proc_ = -1;
 };
 
 TEST_F(CallsE2E, CallerLeavesAMessageAfterGreetingAndBeep) {

@@ -1,16 +1,14 @@
 // Bursts of desktop commands against the real process: every command is
 // read and every reply reaches every listener, even one that reads late.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
-#include "process_runner.h"
+#include "e2e_util.h"
 
 namespace lw::testing {
 namespace {
@@ -34,43 +32,23 @@ std::string Runs(const std::string& out) {
   return s;
 }
 
-int Sockets(const std::string& dir) {
-  int n = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (const dirent* e = readdir(d))
-      if (e->d_name[0] != '.') ++n;
-    closedir(d);
-  }
-  return n;
-}
-
 TEST(ChannelBurstE2E, EveryCommandOfABurstIsAnsweredToEveryListenerInOrder) {
   // given 2,000 commands on 108 sent back to back (1,998 "HELLO" with an
   // "OFF" and an "ON" among them), one listener on 107 reading throughout and
   // one stopped until the burst is over, expect 2,000 replies at each, in
   // the order sent, and no journalled loss
   ProgramEnv env;
-  for (const auto& [section, name, value] :
-       {std::tuple<std::string, std::string, std::string>{"Properties\\TabLog",
-                                                          "chkLogSys", "1"},
-        {"Properties\\TabLineStat", "cmbLineStat", "0"},
-        {"Properties\\TabDevices\\CallerID", "Tapi", "1"}})
-    ASSERT_EQ(env.Run("lwdctl", {"reg", "set", section, name, value}), 0);
-  const pid_t proc =
-      env.Spawn("linewarden-proc", {}, {}, env.home() + "/out.txt");
-  ASSERT_GT(proc, 0);
-  ASSERT_TRUE(WaitFor([&] {
-    return env.SysJournal().find("OpenLine:Tapi1.LineOpen(0)->") !=
-           std::string::npos;
-  }));
+  MinimalSettings(env);
+  pid_t proc = -1;
+  ASSERT_TRUE(StartProcess(env, &proc));
 
   const std::vector<std::string> listen = {"listen", "107",       "--count",
                                            "2000",   "--timeout", "60"};
   const std::string ch107 = env.runtime() + "/ch107";
-  const int before = Sockets(ch107);
+  const size_t before = Entries(ch107);
   const pid_t reader = env.Spawn("lwdctl", listen, {}, env.home() + "/r.txt");
   const pid_t late = env.Spawn("lwdctl", listen, {}, env.home() + "/l.txt");
-  ASSERT_TRUE(WaitFor([&] { return Sockets(ch107) >= before + 2; }));
+  ASSERT_TRUE(WaitFor([&] { return Entries(ch107) >= before + 2; }));
   int status = 0;
   kill(late, SIGSTOP);
   ASSERT_EQ(waitpid(late, &status, WUNTRACED), late);

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <ctime>
@@ -61,6 +62,11 @@ inline std::vector<std::string> FilesIn(const std::string& dir,
   return out;
 }
 
+// How many entries `dir` holds: in a channel's folder, the bound parties.
+inline size_t Entries(const std::string& dir) {
+  return FilesIn(dir, "").size();
+}
+
 // A stored record's field, its padding removed.
 inline std::string Field(const std::string& record, size_t at, size_t n) {
   std::string f = record.substr(at, n);
@@ -93,6 +99,14 @@ inline void SetSetting(const ProgramEnv& env, const std::string& section,
   ASSERT_EQ(env.Run("lwdctl", {"reg", "set", section, name, value}), 0);
 }
 
+// The three settings of a fresh home in telephony mode: the system journal
+// on, the line open, caller identification on.
+inline void MinimalSettings(const ProgramEnv& env) {
+  SetSetting(env, "Properties\\TabLog", "chkLogSys", "1");
+  SetSetting(env, "Properties\\TabLineStat", "cmbLineStat", "0");
+  SetSetting(env, "Properties\\TabDevices\\CallerID", "Tapi", "1");
+}
+
 #ifdef LW_SOURCE_DIR
 // The demo settings, with sounds on the "null" device.
 inline void DemoSettings(const ProgramEnv& env) {
@@ -123,5 +137,33 @@ inline void EndProgram(pid_t* pid) {
   EXPECT_TRUE(WaitExit(*pid, &status));
   *pid = -1;
 }
+
+#ifdef LW_SOURCE_DIR
+// The process running on a home with the demo settings, a greeting
+// ("Greeting", a 600 Hz tone) and a beep (1000 Hz); stopped at the end.
+// Prepare() runs before the start.
+class LineE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DemoSettings(env_);
+    mkdir((env_.home() + "/Greets").c_str(), 0755);
+    mkdir((env_.home() + "/LegalGreets").c_str(), 0755);
+    WriteTone(env_.home() + "/Greets/Greeting.wav", 600, 1.0);
+    WriteTone(env_.home() + "/Beep.wav", 1000, 0.3);
+    Prepare();
+    ASSERT_TRUE(StartProcess(env_, &proc_));
+  }
+  void TearDown() override { EndProgram(&proc_); }
+  virtual void Prepare() {}
+  void Set(const std::string& section, const std::string& name,
+           const std::string& value) {
+    SetSetting(env_, section, name, value);
+  }
+  std::string Today() const { return testing::Today(env_.home()); }
+
+  ProgramEnv env_;
+  pid_t proc_ = -1;
+};
+#endif
 
 }  // namespace lw::testing

@@ -1,38 +1,21 @@
 // The real process on the simulated line, driven as the desktop application
 // and the service manager drive it.
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
 #include <cstring>
 
-#include "process_runner.h"
+#include "e2e_util.h"
 
 namespace lw::testing {
 namespace {
-
-int CountEntries(const std::string& dir) {
-  int n = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') ++n;
-    closedir(d);
-  }
-  return n;
-}
 
 class ProcessE2E : public ::testing::Test {
  protected:
   void Set(const std::string& section, const std::string& name,
            const std::string& value) {
-    ASSERT_EQ(env_.Run("lwdctl", {"reg", "set", section, name, value}), 0);
-  }
-  void MinimalSettings() {
-    Set("Properties\\TabLog", "chkLogSys", "1");
-    Set("Properties\\TabLineStat", "cmbLineStat", "0");
-    Set("Properties\\TabDevices\\CallerID", "Tapi", "1");
+    SetSetting(env_, section, name, value);
   }
   bool JournalHas(const std::string& text) {
     return env_.SysJournal().find(text) != std::string::npos;
@@ -45,12 +28,12 @@ class ProcessE2E : public ::testing::Test {
   std::string Ask(const std::vector<std::string>& fields, int reply) {
     const std::string out = env_.home() + "/listen.txt";
     const std::string dir = env_.runtime() + "/ch" + std::to_string(reply);
-    const int before = CountEntries(dir);
+    const size_t before = Entries(dir);
     pid_t listener = env_.Spawn(
         "lwdctl",
         {"listen", std::to_string(reply), "--count", "1", "--timeout", "5"}, {},
         out);
-    if (!WaitFor([&] { return CountEntries(dir) > before; })) return "";
+    if (!WaitFor([&] { return Entries(dir) > before; })) return "";
     std::vector<std::string> args = {"send"};
     args.insert(args.end(), fields.begin(), fields.end());
     env_.Run("lwdctl", args);
@@ -65,7 +48,7 @@ class ProcessE2E : public ::testing::Test {
 TEST_F(ProcessE2E, ComesUpOpensTheLineAndObeysTheDesktop) {
   // given the three settings of a fresh telephony-mode home, expect the
   // start-up journal, LineStatus answers and an orderly end on UNLOAD
-  MinimalSettings();
+  MinimalSettings(env_);
   pid_t proc = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
   ASSERT_GT(proc, 0);
   ASSERT_TRUE(WaitJournal("OpenLine:Tapi1.LineOpen(0)->"));
@@ -152,7 +135,7 @@ TEST_P(UnderServiceManager, ReportsItsStatesSurvivesReloadsAndStopsInOrder) {
   // given either mode under the service manager, expect start pending,
   // running, a re-report on SIGUSR1 and on SIGHUP with the process still
   // serving, then stop pending and stopped after the line was closed
-  MinimalSettings();
+  MinimalSettings(env_);
   if (*GetParam() != '\0')
     Set("Properties\\TabGeneral", "ChkRunAsProc", GetParam());
   NotifySocket notify(env_.home() + "/notify.sock");
@@ -199,7 +182,7 @@ TEST_F(ProcessE2E, ServiceModeFromAPromptSaysSoAndEnds) {
 
 TEST_F(ProcessE2E, ProcessModeOnlyWithTheGcSwitchWhenAskedFor) {
   // given "ChkRunAsProc" = "0", expect an immediate silent end without "-gc"
-  MinimalSettings();
+  MinimalSettings(env_);
   Set("Properties\\TabGeneral", "ChkRunAsProc", "0");
   std::string out;
   EXPECT_EQ(env_.Run("linewarden-proc", {"-GC"}, &out), 0);

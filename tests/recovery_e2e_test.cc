@@ -37,23 +37,16 @@ off_t FileSize(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
 }
 
-class RecoveryE2E : public ::testing::Test {
+class RecoveryE2E : public LineE2E {
  protected:
-  void SetUp() override {
-    DemoSettings(env_);
-    mkdir((env_.home() + "/Greets").c_str(), 0755);
-    WriteTone(env_.home() + "/Greets/Greeting.wav", 600, 1.0);
-    WriteTone(env_.home() + "/Beep.wav", 1000, 0.3);
-    WriteTone(env_.home() + "/voice.wav", 440, 20.0);
-    StartProcess();
-  }
+  void Prepare() override { WriteTone(env_.home() + "/voice.wav", 440, 20.0); }
   void TearDown() override {
     EndProgram(&phone_);
-    EndProgram(&proc_);
+    LineE2E::TearDown();
   }
-  void StartProcess() {
-    ASSERT_TRUE(testing::StartProcess(env_, &proc_, opened_from_));
-    opened_from_ = env_.SysJournal().size();
+  // Starts the process again: true once it has opened the line anew.
+  void Restart() {
+    ASSERT_TRUE(testing::StartProcess(env_, &proc_, env_.SysJournal().size()));
   }
   // A caller who leaves a message of the tone in voice.wav.
   void StartCall(const std::string& name, double hangup_after) {
@@ -74,7 +67,6 @@ class RecoveryE2E : public ::testing::Test {
     strftime(buf, sizeof buf, format, &t);
     return buf;
   }
-  std::string Today() const { return testing::Today(env_.home()); }
   std::vector<CallRecord> Records() const {
     const std::string data = ReadFile(Today() + "/Data");
     std::vector<CallRecord> out;
@@ -92,10 +84,7 @@ class RecoveryE2E : public ::testing::Test {
                          FieldText(r.date), FieldText(r.time));
   }
 
-  ProgramEnv env_;
-  pid_t proc_ = -1;
   pid_t phone_ = -1;
-  size_t opened_from_ = 0;
 };
 
 TEST_F(RecoveryE2E, MessageCutOffByKillIsStoredAtTheNextStart) {
@@ -125,7 +114,7 @@ TEST_F(RecoveryE2E, MessageCutOffByKillIsStoredAtTheNextStart) {
   }
   ASSERT_TRUE(Records().empty());
 
-  StartProcess();
+  Restart();
   const std::string journal = env_.SysJournal();
   EXPECT_NE(journal.find("Recovered interrupted call: " + wav),
             std::string::npos)

@@ -13,8 +13,6 @@
 namespace lw::testing {
 namespace {
 
-size_t Entries(const std::string& dir) { return FilesIn(dir, "").size(); }
-
 struct StopCase {
   const char* how;     // "SIGTERM", "UNLOAD" (on 105) or "OFF" (on 108)
   const char* name;    // the caller name sent, nullptr: none
@@ -48,26 +46,9 @@ TEST_P(StopE2E, LineClosingDuringAMessageStoresTheMessage) {
   // "Data" and "\Data\Last", a whole WAV of what was said, and "Tapi_Idle"
   // on 110 and 107 before the line status says the line is off
   const StopCase& c = GetParam();
-  const std::string settings = env_.home() + "/settings.reg";
-  {
-    std::ofstream reg(settings);
-    const std::string root =
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Talmero\\"
-        "Linewarden 1.0\\";
-    reg << "Windows Registry Editor Version 5.00\r\n\r\n"
-        << root << "Properties\\TabLog]\r\n\"chkLogSys\"=\"1\"\r\n\r\n"
-        << root << "Properties\\TabLineStat]\r\n\"cmbLineStat\"=\"0\"\r\n\r\n"
-        << root << "Properties\\TabDevices]\r\n\"cmbSoundDev\"=\"null\"\r\n\r\n"
-        << root
-        << "Properties\\TabDevices\\CallerID]\r\n\"Tapi\"=\"1\"\r\n\r\n"
-        // Answered at the second ring: the caller identification follows
-        // the first one, and an answer before it would lose the number.
-        << root << "Answer\\TabAnsweringMachine]\r\n"
-        << "\"chkRunAnsIfNotAnswered\"=\"1\"\r\n\"txtNumOfRing\"=\"2\"\r\n"
-        << "\"CmbGreetsMessages\"=\"Greeting\"\r\n\"cmdRecordMessage\"="
-           "\"1\"\r\n";
-  }
-  ASSERT_EQ(env_.Run("lwdctl", {"reg", "import", settings}), 0);
+  // The demo settings answer at the second ring: the caller identification
+  // follows the first one, and an answer before it would lose the number.
+  DemoSettings(env_);
   mkdir((env_.home() + "/Greets").c_str(), 0755);
   WriteTone(env_.home() + "/Greets/Greeting.wav", 440, 0.5);
   const std::string voice = env_.home() + "/voice.wav";

@@ -2,7 +2,6 @@
 // typed in UTF-8 that must name its file byte for byte, and numbers to dial
 // that a telephone could not dial.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "e2e_util.h"
 
@@ -13,18 +12,10 @@ constexpr const char* kGreeting =
     "Gr\xc3\xbc\xc3\x9f"
     "e";  // "Grüße"
 
-class TextE2E : public ::testing::Test {
+class TextE2E : public LineE2E {
  protected:
-  void SetUp() override {
-    DemoSettings(env_);
+  void Prepare() override {
     Set("Answer\\TabAnsweringMachine", "CmbGreetsMessages", kGreeting);
-    mkdir((env_.home() + "/Greets").c_str(), 0755);
-    ASSERT_TRUE(StartProcess(env_, &proc_));
-  }
-  void TearDown() override { EndProgram(&proc_); }
-  void Set(const std::string& section, const std::string& name,
-           const std::string& value) {
-    SetSetting(env_, section, name, value);
   }
   static size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
@@ -33,9 +24,6 @@ class TextE2E : public ::testing::Test {
       ++n;
     return n;
   }
-
-  ProgramEnv env_;
-  pid_t proc_ = -1;
 };
 
 TEST_F(TextE2E, GreetingNamedInUtf8IsPlayed) {
@@ -59,10 +47,11 @@ TEST_F(TextE2E, GreetingNamedInUtf8IsPlayed) {
   ASSERT_TRUE(WaitFor([&] {
     return env_.SysJournal().find("Tapi_Idle(") != std::string::npos;
   }));
-  // A missing file is journalled twice, as a failure.
+  // Greeting and beep, each played at once (a missing file is journalled
+  // twice, as a failure).
   const std::string journal = env_.SysJournal();
-  EXPECT_EQ(Count(journal, "PlayToLine:Wave1.StartPlayACM->"), 1u) << journal;
-  EXPECT_EQ(Count(journal, "PlayToLine:Wave1.StartPlayACM->Success(0)"), 1u);
+  EXPECT_EQ(Count(journal, "PlayToLine:Wave1.StartPlayACM->"), 2u) << journal;
+  EXPECT_EQ(Count(journal, "PlayToLine:Wave1.StartPlayACM->Success(0)"), 2u);
 }
 
 TEST_F(TextE2E, UndialableNumbersAreRefusedAndNothingIsDialled) {

@@ -283,6 +283,31 @@ bool CallStore::ReadCallRecord(CallRecord& record, std::string_view day_folder,
   return read && ValidDate(record);
 }
 
+CallStore::RecordReader::~RecordReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool CallStore::RecordReader::Read(CallRecord& record,
+                                   std::string_view day_folder,
+                                   int64_t record_number) {
+  if (fd_ < 0 || day_folder != folder_) {
+    if (fd_ >= 0) ::close(fd_);
+    folder_ = day_folder;
+    records_ = 0;
+    fd_ = OpenFile(store_.DataFilePath(day_folder), O_RDONLY);
+    struct stat st;
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
+      records_ = st.st_size / kRecordSize;
+  }
+  if (fd_ < 0 || record_number < 1 || record_number > records_) return false;
+  CallRecord got;
+  if (!ReadAllAt(fd_, got.bytes(), CallRecord::kSize,
+                 (record_number - 1) * kRecordSize))
+    return false;
+  record = got;
+  return ValidDate(record);
+}
+
 bool CallStore::GetLastCall(int64_t position, CallInfo& info, bool mark_read) {
   std::vector<std::string> lines;
   if (!ReadLastCalls(lines) || lines.empty()) return true;

@@ -96,6 +96,26 @@ class CallStore {
   bool ReadCallRecord(CallRecord& record, std::string_view day_folder,
                       int64_t record_number) const;
 
+  // ReadCallRecord for many records of few days, as the calls page reads
+  // them: the data file of the last day asked for stays open while the
+  // reader lives (a page's building), so each record costs one read.
+  class RecordReader {
+   public:
+    explicit RecordReader(const CallStore& store) : store_(store) {}
+    ~RecordReader();
+    RecordReader(const RecordReader&) = delete;
+    RecordReader& operator=(const RecordReader&) = delete;
+    // The rules and results of ReadCallRecord.
+    bool Read(CallRecord& record, std::string_view day_folder,
+              int64_t record_number);
+
+   private:
+    const CallStore& store_;
+    std::string folder_;
+    int fd_ = -1;
+    int64_t records_ = 0;
+  };
+
   // Fills `info` from the list entry at `position` (from 1) and, with
   // `mark_read`, marks its record read. Returns true, leaving `info`
   // unchanged, when the list is empty or has no such position; false when

@@ -35,8 +35,8 @@ class CallStoreTest : public ::testing::Test {
 };
 
 TEST_F(CallStoreTest, FirstCallOfDayMakesDataFileAndListHead) {
-  // Given no data yet, expect a 467-byte data file and the line "1:<day>".
-  store_.MakeDayFolder(CallStore::kLogFolder);
+  // Given no data yet (not even the day folder), expect a 467-byte data
+  // file and the line "1:<day>".
   const CallRecord rec = MakeRecord("Alice", "5551234", "03/15/2005", "2");
   EXPECT_EQ(store_.SaveCall(rec, kDay, false), 1);
   const std::string data = ReadFile(DataFile());
@@ -63,9 +63,8 @@ TEST_F(CallStoreTest, ListKeepsLimitNewestFirst) {
   store_.SetNumOfItemsInLast(1);
   store_.AddToLastCalls(10, kDay);
   EXPECT_EQ(List(), "10:\\Data\\Log\\2005\\03\\15\\\r\n");
-}
 
-TEST_F(CallStoreTest, LimitBelowOneMeansHundred) {
+  // A limit below one means 100.
   std::string old;
   for (int i = 100; i >= 1; --i) old += std::to_string(i) + ":\\X\\\r\n";
   for (int32_t limit : {0, -5}) {
@@ -78,13 +77,6 @@ TEST_F(CallStoreTest, LimitBelowOneMeansHundred) {
     EXPECT_EQ(lines.front(), "101:\\X\\");
     EXPECT_EQ(lines.back(), "2:\\X\\");
   }
-}
-
-TEST_F(CallStoreTest, SaveCallRemakesMissingDayFolder) {
-  // Given the day folder removed during the call, expect the call kept.
-  EXPECT_EQ(
-      store_.SaveCall(MakeRecord("A", "1", "03/15/2005", "0"), kDay, false), 1);
-  EXPECT_EQ(ReadFile(DataFile()).size(), 467u);
 }
 
 TEST_F(CallStoreTest, ReadCallRecordRules) {
@@ -110,26 +102,22 @@ TEST_F(CallStoreTest, ReadCallRecordRules) {
   EXPECT_EQ(std::memcmp(out.bytes(), before.bytes(), 467), 0);
 }
 
-TEST_F(CallStoreTest, GetLastCallEmptyOrPastEndChangesNothing) {
+TEST_F(CallStoreTest, GetLastCallFillsInfoAndRebuildsMessagePath) {
   CallInfo info;
   info.caller_name = "keep";
   const CallInfo before = info;
   EXPECT_TRUE(store_.GetLastCall(1, info, true));  // no list at all
-  SetList("");
-  EXPECT_TRUE(store_.GetLastCall(1, info, true));
-  store_.SaveCall(MakeRecord("A", "1", "03/15/2005", "0"), kDay, false);
-  EXPECT_TRUE(store_.GetLastCall(2, info, true));
-  EXPECT_TRUE(store_.GetLastCall(0, info, true));
   EXPECT_EQ(info, before);
-}
 
-TEST_F(CallStoreTest, GetLastCallFillsInfoAndRebuildsMessagePath) {
   WriteContacts(dir_.path(), {MakeContact("Mum", "MOTHER", "5551234")});
   store_.SaveCall(
       MakeRecord("MOTHER", "5551234", "03/15/2005", "2", "0", "10:15:30"), kDay,
       false);
   store_.SaveCall(MakeRecord("X", "9", "03/15/2005", "0"), kDay, false);
-  CallInfo info;
+  // Past either end of the list: nothing changes.
+  EXPECT_TRUE(store_.GetLastCall(3, info, true));
+  EXPECT_TRUE(store_.GetLastCall(0, info, true));
+  EXPECT_EQ(info, before);
   EXPECT_FALSE(store_.GetLastCall(2, info, false));
   EXPECT_EQ(info.caller_name, "MOTHER");
   EXPECT_EQ(info.caller_number, "5551234");
@@ -203,6 +191,13 @@ TEST_F(CallStoreTest, RemoveFromLastCalls) {
   store_.RemoveFromLastCalls(1);
   EXPECT_EQ(List(), "");
   EXPECT_FALSE(std::filesystem::exists(Native("Data/Last.tmp")));
+
+  // When the temporary file cannot be made, the old list stays whole.
+  SetList("1:\\A\\\r\n");
+  std::filesystem::create_directories(Native("Data/Last.tmp"));
+  store_.AddToLastCalls(2, kDay);
+  store_.RemoveFromLastCalls(1);
+  EXPECT_EQ(List(), "1:\\A\\\r\n");
 }
 
 TEST_F(CallStoreTest, ListLineEndingsAndBadLines) {
@@ -322,15 +317,6 @@ TEST_F(CallStoreTest, UnreadableListIsNeverReplaced) {
   EXPECT_EQ(counts, CallCounts{});
   store_.RemoveFromLastCalls(1);
   EXPECT_TRUE(std::filesystem::is_directory(Native("Data/Last")));
-}
-
-TEST_F(CallStoreTest, FailedRewriteLeavesOldList) {
-  // Given the temporary file cannot be made, expect the old list whole.
-  SetList("1:\\A\\\r\n");
-  std::filesystem::create_directories(Native("Data/Last.tmp"));
-  store_.AddToLastCalls(2, kDay);
-  store_.RemoveFromLastCalls(1);
-  EXPECT_EQ(List(), "1:\\A\\\r\n");
 }
 
 TEST_F(CallStoreTest, UnwritableDataFileStoresNothing) {

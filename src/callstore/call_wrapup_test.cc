@@ -89,63 +89,46 @@ TEST_F(WrapUpTest, VoiceMessageRecordIsByteExact) {
   EXPECT_EQ(call_.info.length, "0:00:12");
 }
 
-TEST_F(WrapUpTest, ShortVoiceMessageBecomesPlainCallAndFileStays) {
-  // Given a 1-second message, expect type "0", no length, the file kept.
-  Recorded("2", 1);
-  const std::string file = call_.day_folder + call_.info.message_path;
-  const WrapUpResult r = Save();
-  EXPECT_EQ(r.stored_type, "0");
-  EXPECT_EQ(call_.info.call_type, "0");
-  EXPECT_EQ(FieldText(r.record.length), "0:00:00");
-  EXPECT_TRUE(std::filesystem::exists(file));
-  EXPECT_TRUE(r.saved);
-
-  store_.SetCallInfo(call_);
-  Recorded("2", 2);
-  EXPECT_EQ(Save().stored_type, "2");
-  EXPECT_EQ(call_.info.length, "0:00:02");
-}
-
-TEST_F(WrapUpTest, RecordedCallMustExceedListThreshold) {
-  // Given txtListRecMoreThen 10: 10 s is not enough, 11 s is.
-  WrapUpOptions options;
-  options.lListRecMoreThen = 10;
-  Recorded("3", 10);
-  WrapUpResult r = Save(options);
-  EXPECT_EQ(r.stored_type, "0");
-  EXPECT_EQ(call_.info.call_type, "0");
-  EXPECT_EQ(FieldText(r.record.length), "0:00:00");
-
-  store_.SetCallInfo(call_);
-  Recorded("3", 11);
-  r = Save(options);
-  EXPECT_EQ(r.stored_type, "3");
-  EXPECT_EQ(FieldText(r.record.length), "0:00:11");
-
-  // An outgoing recording too short stays an outgoing call without one.
-  store_.SetCallInfo(call_);
-  Recorded("4", 3);
-  EXPECT_EQ(Save(options).stored_type, "1");
-  EXPECT_EQ(call_.info.call_type, "1");
-  store_.SetCallInfo(call_);
-  Recorded("4", 3600);
-  r = Save(options);
-  EXPECT_EQ(r.stored_type, "4");
-  EXPECT_EQ(FieldText(r.record.length), "1:00:00");
-}
-
-TEST_F(WrapUpTest, MissingRecordingCountsAsNone) {
-  call_.info.call_type = "3";
-  call_.info.message_path = "gone.wav";
-  EXPECT_EQ(Save().stored_type, "0");
-}
-
-TEST_F(WrapUpTest, OutgoingCallWithoutRecordingIsStoredAsOutgoing) {
-  call_.info.call_type = "1";
-  call_.info.caller_number = "5550000";
-  const WrapUpResult r = Save();
-  EXPECT_EQ(r.stored_type, "1");
-  EXPECT_EQ(call_.info.call_type, "1");
+TEST_F(WrapUpTest, StoredTypeFollowsTheRecording) {
+  // Given calls of each kind with recordings of some length (or a missing
+  // one), expect the stored type and length; a recording too short to count
+  // keeps its file.
+  struct Case {
+    const char* type;
+    int32_t seconds;  // -1: the recording is missing
+    int32_t threshold;
+    const char* stored;
+    const char* length;
+  };
+  const Case cases[] = {
+      {"2", 1, 0, "0", "0:00:00"},  // a message needs 2 seconds
+      {"2", 2, 0, "2", "0:00:02"},
+      {"3", 10, 10, "0", "0:00:00"},  // a call must exceed the threshold
+      {"3", 11, 10, "3", "0:00:11"},
+      {"4", 3, 10, "1", "0:00:00"},  // stays an outgoing call
+      {"4", 3600, 10, "4", "1:00:00"},
+      {"3", -1, 0, "0", "0:00:00"},
+      {"1", -1, 0, "1", "0:00:00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + " " + std::to_string(c.seconds));
+    store_.SetCallInfo(call_);
+    WrapUpOptions options;
+    options.lListRecMoreThen = c.threshold;
+    if (c.seconds < 0) {
+      call_.info.call_type = c.type;
+      call_.info.message_path = "gone.wav";
+    } else {
+      Recorded(c.type, c.seconds);
+    }
+    const std::string file = call_.day_folder + call_.info.message_path;
+    const WrapUpResult r = Save(options);
+    EXPECT_TRUE(r.saved);
+    EXPECT_EQ(r.stored_type, c.stored);
+    EXPECT_EQ(call_.info.call_type, c.stored);
+    EXPECT_EQ(FieldText(r.record.length), c.length);
+    EXPECT_EQ(std::filesystem::exists(file), c.seconds >= 0);
+  }
 }
 
 TEST_F(WrapUpTest, MessagesOnlySkipsCallsWithoutRecording) {

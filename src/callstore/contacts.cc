@@ -180,6 +180,23 @@ std::string Contacts::GetContactName(std::string_view caller_name,
   return std::string(Field(contact.name));
 }
 
+std::vector<Contacts::NameEntry> Contacts::NameIndex() const {
+  std::vector<NameEntry> entries;
+  ScanContacts(
+      path_,
+      [&entries](const char* rec) {
+        entries.push_back(
+            {std::string(Field(rec + offsetof(ContactRecord, caller_name), 40)),
+             std::string(
+                 Field(rec + offsetof(ContactRecord, caller_number), 40)),
+             std::string(Field(rec + offsetof(ContactRecord, name),
+                               sizeof(ContactRecord::name)))});
+        return false;
+      },
+      nullptr);
+  return entries;
+}
+
 void Contacts::ApplyContact(const ContactRecord& c, ContactOverlay& o,
                             const RegistryTextReader& read_registry) {
   switch (c.call_handling[0]) {

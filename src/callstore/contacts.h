@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "settings/contact_overlay.h"
 
@@ -88,6 +89,16 @@ class Contacts {
   // and caller number equal the given ones; empty text when none does.
   std::string GetContactName(std::string_view caller_name,
                              std::string_view caller_number) const;
+
+  // GetContactName for many callers at once: one reading of the file. The
+  // entries are (trimmed caller name, trimmed caller number, trimmed contact
+  // name) in file order, so the first match of a pair is GetContactName's.
+  struct NameEntry {
+    std::string caller_name;
+    std::string caller_number;
+    std::string name;
+  };
+  std::vector<NameEntry> NameIndex() const;
 
   // Lays a found contact's choices over the options.
   static void ApplyContact(const ContactRecord& contact,

@@ -218,14 +218,22 @@ int32_t frmMain::FindWaveDevice(Wave& wave, const std::string& name) {
 }
 
 void frmMain::LoadWeb() {
-  if (!hooks_.load_web) return;
-  hooks_.load_web(*this);
+  if (hooks_.web_io == nullptr && !hooks_.load_web) return;
+  if (hooks_.web_io != nullptr) {
+    web_ = std::make_unique<frmHTTP>(
+        *hooks_.web_io, devices_.clock, store_, journal_, state_.AppPath,
+        WebOptions{RCWWWPort, RCWWWAllow, RCWWWProtect, RCWWWUserName,
+                   RCWWWPass, RCWWWViewCalls, RCWWWViewLog});
+    web_->Load();
+  }
   web_loaded_ = true;
+  if (hooks_.load_web) hooks_.load_web(*this);
 }
 
 void frmMain::UnloadWeb() {
   if (!web_loaded_) return;
   web_loaded_ = false;
+  web_.reset();
   if (hooks_.unload_web) hooks_.unload_web();
 }
 

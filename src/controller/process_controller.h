@@ -13,6 +13,7 @@
 // Unloading: the line controller, the web server, the speech window.
 #pragma once
 
+#include <asio/io_context.hpp>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "line/process_state.h"
 #include "line/speech_window.h"
 #include "settings/registry_routines.h"
+#include "web/http_server.h"
 
 namespace lw {
 
@@ -34,9 +36,13 @@ class frmMain;
 struct ProcessHooks {
   // The speech window, loaded and unloaded by the controller; outlives it.
   SpeechWindow* speech = nullptr;
-  // Loads the web server window, which reads (and may set) the controller's
-  // RCWWW fields; unloads it. Without `load_web` the web server is never
-  // counted as loaded.
+  // The loop the web server's sockets run on. With it, loading the web
+  // server makes a frmHTTP that reads (and may set) the controller's RCWWW
+  // fields; unloading destroys it.
+  asio::io_context* web_io = nullptr;
+  // Told after the web server was loaded and after it was unloaded. With
+  // neither `web_io` nor `load_web` the web server is never counted as
+  // loaded.
   std::function<void(frmMain&)> load_web;
   std::function<void()> unload_web;
   // "UNLOAD" arrived and the controller has unloaded itself. In process
@@ -114,6 +120,7 @@ class frmMain {
   std::unique_ptr<Telephony> Tapi1_;
   std::unique_ptr<Wave> Wave1_;
   std::unique_ptr<frmLine> line_;
+  std::unique_ptr<frmHTTP> web_;
 
   bool loaded_ = false;
   bool web_loaded_ = false;

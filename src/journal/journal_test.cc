@@ -127,27 +127,21 @@ TEST_F(JournalTest, SwitchedOffWriterCreatesNothing) {
             "14:03:22 : ->s(0)\r\n");
 }
 
-TEST_F(JournalTest, MissingFolderIsPassedOverAndNotCreated) {
-  fs::remove(dir_ / "Journal");
+TEST_F(JournalTest, MissingFolderOrFileIsPassedOver) {
+  // given today's system journal name taken by a folder, expect no error
+  // and the web journal still written; given no journal folder, expect
+  // none created
+  fs::create_directory(JournalFile("12-04-2026_Sys.txt"));
   journal_.LogSys("x", 0, "");
-  journal_.LogWWW("x");
-  EXPECT_EQ(CountEntries(dir_.path()), 0u);
+  journal_.LogWWW("w");
+  EXPECT_TRUE(fs::is_directory(JournalFile("12-04-2026_Sys.txt")));
+  EXPECT_EQ(ReadFile(JournalFile("12-04-2026_WWW.txt")), "14:03:22 : w\r\n");
 
   Journal nowhere(clock_, dir_ / "no/such/app");
   nowhere.SetSwitches(true, true);
   nowhere.LogSys("x", 0, "");
   nowhere.LogWWW("x");
   EXPECT_FALSE(fs::exists(dir_ / "no"));
-}
-
-TEST_F(JournalTest, FileThatCannotBeOpenedIsPassedOver) {
-  // given today's name taken by a folder, expect no error and the web
-  // journal still written
-  fs::create_directory(JournalFile("12-04-2026_Sys.txt"));
-  journal_.LogSys("x", 0, "");
-  journal_.LogWWW("w");
-  EXPECT_TRUE(fs::is_directory(JournalFile("12-04-2026_Sys.txt")));
-  EXPECT_EQ(ReadFile(JournalFile("12-04-2026_WWW.txt")), "14:03:22 : w\r\n");
 }
 
 TEST_F(JournalTest, FilesAreClosedToOthers) {

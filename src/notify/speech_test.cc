@@ -9,59 +9,37 @@
 #include <string>
 #include <vector>
 
-#include "devices/fake/fake_devices.h"
-#include "drivers/sqlite/sqlite_settings_store.h"
-#include "journal/journal.h"
-#include "settings/registry_routines.h"
-#include "temp_dir.h"
+#include "controller/controller_test_util.h"
 
 namespace lw {
 namespace {
 
-class SpeechTest : public ::testing::Test {
+class SpeechTest : public ::testing::Test, public testing::ControllerHome {
  protected:
-  SpeechTest() : journal_(fake_.clock(), home_.path()) {
-    std::filesystem::create_directories(home_ / "Journal");
-    fake_.set_voices({"English", "Deutsch", "Francais"});
-  }
+  SpeechTest() { fake.set_voices({"English", "Deutsch", "Francais"}); }
 
-  FakeVoice& voice() { return *fake_.voice(0); }
+  FakeVoice& voice() { return *fake.voice(0); }
   void Load() {
     tts_.Load();
-    ASSERT_NE(fake_.voice(0), nullptr);
+    ASSERT_NE(fake.voice(0), nullptr);
     voice().ClearOps();
   }
   void Message(const std::string& text, int32_t sound_device = 1) {
     tts_.HandleMessage(text, sound_device);
   }
   std::vector<std::pair<std::string, RegValue>> VoiceList() {
-    RegistryRoutines reg(store_);
+    RegistryRoutines reg(store);
     return reg.EnumRegistryValues(HKEY_LOCAL_MACHINE,
                                   std::string(kKeyRoot) + "\\TTS51");
   }
-  std::string SysJournal() const {
-    std::string all;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(home_ / "Journal")) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::stringstream text;
-      text << in.rdbuf();
-      all += text.str();
-    }
-    return all;
-  }
 
-  FakeDevices fake_;
-  testing::TempDir home_;
-  SqliteSettingsStore store_{":memory:"};
-  Journal journal_;
-  frmTTS tts_{fake_.devices(), store_, journal_};
+  frmTTS tts_{fake.devices(), store, journal()};
 };
 
 TEST_F(SpeechTest, LoadListsInstalledVoicesInEngineOrder) {
   // given three installed voices and no "TTS51" section, expect the section
   // with one empty text value per voice, in order
-  journal_.SetSwitches(true, false);
+  journal().SetSwitches(true, false);
   tts_.Load();
   EXPECT_TRUE(tts_.loaded());
   auto list = VoiceList();
@@ -80,73 +58,56 @@ TEST_F(SpeechTest, LoadListsInstalledVoicesInEngineOrder) {
 }
 
 TEST_F(SpeechTest, NoVoicesLeaveSectionEmptyAndSpeechFailsSilently) {
-  fake_.set_voices({});
+  fake.set_voices({});
   tts_.Load();
-  RegistryRoutines reg(store_);
+  RegistryRoutines reg(store);
   reg.SetSubkey("TTS51");
   EXPECT_TRUE(reg.KeyExists());
   EXPECT_TRUE(VoiceList().empty());
   Message("Say\r\nhello");
   Message("TestTTSSay\r\nhello\r\n0\r\n0");
-  Message("MakeWave\r\nhello\r\n" + home_ / "x.wav");
+  Message("MakeWave\r\nhello\r\n" + home / "x.wav");
   EXPECT_TRUE(voice().spoken().empty());
-  EXPECT_FALSE(std::filesystem::exists(home_ / "x.wav"));
+  EXPECT_FALSE(std::filesystem::exists(home / "x.wav"));
 }
 
-TEST_F(SpeechTest, SaySelectsSoundDeviceThenSpeaks) {
+TEST_F(SpeechTest, CommandsSetVoiceRateAndDeviceThenSpeak) {
+  // given "Say" and "TestTTSSay" (one voice out of range), expect the
+  // settings first, the device of the message, then the text
   Load();
   Message("Say\r\nA call from 5551234", 2);
-  EXPECT_EQ(voice().ops(), (std::vector<std::string>{
-                               "SetOutput(2)", "Speak(A call from 5551234)"}));
+  Message("TestTTSSay\r\nTesting\r\n2\r\n-5", 1);
+  Message("TestTTSSay\r\nAgain\r\n7\r\n0", 1);
+  EXPECT_EQ(voice().ops(),
+            (std::vector<std::string>{
+                "SetOutput(2)", "Speak(A call from 5551234)", "SetVoice(2)",
+                "SetRate(-5)", "SetOutput(1)", "Speak(Testing)", "SetVoice(7)",
+                "SetRate(0)", "SetOutput(1)", "Speak(Again)"}));
+  EXPECT_EQ(voice().voice(), 2);
   EXPECT_FALSE(voice().to_line());
 }
 
-TEST_F(SpeechTest, SayCutsOffAnnouncementWithoutEndStream) {
+TEST_F(SpeechTest, SayAndStopSayCutOffTheAnnouncementWithoutItsEnd) {
   // given an announcement still being spoken, expect "Say" to cut it off
-  // and speak the new text; only the new text ends
-  Load();
-  tts_.SpeakIt("Incoming call", 0);
-  EXPECT_TRUE(voice().IsSpeaking());
-  Message("Say\r\nHello there", 0);
-  EXPECT_EQ(voice().spoken(),
-            (std::vector<std::string>{"Incoming call", "Hello there"}));
-  EXPECT_TRUE(voice().FinishSpeaking());
-  EXPECT_FALSE(voice().FinishSpeaking());
-}
-
-TEST_F(SpeechTest, StopSayCutsOff) {
+  // and speak the new text (only that one ends), and "StopSay" to cut off
+  // with no late end
   Load();
   voice().set_speak_ms(3000);
   tts_.SpeakIt("Incoming call", 0);
+  Message("Say\r\nHello there", 0);
+  EXPECT_EQ(voice().spoken(),
+            (std::vector<std::string>{"Incoming call", "Hello there"}));
   Message("StopSay");
   EXPECT_FALSE(voice().IsSpeaking());
   EXPECT_EQ(voice().ops().back(), "Speak()");
-  fake_.clock().Advance(5000);  // no late end of the cut-off text
-  EXPECT_FALSE(voice().IsSpeaking());
-}
-
-TEST_F(SpeechTest, TestTTSSaySetsVoiceAndRateFirst) {
-  Load();
-  Message("TestTTSSay\r\nTesting\r\n2\r\n-5", 1);
-  EXPECT_EQ(voice().ops(),
-            (std::vector<std::string>{"SetVoice(2)", "SetRate(-5)",
-                                      "SetOutput(1)", "Speak(Testing)"}));
-  EXPECT_EQ(voice().voice(), 2);
-  EXPECT_EQ(voice().Rate(), -5);
-}
-
-TEST_F(SpeechTest, VoiceOutOfRangeKeepsVoiceAndStillSpeaks) {
-  Load();
-  tts_.TTSSetVoice(1);
-  Message("TestTTSSay\r\nTesting\r\n7\r\n0");
-  EXPECT_EQ(voice().voice(), 1);
-  EXPECT_EQ(voice().spoken(), std::vector<std::string>{"Testing"});
+  fake.clock().Advance(5000);
+  EXPECT_FALSE(voice().FinishSpeaking());
 }
 
 TEST_F(SpeechTest, BadCommandLinesAreIgnoredAndJournalledOnce) {
   // given speech commands without their lines or with non-numbers, expect
   // nothing spoken or written and one journal line per message
-  journal_.SetSwitches(true, false);
+  journal().SetSwitches(true, false);
   Load();
   const std::vector<std::string> bad = {
       "Say",
@@ -157,6 +118,7 @@ TEST_F(SpeechTest, BadCommandLinesAreIgnoredAndJournalledOnce) {
       "TestTTSSay\r\nhello\r\n\r\n0",
       "TestTTSSay\r\nhello\r\n1\r\n40000",  // no 16-bit rate
       "MakeWave\r\nhello",
+      "MakeWave\r\n\r\n" + home / "empty.wav",
   };
   for (const std::string& m : bad) Message(m);
   EXPECT_TRUE(voice().ops().empty());
@@ -166,7 +128,8 @@ TEST_F(SpeechTest, BadCommandLinesAreIgnoredAndJournalledOnce) {
        at = journal.find("\r\n", at + 2)) {
     ++lines;
   }
-  EXPECT_EQ(lines, bad.size());
+  EXPECT_EQ(lines, bad.size() - 1);  // an empty text is no error
+  EXPECT_FALSE(std::filesystem::exists(home / "empty.wav"));
   EXPECT_NE(journal.find("14:03:22 : uDiTTS_MessageArrived->Speech command "
                          "\"TestTTSSay\" ignored: missing or non-numeric "
                          "lines(0)\r\n"),
@@ -176,14 +139,14 @@ TEST_F(SpeechTest, BadCommandLinesAreIgnoredAndJournalledOnce) {
 TEST_F(SpeechTest, MakeWaveFilesLieBelowTheHomeAndWindowsPathsAreRefused) {
   // given relative paths with either separator, expect the files below
   // AppPath; given a drive or a share, expect a journal line and no file
-  journal_.SetSwitches(true, false);
+  journal().SetSwitches(true, false);
   Load();
-  std::filesystem::create_directories(home_ / "Greets");
+  std::filesystem::create_directories(home / "Greets");
   for (const char* path : {"Greets\\a.wav", "\\Greets\\b.wav",
                            "C:\\temp\\x.wav", "c:/x.wav", "\\\\host\\x.wav"})
     Message(std::string("MakeWave\r\nhi\r\n") + path);
-  EXPECT_TRUE(std::filesystem::exists(home_ / "Greets/a.wav"));
-  EXPECT_TRUE(std::filesystem::exists(home_ / "Greets/b.wav"));
+  EXPECT_TRUE(std::filesystem::exists(home / "Greets/a.wav"));
+  EXPECT_TRUE(std::filesystem::exists(home / "Greets/b.wav"));
   EXPECT_EQ(voice().ops().size(), 4u);  // two files, each then the device
   const std::string journal = SysJournal();
   EXPECT_NE(journal.find("uDiTTS_MessageArrived->Speech command \"MakeWave\" "
@@ -193,29 +156,21 @@ TEST_F(SpeechTest, MakeWaveFilesLieBelowTheHomeAndWindowsPathsAreRefused) {
   EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 3);
 }
 
-TEST_F(SpeechTest, MakeWaveWithEmptyTextCreatesNoFile) {
-  Load();
-  std::string file = home_ / "empty.wav";
-  Message("MakeWave\r\n\r\n" + file);
-  EXPECT_TRUE(voice().ops().empty());
-  EXPECT_FALSE(std::filesystem::exists(file));
-}
-
 TEST_F(SpeechTest, UnloadedWindowDoesNothing) {
   Message("Say\r\nhello");
   tts_.SpeakIt("hello", 0);
   tts_.StopSpeak();
   tts_.SetRate(3);
   tts_.TTSSetVoice(1);
-  tts_.SaveTextToWav("hello", home_ / "u.wav", 0);
-  EXPECT_EQ(fake_.voice(0), nullptr);
+  tts_.SaveTextToWav("hello", home / "u.wav", 0);
+  EXPECT_EQ(fake.voice(0), nullptr);
   Load();
   tts_.SpeakIt("hello", 0);
   tts_.Unload();
   EXPECT_FALSE(tts_.loaded());
-  EXPECT_EQ(fake_.voice(0), nullptr);  // the voice was released
+  EXPECT_EQ(fake.voice(0), nullptr);  // the voice was released
   tts_.SpeakIt("hello", 0);
-  EXPECT_FALSE(std::filesystem::exists(home_ / "u.wav"));
+  EXPECT_FALSE(std::filesystem::exists(home / "u.wav"));
 }
 
 }  // namespace

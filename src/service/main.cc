@@ -78,6 +78,7 @@ class Program : public lw::MainController {
     speech_ = std::make_unique<lw::frmTTS>(devices_, store_, journal_);
     lw::ProcessHooks hooks;
     hooks.speech = speech_.get();
+    hooks.web_io = &io_;
     hooks.unloaded = [this] { request_unload_(); };
     main_ = std::make_unique<lw::frmMain>(devices_, store_, journal_, app_path_,
                                           std::move(hooks));

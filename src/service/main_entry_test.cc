@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "service/service_host.h"
-
 namespace lw {
 namespace {
 
@@ -28,15 +26,6 @@ TEST(DecideStartTest, CommandLineTextJoinsArguments) {
   EXPECT_EQ(CommandLineText(1, argv), "");
   EXPECT_EQ(CommandLineText(2, argv), "-gc");
   EXPECT_EQ(CommandLineText(3, argv), "-gc x");
-}
-
-TEST(ServiceStateTest, NotificationsPerState) {
-  EXPECT_EQ(ServiceStateNotification(kServiceStartPending), "STATUS=Starting");
-  EXPECT_EQ(ServiceStateNotification(kServiceRunning),
-            "READY=1\nSTATUS=Running");
-  EXPECT_EQ(ServiceStateNotification(kServiceStopPending),
-            "STOPPING=1\nSTATUS=Stopping");
-  EXPECT_EQ(ServiceStateNotification(kServiceStopped), "STATUS=Stopped");
 }
 
 }  // namespace

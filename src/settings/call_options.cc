@@ -172,32 +172,6 @@ void ResetLoadedFields(CallOptions& o) {
   o = std::move(fresh);
 }
 
-// Calls `visit(overlay field, option field)` for every option a contact can
-// change.
-template <typename Overlay, typename Options, typename Visit>
-void ForEachOverlayField(Overlay& ov, Options& op, Visit visit) {
-  visit(ov.ContactBlock, op.ContactBlock);
-  visit(ov.ContactIgnore, op.ContactIgnore);
-  visit(ov.bDetectPickUP, op.bDetectPickUP);
-  visit(ov.bRunAnsIfNotAnswered, op.bRunAnsIfNotAnswered);
-  visit(ov.sGreetsMessage, op.sGreetsMessage);
-  visit(ov.bRecordMessage, op.bRecordMessage);
-  visit(ov.nNumOfRing, op.nNumOfRing);
-  visit(ov.bViewLineControl_IC, op.bViewLineControl_IC);
-  visit(ov.nCallDisplayStyle_IC, op.nCallDisplayStyle_IC);
-  visit(ov.bViewCD_IC, op.bViewCD_IC);
-  visit(ov.bPlaySound_IC, op.bPlaySound_IC);
-  visit(ov.sPlaySound_IC, op.sPlaySound_IC);
-  visit(ov.bSay_IC, op.bSay_IC);
-  visit(ov.sSay_IC, op.sSay_IC);
-  visit(ov.bSendToMail, op.bSendToMail);
-  visit(ov.nActMail, op.nActMail);
-  visit(ov.sMailTo, op.sMailTo);
-  visit(ov.bApp, op.bApp);
-  visit(ov.nActApp, op.nActApp);
-  visit(ov.sAppTo, op.sAppTo);
-}
-
 }  // namespace
 
 const char* ConversionErrorText(int32_t number) {
@@ -438,16 +412,10 @@ void LoadCallOptions(RegistryRoutines& registry, Journal& journal,
   }
 }
 
-ContactOverlay ToContactOverlay(const CallOptions& options) {
-  ContactOverlay overlay;
-  ForEachOverlayField(overlay, options,
-                      [](auto& to, const auto& from) { to = from; });
-  return overlay;
-}
+ContactOverlay ToContactOverlay(const CallOptions& options) { return options; }
 
 void ApplyContactOverlay(const ContactOverlay& overlay, CallOptions& options) {
-  ForEachOverlayField(overlay, options,
-                      [](const auto& from, auto& to) { to = from; });
+  static_cast<ContactOverlay&>(options) = overlay;
 }
 
 RegistryTextReader MakeRegistryTextReader(RegistryRoutines& registry) {

@@ -22,7 +22,11 @@
 
 namespace lw {
 
-struct CallOptions {
+// The options a caller's contact can change (ContactBlock, ContactIgnore,
+// the answering switches, the incoming-call announcements and the
+// forwarding) are the ContactOverlay part of the record; their value names
+// are noted there.
+struct CallOptions : ContactOverlay {
   // "RemoteAccess\TabPhoneAccess" (GetOptions).
   std::string sDigitsToEnter;              // txtDigitsToEnter
   std::string sConfirmDigit;               // cmbConfirmDigit
@@ -51,18 +55,13 @@ struct CallOptions {
   bool bListMessagesOnly = false;  // chkListMessagesOnly
 
   // "Answer\TabAnsweringMachine".
-  bool bRunAnsIfNotAnswered = false;  // chkRunAnsIfNotAnswered
-  int16_t nNumOfRing = 0;             // txtNumOfRing
-  std::string sGreetsMessage;         // CmbGreetsMessages + ".wav"
-  bool bRecordMessage = false;        // cmdRecordMessage
-  bool bMaxRec = false;               // chkMaxRec
-  int16_t nAnsweringFormatRec = 0;    // cmbAnsweringFormatRec
-  bool bPreScreen = false;            // chkPreScreen
-  std::string sMessagesPath;          // txtMassagesPath + "\Data\Log"
-  double dRecLong = 0;                // txtRecLong
+  bool bMaxRec = false;             // chkMaxRec
+  int16_t nAnsweringFormatRec = 0;  // cmbAnsweringFormatRec
+  bool bPreScreen = false;          // chkPreScreen
+  std::string sMessagesPath;        // txtMassagesPath + "\Data\Log"
+  double dRecLong = 0;              // txtRecLong
 
   // "Answer\TabCallsRecord".
-  bool bDetectPickUP = false;    // chkDetectPickUp
   int16_t nRecWhen = 0;          // cmbRecWhen
   int32_t lNumOfCallToRec = 0;   // lblNumOfCallToRec
   bool bLegalRecMSG = false;     // chkLegalRecMSG
@@ -88,14 +87,7 @@ struct CallOptions {
   std::string sDropIfDigit;           // txtDropIfDigit
 
   // "Events\TabInCommingCall".
-  bool bWhenCallerID = false;        // chkWhenCallerID
-  bool bViewLineControl_IC = false;  // chkViewLineControl_IC
-  int16_t nCallDisplayStyle_IC = 0;  // cmbCallDisplayStyleIncomming
-  bool bViewCD_IC = false;           // chkICViewCD
-  bool bPlaySound_IC = false;        // chkPlayInCall
-  std::string sPlaySound_IC;         // CmbPlayWhenCall
-  bool bSay_IC = false;              // chkSayInCommingCall
-  std::string sSay_IC;               // IC_txtTTS
+  bool bWhenCallerID = false;  // chkWhenCallerID
 
   // "Events\TabDisconnectCall".
   bool bViewCD_DC = false;         // chkDCViewCD
@@ -106,9 +98,6 @@ struct CallOptions {
   bool bOnlyIfGotMessage = false;  // chkOnlyIfGotMessage
 
   // "Forward\Mail".
-  bool bSendToMail = false;  // chkSendToMail
-  int16_t nActMail = 0;      // cmbActMail
-  std::string sMailTo;       // txtMailTo
 
   // "MailForward\Details".
   std::string sFromMail;  // txtFromMail
@@ -122,15 +111,7 @@ struct CallOptions {
   bool bMAPI = false;         // MAPI: only the text "1" selects it
 
   // "Forward\App".
-  bool bApp = false;    // chkApp
-  int16_t nActApp = 0;  // cmbActApp
-  std::string sAppTo;   // txtAppTo
   bool bBGApp = false;  // chkBGAPP
-
-  // The call handling of the caller's contact for the current call, turned
-  // into bBlockCall / bIgnoreCall by the caller identification handler.
-  bool ContactBlock = false;
-  bool ContactIgnore = false;
 
   friend bool operator==(const CallOptions&, const CallOptions&) = default;
 };

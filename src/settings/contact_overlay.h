@@ -1,6 +1,6 @@
 // The line options that a caller's contact entry can change for the current
-// call. Field names are those of the line option record; the line options
-// embed or convert this struct around a contact lookup.
+// call: the part of the line option record (CallOptions) that a contact
+// lookup reads and lays back.
 #pragma once
 
 #include <cstdint>

@@ -71,7 +71,6 @@ TEST_F(RegistryRoutinesTest, ConvertsToDwordOrRefuses) {
     std::string stored;  // "" = refused
   } cases[] = {
       {std::string(" 12 "), std::string("\x0c\0\0\0", 4)},
-      {std::string("-1"), "\xff\xff\xff\xff"},
       {std::string("&HFF"), std::string("\xff\0\0\0", 4)},
       {std::string("&hFFFFFFFE"), "\xfe\xff\xff\xff"},
       {std::string("2.5"), std::string("\x02\0\0\0", 4)},
@@ -80,8 +79,6 @@ TEST_F(RegistryRoutinesTest, ConvertsToDwordOrRefuses) {
       {RegValue{}, std::string(4, '\0')},
       {std::string("2147483648"), ""},
       {std::string("abc"), ""},
-      {std::string(""), ""},
-      {std::string("1e99"), ""},
       {RegBytes{1, 2}, ""},
   };
   for (const auto& c : cases) {

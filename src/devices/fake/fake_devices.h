@@ -7,6 +7,7 @@
 //
 // Shared across the fakes: the line (the far end and the device list), the
 // wave file table, the sound devices, the installed voices, the channel hub.
+// The serial port answers as a device that is not there: no test drives it.
 // The FakeDevices outlives everything built from it (declare it first in a
 // fixture).
 #pragma once
@@ -20,7 +21,6 @@
 #include "devices/fake/fake_channel.h"
 #include "devices/fake/fake_clock.h"
 #include "devices/fake/fake_mail.h"
-#include "devices/fake/fake_serial_port.h"
 #include "devices/fake/fake_sound_devices.h"
 #include "devices/fake/fake_telephony.h"
 #include "devices/fake/fake_voice.h"
@@ -53,7 +53,6 @@ class FakeDevices {
   // (yet) or destroyed.
   FakeTelephony* telephony(size_t i) const { return At(telephonies_, i); }
   FakeWave* wave(size_t i) const { return At(waves_, i); }
-  FakeSerialPort* serial_port(size_t i) const { return At(serial_ports_, i); }
   FakeChannel* channel(size_t i) const { return At(channels_, i); }
   FakeMail* mail(size_t i) const { return At(mails_, i); }
   FakeVoice* voice(size_t i) const { return At(voices_made_, i); }
@@ -80,7 +79,6 @@ class FakeDevices {
   std::vector<std::string> voices_{"Fake Voice"};
   std::vector<FakeTelephony*> telephonies_;
   std::vector<FakeWave*> waves_;
-  std::vector<FakeSerialPort*> serial_ports_;
   std::vector<FakeChannel*> channels_;
   std::vector<FakeMail*> mails_;
   std::vector<FakeVoice*> voices_made_;

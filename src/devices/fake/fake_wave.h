@@ -1,8 +1,8 @@
 // The sound component for tests. It plays nothing and records nothing, but
-// logs every operation with its arguments, ends plays when the test says so,
-// and writes a real wave file at
-// StopRecord whose length is the virtual time the recording ran, so the
-// call store reads back what a real recording would give.
+// logs every play and recording with its arguments, ends plays when the test
+// says so, and writes a real wave file at StopRecord whose length is the
+// virtual time the recording ran, so the call store reads back what a real
+// recording would give.
 //
 // File information lives in a FakeWaveFiles table that several FakeWave
 // instances may share (the one that records and the one asked later): files
@@ -12,8 +12,6 @@
 
 #include <cstdint>
 #include <map>
-#include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,7 +25,6 @@ namespace lw {
 inline constexpr int32_t kFakeWaveFileNotFound = 201;
 inline constexpr int32_t kFakeWaveCannotCreate = 202;  // folder missing etc.
 inline constexpr int32_t kFakeWaveNotRecording = 203;
-inline constexpr int32_t kFakeWaveBadDevice = 204;
 
 class FakeWaveFiles {
  public:
@@ -47,8 +44,7 @@ class FakeWaveFiles {
 // One playback as the code started it.
 struct FakePlay {
   std::string file;
-  bool to_line = false;            // StartPlayACM (true) or PlayFile (false)
-  WaveFormatRecord device_format;  // StartPlayACM only
+  bool to_line = false;  // StartPlayACM (true) or PlayFile (false)
   int32_t device = 0;
   int32_t size_value = 0;
 };
@@ -57,7 +53,6 @@ struct FakePlay {
 struct FakeRecording {
   std::string file;
   int32_t device = 0;
-  WaveFormatRecord device_format;
   WaveFormatRecord file_format;
   int32_t size_value = 0;
   bool report_levels = false;
@@ -65,7 +60,6 @@ struct FakeRecording {
   bool cut_silence = false;
   int32_t silence_level = 0;
   uint32_t start_tick = 0;
-  std::optional<uint32_t> length_ms;  // set by StopRecord
 };
 
 class FakeWave : public Wave {
@@ -130,38 +124,26 @@ class FakeWave : public Wave {
   // Playing a file that is neither on disk nor known to the table fails
   // with kFakeWaveFileNotFound.
 
-  // --- Fault switches: the result an operation returns instead of
-  // succeeding. A failing operation changes nothing.
+  // --- Fault switch: the result StartRecord returns instead of
+  // succeeding (changing nothing).
   struct Faults {
-    int32_t play_result = 0;         // StartPlayACM and PlayFile
-    int32_t record_result = 0;       // StartRecord
-    int32_t stop_record_result = 0;  // StopRecord (the file is still written)
-    int32_t monitor_result = 0;      // StartMonitor
+    int32_t record_result = 0;
   };
   Faults& faults() { return faults_; }
 
   // --- Observation.
-  // "Initialize", "StartPlayACM(file,1,2,800)" (format tag, device, size),
-  // "PlayFile(file,0,8000)", "StopPlay", "StartRecord(1,file,1,49,16000,True)"
-  // (device, file, device and file format tags, size, levels), "StopRecord",
-  // "StartMonitor(1,0)", "StopMonitor", "DetectSilence=True",
-  // "CutSilence=False", "SilenceLevel=5", "FreqDetect=True", "Terminate".
-  const std::vector<std::string>& ops() const { return ops_; }
-  void ClearOps() { ops_.clear(); }
   const std::vector<FakePlay>& plays() const { return plays_; }
   const std::vector<FakeRecording>& recordings() const { return recordings_; }
   bool initialized() const { return initialized_; }
 
  private:
   int32_t StartPlay(FakePlay play);
-  void EndPlay();
   int32_t EndRecording();
 
   Clock& clock_;
   FakeWaveFiles& files_;
   SoundDevices& sound_devices_;
   WaveEvents events_;
-  std::vector<std::string> ops_;
   std::vector<FakePlay> plays_;
   std::vector<FakeRecording> recordings_;
   Faults faults_;
@@ -175,11 +157,12 @@ class FakeWave : public Wave {
   bool freq_detect_ = false;
 };
 
-// Writes a wave file of `length_ms` of silence in `format`: RIFF header, the
-// format chunk (18 bytes plus the extra bytes for formats other than PCM, 16
-// for PCM), a fact chunk for formats other than PCM, and the data chunk of
-// avg_bytes_per_sec x length, in whole blocks (pairs of blocks for GSM
-// 6.10). False when the file cannot be written.
+// Writes a wave file of `length_ms` in `format`: RIFF header, the format
+// chunk (18 bytes plus the extra bytes for formats other than PCM, 16 for
+// PCM), a fact chunk for formats other than PCM, and a data chunk of zero
+// bytes (silence in 16-bit PCM) of avg_bytes_per_sec x length, in whole
+// blocks (pairs of blocks for GSM 6.10). False when the file cannot be
+// written.
 bool WriteSilentWave(const std::string& file, const WaveFormatRecord& format,
                      uint32_t length_ms);
 

@@ -33,16 +33,6 @@ class AlsaOutputTest : public ::testing::Test {
   int drained_ = 0;
 };
 
-TEST_F(AlsaOutputTest, WrittenSoundDrainsOnce) {
-  // given 50 ms of sound on the null device, expect one drained notice
-  ASSERT_EQ(player_.Open(kNullSoundDevice, 8000), kAlsaOk);
-  EXPECT_TRUE(player_.IsOpen());
-  std::vector<int16_t> samples(400, 1000);
-  player_.Write(samples);
-  RunUntilDrained();
-  EXPECT_EQ(drained_, 1);
-}
-
 TEST_F(AlsaOutputTest, StopCancelsPendingNotice) {
   // given sound that drained while the loop was busy and a Stop before the
   // loop saw the notice, expect no notice; new sound then drains normally

@@ -1,0 +1,550 @@
+#include "web/http_server.h"
+
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <asio/ip/tcp.hpp>
+#include <asio/ip/v6_only.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/write.hpp>
+#include <chrono>
+#include <csignal>
+#include <list>
+#include <vector>
+
+#include "settings/call_options.h"
+#include "settings/registry_routines.h"
+#include "web/request.h"
+
+namespace lw {
+
+namespace {
+
+using asio::ip::tcp;
+
+constexpr size_t kMaxRequest = size_t{64} * 1024;
+constexpr auto kIdleLimit = std::chrono::seconds(30);
+// A request that stops arriving before its header block ends is handled as
+// it stands once nothing more came for this long.
+constexpr auto kQuietGap = std::chrono::milliseconds(200);
+// After the answer the connection is closed for sending; what the client
+// still sent beyond its request is read and dropped for this long, so that
+// closing never resets a connection whose answer the client has not read
+// yet.
+constexpr auto kLingerLimit = std::chrono::seconds(2);
+
+constexpr std::string_view kInternalError = "Internal Error\r\n";
+constexpr const char* kWebSection = "RemoteAccess\\TabInternetAccess";
+
+// A connection whose answer is complete: closed for sending, it reads and
+// drops what the client still sends until the client closes or the limit
+// passes. Its own handlers keep it alive.
+class Lingering : public std::enable_shared_from_this<Lingering> {
+ public:
+  Lingering(tcp::socket socket, asio::io_context& io)
+      : socket_(std::move(socket)), timer_(io) {}
+  void Start() {
+    timer_.expires_after(kLingerLimit);
+    timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+      if (!ec) self->Close();
+    });
+    Read();
+  }
+  void Close() noexcept {
+    asio::error_code ignored;
+    socket_.close(ignored);
+    try {
+      timer_.cancel();
+    } catch (...) {
+      // The timer's handler finds the socket closed and does nothing.
+    }
+  }
+
+ private:
+  void Read() {
+    socket_.async_read_some(
+        asio::buffer(buffer_),
+        [self = shared_from_this()](const asio::error_code& ec, size_t) {
+          if (ec) {
+            self->Close();
+            return;
+          }
+          self->Read();
+        });
+  }
+  tcp::socket socket_;
+  asio::steady_timer timer_;
+  std::array<char, 1024> buffer_{};
+};
+
+}  // namespace
+
+class HttpCore : public std::enable_shared_from_this<HttpCore> {
+ public:
+  HttpCore(asio::io_context& io, Clock& clock, SettingsStore& store,
+           Journal& journal, std::string app_path, WebOptions options)
+      : io_(io),
+        clock_(clock),
+        store_(store),
+        journal_(journal),
+        app_path_(std::move(app_path)),
+        options_(options),
+        acceptor_(io),
+        retry_(io) {}
+
+  void Load();
+  void Shutdown() noexcept;
+  bool Listening() const { return acceptor_.is_open(); }
+
+ private:
+  struct Slot {
+    explicit Slot(asio::io_context& io) : socket(io), idle(io), quiet(io) {}
+    tcp::socket socket;
+    asio::steady_timer idle;
+    asio::steady_timer quiet;
+    std::chrono::steady_clock::time_point idle_armed;
+    bool SlotFree = true;
+    bool SlotBusy = false;
+    bool SlotError = false;
+    uint64_t generation = 0;
+    // An answer is under way: what arrives now is no request.
+    bool answering = false;
+    bool anything_sent = false;
+    std::string request;
+    std::array<char, 8192> buffer{};
+    std::string out;
+    int file = -1;
+    off_t offset = 0;
+    uint64_t remaining = 0;
+  };
+
+  template <typename F>
+  auto Guarded(int slot, F&& f) {
+    return [self = shared_from_this(), slot, gen = slots_[slot]->generation,
+            f = std::forward<F>(f)](auto&&... args) mutable {
+      if (self->closed_ || self->slots_[slot]->generation != gen) return;
+      f(std::forward<decltype(args)>(args)...);
+    };
+  }
+
+  void StartAccept();
+  void Accepted(tcp::socket socket);
+  void StartRead(int s);
+  void OnRead(int s, const asio::error_code& ec, size_t n);
+  // Starts the 30 s of silence afresh; at most once a second unless forced
+  // (a new connection), as progress is reported for every written block.
+  void ArmIdle(int s, bool force = false);
+  void HandleRequest(int s);
+  void SendText(int s, std::string text);
+  void SendFile(int s, const std::string& native);
+  void PumpFile(int s);
+  void Abort(int s);
+  void Finish(int s);
+  void Release(int s);
+  void sender_Error(int s, const asio::error_code& ec);
+  void Linger(tcp::socket socket);
+
+  asio::io_context& io_;
+  Clock& clock_;
+  SettingsStore& store_;
+  Journal& journal_;
+  std::string app_path_;
+  WebOptions options_;
+  bool http_headers_ = false;
+  bool closed_ = false;
+  bool accepting_ = false;
+  int taken_ = 0;  // slots whose SlotFree is false
+  tcp::acceptor acceptor_;
+  asio::steady_timer retry_;
+  std::vector<std::unique_ptr<Slot>> slots_;
+  std::unique_ptr<WebDispatcher> dispatcher_;
+  std::list<std::weak_ptr<Lingering>> lingering_;
+};
+
+void HttpCore::Load() {
+  // sendfile has no MSG_NOSIGNAL: a client that resets the connection in the
+  // middle of a file would end the process with SIGPIPE. Every other write
+  // of the process asks for no signal, so ignoring it loses nothing.
+  std::signal(SIGPIPE, SIG_IGN);
+  RegistryRoutines reg(store_);
+  reg.SetSubkey(kWebSection);
+  bool headers = false;
+  http_headers_ = OptionToBoolean(reg.GetRegistryValue("chkWWWHttpHeaders"),
+                                  headers) == 0 &&
+                  headers;
+  dispatcher_ = std::make_unique<WebDispatcher>(
+      clock_, store_, journal_, app_path_, options_, http_headers_);
+  slots_.reserve(frmHTTP::kSlots);
+  for (int i = 0; i < frmHTTP::kSlots; ++i)
+    slots_.push_back(std::make_unique<Slot>(io_));
+
+  asio::error_code ec;
+  if (options_.RCWWWPort < 0 || options_.RCWWWPort > 65535) {
+    ec = asio::error::invalid_argument;
+  } else {
+    const auto port = static_cast<uint16_t>(options_.RCWWWPort);
+    // Both address families when the machine has IPv6, else IPv4 alone.
+    tcp::endpoint endpoint(tcp::v6(), port);
+    acceptor_.open(tcp::v6(), ec);
+    if (!ec) {
+      asio::error_code ignored;
+      acceptor_.set_option(asio::ip::v6_only(false), ignored);
+    } else {
+      endpoint = tcp::endpoint(tcp::v4(), port);
+      ec.clear();
+      acceptor_.open(tcp::v4(), ec);
+    }
+    if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec) acceptor_.bind(endpoint, ec);
+    if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+  }
+  if (ec) {
+    asio::error_code ignored;
+    acceptor_.close(ignored);
+    journal_.LogWWW("Can't opening WWW," + ec.message() + " (" +
+                    std::to_string(ec.value()) + ")");
+    journal_.LogSys("Can't opening WWW - " + ec.message(), ec.value(),
+                    "OpenWeb");
+    options_.RCWWWAllow = 0;
+    return;
+  }
+  StartAccept();
+}
+
+void HttpCore::Shutdown() noexcept {
+  closed_ = true;
+  // Handlers still queued find `closed_` and do nothing, so a timer that
+  // cannot be cancelled does no harm.
+  try {
+    asio::error_code ignored;
+    acceptor_.close(ignored);
+    retry_.cancel();
+    for (auto& slot : slots_) {
+      slot->socket.close(ignored);
+      if (slot->file >= 0) ::close(slot->file);
+      slot->file = -1;
+      slot->idle.cancel();
+      slot->quiet.cancel();
+    }
+    for (auto& weak : lingering_)
+      if (auto lingering = weak.lock()) lingering->Close();
+    lingering_.clear();
+  } catch (...) {
+  }
+}
+
+void HttpCore::StartAccept() {
+  if (closed_ || accepting_ || !acceptor_.is_open()) return;
+  const bool any_free = taken_ < frmHTTP::kSlots;
+  // With every slot taken, connection requests wait in the listen queue
+  // until a slot is released.
+  if (!any_free) return;
+  accepting_ = true;
+  acceptor_.async_accept([self = shared_from_this()](const asio::error_code& ec,
+                                                     tcp::socket socket) {
+    self->accepting_ = false;
+    if (self->closed_) return;
+    if (ec) {
+      // Out of descriptors or a connection gone before it was taken: try
+      // again shortly instead of spinning.
+      self->retry_.expires_after(std::chrono::milliseconds(100));
+      self->retry_.async_wait([self](const asio::error_code& e) {
+        if (!e && !self->closed_) self->StartAccept();
+      });
+      return;
+    }
+    self->Accepted(std::move(socket));
+  });
+}
+
+void HttpCore::Accepted(tcp::socket socket) {
+  int s = 0;
+  while (s < frmHTTP::kSlots && !slots_[s]->SlotFree) ++s;
+  // Accepting starts only with a slot free, and only this takes one.
+  if (s == frmHTTP::kSlots) return;
+  Slot& slot = *slots_[s];
+  slot.SlotFree = false;
+  ++taken_;
+  ++slot.generation;
+  asio::error_code ignored;
+  slot.socket.close(ignored);
+  slot.socket = std::move(socket);
+  slot.answering = false;
+  slot.anything_sent = false;
+  slot.request.clear();
+  StartRead(s);
+  ArmIdle(s, true);
+  StartAccept();
+}
+
+void HttpCore::ArmIdle(int s, bool force) {
+  Slot& slot = *slots_[s];
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && now - slot.idle_armed < std::chrono::seconds(1)) return;
+  slot.idle_armed = now;
+  slot.idle.expires_after(kIdleLimit);
+  slot.idle.async_wait(Guarded(s, [this, s](const asio::error_code& ec) {
+    if (!ec) Release(s);
+  }));
+}
+
+void HttpCore::StartRead(int s) {
+  Slot& slot = *slots_[s];
+  slot.socket.async_read_some(
+      asio::buffer(slot.buffer),
+      Guarded(s, [this, s](const asio::error_code& ec, size_t n) {
+        OnRead(s, ec, n);
+      }));
+}
+
+void HttpCore::OnRead(int s, const asio::error_code& ec, size_t n) {
+  Slot& slot = *slots_[s];
+  if (ec) {
+    // While an answer goes out, a closed reading side is no reason to stop
+    // sending; the send notices a connection that is really gone.
+    if (slot.answering) return;
+    if (ec != asio::error::eof) sender_Error(s, ec);
+    Release(s);
+    return;
+  }
+  if (slot.answering) {
+    StartRead(s);
+    return;
+  }
+  ArmIdle(s);
+  const size_t room = kMaxRequest - slot.request.size();
+  slot.request.append(slot.buffer.data(), std::min(n, room));
+  const bool full = slot.request.size() >= kMaxRequest;
+  if (full || RequestComplete(slot.request)) {
+    slot.quiet.cancel();
+    HandleRequest(s);
+    // A request that filled the limit ends its connection when nothing
+    // answered it.
+    if (full && !slot.answering && !slot.SlotFree) {
+      Release(s);
+      return;
+    }
+  } else {
+    slot.quiet.expires_after(kQuietGap);
+    slot.quiet.async_wait(Guarded(s, [this, s](const asio::error_code& e) {
+      if (!e && !slots_[s]->answering && !slots_[s]->request.empty())
+        HandleRequest(s);
+    }));
+  }
+  if (!slot.SlotFree) StartRead(s);
+}
+
+void HttpCore::HandleRequest(int s) {
+  Slot& slot = *slots_[s];
+  const std::string request = std::move(slot.request);
+  slot.request.clear();
+  WebReply reply = dispatcher_->Handle(request);
+  if (reply.kind == WebReply::kNone) return;
+  slot.answering = true;
+  switch (reply.kind) {
+    case WebReply::kText:
+      SendText(s, std::move(reply.body));
+      break;
+    case WebReply::kFile:
+      SendFile(s, reply.body);
+      break;
+    default:
+      Abort(s);
+      break;
+  }
+}
+
+void HttpCore::SendText(int s, std::string text) {
+  Slot& slot = *slots_[s];
+  slot.out = std::move(text);
+  slot.SlotBusy = true;
+  asio::async_write(slot.socket, asio::buffer(slot.out),
+                    Guarded(s, [this, s](const asio::error_code& ec, size_t) {
+                      Slot& sl = *slots_[s];
+                      sl.SlotBusy = false;
+                      sl.anything_sent = true;
+                      if (ec) {
+                        sender_Error(s, ec);
+                        Abort(s);
+                        return;
+                      }
+                      Finish(s);
+                    }));
+}
+
+void HttpCore::SendFile(int s, const std::string& native) {
+  Slot& slot = *slots_[s];
+  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    Abort(s);
+    return;
+  }
+  slot.file = fd;
+  slot.offset = 0;
+  slot.remaining = static_cast<uint64_t>(st.st_size);
+  asio::error_code ignored;
+  slot.socket.native_non_blocking(true, ignored);
+  if (!http_headers_) {
+    PumpFile(s);
+    return;
+  }
+  slot.out = StatusHead("200 OK", ContentTypeOf(native), slot.remaining);
+  slot.SlotBusy = true;
+  asio::async_write(slot.socket, asio::buffer(slot.out),
+                    Guarded(s, [this, s](const asio::error_code& ec, size_t) {
+                      slots_[s]->SlotBusy = false;
+                      slots_[s]->anything_sent = true;
+                      if (ec) {
+                        sender_Error(s, ec);
+                        Abort(s);
+                        return;
+                      }
+                      PumpFile(s);
+                    }));
+}
+
+void HttpCore::PumpFile(int s) {
+  Slot& slot = *slots_[s];
+  const int out = slot.socket.native_handle();
+  bool progressed = false;
+  while (slot.remaining > 0) {
+    const ssize_t n = ::sendfile(
+        out, slot.file, &slot.offset,
+        static_cast<size_t>(std::min<uint64_t>(slot.remaining, 1u << 30)));
+    if (n > 0) {
+      slot.remaining -= static_cast<uint64_t>(n);
+      slot.anything_sent = true;
+      progressed = true;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (progressed) ArmIdle(s);
+      slot.SlotBusy = true;
+      slot.socket.async_wait(tcp::socket::wait_write,
+                             Guarded(s, [this, s](const asio::error_code& ec) {
+                               slots_[s]->SlotBusy = false;
+                               if (ec) {
+                                 sender_Error(s, ec);
+                                 Abort(s);
+                                 return;
+                               }
+                               PumpFile(s);
+                             }));
+      return;
+    }
+    if (n < 0) {
+      // The client went away in the middle of the file.
+      sender_Error(s, asio::error_code(errno, asio::system_category()));
+    }
+    // n == 0: the file became shorter while it was sent.
+    Abort(s);
+    return;
+  }
+  ::close(slot.file);
+  slot.file = -1;
+  Finish(s);
+}
+
+void HttpCore::sender_Error(int s, const asio::error_code& ec) {
+  slots_[s]->SlotError = true;
+  const std::string text =
+      "sender_Error:" + ec.message() + " (" + std::to_string(ec.value()) + ")";
+  journal_.LogWWW(text);
+  journal_.LogSys(text, 0, "");
+}
+
+void HttpCore::Abort(int s) {
+  Slot& slot = *slots_[s];
+  if (slot.file >= 0) ::close(slot.file);
+  slot.file = -1;
+  const bool connected = !slot.SlotError && slot.socket.is_open();
+  slot.SlotError = false;
+  if (!connected) {
+    Release(s);
+    return;
+  }
+  slot.answering = true;
+  if (http_headers_ && slot.anything_sent) {
+    // The length was announced: the client learns of the failure from the
+    // short answer.
+    Release(s);
+    return;
+  }
+  std::string text(kInternalError);
+  if (http_headers_)
+    text = StatusHead("404 Not Found", "text/plain", text.size()) + text;
+  slot.out = std::move(text);
+  slot.SlotBusy = true;
+  asio::async_write(slot.socket, asio::buffer(slot.out),
+                    Guarded(s, [this, s](const asio::error_code&, size_t) {
+                      slots_[s]->SlotBusy = false;
+                      Finish(s);
+                    }));
+}
+
+void HttpCore::Finish(int s) {
+  Slot& slot = *slots_[s];
+  asio::error_code ignored;
+  slot.socket.shutdown(tcp::socket::shutdown_send, ignored);
+  // With nothing unread the close is a plain one; only a client that sent
+  // more than its request is given time to take the answer first.
+  asio::error_code ec;
+  if (slot.socket.available(ec) > 0 || ec) {
+    Linger(std::move(slot.socket));
+    slot.socket = tcp::socket(io_);
+  }
+  Release(s);
+}
+
+void HttpCore::Release(int s) {
+  Slot& slot = *slots_[s];
+  asio::error_code ignored;
+  slot.socket.close(ignored);
+  slot.idle.cancel();
+  slot.quiet.cancel();
+  if (slot.file >= 0) ::close(slot.file);
+  slot.file = -1;
+  slot.request.clear();
+  slot.out.clear();
+  slot.SlotBusy = false;
+  slot.SlotError = false;
+  if (!slot.SlotFree) --taken_;
+  slot.SlotFree = true;
+  // Handlers still queued for the connection just ended find a new
+  // generation and do nothing.
+  ++slot.generation;
+  StartAccept();
+}
+
+void HttpCore::Linger(tcp::socket socket) {
+  // Bounded: under a flood the oldest lingering connection is closed first.
+  if (lingering_.size() >= static_cast<size_t>(frmHTTP::kSlots))
+    lingering_.remove_if([](const auto& w) { return w.expired(); });
+  if (lingering_.size() >= static_cast<size_t>(frmHTTP::kSlots)) {
+    if (auto oldest = lingering_.front().lock()) oldest->Close();
+    lingering_.pop_front();
+  }
+  auto lingering = std::make_shared<Lingering>(std::move(socket), io_);
+  lingering_.push_back(lingering);
+  lingering->Start();
+}
+
+frmHTTP::frmHTTP(asio::io_context& io, Clock& clock, SettingsStore& store,
+                 Journal& journal, std::string app_path, WebOptions options)
+    : core_(std::make_shared<HttpCore>(io, clock, store, journal,
+                                       std::move(app_path), options)) {}
+
+frmHTTP::~frmHTTP() { core_->Shutdown(); }
+
+void frmHTTP::Load() { core_->Load(); }
+
+bool frmHTTP::Listening() const { return core_->Listening(); }
+
+}  // namespace lw

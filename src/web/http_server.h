@@ -1,0 +1,55 @@
+// The web server `frmHTTP`: one listening socket and 256 connection slots on
+// the process's event loop. It takes the path from each request, checks the
+// Basic authorization when protection is on, dispatches by the route table
+// (calls list, journal, delete, options, recordings, the static files of
+// "\WWW\") and sends the answer, then closes the connection.
+//
+// Answers carry no status line and no headers, except the refusal of access
+// and, with the setting "chkWWWHttpHeaders", every answer (an HTTP/1.0 status
+// line, Content-Type, Content-Length and "Connection: close"), so that
+// browsers accept them on any port.
+//
+// Sends never block the loop: a text goes out with one asynchronous write,
+// a file with sendfile whenever the socket can take more. A slot is released
+// when its client closes, fails, or sends and takes nothing for 30 s; a
+// request is at most 64 KiB. The file routes serve only files inside their
+// folders ("\WWW\", and "\Data\Log\" for recordings).
+#pragma once
+
+#include <asio/io_context.hpp>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "devices/clock.h"
+#include "devices/settings_store.h"
+#include "journal/journal.h"
+#include "web/dispatch.h"
+
+namespace lw {
+
+class frmHTTP {
+ public:
+  static constexpr int kSlots = 256;
+
+  // `app_path`: AppPath (native, no trailing separator). Everything referred
+  // to outlives the server.
+  frmHTTP(asio::io_context& io, Clock& clock, SettingsStore& store,
+          Journal& journal, std::string app_path, WebOptions options);
+  // Unloading: the listener and every connection close at once; handlers
+  // still queued on the loop find the server gone and do nothing.
+  ~frmHTTP();
+  frmHTTP(const frmHTTP&) = delete;
+  frmHTTP& operator=(const frmHTTP&) = delete;
+
+  // Form load: creates the slots and listens on RCWWWPort. A port that
+  // cannot be taken is journalled, RCWWWAllow becomes 0 and the server
+  // serves nothing.
+  void Load();
+  bool Listening() const;
+
+ private:
+  std::shared_ptr<class HttpCore> core_;
+};
+
+}  // namespace lw

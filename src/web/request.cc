@@ -1,0 +1,245 @@
+#include "web/request.h"
+
+#include <strings.h>
+
+#include <array>
+#include <cctype>
+
+namespace lw {
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
+bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         EqualsNoCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::string> RequestPathOf(std::string_view request) {
+  // Positions are those of the method's own arithmetic, 1-based: p is the
+  // method's position (0 when absent), the path starts `skip` characters
+  // after it and runs to the first blank at or after its start.
+  const bool get = request.substr(0, 3) == "GET";
+  const std::string_view method = get ? "GET " : "POST ";
+  const size_t found = request.find(method);
+  const int64_t p =
+      found == std::string_view::npos ? 0 : static_cast<int64_t>(found) + 1;
+  const int64_t start = p + static_cast<int64_t>(method.size()) + 1;
+  int64_t q = 0;
+  if (start <= static_cast<int64_t>(request.size())) {
+    const size_t blank = request.find(' ', static_cast<size_t>(start - 1));
+    if (blank != std::string_view::npos) q = static_cast<int64_t>(blank) + 1;
+  }
+  const int64_t length = q - p - static_cast<int64_t>(method.size());
+  if (length < 0) return std::nullopt;
+  std::string path;
+  if (start <= static_cast<int64_t>(request.size()))
+    path = std::string(request.substr(static_cast<size_t>(start - 1),
+                                      static_cast<size_t>(length)));
+  while (!path.empty() && path.back() == ' ') path.pop_back();
+  for (char& c : path) c = LowerAscii(c);
+  return path;
+}
+
+std::string Base64Encode(std::string_view text) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((text.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 3 <= text.size(); i += 3) {
+    const uint32_t n = static_cast<uint8_t>(text[i]) << 16 |
+                       static_cast<uint8_t>(text[i + 1]) << 8 |
+                       static_cast<uint8_t>(text[i + 2]);
+    out += kAlphabet[n >> 18 & 63];
+    out += kAlphabet[n >> 12 & 63];
+    out += kAlphabet[n >> 6 & 63];
+    out += kAlphabet[n & 63];
+  }
+  const size_t rest = text.size() - i;
+  if (rest > 0) {
+    uint32_t n = static_cast<uint8_t>(text[i]) << 16;
+    if (rest == 2) n |= static_cast<uint8_t>(text[i + 1]) << 8;
+    out += kAlphabet[n >> 18 & 63];
+    out += kAlphabet[n >> 12 & 63];
+    out += rest == 2 ? kAlphabet[n >> 6 & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+bool HasBasicCredential(std::string_view request, std::string_view user,
+                        std::string_view pass) {
+  std::string credential(user);
+  credential += ':';
+  credential += pass;
+  const std::string expected = Base64Encode(credential);
+  constexpr std::string_view kHeader = "Authorization: Basic ";
+  bool found = false;
+  for (size_t at = request.find(kHeader); at != std::string_view::npos;
+       at = request.find(kHeader, at + 1)) {
+    const std::string_view given = request.substr(at + kHeader.size());
+    // Compared over the whole expected text, whatever the first difference.
+    unsigned diff = given.size() < expected.size() ? 1 : 0;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const char g = i < given.size() ? given[i] : '\0';
+      diff |= static_cast<unsigned char>(g ^ expected[i]);
+    }
+    found |= diff == 0;
+  }
+  return found;
+}
+
+std::string DeniedPage() {
+  return "HTTP/1.0 401 Access Denied\r\n"
+         "Server: Statistics Server 5.0\r\n"
+         "WWW-Authenticate: Basic realm =\"StatisticsServer\"\r\n"
+         "Content-Type: text/html\r\n"
+         "Connection: Keep-Alive\r\n"
+         "Content-Length: 118";
+}
+
+std::string PathFromUrl(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c == '/') c = '\\';
+  return out;
+}
+
+std::string LastUrlSegment(std::string_view text) {
+  const size_t slash = text.rfind('/');
+  return std::string(slash == std::string_view::npos ? text
+                                                     : text.substr(slash + 1));
+}
+
+bool IsContainedPath(std::string_view path) {
+  if (path.find('\\') != std::string_view::npos) return false;
+  if (path.find('\0') != std::string_view::npos) return false;
+  for (size_t at = path.find('%'); at != std::string_view::npos;
+       at = path.find('%', at + 1)) {
+    if (at + 2 >= path.size()) continue;
+    const int hi = HexValue(path[at + 1]);
+    const int lo = HexValue(path[at + 2]);
+    if (hi < 0 || lo < 0) continue;
+    const int byte = hi * 16 + lo;
+    if (byte == '.' || byte == '/' || byte == '\\' || byte == 0) return false;
+  }
+  size_t begin = 0;
+  while (begin <= path.size()) {
+    size_t end = path.find('/', begin);
+    if (end == std::string_view::npos) end = path.size();
+    if (path.substr(begin, end - begin) == "..") return false;
+    begin = end + 1;
+  }
+  return true;
+}
+
+std::string PercentDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
+      out +=
+          static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string HtmlEscape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string_view ContentTypeOf(std::string_view file_name) {
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 13>
+      kTypes{{{".html", "text/html"},
+              {".htm", "text/html"},
+              {".txt", "text/plain"},
+              {".css", "text/css"},
+              {".js", "text/javascript"},
+              {".wav", "audio/wav"},
+              {".mp3", "audio/mpeg"},
+              {".gif", "image/gif"},
+              {".png", "image/png"},
+              {".jpg", "image/jpeg"},
+              {".jpeg", "image/jpeg"},
+              {".ico", "image/x-icon"},
+              {".svg", "image/svg+xml"}}};
+  for (const auto& [ext, type] : kTypes)
+    if (EndsWithNoCase(file_name, ext)) return type;
+  return "application/octet-stream";
+}
+
+bool RequestComplete(std::string_view text) {
+  size_t end = text.find("\r\n\r\n");
+  size_t header_end = end == std::string_view::npos ? end : end + 4;
+  if (header_end == std::string_view::npos) {
+    end = text.find("\n\n");
+    if (end == std::string_view::npos) return false;
+    header_end = end + 2;
+  }
+  return text.size() - header_end >= ContentLengthOf(text.substr(0, end));
+}
+
+size_t ContentLengthOf(std::string_view request) {
+  constexpr std::string_view kName = "\r\ncontent-length:";
+  for (size_t i = 0; i + kName.size() <= request.size(); ++i) {
+    if (!EqualsNoCase(request.substr(i, kName.size()), kName)) continue;
+    size_t at = i + kName.size();
+    while (at < request.size() && request[at] == ' ') ++at;
+    size_t n = 0;
+    bool digits = false;
+    while (at < request.size() && request[at] >= '0' && request[at] <= '9' &&
+           n < (size_t{1} << 40)) {
+      n = n * 10 + static_cast<size_t>(request[at++] - '0');
+      digits = true;
+    }
+    return digits ? n : 0;
+  }
+  return 0;
+}
+
+}  // namespace lw

@@ -1,0 +1,67 @@
+// The request side of the web server: taking the path out of a request's
+// text, the Basic authorization check, the refusal text, and the checks that
+// keep the file routes inside their folders. Pure functions over text, so the
+// fuzz target and the tests reach them without sockets.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lw {
+
+// RequestPath of a request text that begins with "GET" or "POST": the text
+// after the method, its blank and the one character after it (normally the
+// leading "/"), up to the next blank, trailing blanks removed, lowercased
+// (ASCII letters only). The query string stays part of it. nullopt when the
+// request line has no blank after the path; the caller then journals the
+// failed step and goes on with an empty path.
+std::optional<std::string> RequestPathOf(std::string_view request);
+
+// Standard Base64 (with "=" padding, no line breaks) over the bytes.
+std::string Base64Encode(std::string_view text);
+
+// True when `request` holds "Authorization: Basic " (case-sensitive,
+// anywhere) immediately followed by Base64Encode(user + ":" + pass). Every
+// occurrence is compared over the whole credential, so the time taken does
+// not tell how many of its characters matched.
+bool HasBasicCredential(std::string_view request, std::string_view user,
+                        std::string_view pass);
+
+// The six-line refusal of a request without the right credential (no CR LF
+// after the last line).
+std::string DeniedPage();
+
+// "/" replaced by "\" (so "/a/b" gives "\a\b").
+std::string PathFromUrl(std::string_view text);
+// The text after the last "/"; the whole text when there is none.
+std::string LastUrlSegment(std::string_view text);
+
+// True when a path taken from a request may name a file below its route's
+// folder: no backslash, no ".." segment, no percent-encoded dot, slash,
+// backslash or zero byte, no zero byte. Segments are separated by "/".
+bool IsContainedPath(std::string_view path);
+
+// Every "%XX" with two hexadecimal digits replaced by its byte (other "%"
+// characters stay). The browser sends the blank of a recording's name as
+// "%20" and the bytes of a non-ASCII name as "%XX".
+std::string PercentDecode(std::string_view text);
+
+// "&", "<", ">", '"' and "'" as character references: for texts from calls,
+// contacts and journals placed in a page.
+std::string HtmlEscape(std::string_view text);
+
+// The Content-Type of a file by its name's extension (case-insensitive);
+// "application/octet-stream" for unknown kinds.
+std::string_view ContentTypeOf(std::string_view file_name);
+
+// True when the text holds a whole request: its header block ended by an
+// empty line (CR LF or LF alone) and as many bytes after it as its
+// Content-Length announces.
+bool RequestComplete(std::string_view text);
+
+// The length announced by a "Content-Length:" header (name compared without
+// regard to case); 0 when there is none or it is not a number.
+size_t ContentLengthOf(std::string_view request);
+
+}  // namespace lw

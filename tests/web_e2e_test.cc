@@ -1,0 +1,390 @@
+// The web server of the real process, asked with raw requests on loopback:
+// the pages, the routes that must stay inside their folders, protection, and
+// clients that misbehave.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#include "callstore/call_record.h"
+#include "callstore/contacts.h"
+#include "e2e_util.h"
+
+namespace lw::testing {
+namespace {
+
+constexpr const char* kWeb = "RemoteAccess\\TabInternetAccess";
+constexpr const char* kTop =
+    "<html>\r\n<head><meta http-equiv=\"Content-Language\" "
+    "content=\"en-us\">\r\n<style> body { font-size:10pt }</style>\r\n"
+    "<style>tr { font-size:10pt }</style></head>\r\n<body>\r\n";
+constexpr const char* kBottom =
+    "\r\n<br><br><font face=\"Arial\" size=\"1\">Linewarden 1.0</font>\r\n"
+    "</html>";
+
+// A port nobody listens on now.
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// What arrives until the server closes; nullopt when it does not close
+// within `wait_ms`.
+std::optional<std::string> ReadAll(int fd, int wait_ms = 5000) {
+  std::string out;
+  char buf[65536];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, wait_ms) <= 0) return std::nullopt;
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) return out;
+    out.append(buf, static_cast<size_t>(n));
+  }
+}
+
+std::optional<std::string> Ask(int port, const std::string& request,
+                               int wait_ms = 5000) {
+  const int fd = Connect(port);
+  if (fd < 0) return std::nullopt;
+  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  auto answer = ReadAll(fd, wait_ms);
+  close(fd);
+  return answer;
+}
+
+std::string Get(int port, const std::string& path) {
+  return Ask(port, "GET " + path + " HTTP/1.0\r\n\r\n").value_or("<no answer>");
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos;
+       at = text.find(what, at + 1))
+    ++n;
+  return n;
+}
+
+// A stored call of 15 March 2005 10:15:30 without caller identification.
+std::string Record(const char* type, const char* name = "UNKNOWN") {
+  CallRecord r{};
+  memset(&r, ' ', sizeof r);
+  PutField(r.call_type, type);
+  PutField(r.caller_name, name);
+  PutField(r.caller_number, "UNKNOWN");
+  PutField(r.date, "03/15/2005");
+  PutField(r.time, "10:15:30");
+  PutField(r.length, "0:00:09");
+  return std::string(r.bytes(), sizeof r);
+}
+
+class WebE2E : public ::testing::Test {
+ protected:
+  void Start(const std::vector<std::pair<std::string, std::string>>& web = {}) {
+    DemoSettings(env_);
+    port_ = FreePort();
+    Set(kWeb, "txtWWWPort", std::to_string(port_));
+    Set(kWeb, "chkWWWHttpHeaders", "0");
+    for (const auto& [name, value] : web) Set(kWeb, name, value);
+    ASSERT_TRUE(StartProcess(env_, &proc_));
+  }
+  void TearDown() override { EndProgram(&proc_); }
+  void Set(const std::string& section, const std::string& name,
+           const std::string& value) {
+    SetSetting(env_, section, name, value);
+  }
+  std::string Setting(const std::string& section, const std::string& name) {
+    std::string out;
+    env_.Run("lwdctl", {"reg", "get", section, name}, &out);
+    return out.substr(0, out.find('\n'));
+  }
+  void Write(const std::string& rel, const std::string& bytes) {
+    const std::string path = env_.home() + "/" + rel;
+    std::filesystem::create_directories(
+        std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::string WebJournal() {
+    std::string all;
+    for (const auto& f : FilesIn(env_.home() + "/Journal", "_WWW.txt"))
+      all += ReadFile(f);
+    return all;
+  }
+
+  ProgramEnv env_;
+  pid_t proc_ = -1;
+  int port_ = 0;
+};
+
+TEST_F(WebE2E, PagesOfCallsJournalAndOptions) {
+  // Given three listed calls whose middle record cannot be read, journal
+  // files of three days and a recording, expect the pages of the raw
+  // protocol (no status line), the list rewritten without the bad line,
+  // the recording's bytes, delete by position, the chooser oldest first and
+  // the options form writing its four settings.
+  const std::string day = "\\Data\\Log\\2005\\03\\15\\";
+  Write("Data/Log/2005/03/15/Data", Record("3") + Record("0", "A&B <x>"));
+  ContactRecord contact{};
+  memset(&contact, ' ', sizeof contact);
+  PutField(contact.name, "Uncle <Bob>");
+  PutField(contact.caller_name, "UNKNOWN");
+  PutField(contact.caller_number, "UNKNOWN");
+  Write("Data/Contactes", std::string(contact.bytes(), sizeof contact));
+  Write("Data/Last", "1:" + day + "\r\n7:" + day + "\r\n2:" + day + "\r\n");
+  std::string sound(2500, '\0');
+  for (size_t i = 0; i < sound.size(); ++i) sound[i] = static_cast<char>(i * 7);
+  Write("Data/Log/2005/03/15/UNKNOWN_UNKNOWN_03-15-2005_10-15-30.wav", sound);
+  for (const char* name :
+       {"12-01-2026_WWW.txt", "11-30-2026_Sys.txt", "12-01-2026_Sys.txt",
+        "11-30-2026_WWW.txt", "notes.txt"})
+    Write(std::string("Journal/") + name, std::string(name) + " line\n");
+  Start();
+
+  std::string page = Get(port_, "/");
+  EXPECT_EQ(page.rfind(kTop, 0), 0u) << page.substr(0, 200);
+  EXPECT_EQ(page.substr(page.size() - strlen(kBottom)), kBottom);
+  EXPECT_NE(page.find("| 3 Calls"), std::string::npos);
+  EXPECT_EQ(Count(page, ">Delete<"), 2);
+  EXPECT_NE(page.find("<a href=\"/del?call=2\">"), std::string::npos);
+  EXPECT_NE(page.find("<a href=\"messages\\Data\\Log\\2005\\03\\15\\UNKNOWN_"
+                      "UNKNOWN_03-15-2005_10-15-30.wav\">Record In</a>"),
+            std::string::npos);
+  EXPECT_NE(page.find(">....<"), std::string::npos);
+  // Row colours count the shown rows only.
+  EXPECT_LT(page.find("bgcolor=\"#ffffff\""), page.find("bgcolor=\"#EAEFF2\""));
+  EXPECT_EQ(Count(page, "<td bgcolor=\"#ffffff\""), 7);
+  EXPECT_NE(page.find("A&amp;B &lt;x&gt;"), std::string::npos);
+  EXPECT_EQ(Count(page, ">Uncle &lt;Bob&gt;<"), 1);
+  EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"),
+            "1:" + day + "\r\n2:" + day + "\r\n");
+  // The path is lowercased; the list now holds the two good lines.
+  page = Get(port_, "/Calls");
+  EXPECT_NE(page.find("| 2 Calls"), std::string::npos);
+  EXPECT_EQ(Count(page, ">Delete<"), 2);
+
+  // The browser sends the link's backslashes as slashes.
+  EXPECT_EQ(Get(port_,
+                "/messages/Data/Log/2005/03/15/"
+                "UNKNOWN_UNKNOWN_03-15-2005_10-15-30.wav"),
+            sound);
+
+  page = Get(port_, "/del?call=1");
+  EXPECT_EQ(Count(page, ">Delete<"), 1);
+  EXPECT_EQ(page.find(kBottom), std::string::npos);
+  EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"), "2:" + day + "\r\n");
+  Get(port_, "/del?call=x");
+  EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"), "2:" + day + "\r\n");
+
+  page = Get(port_, "/Journal");
+  const size_t notes = page.find("<option>notes.txt</option>");
+  const size_t a = page.find("<option>11-30-2026_Sys.txt</option>");
+  const size_t b = page.find("<option>11-30-2026_WWW.txt</option>");
+  const size_t c = page.find("<option>12-01-2026_Sys.txt</option>");
+  ASSERT_NE(c, std::string::npos) << page;
+  EXPECT_TRUE(notes < a && a < b && b < c) << page;
+  EXPECT_NE(page.find("<textarea rows=\"27\" cols=\"72\"></textarea>"),
+            std::string::npos);
+  page = Get(port_, "/Journal?dt=12-01-2026_Sys.txt");
+  EXPECT_NE(page.find("<option selected>12-01-2026_Sys.txt</option>"),
+            std::string::npos);
+  EXPECT_NE(page.find("cols=\"72\">12-01-2026_Sys.txt line\r\n</textarea>"),
+            std::string::npos);
+
+  page = Get(port_, "/options");
+  EXPECT_EQ(page.find("<option selected>3</option>"), std::string::npos);
+  page = Ask(port_,
+             "POST /Options HTTP/1.1\r\nContent-Length: 71\r\n\r\n"
+             "RunCallRecordWare=Off&RunAnsweringMachine=On&NumOfRings=3&"
+             "GetMessages=No")
+             .value_or("");
+  EXPECT_EQ(Setting("Answer\\TabCallsRecord", "chkDetectPickUp"), "0");
+  EXPECT_EQ(Setting("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered"),
+            "1");
+  EXPECT_EQ(Setting("Answer\\TabAnsweringMachine", "txtNumOfRing"), "3");
+  EXPECT_EQ(Setting("Answer\\TabAnsweringMachine", "cmdRecordMessage"), "0");
+  for (const char* chosen :
+       {"name=\"RunCallRecordWare\"><option>On</option><option selected>Off",
+        "name=\"RunAnsweringMachine\"><option selected>On",
+        "<option selected>3</option>",
+        "name=\"GetMessages\"><option>Yes</option><option selected>No"})
+    EXPECT_NE(page.find(chosen), std::string::npos) << chosen;
+  // Every request is in the web journal, as it came.
+  EXPECT_NE(WebJournal().find("GET /del?call=x HTTP/1.0"), std::string::npos);
+  EXPECT_NE(WebJournal().find("errDataArrival:"), std::string::npos);
+}
+
+TEST_F(WebE2E, NothingOutsideItsFolderIsServed) {
+  // Given the settings store and a file of "\WWW\", expect the file served
+  // by any path ending in its name, and eight paths that point elsewhere
+  // answered "Internal Error" (the journal selector: an empty box).
+  Write("WWW/logo.gif", "GIF89a-logo");
+  Write("Data/secret.txt", "secret");
+  Start();
+  EXPECT_EQ(Get(port_, "/logo.gif"), "GIF89a-logo");
+  EXPECT_EQ(Get(port_, "/a/b/LOGO.GIF"), "GIF89a-logo");
+  EXPECT_EQ(Get(port_, "/missing.gif"), "Internal Error\r\n");
+  for (const char* path :
+       {"/../registry.db", "/..%2fregistry.db", "/..\\registry.db",
+        "/messages/../registry.db", "/messages/data/log/../../registry.db",
+        "/messages/data/log/%2e%2e/%2E%2E/secret.txt",
+        "/messages/data/secret.txt", "/messages//etc/passwd"}) {
+    EXPECT_EQ(Get(port_, path), "Internal Error\r\n") << path;
+  }
+  for (const char* selector :
+       {"../registry.db", "..%2fregistry.db", "*", "%2e%2e%2fregistry.db"}) {
+    const std::string page = Get(port_, std::string("/journal?dt=") + selector);
+    EXPECT_NE(page.find("cols=\"72\"></textarea>"), std::string::npos)
+        << selector;
+  }
+}
+
+TEST_F(WebE2E, BadClientsLeaveTheServerServing) {
+  // Given clients that send nothing, junk, HEAD, endless or split requests,
+  // leave in the middle of a download, or take every slot, expect the
+  // specified answer or a clean close, and the server answering the next
+  // request each time.
+  Write("WWW/big.bin", std::string(8 << 20, 'x'));
+  Start();
+  for (int i = 0; i < 300; ++i) {
+    const int fd = Connect(port_);
+    ASSERT_GE(fd, 0);
+    close(fd);
+  }
+  EXPECT_EQ(Get(port_, "/missing"), "Internal Error\r\n");
+
+  EXPECT_EQ(Ask(port_, "HEAD / HTTP/1.0\r\n\r\n", 500), std::nullopt);
+  EXPECT_EQ(Ask(port_, std::string("\0\xff\x01garbage\r\n\r\n", 14), 500),
+            std::nullopt);
+  EXPECT_EQ(Ask(port_, std::string(100000, 'A')), "") << "closed unanswered";
+  EXPECT_EQ(Ask(port_, "GET /x HTTP/1.0\r\nAuthorization: Basic %%%\r\n" +
+                           std::string(60000, 'h') + "\r\n\r\n"),
+            "Internal Error\r\n");
+
+  {  // One request in three packets.
+    const int fd = Connect(port_);
+    send(fd, "GE", 2, 0);
+    usleep(20000);
+    send(fd, "T /miss", 7, 0);
+    usleep(20000);
+    send(fd, "ing HTTP/1.0\r\n\r\n", 16, 0);
+    EXPECT_EQ(ReadAll(fd), "Internal Error\r\n");
+    close(fd);
+  }
+  {  // A download left after its first bytes.
+    const int fd = Connect(port_);
+    const std::string req = "GET /big.bin HTTP/1.0\r\n\r\n";
+    send(fd, req.data(), req.size(), 0);
+    char buf[1024];
+    EXPECT_GT(recv(fd, buf, sizeof buf, 0), 0);
+    linger hard{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close(fd);
+  }
+  EXPECT_EQ(Get(port_, "/big.bin").size(), size_t{8 << 20});
+
+  // Every slot taken by a silent client: the next one waits in the queue
+  // and is answered once a slot is free.
+  std::vector<int> idle;
+  idle.reserve(256);
+  for (int i = 0; i < 256; ++i) idle.push_back(Connect(port_));
+  usleep(300000);
+  const int late = Connect(port_);
+  const std::string req = "GET /missing HTTP/1.0\r\n\r\n";
+  send(late, req.data(), req.size(), 0);
+  EXPECT_EQ(ReadAll(late, 500), std::nullopt) << "not accepted yet";
+  close(idle.back());
+  idle.pop_back();
+  EXPECT_EQ(ReadAll(late), "Internal Error\r\n");
+  close(late);
+  for (int fd : idle) close(fd);
+  EXPECT_NE(Get(port_, "/").find(kBottom), std::string::npos);
+  EXPECT_EQ(kill(proc_, 0), 0);
+}
+
+TEST_F(WebE2E, ProtectionAndTheControllersCommands) {
+  // Given protection on, expect the six refusal lines without the right
+  // credential and the page with it; CLOSE_WEB and OPEN_WEB stop and start
+  // the server and store the switch; a port that is taken is journalled
+  // and the process goes on.
+  Start({{"chkWWWProtect", "1"},
+         {"txtWWWUserName", "owner"},
+         {"txtWWWPass", "pa:ss"}});
+  const std::string denied =
+      "HTTP/1.0 401 Access Denied\r\nServer: Statistics Server 5.0\r\n"
+      "WWW-Authenticate: Basic realm =\"StatisticsServer\"\r\n"
+      "Content-Type: text/html\r\nConnection: Keep-Alive\r\n"
+      "Content-Length: 118";
+  const std::string good = "b3duZXI6cGE6c3M=";  // owner:pa:ss
+  EXPECT_EQ(Get(port_, "/"), denied);
+  EXPECT_EQ(
+      Ask(port_, "GET / HTTP/1.0\r\nauthorization: Basic " + good + "\r\n\r\n"),
+      denied);
+  EXPECT_EQ(Ask(port_,
+                "GET / HTTP/1.0\r\nAuthorization: Basic "
+                "b3duZXI6cGFzcw==\r\n\r\n"),  // owner:pass
+            denied);
+  EXPECT_EQ(
+      Ask(port_, "GET / HTTP/1.0\r\nAuthorization: Basic " + good + "\r\n\r\n")
+          .value_or("")
+          .rfind(kTop, 0),
+      0u);
+
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "105", "CLOSE_WEB"}), 0);
+  EXPECT_TRUE(WaitFor([&] { return Connect(port_) < 0; }));
+  EXPECT_TRUE(
+      WaitFor([&] { return Setting(kWeb, "chkAllowWWWRemoteAccess") == "0"; }));
+
+  // The port taken by someone else when the server is made anew.
+  const int taker = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_port = htons(static_cast<uint16_t>(port_));
+  a.sin6_addr = in6addr_any;
+  const int one = 1;  // the server's closed connections may linger
+  setsockopt(taker, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  ASSERT_EQ(bind(taker, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  listen(taker, 1);
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "105", "OPEN_WEB"}), 0);
+  EXPECT_TRUE(WaitFor([&] {
+    return env_.SysJournal().find("Can't opening WWW - ") != std::string::npos;
+  }));
+  EXPECT_NE(WebJournal().find("Can't opening WWW,"), std::string::npos);
+  close(taker);
+
+  Set(kWeb, "chkWWWProtect", "0");
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "105", "OPEN_WEB"}), 0);
+  EXPECT_TRUE(WaitFor([&] {
+    const int fd = Connect(port_);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+  }));
+  EXPECT_TRUE(
+      WaitFor([&] { return Setting(kWeb, "chkAllowWWWRemoteAccess") == "1"; }));
+  EXPECT_EQ(Get(port_, "/").rfind(kTop, 0), 0u);
+}
+
+}  // namespace
+}  // namespace lw::testing
