@@ -8,6 +8,8 @@
 // between a call's end and its mail being delivered (the wrap-up that comes
 // before Send takes well under a millisecond, see bench_calls).
 // BM_MailWithoutRecording: the same for a mail of text only.
+// BM_LoopStallIdle: the same ticker for 200 ms with nothing else to do, the
+// lateness that the machine's scheduling alone gives.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -108,6 +110,36 @@ void BM_MailWithoutRecording(benchmark::State& state) { Run(state, 0); }
 BENCHMARK(BM_MailWithoutRecording)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(20)
+    ->UseRealTime();
+
+void BM_LoopStallIdle(benchmark::State& state) {
+  asio::io_context io;
+  double max_late_us = 0;
+  for (auto _ : state) {
+    asio::steady_timer ticker(io);
+    Clock::time_point due = Clock::now() + std::chrono::milliseconds(1);
+    const auto end = Clock::now() + std::chrono::milliseconds(200);
+    std::function<void()> arm = [&] {
+      ticker.expires_at(due);
+      ticker.async_wait([&](const asio::error_code& ec) {
+        if (ec) return;
+        max_late_us = std::max(
+            max_late_us,
+            std::chrono::duration<double, std::micro>(Clock::now() - due)
+                .count());
+        due = Clock::now() + std::chrono::milliseconds(1);
+        if (Clock::now() < end) arm();
+      });
+    };
+    io.restart();
+    arm();
+    io.run();
+  }
+  state.counters["max_stall_us"] = max_late_us;
+}
+BENCHMARK(BM_LoopStallIdle)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
     ->UseRealTime();
 
 }  // namespace
