@@ -170,19 +170,24 @@ struct CurlMail::Impl {
 
   ~Impl() {
     closing = true;
-    timer.cancel();
-    // Asio lets go of the sockets before curl closes them.
-    for (auto& [fd, watch] : sockets) {
-      watch->descriptor.cancel();
-      watch->descriptor.release();
+    *alive = false;
+    try {
+      timer.cancel();
+      // Asio lets go of the sockets before curl closes them.
+      for (auto& [fd, watch] : sockets) {
+        asio::error_code ec;
+        watch->descriptor.cancel(ec);
+        watch->descriptor.release();
+      }
+      sockets.clear();
+    } catch (...) {
+      // Nothing is left to tell; curl still closes its sockets below.
     }
-    sockets.clear();
     if (current) {
       curl_multi_remove_handle(multi, current->easy);
       current.reset();
     }
     curl_multi_cleanup(multi);
-    *alive = false;
   }
 
   // What curl wants of one socket, and the waits armed on it.
@@ -218,7 +223,8 @@ struct CurlMail::Impl {
       }
       auto it = sockets.find(fd);
       if (it == sockets.end()) return;
-      it->second->descriptor.cancel();
+      asio::error_code ec;
+      it->second->descriptor.cancel(ec);
       it->second->descriptor.release();
       sockets.erase(it);
       return;
