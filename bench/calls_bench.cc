@@ -12,6 +12,7 @@
 
 #include "callstore/wave_formats.h"
 #include "controller/controller_test_util.h"
+#include "drivers/simline/sim_far_end.h"
 #include "line/line_controller.h"
 #include "line/process_state.h"
 
@@ -40,7 +41,7 @@ void BM_AnsweredCallOfferToStoredRecord(benchmark::State& state) {
   lw::frmLine line(fake.devices(), env.store, env.journal(), process, nullptr);
   line.Load();
   line.OpenLine();
-  lw::FakeLine& far = fake.line();
+  lw::testing::SimFarEnd far(fake.line());
   lw::FakeWave& wave = *fake.wave(0);
 
   for (auto _ : state) {
@@ -49,12 +50,12 @@ void BM_AnsweredCallOfferToStoredRecord(benchmark::State& state) {
     far.Ring();
     fake.clock().Advance(5000);
     far.Ring();
-    fake.clock().Advance(1);  // connected
-    wave.FinishPlay();        // greeting
-    wave.FinishPlay();        // beep
+    fake.clock().RunDue();  // the ring answered, connected
+    wave.FinishPlay();      // greeting
+    wave.FinishPlay();      // beep
     fake.clock().Advance(5000);
-    far.FarEndHangup();
-    fake.clock().Advance(1);  // idle: the wrap-up
+    far.HangUp();
+    fake.clock().RunDue();  // idle: the wrap-up
   }
   state.SetItemsProcessed(state.iterations());
 }

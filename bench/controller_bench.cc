@@ -28,7 +28,8 @@ void BM_LoadToLineOpenAndUnload(benchmark::State& state) {
     lw::frmMain main(env.fake.devices(), env.store, env.journal(),
                      env.home.path(), {});
     main.Load();
-    if (env.fake.line().open_lines() != 1) state.SkipWithError("line not open");
+    if (env.fake.line().open_controls() != 1)
+      state.SkipWithError("line not open");
     main.Unload();
   }
 }

@@ -3,32 +3,30 @@
 // second of the process's sound framed for the far end.
 #include <benchmark/benchmark.h>
 
-#include <asio/io_context.hpp>
 #include <string>
 #include <vector>
 
 #include "devices/fake/fake_clock.h"
+#include "devices/line_registry.h"
 #include "drivers/simline/simulated_line.h"
-#include "drivers/simline/simulated_telephony.h"
 
 namespace {
 
 void BM_OneSecondOfCallAudio(benchmark::State& state) {
-  asio::io_context io;
   lw::FakeClock clock;
   lw::LineAudioHub hub;
-  lw::SimulatedLine::Options options;
-  options.listen = false;
-  lw::SimulatedLine line(io, clock, hub, "", options);
-  lw::SimulatedTelephony tapi(line);
+  lw::SimulatedLine line(clock, hub);
+  lw::LineRegistry lines(clock);
+  lines.Register("simline", line, true);
+  const auto tapi = lines.NewTelephony();
   size_t to_far_end = 0;
   const auto far = line.ConnectFarEnd([&](const lw::SimlineMessage& m) {
     to_far_end += lw::EncodeSimline(m).size();
   });
-  tapi.LineOpen(6, 6);
+  tapi->LineOpen(6, 6);
   line.FromFarEnd(far, lw::SimlineOf(lw::SimlineType::kOffer));
-  tapi.LineAnswer();
-  io.poll();
+  tapi->LineAnswer();
+  clock.RunDue();
   int64_t heard = 0;
   line.SetRecordSink([&](std::span<const int16_t> s) {
     heard += static_cast<int64_t>(s.size());

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "controller/controller_test_util.h"
+#include "drivers/simline/simulated_line.h"
 #include "line/line_controller.h"
 
 namespace lw {
@@ -65,9 +66,9 @@ TEST_F(ProcessControllerTest, LineControllerGoesBeforeWebServerAndSpeech) {
   hooks.speech = &speech_;
   hooks.load_web = [](frmMain&) {};
   hooks.unload_web = [&] {
-    seen.push_back(
-        "frmHTTP with line open: " + std::to_string(fake.line().open_lines()) +
-        ", statuses: " + std::to_string(Sent(107).size()));
+    seen.push_back("frmHTTP with line open: " +
+                   std::to_string(fake.line().open_controls()) +
+                   ", statuses: " + std::to_string(Sent(107).size()));
   };
   frmMain m(fake.devices(), store, journal(), home.path(), std::move(hooks));
   m.Load();
@@ -121,14 +122,14 @@ TEST_F(ProcessControllerTest, OtherLineStatsLeaveTheLineAlone) {
 TEST_F(ProcessControllerTest, FailedTelephonyLeavesNoLineButCommandsWork) {
   // Given LineInitialize failing, expect the "Can't Init Tapi" line, no
   // line controller, the sound device left at 0, and channel 105 working.
-  fake.line().faults().initialize_result = kFakeTapiBadDevice;
+  fake.line().faults().initialize_result = kSimLineDeviceBusy;
   Set(kLineStat, "cmbLineStat", "0");
   Set(kDevices, "cmbSoundDev", "Second");
   Set(kWeb, "chkAllowWWWRemoteAccess", "0");
   fake.sound_devices().set_names({"First", "Second"});
   frmMain& m = Start();
 
-  const std::string error = fake.telephony(0)->GetErrorText(kFakeTapiBadDevice);
+  const std::string error = "The line is in use";
   EXPECT_EQ(SysJournal(), Entry("", "Opening Linewarden 1.0 Process", 0) +
                               Entry("", "Can't Init Tapi->" + error, 0));
   EXPECT_FALSE(m.IsFormLoaded("frmLine"));

@@ -54,6 +54,14 @@ class Clock {
 
   // A new timer, disabled, Interval 0. `on_tick` runs on the loop thread.
   virtual std::unique_ptr<Timer> CreateTimer(std::function<void()> on_tick) = 0;
+
+  // Runs `event` on the loop thread after the caller has returned, events in
+  // the order they were posted. Drivers hand their events to the loop here,
+  // never by raising them inside an operation, so that under a virtual clock
+  // they run in virtual time like the timers. The real clock accepts posts
+  // from any thread. An exception leaving `event` is swallowed: handlers
+  // journal their own failures.
+  virtual void Post(std::function<void()> event) = 0;
 };
 
 }  // namespace lw

@@ -1,7 +1,7 @@
 // The fixture of the call tests: a loaded line controller with its line
 // open in telephony mode, on fakes in virtual time, with the desktop
-// application played through the channel hub and the caller through the
-// fake line. Options are set like the desktop application writes them,
+// application played through the channel hub and the caller as a far end of
+// the simulated line. Options are set like the desktop application writes them,
 // before Start().
 #pragma once
 
@@ -15,6 +15,7 @@
 #include "callstore/test_util.h"
 #include "callstore/wave_formats.h"
 #include "controller/controller_test_util.h"
+#include "drivers/simline/sim_far_end.h"
 #include "line/line_controller.h"
 
 namespace lw::testing {
@@ -54,7 +55,7 @@ class CallTest : public ::testing::Test, public ControllerHome {
   LineState& s() { return line_->state(); }
   FakeWave& wave1() { return *fake.wave(0); }
   FakeWave& player() { return *fake.wave(1); }
-  FakeLine& far() { return fake.line(); }
+  SimFarEnd& far() { return far_; }
 
   // The answering machine answers at ring 2 with greeting "Hello" (known
   // to the wave files) and records the message.
@@ -76,21 +77,23 @@ class CallTest : public ::testing::Test, public ControllerHome {
   // The far end: a new call with caller identification.
   void Incoming(const std::string& name = "TESTCALLER",
                 const std::string& number = "5551234") {
-    ASSERT_TRUE(far().Offer());
+    far().Offer();
     if (!name.empty() || !number.empty()) far().CallerId(name, number);
+    Deliver();
   }
   // `count` rings 5 s apart (the time after the last ring is not waited).
   void Rings(int count) {
     for (int i = 0; i < count; ++i) {
       if (i > 0) fake.clock().Advance(5000);
       far().Ring();
+      Deliver();
     }
   }
-  // Lets the events caused by the code's own operations arrive.
-  void Deliver() { fake.clock().Advance(1); }
+  // Lets the events on the loop arrive, and those they cause.
+  void Deliver() { fake.clock().RunDue(); }
   // The caller hangs up; the drop's Idle arrives.
   void HangUp() {
-    far().FarEndHangup();
+    far().HangUp();
     Deliver();
   }
   // A whole message: answered at ring 2, greeting and beep played, then
@@ -101,7 +104,7 @@ class CallTest : public ::testing::Test, public ControllerHome {
     Deliver();
     wave1().FinishPlay();  // greeting
     wave1().FinishPlay();  // beep
-    fake.clock().Advance(seconds * 1000);
+    fake.clock().Advance(static_cast<uint64_t>(seconds) * 1000);
     HangUp();
   }
 
@@ -119,9 +122,10 @@ class CallTest : public ::testing::Test, public ControllerHome {
     return records;
   }
   std::string LastCalls() { return ReadFile(home / "Data/Last"); }
+  // How often the line saw `op` since Start().
   int Ops(const std::string& op) {
     int n = 0;
-    for (const std::string& o : far().ops()) n += o == op;
+    for (const std::string& o : fake.line().ops()) n += o == op;
     return n;
   }
 
@@ -129,6 +133,7 @@ class CallTest : public ::testing::Test, public ControllerHome {
   std::vector<std::string> speech_log_;
   LoggingSpeechWindow speech_{speech_log_};
   std::unique_ptr<frmLine> line_;
+  SimFarEnd far_{fake.line()};
 };
 
 }  // namespace lw::testing

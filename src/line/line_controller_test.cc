@@ -3,9 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "controller/controller_test_util.h"
+#include "drivers/simline/simulated_line.h"
 
 namespace lw {
 namespace {
@@ -30,64 +33,71 @@ class LineControllerTest : public ::testing::Test, public ControllerHome {
     line_ = std::make_unique<frmLine>(fake.devices(), store, journal(),
                                       process_, nullptr);
     line_->Load();
-    tapi_ = fake.telephonies().back();
     return *line_;
   }
   const std::vector<std::string>& Sent107() {
     return fake.channels().Sent(107);
   }
 
+  // A line registered as a real backend, listed before the simulated line.
+  SimulatedLine& AddLine(const std::string& name, bool voice = true) {
+    SimulatedLine::Options o;
+    o.info = {name, true, voice, true};
+    lines_.push_back(
+        std::make_unique<SimulatedLine>(fake.clock(), line_audio_, o));
+    fake.lines().Register(name + std::to_string(lines_.size()), *lines_.back());
+    return *lines_.back();
+  }
+  int32_t Code(int32_t line_code) {
+    return fake.lines().ResultCode(fake.line(), line_code);
+  }
+
   ProcessState process_;
+  LineAudioHub line_audio_;
+  std::vector<std::unique_ptr<SimulatedLine>> lines_;
   std::unique_ptr<frmLine> line_;
-  FakeTelephony* tapi_ = nullptr;
 };
 
 TEST_F(LineControllerTest, LastDeviceOfTheConfiguredNameIsOpened) {
   // Given two devices named "Modem A" (the later without voice), expect a
   // details entry for each, the later one opened and reported.
-  fake.line().AddDevice("Modem A");
-  fake.line().AddDevice("Simulated");
-  const int32_t last = fake.line().AddDevice("Modem A");
-  fake.line().device(last).info.VoiceCapable = false;
+  AddLine("Modem A");
+  AddLine("Simulated");
+  SimulatedLine& last = AddLine("Modem A", /*voice=*/false);
   Set(kDevices, "cmbModemDev", "Modem A");
   frmLine& line = Load();
   line.OpenLine();
 
   const std::string indent(26, ' ');
-  const std::string details3 =
-      "Device Details -\r\n" + indent + "Line Index: 3\r\n" + indent +
+  const std::string details2 =
+      "Device Details -\r\n" + indent + "Line Index: 2\r\n" + indent +
       "Device Name: Modem A\r\n" + indent + "Tapi Capability: Yes\r\n" +
       indent + "Voice Capability: No\r\n" + indent + "Monitor Digits: Yes";
-  const std::string details1 =
-      "Device Details -\r\n" + indent + "Line Index: 1\r\n" + indent +
+  const std::string details0 =
+      "Device Details -\r\n" + indent + "Line Index: 0\r\n" + indent +
       "Device Name: Modem A\r\n" + indent + "Tapi Capability: Yes\r\n" +
       indent + "Voice Capability: Yes\r\n" + indent + "Monitor Digits: Yes";
   EXPECT_EQ(SysJournal(),
-            Entry("", details1, 0) + Entry("", details3, 0) +
-                Entry("OpenLine:Tapi1.LineOpen(3)", "Success", 0));
-  EXPECT_EQ(tapi_->open_device(), 3);
-  EXPECT_EQ(line.state().LineIndex, 3);
+            Entry("", details0, 0) + Entry("", details2, 0) +
+                Entry("OpenLine:Tapi1.LineOpen(2)", "Success", 0));
+  EXPECT_EQ(last.open_controls(), 1);
   EXPECT_EQ(Get(kDevices, "cmbModemDev"), "Modem A");
-  EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n3\r\n0\r\nFalse"));
+  EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n2\r\n0\r\nFalse"));
 }
 
 TEST_F(LineControllerTest, UnknownOrEmptyNameOpensDeviceZeroAndStoresItsName) {
-  // Given a name no device bears, or none, expect device 0 opened without a
-  // details entry and its name written back; with no name no device is
-  // even looked at.
-  fake.line().AddDevice("Modem A");
+  // Given a name no device bears, or none, expect device 0 (the modem, listed
+  // before the simulated line) opened without a details entry and its name
+  // written back.
+  SimulatedLine& modem = AddLine("Modem A");
   for (const char* name : {"Modem B", ""}) {
     SCOPED_TRACE(name);
     Set(kDevices, "cmbModemDev", name);
-    fake.line().ClearOps();
     frmLine& line = Load();
     line.OpenLine();
-    EXPECT_EQ(tapi_->open_device(), 0);
-    EXPECT_EQ(Get(kDevices, "cmbModemDev"), "Fake Line");
+    EXPECT_EQ(modem.open_controls(), 1);
+    EXPECT_EQ(Get(kDevices, "cmbModemDev"), "Modem A");
     EXPECT_EQ(JournalCount("Device Details"), 0);
-    const bool looked = std::count(fake.line().ops().begin(),
-                                   fake.line().ops().end(), "DeviceIndex=1");
-    EXPECT_EQ(looked, std::string(name) != "");
     line_.reset();
   }
 }
@@ -95,12 +105,12 @@ TEST_F(LineControllerTest, UnknownOrEmptyNameOpensDeviceZeroAndStoresItsName) {
 TEST_F(LineControllerTest, FailedOpenLeavesTheLineOffAndSaysWhy) {
   // Given LineOpen failing, expect the open's journal entry with the
   // device's text and code, LineStat 1 and the status still sent.
-  fake.line().faults().open_result = kFakeTapiDeviceBusy;
+  fake.line().faults().open_result = kSimLineDeviceBusy;
   frmLine& line = Load();
   line.OpenLine();
-  EXPECT_EQ(SysJournal(), Entry("OpenLine:Tapi1.LineOpen(0)",
-                                tapi_->GetErrorText(kFakeTapiDeviceBusy),
-                                kFakeTapiDeviceBusy));
+  EXPECT_EQ(SysJournal(),
+            Entry("OpenLine:Tapi1.LineOpen(0)", "The line is in use",
+                  Code(kSimLineDeviceBusy)));
   EXPECT_EQ(process_.LineStat, 1);
   EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n0\r\n1\r\nFalse"));
 }
@@ -116,7 +126,7 @@ TEST_F(LineControllerTest, OpenLineDoesNotReopenAnOpenLine) {
   for (const std::string& op : fake.line().ops())
     opens += op == "LineOpen(6,6)";
   EXPECT_EQ(opens, 1);
-  EXPECT_TRUE(line.state().tmrAutoMode->Enabled());
+  EXPECT_EQ(fake.clock().timers_enabled(), 1);  // the auto mode timer
   EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n0\r\n0\r\nFalse",
                                      "LineStatus\r\n0\r\n0\r\nTrue"));
 }
@@ -127,18 +137,19 @@ TEST_F(LineControllerTest, CloseLineJournalsEachFailureAndAlwaysTheEnd) {
   // the closing entry. CloseLine(true) sends no status.
   frmLine& line = Load();
   line.OpenLine();
-  fake.line().faults().close_result = kFakeTapiNotOpen;
-  fake.line().faults().shutdown_result = kFakeTapiNoCall;
+  fake.line().faults().close_result = kSimLineDeviceBusy;
+  fake.line().faults().shutdown_result = kSimLineNoCall;
   const std::string before = SysJournal();
   line.CloseLine(false);
-  const std::string close_text = tapi_->GetErrorText(kFakeTapiNotOpen);
-  const std::string shut_text = tapi_->GetErrorText(kFakeTapiNoCall);
-  EXPECT_EQ(
-      SysJournal(),
-      before +
-          Entry("CloseLine:Tapi1.LineClose", close_text, kFakeTapiNotOpen) +
-          Entry("CloseLine:Tapi1.LineShutdown", shut_text, kFakeTapiNoCall) +
-          Entry("CloseLine", shut_text, kFakeTapiNoCall));
+  const std::string close_text = "The line is in use";
+  const std::string shut_text = "There is no call";
+  const int32_t close_code = Code(kSimLineDeviceBusy);
+  const int32_t shut_code = Code(kSimLineNoCall);
+  EXPECT_EQ(SysJournal(),
+            before +
+                Entry("CloseLine:Tapi1.LineClose", close_text, close_code) +
+                Entry("CloseLine:Tapi1.LineShutdown", shut_text, shut_code) +
+                Entry("CloseLine", shut_text, shut_code));
   EXPECT_EQ(process_.LineStat, 1);
 
   fake.line().faults() = {};
@@ -148,7 +159,7 @@ TEST_F(LineControllerTest, CloseLineJournalsEachFailureAndAlwaysTheEnd) {
   line.CloseLine(true);
   EXPECT_EQ(SysJournal(), middle + Entry("CloseLine", "Success", 0));
   EXPECT_THAT(Sent107(), IsEmpty());
-  EXPECT_EQ(fake.line().open_lines(), 0);
+  EXPECT_EQ(fake.line().open_controls(), 0);
 }
 
 TEST_F(LineControllerTest, HelloIsAnsweredOnceWhateverFollowsIt) {
@@ -162,7 +173,7 @@ TEST_F(LineControllerTest, HelloIsAnsweredOnceWhateverFollowsIt) {
     fake.channels().Send(108, text);
   }
   EXPECT_THAT(fake.channels().SentLog(), IsEmpty());
-  EXPECT_EQ(fake.line().open_lines(), 0);
+  EXPECT_EQ(fake.line().open_controls(), 0);
 }
 
 TEST_F(LineControllerTest, OnAndOffEndAutoModeAndReport) {
@@ -174,10 +185,10 @@ TEST_F(LineControllerTest, OnAndOffEndAutoModeAndReport) {
   fake.channels().ClearSent();
   fake.channels().Send(108, "OFF\r\nignored");
   EXPECT_FALSE(process_.AutoMode);
-  EXPECT_FALSE(line.state().tmrAutoMode->Enabled());
-  EXPECT_EQ(fake.line().open_lines(), 0);
+  EXPECT_EQ(fake.clock().timers_enabled(), 0);
+  EXPECT_EQ(fake.line().open_controls(), 0);
   fake.channels().Send(108, "ON");
-  EXPECT_EQ(fake.line().open_lines(), 1);
+  EXPECT_EQ(fake.line().open_controls(), 1);
   EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n0\r\n1\r\nFalse",
                                      "LineStatus\r\n0\r\n0\r\nFalse"));
 }
@@ -189,7 +200,7 @@ TEST_F(LineControllerTest, StatusIsDroppedWhenTheDesktopCannotBeReached) {
   line.OpenLine();
   line.SendLineStatus();
   EXPECT_THAT(Sent107(), IsEmpty());
-  EXPECT_EQ(fake.line().open_lines(), 1);
+  EXPECT_EQ(fake.line().open_controls(), 1);
 }
 
 TEST_F(LineControllerTest, UnloadingClosesTheLineReportsAndReleasesTheWaves) {
@@ -202,7 +213,7 @@ TEST_F(LineControllerTest, UnloadingClosesTheLineReportsAndReleasesTheWaves) {
   fake.line().ClearOps();
   line.Unload();
   EXPECT_FALSE(line.loaded());
-  EXPECT_FALSE(line.state().tmrAutoMode->Enabled());
+  EXPECT_EQ(fake.clock().timers_enabled(), 0);
   EXPECT_THAT(fake.line().ops(), ElementsAre("LineClose", "LineShutdown"));
   EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n0\r\n1\r\nTrue"));
   EXPECT_FALSE(fake.wave(0)->initialized());

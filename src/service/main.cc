@@ -9,13 +9,13 @@
 #include "controller/process_controller.h"
 #include "devices/devices.h"
 #include "devices/line_audio.h"
+#include "devices/line_registry.h"
 #include "drivers/absent/absent_devices.h"
 #include "drivers/alsa/alsa_sound_output.h"
 #include "drivers/asio_clock/asio_clock.h"
 #include "drivers/curl_mail/curl_mail.h"
 #include "drivers/espeak/espeak_voice.h"
 #include "drivers/simline/simulated_line.h"
-#include "drivers/simline/simulated_telephony.h"
 #include "drivers/sndfile_wave/sndfile_wave.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
 #include "drivers/unix_channel/unix_channel.h"
@@ -40,12 +40,15 @@ class Program : public lw::MainController {
         app_path_(std::move(app_path)),
         runtime_dir_(std::move(runtime_dir)),
         journal_(clock, app_path_),
-        line_(io, clock, hub_, runtime_dir_),
+        lines_(clock),
+        simulated_line_(clock, hub_),
         devices_{clock, sound_devices_, {}, {}, {}, {}, {}, {}},
         request_unload_(std::move(request_unload)) {
-    devices_.new_telephony = [this] {
-      return std::make_unique<lw::SimulatedTelephony>(line_);
-    };
+    // The line backends. Real lines register here before the simulated
+    // line, which is always present and listed last.
+    simulated_line_.Listen(io_, runtime_dir_);
+    lines_.Register("simline", simulated_line_, /*simulated=*/true);
+    devices_.new_telephony = [this] { return lines_.NewTelephony(); };
     devices_.new_wave = [this] {
       auto wave = std::make_unique<lw::SndfileWave>(
           clock_, hub_, sound_devices_, lw::AlsaSoundOutputFactory(io_));
@@ -86,7 +89,8 @@ class Program : public lw::MainController {
 
   void Load() override {
     main_->Load();
-    if (!line_.listening()) journal_.LogSys(line_.ListenStatus(), 0, "SimLine");
+    if (!simulated_line_.listening())
+      journal_.LogSys(simulated_line_.ListenStatus(), 0, "SimLine");
   }
   void Unload() override { main_->Unload(); }
   bool Loaded() const override { return main_->IsFormLoaded("frmMain"); }
@@ -100,7 +104,8 @@ class Program : public lw::MainController {
   lw::Journal journal_;
   lw::LineAudioHub hub_;
   lw::AlsaSoundDevices sound_devices_;
-  lw::SimulatedLine line_;
+  lw::LineRegistry lines_;
+  lw::SimulatedLine simulated_line_;
   lw::Devices devices_;
   std::function<void()> request_unload_;
   std::unique_ptr<lw::frmTTS> speech_;

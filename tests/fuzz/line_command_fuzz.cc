@@ -17,6 +17,7 @@
 #include "callstore/call_store.h"
 #include "callstore/wave_formats.h"
 #include "devices/fake/fake_devices.h"
+#include "drivers/simline/sim_far_end.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
 #include "fuzz_home.h"
 #include "journal/journal.h"
@@ -145,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                             process, &speech);
   line->Load();
   line->OpenLine();
-  lw::FakeLine& far = fake.line();
+  lw::testing::SimFarEnd far(fake.line());
   for (size_t i = first; i < steps.size(); ++i) {
     const std::string& text = steps[i].text;
     switch (steps[i].action % 12) {
@@ -165,16 +166,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       case 5:
-        far.FarEndHangup();
+        far.HangUp();
         break;
       case 6:
         far.Digits(text);
         break;
       case 7:
-        far.AnswerOutgoing();
+        // Waits for the next outgoing call, answers the one dialled now.
+        far.WaitCall();
+        far.AnswerCall();
         break;
       case 8:
-        far.PickUpExtension();
+        far.PickUp();
         break;
       case 9:
         if (lw::FakeWave* wave = fake.wave(0)) wave->FinishPlay();

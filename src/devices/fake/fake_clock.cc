@@ -65,6 +65,22 @@ std::unique_ptr<Timer> FakeClock::CreateTimer(std::function<void()> on_tick) {
   return std::make_unique<FakeTimer>(this, std::move(on_tick));
 }
 
+void FakeClock::Post(std::function<void()> event) {
+  posted_.push_back(std::move(event));
+}
+
+void FakeClock::RunPosted() {
+  while (!posted_.empty()) {
+    std::function<void()> event = std::move(posted_.front());
+    posted_.pop_front();
+    try {
+      event();
+    } catch (...) {
+      // As on the real loop: nothing leaves the handler.
+    }
+  }
+}
+
 void FakeClock::Schedule(FakeTimer* t) {
   auto key = std::make_pair(elapsed_ + t->interval_, seq_++);
   queue_[key] = t;
@@ -80,6 +96,7 @@ void FakeClock::Unschedule(FakeTimer* t) {
 
 void FakeClock::Advance(uint64_t ms) {
   const uint64_t target = elapsed_ + ms;
+  RunPosted();
   while (!queue_.empty() && queue_.begin()->first.first <= target) {
     auto [key, timer] = *queue_.begin();
     queue_.erase(queue_.begin());
@@ -91,6 +108,7 @@ void FakeClock::Advance(uint64_t ms) {
     // Periodic: re-arm before running, so the handler can disable it.
     Schedule(timer);
     timer->Fire();
+    RunPosted();
   }
   if (target > elapsed_) {
     tick_ += static_cast<uint32_t>(target - elapsed_);

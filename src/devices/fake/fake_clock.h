@@ -1,9 +1,13 @@
 // Virtual clock for tests: time moves only when the test says so, timers fire
 // in deadline order at their virtual moments, and Pause moves time without
-// running anything (as the real busy wait lets no event run).
+// running anything (as the real busy wait lets no event run). Posted events
+// run at the next Advance (RunDue included), at the moment they were posted
+// if time has not moved since, before any timer that falls due later.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -21,6 +25,7 @@ class FakeClock : public Clock {
   LocalDateTime Now() override;
   void Pause(int tenths) override;
   std::unique_ptr<Timer> CreateTimer(std::function<void()> on_tick) override;
+  void Post(std::function<void()> event) override;
 
   // Moves virtual time forward by `ms`, running every timer that falls due on
   // the way at its own moment (overdue ones first, e.g. after a Pause).
@@ -43,6 +48,8 @@ class FakeClock : public Clock {
   friend class FakeTimer;
   void Schedule(FakeTimer* t);
   void Unschedule(FakeTimer* t);
+  // Runs the posted events, those they post included.
+  void RunPosted();
 
   uint32_t tick_;
   uint64_t elapsed_ = 0;
@@ -51,6 +58,7 @@ class FakeClock : public Clock {
   // (deadline in elapsed ms, sequence) -> timer
   std::map<std::pair<uint64_t, uint64_t>, FakeTimer*> queue_;
   std::map<FakeTimer*, std::pair<uint64_t, uint64_t>> keys_;
+  std::deque<std::function<void()>> posted_;
 };
 
 }  // namespace lw

@@ -73,12 +73,13 @@ std::unique_ptr<Fake> FakeDevices::Make(std::vector<Fake*>& list,
 }
 
 FakeDevices::FakeDevices(LocalDateTime start)
-    : clock_(start), line_(clock_), devices_{clock_,  sound_devices_, nullptr,
-                                             nullptr, nullptr,        nullptr,
-                                             nullptr, nullptr} {
-  devices_.new_telephony = [this]() -> std::unique_ptr<Telephony> {
-    return Make(telephonies_, line_);
-  };
+    : clock_(start),
+      line_(clock_, line_audio_),
+      lines_(clock_),
+      devices_{clock_,  sound_devices_, nullptr, nullptr,
+               nullptr, nullptr,        nullptr, nullptr} {
+  lines_.Register("simline", line_, /*simulated=*/true);
+  devices_.new_telephony = [this] { return lines_.NewTelephony(); };
   devices_.new_wave = [this]() -> std::unique_ptr<Wave> {
     return Make(waves_, clock_, wave_files_, sound_devices_);
   };

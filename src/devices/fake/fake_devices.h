@@ -1,11 +1,11 @@
 // A Devices bundle of fakes around one virtual clock, for tests of the
 // controllers. It keeps every fake the code under test creates, in creation
-// order, so the test can reach them: telephony(0) is the first telephony
-// control made (the process controller's, when it is built first), wave(1)
-// the second wave control, and so on. A fake that has been destroyed reads
-// as null.
+// order, so the test can reach them: wave(1) is the second wave control made,
+// and so on. A fake that has been destroyed reads as null.
 //
-// Shared across the fakes: the line (the far end and the device list), the
+// The telephone line is the real simulated line in virtual time, registered
+// in a LineRegistry like the process registers it; a test plays its far end
+// with a SimFarEnd and may register more lines. Shared across the fakes: the
 // wave file table, the sound devices, the installed voices, the channel hub.
 // The serial port answers as a device that is not there: no test drives it.
 // The FakeDevices outlives everything built from it (declare it first in a
@@ -22,9 +22,10 @@
 #include "devices/fake/fake_clock.h"
 #include "devices/fake/fake_mail.h"
 #include "devices/fake/fake_sound_devices.h"
-#include "devices/fake/fake_telephony.h"
 #include "devices/fake/fake_voice.h"
 #include "devices/fake/fake_wave.h"
+#include "devices/line_registry.h"
+#include "drivers/simline/simulated_line.h"
 
 namespace lw {
 
@@ -40,7 +41,9 @@ class FakeDevices {
   const Devices& devices() const { return devices_; }
 
   FakeClock& clock() { return clock_; }
-  FakeLine& line() { return line_; }
+  // The simulated line (device 0 unless a test registers real lines).
+  SimulatedLine& line() { return line_; }
+  LineRegistry& lines() { return lines_; }
   FakeWaveFiles& wave_files() { return wave_files_; }
   FakeSoundDevices& sound_devices() { return sound_devices_; }
   FakeChannelHub& channels() { return hub_; }
@@ -51,16 +54,12 @@ class FakeDevices {
 
   // The i-th fake of each kind made through the bundle; null when not made
   // (yet) or destroyed.
-  FakeTelephony* telephony(size_t i) const { return At(telephonies_, i); }
   FakeWave* wave(size_t i) const { return At(waves_, i); }
   FakeChannel* channel(size_t i) const { return At(channels_, i); }
   FakeMail* mail(size_t i) const { return At(mails_, i); }
   FakeVoice* voice(size_t i) const { return At(voices_made_, i); }
   // All made so far (destroyed ones as null).
   const std::vector<FakeWave*>& waves() const { return waves_; }
-  const std::vector<FakeTelephony*>& telephonies() const {
-    return telephonies_;
-  }
 
  private:
   template <typename T>
@@ -72,12 +71,13 @@ class FakeDevices {
   std::unique_ptr<Fake> Make(std::vector<Fake*>& list, Args&&... args);
 
   FakeClock clock_;
-  FakeLine line_;
+  LineAudioHub line_audio_;
+  SimulatedLine line_;
+  LineRegistry lines_;
   FakeWaveFiles wave_files_;
   FakeSoundDevices sound_devices_;
   FakeChannelHub hub_;
   std::vector<std::string> voices_{"Fake Voice"};
-  std::vector<FakeTelephony*> telephonies_;
   std::vector<FakeWave*> waves_;
   std::vector<FakeChannel*> channels_;
   std::vector<FakeMail*> mails_;

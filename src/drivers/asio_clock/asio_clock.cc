@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <chrono>
 #include <thread>
@@ -129,6 +130,16 @@ void AsioClock::Pause(int tenths) {
 
 std::unique_ptr<Timer> AsioClock::CreateTimer(std::function<void()> on_tick) {
   return std::make_unique<AsioTimer>(io_, std::move(on_tick));
+}
+
+void AsioClock::Post(std::function<void()> event) {
+  asio::post(io_, [event = std::move(event)] {
+    try {
+      event();
+    } catch (...) {
+      // Handlers journal their own failures; nothing leaves the loop.
+    }
+  });
 }
 
 }  // namespace lw

@@ -19,6 +19,8 @@ class AsioClock : public Clock {
   // Holds the calling thread; the loop runs nothing meanwhile.
   void Pause(int tenths) override;
   std::unique_ptr<Timer> CreateTimer(std::function<void()> on_tick) override;
+  // asio::post on `io`.
+  void Post(std::function<void()> event) override;
 
  private:
   asio::io_context& io_;

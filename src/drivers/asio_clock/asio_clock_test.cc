@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <asio/io_context.hpp>
 #include <chrono>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace lw {
 namespace {
@@ -92,6 +94,21 @@ TEST_F(AsioClockTest, PauseHoldsTheTickCounter) {
   EXPECT_GE(static_cast<uint32_t>(clock_.TickCount() - before), 100u);
   LocalDateTime now = clock_.Now();
   EXPECT_EQ(FromCivilSeconds(ToCivilSeconds(now)), now);
+}
+
+TEST_F(AsioClockTest, PostedEventsRunLaterOnTheLoopInOrder) {
+  // given events posted from the loop and from another thread, one throwing,
+  // expect none inside Post and all on the loop thread, each thread's in order
+  clock_.Post([this] { log_ += "a"; });
+  clock_.Post([] { throw std::runtime_error("handler failure"); });
+  std::thread other([this] {
+    clock_.Post([this] { log_ += "b"; });
+    clock_.Post([this] { log_ += "c"; });
+  });
+  other.join();
+  EXPECT_EQ(log_, "");
+  Run();
+  EXPECT_EQ(log_, "abc");
 }
 
 }  // namespace

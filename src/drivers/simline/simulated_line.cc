@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <asio/local/stream_protocol.hpp>
-#include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 #include <cerrno>
@@ -17,7 +16,6 @@
 #include <set>
 
 #include "base/system.h"
-#include "drivers/simline/simulated_telephony.h"
 
 namespace lw {
 namespace {
@@ -188,24 +186,13 @@ struct SimulatedLine::Listener
 
 // ------------------------------------------------------------ the line
 
-SimulatedLine::SimulatedLine(asio::io_context& io, Clock& clock,
-                             LineAudioHub& hub, std::string runtime_dir,
-                             Options options)
-    : io_(io),
-      clock_(clock),
-      hub_(hub),
-      runtime_dir_(std::move(runtime_dir)),
-      options_(options) {
-  socket_path_ = runtime_dir_ + "/" + kSocketName;
+SimulatedLine::SimulatedLine(Clock& clock, LineAudioHub& hub, Options options)
+    : clock_(clock), hub_(hub), options_(std::move(options)) {
   pacing_ = clock_.CreateTimer([this] { OnPacingTick(); });
   pacing_->SetInterval(kLineBlockSamples * 1000 / kLineSampleRate);
   hub_.Register(options_.wave_in, this);
   hub_.Register(options_.wave_out, this);
-  if (options_.listen) {
-    StartListening();
-  } else {
-    listen_error_ = std::make_error_code(std::errc::not_connected);
-  }
+  listen_error_ = std::make_error_code(std::errc::not_connected);
 }
 
 SimulatedLine::~SimulatedLine() {
@@ -217,17 +204,23 @@ SimulatedLine::~SimulatedLine() {
   }
   if (hub_.Find(options_.wave_in) == this) hub_.Unregister(options_.wave_in);
   if (hub_.Find(options_.wave_out) == this) hub_.Unregister(options_.wave_out);
-  // Controls left behind no longer reach the line through their pointers;
-  // the contract says they are gone first, so this only guards the list.
-  controls_.clear();
 }
 
-void SimulatedLine::StartListening() {
-  if (runtime_dir_.empty()) {
+void SimulatedLine::Listen(asio::io_context& io,
+                           const std::string& runtime_dir) {
+  if (listener_) return;
+  socket_path_ = runtime_dir + "/" + kSocketName;
+  listen_error_.clear();
+  StartListening(io, runtime_dir);
+}
+
+void SimulatedLine::StartListening(asio::io_context& io,
+                                   const std::string& runtime_dir) {
+  if (runtime_dir.empty()) {
     listen_error_ = std::make_error_code(std::errc::invalid_argument);
     return;
   }
-  if (const int err = MakeRuntimeFolder(runtime_dir_); err != 0) {
+  if (const int err = MakeRuntimeFolder(runtime_dir); err != 0) {
     listen_error_ = std::error_code(err, std::generic_category());
     return;
   }
@@ -258,7 +251,7 @@ void SimulatedLine::StartListening() {
     ::close(fd);
     return;
   }
-  auto listener = std::make_shared<Listener>(io_, this);
+  auto listener = std::make_shared<Listener>(io, this);
   std::error_code ec;
   listener->acceptor.assign(stream_protocol(), fd, ec);
   if (ec) {
@@ -281,111 +274,65 @@ std::string SimulatedLine::ListenStatus() const {
          ": " + listen_error_.message() + "; no far end can reach this line";
 }
 
-// --- Controls.
+// --- The line's operations.
 
-void SimulatedLine::Detach(SimulatedTelephony* t) {
-  controls_.erase(std::remove(controls_.begin(), controls_.end(), t),
-                  controls_.end());
+int32_t SimulatedLine::Initialize() {
+  return Fault("LineInitialize", faults_.initialize_result);
 }
 
-bool SimulatedLine::IsAttached(const SimulatedTelephony* t) const {
-  return std::find(controls_.begin(), controls_.end(), t) != controls_.end();
+int32_t SimulatedLine::Shutdown() {
+  return Fault("LineShutdown", faults_.shutdown_result);
 }
 
-int32_t SimulatedLine::OpenControls() const {
-  return static_cast<int32_t>(
-      std::count_if(controls_.begin(), controls_.end(),
-                    [](const SimulatedTelephony* t) { return t->open_; }));
+int32_t SimulatedLine::Open(int32_t privileges, int32_t media_modes) {
+  // Every privilege and media mode the line controller asks for is granted:
+  // the simulated line has no serial port that could hold it.
+  const int32_t result = Fault("LineOpen(" + std::to_string(privileges) + "," +
+                                   std::to_string(media_modes) + ")",
+                               faults_.open_result);
+  if (result == 0) ++open_controls_;
+  return result;
 }
 
-void SimulatedLine::ForEachOpen(
-    const std::function<void(SimulatedTelephony&)>& raise) {
-  const std::vector<SimulatedTelephony*> snapshot = controls_;
-  for (SimulatedTelephony* t : snapshot) {
-    // A handler may have closed a line or destroyed a control meanwhile.
-    if (IsAttached(t) && t->open_) raise(*t);
-  }
-}
-
-void SimulatedLine::Post(std::function<void()> event) {
-  std::weak_ptr<bool> alive = alive_;
-  asio::post(io_, [alive, event = std::move(event)] {
-    auto a = alive.lock();
-    if (!a || !*a) return;
-    try {
-      event();
-    } catch (...) {
-      // Handlers journal their own failures; nothing leaves the loop.
-    }
-  });
-}
-
-void SimulatedLine::Raise(
-    const std::function<void(SimulatedTelephony&)>& raise) {
-  // Delivered in the order things happened on the line, also when the call
-  // is over by then (its Idle comes after), to the lines that were open
-  // when it happened and still are.
-  std::vector<SimulatedTelephony*> open;
-  for (SimulatedTelephony* t : controls_)
-    if (t->open_) open.push_back(t);
-  if (open.empty()) return;
-  Post([this, open, raise] {
-    for (SimulatedTelephony* t : open) {
-      // A handler may have closed a line or destroyed a control meanwhile.
-      if (IsAttached(t) && t->open_) raise(*t);
-    }
-  });
-}
-
-void SimulatedLine::RaiseIdle() {
-  Raise([](SimulatedTelephony& t) {
-    if (t.events_.Idle) t.events_.Idle();
-  });
-}
-
-void SimulatedLine::ControlOpened(SimulatedTelephony* t) {
-  if (state_ != CallState::kOffered && state_ != CallState::kPickedUp) return;
-  // The call rang before this line opened: report it as offered now.
-  const uint64_t serial = call_serial_;
-  Post([this, t, serial] {
-    if (serial != call_serial_ || !IsAttached(t) || !t->open_) return;
-    if (state_ != CallState::kOffered && state_ != CallState::kPickedUp) return;
-    if (t->events_.InComeCall) t->events_.InComeCall();
-  });
-}
-
-void SimulatedLine::ControlClosed() {
-  if (OpenControls() > 0) return;
-  // With no line left open, a call of the process is abandoned; an offered
+int32_t SimulatedLine::Close() {
+  if (const int32_t result = Fault("LineClose", faults_.close_result))
+    return result;
+  if (open_controls_ > 0) --open_controls_;
+  if (open_controls_ > 0) return 0;
+  // With no control left, a call of the process is abandoned; an offered
   // call goes on ringing at the far end.
   if (state_ == CallState::kDialing || state_ == CallState::kConnected ||
       state_ == CallState::kDisconnected) {
     Tell(call_far_end_, SimlineOf(SimlineType::kHungUp));
     EndCall();
   }
+  return 0;
 }
 
-int32_t SimulatedLine::Answer(SimulatedTelephony* t) {
+int32_t SimulatedLine::Answer() {
+  if (const int32_t result = Fault("LineAnswer", faults_.answer_result))
+    return result;
   if (state_ == CallState::kNone) return kSimLineNoCall;
-  if (state_ != CallState::kOffered && state_ != CallState::kPickedUp)
-    return kSimLineBadState;
+  if (!CallOffered()) return kSimLineBadState;
   const uint64_t serial = call_serial_;
-  Post([this, t, serial] {
+  std::weak_ptr<bool> alive = alive_;
+  clock_.Post([this, alive, serial] {
     // The caller may have given up, or the line closed, before the line
     // went off-hook.
-    if (serial != call_serial_ || !IsAttached(t) || !t->open_) return;
-    if (state_ != CallState::kOffered && state_ != CallState::kPickedUp) return;
+    if (alive.expired() || serial != call_serial_ || open_controls_ == 0)
+      return;
+    if (!CallOffered()) return;
     state_ = CallState::kConnected;
     Tell(call_far_end_, SimlineOf(SimlineType::kAnswered));
     UpdatePacing();
-    ForEachOpen([](SimulatedTelephony& c) {
-      if (c.events_.Connected) c.events_.Connected();
-    });
+    if (events_.Connected) events_.Connected();
   });
   return 0;
 }
 
 int32_t SimulatedLine::Drop() {
+  if (const int32_t result = Fault("LineDrop", faults_.drop_result))
+    return result;
   if (state_ == CallState::kNone) return kSimLineNoCall;
   Tell(call_far_end_, SimlineOf(SimlineType::kHungUp));
   EndCall();
@@ -393,15 +340,24 @@ int32_t SimulatedLine::Drop() {
   return 0;
 }
 
-int32_t SimulatedLine::Dial(const std::string& number) {
+int32_t SimulatedLine::MonitorDigits(bool on) {
+  return Fault(
+      std::string("LineMonitorDigits(") + (on ? "True" : "False") + ")",
+      faults_.monitor_result);
+}
+
+int32_t SimulatedLine::Dial(const std::string& number, std::string& call_text) {
+  call_text.clear();
+  if (const int32_t result =
+          Fault("MakeCall(" + number + ")", faults_.make_call_result))
+    return result;
   if (state_ != CallState::kNone) return kSimLineCallExists;
   state_ = CallState::kDialing;
   ++call_serial_;
   rings_ = 0;
   dialed_number_ = number;
-  Raise([](SimulatedTelephony& t) {
-    if (t.events_.Dialing) t.events_.Dialing();
-  });
+  call_text = number;
+  if (events_.Dialing) events_.Dialing();
   if (!waiting_answerers_.empty()) {
     call_far_end_ = waiting_answerers_.front();
     waiting_answerers_.pop_front();
@@ -410,6 +366,33 @@ int32_t SimulatedLine::Dial(const std::string& number) {
     Tell(call_far_end_, m);
   }
   return 0;
+}
+
+int32_t SimulatedLine::GetDeviceID(int16_t device_class) {
+  switch (device_class) {
+    case kDeviceClassWaveIn:
+      return options_.wave_in;
+    case kDeviceClassWaveOut:
+      return options_.wave_out;
+    default:
+      // No serial port: the modem side of the simulated line comes later.
+      return -1;
+  }
+}
+
+std::string SimulatedLine::ErrorText(int32_t code) {
+  switch (code) {
+    case kSimLineNoCall:
+      return "There is no call";
+    case kSimLineCallExists:
+      return "The line already has a call";
+    case kSimLineBadState:
+      return "The call cannot be answered in its state";
+    case kSimLineDeviceBusy:
+      return "The line is in use";
+    default:
+      return "Unknown error " + std::to_string(code);
+  }
 }
 
 // --- Far ends.
@@ -449,28 +432,22 @@ void SimulatedLine::FromFarEnd(FarEndId id, const SimlineMessage& m) {
       call_far_end_ = id;
       rings_ = 0;
       SimlineMessage ack = SimlineOf(SimlineType::kOffered);
-      ack.line_open = OpenControls() > 0;
+      ack.line_open = open_controls_ > 0;
       Tell(id, ack);
-      Raise([](SimulatedTelephony& t) {
-        if (t.events_.InComeCall) t.events_.InComeCall();
-      });
+      if (events_.InComeCall) events_.InComeCall();
       return;
     }
     case SimlineType::kRing: {
       if (!own_call || state_ != CallState::kOffered) return;
       const int32_t count = ++rings_;
-      Raise([count](SimulatedTelephony& t) {
-        if (t.events_.Ring) t.events_.Ring(count);
-      });
+      if (events_.Ring) events_.Ring(count);
       return;
     }
     case SimlineType::kCallerId: {
       if (!own_call ||
           (state_ != CallState::kOffered && state_ != CallState::kPickedUp))
         return;
-      Raise([name = m.name, number = m.number](SimulatedTelephony& t) {
-        if (t.events_.CallerID) t.events_.CallerID(name, number);
-      });
+      if (events_.CallerID) events_.CallerID(m.name, m.number);
       return;
     }
     case SimlineType::kPickUp:
@@ -480,16 +457,7 @@ void SimulatedLine::FromFarEnd(FarEndId id, const SimlineMessage& m) {
       return;
     case SimlineType::kDigit: {
       if (!own_call || !AudioFlows()) return;
-      // Heard by the lines that monitor digits when the key is pressed.
-      if (std::none_of(controls_.begin(), controls_.end(),
-                       [](const SimulatedTelephony* t) {
-                         return t->open_ && t->monitoring_;
-                       }))
-        return;
-      Raise([digit = std::string(1, m.digit)](SimulatedTelephony& t) {
-        if (t.monitoring_ && t.events_.MonitorDigit)
-          t.events_.MonitorDigit(digit);
-      });
+      if (events_.MonitorDigit) events_.MonitorDigit(std::string(1, m.digit));
       return;
     }
     case SimlineType::kAudio:
@@ -522,9 +490,7 @@ void SimulatedLine::FromFarEnd(FarEndId id, const SimlineMessage& m) {
       state_ = CallState::kConnected;
       Tell(id, SimlineOf(SimlineType::kAnswered));
       UpdatePacing();
-      Raise([](SimulatedTelephony& t) {
-        if (t.events_.Connected) t.events_.Connected();
-      });
+      if (events_.Connected) events_.Connected();
       return;
     default:
       // The line's own messages mean nothing coming from a far end.
@@ -545,9 +511,7 @@ void SimulatedLine::OnFarEndHangup() {
       state_ = CallState::kDisconnected;
       call_far_end_ = 0;
       UpdatePacing();
-      Raise([](SimulatedTelephony& t) {
-        if (t.events_.Disconnected) t.events_.Disconnected();
-      });
+      if (events_.Disconnected) events_.Disconnected();
       return;
     default:
       return;
@@ -560,8 +524,6 @@ void SimulatedLine::EndCall() {
   call_far_end_ = 0;
   rings_ = 0;
   dialed_number_.clear();
-  // Digit monitoring belongs to the call.
-  for (SimulatedTelephony* t : controls_) t->monitoring_ = false;
   UpdatePacing();
 }
 

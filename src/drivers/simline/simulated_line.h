@@ -3,9 +3,11 @@
 // `lwdctl phone` (protocol in simline_protocol.h). It is a real line driver,
 // always present in the device list, so the process runs with no hardware.
 //
-// One SimulatedLine per process. The telephony controls of the process
-// (SimulatedTelephony, one per component) share it; it holds the one call of
-// the line and raises the call's events on every control whose line is open.
+// It is a line backend with one line (line_device.h): register it in the
+// LineRegistry, which makes the telephony controls of the components and
+// hands the line's events to those that have it open. Tests register it the
+// same way and drive it in virtual time: without Listen it needs no event
+// loop, only the Clock, whose Post carries its deferred steps.
 //
 // The call:
 //   none -> offered (a far end offered it; it rings when the far end says)
@@ -21,17 +23,16 @@
 //   (socket closed or broken) hangs up.
 //
 // Audio: the line's audio endpoint is registered in the LineAudioHub under
-// the wave-in and wave-out numbers given to the constructor (GetDeviceID hands
-// them out). What the process plays while the call is connected goes to the
+// the wave-in and wave-out numbers of its Options (GetDeviceID hands them
+// out). What the process plays while the call is connected goes to the
 // far end as it comes. The far end's audio, while the call is connected or
 // picked up, goes to the record sink one 160-sample block every 20 ms of the
 // Clock, zeros where the far end sent nothing; the pacing timer runs only
 // while a sink is attached to such a call, so an idle line costs nothing.
 //
-// Everything runs on the io_context's thread. Events that a control's own
-// operation causes (Connected after LineAnswer, Idle after LineDrop, Dialing
-// after MakeCall, InComeCall after a LineOpen while a call rings) are posted
-// to the io_context, never raised inside the operation.
+// Everything runs on the loop thread. The line raises its events when they
+// happen; the registry defers them to the loop. Going off-hook after Answer
+// is itself a step posted to the Clock, so a caller may still give up first.
 #pragma once
 
 #include <array>
@@ -48,13 +49,21 @@
 
 #include "devices/clock.h"
 #include "devices/line_audio.h"
+#include "devices/line_device.h"
 #include "drivers/simline/simline_protocol.h"
 
 namespace lw {
 
-class SimulatedTelephony;
+// The line's own result codes other than 0 (the registry moves them into the
+// backend's range).
+inline constexpr int32_t kSimLineNoCall = 0x4;      // no call to act on
+inline constexpr int32_t kSimLineCallExists = 0x5;  // MakeCall during a call
+inline constexpr int32_t kSimLineBadState = 0x6;    // call not answerable
+inline constexpr int32_t kSimLineDeviceBusy = 0x7;  // only as a fault switch
 
-class SimulatedLine : public LineAudioEndpoint {
+class SimulatedLine : public LineBackend,
+                      public LineDevice,
+                      public LineAudioEndpoint {
  public:
   enum class CallState {
     kNone,
@@ -71,27 +80,29 @@ class SimulatedLine : public LineAudioEndpoint {
   static constexpr size_t kMaxQueuedSamples = kLineSampleRate / 2;
 
   struct Options {
+    // What GetDeviceCaps reports of the line.
+    DeviceInfo info{kDeviceName, true, true, true};
     int32_t wave_in = 1;  // endpoint numbers in the LineAudioHub
     int32_t wave_out = 2;
-    bool listen = true;  // false: no socket (in-process far ends only)
   };
 
-  // Listens on `<runtime_dir>/simline.sock` (the folder is created 0700 when
-  // missing, only its last component; a stale socket file is replaced). When
-  // that fails the line still works, but no far end can reach it:
-  // listen_error() and ListenStatus() say why. `io`, `clock` and `hub`
-  // outlive the line, and the line outlives every SimulatedTelephony made on
-  // it.
-  SimulatedLine(asio::io_context& io, Clock& clock, LineAudioHub& hub,
-                std::string runtime_dir, Options options);
-  SimulatedLine(asio::io_context& io, Clock& clock, LineAudioHub& hub,
-                std::string runtime_dir)
-      : SimulatedLine(io, clock, hub, std::move(runtime_dir), Options()) {}
+  // `clock` and `hub` outlive the line; the line stays registered in a
+  // LineRegistry until the registry's controls are gone.
+  SimulatedLine(Clock& clock, LineAudioHub& hub, Options options);
+  SimulatedLine(Clock& clock, LineAudioHub& hub)
+      : SimulatedLine(clock, hub, Options()) {}
   ~SimulatedLine() override;
   SimulatedLine(const SimulatedLine&) = delete;
   SimulatedLine& operator=(const SimulatedLine&) = delete;
 
-  // The socket far ends connect to.
+  // Listens on `<runtime_dir>/simline.sock` with `io` (which outlives the
+  // line) for far ends outside the process. The folder is created 0700 when
+  // missing (only its last component); a stale socket file is replaced. When
+  // that fails the line still works, but no far end can reach it:
+  // listen_error() and ListenStatus() say why.
+  void Listen(asio::io_context& io, const std::string& runtime_dir);
+
+  // The socket far ends connect to (empty before Listen).
   const std::string& socket_path() const { return socket_path_; }
   bool listening() const { return !listen_error_; }
   const std::error_code& listen_error() const { return listen_error_; }
@@ -114,33 +125,66 @@ class SimulatedLine : public LineAudioEndpoint {
   CallState call_state() const { return state_; }
   int32_t rings() const { return rings_; }
   size_t far_ends() const { return far_ends_.size(); }
+  // Controls that have the line open now.
+  int32_t open_controls() const { return open_controls_; }
+  // Every operation that reached the line, failed ones too, in order:
+  // "LineInitialize", "LineOpen(6,6)", "LineClose", "LineShutdown",
+  // "LineAnswer", "LineDrop", "LineMonitorDigits(True)", "MakeCall(5551234)".
+  const std::vector<std::string>& ops() const { return ops_; }
+  void ClearOps() { ops_.clear(); }
+
+  // --- Fault switches: the code an operation returns instead of doing its
+  // work (one of the line's codes above, or any below
+  // kLineBackendCodeRange). A failing operation changes nothing.
+  struct Faults {
+    int32_t initialize_result = 0;
+    int32_t open_result = 0;
+    int32_t close_result = 0;
+    int32_t shutdown_result = 0;
+    int32_t answer_result = 0;
+    int32_t drop_result = 0;
+    int32_t monitor_result = 0;
+    int32_t make_call_result = 0;
+  };
+  Faults& faults() { return faults_; }
+
+  // --- LineBackend.
+  std::vector<LineDevice*> Lines() override { return {this}; }
+  int32_t Initialize() override;
+  int32_t Shutdown() override;
+  std::string ErrorText(int32_t code) override;
+
+  // --- LineDevice.
+  DeviceInfo Caps() override { return options_.info; }
+  void SetEvents(TelephonyEvents events) override {
+    events_ = std::move(events);
+  }
+  int32_t Open(int32_t privileges, int32_t media_modes) override;
+  int32_t Close() override;
+  bool CallOffered() override {
+    return state_ == CallState::kOffered || state_ == CallState::kPickedUp;
+  }
+  bool CallActive() override { return state_ == CallState::kConnected; }
+  int32_t Answer() override;
+  int32_t Drop() override;
+  int32_t MonitorDigits(bool on) override;
+  int32_t Dial(const std::string& number, std::string& call_text) override;
+  int32_t GetDeviceID(int16_t device_class) override;
 
   // --- LineAudioEndpoint.
   void PlayToLine(std::span<const int16_t> samples) override;
   void SetRecordSink(Sink sink) override;
 
  private:
-  friend class SimulatedTelephony;
   struct Listener;
 
-  // The controls.
-  void Attach(SimulatedTelephony* t) { controls_.push_back(t); }
-  void Detach(SimulatedTelephony* t);
-  bool IsAttached(const SimulatedTelephony* t) const;
-  int32_t OpenControls() const;
-  void ForEachOpen(const std::function<void(SimulatedTelephony&)>& raise);
-  // Runs `event` on the loop later, unless the line is gone by then.
-  void Post(std::function<void()> event);
-  // Raises an event later on the controls whose line is open now and then.
-  void Raise(const std::function<void(SimulatedTelephony&)>& raise);
-  void RaiseIdle();
-
-  // Called by SimulatedTelephony.
-  void ControlOpened(SimulatedTelephony* t);
-  void ControlClosed();
-  int32_t Answer(SimulatedTelephony* t);
-  int32_t Drop();
-  int32_t Dial(const std::string& number);
+  int32_t Fault(const std::string& op, int32_t result) {
+    ops_.push_back(op);
+    return result;
+  }
+  void RaiseIdle() {
+    if (events_.Idle) events_.Idle();
+  }
 
   void Tell(FarEndId id, const SimlineMessage& message);
   void EndCall();
@@ -150,20 +194,21 @@ class SimulatedLine : public LineAudioEndpoint {
   bool AudioFlows() const {
     return state_ == CallState::kConnected || state_ == CallState::kPickedUp;
   }
-  void StartListening();
+  void StartListening(asio::io_context& io, const std::string& runtime_dir);
 
-  asio::io_context& io_;
   Clock& clock_;
   LineAudioHub& hub_;
-  const std::string runtime_dir_;
   const Options options_;
   std::string socket_path_;
   std::error_code listen_error_;
   std::shared_ptr<Listener> listener_;
-  // Cleared when the line goes away, so posted events find out.
+  // Cleared when the line goes away, so posted steps find out.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
-  std::vector<SimulatedTelephony*> controls_;
+  TelephonyEvents events_;
+  int32_t open_controls_ = 0;
+  std::vector<std::string> ops_;
+  Faults faults_;
   std::map<FarEndId, std::function<void(const SimlineMessage&)>> far_ends_;
   FarEndId next_far_end_ = 1;
   std::deque<FarEndId> waiting_answerers_;

@@ -13,14 +13,14 @@
 #include <vector>
 
 #include "devices/fake/fake_clock.h"
-#include "drivers/simline/simulated_telephony.h"
+#include "devices/line_registry.h"
+#include "drivers/simline/sim_far_end.h"
 #include "temp_dir.h"
 
 namespace lw {
 namespace {
 
 using namespace std::string_literals;
-using Type = SimlineType;
 
 // The events a control raised, as readable texts.
 struct EventLog {
@@ -47,173 +47,124 @@ struct EventLog {
 
 using Events = std::vector<std::string>;
 
-// What the line told a far end, as short texts: "offered(open)",
-// "answered", "hungup", "audio(160)".
-std::string Describe(const SimlineMessage& m) {
-  switch (m.type) {
-    case Type::kOffered:
-      return m.line_open ? "offered(open)" : "offered(closed)";
-    case Type::kAnswered:
-      return "answered";
-    case Type::kHungUp:
-      return "hungup";
-    case Type::kAudio:
-      return "audio(" + std::to_string(m.samples.size()) + ")";
-    default:
-      return "?";
-  }
-}
-
 class SimulatedLineTest : public ::testing::Test {
  protected:
-  SimulatedLineTest()
-      : line_(io_, clock_, hub_, dir_.path(), NoSocket()),
-        proc_(line_),
-        tapi_(line_) {
-    proc_.SetEvents(proc_log_.Handlers());
-    tapi_.SetEvents(log_.Handlers());
-    far_ = Connect(&told_);
+  SimulatedLineTest() {
+    lines_.Register("simline", line_, true);
+    proc_->SetEvents(proc_log_.Handlers());
+    tapi_->SetEvents(log_.Handlers());
   }
 
-  static SimulatedLine::Options NoSocket() {
-    SimulatedLine::Options o;
-    o.listen = false;
-    return o;
-  }
-
-  SimulatedLine::FarEndId Connect(std::vector<SimlineMessage>* told) {
-    return line_.ConnectFarEnd(
-        [told](const SimlineMessage& m) { told->push_back(m); });
-  }
-  void Far(Type type) { line_.FromFarEnd(far_, SimlineOf(type)); }
-  void FarCallerId(const std::string& name, const std::string& number) {
-    SimlineMessage m = SimlineOf(Type::kCallerId);
-    m.name = name;
-    m.number = number;
-    line_.FromFarEnd(far_, m);
-  }
-  void FarDigit(char d) {
-    SimlineMessage m = SimlineOf(Type::kDigit);
-    m.digit = d;
-    line_.FromFarEnd(far_, m);
-  }
   // Runs what the loop has posted.
-  void Deliver() {
-    io_.restart();
-    io_.poll();
-  }
+  void Deliver() { clock_.RunDue(); }
   Events TakeEvents() {
     Deliver();
     Events e = std::move(log_.events);
     log_.events.clear();
     return e;
   }
-  std::vector<std::string> TakeTold() {
-    std::vector<std::string> out;
-    for (const auto& m : told_) out.push_back(Describe(m));
-    told_.clear();
-    return out;
-  }
   void OpenLine() {
-    ASSERT_EQ(tapi_.LineOpen(kPrivilegesOwnerMonitor, kMediaModesVoice), 0);
+    ASSERT_EQ(tapi_->LineOpen(kPrivilegesOwnerMonitor, kMediaModesVoice), 0);
   }
   // An offered call answered by the process: connected.
   void ConnectedCall() {
     OpenLine();
-    Far(Type::kOffer);
-    Far(Type::kRing);
-    ASSERT_EQ(tapi_.LineAnswer(), 0);
+    far_.Offer();
+    far_.Ring();
+    ASSERT_EQ(tapi_->LineAnswer(), 0);
     ASSERT_EQ(TakeEvents(), (Events{"InComeCall", "Ring(1)", "Connected"}));
-    ASSERT_EQ(TakeTold(),
-              (std::vector<std::string>{"offered(open)", "answered"}));
+    ASSERT_EQ(far_.TakeTold(), (Events{"offered(open)", "answered"}));
   }
 
-  testing::TempDir dir_;
-  asio::io_context io_;
   FakeClock clock_;
   LineAudioHub hub_;
   // Before the line and controls: they report here until they are gone.
   EventLog proc_log_;
   EventLog log_;
-  std::vector<SimlineMessage> told_;
-  SimulatedLine line_;
-  SimulatedTelephony proc_;  // the process controller's: never opened
-  SimulatedTelephony tapi_;  // the line controller's
-  SimulatedLine::FarEndId far_ = 0;
+  SimulatedLine line_{clock_, hub_};
+  LineRegistry lines_{clock_};
+  std::unique_ptr<Telephony> proc_ = lines_.NewTelephony();  // never opened
+  std::unique_ptr<Telephony> tapi_ = lines_.NewTelephony();  // the line's
+  testing::SimFarEnd far_{line_};
 };
 
 TEST_F(SimulatedLineTest, EventsNeverRunInsideTheOperation) {
   // Given an offered call, expect LineAnswer to return before Connected.
   OpenLine();
-  Far(Type::kOffer);
+  far_.Offer();
   Deliver();
   log_.events.clear();
-  ASSERT_EQ(tapi_.LineAnswer(), 0);
+  ASSERT_EQ(tapi_->LineAnswer(), 0);
   EXPECT_TRUE(log_.events.empty());
-  EXPECT_FALSE(tapi_.IsCallActive());
+  EXPECT_FALSE(tapi_->IsCallActive());
   EXPECT_EQ(TakeEvents(), (Events{"Connected"}));
-  EXPECT_TRUE(tapi_.IsCallActive());
-  EXPECT_EQ(tapi_.LineAnswer(), kSimLineBadState);
+  EXPECT_TRUE(tapi_->IsCallActive());
+  EXPECT_EQ(tapi_->LineAnswer(), lines_.ResultCode(line_, kSimLineBadState));
 }
 
 TEST_F(SimulatedLineTest, DigitsOnlyWhileMonitoring) {
   ConnectedCall();
-  FarDigit('1');
-  ASSERT_EQ(tapi_.LineMonitorDigits(true), 0);
-  FarDigit('5');
-  FarDigit('#');
+  far_.Digits("1");
+  ASSERT_EQ(tapi_->LineMonitorDigits(true), 0);
+  far_.Digits("5");
+  far_.Digits("#");
   EXPECT_EQ(TakeEvents(), (Events{"Digit(5)", "Digit(#)"}));
-  ASSERT_EQ(tapi_.LineMonitorDigits(false), 0);
-  FarDigit('9');
+  ASSERT_EQ(tapi_->LineMonitorDigits(false), 0);
+  far_.Digits("9");
   EXPECT_EQ(TakeEvents(), Events{});
 
   // Monitoring belongs to the call.
-  ASSERT_EQ(tapi_.LineMonitorDigits(true), 0);
-  ASSERT_EQ(tapi_.LineDrop(), 0);
-  EXPECT_FALSE(tapi_.monitoring_digits());
+  ASSERT_EQ(tapi_->LineMonitorDigits(true), 0);
+  ASSERT_EQ(tapi_->LineDrop(), 0);
+  EXPECT_EQ(TakeEvents(), (Events{"Idle"}));
+  far_.Offer();
+  ASSERT_EQ(tapi_->LineAnswer(), 0);
+  Deliver();
+  far_.Digits("7");
+  EXPECT_EQ(TakeEvents(), (Events{"InComeCall", "Connected"}));
 }
 
 TEST_F(SimulatedLineTest, CallRingingBeforeLineOpenIsReportedAsOffered) {
   // Given a call that rang twice while the line was closed, expect nothing
   // then, InComeCall after LineOpen, and the ring count going on.
-  Far(Type::kOffer);
-  Far(Type::kRing);
-  FarCallerId("", "123");
-  Far(Type::kRing);
+  far_.Offer();
+  far_.Ring();
+  far_.CallerId("", "123");
+  far_.Ring();
   EXPECT_EQ(TakeEvents(), Events{});
-  EXPECT_EQ(TakeTold(), (std::vector<std::string>{"offered(closed)"}));
+  EXPECT_EQ(far_.TakeTold(), (Events{"offered(closed)"}));
   OpenLine();
   EXPECT_TRUE(log_.events.empty());
   EXPECT_EQ(TakeEvents(), (Events{"InComeCall"}));
-  Far(Type::kRing);
+  far_.Ring();
   EXPECT_EQ(TakeEvents(), (Events{"Ring(3)"}));
   EXPECT_TRUE(proc_log_.events.empty());
 }
 
 TEST_F(SimulatedLineTest, ClosedLineRaisesNothingAndAbandonsItsCall) {
   ConnectedCall();
-  ASSERT_EQ(tapi_.LineMonitorDigits(true), 0);
-  ASSERT_EQ(tapi_.LineClose(), 0);
-  EXPECT_FALSE(tapi_.IsLineOpen());
-  EXPECT_EQ(TakeTold(), (std::vector<std::string>{"hungup"}));
-  FarDigit('1');
-  Far(Type::kHangup);
+  ASSERT_EQ(tapi_->LineMonitorDigits(true), 0);
+  ASSERT_EQ(tapi_->LineClose(), 0);
+  EXPECT_FALSE(tapi_->IsLineOpen());
+  EXPECT_EQ(far_.TakeTold(), (Events{"hungup"}));
+  far_.Digits("1");
+  far_.HangUp();
   EXPECT_EQ(TakeEvents(), Events{});
   EXPECT_EQ(line_.call_state(), SimulatedLine::CallState::kNone);
-  EXPECT_EQ(tapi_.LineClose(), kSimLineNotOpen);
-  EXPECT_EQ(tapi_.LineShutdown(), 0);
-  EXPECT_EQ(tapi_.LineAnswer(), kSimLineNotOpen);
+  EXPECT_EQ(tapi_->LineClose(), kLineNotOpen);
+  EXPECT_EQ(tapi_->LineShutdown(), 0);
+  EXPECT_EQ(tapi_->LineAnswer(), kLineNotOpen);
   std::string text;
-  EXPECT_EQ(tapi_.MakeCall("1", text), kSimLineNotOpen);
+  EXPECT_EQ(tapi_->MakeCall("1", text), kLineNotOpen);
 }
 
 TEST_F(SimulatedLineTest, ClosingWhileConnectedEventIsPendingRaisesNothing) {
   OpenLine();
-  Far(Type::kOffer);
+  far_.Offer();
   Deliver();
   log_.events.clear();
-  ASSERT_EQ(tapi_.LineAnswer(), 0);
-  ASSERT_EQ(tapi_.LineShutdown(), 0);
+  ASSERT_EQ(tapi_->LineAnswer(), 0);
+  ASSERT_EQ(tapi_->LineShutdown(), 0);
   EXPECT_EQ(TakeEvents(), Events{});
   // The offered call goes on ringing at the far end.
   EXPECT_EQ(line_.call_state(), SimulatedLine::CallState::kOffered);
@@ -223,16 +174,58 @@ TEST_F(SimulatedLineTest, FarEndVanishingHangsUp) {
   // Given a connected call whose far end goes away, expect Disconnected; an
   // offered call whose far end goes away ends with Idle.
   ConnectedCall();
-  line_.DisconnectFarEnd(far_);
+  {
+    testing::SimFarEnd other(line_);
+    other.Offer();
+    EXPECT_EQ(other.TakeTold(), (Events{"busy"}));
+  }
+  far_.Vanish();
   EXPECT_EQ(TakeEvents(), (Events{"Disconnected"}));
-  ASSERT_EQ(tapi_.LineDrop(), 0);
+  ASSERT_EQ(tapi_->LineDrop(), 0);
   EXPECT_EQ(TakeEvents(), (Events{"Idle"}));
 
-  far_ = Connect(&told_);
-  Far(Type::kOffer);
-  line_.DisconnectFarEnd(far_);
+  testing::SimFarEnd caller(line_);
+  caller.Offer();
+  caller.Vanish();
   EXPECT_EQ(TakeEvents(), (Events{"InComeCall", "Idle"}));
   EXPECT_EQ(line_.far_ends(), 0u);
+}
+
+TEST_F(SimulatedLineTest, RegistryListsRealLinesFirstWithTheirOwnCodes) {
+  // Given a "real" backend registered after the simulated line, expect it
+  // listed first, each backend's codes in its own range with its own texts,
+  // and a name registered once.
+  SimulatedLine::Options o;
+  o.info.Name = "Modem A";
+  SimulatedLine modem(clock_, hub_, o);
+  EXPECT_TRUE(lines_.Register("modem", modem));
+  EXPECT_FALSE(lines_.Register("modem", line_));
+  ASSERT_EQ(tapi_->GetNumDevices(), 2);
+  DeviceInfo info;
+  ASSERT_EQ(tapi_->GetDeviceCaps(info), 0);
+  EXPECT_EQ(info.Name, "Modem A");
+  tapi_->SetDeviceIndex(2);
+  EXPECT_EQ(tapi_->GetDeviceCaps(info), kLineBadDevice);
+  EXPECT_EQ(info.Name, "");
+  tapi_->SetDeviceIndex(1);
+  ASSERT_EQ(tapi_->GetDeviceCaps(info), 0);
+  EXPECT_EQ(info.Name, SimulatedLine::kDeviceName);
+
+  line_.faults().open_result = kSimLineDeviceBusy;
+  modem.faults().answer_result = kSimLineDeviceBusy;
+  const int32_t busy = tapi_->LineOpen(6, 6);
+  EXPECT_EQ(busy, 1 * kLineBackendCodeRange + kSimLineDeviceBusy);
+  tapi_->SetDeviceIndex(0);
+  ASSERT_EQ(tapi_->LineOpen(6, 6), 0);
+  const int32_t modem_busy = tapi_->LineAnswer();
+  EXPECT_EQ(modem_busy, 2 * kLineBackendCodeRange + kSimLineDeviceBusy);
+  EXPECT_EQ(tapi_->GetErrorText(busy), "The line is in use");
+  EXPECT_EQ(tapi_->GetErrorText(modem_busy), "The line is in use");
+  EXPECT_EQ(tapi_->GetErrorText(tapi_->LineDrop()), "There is no call");
+  EXPECT_EQ(tapi_->GetErrorText(0x7fff0000), "Unknown error 2147418112");
+  EXPECT_EQ(line_.ops(), (Events{"LineOpen(6,6)"}));
+  EXPECT_EQ(modem.ops(), (Events{"LineOpen(6,6)", "LineAnswer", "LineDrop"}));
+  EXPECT_EQ(tapi_->LineClose(), 0);  // before the modem goes away
 }
 
 // --- Socket far ends.
@@ -256,6 +249,7 @@ class SimulatedLineSocketTest : public ::testing::Test {
     for (int i = 0; i < 500 && !done(); ++i) {
       io_.restart();
       io_.run_one_for(std::chrono::milliseconds(10));
+      clock_.RunDue();
     }
   }
 
@@ -266,11 +260,14 @@ class SimulatedLineSocketTest : public ::testing::Test {
 };
 
 TEST_F(SimulatedLineSocketTest, GarbageFromFarEndBreaksOffOnlyThatFarEnd) {
-  SimulatedLine line(io_, clock_, hub_, dir_.path());
-  SimulatedTelephony tapi(line);
+  SimulatedLine line(clock_, hub_);
+  line.Listen(io_, dir_.path());
+  LineRegistry lines(clock_);
+  lines.Register("simline", line, true);
+  const auto tapi = lines.NewTelephony();
   EventLog log;
-  tapi.SetEvents(log.Handlers());
-  ASSERT_EQ(tapi.LineOpen(6, 6), 0);
+  tapi->SetEvents(log.Handlers());
+  ASSERT_EQ(tapi->LineOpen(6, 6), 0);
   const int fd = ConnectTo(line.socket_path());
   ASSERT_GE(fd, 0);
   const std::string frames = "O\x00\x00GET / HTTP/1.0\r\n"s;
