@@ -180,11 +180,5 @@ TEST_F(CurlMailTest, BrokenServersAndInputsCompleteWithAFailure) {
   EXPECT_THAT(notes_[0], ::testing::HasSubstr("deleted.wav"));
 }
 
-TEST(MailHeaderTextTest, OneLineAndEncodedWords) {
-  // Given header texts, expect line breaks gone and UTF-8 in encoded words.
-  EXPECT_EQ(MailHeaderText("a\r\nb"), "a  b");
-  EXPECT_EQ(MailHeaderText("Grüße"), "=?UTF-8?B?R3LDvMOfZQ==?=");
-}
-
 }  // namespace
 }  // namespace lw::testing
