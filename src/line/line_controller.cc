@@ -2,6 +2,7 @@
 
 #include "base/message_text.h"
 #include "base/trapped.h"
+#include "notify/forwarding.h"
 
 namespace lw {
 
@@ -34,6 +35,7 @@ void frmLine::Load() {
     s_.WavePlayer->Initialize();
     s_.MSComm1 = d.new_serial_port();
     s_.Mail1 = d.new_mail();
+    WireForwarding(s_);
     s_.tmrAutoMode = d.clock.CreateTimer([this] { tmrAutoMode_Timer(); });
     s_.tmrAutoMode->SetInterval(kAutoModeIntervalMs);
 

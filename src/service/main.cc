@@ -13,6 +13,7 @@
 #include "drivers/absent/absent_devices.h"
 #include "drivers/alsa/alsa_sound_output.h"
 #include "drivers/asio_clock/asio_clock.h"
+#include "drivers/curl_mail/curl_mail.h"
 #include "drivers/espeak/espeak_voice.h"
 #include "drivers/simline/simulated_line.h"
 #include "drivers/sndfile_wave/sndfile_wave.h"
@@ -66,7 +67,13 @@ class Program : public lw::MainController {
       });
       return end;
     };
-    devices_.new_mail = [] { return std::make_unique<lw::AbsentMail>(); };
+    devices_.new_mail = [this] {
+      auto mail = std::make_unique<lw::CurlMail>(io_);
+      mail->SetNoteHandler([this](const std::string& note) {
+        journal_.LogSys(note, 0, "Mail1");
+      });
+      return mail;
+    };
     devices_.new_voice = [this] {
       return std::make_unique<lw::EspeakVoice>(
           io_, clock_, sound_devices_, hub_, lw::AlsaSoundOutputFactory(io_));

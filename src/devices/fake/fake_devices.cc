@@ -7,8 +7,8 @@ namespace lw {
 
 namespace {
 
-// The serial port and mail of an installation without modem and mail: no
-// test drives either, so they only answer as devices that are not there.
+// The serial port of an installation without a modem: no test drives it, so
+// it only answers as a device that is not there.
 class NoSerialPort final : public SerialPort {
  public:
   void SetEvents(SerialPortEvents) override {}
@@ -38,15 +38,6 @@ class NoSerialPort final : public SerialPort {
  private:
   int16_t port_ = 0;
   std::string settings_;
-};
-
-class NoMail final : public Mail {
- public:
-  void SetEvents(MailEvents) override {}
-  int32_t Send(const MailMessage&) override { return 1; }
-  std::string ErrorText(int32_t code) override {
-    return code == 0 ? "Success" : "No mail";
-  }
 };
 
 // A fake that clears its entry in the FakeDevices list when destroyed (as
@@ -96,7 +87,9 @@ FakeDevices::FakeDevices(LocalDateTime start)
   devices_.new_channel = [this]() -> std::unique_ptr<MessageChannel> {
     return Make(channels_, hub_);
   };
-  devices_.new_mail = [] { return std::make_unique<NoMail>(); };
+  devices_.new_mail = [this]() -> std::unique_ptr<Mail> {
+    return Make(mails_);
+  };
   devices_.new_voice = [this]() -> std::unique_ptr<Voice> {
     return Make(voices_made_, clock_, voices_);
   };

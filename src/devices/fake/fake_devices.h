@@ -7,8 +7,7 @@
 // in a LineRegistry like the process registers it; a test plays its far end
 // with a SimFarEnd and may register more lines. Shared across the fakes: the
 // wave file table, the sound devices, the installed voices, the channel hub.
-// The serial port and mail answer as devices that are not there: no test
-// drives them.
+// The serial port answers as a device that is not there: no test drives it.
 // The FakeDevices outlives everything built from it (declare it first in a
 // fixture).
 #pragma once
@@ -21,6 +20,7 @@
 #include "devices/devices.h"
 #include "devices/fake/fake_channel.h"
 #include "devices/fake/fake_clock.h"
+#include "devices/fake/fake_mail.h"
 #include "devices/fake/fake_sound_devices.h"
 #include "devices/fake/fake_voice.h"
 #include "devices/fake/fake_wave.h"
@@ -56,6 +56,7 @@ class FakeDevices {
   // (yet) or destroyed.
   FakeWave* wave(size_t i) const { return At(waves_, i); }
   FakeChannel* channel(size_t i) const { return At(channels_, i); }
+  FakeMail* mail(size_t i) const { return At(mails_, i); }
   FakeVoice* voice(size_t i) const { return At(voices_made_, i); }
   // All made so far (destroyed ones as null).
   const std::vector<FakeWave*>& waves() const { return waves_; }
@@ -79,6 +80,7 @@ class FakeDevices {
   std::vector<std::string> voices_{"Fake Voice"};
   std::vector<FakeWave*> waves_;
   std::vector<FakeChannel*> channels_;
+  std::vector<FakeMail*> mails_;
   std::vector<FakeVoice*> voices_made_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   Devices devices_;

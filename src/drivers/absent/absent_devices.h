@@ -1,5 +1,5 @@
 // Devices this installation has no driver for yet: a serial port (modem
-// mode) and mail sending. They behave as a device that is not there: every
+// mode). It behaves as a device that is not there: every
 // operation that would reach the device fails with kAbsent and a text that
 // says so, so the logic journals the failure and goes on as it does for a
 // missing device.
@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "devices/mail.h"
 #include "devices/serial_port.h"
 
 namespace lw {
@@ -45,15 +44,6 @@ class AbsentSerialPort : public SerialPort {
   std::string settings_;
   int16_t threshold_ = 0;
   int16_t input_len_ = 0;
-};
-
-class AbsentMail : public Mail {
- public:
-  void SetEvents(MailEvents) override {}
-  int32_t Send(const MailMessage&) override { return kAbsent; }
-  std::string ErrorText(int32_t code) override {
-    return code == 0 ? "Success" : "Mail sending is not available";
-  }
 };
 
 }  // namespace lw

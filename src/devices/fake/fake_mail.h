@@ -1,0 +1,44 @@
+// The mail control for tests: keeps every mail given to Send; the test
+// raises the transfer events itself with Progress and Complete.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "devices/mail.h"
+
+namespace lw {
+
+class FakeMail : public Mail {
+ public:
+  void SetEvents(MailEvents events) override { events_ = std::move(events); }
+  int32_t Send(const MailMessage& mail) override {
+    if (mail.to.empty()) return kNoRecipient;
+    mails_.push_back(mail);
+    return 0;
+  }
+  std::string ErrorText(int32_t code) override {
+    return code == 0 ? "Sent" : "Mail error " + std::to_string(code);
+  }
+
+  // Every mail accepted by Send, in order.
+  const std::vector<MailMessage>& mails() const { return mails_; }
+
+  // The transfer events of the current mail.
+  void Progress(int32_t total, int32_t done) {
+    if (events_.Progress) events_.Progress(total, done);
+  }
+  void Complete(int32_t result) {
+    if (events_.Complete) events_.Complete(result);
+  }
+
+  static constexpr int32_t kNoRecipient = 1;
+
+ private:
+  MailEvents events_;
+  std::vector<MailMessage> mails_;
+};
+
+}  // namespace lw

@@ -1,0 +1,84 @@
+// The mail control over libcurl's SMTP, driven through curl_multi by an Asio
+// loop: curl tells which sockets to watch and when to wake it, and the loop
+// runs the transfer a piece at a time when a socket is ready. That loop runs
+// on a thread of the driver's own, not on the process's main loop, because
+// libcurl waits for the server's answer to the end of a mail without
+// returning (for up to the `stall` limit); the main loop only receives the
+// events, so a large recording or a slow server never holds up the line, the
+// channels or the web server.
+//
+// One mail is a MIME message: the text as a text/plain part (UTF-8; as
+// it is when plain ASCII, else base64) and, when an attachment is given, the
+// file as an audio/wav part (base64) named after the file. The server text is
+// "host" or "host:port" (port 25 by default); "smtp://" or "smtps://" in front
+// is taken as given. STARTTLS is used when the server offers it; the login is
+// made when a user name is set.
+//
+// Mails wait in a queue and go one after another; each gives Progress events
+// (the bytes of the whole mail) and then exactly one Complete, always from
+// the loop and never inside Send. Result codes: 0 sent; libcurl's codes
+// (CURLcode) for transfer failures; kMailNoRecipient and kMailNoServer when
+// Send refuses. A recording that is gone by the time its mail starts is left
+// out, the mail goes without it, and a note says so.
+//
+// Limits (Limits below): a server that takes longer than `connect` to
+// accept the connection, or through which less than 1 byte a second moves
+// for `stall` (a server that stops answering), or a mail that takes longer
+// than `total` in all, completes with a failure.
+#pragma once
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "devices/mail.h"
+
+namespace lw {
+
+inline constexpr int32_t kMailNoRecipient = 1001;
+inline constexpr int32_t kMailNoServer = 1002;
+inline constexpr int32_t kMailSetupFailed = 1003;
+
+class CurlMail : public Mail {
+ public:
+  struct Limits {
+    std::chrono::seconds connect{30};
+    std::chrono::seconds stall{60};
+    std::chrono::seconds total{600};
+  };
+
+  // Raises its events on `io`; must be destroyed before it. A mail still on
+  // its way is abandoned without a Complete.
+  explicit CurlMail(asio::io_context& io) : CurlMail(io, Limits{}) {}
+  CurlMail(asio::io_context& io, Limits limits);
+  ~CurlMail() override;
+  CurlMail(const CurlMail&) = delete;
+  CurlMail& operator=(const CurlMail&) = delete;
+
+  void SetEvents(MailEvents events) override;
+  int32_t Send(const MailMessage& mail) override;
+  std::string ErrorText(int32_t code) override;
+
+  // Notes for the journal (a recording left out); never holds a password.
+  void SetNoteHandler(std::function<void(const std::string&)> handler);
+
+  struct Impl;
+
+ private:
+  std::shared_ptr<struct CurlMailFront> front_;
+  asio::io_context worker_io_;
+  asio::executor_work_guard<asio::io_context::executor_type> work_;
+  std::thread thread_;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The header texts of a mail, for tests: a text is put on one line (CR and
+// LF become blanks) and, when it is not plain ASCII, written as RFC 2047
+// encoded words.
+std::string MailHeaderText(const std::string& text);
+
+}  // namespace lw
