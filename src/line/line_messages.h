@@ -24,4 +24,8 @@ void SendToDesktop(LineState& s, MessageChannel* end, int32_t channel,
 // The common case: "<name>" CR LF <device index> on udiOut (107).
 void SendOutWithDevice(LineState& s, std::string_view name);
 
+// Fills a call template with the call in progress and the line's remote
+// access digits.
+std::string FillForCall(const LineState& s, const std::string& text);
+
 }  // namespace lw

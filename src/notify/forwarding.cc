@@ -6,7 +6,6 @@
 #include "base/message_text.h"
 #include "base/system.h"
 #include "base/trapped.h"
-#include "callstore/templates.h"
 #include "line/line_messages.h"
 #include "notify/program_starter.h"
 #include "settings/registry_routines.h"
@@ -17,21 +16,6 @@ namespace {
 
 constexpr int kTransMailProgress = 7;  // "Sending mail: "
 constexpr const char* kAppErrorSource = "Error Send To APP ->";
-
-RemoteDigits DigitsOf(const CallOptions& o) {
-  RemoteDigits d;
-  d.RCPlay = o.RCPlay;
-  d.RCPrevDigit = o.RCPrevDigit;
-  d.RCCloseRC = o.RCCloseRC;
-  d.RCNextDigit = o.RCNextDigit;
-  d.RCFirstDigit = o.RCFirstDigit;
-  d.RCDelete = o.RCDelete;
-  return d;
-}
-
-std::string Fill(const LineState& s, const std::string& text) {
-  return FillCallTemplate(text, s.Call.info, DigitsOf(s.Options));
-}
 
 void MailProgress(LineState& s, int32_t total, int32_t done) {
   const int32_t percent = MailPercent(total, done);
@@ -86,8 +70,8 @@ int32_t MailPercent(int32_t total, int32_t done) {
 
 void SendMailForCall(LineState& s) {
   const CallOptions& o = s.Options;
-  const std::string subject = Fill(s, o.sSubject);
-  const std::string text = Fill(s, o.sMessage);
+  const std::string subject = FillForCall(s, o.sSubject);
+  const std::string text = FillForCall(s, o.sMessage);
   const std::string attachment = CallAttachment(s.Call);
   if (o.bMAPI) {
     if (s.udiMail)
@@ -119,7 +103,7 @@ void SendMailForCall(LineState& s) {
 bool AppCommandLine(const LineState& s, std::vector<std::string>& argv,
                     std::string& error) {
   if (!SplitCommandLine(s.Options.sAppTo, argv, error)) return false;
-  for (std::string& word : argv) word = Fill(s, word);
+  for (std::string& word : argv) word = FillForCall(s, word);
   if (argv.empty() || argv[0].empty()) {
     error = "the command line names no program";
     argv.clear();

@@ -4,7 +4,7 @@
 
 #include "base/paths.h"
 #include "base/trapped.h"
-#include "callstore/templates.h"
+#include "line/line_messages.h"
 
 namespace lw {
 
@@ -12,23 +12,11 @@ namespace {
 
 constexpr int32_t kSoundSizeValue = 8000;
 
-RemoteDigits DigitsOf(const CallOptions& o) {
-  RemoteDigits d;
-  d.RCPlay = o.RCPlay;
-  d.RCPrevDigit = o.RCPrevDigit;
-  d.RCCloseRC = o.RCCloseRC;
-  d.RCNextDigit = o.RCNextDigit;
-  d.RCFirstDigit = o.RCFirstDigit;
-  d.RCDelete = o.RCDelete;
-  return d;
-}
-
 // The template is filled when it is spoken, so an announcement after a
 // sound tells the call as it stands at the sound's end.
 void Announce(LineState& s, const std::string& text) {
   if (s.speech == nullptr) return;
-  s.speech->SpeakIt(FillCallTemplate(text, s.Call.info, DigitsOf(s.Options)),
-                    s.process.SoundDeviceIndex);
+  s.speech->SpeakIt(FillForCall(s, text), s.process.SoundDeviceIndex);
 }
 
 void PlayEvent(LineState& s, const char* event, bool play,
