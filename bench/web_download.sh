@@ -3,7 +3,7 @@
 # on, as browsers need) and nginx serve the same 1 MB recording to wrk with
 # 16 concurrent clients, one after the other in the same run. nginx runs one
 # worker, like the process's one loop, with sendfile on. Our server closes
-# each connection after its answer, as specified; nginx keeps them alive.
+# each connection after its answer (HTTP/1.0 without keep-alive); nginx keeps them alive.
 # Goal: at least half of nginx's throughput, aiming for 0.8.
 #
 # Usage: bench/web_download.sh [BIN_DIR] (default build/bin); DURATION=10.
