@@ -227,9 +227,17 @@ def main():
 
         wd.go(site + "Journal")
         wd.click("input[type=submit]")
-        text = wd.js("return document.querySelector('textarea').value;")
-        check("Opening Linewarden 1.0 Process" in text,
-              "the journal chooser shows the chosen file")
+
+        def journal_shown():
+            # The click only starts the navigation: ask until the chosen file
+            # is on the page (or the old page is still there).
+            try:
+                text = wd.js("const t = document.querySelector('textarea');"
+                             " return t ? t.value : '';")
+            except Exception:  # the page is being replaced
+                return False
+            return "Opening Linewarden 1.0 Process" in (text or "")
+        check(wait_for(journal_shown), "the journal chooser shows the chosen file")
     finally:
         wd.quit()
         for p in (driver, proc):
