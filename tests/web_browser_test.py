@@ -54,6 +54,14 @@ def wait_for(check, limit=15.0):
     return False
 
 
+def page_replaced(wd):
+    try:
+        return wd.js("return window.lwBeforeSubmit === undefined &&"
+                     " document.readyState === 'complete';") is True
+    except Exception:  # the page is being replaced
+        return False
+
+
 class WebDriver:
     def __init__(self, port):
         self.base = f"http://127.0.0.1:{port}"
@@ -214,7 +222,8 @@ def main():
 
         wd.go(site + "Options")
         wd.js("document.querySelector('select[name=NumOfRings]').value = '7';"
-              "document.querySelector('select[name=RunAnsweringMachine]').value = 'Off';")
+              "document.querySelector('select[name=RunAnsweringMachine]').value = 'Off';"
+              "window.lwBeforeSubmit = true;")
         wd.click("input[type=submit]")
         check(wait_for(lambda: lwdctl("reg", "get", "Answer\\TabAnsweringMachine",
                                       "txtNumOfRing") == "7"),
@@ -222,6 +231,9 @@ def main():
         check(lwdctl("reg", "get", "Answer\\TabAnsweringMachine",
                      "chkRunAnsIfNotAnswered") == "0",
               "the options form switches the answering machine off")
+        # The value the script set stays on the old page: read it from the
+        # page the server sends back (a new document has no marker).
+        check(wait_for(lambda: page_replaced(wd)), "the options page comes back")
         shown = wd.js("return document.querySelector('select[name=NumOfRings]').value;")
         check(shown == "7", f"the page comes back with the stored value: {shown}")
 
