@@ -4,7 +4,7 @@
 // the call (drop it, play or speak into it, send to the desktop
 // application). The line controller `frmLine` implements it; the call
 // recorder, the answering machine, the event sounds and forwarding use it,
-// and remote access and the modem channel plug in the same way.
+// as does any other part that acts on a call.
 //
 // Everything runs on the loop thread.
 #pragma once

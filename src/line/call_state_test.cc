@@ -12,28 +12,17 @@ using ::testing::IsEmpty;
 class CallStateTest : public CallTest {};
 
 TEST_F(CallStateTest, CallerLeavesAMessageAfterGreetingAndBeep) {
-  // Given the answering machine at ring 2 in GSM 6.10, expect greeting and
-  // beep into the line, the message recorded after them, every step told
-  // to the desktop, and the record's exact length. (The end-to-end test
-  // hears the sounds and reads the stored files.)
+  // Given the answering machine at ring 2 in GSM 6.10, expect every step
+  // told to the desktop, the caller on 109 with the display options, the
+  // message in GSM 6.10 and the record's exact length. (The end-to-end test
+  // hears greeting and beep and reads the stored files.)
   AnsweringMachineOn();
   Set(kAnswering, "cmbAnsweringFormatRec", "2");
   Set(kIncomingEvents, "chkICViewCD", "1");
   Set(kIncomingEvents, "cmbCallDisplayStyleIncomming", "2");
   Start();
-  Incoming();
-  Rings(2);
-  wave1().FinishPlay();
-  EXPECT_TRUE(wave1().recordings().empty());
-  wave1().FinishPlay();
-  ASSERT_EQ(wave1().plays().size(), 2u);
-  EXPECT_EQ(wave1().plays()[0].file, home / "Greets/Hello.wav");
-  EXPECT_EQ(wave1().plays()[1].file, home / "Beep.wav");
-  ASSERT_EQ(wave1().recordings().size(), 1u);
-  EXPECT_EQ(wave1().recordings()[0].file_format.format_tag, 49);
-  fake.clock().Advance(7000);
-  HangUp();
-
+  LeaveMessage(7);
+  EXPECT_EQ(wave1().recordings().at(0).file_format.format_tag, 49);
   EXPECT_EQ(FieldText(Records().at(0).length), "0:00:07");
   EXPECT_EQ(FieldText(Records().at(0).description), "Incoming call");
   EXPECT_THAT(Sent(107), ElementsAre("Tapi_Incomming\r\n0\r\nFalse",
@@ -313,29 +302,22 @@ TEST_F(CallStateTest, RefusedHangUpStillStoresTheCallOnce) {
 }
 
 TEST_F(CallStateTest, MissingOrBlankCallerPartsAreUnknown) {
-  // Given caller identification with a part missing or blank, expect
-  // "UNKNOWN" in its place in the message, the recording's name and the
-  // record.
+  // Given caller identification with a blank name and no number, expect
+  // "UNKNOWN" for both in the message, the recording's name and the record.
   AnsweringMachineOn();
   Start();
-  for (const auto& [name, number] :
-       std::vector<std::pair<std::string, std::string>>{
-           {"", "5551234"}, {" \t ", "5551234"}, {"ANNA", "  "}}) {
-    Incoming(name, number);
-    Rings(2);
-    wave1().FinishPlay();
-    wave1().FinishPlay();
-    HangUp();
-  }
-  std::vector<std::string> seen;
-  for (const CallRecord& r : Records())
-    seen.push_back(FieldText(r.caller_name) + "/" + FieldText(r.caller_number));
-  EXPECT_THAT(
-      seen, ElementsAre("UNKNOWN/5551234", "UNKNOWN/5551234", "ANNA/UNKNOWN"));
-  EXPECT_EQ(Sent(109).back().rfind("Tapi_CID\r\n0\r\nANNA\r\nUNKNOWN\r\n", 0),
+  far().Offer();
+  far().CallerId(" \t ", "");
+  Rings(2);
+  wave1().FinishPlay();
+  wave1().FinishPlay();
+  HangUp();
+  EXPECT_EQ(Sent(109).at(0).rfind("Tapi_CID\r\n0\r\nUNKNOWN\r\nUNKNOWN\r\n", 0),
             0u);
-  EXPECT_NE(wave1().recordings().back().file.find("/ANNA_UNKNOWN_"),
+  EXPECT_NE(wave1().recordings().at(0).file.find("/UNKNOWN_UNKNOWN_"),
             std::string::npos);
+  EXPECT_EQ(FieldText(Records()[0].caller_name), "UNKNOWN");
+  EXPECT_EQ(FieldText(Records()[0].caller_number), "UNKNOWN");
 }
 
 }  // namespace

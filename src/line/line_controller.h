@@ -153,8 +153,7 @@ class frmLine final : public CallLine {
   void CommandOff();
   void CommandHello();
   void CommandGetTTSProp();
-  // Commands that act on calls and on the auto mode schedule; handled with
-  // the call state machine.
+  // AUTO is accepted and changes nothing; the others act on calls.
   void CommandAuto(const std::vector<std::string>& lines);
   void CommandRecCall(const std::vector<std::string>& lines);
   void CommandAnswerMachine();
@@ -164,7 +163,7 @@ class frmLine final : public CallLine {
   void CommandCallOut(const std::vector<std::string>& lines, bool record);
   void CommandDropCall();
 
-  // The auto mode timer's tick (the auto mode schedule).
+  // The auto mode timer's tick; the line stays as it was switched.
   void tmrAutoMode_Timer();
 
   LineState s_;

@@ -16,7 +16,6 @@ class LineControllerTest : public CallTest {
  protected:
   // The controller goes before the lines it may have open.
   ~LineControllerTest() override { line_.reset(); }
-  const std::vector<std::string>& Sent107() { return Sent(107); }
   // A line registered as a real backend, listed before the simulated line.
   SimulatedLine& AddLine(const std::string& name, bool voice = true) {
     SimulatedLine::Options o;
@@ -55,7 +54,7 @@ TEST_F(LineControllerTest, LastDeviceOfTheConfiguredNameIsOpened) {
                 Entry("", details("2", "No"), 0) +
                 Entry("OpenLine:Tapi1.LineOpen(2)", "Success", 0));
   EXPECT_EQ(last.open_controls(), 1);
-  EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n2\r\n0\r\nFalse"));
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n2\r\n0\r\nFalse"));
 
   Set(kDevices, "cmbModemDev", "Modem B");
   Load().OpenLine();
@@ -72,7 +71,7 @@ TEST_F(LineControllerTest, FailedOpenLeavesTheLineOffAndSaysWhy) {
   EXPECT_EQ(SysJournal(),
             Entry("OpenLine:Tapi1.LineOpen(0)", "The line is in use",
                   Code(kSimLineDeviceBusy)));
-  EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n0\r\n1\r\nFalse"));
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nFalse"));
 }
 
 TEST_F(LineControllerTest, CloseLineJournalsEachFailureAndAlwaysTheEnd) {
@@ -95,7 +94,7 @@ TEST_F(LineControllerTest, CloseLineJournalsEachFailureAndAlwaysTheEnd) {
           Entry("CloseLine:Tapi1.LineShutdown", "There is no call", shut_code) +
           Entry("CloseLine", "There is no call", shut_code));
   EXPECT_EQ(process_.LineStat, 1);
-  EXPECT_THAT(Sent107(), IsEmpty());
+  EXPECT_THAT(Sent(107), IsEmpty());
 }
 
 TEST_F(LineControllerTest, CommandsAreWholeWordsAndOpenLineDoesNotReopen) {
@@ -110,7 +109,7 @@ TEST_F(LineControllerTest, CommandsAreWholeWordsAndOpenLineDoesNotReopen) {
   fake.channels().Send(108, "OFF\r\nignored");
   fake.channels().Send(108, "ON");
   line_->OpenLine();
-  EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n0\r\n0\r\nFalse",
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n0\r\nFalse",
                                      "LineStatus\r\n0\r\n0\r\nFalse",
                                      "LineStatus\r\n0\r\n1\r\nFalse",
                                      "LineStatus\r\n0\r\n0\r\nFalse",
@@ -134,11 +133,11 @@ TEST_F(LineControllerTest, UnloadingClosesTheLineReportsAndReleasesTheWaves) {
   EXPECT_FALSE(fake.wave(0)->initialized());
   EXPECT_FALSE(fake.wave(1)->initialized());
   fake.channels().Send(108, "HELLO");
-  EXPECT_THAT(Sent107(), ElementsAre("LineStatus\r\n0\r\n1\r\nTrue"));
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nTrue"));
 
   fake.channels().set_open_fails(true);
   Load().OpenLine();
-  EXPECT_EQ(Sent107().size(), 1u);
+  EXPECT_EQ(Sent(107).size(), 1u);
   EXPECT_EQ(fake.line().open_controls(), 1);
 }
 

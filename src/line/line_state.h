@@ -64,7 +64,7 @@ struct LineState {
   std::unique_ptr<MessageChannel> udiMail;      // 111, mail requests
 
   // Timers.
-  std::unique_ptr<Timer> tmrAutoMode;  // 1 s, applies the auto mode window
+  std::unique_ptr<Timer> tmrAutoMode;        // 1 s, runs while in auto mode
   std::unique_ptr<Timer> tmrRecRingCounter;  // 100 ms, ring gap (pick-up)
 
   // The call store under AppPath: day folders, data files, latest calls,

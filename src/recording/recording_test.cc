@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "line/call_test_fixture.h"
-#include "recording/answering_machine.h"
 
 namespace lw::testing {
 namespace {
@@ -29,12 +28,23 @@ class RecordingTest : public CallTest {
 };
 
 TEST_F(RecordingTest, LengthLimitDropsTheCallAtItsLastSecond) {
-  // Given cmbMaxRecCall 0.5, expect the call dropped at the 31st second
-  // and tone detection ended after its 31st tick.
+  // Given cmbMaxRecCall 0.5 and StartRecord failing, expect the failure
+  // journalled and the limit still ending the call (stored as no message);
+  // on the next call tone detection ends after its 31st tick and the call
+  // is dropped at the 31st second.
   PickUpRecordingOn();
   Set(kCallsRecord, "chkMaxRecCall", "1");
   Set(kCallsRecord, "cmbMaxRecCall", "0.5");
   Start();
+  wave1().faults().record_result = kFakeWaveCannotCreate;
+  RecordedConversation();
+  EXPECT_EQ(JournalCount("Wave.StartRecord(1)->" +
+                         wave1().GetRecordErrorText(kFakeWaveCannotCreate)),
+            1);
+  fake.clock().Advance(31000);
+  EXPECT_EQ(Types(), "0");
+  wave1().faults() = {};
+  fake.line().ClearOps();
   RecordedConversation();
   EXPECT_TRUE(wave1().FreqDetect());
   fake.clock().Advance(3000);
@@ -121,52 +131,6 @@ TEST_F(RecordingTest, FormatIndexChoosesFormatAndSizeNotTheName) {
                    rec.file.substr(rec.file.size() - 4));
   }
   EXPECT_THAT(seen, ElementsAre("49/16000.wav", "34/4800.wav", "34/0.wav"));
-}
-
-TEST_F(RecordingTest, FailedStartIsJournalledAndTheLimitsStillRun) {
-  // Given StartRecord failing, expect its journal line, the length limit
-  // still ending the call, and the call stored as no message.
-  PickUpRecordingOn();
-  Set(kCallsRecord, "chkMaxRecCall", "1");
-  Set(kCallsRecord, "cmbMaxRecCall", "0.05");
-  Start();
-  wave1().faults().record_result = kFakeWaveCannotCreate;
-  RecordedConversation();
-  EXPECT_EQ(JournalCount("Wave.StartRecord(1)->" +
-                         wave1().GetRecordErrorText(kFakeWaveCannotCreate)),
-            1);
-  fake.clock().Advance(4000);
-  EXPECT_EQ(Types(), "0");
-}
-
-TEST_F(RecordingTest, PlayToAdminWaveSizesByFormatTag) {
-  // Given a GSM 6.10 recording, expect digits paused around a 2-second
-  // wait and the size value 1625; a missing file journalled once.
-  Start();
-  const std::string file = home / "msg.wav";
-  fake.wave_files().Set(file, {49, 1, 8000, 9});
-  const uint64_t before = fake.clock().Elapsed();
-  EXPECT_EQ(PlayToAdminWave(*line_, file), 0);
-  EXPECT_EQ(fake.clock().Elapsed() - before, 2000u);
-  EXPECT_THAT(fake.line().ops(), ElementsAre("LineMonitorDigits(False)",
-                                             "LineMonitorDigits(True)"));
-  EXPECT_EQ(wave1().plays().back().size_value, 1625);
-  EXPECT_NE(PlayToAdminWave(*line_, home / "gone.wav"), 0);
-  EXPECT_EQ(JournalCount("PlayToLine:Wave1.StartPlayACM->File not found"), 1);
-}
-
-TEST_F(RecordingTest, PlayDoneAfterTheCallerHasGoneDropsTheCall) {
-  // Given the greeting ending after the call stopped being active (the
-  // hang-up not yet heard), expect the call dropped, not the beep played.
-  AnsweringMachineOn();
-  Start();
-  Incoming();
-  Rings(2);
-  fake.line().SetEvents({});
-  HangUp();
-  wave1().FinishPlay();
-  EXPECT_EQ(wave1().plays().size(), 1u);
-  EXPECT_TRUE(Dropped());
 }
 
 TEST_F(RecordingTest, IncomingSoundThenAnnouncementAfterItsEnd) {
