@@ -8,6 +8,7 @@
 // machine or remote access. A line in modem mode is driven by the telephony
 // events in the same way.
 #include <string>
+#include <utility>
 
 #include "base/message_text.h"
 #include "base/trapped.h"
@@ -405,6 +406,9 @@ void frmLine::WrapUpCall() {
 
   // The options of the next call; a contact's choices end with this one.
   Trapped(s_.journal, tag, [&] { LoadCallOptions(); });
+  // Nothing decided about this call holds until the next one begins; its
+  // record stays for an announcement that follows the disconnect sound.
+  call_ = PerCall{.Call = std::move(call_.Call)};
 }
 
 void frmLine::DropCall() {
