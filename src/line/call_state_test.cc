@@ -78,6 +78,23 @@ TEST_F(CallStateTest, PickUpOnAnExtensionIsTakenAfterSevenSecondsOfNoRings) {
   EXPECT_EQ(Types(), "0");
 }
 
+TEST_F(CallStateTest, EveryThirdCallIsMarkedForRecording) {
+  // Given cmbRecWhen 1 and lblNumOfCallToRec 3, expect calls 3 and 6
+  // marked for recording.
+  Set(kCallsRecord, "chkDetectPickUp", "1");
+  Set(kCallsRecord, "cmbRecWhen", "1");
+  Set(kCallsRecord, "lblNumOfCallToRec", "3");
+  Start();
+  std::string marks;
+  for (int call = 1; call <= 6; ++call) {
+    far().Offer();
+    Deliver();
+    marks += Sent(107).back() == "Tapi_Incomming\r\n0\r\nTrue" ? "R" : ".";
+    HangUp();
+  }
+  EXPECT_EQ(marks, "..R..R");
+}
+
 TEST_F(CallStateTest, CallerWhoHangsUpEarlyLeavesAnUnansweredCall) {
   // Given a call marked for recording with the answering machine at ring 2,
   // and a caller gone while ringing, as the line answers, during the
@@ -297,7 +314,7 @@ TEST_F(CallStateTest, RefusedHangUpStillStoresTheCallOnce) {
   HangUp();
   EXPECT_FALSE(wave1().IsRecording());
   EXPECT_EQ(Types(), "2");
-  EXPECT_EQ(FieldText(Records()[0].length), "0:00:03");
+  EXPECT_EQ(FieldText(Records().at(0).length), "0:00:03");
   EXPECT_THAT(Sent(110), ElementsAre("Tapi_Idle\r\n0\r\n2"));
 }
 
