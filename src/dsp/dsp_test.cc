@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
-#include <spandsp.h>
 
 #include <cmath>
-#include <string>
 #include <vector>
 
 #include "dsp/levels.h"
@@ -34,7 +32,6 @@ TEST(DspTest, LevelsAndSilenceCutting) {
   LevelMeter meter(800);
   std::vector<int16_t> loud = {100, -32768, 5};
   EXPECT_EQ(meter.Add(loud), std::nullopt);
-  EXPECT_EQ(meter.Room(), 797u);
   std::vector<int16_t> rest(797, 7);
   EXPECT_EQ(meter.Add(rest), 32767);  // -32768 counts as the largest
   EXPECT_EQ(meter.Add(std::vector<int16_t>(800, -9)), 9);
@@ -57,27 +54,6 @@ TEST(DspTest, LevelsAndSilenceCutting) {
   cut.Add(std::vector<int16_t>(4 * 3 + 1, 0), keep);
   cut.Flush(keep);
   EXPECT_EQ(kept.size(), 16u + 8);
-}
-
-TEST(DspTest, DigitsFromTouchTones) {
-  dtmf_tx_state_t* tx = dtmf_tx_init(nullptr);
-  ASSERT_NE(tx, nullptr);
-  dtmf_tx_put(tx, "159#*D0", -1);
-  std::vector<int16_t> sound(size_t{8000} * 2);
-  sound.resize(static_cast<size_t>(
-      dtmf_tx(tx, sound.data(), static_cast<int>(sound.size()))));
-  dtmf_tx_free(tx);
-
-  std::string heard;
-  DigitDetector digits([&](char d) { heard += d; });
-  Feed(digits, sound);
-  EXPECT_EQ(heard, "159#*D0");
-
-  // A single tone and silence are no digits.
-  heard.clear();
-  Feed(digits, Sine(1100, 8000, 500));
-  Feed(digits, std::vector<int16_t>(4000, 0));
-  EXPECT_EQ(heard, "");
 }
 
 TEST(DspTest, ToneReportedAfterItsMinimumAndWhenItStops) {
