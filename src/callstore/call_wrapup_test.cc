@@ -35,14 +35,13 @@ class WrapUpTest : public ::testing::Test {
     wave_.SetFileInfo(file, WaveFileInfo{1, 1, 8000, seconds});
   }
 
-  WrapUpResult Save(WrapUpOptions options = {}, bool remote = false) {
-    return SaveFinishedCall(store_, call_, 0, options, remote, wave_);
+  WrapUpResult Save(WrapUpOptions options = {}) {
+    return SaveFinishedCall(store_, call_, 0, options, false, wave_);
   }
 
   std::string DataFile() const {
     return dir_.path() + "/Data/Log/2005/03/15/Data";
   }
-  std::string List() const { return ReadFile(dir_.path() + "/Data/Last"); }
 
   lw::testing::TempDir dir_;
   FakeClock clock_{LocalDateTime{2005, 3, 15, 10, 15, 30, 2}};
@@ -114,26 +113,6 @@ TEST_F(WrapUpTest, StoredTypeFollowsTheRecording) {
     EXPECT_EQ(FieldText(r.record.length), c.length);
     EXPECT_EQ(std::filesystem::exists(file), c.seconds >= 0);
   }
-}
-
-TEST_F(WrapUpTest, MessagesOnlyAndRemoteAccessCalls) {
-  // Given chkListMessagesOnly, expect a type "0" or "1" call in neither
-  // file and a message in both; a remote-access call stays out of the list.
-  WrapUpOptions options;
-  options.bListMessagesOnly = true;
-  EXPECT_FALSE(Save(options).saved);
-  call_.info.call_type = "1";
-  EXPECT_FALSE(Save(options).saved);
-  EXPECT_FALSE(std::filesystem::exists(DataFile()));
-  store_.SetCallInfo(call_);
-  Recorded("2", 5);
-  EXPECT_EQ(Save(options).record_number, 1);
-  EXPECT_EQ(List(), "1:\\Data\\Log\\2005\\03\\15\\\r\n");
-
-  store_.SetCallInfo(call_);
-  EXPECT_TRUE(Save({}, true).saved);
-  EXPECT_EQ(ReadFile(DataFile()).size(), 2u * 467);
-  EXPECT_EQ(List(), "1:\\Data\\Log\\2005\\03\\15\\\r\n");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <functional>
 #include <map>
 
@@ -78,20 +77,6 @@ TEST_F(ContactsTest, FirstMatchOnTrimmedRecordNumber) {
   WriteContacts(dir_.path(), many);
   EXPECT_EQ(Find("150", o), "151");
   EXPECT_EQ(contacts_.GetContactName("N", "199"), "C199");
-}
-
-TEST_F(ContactsTest, MissingShortOrUnreadableFileGivesNoMatch) {
-  ContactOverlay o = LineOptions();
-  EXPECT_EQ(Find("555", o), "-1");
-  const ContactRecord c = MakeContact("Cut", "ANNA", "555");
-  testing::WriteFile(dir_.path() + "/Data/Contactes",
-                     std::string_view(c.bytes(), ContactRecord::kSize - 1));
-  EXPECT_EQ(Find("555", o), "-1");  // a trailing partial record
-  std::filesystem::remove(dir_.path() + "/Data/Contactes");
-  std::filesystem::create_directories(dir_.path() + "/Data/Contactes");
-  EXPECT_EQ(Find("555", o), "-1");
-  EXPECT_EQ(contacts_.GetContactName("ANNA", "555"), "");
-  EXPECT_EQ(o, LineOptions());
 }
 
 TEST_F(ContactsTest, ContactChoicesAreLaidOverTheLineOptions) {
