@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "devices/fake/fake_channel.h"
+#include <string>
+#include <vector>
 
 namespace lw {
 namespace {
@@ -30,19 +31,8 @@ TEST(MessageTextTest, SplitsAtEveryCrLfOnly) {
     EXPECT_EQ(JoinFields(c.fields), c.text);
   }
   EXPECT_EQ(JoinFields({"SendMail", "a@b", "NOFILE"}, kMailFieldSeparator),
-            "SendMail\x14" "a@b\x14NOFILE");
-}
-
-TEST(MessageTextTest, SendOnSendsOnlyWhenTheChannelOpens) {
-  // Given a desktop listening on 107, expect a send when the open succeeds
-  // and none (no queueing, no later delivery) when it fails.
-  FakeChannelHub hub;
-  FakeChannel end(hub);
-  EXPECT_TRUE(SendOn(end, 107, "first"));
-  hub.set_open_fails(true);
-  EXPECT_FALSE(SendOn(end, 107, "dropped"));
-  hub.set_open_fails(false);
-  EXPECT_EQ(hub.Sent(107), (Lines{"first"}));
+            "SendMail\x14"
+            "a@b\x14NOFILE");
 }
 
 }  // namespace
