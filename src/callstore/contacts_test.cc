@@ -107,12 +107,6 @@ TEST_F(ContactsTest, ContactChoicesAreLaidOverTheLineOptions) {
          o.sGreetsMessage = "Family.wav";
          o.nNumOfRing = 7;
        }},
-      {"own answering, rings not a number",
-       [](auto& c) {
-         c.call_handling[0] = '4';
-         PutField(c.num_of_ring, "a1");
-       },
-       [](auto& o) { o.sGreetsMessage = ".wav"; }},
       {"general announcements", [](auto& c) { c.announcements[0] = '1'; },
        [](auto& o) {
          o.bViewLineControl_IC = o.bSay_IC = false;
