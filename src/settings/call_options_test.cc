@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -48,17 +47,8 @@ class CallOptionsTest : public ::testing::Test {
 
   void Load() { LoadCallOptions(reg_, journal_, options_, process_, hooks_); }
 
-  // The system journal's entries without their time: "source->text(code)".
-  std::vector<std::string> JournalEntries() {
-    std::vector<std::string> entries;
-    std::ifstream in(dir_ / "Journal/12-04-2026_Sys.txt", std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      const size_t at = line.find(" : ");
-      entries.push_back(at == std::string::npos ? line : line.substr(at + 3));
-    }
-    return entries;
+  std::string SysJournal() {
+    return testing::ReadFile(dir_ / "Journal/12-04-2026_Sys.txt");
   }
 
   testing::TempDir dir_;
@@ -140,7 +130,7 @@ TEST_F(CallOptionsTest, FreshInstallationReadsOffZeroAndEmpty) {
   Load();
   EXPECT_EQ(options_, Fresh());
   EXPECT_EQ(process_, ProcessWideOptions{});
-  EXPECT_TRUE(JournalEntries().empty());
+  EXPECT_EQ(SysJournal(), "");
 
   PutRaw("Answer\\TabAnsweringMachine", "CmbGreetsMessages", REG_DWORD,
          std::string("\x07\0\0\0", 4));
@@ -181,11 +171,12 @@ TEST_F(CallOptionsTest, BadValuesAreJournalledAndTheNextValueIsStillRead) {
   expected.bAllowRemoteAccess = true;
   expected.bAllowCallerNameNumAccess = true;
   EXPECT_EQ(options_, expected);
-  const std::string mismatch = "ErrSetDefaultCallOption->Type mismatch(13)";
-  EXPECT_EQ(JournalEntries(),
-            (std::vector<std::string>{
-                "ErrGetOptions->Type mismatch(13)", mismatch, mismatch,
-                "ErrSetDefaultCallOption->Overflow(6)", mismatch, mismatch}));
+  const std::string m =
+      "14:03:22 : ErrSetDefaultCallOption->Type mismatch(13)\r\n";
+  const std::string overflow =
+      "14:03:22 : ErrSetDefaultCallOption->Overflow(6)\r\n";
+  EXPECT_EQ(SysJournal(), "14:03:22 : ErrGetOptions->Type mismatch(13)\r\n" +
+                              m + m + overflow + m + m);
 }
 
 TEST_F(CallOptionsTest, ContactChoicesLastUntilTheNextLoad) {

@@ -21,16 +21,6 @@ class RegistryRoutinesTest : public ::testing::Test {
     reg_.SetSubkey(kSection);
   }
 
-  // The raw bytes and type the store holds for a value of the section.
-  std::string Stored(std::string_view name, uint32_t* type = nullptr) {
-    std::string data;
-    uint32_t t = 0;
-    if (store_.GetValue(HKEY_LOCAL_MACHINE, kSectionPath, name, &t, &data) !=
-        StoreStatus::kOk)
-      return "<missing>";
-    if (type != nullptr) *type = t;
-    return data;
-  }
   void Put(std::string_view name, uint32_t type, std::string_view data) {
     ASSERT_EQ(
         store_.SetValue(HKEY_LOCAL_MACHINE, kSectionPath, name, type, data),
@@ -73,8 +63,9 @@ TEST_F(RegistryRoutinesTest, WritesValuesAsTheRegistryHoldsThem) {
     ASSERT_TRUE(reg_.SetRegistryValue("v", std::string("before"), REG_SZ));
     EXPECT_EQ(reg_.SetRegistryValue("v", c.in, c.type), !c.stored.empty());
     uint32_t type = 0;
-    EXPECT_EQ(Stored("v", &type),
-              c.stored.empty() ? S("before\0", 7) : c.stored);
+    std::string data;
+    store_.GetValue(HKEY_LOCAL_MACHINE, kSectionPath, "v", &type, &data);
+    EXPECT_EQ(data, c.stored.empty() ? S("before\0", 7) : c.stored);
     EXPECT_EQ(type, c.stored.empty() ? REG_SZ : c.type);
   }
 }
