@@ -35,16 +35,5 @@ TEST(WaveFormatsTest, RecordsAreByteExact) {
                 std::string(3, '\0'));
 }
 
-TEST(WaveFormatsTest, SelectCopiesIntoCurrentSlotAndIgnoresBadIndex) {
-  // Given index 1, expect the mu-law record in the slot; an index outside
-  // 0..3 leaves the previous format there.
-  WaveFormatTable table;
-  InitWaveFormats(table);
-  EXPECT_TRUE(SelectRecordingFormat(table, 1));
-  EXPECT_FALSE(SelectRecordingFormat(table, 4));
-  EXPECT_FALSE(SelectRecordingFormat(table, -1));
-  EXPECT_EQ(Bytes(table.current), Bytes(table.formats[1]));
-}
-
 }  // namespace
 }  // namespace lw

@@ -89,14 +89,5 @@ TEST(RegionalTest, ParseLongTimeReadsBothFormsAndRejectsTheRest) {
   }
 }
 
-TEST(RegionalTest, MakeFileStampTouchesOnlySlashesAndColons) {
-  EXPECT_EQ(MakeFileStamp("3/15/2005", "10:15:30 AM", true),
-            "3-15-2005_10-15-30 AM");
-  EXPECT_EQ(MakeFileStamp("3/15/2005", "10:15:30 AM", false),
-            "3152005101530 AM");
-  EXPECT_EQ(MakeFileStamp("04.12.2026", "", true), "04.12.2026");
-  EXPECT_EQ(MakeFileStamp("", "10:15:30", true), "_10-15-30");
-}
-
 }  // namespace
 }  // namespace lw
