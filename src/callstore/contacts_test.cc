@@ -70,6 +70,7 @@ TEST_F(ContactsTest, FirstMatchOnTrimmedRecordNumber) {
 
   // Matches beyond the first chunk the reader takes.
   std::vector<ContactRecord> many;
+  many.reserve(200);
   for (int i = 0; i < 200; ++i)
     many.push_back(
         MakeContact("C" + std::to_string(i), "N", std::to_string(i)));
