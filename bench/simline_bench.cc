@@ -1,8 +1,11 @@
 // Cost of call audio on the simulated line: one second of the far end's
 // sound framed, decoded, queued and paced out to a record sink, and one
-// second of the process's sound framed for the far end.
+// second of the process's sound pulled from a play source and framed for the
+// far end.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,6 +14,14 @@
 #include "drivers/simline/simulated_line.h"
 
 namespace {
+
+// Sound that never ends.
+struct Tone : lw::LinePlaySource {
+  size_t Pull(std::span<int16_t> block) override {
+    std::fill(block.begin(), block.end(), int16_t{1000});
+    return block.size();
+  }
+};
 
 void BM_OneSecondOfCallAudio(benchmark::State& state) {
   lw::FakeClock clock;
@@ -28,9 +39,11 @@ void BM_OneSecondOfCallAudio(benchmark::State& state) {
   tapi->LineAnswer();
   clock.RunDue();
   int64_t heard = 0;
-  line.SetRecordSink([&](std::span<const int16_t> s) {
+  line.Audio()->SetRecordSink([&](std::span<const int16_t> s) {
     heard += static_cast<int64_t>(s.size());
   });
+  Tone tone;
+  line.Audio()->AddPlaySource(&tone);
   const std::vector<int16_t> block(lw::kLineBlockSamples, 1000);
   const std::string frame = lw::EncodeSimline(lw::SimlineAudio(block));
   lw::SimlineDecoder decoder;
@@ -40,10 +53,10 @@ void BM_OneSecondOfCallAudio(benchmark::State& state) {
       decoder.Feed(frame);
       decoder.Next(&m);
       line.FromFarEnd(far, m);
-      line.PlayToLine(block);
       clock.Advance(20);
     }
   }
+  line.Audio()->RemovePlaySource(&tone);
   benchmark::DoNotOptimize(to_far_end);
   state.counters["samples_heard"] = static_cast<double>(heard);
 }

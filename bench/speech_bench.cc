@@ -3,8 +3,6 @@
 // the cost of writing it as a wave file.
 #include <benchmark/benchmark.h>
 
-#include <asio/io_context.hpp>
-
 #include "devices/fake/fake_clock.h"
 #include "devices/fake/fake_sound_devices.h"
 #include "drivers/alsa/alsa_sound_output.h"
@@ -40,12 +38,11 @@ void BM_SynthesizeSentence(benchmark::State& state) {
 BENCHMARK(BM_SynthesizeSentence)->Unit(benchmark::kMillisecond);
 
 void BM_SaveTextToWav(benchmark::State& state) {
-  asio::io_context io;
   FakeClock clock;
   FakeSoundDevices sound_devices;
   LineAudioHub hub;
   testing::TempDir dir;
-  EspeakVoice voice(io, clock, sound_devices, hub, AlsaSoundOutputFactory(io));
+  EspeakVoice voice(clock, sound_devices, hub, AlsaSoundOutputFactory(clock));
   if (voice.GetVoices().empty()) {
     state.SkipWithError("no speech engine");
     return;

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/line_audio.h"
 #include "devices/telephony.h"
 
 namespace lw {
@@ -61,8 +62,12 @@ class LineDevice {
   virtual int32_t Dial(const std::string& number, std::string& call_text) = 0;
   virtual bool DialsSipAddresses() { return false; }
 
-  // The line's wave-in (kDeviceClassWaveIn) or wave-out endpoint number, or
-  // its serial port (kDeviceClassSerialPort); -1 where it has none.
+  // Where the line's call audio meets the wave driver and the voice; null
+  // for a line without audio. The registry answers the wave-in and wave-out
+  // device numbers from it.
+  virtual LineAudioEndpoint* Audio() { return nullptr; }
+  // Any other device of the line: its serial port (kDeviceClassSerialPort);
+  // -1 where it has none.
   virtual int32_t GetDeviceID(int16_t device_class) = 0;
 };
 

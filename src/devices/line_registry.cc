@@ -116,7 +116,15 @@ class LineRegistry::Control : public Telephony {
 
   int32_t GetDeviceID(int16_t device_class) override {
     const Line* line = Current();
-    return line == nullptr ? -1 : line->device->GetDeviceID(device_class);
+    if (line == nullptr) return -1;
+    if (device_class == kDeviceClassWaveIn ||
+        device_class == kDeviceClassWaveOut) {
+      const LineAudioEndpoint* audio = line->device->Audio();
+      if (audio == nullptr) return -1;
+      return device_class == kDeviceClassWaveIn ? audio->wave_in()
+                                                : audio->wave_out();
+    }
+    return line->device->GetDeviceID(device_class);
   }
 
   bool IsCallActive() override {

@@ -12,6 +12,10 @@
 // [(k + 1) * kLineBackendCodeRange, (k + 2) * kLineBackendCodeRange), with
 // its own texts.
 //
+// Wave device numbers: GetDeviceID answers the wave-in and wave-out numbers
+// of the line's audio endpoint (numbered by the LineAudioHub), so no backend
+// picks its own.
+//
 // What the registry keeps per control: the device index, the line it has
 // open, whether it monitors digits, its event handlers. It defers every line
 // event with Clock::Post (see line_device.h).

@@ -5,6 +5,10 @@
 // Contract shared by every implementation:
 // - No operation throws. Opening reports failure by an error number (the
 //   kComm* codes below), with a text from ErrorText.
+// - A port has one user at a time, kept in the SerialPortOwners table that
+//   the port drivers and the modem line share: opening takes the port for
+//   the modem channel (kCommPortBusy while the modem line holds it), closing
+//   gives it back.
 // - Received characters wait in the input buffer until read with Input. The
 //   OnComm event runs on the loop thread, never inside an operation, whenever
 //   the buffer holds at least RThreshold characters (CommEvent then reads
@@ -14,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 namespace lw {
@@ -69,6 +74,32 @@ class SerialPort {
 
   // Description of an error number, for the journal.
   virtual std::string ErrorText(int32_t code) = 0;
+};
+
+// Who uses a serial port. In modem mode the modem channel (the line
+// controller's MSComm1) holds the modem's port while the line waits for
+// calls; for a call the port goes to the modem line (the telephony backend
+// of the voice modem) and back to the channel at the end of the call.
+enum class SerialPortUser { kNobody, kModemChannel, kModemLine };
+
+// The users of the machine's serial ports, one per port at a time. Owned by
+// the program's entry and handed to every serial port driver and modem line;
+// loop thread only.
+class SerialPortOwners {
+ public:
+  // Takes `port` for `user`: true when it was free or already `user`'s;
+  // false while another user holds it, or for a port number below 1.
+  bool Acquire(int16_t port, SerialPortUser user);
+  // Gives `port` up; only its holder can (false otherwise).
+  bool Release(int16_t port, SerialPortUser user);
+  // Passes `port` from its holder `from` to `to` in one step, so no third
+  // user can take it in between; false when `from` does not hold it.
+  bool HandOver(int16_t port, SerialPortUser from, SerialPortUser to);
+  // Who holds `port` now.
+  SerialPortUser Owner(int16_t port) const;
+
+ private:
+  std::map<int16_t, SerialPortUser> owners_;  // held ports only
 };
 
 }  // namespace lw

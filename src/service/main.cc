@@ -7,10 +7,10 @@
 #include <string>
 
 #include "controller/process_controller.h"
+#include "devices/absent_serial_port.h"
 #include "devices/devices.h"
 #include "devices/line_audio.h"
 #include "devices/line_registry.h"
-#include "drivers/absent/absent_devices.h"
 #include "drivers/alsa/alsa_sound_output.h"
 #include "drivers/asio_clock/asio_clock.h"
 #include "drivers/curl_mail/curl_mail.h"
@@ -51,7 +51,7 @@ class Program : public lw::MainController {
     devices_.new_telephony = [this] { return lines_.NewTelephony(); };
     devices_.new_wave = [this] {
       auto wave = std::make_unique<lw::SndfileWave>(
-          clock_, hub_, sound_devices_, lw::AlsaSoundOutputFactory(io_));
+          clock_, hub_, sound_devices_, lw::AlsaSoundOutputFactory(clock_));
       wave->SetNoteHandler([this](const std::string& note) {
         journal_.LogSys(note, 0, "Wave1");
       });
@@ -76,7 +76,7 @@ class Program : public lw::MainController {
     };
     devices_.new_voice = [this] {
       return std::make_unique<lw::EspeakVoice>(
-          io_, clock_, sound_devices_, hub_, lw::AlsaSoundOutputFactory(io_));
+          clock_, sound_devices_, hub_, lw::AlsaSoundOutputFactory(clock_));
     };
     speech_ = std::make_unique<lw::frmTTS>(devices_, store_, journal_);
     lw::ProcessHooks hooks;

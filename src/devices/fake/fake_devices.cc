@@ -3,42 +3,11 @@
 #include <string>
 #include <utility>
 
+#include "devices/absent_serial_port.h"
+
 namespace lw {
 
 namespace {
-
-// The serial port of an installation without a modem: no test drives it, so
-// it only answers as a device that is not there.
-class NoSerialPort final : public SerialPort {
- public:
-  void SetEvents(SerialPortEvents) override {}
-  int32_t SetCommPort(int16_t port) override {
-    port_ = port;
-    return 0;
-  }
-  int16_t CommPort() override { return port_; }
-  void SetSettings(const std::string& settings) override {
-    settings_ = settings;
-  }
-  std::string Settings() override { return settings_; }
-  int32_t SetPortOpen(bool open) override { return open ? 1 : 0; }
-  bool PortOpen() override { return false; }
-  void SetRThreshold(int16_t) override {}
-  int16_t RThreshold() override { return 0; }
-  void SetInputLen(int16_t) override {}
-  int16_t InputLen() override { return 0; }
-  int32_t InBufferCount() override { return 0; }
-  std::string Input() override { return {}; }
-  int32_t Output(const std::string&) override { return 1; }
-  int16_t CommEvent() override { return 0; }
-  std::string ErrorText(int32_t code) override {
-    return code == 0 ? "Success" : "No serial port";
-  }
-
- private:
-  int16_t port_ = 0;
-  std::string settings_;
-};
 
 // A fake that clears its entry in the FakeDevices list when destroyed (as
 // long as the FakeDevices itself is still there).
@@ -83,7 +52,9 @@ FakeDevices::FakeDevices(LocalDateTime start)
   devices_.new_wave = [this]() -> std::unique_ptr<Wave> {
     return Make(waves_, clock_, wave_files_, sound_devices_);
   };
-  devices_.new_serial_port = [] { return std::make_unique<NoSerialPort>(); };
+  devices_.new_serial_port = [] {
+    return std::make_unique<AbsentSerialPort>();
+  };
   devices_.new_channel = [this]() -> std::unique_ptr<MessageChannel> {
     return Make(channels_, hub_);
   };

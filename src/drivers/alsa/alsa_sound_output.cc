@@ -3,7 +3,6 @@
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
-#include <asio/post.hpp>
 #include <chrono>
 #include <cstdarg>
 #include <cstdlib>
@@ -41,7 +40,7 @@ SteadyClock::duration SamplesToDuration(uint64_t samples, int rate) {
 
 }  // namespace
 
-AlsaSoundOutput::AlsaSoundOutput(asio::io_context& io) : io_(io) {
+AlsaSoundOutput::AlsaSoundOutput(Clock& clock) : clock_(clock) {
   SilenceAlsa();
 }
 
@@ -83,6 +82,11 @@ bool AlsaSoundOutput::Open(const std::string& name, int rate) {
              std::to_string(rate) + " Hz";
     return false;
   }
+  if (name == kNullSoundDevice) {
+    error_.clear();
+    null_.emplace(clock_);
+    return null_->Open(name, rate);
+  }
   snd_pcm_t* pcm = nullptr;
   // Opened without waiting, so a busy device fails at once instead of
   // holding the loop; writes then block as pacing needs.
@@ -90,16 +94,10 @@ bool AlsaSoundOutput::Open(const std::string& name, int rate) {
                    SND_PCM_NONBLOCK) < 0 ||
       snd_pcm_nonblock(pcm, 0) < 0) {
     if (pcm != nullptr) snd_pcm_close(pcm);
-    pcm = nullptr;
-    // Without ALSA's configuration even its null device cannot be opened;
-    // the worker's clock then plays the part alone.
-    if (name != kNullSoundDevice) {
-      error_ = "device " + name + " cannot be opened";
-      return false;
-    }
+    error_ = "device " + name + " cannot be opened";
+    return false;
   }
-  if (pcm != nullptr &&
-      snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
+  if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
                          1, static_cast<unsigned>(rate), 1, kLatencyUs) < 0) {
     snd_pcm_close(pcm);
     error_ = "device " + name + " refuses 16-bit mono at " +
@@ -124,6 +122,7 @@ bool AlsaSoundOutput::Write(std::span<const int16_t> samples) {
     error_ = "device not open";
     return false;
   }
+  if (null_) return null_->Write(samples);
   if (samples.empty()) return true;
   {
     std::lock_guard lock(mu_);
@@ -136,6 +135,7 @@ bool AlsaSoundOutput::Write(std::span<const int16_t> samples) {
 
 void AlsaSoundOutput::Finish(std::function<void()> drained) {
   if (!IsOpen()) return;
+  if (null_) return null_->Finish(std::move(drained));
   finishing_ = true;
   drained_ = std::move(drained);
   if (!idle_) return;
@@ -153,7 +153,11 @@ void AlsaSoundOutput::Stop() {
   finishing_ = false;
   drained_ = nullptr;
   idle_ = true;
-  if (!IsOpen()) return;
+  if (null_) {
+    null_->Stop();
+    null_.reset();
+  }
+  if (!worker_.joinable()) return;
   {
     std::lock_guard lock(mu_);
     quit_ = true;
@@ -171,7 +175,7 @@ void AlsaSoundOutput::Stop() {
 }
 
 void AlsaSoundOutput::PostDrained(uint64_t generation) {
-  asio::post(io_, [this, alive = std::weak_ptr<bool>(alive_), generation] {
+  clock_.Post([this, alive = std::weak_ptr<bool>(alive_), generation] {
     if (alive.expired()) return;
     {
       std::lock_guard lock(mu_);
@@ -220,11 +224,9 @@ void AlsaSoundOutput::Run() {
       buffer.assign(queue_.begin(), queue_.begin() + n);
       queue_.erase(queue_.begin(), queue_.begin() + n);
       lock.unlock();
-      if (pcm_ != nullptr) {
-        snd_pcm_sframes_t done = snd_pcm_writei(pcm_, buffer.data(), n);
-        if (done < 0 && snd_pcm_recover(pcm_, static_cast<int>(done), 1) == 0) {
-          snd_pcm_writei(pcm_, buffer.data(), n);
-        }
+      snd_pcm_sframes_t done = snd_pcm_writei(pcm_, buffer.data(), n);
+      if (done < 0 && snd_pcm_recover(pcm_, static_cast<int>(done), 1) == 0) {
+        snd_pcm_writei(pcm_, buffer.data(), n);
       }
       lock.lock();
       written += n;
@@ -236,8 +238,8 @@ void AlsaSoundOutput::Run() {
   }
 }
 
-LocalSoundOutputFactory AlsaSoundOutputFactory(asio::io_context& io) {
-  return [&io] { return std::make_unique<AlsaSoundOutput>(io); };
+LocalSoundOutputFactory AlsaSoundOutputFactory(Clock& clock) {
+  return [&clock] { return std::make_unique<AlsaSoundOutput>(clock); };
 }
 
 }  // namespace lw

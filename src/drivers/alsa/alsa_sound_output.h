@@ -3,23 +3,25 @@
 // local output devices.
 //
 // A worker thread owns the PCM handle and writes the queued samples paced at
-// real time, so the loop thread never blocks on the sound card. The "null"
-// device (the only one on a machine without a card) takes samples at any
-// speed; the worker's own clock paces it the same way, so the drained
-// notification comes when the sound would have been heard.
+// real time, so the loop thread never blocks on the sound card; its notices
+// reach the loop through Clock::Post. The "null" device (the only one on a
+// machine without a card) takes samples at any speed: it is played by a
+// NullSoundOutput on the clock, the one place that paces it, so the drained
+// notification comes when the sound would have been heard (in virtual time
+// under a virtual clock).
 //
 // The worker notices each time its queue has played out; only the notice
 // after Finish is passed on (an earlier one means the loop fell behind for a
 // moment, and the sound goes on with the next write).
 #pragma once
 
-#include <asio/io_context.hpp>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -37,9 +39,10 @@ inline constexpr const char* kNullSoundDevice = "null";
 
 class AlsaSoundOutput : public LocalSoundOutput {
  public:
-  // Drained notifications are posted to `io`; the output must be destroyed
-  // on the loop thread, before `io`. No handler of it runs afterwards.
-  explicit AlsaSoundOutput(asio::io_context& io);
+  // Drained notifications are posted to `clock`; the output must be
+  // destroyed on the loop thread, before `clock`. No handler of it runs
+  // afterwards.
+  explicit AlsaSoundOutput(Clock& clock);
   ~AlsaSoundOutput() override;
   AlsaSoundOutput(const AlsaSoundOutput&) = delete;
   AlsaSoundOutput& operator=(const AlsaSoundOutput&) = delete;
@@ -60,13 +63,15 @@ class AlsaSoundOutput : public LocalSoundOutput {
   std::string Error() const override { return error_; }
 
  private:
-  bool IsOpen() const { return worker_.joinable(); }
+  bool IsOpen() const { return worker_.joinable() || null_.has_value(); }
   void Run();
   // Runs on the loop thread when the queue of `generation` played out.
   void PostDrained(uint64_t generation);
   void OnDrained();
 
-  asio::io_context& io_;
+  Clock& clock_;
+  // The "null" device while it is open.
+  std::optional<NullSoundOutput> null_;
   int rate_ = 0;
   _snd_pcm* pcm_ = nullptr;  // owned by the worker while it runs
   std::thread worker_;
@@ -87,8 +92,8 @@ class AlsaSoundOutput : public LocalSoundOutput {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
-// Makes AlsaSoundOutputs on `io`.
-LocalSoundOutputFactory AlsaSoundOutputFactory(asio::io_context& io);
+// Makes AlsaSoundOutputs on `clock`.
+LocalSoundOutputFactory AlsaSoundOutputFactory(Clock& clock);
 
 // The local sound devices, as ALSA lists them.
 class AlsaSoundDevices : public SoundDevices {

@@ -5,13 +5,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <asio/post.hpp>
 #include <utility>
 
 namespace lw {
 namespace {
-
-constexpr uint32_t kBlockMs = 20;
 
 bool DataFolderExists(const std::string& data_path) {
   if (data_path.empty()) return true;  // the installed data: the engine checks
@@ -37,19 +34,17 @@ std::vector<int16_t> Resample(const std::vector<int16_t>& in, int from,
 
 }  // namespace
 
-EspeakVoice::EspeakVoice(asio::io_context& io, Clock& clock,
-                         SoundDevices& sound_devices, LineAudioHub& hub,
+EspeakVoice::EspeakVoice(Clock& clock, SoundDevices& sound_devices,
+                         LineAudioHub& hub,
                          const LocalSoundOutputFactory& sound_output,
                          const std::string& data_path)
-    : io_(io),
-      clock_(clock),
+    : clock_(clock),
       sound_devices_(sound_devices),
       hub_(hub),
       sound_(sound_output()) {
   available_ =
       DataFolderExists(data_path) && EspeakEngine::Instance().Start(data_path);
   if (available_) voices_ = EspeakEngine::Instance().Voices();
-  line_timer_ = clock_.CreateTimer([this] { PumpLine(); });
   worker_ = std::thread([this] { RunWorker(); });
 }
 
@@ -63,7 +58,7 @@ EspeakVoice::~EspeakVoice() {
   cv_.notify_all();
   worker_.join();
   alive_.reset();
-  line_timer_.reset();
+  StopLine();
 }
 
 std::vector<std::string> EspeakVoice::GetVoices() {
@@ -111,9 +106,7 @@ void EspeakVoice::CutOff() {
   }
   sound_->Stop();
   sound_name_.clear();
-  line_timer_->SetEnabled(false);
-  line_pcm_.clear();
-  line_pos_ = 0;
+  StopLine();
   speaking_ = false;
   playing_local_ = false;
 }
@@ -176,9 +169,9 @@ void EspeakVoice::RunWorker() {
       if (samples.empty()) result = kEspeakSynthFailed;
     }
     if (result != kEspeakSynthCancelled) {
-      asio::post(io_, [this, alive = std::weak_ptr<bool>(alive_),
-                       generation = job.generation, result,
-                       samples = std::move(samples)]() mutable {
+      clock_.Post([this, alive = std::weak_ptr<bool>(alive_),
+                   generation = job.generation, result,
+                   samples = std::move(samples)]() mutable {
         if (alive.expired()) return;
         OnSynthesized(generation, result, std::move(samples));
       });
@@ -201,13 +194,14 @@ void EspeakVoice::OnSynthesized(uint64_t generation, int result,
   }
   // The output was fixed when the text was handed over.
   if (playing_line_device_ >= 0) {
+    line_ = hub_.Find(playing_line_device_);
+    if (line_ == nullptr) {
+      Finish();  // the line went away meanwhile: nobody hears the text
+      return;
+    }
     line_pcm_ = std::move(samples);
     line_pos_ = 0;
-    line_blocks_ = 0;
-    line_start_ = clock_.TickCount();
-    line_timer_->SetInterval(kBlockMs);
-    line_timer_->SetEnabled(true);
-    PumpLine();
+    line_->AddPlaySource(this);
   } else {
     playing_local_ = true;
     sound_->Write(samples);
@@ -215,23 +209,35 @@ void EspeakVoice::OnSynthesized(uint64_t generation, int result,
   }
 }
 
-// Hands over every block that is due by now; the clock's timer may run late,
-// so the count of due blocks comes from the tick counter.
-void EspeakVoice::PumpLine() {
-  uint32_t due = (clock_.TickCount() - line_start_) / kBlockMs + 1;
-  LineAudioEndpoint* endpoint = hub_.Find(playing_line_device_);
-  while (line_blocks_ < due && line_pos_ < line_pcm_.size()) {
-    std::vector<int16_t> block(kLineBlockSamples, 0);
-    size_t n =
-        std::min<size_t>(kLineBlockSamples, line_pcm_.size() - line_pos_);
-    std::copy_n(line_pcm_.begin() + line_pos_, n, block.begin());
-    line_pos_ += n;
-    ++line_blocks_;
-    // A line that went away meanwhile takes no sound; the text still runs
-    // its course.
-    if (endpoint != nullptr) endpoint->PlayToLine(block);
-  }
-  if (line_pos_ >= line_pcm_.size() && line_blocks_ < due) Finish();
+size_t EspeakVoice::Pull(std::span<int16_t> block) {
+  const size_t n = std::min(block.size(), line_pcm_.size() - line_pos_);
+  std::copy_n(line_pcm_.begin() + static_cast<ptrdiff_t>(line_pos_), n,
+              block.begin());
+  line_pos_ += n;
+  if (n > 0) return n;
+  line_ = nullptr;  // detached by answering 0
+  PostFinish(generation_);
+  return 0;
+}
+
+void EspeakVoice::LineGone() {
+  line_ = nullptr;
+  PostFinish(generation_);
+}
+
+void EspeakVoice::PostFinish(uint64_t generation) {
+  clock_.Post([this, alive = std::weak_ptr<bool>(alive_), generation] {
+    if (!alive.expired() && generation == generation_ && speaking_) Finish();
+  });
+}
+
+void EspeakVoice::StopLine() {
+  // Numbers are never reused: a line that went away finds nothing here.
+  if (line_ != nullptr && hub_.Find(playing_line_device_) == line_)
+    line_->RemovePlaySource(this);
+  line_ = nullptr;
+  line_pcm_.clear();
+  line_pos_ = 0;
 }
 
 void EspeakVoice::OnSoundDrained() {
@@ -239,9 +245,7 @@ void EspeakVoice::OnSoundDrained() {
 }
 
 void EspeakVoice::Finish() {
-  line_timer_->SetEnabled(false);
-  line_pcm_.clear();
-  line_pos_ = 0;
+  StopLine();
   speaking_ = false;
   playing_local_ = false;
   // Last: the handler may speak again.

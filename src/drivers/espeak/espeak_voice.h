@@ -1,13 +1,15 @@
 // A speech voice on espeak-ng.
 //
 // Speak hands the text to this voice's worker thread, which synthesises it
-// whole (far faster than real time) and posts the samples back to the loop.
-// Playback is ours, so cut-off and the end of a text are exact:
-// - on a local sound device, the samples (22 050 Hz) go to an ALSA player,
-//   whose drained notice ends the text;
-// - into the line, the samples are resampled to 8 kHz and handed to the
-//   line's audio endpoint in blocks of 160 samples, one every 20 ms on the
-//   clock's timer; the text ends once the last block's time has passed.
+// whole (far faster than real time) and posts the samples back to the loop
+// with Clock::Post. Playback is ours, so cut-off and the end of a text are
+// exact:
+// - on a local sound device, the samples (22 050 Hz) go to a local sound
+//   output, whose drained notice ends the text;
+// - into the line, the samples are resampled to 8 kHz and become a play
+//   source of the line's audio endpoint, pulled at the line's pace; the text
+//   ends at the pull after its last block (that block has then been played).
+//   A line that is gone by then ends the text at once.
 // A new Speak (or Speak("")) bumps the voice's generation: synthesis in
 // progress is abandoned, results of older generations are dropped on
 // arrival, and playback is silenced at once.
@@ -17,7 +19,6 @@
 // ("English (Great Britain)") first.
 #pragma once
 
-#include <asio/io_context.hpp>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -44,16 +45,16 @@ inline constexpr int32_t kEspeakNoOutput = 403;  // device cannot be opened
 inline constexpr int32_t kEspeakCannotWrite = 404;
 inline constexpr int32_t kEspeakSynthError = 405;
 
-class EspeakVoice : public Voice {
+class EspeakVoice : public Voice, private LinePlaySource {
  public:
   // `data_path`: the folder holding "espeak-ng-data" (empty: the installed
   // data; the first voice of the process decides for all). With no data
   // every operation answers non-zero. Speech on the computer goes to
-  // outputs made by `sound_output`. Handlers run on `io`; the voice is
-  // destroyed on the loop thread before `io`, `clock`, `sound_devices` and
-  // `hub`, and none of its handlers runs afterwards.
-  EspeakVoice(asio::io_context& io, Clock& clock, SoundDevices& sound_devices,
-              LineAudioHub& hub, const LocalSoundOutputFactory& sound_output,
+  // outputs made by `sound_output`. Handlers run on the loop of `clock`;
+  // the voice is destroyed on the loop thread before `clock`,
+  // `sound_devices` and `hub`, and none of its handlers runs afterwards.
+  EspeakVoice(Clock& clock, SoundDevices& sound_devices, LineAudioHub& hub,
+              const LocalSoundOutputFactory& sound_output,
               const std::string& data_path = {});
   ~EspeakVoice() override;
   EspeakVoice(const EspeakVoice&) = delete;
@@ -82,11 +83,15 @@ class EspeakVoice : public Voice {
   void RunWorker();
   void OnSynthesized(uint64_t generation, int result,
                      std::vector<int16_t> samples);
-  void PumpLine();
+  // LinePlaySource: the line pulls the spoken text.
+  size_t Pull(std::span<int16_t> block) override;
+  void LineGone() override;
+  void StopLine();
+  // Ends the text of `generation` from the loop, not inside the line's pull.
+  void PostFinish(uint64_t generation);
   void OnSoundDrained();
   void Finish();
 
-  asio::io_context& io_;
   Clock& clock_;
   SoundDevices& sound_devices_;
   LineAudioHub& hub_;
@@ -107,12 +112,10 @@ class EspeakVoice : public Voice {
   // The device and rate `sound_` is open on; empty while it is closed.
   std::string sound_name_;
   int sound_rate_ = 0;
-  std::unique_ptr<Timer> line_timer_;
   int32_t playing_line_device_ = -1;
+  LineAudioEndpoint* line_ = nullptr;  // while it pulls this voice
   std::vector<int16_t> line_pcm_;
   size_t line_pos_ = 0;
-  uint32_t line_start_ = 0;
-  uint32_t line_blocks_ = 0;
 
   // Shared with the worker.
   std::mutex mu_;

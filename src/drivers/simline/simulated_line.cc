@@ -187,16 +187,16 @@ struct SimulatedLine::Listener
 // ------------------------------------------------------------ the line
 
 SimulatedLine::SimulatedLine(Clock& clock, LineAudioHub& hub, Options options)
-    : clock_(clock), hub_(hub), options_(std::move(options)) {
+    : clock_(clock), options_(std::move(options)), audio_(hub) {
   pacing_ = clock_.CreateTimer([this] { OnPacingTick(); });
   pacing_->SetInterval(kLineBlockSamples * 1000 / kLineSampleRate);
-  hub_.Register(options_.wave_in, this);
-  hub_.Register(options_.wave_out, this);
+  audio_.SetChangeHandler([this] { UpdatePacing(); });
   listen_error_ = std::make_error_code(std::errc::not_connected);
 }
 
 SimulatedLine::~SimulatedLine() {
   *alive_ = false;
+  audio_.SetChangeHandler(nullptr);
   if (listener_) {
     // Closing the sockets and cancelling the retry timer do not fail in
     // practice; should they, the line is gone all the same.
@@ -207,8 +207,6 @@ SimulatedLine::~SimulatedLine() {
     // Only our own socket file: a failed listen may have met another's.
     if (!listen_error_) ::unlink(socket_path_.c_str());
   }
-  if (hub_.Find(options_.wave_in) == this) hub_.Unregister(options_.wave_in);
-  if (hub_.Find(options_.wave_out) == this) hub_.Unregister(options_.wave_out);
 }
 
 void SimulatedLine::Listen(asio::io_context& io,
@@ -373,16 +371,9 @@ int32_t SimulatedLine::Dial(const std::string& number, std::string& call_text) {
   return 0;
 }
 
-int32_t SimulatedLine::GetDeviceID(int16_t device_class) {
-  switch (device_class) {
-    case kDeviceClassWaveIn:
-      return options_.wave_in;
-    case kDeviceClassWaveOut:
-      return options_.wave_out;
-    default:
-      // No serial port: the modem side of the simulated line comes later.
-      return -1;
-  }
+int32_t SimulatedLine::GetDeviceID(int16_t /*device_class*/) {
+  // No serial port: the modem side of the simulated line comes later.
+  return -1;
 }
 
 std::string SimulatedLine::ErrorText(int32_t code) {
@@ -466,7 +457,7 @@ void SimulatedLine::FromFarEnd(FarEndId id, const SimlineMessage& m) {
       return;
     }
     case SimlineType::kAudio:
-      if (!own_call || !AudioFlows() || !sink_) return;
+      if (!own_call || !AudioFlows() || !audio_.has_sink()) return;
       far_audio_.insert(far_audio_.end(), m.samples.begin(), m.samples.end());
       if (far_audio_.size() > kMaxQueuedSamples)
         far_audio_.erase(far_audio_.begin(),
@@ -534,35 +525,32 @@ void SimulatedLine::EndCall() {
 
 // --- Audio.
 
-void SimulatedLine::PlayToLine(std::span<const int16_t> samples) {
-  if (state_ != CallState::kConnected || call_far_end_ == 0) return;
-  while (!samples.empty()) {
-    const size_t n = std::min(samples.size(), kSimlineMaxSamples);
-    Tell(call_far_end_, SimlineAudio(samples.first(n)));
-    samples = samples.subspan(n);
-  }
-}
-
-void SimulatedLine::SetRecordSink(Sink sink) {
-  sink_ = std::move(sink);
-  UpdatePacing();
-}
-
 void SimulatedLine::UpdatePacing() {
-  const bool run = sink_ && AudioFlows();
-  if (!run) far_audio_.clear();
-  if (run != pacing_->Enabled()) pacing_->SetEnabled(run);
+  const bool record = audio_.has_sink() && AudioFlows();
+  if (!record) far_audio_.clear();
+  const bool run = record || audio_.has_sources();
+  if (run == pacing_->Enabled()) return;
+  pacing_->SetEnabled(run);
+  if (run && audio_.has_sources()) PlayBlock();
 }
 
 void SimulatedLine::OnPacingTick() {
-  if (!sink_ || !AudioFlows()) return;
+  PlayBlock();
+  if (!audio_.has_sink() || !AudioFlows()) return;
   std::array<int16_t, kLineBlockSamples> block{};
   const size_t n = std::min(far_audio_.size(), block.size());
   std::copy_n(far_audio_.begin(), n, block.begin());
   far_audio_.erase(far_audio_.begin(), far_audio_.begin() + n);
-  // The sink may detach itself.
-  const Sink sink = sink_;
-  sink(std::span<const int16_t>(block.data(), block.size()));
+  audio_.Received(block);
+}
+
+void SimulatedLine::PlayBlock() {
+  if (!audio_.has_sources()) return;
+  std::array<int16_t, kLineBlockSamples> block;
+  // Pulled whether or not a call carries it, so the sound ends in time.
+  if (!audio_.PullBlock(block)) return;
+  if (state_ != CallState::kConnected || call_far_end_ == 0) return;
+  Tell(call_far_end_, SimlineAudio(block));
 }
 
 }  // namespace lw

@@ -22,13 +22,15 @@
 //   LineDrop ends any call and tells its far end. A far end that goes away
 //   (socket closed or broken) hangs up.
 //
-// Audio: the line's audio endpoint is registered in the LineAudioHub under
-// the wave-in and wave-out numbers of its Options (GetDeviceID hands them
-// out). What the process plays while the call is connected goes to the
-// far end as it comes. The far end's audio, while the call is connected or
-// picked up, goes to the record sink one 160-sample block every 20 ms of the
-// Clock, zeros where the far end sent nothing; the pacing timer runs only
-// while a sink is attached to such a call, so an idle line costs nothing.
+// Audio: the line's audio endpoint (line_audio.h) takes its numbers in the
+// LineAudioHub; GetDeviceID hands them out. The line drives it on one 20 ms
+// pacing timer of the Clock: each tick pulls the next 160-sample block from
+// the play sources and sends it to the far end while the call is connected,
+// and, while the call is connected or picked up and a sink is attached,
+// hands the sink the far end's next block (zeros where the far end sent
+// nothing). A sound that starts on an idle line goes out at once. The timer
+// runs only while there is something to pull or record, so an idle line
+// costs nothing.
 //
 // Everything runs on the loop thread. The line raises its events when they
 // happen; the registry defers them to the loop. Going off-hook after Answer
@@ -61,9 +63,7 @@ inline constexpr int32_t kSimLineCallExists = 0x5;  // MakeCall during a call
 inline constexpr int32_t kSimLineBadState = 0x6;    // call not answerable
 inline constexpr int32_t kSimLineDeviceBusy = 0x7;  // only as a fault switch
 
-class SimulatedLine : public LineBackend,
-                      public LineDevice,
-                      public LineAudioEndpoint {
+class SimulatedLine : public LineBackend, public LineDevice {
  public:
   enum class CallState {
     kNone,
@@ -82,8 +82,6 @@ class SimulatedLine : public LineBackend,
   struct Options {
     // What GetDeviceCaps reports of the line.
     DeviceInfo info{kDeviceName, true, true, true};
-    int32_t wave_in = 1;  // endpoint numbers in the LineAudioHub
-    int32_t wave_out = 2;
   };
 
   // `clock` and `hub` outlive the line; the line stays registered in a
@@ -108,9 +106,6 @@ class SimulatedLine : public LineBackend,
   const std::error_code& listen_error() const { return listen_error_; }
   // One line for the journal: where the line listens, or why it cannot.
   std::string ListenStatus() const;
-
-  int32_t wave_in() const { return options_.wave_in; }
-  int32_t wave_out() const { return options_.wave_out; }
 
   // --- Far ends inside the process (the socket sessions use these too;
   // tests drive the line with them). `deliver` receives what the line tells
@@ -169,11 +164,8 @@ class SimulatedLine : public LineBackend,
   int32_t Drop() override;
   int32_t MonitorDigits(bool on) override;
   int32_t Dial(const std::string& number, std::string& call_text) override;
+  LineAudioEndpoint* Audio() override { return &audio_; }
   int32_t GetDeviceID(int16_t device_class) override;
-
-  // --- LineAudioEndpoint.
-  void PlayToLine(std::span<const int16_t> samples) override;
-  void SetRecordSink(Sink sink) override;
 
  private:
   struct Listener;
@@ -191,13 +183,13 @@ class SimulatedLine : public LineBackend,
   void OnFarEndHangup();
   void UpdatePacing();
   void OnPacingTick();
+  void PlayBlock();
   bool AudioFlows() const {
     return state_ == CallState::kConnected || state_ == CallState::kPickedUp;
   }
   void StartListening(asio::io_context& io, const std::string& runtime_dir);
 
   Clock& clock_;
-  LineAudioHub& hub_;
   const Options options_;
   std::string socket_path_;
   std::error_code listen_error_;
@@ -219,7 +211,7 @@ class SimulatedLine : public LineBackend,
   int32_t rings_ = 0;
   std::string dialed_number_;
 
-  Sink sink_;
+  LineAudioEndpoint audio_;
   std::deque<int16_t> far_audio_;
   std::unique_ptr<Timer> pacing_;
 };

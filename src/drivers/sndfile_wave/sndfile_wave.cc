@@ -74,20 +74,21 @@ uint16_t TagOfSubtype(int format) {
 
 }  // namespace
 
-struct SndfileWave::Impl {
+struct SndfileWave::Impl : public LinePlaySource {
   Impl(Clock& c, LineAudioHub& l, SoundDevices& d, LocalSoundOutputFactory o)
       : clock(c), lines(l), sound_devices(d), outputs(std::move(o)) {
     play_timer = clock.CreateTimer([this] { OnPlayTick(); });
     play_timer->SetInterval(kBlockMs);
   }
-  ~Impl() { Terminate(); }
+  ~Impl() override { Terminate(); }
 
   // --- playback ---
   int32_t StartLinePlay(const std::string& file, int32_t device);
   int32_t StartLocalPlay(const std::string& file, int32_t local_device);
   void OnPlayTick();
-  // Sends the next block into the line; false when there was nothing left.
-  bool SendLineBlock();
+  // The line pulls the file's next block.
+  size_t Pull(std::span<int16_t> block) override;
+  void LineGone() override;
   // Keeps the local device fed ahead of the clock; false if it failed.
   bool FeedLocal();
   void EndPlay();
@@ -153,6 +154,7 @@ struct SndfileWave::Impl {
   std::unique_ptr<Timer> play_timer;
   PlayKind play_kind = PlayKind::kNone;
   int32_t play_device = 0;
+  LineAudioEndpoint* play_endpoint = nullptr;  // while it pulls this play
   std::unique_ptr<SoundFileSource> source;
   std::unique_ptr<LocalSoundOutput> play_output;
   uint64_t play_ticks = 0;
@@ -174,6 +176,8 @@ struct SndfileWave::Impl {
   std::optional<SilenceCutter> cutter;  // while cutting silence
   uint64_t rec_generation = 0;
   std::unique_ptr<LocalSoundOutput> monitor;
+  // Lets posted handlers know the component is gone.
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 };
 
 // ---------------------------------------------------------------- playback
@@ -181,17 +185,15 @@ struct SndfileWave::Impl {
 int32_t SndfileWave::Impl::StartLinePlay(const std::string& file,
                                          int32_t device) {
   EndPlay();
-  if (lines.Find(device) == nullptr) return kWaveNoDevice;
+  LineAudioEndpoint* endpoint = lines.Find(device);
+  if (endpoint == nullptr) return kWaveNoDevice;
   SoundFileSource::OpenError error;
   source = SoundFileSource::Open(file, kLineSampleRate, error);
   if (!source) return PlayOpenErrorCode(error);
   play_kind = PlayKind::kLine;
   play_device = device;
-  // The first block goes out at once; each tick sends the next, and the
-  // tick after the last block ends the play.
-  if (!SendLineBlock()) source_done = true;
-  if (play_kind == PlayKind::kNone) return kWaveNoDevice;
-  play_timer->SetEnabled(true);
+  play_endpoint = endpoint;
+  endpoint->AddPlaySource(this);
   return kWaveOk;
 }
 
@@ -217,22 +219,27 @@ int32_t SndfileWave::Impl::StartLocalPlay(const std::string& file,
   return kWaveOk;
 }
 
-bool SndfileWave::Impl::SendLineBlock() {
-  if (source_done) return false;
-  int16_t block[kLineBlockSamples] = {};
-  size_t n = source->Read(block);
-  if (n == 0) return false;
-  // A short last block is completed with silence.
-  if (n < kLineBlockSamples) source_done = true;
-  LineAudioEndpoint* endpoint = lines.Find(play_device);
-  if (endpoint == nullptr) {
-    EndPlay();
-    Note("Wave: line device " + std::to_string(play_device) +
-         " vanished while playing");
-    return true;
-  }
-  endpoint->PlayToLine(block);
-  return true;
+// The line pulls one block after another; the pull after the last block
+// comes once that block has been played, so PlayDone goes out then.
+size_t SndfileWave::Impl::Pull(std::span<int16_t> block) {
+  if (play_kind != PlayKind::kLine) return 0;
+  const size_t n = source_done ? 0 : source->Read(block);
+  if (n < block.size()) source_done = true;
+  if (n > 0) return n;
+  play_endpoint = nullptr;  // detached by answering 0
+  const uint64_t generation = play_generation;
+  clock.Post([this, generation, weak = std::weak_ptr<bool>(alive)] {
+    if (!weak.expired() && generation == play_generation) RaisePlayDone();
+  });
+  return 0;
+}
+
+void SndfileWave::Impl::LineGone() {
+  play_endpoint = nullptr;
+  const int32_t device = play_device;
+  EndPlay();
+  Note("Wave: line device " + std::to_string(device) +
+       " vanished while playing");
 }
 
 bool SndfileWave::Impl::FeedLocal() {
@@ -266,10 +273,8 @@ void SndfileWave::Impl::OnPlayTick() {
   ++play_ticks;
   switch (play_kind) {
     case PlayKind::kNone:
-      play_timer->SetEnabled(false);
-      return;
     case PlayKind::kLine:
-      if (!SendLineBlock() && play_kind == PlayKind::kLine) RaisePlayDone();
+      play_timer->SetEnabled(false);
       return;
     case PlayKind::kLocal:
       if (drained) {
@@ -292,6 +297,10 @@ void SndfileWave::Impl::RaisePlayDone() {
 void SndfileWave::Impl::EndPlay() {
   ++play_generation;
   play_timer->SetEnabled(false);
+  // Numbers are never reused: a line that went away finds nothing here.
+  if (play_endpoint != nullptr && lines.Find(play_device) == play_endpoint)
+    play_endpoint->RemovePlaySource(this);
+  play_endpoint = nullptr;
   play_kind = PlayKind::kNone;
   source.reset();
   if (play_output) play_output->Stop();

@@ -3,10 +3,11 @@
 // device, records a call into PCM, mu-law or GSM 6.10 files, reports levels,
 // cuts silence, listens in on a recording, and answers file questions.
 //
-// All timing runs on the injected clock: playback into a line sends one
-// block of 160 samples every 20 ms from a clock timer; local playback keeps
-// the sound device 100 ms ahead of the same timer. Recording is driven by the
-// line endpoint, which delivers the far end's sound at real-time pace.
+// The wave component keeps no clock for the line: playback into a line is a
+// play source of the line's audio endpoint, pulled at the line's pace, and
+// PlayDone is posted once the pull after the last block shows that block
+// played. Recording is driven the same way by the far end's blocks. Local
+// playback keeps the sound device 100 ms ahead of a 20 ms clock timer.
 //
 // Choices of this implementation:
 // - Size values are buffer hints and are not needed here; device formats

@@ -16,13 +16,6 @@
 namespace lw {
 namespace {
 
-class NullEndpoint : public LineAudioEndpoint {
- public:
-  void PlayToLine(std::span<const int16_t>) override {}
-  void SetRecordSink(Sink sink) override { sink_ = std::move(sink); }
-  Sink sink_;
-};
-
 void BM_ConvertCdFileToLine(benchmark::State& state) {
   testing::TempDir dir;
   std::string file = dir / "cd.wav";
@@ -55,8 +48,7 @@ void BM_RecordOneSecond(benchmark::State& state) {
   testing::TempDir dir;
   FakeClock clock;
   LineAudioHub hub;
-  NullEndpoint endpoint;
-  hub.Register(0, &endpoint);
+  LineAudioEndpoint endpoint(hub);
   FakeSoundDevices devices;
   SndfileWave wave(clock, hub, devices, NullSoundOutputFactory(clock));
   WaveFormatRecord format;
@@ -65,8 +57,9 @@ void BM_RecordOneSecond(benchmark::State& state) {
   for (size_t i = 0; i < block.size(); ++i)
     block[i] = static_cast<int16_t>(8000 * std::sin(i * 0.3));
   for (auto _ : state) {
-    wave.StartRecord(0, dir / "r.wav", format, format, 0, true);
-    for (int i = 0; i < 50; ++i) endpoint.sink_(block);
+    wave.StartRecord(endpoint.wave_in(), dir / "r.wav", format, format, 0,
+                     true);
+    for (int i = 0; i < 50; ++i) endpoint.Received(block);
     wave.StopRecord();
   }
 }

@@ -1,8 +1,8 @@
-// Devices this installation has no driver for yet: a serial port (modem
-// mode). It behaves as a device that is not there: every
-// operation that would reach the device fails with kAbsent and a text that
-// says so, so the logic journals the failure and goes on as it does for a
-// missing device.
+// The serial port of an installation without a serial port driver (and of
+// the tests, which drive no modem). It behaves as a device that is not
+// there: every operation that would reach the device fails with kAbsent and
+// a text that says so, so the logic journals the failure and goes on as it
+// does for a missing device. It never holds a port in SerialPortOwners.
 #pragma once
 
 #include <string>
@@ -11,7 +11,7 @@
 
 namespace lw {
 
-inline constexpr int32_t kAbsent = 9001;
+inline constexpr int32_t kAbsent = 9001;  // no driver for the device
 
 class AbsentSerialPort : public SerialPort {
  public:
