@@ -35,7 +35,7 @@ constexpr size_t kMaxLineLength = 1024;
 }  // namespace
 
 ModemChannel::ModemChannel(SerialPort& port, Clock& clock, Journal& journal,
-                           std::string app_path, ModemEvents events)
+                           const std::string& app_path, ModemEvents events)
     : port_(port),
       journal_(journal),
       scenario_path_(NativePath(app_path, "\\AT_Commands_Scenario.txt")),

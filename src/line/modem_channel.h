@@ -48,7 +48,7 @@ class ModemChannel {
   // `port`, `clock` and `journal` outlive the channel; the channel takes the
   // port's events. `app_path` is AppPath (native, no trailing separator).
   ModemChannel(SerialPort& port, Clock& clock, Journal& journal,
-               std::string app_path, ModemEvents events);
+               const std::string& app_path, ModemEvents events);
   ~ModemChannel();
   ModemChannel(const ModemChannel&) = delete;
   ModemChannel& operator=(const ModemChannel&) = delete;

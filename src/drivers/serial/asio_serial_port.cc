@@ -219,11 +219,10 @@ int32_t AsioSerialPort::Open() {
       ::open(tty->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return OpenErrorCode(errno);
   int32_t code = 0;
-  if (!::isatty(fd)) {
-    code = kCommPortInvalid;
-  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     code = OpenErrorCode(errno);
-  } else if (::ioctl(fd, TIOCEXCL) != 0 || !SetRaw(fd, *settings)) {
+  } else if (!::isatty(fd) || ::ioctl(fd, TIOCEXCL) != 0 ||
+             !SetRaw(fd, *settings)) {
     code = kCommPortInvalid;
   }
   std::error_code ec;

@@ -32,7 +32,7 @@ namespace lw {
 
 class AsioSerialPort : public SerialPort {
  public:
-  static constexpr size_t kMaxInput = 64 * 1024;
+  static constexpr size_t kMaxInput = size_t{64} * 1024;
 
   // `io` and `names` outlive the port.
   AsioSerialPort(asio::io_context& io, const SerialPortNames& names);
