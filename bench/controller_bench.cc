@@ -9,6 +9,7 @@
 
 #include "controller/controller_test_util.h"
 #include "controller/process_controller.h"
+#include "drivers/sqlite/sqlite_settings_store.h"
 
 namespace {
 
@@ -22,7 +23,9 @@ void Seed(lw::testing::ControllerHome& env) {
 }
 
 void BM_LoadToLineOpenAndUnload(benchmark::State& state) {
-  lw::testing::ControllerHome env(/*store_on_disk=*/true);
+  lw::testing::TempDir dir;
+  lw::SqliteSettingsStore disk(dir / "registry.db");
+  lw::testing::ControllerHome env(&disk);
   Seed(env);
   for (auto _ : state) {
     lw::frmMain main(env.fake.devices(), env.store, env.journal(),

@@ -5,7 +5,7 @@
 namespace lw {
 namespace {
 
-CallInfo Call(std::string number, std::string type = "0") {
+CallInfo Call(std::string number, std::string type = "0", int16_t read = 0) {
   CallInfo c;
   c.caller_name = "Alice";
   c.caller_number = std::move(number);
@@ -15,27 +15,12 @@ CallInfo Call(std::string number, std::string type = "0") {
   c.length = "0:00:12";
   c.contact = "Ally";
   c.call_type = std::move(type);
+  c.read_mark = read;
   return c;
 }
 
-TEST(TemplatesTest, CallerNumberSpelledOutExceptWords) {
-  const RemoteDigits none;
-  EXPECT_EQ(FillCallTemplate("From <CALLER_NUMBER>", Call("123"), none),
-            "From 1 2 3 ");
-  for (const char* word :
-       {"UNKNOWN", "OUT OF AREA", "BLOCKED CALL", "CALLERID UNAVAILABLE"}) {
-    EXPECT_EQ(FillCallTemplate("From <CALLER_NUMBER>", Call(word), none),
-              std::string("From ") + word);
-  }
-  // Only the exact words: anything else is spelled out.
-  EXPECT_EQ(FillCallTemplate("<CALLER_NUMBER>", Call("unknown"), none),
-            "u n k n o w n ");
-  EXPECT_EQ(SpellOut("42"), "4 2 ");
-  EXPECT_EQ(SpellOut(""), "");
-}
-
 TEST(TemplatesTest, EveryPlaceholderInOrder) {
-  RemoteDigits d{"1", "2", "3", "4", "5", "6", ""};
+  const RemoteDigits d{"1", "2", "3", "4", "5", "6", ""};
   const std::string text =
       "<CALLER_NAME>|<MESSAGE_PATH>|<DATE>|<TIME>|<CONTACT>|<CALL_TYPE>|"
       "<LENGTH>|<READ>|<MESSAGEORCALL>|<PLAY><PREV><EXIT><NEXT><FIRST>"
@@ -44,46 +29,52 @@ TEST(TemplatesTest, EveryPlaceholderInOrder) {
             "Alice|/app/m.wav|Tuesday, March 15, 2005|02:05 PM|Ally|"
             "Voice Message|0:00:12|unread|voice message|123456|x|<UNKNOWN>|"
             "<caller_name>");
-}
-
-TEST(TemplatesTest, TypesReadAndBadDates) {
-  const RemoteDigits none;
-  CallInfo c = Call("1", "3");
-  c.read_mark = 1;
-  EXPECT_EQ(FillCallTemplate("<MESSAGEORCALL>,<CALL_TYPE>,<READ>", c, none),
-            "voice message,Incoming Recorded Call,read");
-  c.call_type = "1";
-  c.read_mark = 0;
-  EXPECT_EQ(FillCallTemplate("<MESSAGEORCALL>,<CALL_TYPE>,<READ>", c, none),
-            "call,Outgoing Call,unread");
-  c.call_type = "9";
-  EXPECT_EQ(FillCallTemplate("[<CALL_TYPE>]", c, none), "[]");
-  // Dates and times that are not one are shown as they are.
-  c.date = "someday";
-  c.time = "25:99";
-  EXPECT_EQ(FillCallTemplate("<DATE> <TIME>", c, none), "someday 25:99");
-  EXPECT_EQ(FillCallTemplate("", c, none), "");
-}
-
-TEST(TemplatesTest, ReplacementNotSearchedAgainForSamePlaceholder) {
-  // Given a caller name that itself holds <CALLER_NAME>, expect it inserted
-  // once per occurrence; but a later placeholder in inserted text is filled.
-  const RemoteDigits none;
-  CallInfo c = Call("1");
-  c.caller_name = "<CALLER_NAME><CONTACT>";
-  EXPECT_EQ(FillCallTemplate("<CALLER_NAME> and <CALLER_NAME>", c, none),
-            "<CALLER_NAME>Ally and <CALLER_NAME>Ally");
-  // A number containing a placeholder is spelled out, so no longer matches.
-  c.caller_number = "<DATE>";
-  EXPECT_EQ(FillCallTemplate("<CALLER_NUMBER>", c, none), "< D A T E > ");
-  // An earlier placeholder's text is not filled by itself after the fact.
-  c.contact = "<CALLER_NAME>";
-  EXPECT_EQ(FillCallTemplate("<CONTACT>", c, none), "<CALLER_NAME>");
-  // Two placeholders sharing a prefix are not confused.
+  // Two count placeholders sharing a prefix are not confused.
   EXPECT_EQ(FillCountTemplate("<NUM_NEW_MSG>/<NUM_MSG>/<NUM_NEW_CALLS>/"
                               "<NUM_CALLS><NUM_CALLS>",
                               CallCounts{5, 4, 3, 2}),
             "2/4/3/55");
+}
+
+TEST(TemplatesTest, NumbersTypesAndReadMarks) {
+  // Given numbers, types and read marks, expect digits spelled out except
+  // the exact number words, and each type's and mark's words.
+  const struct {
+    CallInfo call;
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      {Call("123"), "From <CALLER_NUMBER>", "From 1 2 3 "},
+      {Call("OUT OF AREA"), "From <CALLER_NUMBER>", "From OUT OF AREA"},
+      {Call("CALLERID UNAVAILABLE"), "<CALLER_NUMBER>", "CALLERID UNAVAILABLE"},
+      {Call("unknown"), "<CALLER_NUMBER>", "u n k n o w n "},
+      {Call("<DATE>"), "<CALLER_NUMBER>", "< D A T E > "},
+      {Call("1", "3", 1), "<MESSAGEORCALL>,<CALL_TYPE>,<READ>",
+       "voice message,Incoming Recorded Call,read"},
+      {Call("1", "1"), "<MESSAGEORCALL>,<CALL_TYPE>,<READ>",
+       "call,Outgoing Call,unread"},
+      {Call("1", "9"), "[<CALL_TYPE>]", "[]"},
+      {Call("1"), "", ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(FillCallTemplate(c.text, c.call, RemoteDigits{}), c.expected)
+        << c.text;
+}
+
+TEST(TemplatesTest, InsertedTextIsOnlyFilledByLaterPlaceholders) {
+  // Given a caller name that itself holds <CALLER_NAME>, expect it inserted
+  // once per occurrence, but a later placeholder in it filled; dates and
+  // times that are not one are shown as they are.
+  CallInfo c = Call("1");
+  c.caller_name = "<CALLER_NAME><CONTACT>";
+  const RemoteDigits none;
+  EXPECT_EQ(FillCallTemplate("<CALLER_NAME> and <CALLER_NAME>", c, none),
+            "<CALLER_NAME>Ally and <CALLER_NAME>Ally");
+  c.contact = "<CALLER_NAME>";
+  EXPECT_EQ(FillCallTemplate("<CONTACT>", c, none), "<CALLER_NAME>");
+  c.date = "someday";
+  c.time = "25:99";
+  EXPECT_EQ(FillCallTemplate("<DATE> <TIME>", c, none), "someday 25:99");
 }
 
 }  // namespace

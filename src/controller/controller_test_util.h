@@ -1,16 +1,15 @@
 // Shared pieces of the controller tests: a fresh home with a journal
-// folder, an in-memory settings store written like the desktop application
-// writes it, and the journal read back.
+// folder, a settings store written like the desktop application writes it
+// (in memory unless the test brings its own), and the journal read back.
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "callstore/test_util.h"
 #include "devices/fake/fake_devices.h"
-#include "drivers/sqlite/sqlite_settings_store.h"
+#include "devices/memory_settings_store.h"
 #include "journal/journal.h"
 #include "line/speech_window.h"
 #include "settings/registry_routines.h"
@@ -20,10 +19,8 @@ namespace lw::testing {
 
 class ControllerHome {
  public:
-  // The settings store lives in memory, or with `store_on_disk` in the
-  // home's "registry.db".
-  explicit ControllerHome(bool store_on_disk = false)
-      : store(store_on_disk ? home / "registry.db" : std::string(":memory:")),
+  explicit ControllerHome(SettingsStore* own_store = nullptr)
+      : store(own_store != nullptr ? *own_store : memory_),
         journal_(fake.clock(), home.path()),
         reg_(store) {
     std::filesystem::create_directories(home / "Journal");
@@ -46,17 +43,8 @@ class ControllerHome {
   // Everything in the system journal ("" when nothing was written).
   std::string SysJournal() const {
     std::string all;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(home / "Journal")) {
-      const std::string name = entry.path().filename().string();
-      if (name.size() < 8 || name.substr(name.size() - 8) != "_Sys.txt") {
-        continue;
-      }
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::stringstream text;
-      text << in.rdbuf();
-      all += text.str();
-    }
+    for (const auto& e : std::filesystem::directory_iterator(home / "Journal"))
+      if (e.path().string().ends_with("_Sys.txt")) all += ReadFile(e.path());
     return all;
   }
   // One journal entry as written at the fakes' start time.
@@ -70,9 +58,8 @@ class ControllerHome {
     const std::string all = SysJournal();
     int n = 0;
     for (size_t at = all.find(part); at != std::string::npos;
-         at = all.find(part, at + part.size())) {
+         at = all.find(part, at + 1))
       ++n;
-    }
     return n;
   }
 
@@ -80,7 +67,12 @@ class ControllerHome {
 
   FakeDevices fake;
   TempDir home;
-  SqliteSettingsStore store;
+
+ private:
+  MemorySettingsStore memory_;
+
+ public:
+  SettingsStore& store;
 
  private:
   Journal journal_;
@@ -100,12 +92,8 @@ class LoggingSpeechWindow : public SpeechWindow {
     log_.push_back("SpeakIt(" + text + "," + std::to_string(device) + ")");
   }
   void StopSpeak() override { log_.push_back("StopSpeak"); }
-  void TTSSetVoice(int32_t voice) override {
-    log_.push_back("TTSSetVoice(" + std::to_string(voice) + ")");
-  }
-  void SetRate(int16_t rate) override {
-    log_.push_back("SetRate(" + std::to_string(rate) + ")");
-  }
+  void TTSSetVoice(int32_t) override {}
+  void SetRate(int16_t) override {}
 
  private:
   std::vector<std::string>& log_;

@@ -8,8 +8,6 @@ namespace lw {
 namespace {
 
 TEST(WaveSecondsTextTest, HoursMinutesSecondsWithinTenCharacters) {
-  EXPECT_EQ(WaveSecondsText(0), "0:00:00");
-  EXPECT_EQ(WaveSecondsText(59), "0:00:59");
   EXPECT_EQ(WaveSecondsText(3723), "1:02:03");
   EXPECT_EQ(WaveSecondsText(36000), "10:00:00");
   EXPECT_EQ(WaveSecondsText(-5), "0:00:00");

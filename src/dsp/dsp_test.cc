@@ -1,40 +1,16 @@
 #include <gtest/gtest.h>
-#include <spandsp.h>
 
-#include <cmath>
-#include <string>
 #include <vector>
 
 #include "dsp/levels.h"
-#include "dsp/tones.h"
 
 namespace lw {
 namespace {
-
-std::vector<int16_t> Sine(float hz, double amplitude, int ms) {
-  std::vector<int16_t> out(static_cast<size_t>(ms) * 8);
-  for (size_t i = 0; i < out.size(); ++i)
-    out[i] =
-        static_cast<int16_t>(amplitude * std::sin(2 * M_PI * hz * i / 8000.0));
-  return out;
-}
-
-// Feeds `sound` in 20 ms line blocks.
-template <typename Detector>
-void Feed(Detector& detector, const std::vector<int16_t>& sound) {
-  std::span<const int16_t> rest(sound);
-  while (!rest.empty()) {
-    size_t n = std::min<size_t>(rest.size(), 160);
-    detector.Add(rest.first(n));
-    rest = rest.subspan(n);
-  }
-}
 
 TEST(DspTest, LevelsAndSilenceCutting) {
   LevelMeter meter(800);
   std::vector<int16_t> loud = {100, -32768, 5};
   EXPECT_EQ(meter.Add(loud), std::nullopt);
-  EXPECT_EQ(meter.Room(), 797u);
   std::vector<int16_t> rest(797, 7);
   EXPECT_EQ(meter.Add(rest), 32767);  // -32768 counts as the largest
   EXPECT_EQ(meter.Add(std::vector<int16_t>(800, -9)), 9);
@@ -57,56 +33,6 @@ TEST(DspTest, LevelsAndSilenceCutting) {
   cut.Add(std::vector<int16_t>(4 * 3 + 1, 0), keep);
   cut.Flush(keep);
   EXPECT_EQ(kept.size(), 16u + 8);
-}
-
-TEST(DspTest, DigitsFromTouchTones) {
-  dtmf_tx_state_t* tx = dtmf_tx_init(nullptr);
-  ASSERT_NE(tx, nullptr);
-  dtmf_tx_put(tx, "159#*D0", -1);
-  std::vector<int16_t> sound(size_t{8000} * 2);
-  sound.resize(static_cast<size_t>(
-      dtmf_tx(tx, sound.data(), static_cast<int>(sound.size()))));
-  dtmf_tx_free(tx);
-
-  std::string heard;
-  DigitDetector digits([&](char d) { heard += d; });
-  Feed(digits, sound);
-  EXPECT_EQ(heard, "159#*D0");
-
-  // A single tone and silence are no digits.
-  heard.clear();
-  Feed(digits, Sine(1100, 8000, 500));
-  Feed(digits, std::vector<int16_t>(4000, 0));
-  EXPECT_EQ(heard, "");
-}
-
-TEST(DspTest, ToneReportedAfterItsMinimumAndWhenItStops) {
-  std::vector<bool> reports;
-  ToneDetector tone(1100, 400, [&](bool on) { reports.push_back(on); });
-  Feed(tone, Sine(1100, 6000, 300));  // too short
-  Feed(tone, std::vector<int16_t>(800, 0));
-  EXPECT_TRUE(reports.empty());
-
-  Feed(tone, Sine(1100, 6000, 380));
-  EXPECT_TRUE(reports.empty());
-  Feed(tone, Sine(1100, 6000, 40));
-  EXPECT_EQ(reports, std::vector<bool>{true});
-  EXPECT_TRUE(tone.present());
-  Feed(tone, Sine(1100, 6000, 1000));
-  Feed(tone, std::vector<int16_t>(160, 0));
-  EXPECT_EQ(reports, (std::vector<bool>{true, false}));
-
-  // Another frequency, a whisper of the right one, or the right one under
-  // loud other sound: no tone.
-  reports.clear();
-  Feed(tone, Sine(1400, 6000, 1000));
-  Feed(tone, Sine(1100, 100, 1000));
-  std::vector<int16_t> mixed = Sine(1100, 2000, 1000);
-  std::vector<int16_t> other = Sine(600, 8000, 1000);
-  for (size_t i = 0; i < mixed.size(); ++i)
-    mixed[i] = static_cast<int16_t>(mixed[i] + other[i]);
-  Feed(tone, mixed);
-  EXPECT_TRUE(reports.empty());
 }
 
 }  // namespace

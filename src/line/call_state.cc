@@ -5,33 +5,22 @@
 // decided whether the line is taken to record a conversation (somebody
 // picked up an extension), answered by the answering machine, blocked or
 // left alone; the connected call then goes to recording, the answering
-// machine or remote access.
-//
-// Modem mode (rings and caller identification from the modem's serial port,
-// the modem handed to the telephony control for the call) joins this flow
-// with the modem channel; until then a line in modem mode is driven by the
-// telephony events exactly as in telephony mode.
+// machine or remote access. A line in modem mode is driven by the telephony
+// events in the same way.
 #include <string>
+#include <utility>
 
 #include "base/message_text.h"
 #include "base/trapped.h"
 #include "callstore/call_wrapup.h"
 #include "callstore/contacts.h"
 #include "line/line_controller.h"
-#include "line/line_messages.h"
-#include "recording/answering_machine.h"
-#include "recording/call_recording.h"
-#include "recording/event_sounds.h"
 
 namespace lw {
 
 namespace {
 
 constexpr uint32_t kRingGapIntervalMs = 100;
-constexpr uint32_t kIdleIntervalMs = 1000;
-constexpr uint32_t kRecLongIntervalMs = 1000;
-constexpr uint32_t kSilenceIntervalMs = 100;
-constexpr uint32_t kFreqIntervalMs = 100;
 // Ticks of the ring gap after which the rings are taken to have stopped
 // because somebody answered on an extension (7.1 s).
 constexpr int32_t kRingGapTicks = 70;
@@ -85,28 +74,9 @@ bool ForwardsCallType(int16_t act, const std::string& call_type) {
 }  // namespace
 
 void frmLine::WireCallEvents() {
-  Clock& clock = s_.devices.clock;
-  auto make = [&clock](std::unique_ptr<Timer>& timer, uint32_t interval,
-                       std::function<void()> tick) {
-    timer = clock.CreateTimer(std::move(tick));
-    timer->SetInterval(interval);
-  };
-  make(s_.tmrRecRingCounter, kRingGapIntervalMs,
-       [this] { tmrRecRingCounter_Timer(); });
-  // The idle timer ends a modem-mode call whose caller gave up; it is
-  // switched on by the modem channel.
-  make(s_.tmrIDLE, kIdleIntervalMs, [] {});
-  make(s_.tmrRecLong, kRecLongIntervalMs, [this] {
-    Trapped(s_.journal, "tmrRecLong_Timer", [&] { tmrRecLong_Timer(s_); });
-  });
-  make(s_.tmrSilence, kSilenceIntervalMs, [this] {
-    Trapped(s_.journal, "tmrSilence_Timer", [&] { tmrSilence_Timer(s_); });
-  });
-  make(s_.tmrRecFreqCounter, kFreqIntervalMs, [this] {
-    Trapped(s_.journal, "tmrRecFreqCounter_Timer",
-            [&] { tmrRecFreqCounter_Timer(s_); });
-  });
-  s_.WrapUpNow = [this] { WrapUpCall(); };
+  s_.tmrRecRingCounter =
+      s_.devices.clock.CreateTimer([this] { tmrRecRingCounter_Timer(); });
+  s_.tmrRecRingCounter->SetInterval(kRingGapIntervalMs);
 
   TelephonyEvents events;
   events.InComeCall = [this] { Tapi_InComeCall(); };
@@ -125,52 +95,30 @@ void frmLine::WireCallEvents() {
 
   WaveEvents line_events;
   line_events.PlayDone = [this] {
-    Trapped(s_.journal, "Wave1_PlayDone", [&] { Wave1_PlayDone(s_); });
+    Trapped(s_.journal, "Wave1_PlayDone", [&] { Wave1_PlayDone(); });
   };
   line_events.LevelReport = [this](int16_t& level) {
-    Wave1_LevelReport(s_, level);
+    recorder_.LevelReport(level);
   };
   s_.Wave1->SetEvents(std::move(line_events));
 
   WaveEvents player_events;
   player_events.PlayDone = [this] {
-    Trapped(s_.journal, "WavePlayer_PlayDone",
-            [&] { WavePlayer_PlayDone(s_); });
+    Trapped(s_.journal, "WavePlayer_PlayDone", [&] { sounds_.PlayDone(); });
   };
   s_.WavePlayer->SetEvents(std::move(player_events));
 }
 
-void frmLine::ClearPerCallState() {
-  s_.bRecordThisCall = false;
-  s_.bRecTheCall = false;
-  s_.bAnswerMachine = false;
-  s_.bBlockCall = false;
-  s_.bIgnoreCall = false;
-  s_.bRemoteAccess = false;
-  s_.bCallOutRec = false;
-  s_.RecordSeconds = 0;
-  s_.SilenceTicks = 0;
-  s_.LastLevel = 0;
-  s_.FreqTicks = 0;
-}
-
-void frmLine::LoadOptionsForNextCall() {
-  // The option reading clears the per-call state between the remote-access
-  // options and the rest (ResetPerCallState).
-  LoadCallOptions();
-  s_.SilenceThreshold = s_.Options.nSilenceLevel;
-  s_.SilenceSeconds = s_.Options.lSilenceSec;
-}
-
-void frmLine::StartCallInfo(const std::string& description) {
-  s_.Store->SetCallInfo(s_.Call);
-  s_.Call.description = description;
-  s_.bWrapUpDue = true;
+void frmLine::StartCall(const std::string& description) {
+  call_ = {};
+  s_.Store->SetCallInfo(call_.Call);
+  call_.Call.description = description;
+  call_.bWrapUpDue = true;
 }
 
 void frmLine::StopRingGapAndFreqTimers() {
   TimerOff(s_.tmrRecRingCounter);
-  TimerOff(s_.tmrRecFreqCounter);
+  recorder_.StopToneDetection();
 }
 
 void frmLine::Tapi_InComeCall() {
@@ -182,50 +130,45 @@ void frmLine::Tapi_InComeCall() {
     }
     s_.bInCall = true;
     s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
-                      "Tapi_InComeCall(" + DeviceIndexText(s_) + ")");
+                      "Tapi_InComeCall(" + DeviceIndexText() + ")");
 
     ++s_.IncomingCount;
-    LoadOptionsForNextCall();
-    StartCallInfo(s_.process.TransText[kTransIncomingCall]);
+    LoadCallOptions();
+    StartCall(s_.process.TransText[kTransIncomingCall]);
+    recorder_.NewCall();
 
     const CallOptions& o = s_.Options;
-    s_.bRecTheCall = false;
-    s_.bRecordThisCall = false;
     if (o.bDetectPickUP) {
       if (o.nRecWhen == 0) {
-        s_.bRecordThisCall = true;
+        call_.bRecordThisCall = true;
       } else if (o.nRecWhen == 1 && s_.IncomingCount == o.lNumOfCallToRec) {
-        s_.bRecordThisCall = true;
+        call_.bRecordThisCall = true;
         s_.IncomingCount = 0;
       }
     }
-    if (s_.bRecordThisCall) {
-      s_.RingGapTicks = 0;
+    if (call_.bRecordThisCall) {
+      call_.RingGapTicks = 0;
       TimerOn(s_.tmrRecRingCounter);
     } else {
       TimerOff(s_.tmrRecRingCounter);
     }
 
-    if (!o.bWhenCallerID) PlayIncomingSound(s_);
-    SendToDesktop(
-        s_, s_.udiOut.get(), kChannelOut,
-        {"Tapi_Incomming", DeviceIndexText(s_), BoolText(s_.bRecordThisCall)});
+    if (!o.bWhenCallerID) sounds_.PlayIncomingSound();
+    Send(kChannelOut, {"Tapi_Incomming", DeviceIndexText(),
+                       BoolText(call_.bRecordThisCall)});
   });
 }
 
 void frmLine::Tapi_Ring(int32_t count) {
   Trapped(s_.journal, "ErrTapi1_Ring", [&] {
-    SendToDesktop(s_, s_.udiOut.get(), kChannelOut,
-                  {"Tapi_Ring", DeviceIndexText(s_), std::to_string(count),
-                   BoolText(s_.bRecordThisCall)});
+    Send(kChannelOut, {"Tapi_Ring", DeviceIndexText(), std::to_string(count),
+                       BoolText(call_.bRecordThisCall)});
     s_.journal.LogSys("Tapi_Ring(" + std::to_string(s_.LineIndex) +
                           "):" + std::to_string(count),
                       0, "");
 
-    if (s_.bIgnoreCall) {
-      TimerOff(s_.tmrSilence);
-      TimerOff(s_.tmrRecFreqCounter);
-      TimerOff(s_.tmrRecLong);
+    if (call_.bIgnoreCall) {
+      recorder_.StopLimits();
       TimerOff(s_.tmrRecRingCounter);
       return;
     }
@@ -233,17 +176,17 @@ void frmLine::Tapi_Ring(int32_t count) {
     // modem (the serial port closed).
     if (s_.MSComm1 && s_.MSComm1->PortOpen()) return;
 
-    if (s_.bRemoteAccess) {
+    if (call_.bRemoteAccess) {
       AnswerCall();
       return;
     }
-    s_.RingGapTicks = 0;
-    if (s_.bRecordThisCall) {
+    call_.RingGapTicks = 0;
+    if (call_.bRecordThisCall) {
       TimerOn(s_.tmrRecRingCounter);
     } else {
       TimerOff(s_.tmrRecRingCounter);
     }
-    if (s_.bBlockCall && count >= kBlockAtRing) s_.Tapi1->LineAnswer();
+    if (call_.bBlockCall && count >= kBlockAtRing) s_.Tapi1->LineAnswer();
     if (s_.Options.bRunAnsIfNotAnswered && count >= s_.Options.nNumOfRing) {
       AnswerCall();
     }
@@ -252,19 +195,19 @@ void frmLine::Tapi_Ring(int32_t count) {
 
 void frmLine::tmrRecRingCounter_Timer() {
   Trapped(s_.journal, "tmrRecRingCounter_Timer", [&] {
-    ++s_.RingGapTicks;
-    if (s_.RingGapTicks <= kRingGapTicks) return;
+    ++call_.RingGapTicks;
+    if (call_.RingGapTicks <= kRingGapTicks) return;
     TimerOff(s_.tmrRecRingCounter);
-    s_.bAnswerMachine = false;
-    s_.bRecTheCall = true;
+    call_.bAnswerMachine = false;
+    call_.bRecTheCall = true;
     s_.Tapi1->LineAnswer();
   });
 }
 
 void frmLine::AnswerCall() {
   Trapped(s_.journal, "AnswerCall", [&] {
-    s_.bAnswerMachine = true;
-    s_.bRecTheCall = false;
+    call_.bAnswerMachine = true;
+    call_.bRecTheCall = false;
     const int32_t result = s_.Tapi1->LineAnswer();
     s_.journal.LogSys("Tapi.LineAnswer(" + std::to_string(s_.LineIndex) +
                           ")->" + s_.Tapi1->GetErrorText(result),
@@ -277,7 +220,7 @@ void frmLine::Tapi_CallerID(const std::string& name,
                             const std::string& number) {
   Trapped(s_.journal, "ErrTapi1_CallerID", [&] {
     CallOptions& o = s_.Options;
-    CallInfo& info = s_.Call.info;
+    CallInfo& info = call_.Call.info;
     s_.bInCall = true;
     info.caller_name = CallerText(name);
     info.caller_number = CallerText(number);
@@ -295,21 +238,21 @@ void frmLine::Tapi_CallerID(const std::string& name,
       contact_name = FieldText(contact.name);
       contact_text = FieldText(contact.second_text);
       info.contact = contact_name;
-      s_.Call.description = contact_name;
-      s_.Call.contact_digit = ContactDigit(contact);
+      call_.Call.description = contact_name;
+      call_.Call.contact_digit = ContactDigit(contact);
 
-      s_.bRecTheCall = o.bDetectPickUP;
-      s_.bRecordThisCall = o.bDetectPickUP;
-      if (!s_.bRecTheCall) StopRingGapAndFreqTimers();
-      s_.bAnswerMachine = o.bRunAnsIfNotAnswered;
-      if (!s_.bAnswerMachine && !s_.bRecTheCall) s_.bIgnoreCall = true;
+      call_.bRecTheCall = o.bDetectPickUP;
+      call_.bRecordThisCall = o.bDetectPickUP;
+      if (!call_.bRecTheCall) StopRingGapAndFreqTimers();
+      call_.bAnswerMachine = o.bRunAnsIfNotAnswered;
+      if (!call_.bAnswerMachine && !call_.bRecTheCall) call_.bIgnoreCall = true;
 
       if (o.ContactBlock) {
         StopRingGapAndFreqTimers();
-        s_.bRecTheCall = false;
-        s_.bRecordThisCall = false;
-        s_.bAnswerMachine = false;
-        s_.bBlockCall = true;
+        call_.bRecTheCall = false;
+        call_.bRecordThisCall = false;
+        call_.bAnswerMachine = false;
+        call_.bBlockCall = true;
         // Taken off-hook at once; the connected call is dropped. Nothing
         // tells of a blocked caller.
         s_.Tapi1->LineAnswer();
@@ -317,10 +260,10 @@ void frmLine::Tapi_CallerID(const std::string& name,
       }
       if (o.ContactIgnore) {
         StopRingGapAndFreqTimers();
-        s_.bRecTheCall = false;
-        s_.bRecordThisCall = false;
-        s_.bAnswerMachine = false;
-        s_.bIgnoreCall = true;
+        call_.bRecTheCall = false;
+        call_.bRecordThisCall = false;
+        call_.bAnswerMachine = false;
+        call_.bIgnoreCall = true;
       }
       // Forwarding "2": neither mail nor program for this caller ("3", the
       // contact's own forwarding, came with the overlay).
@@ -332,18 +275,18 @@ void frmLine::Tapi_CallerID(const std::string& name,
 
     if (o.bAllowCallerNameNumAccess) {
       // Callers are not announced while access by caller number is on.
-      if (info.caller_number == o.sAccessCallerNumber) s_.bRemoteAccess = true;
+      if (info.caller_number == o.sAccessCallerNumber)
+        call_.bRemoteAccess = true;
       return;
     }
 
-    SendToDesktop(
-        s_, s_.udiCallerID.get(), kChannelCallerID,
-        {"Tapi_CID", DeviceIndexText(s_), info.caller_name, info.caller_number,
-         contact_name, contact_text, BoolText(o.bViewCD_IC),
-         std::to_string(o.nCallDisplayStyle_IC),
-         BoolText(o.bViewLineControl_IC)});
-    if (o.bWhenCallerID) PlayIncomingSound(s_);
-    s_.journal.LogSys("Tapi_CallerID:(Index:" + DeviceIndexText(s_) +
+    Send(kChannelCallerID,
+         {"Tapi_CID", DeviceIndexText(), info.caller_name, info.caller_number,
+          contact_name, contact_text, BoolText(o.bViewCD_IC),
+          std::to_string(o.nCallDisplayStyle_IC),
+          BoolText(o.bViewLineControl_IC)});
+    if (o.bWhenCallerID) sounds_.PlayIncomingSound();
+    s_.journal.LogSys("Tapi_CallerID:(Index:" + DeviceIndexText() +
                           "):" + info.caller_name + ":" + info.caller_number +
                           ",Contact(" + contact_name + ")",
                       0, "");
@@ -353,8 +296,8 @@ void frmLine::Tapi_CallerID(const std::string& name,
 void frmLine::Tapi_Connected() {
   Trapped(s_.journal, "ErrTapi1_Connected", [&] {
     s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
-                      "Tapi_Conected(" + DeviceIndexText(s_) + ")");
-    SendOutWithDevice(s_, "Tapi_Connected");
+                      "Tapi_Conected(" + DeviceIndexText() + ")");
+    SendOutWithDevice("Tapi_Connected");
   });
   Trapped(s_.journal, "ErrTapi1_Connected", [&] {
     if (s_.speech != nullptr) s_.speech->StopSpeak();
@@ -362,18 +305,18 @@ void frmLine::Tapi_Connected() {
   s_.devices.clock.Pause(5);
 
   Trapped(s_.journal, "ErrTapi1_Connected", [&] {
-    if (s_.bBlockCall) {
+    if (call_.bBlockCall) {
       s_.Tapi1->LineDrop();
-    } else if (s_.bRemoteAccess) {
+    } else if (call_.bRemoteAccess) {
       if (s_.hooks.StartRemoteAccess) s_.hooks.StartRemoteAccess();
-    } else if (!s_.bRecTheCall) {
-      if (s_.bAnswerMachine) PlayGreeting(s_);
+    } else if (!call_.bRecTheCall) {
+      if (call_.bAnswerMachine) machine_.PlayGreeting();
       // An outgoing call placed with recording is recorded from here on.
-      if (s_.bCallOutRec) ContinueAfterGreeting(s_);
+      if (call_.bCallOutRec) recorder_.ContinueAfterGreeting();
     } else if (s_.Options.bLegalRecMSG) {
-      PlayLegalNotice(s_);
+      machine_.PlayLegalNotice();
     } else {
-      ContinueAfterGreeting(s_);
+      recorder_.ContinueAfterGreeting();
     }
   });
 }
@@ -381,38 +324,38 @@ void frmLine::Tapi_Connected() {
 void frmLine::Tapi_Disconnected() {
   Trapped(s_.journal, "ErrTapi1_Disconnected", [&] {
     s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
-                      "Tapi_Disconnected(" + DeviceIndexText(s_) + ")");
+                      "Tapi_Disconnected(" + DeviceIndexText() + ")");
   });
-  StopRecMessage(s_);
-  DropCall(s_);
+  recorder_.StopRecMessage();
+  DropCall();
 }
 
 void frmLine::Tapi_Idle() {
   Trapped(s_.journal, "ErrTapi1_Idle", [&] {
     s_.bInCall = false;
     s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
-                      "Tapi_Idle(" + DeviceIndexText(s_) + ")");
+                      "Tapi_Idle(" + DeviceIndexText() + ")");
   });
   // A call wrapped up when the line closed or refused the hang-up is not
   // stored a second time should its Idle still arrive.
-  if (s_.bWrapUpDue) WrapUpCall();
+  if (call_.bWrapUpDue) WrapUpCall();
 }
 
 void frmLine::EndCallBeforeClose() {
-  if (!s_.bWrapUpDue) return;
+  if (!call_.bWrapUpDue) return;
   // A closed line reports nothing more of its call: the call is hung up and
   // wrapped up while the line is still open, so the caller's message is
   // stored and the desktop application hears that the call is over.
   s_.journal.LogSys(
       "The line closes during a call: the call is ended and stored", 0,
       "CloseLine");
-  DropCall(s_);
-  if (s_.bWrapUpDue) WrapUpCall();
+  DropCall();
+  if (call_.bWrapUpDue) WrapUpCall();
 }
 
 void frmLine::WrapUpCall() {
   const char* tag = "ErrTapi1_Idle";
-  s_.bWrapUpDue = false;
+  call_.bWrapUpDue = false;
   s_.bInCall = false;
   Trapped(s_.journal, tag, [&] {
     if (s_.Wave1->IsPlaying()) s_.Wave1->StopPlay();
@@ -420,9 +363,7 @@ void frmLine::WrapUpCall() {
     // A caller who gave up while the phone rang leaves the ring gap
     // running; it must not take the line once the call is over.
     TimerOff(s_.tmrRecRingCounter);
-    TimerOff(s_.tmrSilence);
-    TimerOff(s_.tmrRecLong);
-    TimerOff(s_.tmrRecFreqCounter);
+    recorder_.StopLimits();
   });
 
   std::string stored_type = std::string(kCallTypeIncoming);
@@ -432,8 +373,8 @@ void frmLine::WrapUpCall() {
     options.lListRecMoreThen = s_.Options.lListRecMoreThen;
     options.bListMessagesOnly = s_.Options.bListMessagesOnly;
     const WrapUpResult result =
-        SaveFinishedCall(*s_.Store, s_.Call, s_.Tapi1->DeviceIndex(), options,
-                         s_.bRemoteAccess, *s_.Wave1);
+        SaveFinishedCall(*s_.Store, call_.Call, s_.Tapi1->DeviceIndex(),
+                         options, call_.bRemoteAccess, *s_.Wave1);
     stored_type = result.stored_type;
   });
 
@@ -441,39 +382,80 @@ void frmLine::WrapUpCall() {
     // "Only if got a message": a voice message or a recorded incoming call.
     const bool got_message =
         IsMessageType(stored_type) && stored_type != kCallTypeOutgoingRecorded;
-    if (!s_.Options.bOnlyIfGotMessage || got_message) PlayDisconnectSound(s_);
+    if (!s_.Options.bOnlyIfGotMessage || got_message)
+      sounds_.PlayDisconnectSound();
   });
 
   Trapped(s_.journal, tag, [&] {
-    const std::string device = DeviceIndexText(s_);
-    const std::string& type = s_.Call.info.call_type;
-    SendToDesktop(s_, s_.udiIdle.get(), kChannelIdle,
-                  {"Tapi_Idle", device, type});
-    SendToDesktop(s_, s_.udiOut.get(), kChannelOut,
-                  {"Tapi_Idle", device, type});
+    const std::string device = DeviceIndexText();
+    const std::string& type = call_.Call.info.call_type;
+    Send(kChannelIdle, {"Tapi_Idle", device, type});
+    Send(kChannelOut, {"Tapi_Idle", device, type});
   });
 
   Trapped(s_.journal, tag, [&] {
-    const std::string& type = s_.Call.info.call_type;
-    if (s_.Options.bSendToMail && ForwardsCallType(s_.Options.nActMail, type) &&
-        s_.hooks.SendMailForCall) {
-      s_.hooks.SendMailForCall();
-    }
+    const std::string& type = call_.Call.info.call_type;
+    if (s_.Options.bSendToMail && ForwardsCallType(s_.Options.nActMail, type))
+      forwarding_.SendMailForCall();
   });
   Trapped(s_.journal, tag, [&] {
-    const std::string& type = s_.Call.info.call_type;
-    if (s_.Options.bApp && ForwardsCallType(s_.Options.nActApp, type) &&
-        s_.hooks.SendToApp) {
-      s_.hooks.SendToApp();
-    }
+    const std::string& type = call_.Call.info.call_type;
+    if (s_.Options.bApp && ForwardsCallType(s_.Options.nActApp, type))
+      forwarding_.SendToApp();
   });
 
-  Trapped(s_.journal, tag, [&] { LoadOptionsForNextCall(); });
+  // The options of the next call; a contact's choices end with this one.
+  Trapped(s_.journal, tag, [&] { LoadCallOptions(); });
+  // Nothing decided about this call holds until the next one begins; its
+  // record stays for an announcement that follows the disconnect sound.
+  call_ = PerCall{.Call = std::move(call_.Call)};
+}
+
+void frmLine::DropCall() {
+  // Each step on its own: whatever fails, the line is hung up.
+  Trapped(s_.journal, "DropCall", [&] {
+    recorder_.StopLimits();
+    TimerOff(s_.tmrRecRingCounter);
+  });
+  machine_.Reset();
+  Trapped(s_.journal, "DropCall", [&] {
+    if (s_.Wave1->IsPlaying()) s_.Wave1->StopPlay();
+  });
+  recorder_.StopRecMessage();
+  bool dropped = false;
+  Trapped(s_.journal, "DropCall", [&] {
+    const int32_t result = s_.Tapi1->LineDrop();
+    dropped = result == 0;
+    s_.journal.LogSys("Tapi.LineDrop(" + DeviceIndexText() + ")->" +
+                          s_.Tapi1->GetErrorText(result),
+                      0, "");
+  });
+  // A timer tick that led here may have switched a limit on again.
+  Trapped(s_.journal, "DropCall", [&] { recorder_.StopLimits(); });
+  // A hang-up the line refused (a failed or closed device, or a call already
+  // gone) brings no Idle for this call: it is wrapped up here, so it is still
+  // stored and the desktop application told.
+  if (!dropped && call_.bWrapUpDue) WrapUpCall();
+}
+
+void frmLine::Wave1_PlayDone() {
+  bool active = false;
+  Trapped(s_.journal, "Wave1_PlayDone",
+          [&] { active = s_.Tapi1->IsCallActive(); });
+  if (!active) {
+    DropCall();
+  } else if (call_.bRemoteAccess) {
+    if (s_.hooks.RemoteAccessPlayDone) s_.hooks.RemoteAccessPlayDone();
+  } else if (call_.bRecTheCall) {
+    recorder_.ContinueAfterGreeting();
+  } else if (call_.bAnswerMachine) {
+    machine_.PlayDone();
+  }
 }
 
 void frmLine::Tapi_Dialing() {
   Trapped(s_.journal, "ErrTapi1_Dialing",
-          [&] { SendOutWithDevice(s_, "Tapi_Dialing"); });
+          [&] { SendOutWithDevice("Tapi_Dialing"); });
 }
 
 void frmLine::Tapi_MonitorDigit(const std::string& digit) {
@@ -484,19 +466,24 @@ void frmLine::Tapi_MonitorDigit(const std::string& digit) {
 
 void frmLine::CallOut(const std::string& number, bool record) {
   Trapped(s_.journal, "CallOut", [&] {
-    const bool call_before = s_.bWrapUpDue;
-    StartCallInfo(s_.process.TransText[kTransCallOut]);
-    s_.Call.info.call_type =
+    PerCall before = call_;
+    StartCall(s_.process.TransText[kTransCallOut]);
+    call_.Call.info.call_type =
         record ? kCallTypeOutgoingRecorded : kCallTypeOutgoing;
-    s_.Call.info.caller_number = CallerText(number);
-    s_.bCallOutRec = record;
+    call_.Call.info.caller_number = CallerText(number);
+    call_.bCallOutRec = record;
     std::string call_text;
     const int32_t result = s_.Tapi1->MakeCall(number, call_text);
-    s_.journal.LogSys("Tapi.MakeCall(" + DeviceIndexText(s_) + ")->" +
+    s_.journal.LogSys("Tapi.MakeCall(" + DeviceIndexText() + ")->" +
                           s_.Tapi1->GetErrorText(result),
                       0, "");
-    // A call that was never placed has nothing to wrap up.
-    if (result != 0) s_.bWrapUpDue = call_before;
+    // A call that was never placed leaves the one in progress (if any) as it
+    // was.
+    if (result != 0) {
+      call_ = std::move(before);
+      return;
+    }
+    recorder_.NewCall();
   });
 }
 

@@ -1,18 +1,18 @@
 // The fixture of the call tests: a loaded line controller with its line
 // open in telephony mode, on fakes in virtual time, with the desktop
 // application played through the channel hub and the caller as a far end of
-// the simulated line. Options are set like the desktop application writes them,
-// before Start().
+// the simulated line. Options are set like the desktop application writes
+// them, before Start().
 #pragma once
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "callstore/test_util.h"
 #include "callstore/wave_formats.h"
 #include "controller/controller_test_util.h"
 #include "drivers/simline/sim_far_end.h"
@@ -27,8 +27,6 @@ inline constexpr const char* kIncomingEvents = "Events\\TabInCommingCall";
 inline constexpr const char* kDisconnectEvents = "Events\\TabDisconnectCall";
 inline constexpr const char* kPhoneAccess = "RemoteAccess\\TabPhoneAccess";
 inline constexpr const char* kGeneral = "Properties\\TabGeneral";
-// The day folder of the fakes' start date.
-inline constexpr const char* kToday = "\\Data\\Log\\2026\\12\\04\\";
 
 class CallTest : public ::testing::Test, public ControllerHome {
  protected:
@@ -42,19 +40,22 @@ class CallTest : public ::testing::Test, public ControllerHome {
     InitWaveFormats();
   }
 
-  // Loads the line controller, opens the line and forgets what that sent.
-  frmLine& Start() {
+  // A new line controller, loaded.
+  frmLine& Load() {
     line_ = std::make_unique<frmLine>(fake.devices(), store, journal(),
                                       process_, &speech_);
     line_->Load();
-    line_->OpenLine();
-    fake.channels().ClearSent();
-    fake.line().ClearOps();
     return *line_;
   }
-  LineState& s() { return line_->state(); }
-  FakeWave& wave1() { return *fake.wave(0); }
-  FakeWave& player() { return *fake.wave(1); }
+  // Loads the line controller, opens the line and forgets what that sent.
+  void Start() {
+    Load().OpenLine();
+    fake.channels().ClearSent();
+    fake.line().ClearOps();
+  }
+  // The line's two wave controls, as the controller loaded last made them.
+  FakeWave& wave1() { return *fake.waves()[fake.waves().size() - 2]; }
+  FakeWave& player() { return *fake.waves().back(); }
   SimFarEnd& far() { return far_; }
 
   // The answering machine answers at ring 2 with greeting "Hello" (known
@@ -96,16 +97,27 @@ class CallTest : public ::testing::Test, public ControllerHome {
     far().HangUp();
     Deliver();
   }
-  // A whole message: answered at ring 2, greeting and beep played, then
-  // `seconds` of message before the caller hangs up.
-  void LeaveMessage(int seconds) {
+  // The answering machine has answered at ring 2 and played greeting and
+  // beep: the message is being recorded.
+  void MessageRecording() {
     Incoming();
     Rings(2);
     Deliver();
     wave1().FinishPlay();  // greeting
     wave1().FinishPlay();  // beep
+  }
+  // A whole message of `seconds` before the caller hangs up.
+  void LeaveMessage(int seconds) {
+    MessageRecording();
     fake.clock().Advance(static_cast<uint64_t>(seconds) * 1000);
     HangUp();
+  }
+  // A conversation taken on pick-up after the ring gap: recording runs.
+  void RecordedConversation() {
+    Incoming();
+    far().PickUp();
+    fake.clock().Advance(7100);
+    Deliver();
   }
 
   const std::vector<std::string>& Sent(int32_t channel) {
@@ -121,7 +133,12 @@ class CallTest : public ::testing::Test, public ControllerHome {
     }
     return records;
   }
-  std::string LastCalls() { return ReadFile(home / "Data/Last"); }
+  // The call types of the stored records, in order ("2", "0", ...).
+  std::string Types() {
+    std::string types;
+    for (const CallRecord& r : Records()) types += FieldText(r.call_type);
+    return types;
+  }
   // How often the line saw `op` since Start().
   int Ops(const std::string& op) {
     int n = 0;

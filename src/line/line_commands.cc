@@ -10,7 +10,6 @@
 #include "journal/journal.h"
 #include "line/dial_string.h"
 #include "line/line_controller.h"
-#include "recording/call_recording.h"
 
 namespace lw {
 
@@ -69,10 +68,9 @@ void frmLine::CommandGetTTSProp() { LoadTTSOptions(); }
 
 // --- Commands on the current call. They are not checked against the state
 // of the line: outside a call they only change the flags and timers, which
-// the next incoming call or wrap-up resets.
+// the next call resets.
 
-// Handled with the auto mode schedule; accepted and without effect until
-// then.
+// Accepted and without effect: the line keeps its state.
 void frmLine::CommandAuto(const std::vector<std::string>& /*lines*/) {}
 
 void frmLine::CommandRecCall(const std::vector<std::string>& lines) {
@@ -83,24 +81,24 @@ void frmLine::CommandRecCall(const std::vector<std::string>& lines) {
     return;
   }
   // Takes effect at the next ring, which switches the ring gap on or off.
-  s_.bRecordThisCall = record;
+  call_.bRecordThisCall = record;
 }
 
 void frmLine::CommandAnswerMachine() { AnswerCall(); }
 
 void frmLine::CommandDropTheCall() {
   StopRingGapAndFreqTimers();
-  s_.bBlockCall = true;
+  call_.bBlockCall = true;
   // The connected event drops the call.
   s_.Tapi1->LineAnswer();
 }
 
 void frmLine::CommandDoNothing() {
   StopRingGapAndFreqTimers();
-  s_.bIgnoreCall = true;
+  call_.bIgnoreCall = true;
 }
 
-void frmLine::CommandStopProc() { DropCall(s_); }
+void frmLine::CommandStopProc() { DropCall(); }
 
 void frmLine::CommandCallOut(const std::vector<std::string>& lines,
                              bool record) {
@@ -124,8 +122,9 @@ void frmLine::CommandCallOut(const std::vector<std::string>& lines,
   CallOut(number, record);
 }
 
-void frmLine::CommandDropCall() { DropCall(s_); }
+void frmLine::CommandDropCall() { DropCall(); }
 
+// The tick changes nothing: the line stays as it was switched.
 void frmLine::tmrAutoMode_Timer() {}
 
 }  // namespace lw

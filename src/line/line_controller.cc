@@ -2,7 +2,7 @@
 
 #include "base/message_text.h"
 #include "base/trapped.h"
-#include "notify/forwarding.h"
+#include "callstore/wave_formats.h"
 
 namespace lw {
 
@@ -14,7 +14,11 @@ constexpr uint32_t kAutoModeIntervalMs = 1000;
 
 frmLine::frmLine(const Devices& devices, SettingsStore& store, Journal& journal,
                  ProcessState& process, SpeechWindow* speech)
-    : s_(devices, store, journal, process, speech) {}
+    : s_(devices, store, journal, process, speech),
+      recorder_(*this, devices.clock),
+      machine_(*this, recorder_),
+      sounds_(*this, speech),
+      forwarding_(*this, devices.clock) {}
 
 frmLine::~frmLine() {
   if (s_.loaded) Unload();
@@ -34,8 +38,8 @@ void frmLine::Load() {
     s_.WavePlayer = d.new_wave();
     s_.WavePlayer->Initialize();
     s_.MSComm1 = d.new_serial_port();
-    s_.Mail1 = d.new_mail();
-    WireForwarding(s_);
+    sounds_.SetPlayer(s_.WavePlayer.get());
+    forwarding_.SetMail(d.new_mail());
     s_.tmrAutoMode = d.clock.CreateTimer([this] { tmrAutoMode_Timer(); });
     s_.tmrAutoMode->SetInterval(kAutoModeIntervalMs);
 
@@ -43,7 +47,7 @@ void frmLine::Load() {
         std::make_unique<CallStore>(s_.process.AppPath, d.clock, &s_.journal);
     WireCallEvents();
 
-    LoadOptionsForNextCall();
+    LoadCallOptions();
     s_.LineVoice = d.new_voice();
     GetOptions();
 
@@ -68,11 +72,8 @@ void frmLine::Unload() {
   Trapped(s_.journal, "errForm_Unload", [&] {
     if (s_.tmrAutoMode) s_.tmrAutoMode->SetEnabled(false);
     // No call outlives the line: its timers stop with it.
-    for (Timer* timer :
-         {s_.tmrRecRingCounter.get(), s_.tmrIDLE.get(), s_.tmrRecLong.get(),
-          s_.tmrSilence.get(), s_.tmrRecFreqCounter.get()}) {
-      if (timer != nullptr) timer->SetEnabled(false);
-    }
+    if (s_.tmrRecRingCounter) s_.tmrRecRingCounter->SetEnabled(false);
+    recorder_.StopLimits();
     // Not bUnLoad: the desktop application learns that the line is off.
     CloseLine(false);
     if (s_.Wave1) s_.Wave1->Terminate();
@@ -88,6 +89,71 @@ void frmLine::SendLineStatus() {
          JoinFields({"LineStatus", std::to_string(s_.Tapi1->DeviceIndex()),
                      std::to_string(s_.process.LineStat),
                      BoolText(s_.process.AutoMode)}));
+}
+
+}  // namespace lw
+
+namespace lw {
+
+std::string frmLine::DeviceIndexText() {
+  return s_.Tapi1 ? std::to_string(s_.Tapi1->DeviceIndex()) : "0";
+}
+
+int32_t frmLine::PlayToLine(const std::string& file) {
+  constexpr const char* kPlaySource = "PlayToLine:Wave1.StartPlayACM";
+  constexpr int32_t kPromptSizeValue = 800;
+  int32_t result = -1;
+  Trapped(s_.journal, "PlayToLine", [&] {
+    const int32_t device = s_.Tapi1->GetDeviceID(kDeviceClassWaveOut);
+    result = s_.Wave1->StartPlayACM(file,
+                                    GlobalWaveFormats().formats[kWaveFormatPcm],
+                                    device, kPromptSizeValue);
+    const std::string text = s_.Wave1->GetPlayErrorText(result);
+    s_.journal.LogSys(text, result, kPlaySource);
+    if (result != 0) s_.journal.LogSys(text, result, kPlaySource);
+  });
+  return result;
+}
+
+int32_t frmLine::SpeakOnLine(const std::string& text) {
+  int32_t result = -1;
+  Trapped(s_.journal, "SpeakOnLine", [&] {
+    s_.LineVoice->SetLineOutput(s_.Tapi1->GetDeviceID(kDeviceClassWaveOut));
+    result = s_.LineVoice->Speak(text);
+  });
+  return result;
+}
+
+void frmLine::StopAllSound() {
+  Trapped(s_.journal, "StopAllSound", [&] {
+    if (s_.Wave1->IsPlaying()) s_.Wave1->StopPlay();
+    if (s_.LineVoice) s_.LineVoice->Speak("");
+  });
+}
+
+int32_t frmLine::MonitorDigits(bool on) {
+  return s_.Tapi1->LineMonitorDigits(on);
+}
+
+void frmLine::SendText(int32_t channel, const std::string& text) {
+  MessageChannel* end = nullptr;
+  switch (channel) {
+    case kChannelOut:
+      end = s_.udiOut.get();
+      break;
+    case kChannelCallerID:
+      end = s_.udiCallerID.get();
+      break;
+    case kChannelIdle:
+      end = s_.udiIdle.get();
+      break;
+    case kChannelMail:
+      end = s_.udiMail.get();
+      break;
+    default:
+      break;
+  }
+  if (end != nullptr) SendOn(*end, channel, text);
 }
 
 }  // namespace lw

@@ -15,19 +15,26 @@
 //   line_options.cc     reading the line options
 //   line_modem.cc       modem mode: the serial port side of the line
 //   call_state.cc       the call state machine: telephony events, the ring
-//                       gap, answering, the wrap-up, outgoing calls
-// All of them work on the one LineState.
+//                       gap, answering, dropping, the wrap-up, outgoing calls
+// It is the hub of the device events, and the CallLine through which the
+// call recorder, the answering machine, the event sounds and forwarding
+// reach the call; each of those keeps its own state and timers.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "line/call_line.h"
 #include "line/line_state.h"
+#include "notify/forwarding.h"
+#include "recording/answering_machine.h"
+#include "recording/call_recording.h"
+#include "recording/event_sounds.h"
 
 namespace lw {
 
-class frmLine {
+class frmLine final : public CallLine {
  public:
   frmLine(const Devices& devices, SettingsStore& store, Journal& journal,
           ProcessState& process, SpeechWindow* speech);
@@ -61,7 +68,7 @@ class frmLine {
 
   // --- line_options.cc
   // The option record: remote access and speech options, then everything
-  // else, with the per-call state reset.
+  // else.
   void LoadCallOptions();
   void GetOptions();
   void LoadTTSOptions();
@@ -82,31 +89,46 @@ class frmLine {
   // is recorded (type "4"), otherwise it is an outgoing call (type "1").
   void CallOut(const std::string& number, bool record);
 
-  LineState& state() { return s_; }
-  const LineState& state() const { return s_; }
+  // Where remote access plugs in.
+  CallHooks& hooks() { return s_.hooks; }
+
+  // --- CallLine (line_controller.cc; DropCall in call_state.cc)
+  PerCall& call() override { return call_; }
+  CallOptions& options() override { return s_.Options; }
+  CallStore& store() override { return *s_.Store; }
+  Journal& journal() override { return s_.journal; }
+  Clock& clock() override { return s_.devices.clock; }
+  const ProcessState& process() const override { return s_.process; }
+  Telephony& telephony() override { return *s_.Tapi1; }
+  Wave& line_wave() override { return *s_.Wave1; }
+  std::string DeviceIndexText() override;
+  void DropCall() override;
+  int32_t PlayToLine(const std::string& file) override;
+  int32_t SpeakOnLine(const std::string& text) override;
+  void StopAllSound() override;
+  int32_t MonitorDigits(bool on) override;
+  void SendText(int32_t channel, const std::string& text) override;
 
  private:
   // --- line_lifecycle.cc
   void OpenTheLine(int32_t index);
 
   // --- line_options.cc
-  // Where the option routines apply the speech options and reset the
-  // per-call state.
+  // Where the option routines apply the speech options.
   LineOptionHooks OptionHooks();
-  // Clears the per-call state before the options of the next call are read.
-  void ResetPerCallState();
 
   // --- call_state.cc
-  // Makes the call timers and wires the call events of Tapi1, Wave1 and
+  // Makes the ring-gap timer and wires the call events of Tapi1, Wave1 and
   // WavePlayer.
   void WireCallEvents();
-  // Reloads the options for the next call and clears the per-call state.
-  void LoadOptionsForNextCall();
-  // Clears the per-call flags and counters (not bInCall).
-  void ClearPerCallState();
-  // Starts the current call's record (day folder made, "UNKNOWN" caller,
-  // date and time now) with `description`.
-  void StartCallInfo(const std::string& description);
+  // A new current call: the per-call state made afresh, its record started
+  // (day folder made, "UNKNOWN" caller, date and time now) with
+  // `description`, and its wrap-up due.
+  void StartCall(const std::string& description);
+  // Wave1's PlayDone: drops the call when the caller has gone, otherwise
+  // moves remote access, the recording after the notice or the answering
+  // machine on.
+  void Wave1_PlayDone();
   // The ring-gap timer's tick: a gap of more than 7 seconds means somebody
   // picked up an extension, and the line is taken to record.
   void tmrRecRingCounter_Timer();
@@ -131,8 +153,7 @@ class frmLine {
   void CommandOff();
   void CommandHello();
   void CommandGetTTSProp();
-  // Commands that act on calls and on the auto mode schedule; handled with
-  // the call state machine.
+  // AUTO is accepted and changes nothing; the others act on calls.
   void CommandAuto(const std::vector<std::string>& lines);
   void CommandRecCall(const std::vector<std::string>& lines);
   void CommandAnswerMachine();
@@ -142,10 +163,15 @@ class frmLine {
   void CommandCallOut(const std::vector<std::string>& lines, bool record);
   void CommandDropCall();
 
-  // The auto mode timer's tick (the auto mode schedule).
+  // The auto mode timer's tick; the line stays as it was switched.
   void tmrAutoMode_Timer();
 
   LineState s_;
+  PerCall call_;
+  CallRecorder recorder_;
+  AnsweringMachine machine_;
+  EventSounds sounds_;
+  Forwarding forwarding_;
 };
 
 }  // namespace lw

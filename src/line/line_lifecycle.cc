@@ -99,10 +99,8 @@ void frmLine::OpenTheLine(int32_t index) {
     }
     s_.process.LineStat = 0;
     if (ReadText(s_.Reg, kGeneralSection, "chkModemSoundControl") == "1") {
-      s_.bModemSoundControl = true;
-      s_.WavePlayer->PlayFile(
-          NativePathNoCase(s_.process.AppPath, "\\Beep.wav"),
-          s_.process.SoundDeviceIndex);
+      sounds_.PlayLineOpenBeep(
+          NativePathNoCase(s_.process.AppPath, "\\Beep.wav"));
     }
   });
 }

@@ -1,21 +1,15 @@
 // Modem mode: the line waits on the modem's serial port and hands the modem
-// to the telephony control for a call. The serial-port side arrives with the
-// modem channel; until then a line in modem mode behaves as in telephony
-// mode (the telephony line stays open, nothing more is journalled).
+// to the telephony control for a call. The serial port is not driven yet:
+// a line in modem mode keeps its telephony line open and behaves as in
+// telephony mode.
 #include "line/line_controller.h"
 
 namespace lw {
 
-int32_t frmLine::OpenModemSide(int32_t result) {
-  // Comes with the modem channel: on a failed open "Can't open comm without
-  // TAPI"; otherwise the port number, the telephony line closed and shut
-  // down, and the serial port opened with ModemPort and ModemCommandSet.
-  return result;
-}
+// Leaves the result of opening the telephony line as it is.
+int32_t frmLine::OpenModemSide(int32_t result) { return result; }
 
-void frmLine::CloseModemSide() {
-  // Comes with the modem channel: the serial port closed, LineStat 1 and
-  // the "CommDisconnect" journal line.
-}
+// Nothing to close: the serial port was not opened.
+void frmLine::CloseModemSide() {}
 
 }  // namespace lw

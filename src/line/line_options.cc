@@ -20,7 +20,6 @@ LineOptionHooks frmLine::OptionHooks() {
   hooks.SetRate = [this](int16_t rate) {
     if (s_.speech != nullptr) s_.speech->SetRate(rate);
   };
-  hooks.ResetPerCallState = [this] { ResetPerCallState(); };
   return hooks;
 }
 
@@ -34,7 +33,5 @@ void frmLine::GetOptions() {
 }
 
 void frmLine::LoadTTSOptions() { lw::LoadTTSOptions(s_.Reg, OptionHooks()); }
-
-void frmLine::ResetPerCallState() { ClearPerCallState(); }
 
 }  // namespace lw

@@ -6,7 +6,6 @@
 #include "base/message_text.h"
 #include "base/system.h"
 #include "base/trapped.h"
-#include "line/line_messages.h"
 #include "notify/program_starter.h"
 #include "settings/registry_routines.h"
 
@@ -17,33 +16,32 @@ namespace {
 constexpr int kTransMailProgress = 7;  // "Sending mail: "
 constexpr const char* kAppErrorSource = "Error Send To APP ->";
 
-void MailProgress(LineState& s, int32_t total, int32_t done) {
+}  // namespace
+
+void Forwarding::MailProgress(int32_t total, int32_t done) {
   const int32_t percent = MailPercent(total, done);
   if (percent < 0) return;
-  const std::string device = DeviceIndexText(s);
-  const std::string text =
-      s.process.TransText[kTransMailProgress] + std::to_string(percent) + " %";
-  SendToDesktop(s, s.udiOut.get(), kChannelOut, {"MAIL", device, text});
+  const std::string device = line_.DeviceIndexText();
+  const std::string text = line_.process().TransText[kTransMailProgress] +
+                           std::to_string(percent) + " %";
+  line_.Send(kChannelOut, {"MAIL", device, text});
 }
 
-void MailComplete(LineState& s, int32_t result) {
+void Forwarding::MailComplete(int32_t result) {
   // The recipient named is that of the options now: a later call may have
   // changed them while this mail was on its way.
+  const std::string& to = line_.options().sMailTo;
   if (result != 0) {
-    s.journal.LogSys("The call details were not sent to " + s.Options.sMailTo +
-                         ": " + s.Mail1->ErrorText(result),
-                     result, "Mail1");
+    line_.journal().LogSys("The call details were not sent to " + to + ": " +
+                               Mail1_->ErrorText(result),
+                           result, "Mail1");
     return;
   }
-  SendToDesktop(
-      s, s.udiOut.get(), kChannelOut,
-      {"LineStatus", DeviceIndexText(s), std::to_string(s.process.LineStat),
-       BoolText(s.process.AutoMode)});
-  s.journal.LogSys(
-      "Sent the call details to " + s.Options.sMailTo + " complete", 0, "");
+  const ProcessState& p = line_.process();
+  line_.Send(kChannelOut, {"LineStatus", line_.DeviceIndexText(),
+                           std::to_string(p.LineStat), BoolText(p.AutoMode)});
+  line_.journal().LogSys("Sent the call details to " + to + " complete", 0, "");
 }
-
-}  // namespace
 
 std::string CallAttachment(const CurrentCall& call) {
   const std::string& type = call.info.call_type;
@@ -68,18 +66,17 @@ int32_t MailPercent(int32_t total, int32_t done) {
   return static_cast<int32_t>((d * 200 + t) / (2 * t));
 }
 
-void SendMailForCall(LineState& s) {
-  const CallOptions& o = s.Options;
-  const std::string subject = FillForCall(s, o.sSubject);
-  const std::string text = FillForCall(s, o.sMessage);
-  const std::string attachment = CallAttachment(s.Call);
+void Forwarding::SendMailForCall() {
+  const CallOptions& o = line_.options();
+  const std::string subject = line_.FillForCall(o.sSubject);
+  const std::string text = line_.FillForCall(o.sMessage);
+  const std::string attachment = CallAttachment(line_.call().Call);
   if (o.bMAPI) {
-    if (s.udiMail)
-      SendOn(*s.udiMail, kChannelMail,
-             MapiRequest(o.sMailTo, subject, text, attachment));
+    line_.SendText(kChannelMail,
+                   MapiRequest(o.sMailTo, subject, text, attachment));
     return;
   }
-  if (!s.Mail1) return;
+  if (!Mail1_) return;
   MailMessage m;
   m.server = o.sSMTP;
   m.from = o.sFromMail;
@@ -92,18 +89,18 @@ void SendMailForCall(LineState& s) {
   m.password = o.sSMTPPass;
   m.mailer = std::string(kAppTitle);
   m.organization = std::string(kAppTitle);
-  const int32_t result = s.Mail1->Send(m);
+  const int32_t result = Mail1_->Send(m);
   // A mail that never starts has no completion; say why once.
   if (result != 0)
-    s.journal.LogSys("The call details were not sent to " + o.sMailTo + ": " +
-                         s.Mail1->ErrorText(result),
-                     result, "Mail1");
+    line_.journal().LogSys("The call details were not sent to " + o.sMailTo +
+                               ": " + Mail1_->ErrorText(result),
+                           result, "Mail1");
 }
 
-bool AppCommandLine(const LineState& s, std::vector<std::string>& argv,
-                    std::string& error) {
-  if (!SplitCommandLine(s.Options.sAppTo, argv, error)) return false;
-  for (std::string& word : argv) word = FillForCall(s, word);
+bool Forwarding::AppCommandLine(std::vector<std::string>& argv,
+                                std::string& error) {
+  if (!SplitCommandLine(line_.options().sAppTo, argv, error)) return false;
+  for (std::string& word : argv) word = line_.FillForCall(word);
   if (argv.empty() || argv[0].empty()) {
     error = "the command line names no program";
     argv.clear();
@@ -112,35 +109,31 @@ bool AppCommandLine(const LineState& s, std::vector<std::string>& argv,
   return true;
 }
 
-void WireForwarding(LineState& s) {
-  if (s.Mail1) {
-    MailEvents events;
-    events.Progress = [&s](int32_t total, int32_t done) {
-      Trapped(s.journal, "Mail1_Progress",
-              [&] { MailProgress(s, total, done); });
-    };
-    events.Complete = [&s](int32_t result) {
-      Trapped(s.journal, "Mail1_Complete", [&] { MailComplete(s, result); });
-    };
-    s.Mail1->SetEvents(std::move(events));
-  }
-  s.hooks.SendMailForCall = [&s] { SendMailForCall(s); };
-  // The starter lives as long as the hook that uses it.
-  auto programs = std::make_shared<ProgramStarter>(s.devices.clock);
-  s.hooks.SendToApp = [&s, programs] { SendToApp(s, *programs); };
+void Forwarding::SetMail(std::unique_ptr<Mail> mail) {
+  Mail1_ = std::move(mail);
+  if (!Mail1_) return;
+  MailEvents events;
+  events.Progress = [this](int32_t total, int32_t done) {
+    Trapped(line_.journal(), "Mail1_Progress",
+            [&] { MailProgress(total, done); });
+  };
+  events.Complete = [this](int32_t result) {
+    Trapped(line_.journal(), "Mail1_Complete", [&] { MailComplete(result); });
+  };
+  Mail1_->SetEvents(std::move(events));
 }
 
-void SendToApp(LineState& s, ProgramStarter& programs) {
+void Forwarding::SendToApp() {
   std::vector<std::string> argv;
   std::string error;
-  if (!AppCommandLine(s, argv, error)) {
-    s.journal.LogSys(error, 0, kAppErrorSource);
+  if (!AppCommandLine(argv, error)) {
+    line_.journal().LogSys(error, 0, kAppErrorSource);
     return;
   }
-  const int result = programs.Start(argv, s.Options.bBGApp);
+  const int result = programs_.Start(argv, line_.options().bBGApp);
   if (result != 0)
-    s.journal.LogSys(argv[0] + ": " + ErrnoText(result), result,
-                     kAppErrorSource);
+    line_.journal().LogSys(argv[0] + ": " + ErrnoText(result), result,
+                           kAppErrorSource);
 }
 
 }  // namespace lw

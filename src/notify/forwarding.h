@@ -1,16 +1,19 @@
 // Passing a finished call on: by mail (through the mail control, or as a
 // mail request to the desktop side on channel 111) and by starting the
 // owner's program with the call's details. The call state machine decides
-// which calls go (the "cmbActMail" and "cmbActApp" rule) and calls the two
-// hooks that WireForwarding plugs in.
+// which calls go (the "cmbActMail" and "cmbActApp" rule) and calls
+// SendMailForCall and SendToApp; Forwarding reaches the call through the
+// CallLine.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "callstore/call_record.h"
-#include "line/line_state.h"
+#include "devices/mail.h"
+#include "line/call_line.h"
 #include "notify/program_starter.h"
 
 namespace lw {
@@ -29,22 +32,35 @@ std::string MapiRequest(const std::string& to, const std::string& subject,
 // `total` is not positive.
 int32_t MailPercent(int32_t total, int32_t done);
 
-// Sends the current call by mail as the options say.
-void SendMailForCall(LineState& s);
+class Forwarding {
+ public:
+  Forwarding(CallLine& line, Clock& clock) : line_(line), programs_(clock) {}
 
-// Starts the forwarding program for the current call. The template is split
-// into words before each word is filled from the call; a template that does
-// not split, or a program that cannot be started, is journalled with the
-// source "Error Send To APP ->".
-void SendToApp(LineState& s, ProgramStarter& programs);
+  // Takes the mail control (made when the line controller loads) and turns
+  // its events into the "MAIL" and "LineStatus" messages.
+  void SetMail(std::unique_ptr<Mail> mail);
 
-// The words of the program's command line for the current call; false with
-// `error` when the template does not split into words or has no program.
-bool AppCommandLine(const LineState& s, std::vector<std::string>& argv,
-                    std::string& error);
+  // Sends the current call by mail as the options say.
+  void SendMailForCall();
 
-// Plugs the forwarding hooks into the line and the mail control's events
-// into the "MAIL" and "LineStatus" messages. Called once Mail1 is made.
-void WireForwarding(LineState& s);
+  // Starts the forwarding program for the current call. The template is
+  // split into words before each word is filled from the call; a template
+  // that does not split, or a program that cannot be started, is journalled
+  // with the source "Error Send To APP ->".
+  void SendToApp();
+
+  // The words of the program's command line for the current call; false
+  // with `error` when the template does not split into words or has no
+  // program.
+  bool AppCommandLine(std::vector<std::string>& argv, std::string& error);
+
+ private:
+  void MailProgress(int32_t total, int32_t done);
+  void MailComplete(int32_t result);
+
+  CallLine& line_;
+  ProgramStarter programs_;
+  std::unique_ptr<Mail> Mail1_;
+};
 
 }  // namespace lw

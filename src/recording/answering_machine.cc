@@ -6,25 +6,16 @@
 #include "base/paths.h"
 #include "base/trapped.h"
 #include "callstore/wave_formats.h"
-#include "line/line_messages.h"
-#include "recording/call_recording.h"
 
 namespace lw {
 
 namespace {
 
 constexpr const char* kPlaySource = "PlayToLine:Wave1.StartPlayACM";
-constexpr int32_t kPromptSizeValue = 800;
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::is_regular_file(path, ec);
-}
-
-// The voice message is recorded in the answering format.
-void RecordMessage(LineState& s) {
-  s.RecordFormatIndex = s.Options.nAnsweringFormatRec;
-  StartCallRecording(s);
 }
 
 }  // namespace
@@ -43,101 +34,76 @@ int32_t AdminPlaySizeValue(int16_t format_tag) {
   }
 }
 
-int32_t PlayToLine(LineState& s, const std::string& file) {
+int32_t PlayToAdminWave(CallLine& line, const std::string& file) {
   int32_t result = -1;
-  Trapped(s.journal, "PlayToLine", [&] {
-    const int32_t device = s.Tapi1->GetDeviceID(kDeviceClassWaveOut);
-    result =
-        s.Wave1->StartPlayACM(file, GlobalWaveFormats().formats[kWaveFormatPcm],
-                              device, kPromptSizeValue);
-    const std::string text = s.Wave1->GetPlayErrorText(result);
-    s.journal.LogSys(text, result, kPlaySource);
-    if (result != 0) s.journal.LogSys(text, result, kPlaySource);
-  });
-  return result;
-}
-
-int32_t PlayToAdminWave(LineState& s, const std::string& file) {
-  int32_t result = -1;
-  Trapped(s.journal, "PlayToAdminWave", [&] {
+  Trapped(line.journal(), "PlayToAdminWave", [&] {
+    Wave& wave = line.line_wave();
     WaveFileInfo info;
-    s.Wave1->GetFileInfo(file, info);
+    wave.GetFileInfo(file, info);
     const int32_t size_value = AdminPlaySizeValue(info.format_tag);
     // Digit reports pause while the owner's last key press dies away.
-    s.Tapi1->LineMonitorDigits(false);
-    s.devices.clock.Pause(20);
-    s.Tapi1->LineMonitorDigits(true);
-    const int32_t device = s.Tapi1->GetDeviceID(kDeviceClassWaveOut);
-    result = s.Wave1->StartPlayACM(
+    line.MonitorDigits(false);
+    line.clock().Pause(20);
+    line.MonitorDigits(true);
+    const int32_t device = line.telephony().GetDeviceID(kDeviceClassWaveOut);
+    result = wave.StartPlayACM(
         file, GlobalWaveFormats().formats[kWaveFormatPcm], device, size_value);
     if (result != 0) {
-      s.journal.LogSys(s.Wave1->GetPlayErrorText(result), result, kPlaySource);
+      line.journal().LogSys(wave.GetPlayErrorText(result), result, kPlaySource);
     }
   });
   return result;
 }
 
-void PlayGreeting(LineState& s) {
-  if (s.Options.bAllowRemoteAccess) {
-    Trapped(s.journal, "ErrTapi1_Connected", [&] {
-      const int32_t r = s.Tapi1->LineMonitorDigits(true);
-      s.journal.LogSys("Tapi.LineMonitorDigits(" + DeviceIndexText(s) + ")->" +
-                           s.Tapi1->GetErrorText(r),
-                       0, "");
-    });
+void AnsweringMachine::RecordMessage() {
+  recorder_.Start(line_.options().nAnsweringFormatRec);
+}
+
+void AnsweringMachine::PlayGreeting() {
+  const CallOptions& o = line_.options();
+  if (o.bAllowRemoteAccess) {
+    Trapped(line_.journal(), "ErrTapi1_Connected",
+            [&] { line_.MonitorDigitsJournalled(true); });
   }
   const std::string greeting = NativePathNoCase(
-      s.process.AppPath, "\\Greets\\" + s.Options.sGreetsMessage);
-  if (PlayToLine(s, greeting) != 0) {
-    DropCall(s);
+      line_.process().AppPath, "\\Greets\\" + o.sGreetsMessage);
+  if (line_.PlayToLine(greeting) != 0) {
+    line_.DropCall();
     return;
   }
-  SendOutWithDevice(s, "PlayGreet");
-  s.NextStep = "MESSAGE";
+  line_.SendOutWithDevice("PlayGreet");
+  NextStep_ = "MESSAGE";
 }
 
-void PlayLegalNotice(LineState& s) {
+void AnsweringMachine::PlayLegalNotice() {
   const std::string notice = NativePathNoCase(
-      s.process.AppPath, "\\LegalGreets\\" + s.Options.sLegalRecMSG + ".wav");
-  if (PlayToLine(s, notice) != 0) {
-    DropCall(s);
+      line_.process().AppPath,
+      "\\LegalGreets\\" + line_.options().sLegalRecMSG + ".wav");
+  if (line_.PlayToLine(notice) != 0) {
+    line_.DropCall();
     return;
   }
-  SendOutWithDevice(s, "PlayLegalGreet");
+  line_.SendOutWithDevice("PlayLegalGreet");
 }
 
-void Wave1_PlayDone(LineState& s) {
-  bool active = false;
-  Trapped(s.journal, "Wave1_PlayDone",
-          [&] { active = s.Tapi1->IsCallActive(); });
-  if (!active) {
-    DropCall(s);
-  } else if (s.bRemoteAccess) {
-    if (s.hooks.RemoteAccessPlayDone) {
-      Trapped(s.journal, "Wave1_PlayDone",
-              [&] { s.hooks.RemoteAccessPlayDone(); });
+void AnsweringMachine::PlayDone() {
+  if (NextStep_ == "MESSAGE") {
+    if (!line_.options().bRecordMessage) {
+      line_.DropCall();
+      return;
     }
-  } else if (s.bRecTheCall) {
-    ContinueAfterGreeting(s);
-  } else if (s.bAnswerMachine) {
-    if (s.NextStep == "MESSAGE") {
-      if (!s.Options.bRecordMessage) {
-        DropCall(s);
-        return;
-      }
-      const std::string beep =
-          NativePathNoCase(s.process.AppPath, "\\Beep.wav");
-      // A beep that is missing is no error; one that cannot be played is
-      // journalled by PlayToLine, and the message is recorded all the same
-      // rather than lost.
-      if (FileExists(beep) && PlayToLine(s, beep) == 0) {
-        s.NextStep = "BEEP";
-      } else {
-        RecordMessage(s);
-      }
-    } else if (s.NextStep == "BEEP") {
-      RecordMessage(s);
+    const std::string beep =
+        NativePathNoCase(line_.process().AppPath, "\\Beep.wav");
+    // A beep that is missing is no error; one that cannot be played is
+    // journalled by PlayToLine, and the message is recorded all the same
+    // rather than lost.
+    if (FileExists(beep) && line_.PlayToLine(beep) == 0) {
+      NextStep_ = "BEEP";
+    } else {
+      RecordMessage();
     }
+  } else if (NextStep_ == "BEEP") {
+    RecordMessage();
   }
 }
 

@@ -5,44 +5,23 @@
 #include "base/trapped.h"
 #include "callstore/call_wrapup.h"
 #include "callstore/wave_formats.h"
-#include "line/line_messages.h"
 
 namespace lw {
 
 namespace {
 
-void TimerOff(const std::unique_ptr<Timer>& timer) {
-  if (timer && timer->Enabled()) timer->SetEnabled(false);
+constexpr uint32_t kRecLongIntervalMs = 1000;
+constexpr uint32_t kSilenceIntervalMs = 100;
+constexpr uint32_t kFreqIntervalMs = 100;
+// Ticks of tmrRecFreqCounter after which tone detection ends (3.1 s).
+constexpr int32_t kFreqTicks = 30;
+
+void TimerOff(Timer& timer) {
+  if (timer.Enabled()) timer.SetEnabled(false);
 }
 
-void TimerOn(const std::unique_ptr<Timer>& timer) {
-  if (timer && !timer->Enabled()) timer->SetEnabled(true);
-}
-
-// The silence handling of the recording about to start, set afresh for
-// every recording so that one call's choice never carries over into the
-// next: on only when this recording's options ask for it.
-void SetSilenceHandling(LineState& s) {
-  const CallOptions& o = s.Options;
-  bool detect = false;
-  bool cut = false;
-  int32_t level = 0;
-  if (s.bRecTheCall && o.bDropIfSilenceRec) {
-    detect = true;
-    level = o.nSilenceLevelRec;
-    cut = o.bRecCutTheSilence;
-  }
-  if (s.bAnswerMachine && o.bDropIfSilence) {
-    detect = true;
-    // A message taken on a call that is recorded too keeps the call's level
-    // (the message settings were loaded into the same threshold).
-    level = s.bRecTheCall && o.bDropIfSilenceRec ? o.nSilenceLevelRec
-                                                 : s.SilenceThreshold;
-    cut = o.bCutTheSilence;
-  }
-  s.Wave1->SetDetectSilence(detect);
-  s.Wave1->SetCutSilence(cut);
-  s.Wave1->SetSilenceLevel(detect ? level : 0);
+void TimerOn(Timer& timer) {
+  if (!timer.Enabled()) timer.SetEnabled(true);
 }
 
 }  // namespace
@@ -61,170 +40,194 @@ int32_t RecordSizeValue(int16_t format_index) {
   }
 }
 
-void StartCallRecording(LineState& s) {
-  if (s.bRemoteAccess) return;
-  Trapped(s.journal, "StartCallRecording", [&] {
-    const CallOptions& o = s.Options;
-    CallInfo& info = s.Call.info;
+CallRecorder::CallRecorder(CallLine& line, Clock& clock) : line_(line) {
+  auto make = [&](const char* tag, uint32_t interval,
+                  void (CallRecorder::*tick)()) {
+    auto timer = clock.CreateTimer([this, tag, tick] {
+      Trapped(line_.journal(), tag, [&] { (this->*tick)(); });
+    });
+    timer->SetInterval(interval);
+    return timer;
+  };
+  tmrRecLong_ = make("tmrRecLong_Timer", kRecLongIntervalMs,
+                     &CallRecorder::tmrRecLong_Timer);
+  tmrSilence_ = make("tmrSilence_Timer", kSilenceIntervalMs,
+                     &CallRecorder::tmrSilence_Timer);
+  tmrRecFreqCounter_ = make("tmrRecFreqCounter_Timer", kFreqIntervalMs,
+                            &CallRecorder::tmrRecFreqCounter_Timer);
+}
+
+void CallRecorder::NewCall() {
+  RecordSeconds_ = 0;
+  SilenceTicks_ = 0;
+  LastLevel_ = 0;
+  FreqTicks_ = 0;
+  SilenceThreshold_ = line_.options().nSilenceLevel;
+  SilenceSeconds_ = line_.options().lSilenceSec;
+}
+
+// The silence handling of the recording about to start, set afresh for
+// every recording so that one call's choice never carries over into the
+// next: on only when this recording's options ask for it.
+void CallRecorder::SetSilenceHandling() {
+  const CallOptions& o = line_.options();
+  const PerCall& c = line_.call();
+  bool detect = false;
+  bool cut = false;
+  int32_t level = 0;
+  if (c.bRecTheCall && o.bDropIfSilenceRec) {
+    detect = true;
+    level = o.nSilenceLevelRec;
+    cut = o.bRecCutTheSilence;
+  }
+  if (c.bAnswerMachine && o.bDropIfSilence) {
+    detect = true;
+    // A message taken on a call that is recorded too keeps the call's level
+    // (the message settings were loaded into the same threshold).
+    level = c.bRecTheCall && o.bDropIfSilenceRec ? o.nSilenceLevelRec
+                                                 : SilenceThreshold_;
+    cut = o.bCutTheSilence;
+  }
+  Wave& wave = line_.line_wave();
+  wave.SetDetectSilence(detect);
+  wave.SetCutSilence(cut);
+  wave.SetSilenceLevel(detect ? level : 0);
+}
+
+void CallRecorder::Start(int16_t format_index) {
+  PerCall& c = line_.call();
+  if (c.bRemoteAccess) return;
+  Journal& journal = line_.journal();
+  Wave& wave = line_.line_wave();
+  Telephony& tapi = line_.telephony();
+  Trapped(journal, "StartCallRecording", [&] {
+    const CallOptions& o = line_.options();
+    const int32_t sound_device = line_.process().SoundDeviceIndex;
+    CallInfo& info = c.Call.info;
     const std::string name = RecordingName(info.caller_name, info.caller_number,
                                            info.date, info.time);
     info.message_path = name;
 
     WaveFormatTable& formats = GlobalWaveFormats();
     // An index outside 0..3 keeps the previous format in the current slot.
-    SelectRecordingFormat(formats, s.RecordFormatIndex);
-    const int32_t size_value = RecordSizeValue(s.RecordFormatIndex);
+    SelectRecordingFormat(formats, format_index);
+    const int32_t size_value = RecordSizeValue(format_index);
 
-    const int32_t device = s.Tapi1->GetDeviceID(kDeviceClassWaveIn);
-    SetSilenceHandling(s);
-    const int32_t result = s.Wave1->StartRecord(
-        device, s.Call.day_folder + name, formats.formats[kWaveFormatPcm],
-        formats.current, size_value, true);
-    s.journal.LogSys("Wave.StartRecord(" + std::to_string(device) + ")->" +
-                         s.Wave1->GetRecordErrorText(result),
-                     0, "");
+    const int32_t device = tapi.GetDeviceID(kDeviceClassWaveIn);
+    SetSilenceHandling();
+    const int32_t result = wave.StartRecord(device, c.Call.day_folder + name,
+                                            formats.formats[kWaveFormatPcm],
+                                            formats.current, size_value, true);
+    journal.LogSys("Wave.StartRecord(" + std::to_string(device) + ")->" +
+                       wave.GetRecordErrorText(result),
+                   0, "");
 
-    if (s.bRecTheCall) {
+    if (c.bRecTheCall) {
       if (o.bRecPreScreen) {
-        s.Wave1->StartMonitor(formats.formats[kWaveFormatPcm],
-                              s.process.SoundDeviceIndex);
+        wave.StartMonitor(formats.formats[kWaveFormatPcm], sound_device);
       }
-      if (o.bDropIfDigit) {
-        const int32_t r = s.Tapi1->LineMonitorDigits(true);
-        s.journal.LogSys("Tapi.LineMonitorDigits(" + DeviceIndexText(s) +
-                             ")->" + s.Tapi1->GetErrorText(r),
-                         0, "");
-      }
-      SendOutWithDevice(s, "RecCall");
+      if (o.bDropIfDigit) line_.MonitorDigitsJournalled(true);
+      line_.SendOutWithDevice("RecCall");
       info.call_type = kCallTypeIncomingRecorded;
-      s.Wave1->SetFreqDetect(true);
-      TimerOn(s.tmrRecFreqCounter);
+      wave.SetFreqDetect(true);
+      TimerOn(*tmrRecFreqCounter_);
       if (o.bMaxRecCall) {
-        s.MaxRecordMinutes = o.dMaxRecCall;
-        TimerOn(s.tmrRecLong);
+        MaxRecordMinutes_ = o.dMaxRecCall;
+        TimerOn(*tmrRecLong_);
       }
       if (o.bDropIfSilenceRec) {
-        s.SilenceThreshold = o.nSilenceLevelRec;
-        s.SilenceSeconds = o.lSilenceSecRec;
-        TimerOn(s.tmrSilence);
+        SilenceThreshold_ = o.nSilenceLevelRec;
+        SilenceSeconds_ = o.lSilenceSecRec;
+        TimerOn(*tmrSilence_);
       }
     }
 
-    if (!s.bAnswerMachine) return;
-    SendOutWithDevice(s, "RecMessage");
+    if (!c.bAnswerMachine) return;
+    line_.SendOutWithDevice("RecMessage");
     if (o.bPreScreen) {
-      s.Wave1->StartMonitor(formats.formats[kWaveFormatPcm],
-                            s.process.SoundDeviceIndex);
+      wave.StartMonitor(formats.formats[kWaveFormatPcm], sound_device);
     }
     info.call_type = kCallTypeVoiceMessage;
     if (o.bMaxRec) {
-      s.MaxRecordMinutes = o.dRecLong;
-      TimerOn(s.tmrRecLong);
+      MaxRecordMinutes_ = o.dRecLong;
+      TimerOn(*tmrRecLong_);
     }
-    if (o.bDropIfSilence) TimerOn(s.tmrSilence);
+    if (o.bDropIfSilence) TimerOn(*tmrSilence_);
   });
   // Noted once the call's type is settled: a crash during the call leaves
   // the note, and the next start stores the call from it.
-  Trapped(s.journal, "StartCallRecording", [&] {
-    if (s.Wave1->IsRecording())
-      NoteCallInProgress(s.Call, s.Tapi1->DeviceIndex(), s.journal);
+  Trapped(journal, "StartCallRecording", [&] {
+    if (wave.IsRecording())
+      NoteCallInProgress(c.Call, tapi.DeviceIndex(), journal);
   });
 }
 
-void ContinueAfterGreeting(LineState& s) {
+void CallRecorder::ContinueAfterGreeting() {
   bool active = false;
-  Trapped(s.journal, "ContinueAfterGreeting",
-          [&] { active = s.Tapi1->IsCallActive(); });
+  Trapped(line_.journal(), "ContinueAfterGreeting",
+          [&] { active = line_.telephony().IsCallActive(); });
   if (!active) {
-    DropCall(s);
+    line_.DropCall();
     return;
   }
-  s.RecordFormatIndex = s.Options.nRecordFormatRec;
-  StartCallRecording(s);
+  Start(line_.options().nRecordFormatRec);
 }
 
-void StopRecMessage(LineState& s) {
-  Trapped(s.journal, "StopRecMessage", [&] {
-    if (s.Wave1->IsMonitoring()) s.Wave1->StopMonitor();
+void CallRecorder::StopRecMessage() {
+  Wave& wave = line_.line_wave();
+  Trapped(line_.journal(), "StopRecMessage", [&] {
+    if (wave.IsMonitoring()) wave.StopMonitor();
   });
-  Trapped(s.journal, "StopRecMessage", [&] {
-    if (!s.Wave1->IsRecording()) return;
-    const int32_t result = s.Wave1->StopRecord();
-    s.journal.LogSys(s.Wave1->GetRecordErrorText(result), result,
-                     "StopRecMessage:Wave1.StopRecord");
+  Trapped(line_.journal(), "StopRecMessage", [&] {
+    if (!wave.IsRecording()) return;
+    const int32_t result = wave.StopRecord();
+    line_.journal().LogSys(wave.GetRecordErrorText(result), result,
+                           "StopRecMessage:Wave1.StopRecord");
   });
 }
 
-void DropCall(LineState& s) {
-  // Each step on its own: whatever fails, the line is hung up.
-  Trapped(s.journal, "DropCall", [&] {
-    TimerOff(s.tmrSilence);
-    TimerOff(s.tmrRecLong);
-    TimerOff(s.tmrRecRingCounter);
-    TimerOff(s.tmrRecFreqCounter);
-  });
-  s.NextStep.clear();
-  Trapped(s.journal, "DropCall", [&] {
-    if (s.Wave1->IsPlaying()) s.Wave1->StopPlay();
-  });
-  StopRecMessage(s);
-  bool dropped = false;
-  Trapped(s.journal, "DropCall", [&] {
-    const int32_t result = s.Tapi1->LineDrop();
-    dropped = result == 0;
-    s.journal.LogSys("Tapi.LineDrop(" + DeviceIndexText(s) + ")->" +
-                         s.Tapi1->GetErrorText(result),
-                     0, "");
-  });
-  // A timer tick that led here may have switched a limit on again.
-  Trapped(s.journal, "DropCall", [&] {
-    TimerOff(s.tmrSilence);
-    TimerOff(s.tmrRecFreqCounter);
-    TimerOff(s.tmrRecLong);
-  });
-  // A hang-up the line refused (a failed or closed device, or a call already
-  // gone) brings no Idle for this call: it is wrapped up here, so it is still
-  // stored and the desktop application told.
-  if (!dropped && s.bWrapUpDue && s.WrapUpNow) s.WrapUpNow();
+void CallRecorder::StopLimits() {
+  TimerOff(*tmrSilence_);
+  TimerOff(*tmrRecLong_);
+  TimerOff(*tmrRecFreqCounter_);
 }
 
-void tmrRecLong_Timer(LineState& s) {
-  ++s.RecordSeconds;
-  if (s.RecordSeconds > s.MaxRecordMinutes * 60) {
-    TimerOff(s.tmrRecLong);
-    DropCall(s);
+void CallRecorder::StopToneDetection() { TimerOff(*tmrRecFreqCounter_); }
+
+void CallRecorder::tmrRecLong_Timer() {
+  ++RecordSeconds_;
+  if (RecordSeconds_ > MaxRecordMinutes_ * 60) {
+    TimerOff(*tmrRecLong_);
+    line_.DropCall();
   }
 }
 
-void tmrSilence_Timer(LineState& s) {
+void CallRecorder::tmrSilence_Timer() {
   bool active = false;
-  Trapped(s.journal, "tmrSilence_Timer",
-          [&] { active = s.Tapi1->IsCallActive(); });
+  Trapped(line_.journal(), "tmrSilence_Timer",
+          [&] { active = line_.telephony().IsCallActive(); });
   if (!active) {
-    TimerOff(s.tmrSilence);
-    DropCall(s);
+    TimerOff(*tmrSilence_);
+    line_.DropCall();
     return;
   }
-  if (s.LastLevel < s.SilenceThreshold) {
-    ++s.SilenceTicks;
-    if (s.SilenceTicks / 10 >= s.SilenceSeconds) {
-      TimerOff(s.tmrSilence);
-      DropCall(s);
+  if (LastLevel_ < SilenceThreshold_) {
+    ++SilenceTicks_;
+    if (SilenceTicks_ / 10 >= SilenceSeconds_) {
+      TimerOff(*tmrSilence_);
+      line_.DropCall();
     }
   } else {
-    s.SilenceTicks = 0;
+    SilenceTicks_ = 0;
   }
 }
 
-void tmrRecFreqCounter_Timer(LineState& s) {
-  ++s.FreqTicks;
-  if (s.FreqTicks > 30) {
-    TimerOff(s.tmrRecFreqCounter);
-    Trapped(s.journal, "tmrRecFreqCounter_Timer",
-            [&] { s.Wave1->SetFreqDetect(false); });
+void CallRecorder::tmrRecFreqCounter_Timer() {
+  ++FreqTicks_;
+  if (FreqTicks_ > kFreqTicks) {
+    TimerOff(*tmrRecFreqCounter_);
+    line_.line_wave().SetFreqDetect(false);
   }
 }
-
-void Wave1_LevelReport(LineState& s, int16_t level) { s.LastLevel = level; }
 
 }  // namespace lw

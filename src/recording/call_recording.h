@@ -1,16 +1,17 @@
-// Recording calls and voice messages, the limits that end a recording, and
-// `DropCall`, the one way every part of the line ends a call.
+// Recording calls and voice messages, and the limits that end a recording:
+// the maximum length, silence, and the end of tone detection.
 //
-// All of these work on the line controller's state and run on the loop
-// thread, called from the call state machine, the answering machine, the
-// line commands and the three recording timers. None throws: a failed step
-// is journalled (where the device says why) or passed over, and the next
-// step runs.
+// The recorder owns its three timers and what they count; it reaches the
+// call through the CallLine. Everything runs on the loop thread and nothing
+// throws: a failed step is journalled (where the device says why) or passed
+// over, and the next step runs.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
-#include "line/line_state.h"
+#include "devices/clock.h"
+#include "line/call_line.h"
 
 namespace lw {
 
@@ -18,34 +19,60 @@ namespace lw {
 // (GSM 6.10), 4800 (TrueSpeech), 0 for an index outside 0..3.
 int32_t RecordSizeValue(int16_t format_index);
 
-// Starts recording the current call into its day folder under the recording
-// name rule, in the format of RecordFormatIndex. With bRecTheCall the call
-// recording's extras follow (listening, digit watching, "RecCall", type
-// "3", tone detection, length and silence limits); with bAnswerMachine the
-// voice message's extras ("RecMessage", listening, type "2", its limits).
-// A remote-access call is never recorded. The limits start even when the
-// recording could not be started; the call then ends by them or by hang-up.
-void StartCallRecording(LineState& s);
+class CallRecorder {
+ public:
+  CallRecorder(CallLine& line, Clock& clock);
+  CallRecorder(const CallRecorder&) = delete;
+  CallRecorder& operator=(const CallRecorder&) = delete;
 
-// After a greeting or notice: drops the call when the caller has gone,
-// otherwise records the conversation in "cmbRecordFormatRec".
-void ContinueAfterGreeting(LineState& s);
+  // A call begins: the counters cleared and the message silence limit taken
+  // from the options as they are now.
+  void NewCall();
 
-// Stops listening on the sound device and the recording (journalling the
-// recording's result).
-void StopRecMessage(LineState& s);
+  // Starts recording the current call into its day folder under the
+  // recording name rule, in format `format_index` (0 PCM, 1 mu-law, 2 GSM
+  // 6.10, 3 TrueSpeech). With bRecTheCall the call recording's extras follow
+  // (listening, digit watching, "RecCall", type "3", tone detection, length
+  // and silence limits); with bAnswerMachine the voice message's extras
+  // ("RecMessage", listening, type "2", its limits). A remote-access call is
+  // never recorded. The limits start even when the recording could not be
+  // started; the call then ends by them or by hang-up.
+  void Start(int16_t format_index);
 
-// Ends the call: the limit timers and the ring-gap timer off, the next
-// answering step forgotten, playback and recording stopped, the line
-// dropped ("Tapi.LineDrop(" journal line). Always reaches the hang-up. The
-// wrap-up follows from the telephony control's Idle event; when the line
-// refuses the hang-up no Idle comes, and the call is wrapped up here.
-void DropCall(LineState& s);
+  // After a greeting or notice: drops the call when the caller has gone,
+  // otherwise records the conversation in "cmbRecordFormatRec".
+  void ContinueAfterGreeting();
 
-// The ticks of the three recording timers and the level report of Wave1.
-void tmrRecLong_Timer(LineState& s);
-void tmrSilence_Timer(LineState& s);
-void tmrRecFreqCounter_Timer(LineState& s);
-void Wave1_LevelReport(LineState& s, int16_t level);
+  // Stops listening on the sound device and the recording (journalling the
+  // recording's result).
+  void StopRecMessage();
+
+  // Switches the three limit timers off.
+  void StopLimits();
+  // Switches the timer that ends tone detection off.
+  void StopToneDetection();
+
+  // The level report of the line's wave control while recording.
+  void LevelReport(int16_t level) { LastLevel_ = level; }
+
+ private:
+  void SetSilenceHandling();
+  void tmrRecLong_Timer();
+  void tmrSilence_Timer();
+  void tmrRecFreqCounter_Timer();
+
+  CallLine& line_;
+  std::unique_ptr<Timer> tmrRecLong_;         // 1 s, maximum length
+  std::unique_ptr<Timer> tmrSilence_;         // 100 ms, drop on silence
+  std::unique_ptr<Timer> tmrRecFreqCounter_;  // 100 ms, ends tone detection
+
+  double MaxRecordMinutes_ = 0;
+  int32_t RecordSeconds_ = 0;     // ticks of tmrRecLong
+  int16_t SilenceThreshold_ = 0;  // level below which sound is silence
+  int32_t SilenceSeconds_ = 0;    // silence that ends the call
+  int32_t SilenceTicks_ = 0;      // 100 ms ticks of silence so far
+  int32_t LastLevel_ = 0;         // last level reported while recording
+  int32_t FreqTicks_ = 0;         // ticks of tmrRecFreqCounter
+};
 
 }  // namespace lw

@@ -2,9 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "line/call_test_fixture.h"
-#include "recording/answering_machine.h"
-#include "recording/call_recording.h"
-#include "recording/event_sounds.h"
 
 namespace lw::testing {
 namespace {
@@ -14,33 +11,47 @@ using ::testing::IsEmpty;
 
 class RecordingTest : public CallTest {
  protected:
-  // A conversation taken on pick-up and connected: the recording runs.
-  void RecordedConversation() {
-    Incoming();
-    far().PickUp();
-    fake.clock().Advance(7100);
-    Deliver();
-    ASSERT_TRUE(wave1().IsRecording());
-  }
   bool Dropped() { return Ops("LineDrop") == 1; }
   // What the speech window was asked to speak.
   std::vector<std::string> Spoken() {
     std::vector<std::string> spoken;
     for (const std::string& entry : speech_log_) {
-      if (entry.rfind("SpeakIt(", 0) == 0) spoken.push_back(entry);
+      if (entry.starts_with("SpeakIt(")) spoken.push_back(entry);
     }
     return spoken;
+  }
+  void RingSoundOn() {
+    Set(kIncomingEvents, "chkPlayInCall", "1");
+    Set(kIncomingEvents, "CmbPlayWhenCall", "ring.wav");
+    WriteFile(home / "Sound/ring.wav", "RIFF");
   }
 };
 
 TEST_F(RecordingTest, LengthLimitDropsTheCallAtItsLastSecond) {
-  // Given cmbMaxRecCall 0.5, expect the call dropped at the 31st second.
+  // Given cmbMaxRecCall 0.5 and StartRecord failing, expect the failure
+  // journalled and the limit still ending the call (stored as no message);
+  // on the next call tone detection ends after its 31st tick and the call
+  // is dropped at the 31st second.
   PickUpRecordingOn();
   Set(kCallsRecord, "chkMaxRecCall", "1");
   Set(kCallsRecord, "cmbMaxRecCall", "0.5");
   Start();
+  wave1().faults().record_result = kFakeWaveCannotCreate;
   RecordedConversation();
-  fake.clock().Advance(30000);
+  EXPECT_EQ(JournalCount("Wave.StartRecord(1)->" +
+                         wave1().GetRecordErrorText(kFakeWaveCannotCreate)),
+            1);
+  fake.clock().Advance(31000);
+  EXPECT_EQ(Types(), "0");
+  wave1().faults() = {};
+  fake.line().ClearOps();
+  RecordedConversation();
+  EXPECT_TRUE(wave1().FreqDetect());
+  fake.clock().Advance(3000);
+  EXPECT_TRUE(wave1().FreqDetect());
+  fake.clock().Advance(100);
+  EXPECT_FALSE(wave1().FreqDetect());
+  fake.clock().Advance(26900);
   EXPECT_FALSE(Dropped());
   fake.clock().Advance(1000);
   EXPECT_TRUE(Dropped());
@@ -72,33 +83,15 @@ TEST_F(RecordingTest, SilenceCountIsResetByALoudTick) {
   EXPECT_TRUE(Dropped());
 }
 
-TEST_F(RecordingTest, SilenceTimerDropsACallNoLongerActive) {
-  // Given the message silence limit and a caller whose call is no longer
-  // active, expect the next silence tick to drop the call.
-  AnsweringMachineOn(false);
-  Set(kDisconnectMode, "chkDropIfSilnce", "1");
-  Set(kDisconnectMode, "cSliderSilence", "10");
-  Set(kDisconnectMode, "txtSilenceSec", "60");
-  Start();
-  Incoming();
-  Rings(2);
-  Deliver();
-  wave1().FinishPlay();
-  ASSERT_EQ(wave1().recordings().size(), 1u);
-  EXPECT_FALSE(wave1().recordings()[0].cut_silence);
-  EXPECT_EQ(wave1().recordings()[0].silence_level, 10);
-  s().Tapi1->SetEvents({});  // the hang-up goes unheard
-  HangUp();
-  fake.clock().Advance(100);
-  EXPECT_TRUE(Dropped());
-}
-
-TEST_F(RecordingTest, SilenceSwitchesAreSetAfreshForEveryRecording) {
-  // Given a message with silence cutting and then one without, expect the
-  // second recording to start with silence handling off.
+TEST_F(RecordingTest, MessageSilenceIsSetAfreshAndEndsAGoneCall) {
+  // Given a message with silence cutting at level 10, then one without
+  // silence handling, expect the switches on for the first recording only;
+  // with them on again, a call no longer active is dropped at the next
+  // silence tick.
   AnsweringMachineOn(false);
   Set(kDisconnectMode, "chkDropIfSilnce", "1");
   Set(kDisconnectMode, "chkCutTheSilense", "1");
+  Set(kDisconnectMode, "cSliderSilence", "10");
   Set(kDisconnectMode, "txtSilenceSec", "60");
   Start();
   LeaveMessage(3);
@@ -107,21 +100,18 @@ TEST_F(RecordingTest, SilenceSwitchesAreSetAfreshForEveryRecording) {
   LeaveMessage(3);
   ASSERT_EQ(wave1().recordings().size(), 2u);
   EXPECT_TRUE(wave1().recordings()[0].cut_silence);
+  EXPECT_EQ(wave1().recordings()[0].silence_level, 10);
   EXPECT_FALSE(wave1().recordings()[1].detect_silence);
   EXPECT_FALSE(wave1().recordings()[1].cut_silence);
-}
 
-TEST_F(RecordingTest, ToneDetectionEndsAfterThirtyTicks) {
-  // Given a recorded conversation, expect tone detection on at the start
-  // and off after the 31st tick.
-  PickUpRecordingOn();
-  Start();
-  RecordedConversation();
-  EXPECT_TRUE(wave1().FreqDetect());
-  fake.clock().Advance(3000);
-  EXPECT_TRUE(wave1().FreqDetect());
+  Set(kDisconnectMode, "chkDropIfSilnce", "1");
+  line_->LoadCallOptions();
+  MessageRecording();
+  fake.line().ClearOps();
+  fake.line().SetEvents({});  // the hang-up goes unheard
+  HangUp();
   fake.clock().Advance(100);
-  EXPECT_FALSE(wave1().FreqDetect());
+  EXPECT_TRUE(Dropped());
 }
 
 TEST_F(RecordingTest, FormatIndexChoosesFormatAndSizeNotTheName) {
@@ -137,151 +127,64 @@ TEST_F(RecordingTest, FormatIndexChoosesFormatAndSizeNotTheName) {
     HangUp();
     const FakeRecording& rec = wave1().recordings().back();
     seen.push_back(std::to_string(rec.file_format.format_tag) + "/" +
-                   std::to_string(rec.size_value));
-    EXPECT_EQ(rec.file.substr(rec.file.size() - 4), ".wav");
+                   std::to_string(rec.size_value) +
+                   rec.file.substr(rec.file.size() - 4));
   }
-  EXPECT_THAT(seen, ElementsAre("49/16000", "34/4800", "34/0"));
-  EXPECT_EQ(JournalCount("Wave.StartRecord(1)->"), 3);
+  EXPECT_THAT(seen, ElementsAre("49/16000.wav", "34/4800.wav", "34/0.wav"));
 }
-
-TEST_F(RecordingTest, FailedStartIsJournalledAndTheLimitsStillRun) {
-  // Given StartRecord failing, expect its journal line, type "3", and the
-  // length limit still ending the call.
-  PickUpRecordingOn();
-  Set(kCallsRecord, "chkMaxRecCall", "1");
-  Set(kCallsRecord, "cmbMaxRecCall", "0.05");
-  Start();
-  wave1().faults().record_result = kFakeWaveCannotCreate;
-  Incoming();
-  far().PickUp();
-  fake.clock().Advance(7100);
-  Deliver();
-  EXPECT_EQ(JournalCount("Wave.StartRecord(1)->" +
-                         wave1().GetRecordErrorText(kFakeWaveCannotCreate)),
-            1);
-  fake.clock().Advance(4000);
-  EXPECT_TRUE(Dropped());
-  Deliver();
-  EXPECT_EQ(FieldText(Records()[0].call_type), "0");
-}
-
-TEST_F(RecordingTest, DropCallHangsUpEvenWithNothingRunning) {
-  // Given no call at all, expect DropCall to hang up all the same and
-  // journal the result.
-  Start();
-  DropCall(s());
-  EXPECT_THAT(fake.line().ops(), ElementsAre("LineDrop"));
-  EXPECT_EQ(JournalCount("Tapi.LineDrop(0)->There is no call(0)"), 1);
-}
-
-TEST_F(RecordingTest, PlayToAdminWaveSizesByFormatTag) {
-  // Given a GSM 6.10 recording, expect digits paused around a 2-second
-  // wait and the size value 1625; a missing file journalled once.
-  Start();
-  const std::string file = home / "msg.wav";
-  fake.wave_files().Set(file, {49, 1, 8000, 9});
-  const uint64_t before = fake.clock().Elapsed();
-  EXPECT_EQ(PlayToAdminWave(s(), file), 0);
-  EXPECT_EQ(fake.clock().Elapsed() - before, 2000u);
-  EXPECT_THAT(fake.line().ops(), ElementsAre("LineMonitorDigits(False)",
-                                             "LineMonitorDigits(True)"));
-  EXPECT_EQ(wave1().plays().back().size_value, 1625);
-  EXPECT_NE(PlayToAdminWave(s(), home / "gone.wav"), 0);
-  EXPECT_EQ(JournalCount("PlayToLine:Wave1.StartPlayACM->File not found"), 1);
-  EXPECT_EQ(AdminPlaySizeValue(1), 8000);
-  EXPECT_EQ(AdminPlaySizeValue(7), 8000);
-  EXPECT_EQ(AdminPlaySizeValue(34), 800);
-  EXPECT_EQ(AdminPlaySizeValue(85), 0);
-}
-
-TEST_F(RecordingTest, PlayDoneAfterTheCallerHasGoneDropsTheCall) {
-  // Given the greeting ending after the call stopped being active (the
-  // hang-up not yet heard), expect the call dropped, not the beep played.
-  AnsweringMachineOn();
-  Start();
-  Incoming();
-  Rings(2);
-  Deliver();
-  s().Tapi1->SetEvents({});
-  HangUp();
-  wave1().FinishPlay();
-  EXPECT_EQ(wave1().plays().size(), 1u);
-  EXPECT_TRUE(Dropped());
-}
-
-// --- Event sounds.
 
 TEST_F(RecordingTest, IncomingSoundThenAnnouncementAfterItsEnd) {
-  // Given sound and announcement on, expect the sound on the sound device
+  // Given the beep as the line opens, and ring sound and announcement on,
+  // expect the beep's end passed over, the ring sound on the sound device
   // at the incoming call and the announcement only when it has ended,
   // filled with the caller identification that arrived meanwhile.
-  Set(kIncomingEvents, "chkPlayInCall", "1");
-  Set(kIncomingEvents, "CmbPlayWhenCall", "ring.wav");
+  Set(kGeneral, "chkModemSoundControl", "1");
+  WriteFile(home / "Beep.wav", "RIFF");
+  RingSoundOn();
   Set(kIncomingEvents, "chkSayInCommingCall", "1");
   Set(kIncomingEvents, "IC_txtTTS", "Call from <CALLER_NAME>");
-  WriteFile(home / "Sound/ring.wav", "RIFF");
   process_.SoundDeviceIndex = 1;
   fake.sound_devices().set_names({"Speakers", "Headset"});
   Start();
-  Incoming();
-  ASSERT_EQ(player().plays().size(), 1u);
-  EXPECT_EQ(player().plays()[0].file, home / "Sound/ring.wav");
-  EXPECT_EQ(player().plays()[0].device, 1);
-  EXPECT_EQ(player().plays()[0].size_value, 8000);
-  speech_log_.clear();
   player().FinishPlay();
-  EXPECT_THAT(speech_log_, ElementsAre("SpeakIt(Call from TESTCALLER,1)"));
+  Incoming();
+  ASSERT_EQ(player().plays().size(), 2u);
+  EXPECT_EQ(player().plays()[0].file, home / "Beep.wav");
+  EXPECT_EQ(player().plays()[1].file, home / "Sound/ring.wav");
+  EXPECT_EQ(player().plays()[1].device, 1);
+  EXPECT_THAT(Spoken(), IsEmpty());
+  player().FinishPlay();
+  EXPECT_THAT(Spoken(), ElementsAre("SpeakIt(Call from TESTCALLER,1)"));
 }
 
-TEST_F(RecordingTest, AnnouncementAloneIsSpokenAtOnce) {
-  // Given only the disconnect announcement, expect it spoken at the
-  // wrap-up; with chkOnlyIfGotMessage, not after a call without message.
+TEST_F(RecordingTest, WhenEventSoundsAndAnnouncementsCome) {
+  // Given chkDoEventsWhenGUI with "bRun" off, expect no sound; with "bRun"
+  // on and chkWhenCallerID, none at an offer without caller ID and one at
+  // the caller ID. The disconnect announcement alone is spoken at the
+  // wrap-up; with chkOnlyIfGotMessage not after a call without message.
+  Set(kGeneral, "chkDoEventsWhenGUI", "1");
+  RingSoundOn();
   Set(kDisconnectEvents, "chkSayInDisCall", "1");
   Set(kDisconnectEvents, "DC_txtTTS", "Bye <CALLER_NAME>");
   Start();
   Incoming();
-  speech_log_.clear();
   HangUp();
-  EXPECT_THAT(Spoken(), ElementsAre("SpeakIt(Bye TESTCALLER,0)"));
+  Set("", "bRun", "1");
+  Set(kIncomingEvents, "chkWhenCallerID", "1");
+  line_->LoadCallOptions();
+  far().Offer();
+  Rings(3);
+  HangUp();
+  EXPECT_TRUE(player().plays().empty());
+  Incoming();
+  HangUp();
+  EXPECT_EQ(player().plays().size(), 1u);
   Set(kDisconnectEvents, "chkOnlyIfGotMessage", "1");
   line_->LoadCallOptions();
   Incoming();
-  speech_log_.clear();
   HangUp();
-  EXPECT_THAT(Spoken(), IsEmpty());
-}
-
-TEST_F(RecordingTest, NoEventsWhileTheDesktopIsNotRunning) {
-  // Given chkDoEventsWhenGUI on and "bRun" off, expect neither sound nor
-  // announcement; with "bRun" on, the sound.
-  Set(kGeneral, "chkDoEventsWhenGUI", "1");
-  Set(kIncomingEvents, "chkPlayInCall", "1");
-  Set(kIncomingEvents, "CmbPlayWhenCall", "ring.wav");
-  WriteFile(home / "Sound/ring.wav", "RIFF");
-  Start();
-  Incoming();
-  EXPECT_TRUE(player().plays().empty());
-  HangUp();
-  Set("", "bRun", "1");
-  line_->LoadCallOptions();
-  Incoming();
-  EXPECT_EQ(player().plays().size(), 1u);
-}
-
-TEST_F(RecordingTest, SoundAtCallerIdentificationWhenSoChosen) {
-  // Given chkWhenCallerID, expect no sound at the incoming call, the sound
-  // at the caller ID, and none for a call without caller ID.
-  Set(kIncomingEvents, "chkWhenCallerID", "1");
-  Set(kIncomingEvents, "chkPlayInCall", "1");
-  Set(kIncomingEvents, "CmbPlayWhenCall", "ring.wav");
-  WriteFile(home / "Sound/ring.wav", "RIFF");
-  Start();
-  far().Offer();
-  Rings(3);
-  EXPECT_TRUE(player().plays().empty());
-  HangUp();
-  Incoming();
-  EXPECT_EQ(player().plays().size(), 1u);
+  EXPECT_THAT(Spoken(), ElementsAre("SpeakIt(Bye UNKNOWN,0)",
+                                    "SpeakIt(Bye TESTCALLER,0)"));
 }
 
 }  // namespace

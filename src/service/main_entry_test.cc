@@ -20,13 +20,5 @@ TEST(DecideStartTest, ChkRunAsProcAndTheGcSwitch) {
   EXPECT_TRUE(DecideStart("1", "-gc").run_as_service);
 }
 
-TEST(DecideStartTest, CommandLineTextJoinsArguments) {
-  char a0[] = "proc", a1[] = "-gc", a2[] = "x";
-  char* argv[] = {a0, a1, a2};
-  EXPECT_EQ(CommandLineText(1, argv), "");
-  EXPECT_EQ(CommandLineText(2, argv), "-gc");
-  EXPECT_EQ(CommandLineText(3, argv), "-gc x");
-}
-
 }  // namespace
 }  // namespace lw
