@@ -7,14 +7,15 @@
 #include <string>
 
 #include "controller/process_controller.h"
-#include "devices/absent_serial_port.h"
 #include "devices/devices.h"
 #include "devices/line_audio.h"
 #include "devices/line_registry.h"
+#include "devices/serial_port_names.h"
 #include "drivers/alsa/alsa_sound_output.h"
 #include "drivers/asio_clock/asio_clock.h"
 #include "drivers/curl_mail/curl_mail.h"
 #include "drivers/espeak/espeak_voice.h"
+#include "drivers/serial/asio_serial_port.h"
 #include "drivers/simline/simulated_line.h"
 #include "drivers/sndfile_wave/sndfile_wave.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
@@ -57,8 +58,10 @@ class Program : public lw::MainController {
       });
       return wave;
     };
-    devices_.new_serial_port = [] {
-      return std::make_unique<lw::AbsentSerialPort>();
+    // No backend names a modem's terminal yet, so opening a port answers
+    // kCommPortInvalid.
+    devices_.new_serial_port = [this] {
+      return std::make_unique<lw::AsioSerialPort>(io_, serial_names_);
     };
     devices_.new_channel = [this] {
       auto end = std::make_unique<lw::UnixChannel>(io_, runtime_dir_);
@@ -105,6 +108,7 @@ class Program : public lw::MainController {
   lw::LineAudioHub hub_;
   lw::AlsaSoundDevices sound_devices_;
   lw::LineRegistry lines_;
+  lw::SerialPortNames serial_names_;
   lw::SimulatedLine simulated_line_;
   lw::Devices devices_;
   std::function<void()> request_unload_;

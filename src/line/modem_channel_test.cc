@@ -1,0 +1,232 @@
+#include "line/modem_channel.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "callstore/test_util.h"
+#include "devices/fake/fake_clock.h"
+#include "temp_dir.h"
+
+namespace lw {
+namespace {
+
+using ::testing::ElementsAre;
+
+// The modem's port as the test plays it: Receive raises OnComm at once (the
+// test being the loop), `sent` keeps what went out, and the next
+// `busy_opens` openings answer kCommPortBusy. Input gives one character.
+class FakeSerialPort : public SerialPort {
+ public:
+  void SetEvents(SerialPortEvents events) override { events_ = events; }
+  int32_t SetCommPort(int16_t) override {
+    return open_ ? kCommPortAlreadyOpen : 0;
+  }
+  int16_t CommPort() override { return 0; }
+  void SetSettings(const std::string&) override {}
+  std::string Settings() override { return ""; }
+  int32_t SetPortOpen(bool open) override {
+    if (open && busy_opens-- > 0) return kCommPortBusy;
+    open_ = open;
+    input_.clear();
+    return 0;
+  }
+  bool PortOpen() override { return open_; }
+  void SetRThreshold(int16_t) override {}
+  int16_t RThreshold() override { return 1; }
+  void SetInputLen(int16_t) override {}
+  int16_t InputLen() override { return 1; }
+  int32_t InBufferCount() override { return int32_t(input_.size()); }
+  std::string Input() override { return std::string(1, Take()); }
+  int32_t Output(const std::string& data) override {
+    sent += data;
+    return 0;
+  }
+  int16_t CommEvent() override { return kCommEvReceive; }
+  std::string ErrorText(int32_t code) override { return std::to_string(code); }
+  void Receive(const std::string& data) {
+    input_ += data;
+    if (open_) events_.OnComm();
+  }
+
+  std::string sent;
+  int busy_opens = 0;
+
+ private:
+  char Take() {
+    const char c = input_.front();
+    input_.erase(0, 1);
+    return c;
+  }
+  SerialPortEvents events_;
+  bool open_ = false;
+  std::string input_;
+};
+
+class ModemChannelTest : public ::testing::Test {
+ protected:
+  ModemChannelTest() {
+    std::filesystem::create_directories(home / "Journal");
+    journal.SetSwitches(true, false);
+  }
+  // The system journal, times left out.
+  std::string Entries() {
+    return std::regex_replace(
+        testing::ReadFile(home / "Journal/12-04-2026_Sys.txt"),
+        std::regex("..:..:.. : "), "");
+  }
+  // The modem reports each of `lines` (CR LF before each, as modems do).
+  void Report(const std::vector<std::string>& lines) {
+    for (const std::string& l : lines) port.Receive("\r\n" + l + "\r");
+  }
+
+  testing::TempDir home;
+  FakeClock clock;
+  Journal journal{clock, home.path()};
+  FakeSerialPort port;
+  std::vector<std::string> events;
+  ModemChannel channel{
+      port, clock, journal, home.path(),
+      ModemEvents{
+          .IncomingCall = [this] { events.push_back("Incoming"); },
+          .CallerID =
+              [this](const std::string& name, const std::string& number) {
+                events.push_back(name + "/" + number);
+              },
+          .HandOver = [this] { events.push_back("HandOver"); },
+          .Idle = [this] { events.push_back("Idle"); }}};
+};
+
+TEST_F(ModemChannelTest, ScenarioSendsOneCommandPerReplyFromTheStart) {
+  // Given no scenario, expect it created empty and the modem still heard;
+  // then given comments and commands A, B, C, expect A at connect, each
+  // reply (ERROR too) moving on by one, and the next connect starting at A.
+  channel.CommConnect(7, "Set");
+  EXPECT_TRUE(std::filesystem::exists(home / "AT_Commands_Scenario.txt"));
+  Report({"RING"});
+  EXPECT_EQ(channel.CommRings(), 1);
+  channel.CommDisconnect();
+  testing::WriteFile(home / "AT_Commands_Scenario.txt",
+                     "' init\r\n\r\nATA\r\nATB\nATC\n");
+  channel.CommConnect(3, "Set");
+  Report({"OK", "ERROR", "OK"});
+  channel.CommConnect(3, "Set");  // still open
+  channel.CommDisconnect();
+  channel.CommConnect(3, "Set");
+  EXPECT_EQ(port.sent, "ATA\rATB\rATC\rATA\r");
+  const std::string kStart =
+      "CommConnect->AT COMMAND:ATA(0)\r\n"
+      "CommConnect->Success open comm port3(0)\r\n";
+  EXPECT_EQ(Entries(),
+            "CommConnect->The AT command scenario is empty7(5)\r\n" + kStart +
+                "ProcessEvent->AT COMMAND:ATB:OK(0)\r\n"
+                "ProcessEvent->AT COMMAND:ATC:ERROR(0)\r\n"
+                "CommConnect->Unable to connect to modem, port already "
+                "open3(8005)\r\n" +
+                kStart);
+}
+
+TEST_F(ModemChannelTest, FramingHoldsAtEverySplitOfTheStream) {
+  // Given DLE pairs, CR LF and CR-only lines, expect the same caller ID
+  // however the stream is cut into receive events. A line after a bare CR
+  // has its first character where the LF would be, so it has no key.
+  const std::string stream =
+      "\r\nNMBR=55\x10\x31"
+      "51\r\nNAME=Ann\r\rNAME=Bob\r\r\nNAME=A\x10\x10nn\x10x\r\nRI\x10\x10NG\r";
+  channel.CommConnect(1, "");
+  for (size_t cut = 0; cut <= stream.size(); ++cut) {
+    channel.InitVals();
+    events.clear();
+    Report({"RING"});
+    port.Receive(stream.substr(0, cut));
+    port.Receive(stream.substr(cut));
+    EXPECT_THAT(events, ElementsAre("Incoming", "Ann/5551")) << cut;
+  }
+}
+
+TEST_F(ModemChannelTest, ReportKeysAndMesgRules) {
+  // Given the reports of a call (name ANN and number 999 left from before
+  // its first RING), expect the caller ID passed at the second RING.
+  const std::string kLong = "MESG=123456789012345";  // 21 with the LF
+  const std::string kShort = "MESG=123456";          // 12 with the LF
+  const struct {
+    std::vector<std::string> reports;
+    const char* caller_id;
+  } kCases[] = {
+      {{"DATE=1204", "TIME=1403", "NMBR=555", "NAME=BOB", "XYZ"}, "BOB/555"},
+      {{"NMBR=555", kShort}, "UNKNOWN/555"},
+      {{kShort}, "ANN/UNKNOWN"},
+      {{"NAME=BOB", kShort}, "BOB/UNKNOWN"},
+      {{"NMBR=555", "NAME=BOB", kShort}, "BOB/555"},
+      {{"NMBR=555", "MESG=12345", "MESG=1234567"}, "ANN/555"},
+      {{kLong}, "UNKNOWN/999"},
+      {{"NAME=BOB", kLong}, "BOB/999"},
+      {{kLong, kShort}, "UNKNOWN/999"},
+      {{"NAME=", "NMBR="}, "ANN/"},
+  };
+  channel.CommConnect(1, "");
+  for (const auto& c : kCases) {
+    events.clear();
+    channel.InitVals();
+    Report({"NAME=ANN", "NMBR=999", "RING"});
+    Report(c.reports);
+    Report({"RING"});
+    EXPECT_THAT(events, ElementsAre("Incoming", c.caller_id));
+  }
+}
+
+TEST_F(ModemChannelTest, RingsDriveTheCallAndTheIdleTimer) {
+  // Given rings, expect the call announced at the first, the caller ID at
+  // the second, the hand-over from the fourth, and "Idle" 13 s after the
+  // last announced ring, after which the next RING is a new call.
+  channel.CommConnect(1, "");
+  Report({"RING"});
+  clock.Advance(5000);
+  Report({"RING"});
+  clock.Advance(12999);
+  Report({"RING", "RING", "RING"});
+  clock.Advance(1);
+  Report({"RING"});
+  channel.StopIdleTimer();
+  clock.Advance(60000);
+  EXPECT_THAT(events, ElementsAre("Incoming", "UNKNOWN/UNKNOWN", "HandOver",
+                                  "HandOver", "Idle", "Incoming"));
+}
+
+TEST_F(ModemChannelTest, BusyPortIsTriedFiveTimesASecondApart) {
+  // Given a port held elsewhere, expect an attempt every second without
+  // blocking, counts 0..4, then the exhausted entry; a success keeps the
+  // count, exhaustion returns it to 0, and CommDisconnect stops the tries.
+  testing::WriteFile(home / "AT_Commands_Scenario.txt", "ATZ\n");
+  port.busy_opens = 2;
+  channel.CommConnect(2, "Set");
+  clock.Advance(2000);
+  channel.CommDisconnect();
+  port.busy_opens = 100;
+  channel.CommConnect(2, "Set");
+  EXPECT_EQ(clock.Elapsed(), 2000u);
+  clock.Advance(3000);
+  channel.CommConnect(2, "Set");
+  channel.CommDisconnect();
+  clock.Advance(5000);
+  auto tried = [](const char* time, int count) {
+    return std::string(time) + " : CommConnect->Try opening the port 2 " +
+           std::to_string(count) + "(0)\r\n";
+  };
+  EXPECT_EQ(testing::ReadFile(home / "Journal/12-04-2026_Sys.txt"),
+            tried("14:03:22", 0) + tried("14:03:23", 1) +
+                "14:03:24 : CommConnect->AT COMMAND:ATZ(0)\r\n"
+                "14:03:24 : CommConnect->Success open comm port2(0)\r\n" +
+                tried("14:03:24", 2) + tried("14:03:25", 3) +
+                tried("14:03:26", 4) +
+                "14:03:27 : CommConnect->The device already open  8012(Try "
+                "for 4 seconds)(8012)\r\n" +
+                tried("14:03:27", 0));
+}
+
+}  // namespace
+}  // namespace lw
