@@ -9,7 +9,6 @@
 #include <fstream>
 
 #include "e2e_util.h"
-#include "smtp_sink.h"
 
 namespace lw::testing {
 namespace {

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "loopback.h"
 #include "temp_dir.h"
 
 extern char** environ;
@@ -27,23 +28,6 @@ namespace lw::testing {
 inline std::string BinDir() {
   const char* bin = std::getenv("LW_TEST_BIN");
   return bin != nullptr ? bin : "build/bin";
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Polls `done` every 20 ms for up to `limit`; true once it holds.
-inline bool WaitFor(
-    const std::function<bool()>& done,
-    std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
 }
 
 class ProgramEnv {
@@ -78,25 +62,7 @@ class ProgramEnv {
               const std::string& out_file = "") const {
     std::vector<std::string> argv_s = {BinDir() + "/" + program};
     argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env_s = Environment(extra_env);
-    std::vector<char*> envp;
-    for (auto& e : env_s) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    if (!out_file.empty()) {
-      posix_spawn_file_actions_addopen(&fa, 1, out_file.c_str(),
-                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    }
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0)
-      pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    return pid;
+    return SpawnProgram(argv_s, Environment(extra_env), out_file);
   }
 
   // Runs a program to its end; returns its exit status (-1 when it failed

@@ -1,10 +1,7 @@
 // The web server of the real process, asked with raw requests on loopback:
 // the pages, the routes that must stay inside their folders, protection, and
 // clients that misbehave.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 
 #include <cstring>
 #include <filesystem>
@@ -25,32 +22,6 @@ constexpr const char* kTop =
 constexpr const char* kBottom =
     "\r\n<br><br><font face=\"Arial\" size=\"1\">Linewarden 1.0</font>\r\n"
     "</html>";
-
-// A port nobody listens on now.
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // What arrives until the server closes; nullopt when it does not close
 // within `wait_ms`.

@@ -8,7 +8,7 @@
 
 #include <asio/executor_work_guard.hpp>
 
-#include "smtp_sink.h"
+#include "loopback.h"
 
 namespace lw::testing {
 namespace {
@@ -37,17 +37,6 @@ class CurlMailTest : public ::testing::Test {
         [this](const std::string& n) { notes_.push_back(n); });
   }
 
-  MailMessage Message(const std::string& server) {
-    MailMessage m;
-    m.server = server;
-    m.from = "line@example.org";
-    m.from_name = "Linewarden 1.0";
-    m.to = "owner@example.org";
-    m.subject = "Voice Message from TESTCALLER";
-    m.body = "5 5 5 1 2 3 4 at 10:15 AM";
-    m.mailer = "Linewarden 1.0";
-    return m;
-  }
   // Runs the loop until `count` mails have completed (or 15 s passed).
   void RunUntil(size_t count) {
     const auto end =
@@ -81,9 +70,9 @@ TEST_F(CurlMailTest, QueuedMailsArriveWithTextAndRecording) {
   for (int i = 0; i < 300000; ++i) wav += static_cast<char>(i * 7);
   const std::string path = dir_ / "TESTCALLER_5551234_12-04-2026_10-15-30.wav";
   std::ofstream(path, std::ios::binary) << wav;
-  MailMessage first = Message(sink.server());
+  MailMessage first = MailTo(sink.server());
   first.attachment = path;
-  MailMessage second = Message(sink.server());
+  MailMessage second = MailTo(sink.server());
   second.subject = "Grüße von Jörg\r\nBcc: victim@example.org";
   second.body = "Zeile 1\nZeile 2 ä";
   ASSERT_EQ(mail_->Send(first), 0);
@@ -117,7 +106,7 @@ TEST_F(CurlMailTest, LoginWithTheRightPasswordOnly) {
   // right password and refused with a wrong one, whose text never holds
   // the password.
   SmtpSink sink({"--auth", "owner:s3cret"});
-  MailMessage m = Message(sink.server());
+  MailMessage m = MailTo(sink.server());
   m.user_name = "owner";
   m.password = "s3cret";
   ASSERT_EQ(mail_->Send(m), 0);
@@ -153,18 +142,18 @@ TEST_F(CurlMailTest, BrokenServersAndInputsCompleteWithAFailure) {
   SmtpSink dropping({"--drop-at-rcpt"});
   SmtpSink good;
 
-  MailMessage gone = Message(good.server());
+  MailMessage gone = MailTo(good.server());
   gone.attachment = dir_ / "deleted.wav";
-  MailMessage empty = Message(good.server());
+  MailMessage empty = MailTo(good.server());
   empty.to = "";
   EXPECT_EQ(mail_->Send(empty), kMailNoRecipient);
-  empty = Message("");
+  empty = MailTo("");
   EXPECT_EQ(mail_->Send(empty), kMailNoServer);
-  ASSERT_EQ(mail_->Send(Message(down)), 0);
+  ASSERT_EQ(mail_->Send(MailTo(down)), 0);
   ASSERT_EQ(
-      mail_->Send(Message("127.0.0.1:" + std::to_string(ntohs(addr.sin_port)))),
+      mail_->Send(MailTo("127.0.0.1:" + std::to_string(ntohs(addr.sin_port)))),
       0);
-  ASSERT_EQ(mail_->Send(Message(dropping.server())), 0);
+  ASSERT_EQ(mail_->Send(MailTo(dropping.server())), 0);
   ASSERT_EQ(mail_->Send(gone), 0);
   RunUntil(4);
   close(silent);
