@@ -18,6 +18,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
@@ -46,7 +47,7 @@ constexpr const char* kCallHelp =
     "usage: lwdctl phone call [--name NAME] [--number NUMBER] [--rings N]\n"
     "         [--ring-interval SEC] [--pickup-after-ring N] [--play FILE]\n"
     "         [--play-after SEC] [--digits SEQ] [--digits-after SEC]\n"
-    "         [--hangup-after SEC] [--capture FILE]\n"
+    "         [--key D@SEC]... [--hangup-after SEC] [--capture FILE]\n"
     "Calls the simulated line of the running process and plays the caller.\n"
     "The line rings at once and then every ring interval until the process\n"
     "answers; after the last ring the caller waits one more interval and\n"
@@ -71,9 +72,14 @@ constexpr const char* kCallHelp =
     "                          one every 0.5 s\n"
     "  --digits-after SEC      first digit SEC after the conversation starts\n"
     "                          (default 0)\n"
+    "  --key D@SEC             one more keypad digit D, sent SEC after the\n"
+    "                          conversation starts; may be repeated, and "
+    "mixes\n"
+    "                          with --digits in time order\n"
     "  --hangup-after SEC      hang up SEC after the conversation starts;\n"
-    "                          default 1 s after FILE and the digits are "
-    "done,\n"
+    "                          default 1 s after FILE and the digits and "
+    "keys\n"
+    "                          are done,\n"
     "                          or 10 s with neither\n"
     "  --capture FILE          write what the line played into the call to "
     "FILE\n"
@@ -134,6 +140,8 @@ struct Options {
   double play_after = 0;
   std::string digits;
   double digits_after = 0;
+  // --key: single digits at their own moments (seconds into the talk).
+  std::vector<std::pair<double, char>> keys;
   double hangup_after = -1;  // < 0: by the default rule
   std::string capture;
   double answer_after = 0;
@@ -242,6 +250,13 @@ int ParseOptions(const char* sub, const Args& args, Options* o) {
       }
     } else if (call && a == "--digits-after") {
       ok = ParseSeconds(v, &o->digits_after);
+    } else if (call && a == "--key") {
+      double at = 0;
+      char d = v.empty() ? '\0' : v[0];
+      if (d >= 'a' && d <= 'd') d = static_cast<char>(d - 'a' + 'A');
+      ok = v.size() > 2 && v[1] == '@' && lw::IsSimlineDigit(d) &&
+           ParseSeconds(v.substr(2), &at);
+      if (ok) o->keys.emplace_back(at, d);
     } else {
       return BadArgs(sub, "unknown option '" + a + "'");
     }
@@ -428,16 +443,24 @@ class FarEnd {
         if (!e) SendAudio();
       });
     }
-    if (!o_.digits.empty()) {
-      end = std::max(
-          end, o_.digits_after +
-                   kDigitSpacingS * static_cast<double>(o_.digits.size() - 1));
+    // The digits of --digits, one every kDigitSpacingS, and the single
+    // --key digits, sent in the order of their moments.
+    keys_ = o_.keys;
+    for (size_t i = 0; i < o_.digits.size(); ++i)
+      keys_.emplace_back(
+          o_.digits_after + kDigitSpacingS * static_cast<double>(i),
+          o_.digits[i]);
+    std::stable_sort(
+        keys_.begin(), keys_.end(),
+        [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (!keys_.empty()) {
+      end = std::max(end, keys_.back().first);
       SendDigitLater();
     }
     double hangup = o_.hangup_after;
     if (hangup < 0)
-      hangup = sound_.empty() && o_.digits.empty() ? kDefaultTalkS
-                                                   : end + kHangupAfterEndS;
+      hangup = sound_.empty() && keys_.empty() ? kDefaultTalkS
+                                               : end + kHangupAfterEndS;
     hangup_timer_.expires_at(talk_start_ + Seconds(hangup));
     hangup_timer_.async_wait([this](const std::error_code& e) {
       if (!e) HangUp();
@@ -462,17 +485,14 @@ class FarEnd {
   }
 
   void SendDigitLater() {
-    digit_timer_.expires_at(
-        talk_start_ +
-        Seconds(o_.digits_after +
-                kDigitSpacingS * static_cast<double>(digits_sent_)));
+    digit_timer_.expires_at(talk_start_ + Seconds(keys_[digits_sent_].first));
     digit_timer_.async_wait([this](const std::error_code& e) {
       if (e || phase_ != Phase::kTalking) return;
       lw::SimlineMessage d = lw::SimlineOf(lw::SimlineType::kDigit);
-      d.digit = o_.digits[digits_sent_++];
+      d.digit = keys_[digits_sent_++].second;
       Send(d);
       Emit(std::string("{\"event\":\"digit\",\"digit\":\"") + d.digit + "\"}");
-      if (digits_sent_ < o_.digits.size()) SendDigitLater();
+      if (digits_sent_ < keys_.size()) SendDigitLater();
     });
   }
 
@@ -574,6 +594,7 @@ class FarEnd {
   std::vector<int16_t> sound_;
   size_t sound_pos_ = 0;
   int64_t audio_blocks_ = 0;
+  std::vector<std::pair<double, char>> keys_;  // (seconds, digit) in order
   size_t digits_sent_ = 0;
   std::vector<int16_t> captured_;
 };
