@@ -102,8 +102,8 @@ INSTANTIATE_TEST_SUITE_P(Calls, CallsE2E, ::testing::Values(
              "--rings 4 --hangup-after 2", 440, 2, "caller", "0", 1, {}, 0},
     CallCase{"MessageLengthLimit", {{"Answer\\TabAnsweringMachine", "txtRecLong", "0.05"}}, {}, "LONG", "5554444",
              "--rings 4 --play VOICE --hangup-after 25", 440, 2, "line", "2", 1, {}, 440},
-    CallCase{"SilentCaller", {{"Answer\\TabDisconnectMode", "txtSilenceSec", "2"}}, {}, "QUIET", "5555555",
-             "--rings 4 --hangup-after 25", 440, 2, "line", "0", 1, {}, 0},
+    CallCase{"SilentCaller", {{"Answer\\TabDisconnectMode", "txtSilenceSec", "3"}}, {}, "QUIET", "5555555",
+             "--rings 4 --hangup-after 25", 440, 2, "line", "2", 1, {}, 0},
     // The line takes a picked-up call when the rings have stopped for 7 s;
     // the talk starts after that.
     CallCase{"ExtensionPickUpWithLegalNotice", {kNoMachine, {"Answer\\TabCallsRecord", "chkLegalRecMSG", "1"},
