@@ -208,9 +208,9 @@ TEST_F(WebE2E, PagesAndTheFilesOfTheirFoldersOnly) {
 
 TEST_F(WebE2E, BadClientsLeaveTheServerServing) {
   // Given clients that send nothing, junk, HEAD, endless or split requests,
-  // leave in the middle of a download, or take every slot, expect the
-  // specified answer or a clean close, and the server answering the next
-  // request each time.
+  // leave in the middle of a download, or take every slot, expect "Internal
+  // Error" or a clean close, and the server answering the next request each
+  // time.
   Write("WWW/big.bin", std::string(8 << 20, 'x'));
   Start();
   for (int i = 0; i < 300; ++i) {
