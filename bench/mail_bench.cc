@@ -22,7 +22,7 @@
 #include <string>
 
 #include "drivers/curl_mail/curl_mail.h"
-#include "smtp_sink.h"
+#include "loopback.h"
 
 namespace {
 
@@ -66,23 +66,12 @@ double MailOnce(asio::io_context& io, lw::CurlMail& mail,
   return max_late_us;
 }
 
-lw::MailMessage Message(const std::string& server) {
-  lw::MailMessage m;
-  m.server = server;
-  m.from = "line@example.org";
-  m.from_name = "Linewarden 1.0";
-  m.to = "owner@example.org";
-  m.subject = "Voice Message from TESTCALLER";
-  m.body = "5 5 5 1 2 3 4 at 10:15 AM";
-  return m;
-}
-
 void Run(benchmark::State& state, size_t attachment_bytes) {
   lw::testing::SmtpSink sink;
   lw::testing::TempDir dir;
   asio::io_context io;
   lw::CurlMail mail(io);
-  lw::MailMessage m = Message(sink.server());
+  lw::MailMessage m = lw::testing::MailTo(sink.server());
   if (attachment_bytes > 0) {
     m.attachment = dir / "message.wav";
     std::ofstream(m.attachment, std::ios::binary)

@@ -2,11 +2,7 @@
 // entries, asked over a fresh connection each time as a browser does
 // (connect, request, read to the close), and the page's building alone.
 // Goal: median under 2 ms for the whole request.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
@@ -18,6 +14,7 @@
 #include "callstore/call_record.h"
 #include "callstore/contacts.h"
 #include "controller/controller_test_util.h"
+#include "loopback.h"
 #include "web/dispatch.h"
 #include "web/http_server.h"
 
@@ -63,21 +60,9 @@ struct CallsHome {
                          pass, view_calls, view_log};
 };
 
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 void BM_CallsPageOverLoopback(benchmark::State& state) {
   CallsHome home;
-  home.port = FreePort();
+  home.port = lw::testing::FreePort();
   asio::io_context io;
   auto guard = asio::make_work_guard(io);
   lw::frmHTTP server(io, home.env.fake.clock(), home.env.store,
@@ -85,17 +70,12 @@ void BM_CallsPageOverLoopback(benchmark::State& state) {
   server.Load();
   std::thread loop([&] { io.run(); });
   const std::string request = "GET / HTTP/1.0\r\n\r\n";
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(home.port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   size_t bytes = 0;
   char buf[65536];
   for (auto _ : state) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    const int fd = lw::testing::Connect(home.port);
+    if (fd < 0) {
       state.SkipWithError("connect failed");
-      close(fd);
       break;
     }
     send(fd, request.data(), request.size(), 0);

@@ -1,118 +1,37 @@
-// The real process on the simulated line, driven as the desktop application
-// and the service manager drive it.
+// The real process as the service manager and the desktop application
+// drive it, started in broken surroundings, and lwdctl run by the
+// administrator against a home that belongs to the service's user.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
+#include <pwd.h>
 #include <sys/un.h>
 
 #include <cstring>
+#include <optional>
+#include <random>
 
 #include "e2e_util.h"
 
 namespace lw::testing {
 namespace {
 
-class ProcessE2E : public ::testing::Test {
- protected:
-  void Set(const std::string& section, const std::string& name,
-           const std::string& value) {
-    SetSetting(env_, section, name, value);
-  }
-  bool JournalHas(const std::string& text) {
-    return env_.SysJournal().find(text) != std::string::npos;
-  }
-  bool WaitJournal(const std::string& text) {
-    return WaitFor([&] { return JournalHas(text); });
-  }
-  // Sends `fields` on `channel` and returns what one listener on `reply`
-  // printed (one JSON line), or "" when nothing came.
-  std::string Ask(const std::vector<std::string>& fields, int reply) {
-    const std::string out = env_.home() + "/listen.txt";
-    const std::string dir = env_.runtime() + "/ch" + std::to_string(reply);
-    const size_t before = Entries(dir);
-    pid_t listener = env_.Spawn(
-        "lwdctl",
-        {"listen", std::to_string(reply), "--count", "1", "--timeout", "5"}, {},
-        out);
-    if (!WaitFor([&] { return Entries(dir) > before; })) return "";
-    std::vector<std::string> args = {"send"};
-    args.insert(args.end(), fields.begin(), fields.end());
-    env_.Run("lwdctl", args);
-    int status = 0;
-    WaitExit(listener, &status);
-    return ReadFile(out);
-  }
+namespace fs = std::filesystem;
 
-  ProgramEnv env_;
-};
-
-TEST_F(ProcessE2E, ComesUpOpensTheLineAndObeysTheDesktop) {
-  // given the three settings of a fresh telephony-mode home, expect the
-  // start-up journal, LineStatus answers and an orderly end on UNLOAD
-  MinimalSettings(env_);
-  pid_t proc = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
-  ASSERT_GT(proc, 0);
-  ASSERT_TRUE(WaitJournal("OpenLine:Tapi1.LineOpen(0)->"));
-  const std::string journal = env_.SysJournal();
-  EXPECT_NE(journal.find(" : ->Opening Linewarden 1.0 Process(0)\r\n"),
-            std::string::npos);
-  EXPECT_NE(journal.find(" : ->Init Tapi->"), std::string::npos);
-
-  EXPECT_EQ(
-      Ask({"108", "HELLO"}, 107),
-      "{\"channel\":107,\"text\":\"LineStatus\\r\\n0\\r\\n0\\r\\nFalse\"}\n");
-  EXPECT_EQ(
-      Ask({"108", "OFF"}, 107),
-      "{\"channel\":107,\"text\":\"LineStatus\\r\\n0\\r\\n1\\r\\nFalse\"}\n");
-  EXPECT_EQ(
-      Ask({"108", "ON"}, 107),
-      "{\"channel\":107,\"text\":\"LineStatus\\r\\n0\\r\\n0\\r\\nFalse\"}\n");
-
-  // Speech: "MakeWave" writes an 8 kHz 16-bit mono sound file.
-  const std::string wav = env_.home() + "/spoken.wav";
-  ASSERT_EQ(env_.Run("lwdctl", {"send", "106", "MakeWave", "Hello there", wav}),
-            0);
-  ASSERT_TRUE(WaitFor([&] { return ReadFile(wav).size() > 1000; }));
-  SF_INFO info{};
-  SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);
-  ASSERT_NE(f, nullptr);
-  sf_close(f);
-  EXPECT_EQ(info.samplerate, 8000);
-  EXPECT_EQ(info.channels, 1);
-  EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-  EXPECT_GT(info.frames, 4000);
-
-  // A second instance ends at once, silently, and leaves the first alone.
-  std::string second_out;
-  EXPECT_EQ(env_.Run("linewarden-proc", {}, &second_out), 0);
-  EXPECT_EQ(second_out, "");
-
-  ASSERT_EQ(env_.Run("lwdctl", {"send", "105", "UNLOAD"}), 0);
-  int status = 0;
-  ASSERT_TRUE(WaitExit(proc, &status));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_TRUE(JournalHas("CloseLine->"));
-}
-
+// The service manager's end of NOTIFY_SOCKET.
 class NotifySocket {
  public:
-  explicit NotifySocket(const std::string& path) : path_(path) {
+  explicit NotifySocket(const std::string& path) {
     fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    (void)bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    timeval tv{0, 100000};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   }
   ~NotifySocket() { close(fd_); }
   // Every notification received so far, in order.
   const std::vector<std::string>& Drain() {
     char buf[512];
-    for (;;) {
-      ssize_t n = recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-      if (n <= 0) break;
+    for (ssize_t n; (n = recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
       got_.emplace_back(buf, static_cast<size_t>(n));
-    }
     return got_;
   }
   bool WaitCount(size_t n) {
@@ -120,32 +39,34 @@ class NotifySocket {
   }
 
  private:
-  std::string path_;
   int fd_ = -1;
   std::vector<std::string> got_;
 };
 
-// Run by the shipped notify unit, with "ChkRunAsProc" = "1" (service mode) or
-// without it (a plain process).
-class UnderServiceManager : public ProcessE2E,
-                            public ::testing::WithParamInterface<const char*> {
-};
+// "ChkRunAsProc" = "1" (service mode), or "0" with the "-gc" switch (a
+// plain process), under the service manager's notify protocol.
+class ServiceManagerE2E : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(UnderServiceManager, ReportsItsStatesSurvivesReloadsAndStopsInOrder) {
-  // given either mode under the service manager, expect start pending,
-  // running, a re-report on SIGUSR1 and on SIGHUP with the process still
-  // serving, then stop pending and stopped after the line was closed
-  MinimalSettings(env_);
-  if (*GetParam() != '\0')
-    Set("Properties\\TabGeneral", "ChkRunAsProc", GetParam());
-  NotifySocket notify(env_.home() + "/notify.sock");
-  pid_t proc = env_.Spawn("linewarden-proc", {},
-                          {"NOTIFY_SOCKET=" + env_.home() + "/notify.sock"},
-                          env_.home() + "/out.txt");
+TEST_P(ServiceManagerE2E, ReportsItsStatesSurvivesReloadsAndStopsInOrder) {
+  // given either mode, expect start pending, running, a re-report on
+  // SIGUSR1 and on SIGHUP with the process still serving, a second instance
+  // ending at once and silently, then stop pending and stopped after the
+  // line was closed
+  ProgramEnv env;
+  MinimalSettings(env);
+  env.Set("Properties\\TabGeneral", "ChkRunAsProc", GetParam());
+  NotifySocket notify(env.home() + "/notify.sock");
+  std::vector<std::string> args;
+  if (*GetParam() == '0') args.push_back("-gc");
+  pid_t proc = env.Spawn("linewarden-proc", args,
+                         {"NOTIFY_SOCKET=" + env.home() + "/notify.sock"},
+                         env.home() + "/out");
   ASSERT_TRUE(notify.WaitCount(2));
   EXPECT_EQ(notify.Drain()[0], "STATUS=Starting");
   EXPECT_EQ(notify.Drain()[1], "READY=1\nSTATUS=Running");
-  ASSERT_TRUE(WaitJournal("OpenLine:Tapi1.LineOpen(0)->"));
+  ASSERT_TRUE(
+      WaitFor([&] { return env.Journalled("OpenLine:Tapi1.LineOpen(0)->"); }));
+  EXPECT_TRUE(env.Journalled(" : ->Opening Linewarden 1.0 Process(0)\r\n"));
 
   kill(proc, SIGUSR1);
   ASSERT_TRUE(notify.WaitCount(3));
@@ -153,47 +74,184 @@ TEST_P(UnderServiceManager, ReportsItsStatesSurvivesReloadsAndStopsInOrder) {
   ASSERT_TRUE(notify.WaitCount(4));
   EXPECT_EQ(notify.Drain()[2], "READY=1\nSTATUS=Running");
   EXPECT_EQ(notify.Drain()[3], "READY=1\nSTATUS=Running");
+  Listener listener(env, {"107"}, {"--count", "1", "--timeout", "5"});
+  ASSERT_EQ(env.Run("lwdctl", {"send", "108", "HELLO"}), 0);
+  int status = 0;
+  ASSERT_TRUE(listener.Wait(&status));
   EXPECT_EQ(
-      Ask({"108", "HELLO"}, 107),
+      listener.Text(),
       "{\"channel\":107,\"text\":\"LineStatus\\r\\n0\\r\\n0\\r\\nFalse\"}\n");
+  std::string second;
+  EXPECT_EQ(env.Run("linewarden-proc", {"-gc"}, &second), 0);
+  EXPECT_EQ(second, "");
 
   kill(proc, SIGTERM);
-  int status = 0;
   ASSERT_TRUE(WaitExit(proc, &status));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   const auto& got = notify.Drain();
   ASSERT_EQ(got.size(), 6u);
   EXPECT_EQ(got[4], "STOPPING=1\nSTATUS=Stopping");
   EXPECT_EQ(got[5], "STATUS=Stopped");
-  EXPECT_TRUE(JournalHas("CloseLine->"));
+  EXPECT_TRUE(env.Journalled("CloseLine->"));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModes, UnderServiceManager,
-                         ::testing::Values("1", ""));
+INSTANTIATE_TEST_SUITE_P(BothModes, ServiceManagerE2E,
+                         ::testing::Values("1", "0"));
 
-TEST_F(ProcessE2E, ServiceModeFromAPromptSaysSoAndEnds) {
-  Set("Properties\\TabGeneral", "ChkRunAsProc", "1");
-  std::string out;
-  EXPECT_EQ(env_.Run("linewarden-proc", {}, &out), 0);
-  EXPECT_NE(out.find("This program must be started as a service."),
-            std::string::npos)
-      << out;
+// A store the way lwdctl leaves it, cut to half its length.
+std::string TruncatedStore() {
+  ProgramEnv env;
+  env.Set("Properties\\TabLog", "chkLogSys", "1");
+  const std::string bytes = ReadFile(env.home() + "/registry.db");
+  return bytes.substr(0, bytes.size() / 2);
 }
 
-TEST_F(ProcessE2E, ProcessModeOnlyWithTheGcSwitchWhenAskedFor) {
-  // given "ChkRunAsProc" = "0", expect an immediate silent end without "-gc"
-  MinimalSettings(env_);
-  Set("Properties\\TabGeneral", "ChkRunAsProc", "0");
-  std::string out;
-  EXPECT_EQ(env_.Run("linewarden-proc", {"-GC"}, &out), 0);
-  EXPECT_EQ(out, "");
-  EXPECT_EQ(env_.SysJournal(), "");
-  pid_t proc =
-      env_.Spawn("linewarden-proc", {"-gc"}, {}, env_.home() + "/out.txt");
-  ASSERT_TRUE(WaitJournal("OpenLine:Tapi1.LineOpen(0)->"));
-  kill(proc, SIGINT);
+std::string RandomBytes() {
+  std::mt19937 gen(12);
+  std::string bytes(3000, '\0');
+  for (char& c : bytes) c = static_cast<char>(gen());
+  return bytes;
+}
+
+struct StartCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string env;  // NAME=VALUE for the run, "%" standing for the home
+  std::optional<std::string> store;  // home/registry.db before the run
+  const char* run_as_proc;           // "ChkRunAsProc" set first, or nullptr
+  int status;
+  std::vector<std::string> says;  // each in the output; none: no output
+};
+
+TEST(StartupE2E, EndsAtOnceWithOneClearLineAndTouchesNothing) {
+  // given help requests, a mode that does not fit and unusable
+  // surroundings, expect the answer or one line naming the fault, no
+  // process left running, nothing journalled, no store created and a broken
+  // store left byte for byte as it was
+  const std::string kOpen = "The settings store cannot be opened";
+  const std::string truncated = TruncatedStore();
+  ASSERT_GT(truncated.size(), 1000u);
+  // clang-format off
+  const std::vector<StartCase> cases = {
+      {"help", {"--help"}, "", {}, {}, 0, {"Usage: linewarden-proc", "-gc"}},
+      {"short help after -gc", {"-gc", "-h"}, "", {}, {}, 0, {"Usage:"}},
+      {"version", {"--version"}, "", {}, {}, 0, {"Linewarden 1.0"}},
+      {"service mode from a prompt", {}, "", {}, "1", 0, {"This program must be started as a service."}},
+      {"process mode without -gc", {"-GC"}, "", {}, "0", 0, {}},
+      {"home missing", {}, "LINEWARDEN_HOME=%/gone", {}, {}, 1, {"The home folder", "/gone does not exist"}},
+      {"runtime parent missing", {}, "LINEWARDEN_RUNTIME=%/no/run", {}, {}, 1, {"The runtime folder cannot be made", "/no/run"}},
+      {"store is a folder", {}, "LINEWARDEN_REGISTRY=%/Journal", {}, {}, 1, {kOpen, "/Journal"}},
+      {"random bytes", {}, "", RandomBytes(), {}, 1, {kOpen, "/registry.db", "lwdctl reg import"}},
+      {"truncated store", {}, "", truncated, {}, 1, {kOpen, "/registry.db"}},
+      {"empty store", {}, "", "", {}, 1, {kOpen, "/registry.db", "empty"}},
+  };
+  // clang-format on
+  for (const StartCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramEnv env;
+    const std::string store = env.home() + "/registry.db";
+    if (c.store) std::ofstream(store, std::ios::binary) << *c.store;
+    if (c.run_as_proc != nullptr) {
+      MinimalSettings(env);
+      env.Set("Properties\\TabGeneral", "ChkRunAsProc", c.run_as_proc);
+    }
+    std::vector<std::string> extra;
+    if (!c.env.empty()) {
+      extra.push_back(c.env);
+      extra.back().replace(extra.back().find('%'), 1, env.home());
+    }
+    const std::string out_file = env.home() + "/../out.txt";
+    const pid_t pid = env.Spawn("linewarden-proc", c.args, extra, out_file);
+    int status = 0;
+    if (!WaitExit(pid, &status)) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      ADD_FAILURE() << "the process ran on";
+      continue;
+    }
+    const std::string out = ReadFile(out_file);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status)
+        << status << "\n"
+        << out;
+    for (const std::string& text : c.says) EXPECT_THAT(out, HasSubstr(text));
+    if (c.says.empty()) {
+      EXPECT_EQ(out, "");
+    }
+    // A failure is one line (on standard error and in the system log).
+    if (c.status != 0) {
+      EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+    }
+    if (c.store) {
+      EXPECT_EQ(ReadFile(store), *c.store);
+    } else if (c.run_as_proc == nullptr) {
+      EXPECT_FALSE(fs::exists(store));
+    }
+    EXPECT_EQ(env.Journal(), "");
+  }
+}
+
+TEST(StartupE2E, RootKeepsTheServiceUsersStoreItsOwn) {
+  // given root setting a value in a home that belongs to another user,
+  // expect lwdctl to name that user and the new store to be that user's,
+  // owner-only, also after a second change
+  const passwd* nobody = getpwnam("nobody");
+  if (geteuid() != 0 || nobody == nullptr) GTEST_SKIP() << "needs root";
+  ProgramEnv env;
+  ASSERT_EQ(chown(env.home().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  for (const char* value : {"1", "0"}) {
+    std::string out;
+    ASSERT_EQ(
+        env.Run("lwdctl",
+                {"reg", "set", "Properties\\TabLog", "chkLogSys", value}, &out),
+        0)
+        << out;
+    EXPECT_THAT(out, HasSubstr("to user nobody"));
+    struct stat st {};
+    ASSERT_EQ(stat((env.home() + "/registry.db").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, nobody->pw_uid);
+    EXPECT_EQ(st.st_gid, nobody->pw_gid);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+  }
+}
+
+TEST(ChannelBurstE2E, EveryCommandOfABurstIsAnsweredToEveryListenerInOrder) {
+  // given 2,000 commands on 108 sent back to back (1,998 "HELLO" with an
+  // "OFF" and an "ON" among them), one listener on 107 reading throughout and
+  // one stopped until the burst is over, expect 2,000 replies at each, in
+  // the order sent, and no journalled loss
+  ProgramEnv env;
+  MinimalSettings(env);
+  pid_t proc = -1;
+  ASSERT_TRUE(StartProcess(env, &proc));
+  const std::vector<std::string> options = {"--count", "2000", "--timeout",
+                                            "60"};
+  Listener reader(env, {"107"}, options);
+  Listener late(env, {"107"}, options);
   int status = 0;
-  ASSERT_TRUE(WaitExit(proc, &status));
+  kill(late.pid(), SIGSTOP);
+  ASSERT_EQ(waitpid(late.pid(), &status, WUNTRACED), late.pid());
+
+  EXPECT_EQ(env.Run("lwdctl", {"send", "--repeat", "1000", "108", "HELLO"}), 0);
+  EXPECT_EQ(env.Run("lwdctl", {"send", "108", "OFF"}), 0);
+  EXPECT_EQ(env.Run("lwdctl", {"send", "--repeat", "998", "108", "HELLO"}), 0);
+  EXPECT_EQ(env.Run("lwdctl", {"send", "108", "ON"}), 0);
+  ASSERT_TRUE(reader.Wait(&status, std::chrono::seconds(60)));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  kill(late.pid(), SIGCONT);
+  ASSERT_TRUE(late.Wait(&status, std::chrono::seconds(60)));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  // Line on ("0") for the first 1,000 replies, off from "OFF" on, on again
+  // at the last.
+  std::string expected;
+  for (int i = 0; i < 2000; ++i)
+    expected +=
+        std::string("{\"channel\":107,\"text\":\"LineStatus\\r\\n0\\r\\n") +
+        (i < 1000 || i == 1999 ? '0' : '1') + "\\r\\nFalse\"}\n";
+  EXPECT_TRUE(reader.Text() == expected);
+  EXPECT_TRUE(late.Text() == expected);
+  EXPECT_FALSE(env.Journalled("MessageChannel"));
+  EndProgram(&proc);
 }
 
 }  // namespace

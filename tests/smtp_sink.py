@@ -6,9 +6,9 @@
 Listens on 127.0.0.1 at a free port and writes the port to DIR/port once it
 accepts connections. Each accepted mail is parsed with Python's email module
 and written to the folder DIR/N (N = 1, 2, ...) as the files mail_from,
-rcpt_tos (one per line), from, to, subject, text (the text part, decoded),
-attachment_name, attachment_type and attachment (the decoded bytes), and the
-raw message as raw.eml. DIR/N/done is written last.
+rcpt_tos (one per line), from, subject, text (the text part, decoded),
+attachment_name, attachment_type and attachment (the decoded bytes);
+DIR/N/done is written last.
 
 --auth: AUTH LOGIN and PLAIN offered (without TLS) and only USER:PASS
 accepted. --drop-at-rcpt: the connection is dropped at RCPT TO.
@@ -28,9 +28,7 @@ warnings.filterwarnings("ignore", message=".*login_data")
 
 class Sink:
     def __init__(self, folder, drop):
-        self.folder = folder
-        self.drop = drop
-        self.count = 0
+        self.folder, self.drop, self.count = folder, drop, 0
 
     async def handle_RCPT(self, server, session, envelope, address, options):
         if self.drop:
@@ -45,32 +43,26 @@ class Sink:
         os.makedirs(out)
         msg = email.message_from_bytes(envelope.original_content,
                                        policy=email.policy.default)
-
-        def put(name, data):
+        body = msg.get_body(preferencelist=("plain",))
+        parts = {"mail_from": envelope.mail_from,
+                 "rcpt_tos": "\n".join(envelope.rcpt_tos),
+                 "from": str(msg["From"] or ""),
+                 "subject": str(msg["Subject"] or ""),
+                 "text": body.get_content() if body is not None else ""}
+        for part in list(msg.iter_attachments())[:1]:
+            parts["attachment_name"] = part.get_filename() or ""
+            parts["attachment_type"] = part.get_content_type()
+            parts["attachment"] = part.get_payload(decode=True) or b""
+        parts["done"] = ""
+        for name, data in parts.items():
             with open(os.path.join(out, name), "wb") as f:
                 f.write(data if isinstance(data, bytes) else data.encode())
-
-        put("raw.eml", envelope.original_content)
-        put("mail_from", envelope.mail_from)
-        put("rcpt_tos", "\n".join(envelope.rcpt_tos))
-        put("from", str(msg["From"] or ""))
-        put("to", str(msg["To"] or ""))
-        put("subject", str(msg["Subject"] or ""))
-        body = msg.get_body(preferencelist=("plain",))
-        put("text", body.get_content() if body is not None else "")
-        for part in msg.iter_attachments():
-            put("attachment_name", part.get_filename() or "")
-            put("attachment_type", part.get_content_type())
-            put("attachment", part.get_payload(decode=True) or b"")
-            break
-        put("done", "")
         return "250 Message accepted"
 
 
 def main():
     folder = sys.argv[1]
     auth = None
-    drop = "--drop-at-rcpt" in sys.argv
     if "--auth" in sys.argv:
         user, _, password = sys.argv[sys.argv.index("--auth") + 1].partition(":")
         auth = (user.encode(), password.encode())
@@ -79,7 +71,7 @@ def main():
         ok = auth is not None and (data.login, data.password) == auth
         return AuthResult(success=ok, handled=False)
 
-    handler = Sink(folder, drop)
+    handler = Sink(folder, "--drop-at-rcpt" in sys.argv)
 
     def factory():
         if auth is None:
@@ -90,11 +82,9 @@ def main():
     loop = asyncio.new_event_loop()
     server = loop.run_until_complete(
         loop.create_server(factory, "127.0.0.1", 0))
-    port = server.sockets[0].getsockname()[1]
-    tmp = os.path.join(folder, "port.tmp")
-    with open(tmp, "w") as f:
-        f.write(str(port))
-    os.rename(tmp, os.path.join(folder, "port"))
+    with open(os.path.join(folder, "port.tmp"), "w") as f:
+        f.write(str(server.sockets[0].getsockname()[1]))
+    os.rename(os.path.join(folder, "port.tmp"), os.path.join(folder, "port"))
     loop.run_forever()
 
 

@@ -1,16 +1,11 @@
 // The web server of the real process, asked with raw requests on loopback:
 // the pages, the routes that must stay inside their folders, protection, and
 // clients that misbehave.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 
 #include <cstring>
-#include <filesystem>
 #include <optional>
 
-#include "callstore/call_record.h"
 #include "callstore/contacts.h"
 #include "e2e_util.h"
 
@@ -25,32 +20,6 @@ constexpr const char* kTop =
 constexpr const char* kBottom =
     "\r\n<br><br><font face=\"Arial\" size=\"1\">Linewarden 1.0</font>\r\n"
     "</html>";
-
-// A port nobody listens on now.
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::abort();
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // What arrives until the server closes; nullopt when it does not close
 // within `wait_ms`.
@@ -80,14 +49,6 @@ std::string Get(int port, const std::string& path) {
   return Ask(port, "GET " + path + " HTTP/1.0\r\n\r\n").value_or("<no answer>");
 }
 
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos;
-       at = text.find(what, at + 1))
-    ++n;
-  return n;
-}
-
 // A stored call of 15 March 2005 10:15:30 without caller identification.
 std::string Record(const char* type, const char* name = "UNKNOWN") {
   CallRecord r{};
@@ -106,16 +67,12 @@ class WebE2E : public ::testing::Test {
   void Start(const std::vector<std::pair<std::string, std::string>>& web = {}) {
     DemoSettings(env_);
     port_ = FreePort();
-    Set(kWeb, "txtWWWPort", std::to_string(port_));
-    Set(kWeb, "chkWWWHttpHeaders", "0");
-    for (const auto& [name, value] : web) Set(kWeb, name, value);
+    env_.Set(kWeb, "txtWWWPort", std::to_string(port_));
+    env_.Set(kWeb, "chkWWWHttpHeaders", "0");
+    for (const auto& [name, value] : web) env_.Set(kWeb, name, value);
     ASSERT_TRUE(StartProcess(env_, &proc_));
   }
   void TearDown() override { EndProgram(&proc_); }
-  void Set(const std::string& section, const std::string& name,
-           const std::string& value) {
-    SetSetting(env_, section, name, value);
-  }
   std::string Setting(const std::string& section, const std::string& name) {
     std::string out;
     env_.Run("lwdctl", {"reg", "get", section, name}, &out);
@@ -127,26 +84,22 @@ class WebE2E : public ::testing::Test {
         std::filesystem::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
   }
-  std::string WebJournal() {
-    std::string all;
-    for (const auto& f : FilesIn(env_.home() + "/Journal", "_WWW.txt"))
-      all += ReadFile(f);
-    return all;
-  }
-
   ProgramEnv env_;
   pid_t proc_ = -1;
   int port_ = 0;
 };
 
-TEST_F(WebE2E, PagesOfCallsJournalAndOptions) {
+TEST_F(WebE2E, PagesAndTheFilesOfTheirFoldersOnly) {
   // Given three listed calls whose middle record cannot be read, journal
   // files of three days and a recording, expect the pages of the raw
   // protocol (no status line), the list rewritten without the bad line,
   // the recording's bytes, delete by position, the chooser oldest first and
-  // the options form writing its four settings.
+  // the options form writing its four settings; files of "\WWW\" served by
+  // any path ending in their name, and nothing outside the folders.
   const std::string day = "\\Data\\Log\\2005\\03\\15\\";
   Write("Data/Log/2005/03/15/Data", Record("3") + Record("0", "A&B <x>"));
+  Write("WWW/logo.gif", "GIF89a-logo");
+  Write("Data/secret.txt", "secret");
   ContactRecord contact{};
   memset(&contact, ' ', sizeof contact);
   PutField(contact.name, "Uncle <Bob>");
@@ -166,23 +119,23 @@ TEST_F(WebE2E, PagesOfCallsJournalAndOptions) {
   std::string page = Get(port_, "/");
   EXPECT_EQ(page.rfind(kTop, 0), 0u) << page.substr(0, 200);
   EXPECT_EQ(page.substr(page.size() - strlen(kBottom)), kBottom);
-  EXPECT_NE(page.find("| 3 Calls"), std::string::npos);
+  EXPECT_THAT(page, HasSubstr("| 3 Calls"));
   EXPECT_EQ(Count(page, ">Delete<"), 2);
-  EXPECT_NE(page.find("<a href=\"/del?call=2\">"), std::string::npos);
-  EXPECT_NE(page.find("<a href=\"messages\\Data\\Log\\2005\\03\\15\\UNKNOWN_"
-                      "UNKNOWN_03-15-2005_10-15-30.wav\">Record In</a>"),
-            std::string::npos);
-  EXPECT_NE(page.find(">....<"), std::string::npos);
+  EXPECT_THAT(page, HasSubstr("<a href=\"/del?call=2\">"));
+  EXPECT_THAT(page,
+              HasSubstr("<a href=\"messages\\Data\\Log\\2005\\03\\15\\UNKNOWN_"
+                        "UNKNOWN_03-15-2005_10-15-30.wav\">Record In</a>"));
+  EXPECT_THAT(page, HasSubstr(">....<"));
   // Row colours count the shown rows only.
   EXPECT_LT(page.find("bgcolor=\"#ffffff\""), page.find("bgcolor=\"#EAEFF2\""));
   EXPECT_EQ(Count(page, "<td bgcolor=\"#ffffff\""), 7);
-  EXPECT_NE(page.find("A&amp;B &lt;x&gt;"), std::string::npos);
+  EXPECT_THAT(page, HasSubstr("A&amp;B &lt;x&gt;"));
   EXPECT_EQ(Count(page, ">Uncle &lt;Bob&gt;<"), 1);
   EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"),
             "1:" + day + "\r\n2:" + day + "\r\n");
   // The path is lowercased; the list now holds the two good lines.
   page = Get(port_, "/Calls");
-  EXPECT_NE(page.find("| 2 Calls"), std::string::npos);
+  EXPECT_THAT(page, HasSubstr("| 2 Calls"));
   EXPECT_EQ(Count(page, ">Delete<"), 2);
 
   // The browser sends the link's backslashes as slashes.
@@ -193,7 +146,7 @@ TEST_F(WebE2E, PagesOfCallsJournalAndOptions) {
 
   page = Get(port_, "/del?call=1");
   EXPECT_EQ(Count(page, ">Delete<"), 1);
-  EXPECT_EQ(page.find(kBottom), std::string::npos);
+  EXPECT_THAT(page, Not(HasSubstr(kBottom)));
   EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"), "2:" + day + "\r\n");
   Get(port_, "/del?call=x");
   EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"), "2:" + day + "\r\n");
@@ -205,16 +158,14 @@ TEST_F(WebE2E, PagesOfCallsJournalAndOptions) {
   const size_t c = page.find("<option>12-01-2026_Sys.txt</option>");
   ASSERT_NE(c, std::string::npos) << page;
   EXPECT_TRUE(notes < a && a < b && b < c) << page;
-  EXPECT_NE(page.find("<textarea rows=\"27\" cols=\"72\"></textarea>"),
-            std::string::npos);
+  EXPECT_THAT(page, HasSubstr("<textarea rows=\"27\" cols=\"72\"></textarea>"));
   page = Get(port_, "/Journal?dt=12-01-2026_Sys.txt");
-  EXPECT_NE(page.find("<option selected>12-01-2026_Sys.txt</option>"),
-            std::string::npos);
-  EXPECT_NE(page.find("cols=\"72\">12-01-2026_Sys.txt line\r\n</textarea>"),
-            std::string::npos);
+  EXPECT_THAT(page, HasSubstr("<option selected>12-01-2026_Sys.txt</option>"));
+  EXPECT_THAT(page,
+              HasSubstr("cols=\"72\">12-01-2026_Sys.txt line\r\n</textarea>"));
 
   page = Get(port_, "/options");
-  EXPECT_EQ(page.find("<option selected>3</option>"), std::string::npos);
+  EXPECT_THAT(page, Not(HasSubstr("<option selected>3</option>")));
   page = Ask(port_,
              "POST /Options HTTP/1.1\r\nContent-Length: 71\r\n\r\n"
              "RunCallRecordWare=Off&RunAnsweringMachine=On&NumOfRings=3&"
@@ -230,19 +181,14 @@ TEST_F(WebE2E, PagesOfCallsJournalAndOptions) {
         "name=\"RunAnsweringMachine\"><option selected>On",
         "<option selected>3</option>",
         "name=\"GetMessages\"><option>Yes</option><option selected>No"})
-    EXPECT_NE(page.find(chosen), std::string::npos) << chosen;
+    EXPECT_THAT(page, HasSubstr(chosen)) << chosen;
   // Every request is in the web journal, as it came.
-  EXPECT_NE(WebJournal().find("GET /del?call=x HTTP/1.0"), std::string::npos);
-  EXPECT_NE(WebJournal().find("errDataArrival:"), std::string::npos);
-}
+  EXPECT_THAT(env_.Journal("WWW"), HasSubstr("GET /del?call=x HTTP/1.0"));
+  EXPECT_THAT(env_.Journal("WWW"), HasSubstr("errDataArrival:"));
 
-TEST_F(WebE2E, NothingOutsideItsFolderIsServed) {
-  // Given the settings store and a file of "\WWW\", expect the file served
-  // by any path ending in its name, and eight paths that point elsewhere
-  // answered "Internal Error" (the journal selector: an empty box).
-  Write("WWW/logo.gif", "GIF89a-logo");
-  Write("Data/secret.txt", "secret");
-  Start();
+  // Files are served from "\WWW\" by any path ending in their name;
+  // paths that point elsewhere are answered "Internal Error" (the journal
+  // selector: an empty box).
   EXPECT_EQ(Get(port_, "/logo.gif"), "GIF89a-logo");
   EXPECT_EQ(Get(port_, "/a/b/LOGO.GIF"), "GIF89a-logo");
   EXPECT_EQ(Get(port_, "/missing.gif"), "Internal Error\r\n");
@@ -256,16 +202,15 @@ TEST_F(WebE2E, NothingOutsideItsFolderIsServed) {
   for (const char* selector :
        {"../registry.db", "..%2fregistry.db", "*", "%2e%2e%2fregistry.db"}) {
     const std::string page = Get(port_, std::string("/journal?dt=") + selector);
-    EXPECT_NE(page.find("cols=\"72\"></textarea>"), std::string::npos)
-        << selector;
+    EXPECT_THAT(page, HasSubstr("cols=\"72\"></textarea>")) << selector;
   }
 }
 
 TEST_F(WebE2E, BadClientsLeaveTheServerServing) {
   // Given clients that send nothing, junk, HEAD, endless or split requests,
-  // leave in the middle of a download, or take every slot, expect the
-  // specified answer or a clean close, and the server answering the next
-  // request each time.
+  // leave in the middle of a download, or take every slot, expect "Internal
+  // Error" or a clean close, and the server answering the next request each
+  // time.
   Write("WWW/big.bin", std::string(8 << 20, 'x'));
   Start();
   for (int i = 0; i < 300; ++i) {
@@ -368,13 +313,11 @@ TEST_F(WebE2E, ProtectionAndTheControllersCommands) {
   ASSERT_EQ(bind(taker, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
   listen(taker, 1);
   ASSERT_EQ(env_.Run("lwdctl", {"send", "105", "OPEN_WEB"}), 0);
-  EXPECT_TRUE(WaitFor([&] {
-    return env_.SysJournal().find("Can't opening WWW - ") != std::string::npos;
-  }));
-  EXPECT_NE(WebJournal().find("Can't opening WWW,"), std::string::npos);
+  EXPECT_TRUE(WaitFor([&] { return env_.Journalled("Can't opening WWW - "); }));
+  EXPECT_THAT(env_.Journal("WWW"), HasSubstr("Can't opening WWW,"));
   close(taker);
 
-  Set(kWeb, "chkWWWProtect", "0");
+  env_.Set(kWeb, "chkWWWProtect", "0");
   ASSERT_EQ(env_.Run("lwdctl", {"send", "105", "OPEN_WEB"}), 0);
   EXPECT_TRUE(WaitFor([&] {
     const int fd = Connect(port_);

@@ -7,61 +7,40 @@
 // records only and every line of the latest-call list leads to one of them.
 #include <sys/stat.h>
 
-#include <cstdint>
-#include <cstdlib>
 #include <memory>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "callstore/call_store.h"
 #include "callstore/wave_formats.h"
-#include "devices/fake/fake_devices.h"
 #include "drivers/simline/sim_far_end.h"
-#include "drivers/sqlite/sqlite_settings_store.h"
 #include "fuzz_home.h"
-#include "journal/journal.h"
 #include "line/line_controller.h"
 #include "settings/registry_routines.h"
+
+using lw::fuzz::Check;
 
 namespace {
 
 // Settings that change how a call goes. Forwarding to a program and the
 // messages path are left out: the input would choose a program to start or
 // a folder outside the home.
-struct Setting {
-  const char* section;
-  const char* name;
+// clang-format off
+constexpr const char* kSettings[][2] = {
+    {"Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered"}, {"Answer\\TabAnsweringMachine", "txtNumOfRing"},
+    {"Answer\\TabAnsweringMachine", "cmdRecordMessage"}, {"Answer\\TabAnsweringMachine", "CmbGreetsMessages"},
+    {"Answer\\TabAnsweringMachine", "chkMaxRec"}, {"Answer\\TabAnsweringMachine", "txtRecLong"},
+    {"Answer\\TabAnsweringMachine", "cmbAnsweringFormatRec"}, {"Answer\\TabCallsRecord", "chkDetectPickUp"},
+    {"Answer\\TabCallsRecord", "cmbRecWhen"}, {"Answer\\TabCallsRecord", "lblNumOfCallToRec"},
+    {"Answer\\TabCallsRecord", "cmbRecordFormatRec"}, {"Answer\\TabCallsRecord", "chkMaxRecCall"},
+    {"Answer\\TabCallsRecord", "cmbMaxRecCall"}, {"Answer\\TabDisconnectMode", "chkDropIfDigit"},
+    {"Answer\\TabDisconnectMode", "txtDropIfDigit"}, {"Answer\\TabDisconnectMode", "chkDropIfSilnce"},
+    {"Answer\\TabDisconnectMode", "txtSilenceSec"}, {"Answer\\TabDisconnectMode", "txtListRecMoreThen"},
+    {"RemoteAccess\\TabPhoneAccess", "chkAllowRemoteAccess"}, {"RemoteAccess\\TabPhoneAccess", "txtDigitsToEnter"},
+    {"Events\\TabInCommingCall", "chkWhenCallerID"}, {"Events\\TabInCommingCall", "chkSayInCommingCall"},
+    {"Events\\TabInCommingCall", "IC_txtTTS"}, {"Properties\\TabGeneral", "txtlNumOfItemsInLast"},
+    {"Properties\\TabGeneral", "chkListMessagesOnly"}, {"Properties\\TabDevices\\CallerID", "Tapi"},
 };
-constexpr Setting kSettings[] = {
-    {"Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered"},
-    {"Answer\\TabAnsweringMachine", "txtNumOfRing"},
-    {"Answer\\TabAnsweringMachine", "cmdRecordMessage"},
-    {"Answer\\TabAnsweringMachine", "CmbGreetsMessages"},
-    {"Answer\\TabAnsweringMachine", "chkMaxRec"},
-    {"Answer\\TabAnsweringMachine", "txtRecLong"},
-    {"Answer\\TabAnsweringMachine", "cmbAnsweringFormatRec"},
-    {"Answer\\TabCallsRecord", "chkDetectPickUp"},
-    {"Answer\\TabCallsRecord", "cmbRecWhen"},
-    {"Answer\\TabCallsRecord", "lblNumOfCallToRec"},
-    {"Answer\\TabCallsRecord", "cmbRecordFormatRec"},
-    {"Answer\\TabCallsRecord", "chkMaxRecCall"},
-    {"Answer\\TabCallsRecord", "cmbMaxRecCall"},
-    {"Answer\\TabDisconnectMode", "chkDropIfDigit"},
-    {"Answer\\TabDisconnectMode", "txtDropIfDigit"},
-    {"Answer\\TabDisconnectMode", "chkDropIfSilnce"},
-    {"Answer\\TabDisconnectMode", "txtSilenceSec"},
-    {"Answer\\TabDisconnectMode", "txtListRecMoreThen"},
-    {"RemoteAccess\\TabPhoneAccess", "chkAllowRemoteAccess"},
-    {"RemoteAccess\\TabPhoneAccess", "txtDigitsToEnter"},
-    {"Events\\TabInCommingCall", "chkWhenCallerID"},
-    {"Events\\TabInCommingCall", "chkSayInCommingCall"},
-    {"Events\\TabInCommingCall", "IC_txtTTS"},
-    {"Properties\\TabGeneral", "txtlNumOfItemsInLast"},
-    {"Properties\\TabGeneral", "chkListMessagesOnly"},
-    {"Properties\\TabDevices\\CallerID", "Tapi"},
-};
-constexpr size_t kSettingCount = sizeof kSettings / sizeof kSettings[0];
+// clang-format on
 
 class QuietSpeech : public lw::SpeechWindow {
  public:
@@ -76,32 +55,29 @@ class QuietSpeech : public lw::SpeechWindow {
 
 // The first byte of `text` chooses the setting, the rest is its value.
 void SetSetting(lw::RegistryRoutines& reg, const std::string& text) {
-  const Setting& s =
-      kSettings[text.empty() ? 0
-                             : static_cast<uint8_t>(text[0]) % kSettingCount];
-  reg.CreateKey(s.section);
-  reg.SetSubkey(s.section);
-  reg.SetRegistryValue(s.name, text.empty() ? text : text.substr(1),
-                       lw::REG_SZ);
+  const auto& s = kSettings[text.empty() ? 0
+                                         : static_cast<uint8_t>(text[0]) %
+                                               std::size(kSettings)];
+  reg.CreateKey(s[0]);
+  reg.SetSubkey(s[0]);
+  reg.SetRegistryValue(s[1], text.empty() ? text : text.substr(1), lw::REG_SZ);
 }
 
 // The records the latest-call list leads to must all be there, whole.
 void CheckStore(const std::string& home, lw::Clock& clock) {
   const std::string day = home + "/Data/Log/2026/12/04/Data";
   struct stat st;
-  const bool have_data = ::stat(day.c_str(), &st) == 0;
-  if (have_data && st.st_size % static_cast<off_t>(lw::CallRecord::kSize) != 0)
-    std::abort();
+  Check(::stat(day.c_str(), &st) != 0 ||
+        st.st_size % static_cast<off_t>(lw::CallRecord::kSize) == 0);
   lw::CallStore store(home, clock);
   std::vector<std::string> lines;
-  if (!store.ReadLastCalls(lines)) std::abort();
+  Check(store.ReadLastCalls(lines));
   for (const std::string& line : lines) {
     int64_t number = 0;
     std::string folder;
     lw::CallRecord record{};
-    if (!lw::SplitLastCallLine(line, number, folder) ||
-        !store.ReadCallRecord(record, folder, number))
-      std::abort();
+    Check(lw::SplitLastCallLine(line, number, folder) &&
+          store.ReadCallRecord(record, folder, number));
   }
 }
 
@@ -110,16 +86,14 @@ void CheckStore(const std::string& home, lw::Clock& clock) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool formats = (lw::InitWaveFormats(), true);
   (void)formats;
-  lw::fuzz::FuzzHome home({"Journal", "Greets"});
-  lw::FakeDevices fake;
-  lw::SqliteSettingsStore store(":memory:");
-  lw::Journal journal(fake.clock(), home.path());
-  journal.SetSwitches(true, false);
-  lw::RegistryRoutines reg(store);
+  lw::fuzz::FuzzProcess p({"Journal", "Greets"});
+  lw::FakeDevices& fake = p.fake;
+  p.journal.SetSwitches(true, false);
+  lw::RegistryRoutines reg(p.store);
   lw::ProcessState process;
-  process.AppPath = home.path();
+  process.AppPath = p.home.path();
   QuietSpeech speech;
-  fake.wave_files().Set(home.path() + "/Greets/Hello.wav",
+  fake.wave_files().Set(p.home.path() + "/Greets/Hello.wav",
                         lw::WaveFileInfo{1, 1, 8000, 3});
 
   // Steps: an action byte, a length byte, then that many bytes of text.
@@ -138,11 +112,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // Settings at the head of the script are there before the line loads.
   size_t first = 0;
-  for (; first < steps.size() && steps[first].action % 12 == 11; ++first) {
+  for (; first < steps.size() && steps[first].action % 12 == 11; ++first)
     SetSetting(reg, steps[first].text);
-  }
 
-  auto line = std::make_unique<lw::frmLine>(fake.devices(), store, journal,
+  auto line = std::make_unique<lw::frmLine>(fake.devices(), p.store, p.journal,
                                             process, &speech);
   line->Load();
   line->OpenLine();
@@ -195,6 +168,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fake.clock().Advance(1);
   line->Unload();
   line.reset();
-  CheckStore(home.path(), fake.clock());
+  CheckStore(p.home.path(), fake.clock());
   return 0;
 }

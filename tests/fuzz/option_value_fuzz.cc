@@ -5,15 +5,13 @@
 // conversion must answer without a crash, a failed conversion must leave
 // its field alone, and the conversions must agree with each other.
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
 #include <iterator>
-#include <string>
-#include <string_view>
 
-#include "drivers/sqlite/sqlite_settings_store.h"
+#include "fuzz_home.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
+
+using lw::fuzz::Check;
 
 namespace {
 
@@ -24,10 +22,6 @@ constexpr uint32_t kTypes[] = {lw::REG_SZ,
                                lw::REG_MULTI_SZ,
                                0,
                                11 /* REG_QWORD */};
-
-void Check(bool holds) {
-  if (!holds) std::abort();
-}
 
 void CheckConversions(const lw::RegValue& value) {
   // Sentinels: a failed conversion must not touch them.
@@ -41,10 +35,8 @@ void CheckConversions(const lw::RegValue& value) {
   const int32_t ed = lw::OptionToDouble(value, d);
   for (int32_t e : {eb, e16, e32, ed})
     Check(e == 0 || e == lw::kErrOverflow || e == lw::kErrTypeMismatch);
-  if (eb != 0) Check(b);
-  if (e16 != 0) Check(i16 == 12345);
-  if (e32 != 0) Check(i32 == 1234567);
-  if (ed != 0) Check(d == 0.25);
+  Check((eb == 0 || b) && (e16 == 0 || i16 == 12345) &&
+        (e32 == 0 || i32 == 1234567) && (ed == 0 || d == 0.25));
   lw::OptionToText(value);
 
   if (ed == 0) {
@@ -72,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return r;
   }();
   const uint32_t type = kTypes[data[0] % std::size(kTypes)];
-  const std::string raw(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::string raw = lw::fuzz::Text(data + 1, size - 1);
 
   // The value as stored, and as the options read it back.
   const lw::RegValue decoded = lw::DecodeRegValue(type, raw, lw::RegValue{});

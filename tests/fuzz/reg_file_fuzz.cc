@@ -1,27 +1,23 @@
 // Registry export files come from outside. Any input must parse or be
 // refused without a crash; whatever parses must apply to a store, export,
 // and read back to the very same settings.
-#include <cstdint>
-#include <cstdlib>
-#include <string>
 #include <string_view>
-#include <vector>
 
-#include "drivers/sqlite/sqlite_settings_store.h"
+#include "fuzz_home.h"
 #include "settings/reg_file.h"
+
+using lw::fuzz::Check;
 
 namespace {
 
-std::vector<lw::StoredKey> Everything(lw::SettingsStore& store) {
-  std::vector<lw::StoredKey> all;
-  for (uint32_t root :
-       {lw::HKEY_CLASSES_ROOT, lw::HKEY_CURRENT_USER, lw::HKEY_LOCAL_MACHINE,
-        lw::HKEY_USERS, lw::HKEY_CURRENT_CONFIG}) {
-    std::vector<lw::StoredKey> keys;
-    if (store.ReadTree(root, "", &keys) != lw::StoreStatus::kOk) std::abort();
-    all.insert(all.end(), keys.begin(), keys.end());
-  }
-  return all;
+constexpr uint32_t kRoots[] = {lw::HKEY_CLASSES_ROOT, lw::HKEY_CURRENT_USER,
+                               lw::HKEY_LOCAL_MACHINE, lw::HKEY_USERS,
+                               lw::HKEY_CURRENT_CONFIG};
+
+std::vector<lw::StoredKey> Tree(lw::SettingsStore& store, uint32_t root) {
+  std::vector<lw::StoredKey> keys;
+  Check(store.ReadTree(root, "", &keys) == lw::StoreStatus::kOk);
+  return keys;
 }
 
 }  // namespace
@@ -31,25 +27,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   lw::RegFileError error;
   const auto changes = lw::ParseRegFile(file, &error);
   if (!changes) {
-    if (error.message.empty()) std::abort();
+    Check(!error.message.empty());
     return 0;
   }
   lw::SqliteSettingsStore first(":memory:");
-  if (first.Apply(*changes) != lw::StoreStatus::kOk) std::abort();
-
+  Check(first.Apply(*changes) == lw::StoreStatus::kOk);
   lw::SqliteSettingsStore second(":memory:");
-  for (uint32_t root :
-       {lw::HKEY_CLASSES_ROOT, lw::HKEY_CURRENT_USER, lw::HKEY_LOCAL_MACHINE,
-        lw::HKEY_USERS, lw::HKEY_CURRENT_CONFIG}) {
-    std::vector<lw::StoredKey> keys;
-    if (first.ReadTree(root, "", &keys) != lw::StoreStatus::kOk) std::abort();
+  for (uint32_t root : kRoots) {
+    const std::vector<lw::StoredKey> keys = Tree(first, root);
     if (keys.empty()) continue;
     std::string why;
     const auto text = lw::WriteRegFile(root, keys, &why);
-    if (!text) std::abort();
-    std::string import_error;
-    if (!lw::ImportRegFile(second, *text, &import_error)) std::abort();
+    Check(text && lw::ImportRegFile(second, *text, &why));
   }
-  if (Everything(first) != Everything(second)) std::abort();
+  for (uint32_t root : kRoots) Check(Tree(first, root) == Tree(second, root));
   return 0;
 }

@@ -1,12 +1,12 @@
 // The simulated line reads frames from any program that connects to its
 // socket: the decoder must take any bytes in pieces of any size, and every
 // message it hands out must encode back to exactly the bytes it came from.
-#include <cstdint>
-#include <cstdlib>
-#include <string>
 #include <string_view>
 
 #include "drivers/simline/simline_protocol.h"
+#include "fuzz_home.h"
+
+using lw::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -26,10 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       reencoded += lw::EncodeSimline(m);
   }
   if (decoder.failed()) {
-    if (decoder.error().empty()) std::abort();
+    Check(!decoder.error().empty());
     return 0;
   }
-  const size_t consumed = fed - decoder.buffered();
-  if (reencoded != stream.substr(0, consumed)) std::abort();
+  Check(reencoded == stream.substr(0, fed - decoder.buffered()));
   return 0;
 }

@@ -4,17 +4,12 @@
 // protection and the HTTP headers. Nothing may crash, and a file reply may
 // only name a file below "\WWW\" or "\Data\Log\" once resolved, never the
 // settings store (a file named registry.db lies beside them).
-#include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-
-#include "devices/fake/fake_clock.h"
 #include "devices/memory_settings_store.h"
 #include "fuzz_home.h"
-#include "journal/journal.h"
 #include "web/dispatch.h"
 #include "web/request.h"
+
+using lw::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static lw::fuzz::FuzzHome app(
@@ -41,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       clock, store, journal, app.path(),
       lw::WebOptions{port, allow, protect, user, pass, view_calls, view_log},
       (data[0] & 2) != 0);
-  const std::string request(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::string request = lw::fuzz::Text(data + 1, size - 1);
   lw::RequestComplete(request);
   const lw::WebReply reply = dispatcher.Handle(request);
   if (reply.kind == lw::WebReply::kFile) {
@@ -49,9 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // name that merely contains "registry.db" below "\Data\Log\" is fine.
     const std::string path =
         std::filesystem::path(reply.body).lexically_normal().string();
-    const bool in_www = path.rfind(app.path() + "/WWW/", 0) == 0;
-    const bool in_log = path.rfind(app.path() + "/Data/Log/", 0) == 0;
-    if (!in_www && !in_log) std::abort();
+    Check(path.rfind(app.path() + "/WWW/", 0) == 0 ||
+          path.rfind(app.path() + "/Data/Log/", 0) == 0);
   }
   return 0;
 }

@@ -3,12 +3,10 @@
 #include <curl/curl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <asio/executor_work_guard.hpp>
 
-#include "smtp_sink.h"
+#include "loopback.h"
 
 namespace lw::testing {
 namespace {
@@ -37,17 +35,6 @@ class CurlMailTest : public ::testing::Test {
         [this](const std::string& n) { notes_.push_back(n); });
   }
 
-  MailMessage Message(const std::string& server) {
-    MailMessage m;
-    m.server = server;
-    m.from = "line@example.org";
-    m.from_name = "Linewarden 1.0";
-    m.to = "owner@example.org";
-    m.subject = "Voice Message from TESTCALLER";
-    m.body = "5 5 5 1 2 3 4 at 10:15 AM";
-    m.mailer = "Linewarden 1.0";
-    return m;
-  }
   // Runs the loop until `count` mails have completed (or 15 s passed).
   void RunUntil(size_t count) {
     const auto end =
@@ -81,9 +68,9 @@ TEST_F(CurlMailTest, QueuedMailsArriveWithTextAndRecording) {
   for (int i = 0; i < 300000; ++i) wav += static_cast<char>(i * 7);
   const std::string path = dir_ / "TESTCALLER_5551234_12-04-2026_10-15-30.wav";
   std::ofstream(path, std::ios::binary) << wav;
-  MailMessage first = Message(sink.server());
+  MailMessage first = MailTo(sink.server());
   first.attachment = path;
-  MailMessage second = Message(sink.server());
+  MailMessage second = MailTo(sink.server());
   second.subject = "Grüße von Jörg\r\nBcc: victim@example.org";
   second.body = "Zeile 1\nZeile 2 ä";
   ASSERT_EQ(mail_->Send(first), 0);
@@ -112,68 +99,57 @@ TEST_F(CurlMailTest, QueuedMailsArriveWithTextAndRecording) {
   EXPECT_TRUE(notes_.empty());
 }
 
-TEST_F(CurlMailTest, LoginWithTheRightPasswordOnly) {
-  // Given a server that wants a login, expect the mail accepted with the
-  // right password and refused with a wrong one, whose text never holds
-  // the password.
-  SmtpSink sink({"--auth", "owner:s3cret"});
-  MailMessage m = Message(sink.server());
-  m.user_name = "owner";
-  m.password = "s3cret";
-  ASSERT_EQ(mail_->Send(m), 0);
-  m.password = "wrong-pass";
-  ASSERT_EQ(mail_->Send(m), 0);
-  RunUntil(2);
-  ASSERT_EQ(results_.size(), 2u);
-  EXPECT_EQ(results_[0], 0);
-  EXPECT_EQ(results_[1], CURLE_LOGIN_DENIED);
-  EXPECT_TRUE(sink.Has(1));
-  EXPECT_FALSE(sink.Has(2));
-  EXPECT_EQ(mail_->ErrorText(results_[1]).find("wrong-pass"),
-            std::string::npos);
-}
-
 TEST_F(CurlMailTest, BrokenServersAndInputsCompleteWithAFailure) {
   // Given a stopped server, one that never answers, one that drops the
-  // connection, and a recording deleted before sending, expect one failed
-  // Complete each (the mail without its recording still goes), and
-  // refusals without events for no recipient or no server.
+  // connection, a recording deleted before sending, and a server that wants
+  // a login, expect one failed Complete each (the mail without its
+  // recording still goes, the right password is accepted, the wrong one's
+  // error text does not hold it), and refusals without events for no
+  // recipient or no server.
+  SmtpSink good;
   SmtpSink stopped;
   const std::string down = stopped.server();
   stopped.Stop();
   // Accepts connections (the kernel does) but never says a word.
   const int silent = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  sockaddr_in addr = LoopbackAddress(FreePort());
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   ASSERT_EQ(listen(silent, 4), 0);
-  getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len);
   SmtpSink dropping({"--drop-at-rcpt"});
-  SmtpSink good;
+  SmtpSink login({"--auth", "owner:s3cret"});
 
-  MailMessage gone = Message(good.server());
-  gone.attachment = dir_ / "deleted.wav";
-  MailMessage empty = Message(good.server());
-  empty.to = "";
-  EXPECT_EQ(mail_->Send(empty), kMailNoRecipient);
-  empty = Message("");
-  EXPECT_EQ(mail_->Send(empty), kMailNoServer);
-  ASSERT_EQ(mail_->Send(Message(down)), 0);
+  MailMessage m = MailTo(good.server());
+  m.to = "";
+  EXPECT_EQ(mail_->Send(m), kMailNoRecipient);
+  EXPECT_EQ(mail_->Send(MailTo("")), kMailNoServer);
+  ASSERT_EQ(mail_->Send(MailTo(down)), 0);
   ASSERT_EQ(
-      mail_->Send(Message("127.0.0.1:" + std::to_string(ntohs(addr.sin_port)))),
+      mail_->Send(MailTo("127.0.0.1:" + std::to_string(ntohs(addr.sin_port)))),
       0);
-  ASSERT_EQ(mail_->Send(Message(dropping.server())), 0);
-  ASSERT_EQ(mail_->Send(gone), 0);
-  RunUntil(4);
+  ASSERT_EQ(mail_->Send(MailTo(dropping.server())), 0);
+  m = MailTo(good.server());
+  m.attachment = dir_ / "deleted.wav";
+  ASSERT_EQ(mail_->Send(m), 0);
+  m = MailTo(login.server());
+  m.user_name = "owner";
+  m.password = "s3cret";
+  ASSERT_EQ(mail_->Send(m), 0);
+  m.password = "wrong-pass";
+  ASSERT_EQ(mail_->Send(m), 0);
+  RunUntil(6);
   close(silent);
-  ASSERT_EQ(results_.size(), 4u);
+  ASSERT_EQ(results_.size(), 6u);
   EXPECT_EQ(results_[0], CURLE_COULDNT_CONNECT);
   EXPECT_EQ(results_[1], CURLE_OPERATION_TIMEDOUT);
   EXPECT_NE(results_[2], 0);
   EXPECT_EQ(results_[3], 0);
+  EXPECT_EQ(results_[4], 0);
+  EXPECT_EQ(results_[5], CURLE_LOGIN_DENIED);
+  EXPECT_EQ(mail_->ErrorText(results_[5]).find("wrong-pass"),
+            std::string::npos);
   EXPECT_FALSE(dropping.Has(1));
+  EXPECT_TRUE(login.Has(1));
+  EXPECT_FALSE(login.Has(2));
   ASSERT_TRUE(good.Has(1));
   EXPECT_EQ(good.Part(1, "attachment_name"), "");
   ASSERT_EQ(notes_.size(), 1u);

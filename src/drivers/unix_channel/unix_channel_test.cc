@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -37,7 +36,7 @@ struct Party {
 // (once closed) one that died without unbinding.
 class RawParty {
  public:
-  explicit RawParty(const std::string& path) : path_(path) {
+  explicit RawParty(const std::string& path) {
     fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -54,15 +53,13 @@ class RawParty {
   Texts Drain() {
     Texts out;
     std::vector<char> buf(UnixChannel::kMaxMessageBytes);
-    for (;;) {
-      ssize_t n = ::recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
-      if (n < 0) return out;
+    for (ssize_t n;
+         (n = ::recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT)) >= 0;)
       out.emplace_back(buf.data(), static_cast<size_t>(n));
-    }
+    return out;
   }
 
  private:
-  std::string path_;
   int fd_ = -1;
   bool bound_ = false;
 };
@@ -194,30 +191,24 @@ TEST_F(UnixChannelTest, EndThatGoesAwayLetsASlowReaderTakeWhatWaits) {
   EXPECT_EQ(got, expected);
 }
 
-TEST_F(UnixChannelTest, CreatesMissingRuntimeFolderOwnerOnly) {
+TEST_F(UnixChannelTest, RuntimeFolderIsMadeOwnerOnlyOrTheEndStaysUnbound) {
+  // given a missing runtime folder, expect it and the channel folder made
+  // 0700 with the socket inside; given a missing parent (only the last
+  // component is made), a file in the folder's place or an empty name,
+  // expect false, no socket, sends dropped and nothing made
   Party a(io_, runtime_);
-  ASSERT_FALSE(fs::exists(runtime_));
   ASSERT_TRUE(a.end.OpenChannel(110));
-  struct stat st;
-  ASSERT_EQ(::stat(runtime_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0700u);
-  ASSERT_EQ(::stat(Folder(110).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  for (const std::string& dir : {runtime_, Folder(110)})
+    EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all) << dir;
   EXPECT_EQ(fs::path(a.end.socket_path()).parent_path(), Folder(110));
   EXPECT_TRUE(fs::is_socket(a.end.socket_path()));
-}
-
-TEST_F(UnixChannelTest, UnusableRuntimeFolderAnswersFalseAndDropsSends) {
-  // Missing parent (only the last component is created), a file in the
-  // folder's place, and an empty name.
   const std::string file = tmp_ / "plain";
   std::ofstream(file) << "x";
   for (const std::string& runtime : {tmp_ / "gone/rt", file, std::string()}) {
-    SCOPED_TRACE(runtime);
-    Party a(io_, runtime);
-    EXPECT_FALSE(a.end.OpenChannel(107));
-    EXPECT_EQ(a.end.socket_path(), "");
-    a.end.SendMessage("dropped");
+    Party b(io_, runtime);
+    EXPECT_FALSE(b.end.OpenChannel(107)) << runtime;
+    EXPECT_EQ(b.end.socket_path(), "");
+    b.end.SendMessage("dropped");
   }
   EXPECT_FALSE(fs::exists(tmp_ / "gone"));
 }

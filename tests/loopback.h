@@ -1,0 +1,163 @@
+// Real peers on loopback, shared by the tests and the benchmarks: a free
+// TCP port, a client connection, and an SMTP server (tests/smtp_sink.py,
+// aiosmtpd) that leaves every mail it accepted, parsed, in a folder of its
+// own. The SMTP server needs LW_SOURCE_DIR.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devices/mail.h"
+#include "temp_dir.h"
+
+extern char** environ;
+
+namespace lw::testing {
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Polls `done` every 20 ms for up to `limit`; true once it holds.
+inline bool WaitFor(
+    const std::function<bool()>& done,
+    std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// Starts argv[0] with `env` (this process's environment when empty), its
+// standard output and error going to `out_file` when given; returns its pid,
+// -1 when it did not start.
+inline pid_t SpawnProgram(std::vector<std::string> argv,
+                          std::vector<std::string> env = {},
+                          const std::string& out_file = "") {
+  std::vector<char*> args, envp;
+  for (auto& a : argv) args.push_back(a.data());
+  for (auto& e : env) envp.push_back(e.data());
+  args.push_back(nullptr);
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  if (!out_file.empty()) {
+    posix_spawn_file_actions_addopen(&fa, 1, out_file.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+  }
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(),
+                  env.empty() ? environ : envp.data()) != 0)
+    pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  return pid;
+}
+
+inline sockaddr_in LoopbackAddress(int port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+// A port nobody listens on now.
+inline int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a = LoopbackAddress(0);
+  socklen_t len = sizeof a;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    std::abort();
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// A connection to `port` on loopback; -1 when nobody listens there.
+inline int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in a = LoopbackAddress(port);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A mail of text only, as the line sends one, to `server` ("host:port").
+inline MailMessage MailTo(const std::string& server) {
+  MailMessage m;
+  m.server = server;
+  m.from = "line@example.org";
+  m.from_name = "Linewarden 1.0";
+  m.to = "owner@example.org";
+  m.subject = "Voice Message from TESTCALLER";
+  m.body = "5 5 5 1 2 3 4 at 10:15 AM";
+  return m;
+}
+
+#ifdef LW_SOURCE_DIR
+class SmtpSink {
+ public:
+  // `options`: "--auth", "USER:PASS" or "--drop-at-rcpt".
+  explicit SmtpSink(std::vector<std::string> options = {}) {
+    options.insert(
+        options.begin(),
+        {"/usr/bin/python3", LW_SOURCE_DIR "/tests/smtp_sink.py", dir_.path()});
+    pid_ = SpawnProgram(options);
+    WaitFor([&] { return !ReadFile(dir_ / "port").empty(); });
+    port_ = ReadFile(dir_ / "port");
+  }
+  ~SmtpSink() { Stop(); }
+
+  // "127.0.0.1:<port>", as "txtSMTP" takes it; ":0" when it did not start.
+  std::string server() const {
+    return "127.0.0.1:" + (port_.empty() ? "0" : port_);
+  }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  // Waits for the n-th mail (from 1); false when it did not come.
+  bool WaitMail(int n) const {
+    return WaitFor([&] { return Has(n); });
+  }
+  bool Has(int n) const {
+    return std::filesystem::exists(dir_ / (std::to_string(n) + "/done"));
+  }
+  // One part of the n-th mail: "mail_from", "rcpt_tos", "from", "subject",
+  // "text", "attachment_name", "attachment_type", "attachment".
+  std::string Part(int n, const std::string& part) const {
+    return ReadFile(dir_ / (std::to_string(n) + "/" + part));
+  }
+
+ private:
+  TempDir dir_;
+  pid_t pid_ = -1;
+  std::string port_;
+};
+#endif
+
+}  // namespace lw::testing
