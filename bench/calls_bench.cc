@@ -12,7 +12,7 @@
 
 #include "callstore/wave_formats.h"
 #include "controller/controller_test_util.h"
-#include "drivers/simline/sim_far_end.h"
+#include "drivers/simline/sim_far_end_test_util.h"
 #include "line/line_controller.h"
 #include "line/process_state.h"
 

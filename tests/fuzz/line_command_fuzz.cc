@@ -12,7 +12,7 @@
 
 #include "callstore/call_store.h"
 #include "callstore/wave_formats.h"
-#include "drivers/simline/sim_far_end.h"
+#include "drivers/simline/sim_far_end_test_util.h"
 #include "fuzz_home.h"
 #include "line/line_controller.h"
 #include "settings/registry_routines.h"

@@ -11,7 +11,7 @@
 
 #include "devices/fake/fake_clock.h"
 #include "devices/line_registry.h"
-#include "drivers/simline/sim_far_end.h"
+#include "drivers/simline/sim_far_end_test_util.h"
 
 namespace lw {
 namespace {
