@@ -31,6 +31,20 @@ inline constexpr int32_t kChannelCallerID = 109;  // udiCallerID
 inline constexpr int32_t kChannelIdle = 110;      // udiIdle: end of a call
 inline constexpr int32_t kChannelMail = 111;      // udiMail: mail requests
 
+// Switches a timer off or on; a timer not yet made (null) is left alone.
+inline void TimerOff(Timer* timer) {
+  if (timer != nullptr && timer->Enabled()) timer->SetEnabled(false);
+}
+inline void TimerOn(Timer* timer) {
+  if (timer != nullptr && !timer->Enabled()) timer->SetEnabled(true);
+}
+
+// Stops what `wave` plays, then what it records.
+inline void StopPlayAndRecord(Wave& wave) {
+  if (wave.IsPlaying()) wave.StopPlay();
+  if (wave.IsRecording()) wave.StopRecord();
+}
+
 // The state of one call, made afresh (`= {}`) when a call begins (offered or
 // placed). What outlives a call (bInCall, the call count for the
 // every-N-th recording) belongs to the line controller.

@@ -30,14 +30,6 @@ constexpr int32_t kBlockAtRing = 4;
 constexpr int kTransIncomingCall = 1;
 constexpr int kTransCallOut = 13;
 
-void TimerOff(const std::unique_ptr<Timer>& timer) {
-  if (timer && timer->Enabled()) timer->SetEnabled(false);
-}
-
-void TimerOn(const std::unique_ptr<Timer>& timer) {
-  if (timer && !timer->Enabled()) timer->SetEnabled(true);
-}
-
 // The caller name or number of a call without them.
 constexpr const char* kUnknownCaller = "UNKNOWN";
 constexpr const char* kBlanks = " \t\r\n\v\f";
@@ -117,17 +109,15 @@ void frmLine::StartCall(const std::string& description) {
 }
 
 void frmLine::StopRingGapAndFreqTimers() {
-  TimerOff(s_.tmrRecRingCounter);
+  TimerOff(s_.tmrRecRingCounter.get());
   recorder_.StopToneDetection();
 }
 
 void frmLine::Tapi_InComeCall() {
   Trapped(s_.journal, "ErrTapi1_InComeCall", [&] {
     // Whatever the previous call left playing or recording ends here.
-    for (Wave* wave : {s_.Wave1.get(), s_.WavePlayer.get()}) {
-      if (wave->IsRecording()) wave->StopRecord();
-      if (wave->IsPlaying()) wave->StopPlay();
-    }
+    StopPlayAndRecord(*s_.Wave1);
+    StopPlayAndRecord(*s_.WavePlayer);
     s_.bInCall = true;
     s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
                       "Tapi_InComeCall(" + DeviceIndexText() + ")");
@@ -148,9 +138,9 @@ void frmLine::Tapi_InComeCall() {
     }
     if (call_.bRecordThisCall) {
       call_.RingGapTicks = 0;
-      TimerOn(s_.tmrRecRingCounter);
+      TimerOn(s_.tmrRecRingCounter.get());
     } else {
-      TimerOff(s_.tmrRecRingCounter);
+      TimerOff(s_.tmrRecRingCounter.get());
     }
 
     if (!o.bWhenCallerID) sounds_.PlayIncomingSound();
@@ -169,7 +159,7 @@ void frmLine::Tapi_Ring(int32_t count) {
 
     if (call_.bIgnoreCall) {
       recorder_.StopLimits();
-      TimerOff(s_.tmrRecRingCounter);
+      TimerOff(s_.tmrRecRingCounter.get());
       return;
     }
     // In modem mode the decisions wait until the telephony control has the
@@ -182,9 +172,9 @@ void frmLine::Tapi_Ring(int32_t count) {
     }
     call_.RingGapTicks = 0;
     if (call_.bRecordThisCall) {
-      TimerOn(s_.tmrRecRingCounter);
+      TimerOn(s_.tmrRecRingCounter.get());
     } else {
-      TimerOff(s_.tmrRecRingCounter);
+      TimerOff(s_.tmrRecRingCounter.get());
     }
     if (call_.bBlockCall && count >= kBlockAtRing) s_.Tapi1->LineAnswer();
     if (s_.Options.bRunAnsIfNotAnswered && count >= s_.Options.nNumOfRing) {
@@ -197,7 +187,7 @@ void frmLine::tmrRecRingCounter_Timer() {
   Trapped(s_.journal, "tmrRecRingCounter_Timer", [&] {
     ++call_.RingGapTicks;
     if (call_.RingGapTicks <= kRingGapTicks) return;
-    TimerOff(s_.tmrRecRingCounter);
+    TimerOff(s_.tmrRecRingCounter.get());
     call_.bAnswerMachine = false;
     call_.bRecTheCall = true;
     s_.Tapi1->LineAnswer();
@@ -212,7 +202,7 @@ void frmLine::AnswerCall() {
     s_.journal.LogSys("Tapi.LineAnswer(" + std::to_string(s_.LineIndex) +
                           ")->" + s_.Tapi1->GetErrorText(result),
                       0, "");
-    TimerOff(s_.tmrRecRingCounter);
+    TimerOff(s_.tmrRecRingCounter.get());
   });
 }
 
@@ -358,11 +348,10 @@ void frmLine::WrapUpCall() {
   call_.bWrapUpDue = false;
   s_.bInCall = false;
   Trapped(s_.journal, tag, [&] {
-    if (s_.Wave1->IsPlaying()) s_.Wave1->StopPlay();
-    if (s_.Wave1->IsRecording()) s_.Wave1->StopRecord();
+    StopPlayAndRecord(*s_.Wave1);
     // A caller who gave up while the phone rang leaves the ring gap
     // running; it must not take the line once the call is over.
-    TimerOff(s_.tmrRecRingCounter);
+    TimerOff(s_.tmrRecRingCounter.get());
     recorder_.StopLimits();
   });
 
@@ -415,7 +404,7 @@ void frmLine::DropCall() {
   // Each step on its own: whatever fails, the line is hung up.
   Trapped(s_.journal, "DropCall", [&] {
     recorder_.StopLimits();
-    TimerOff(s_.tmrRecRingCounter);
+    TimerOff(s_.tmrRecRingCounter.get());
   });
   machine_.Reset();
   Trapped(s_.journal, "DropCall", [&] {

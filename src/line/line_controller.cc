@@ -70,9 +70,9 @@ void frmLine::Load() {
 void frmLine::Unload() {
   if (!s_.loaded) return;
   Trapped(s_.journal, "errForm_Unload", [&] {
-    if (s_.tmrAutoMode) s_.tmrAutoMode->SetEnabled(false);
+    TimerOff(s_.tmrAutoMode.get());
     // No call outlives the line: its timers stop with it.
-    if (s_.tmrRecRingCounter) s_.tmrRecRingCounter->SetEnabled(false);
+    TimerOff(s_.tmrRecRingCounter.get());
     recorder_.StopLimits();
     // Not bUnLoad: the desktop application learns that the line is off.
     CloseLine(false);
@@ -126,7 +126,7 @@ int32_t frmLine::SpeakOnLine(const std::string& text) {
 
 void frmLine::StopAllSound() {
   Trapped(s_.journal, "StopAllSound", [&] {
-    if (s_.Wave1->IsPlaying()) s_.Wave1->StopPlay();
+    StopPlayAndRecord(*s_.Wave1);
     if (s_.LineVoice) s_.LineVoice->Speak("");
   });
 }

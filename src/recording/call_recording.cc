@@ -16,14 +16,6 @@ constexpr uint32_t kFreqIntervalMs = 100;
 // Ticks of tmrRecFreqCounter after which tone detection ends (3.1 s).
 constexpr int32_t kFreqTicks = 30;
 
-void TimerOff(Timer& timer) {
-  if (timer.Enabled()) timer.SetEnabled(false);
-}
-
-void TimerOn(Timer& timer) {
-  if (!timer.Enabled()) timer.SetEnabled(true);
-}
-
 }  // namespace
 
 int32_t RecordSizeValue(int16_t format_index) {
@@ -130,15 +122,15 @@ void CallRecorder::Start(int16_t format_index) {
       line_.SendOutWithDevice("RecCall");
       info.call_type = kCallTypeIncomingRecorded;
       wave.SetFreqDetect(true);
-      TimerOn(*tmrRecFreqCounter_);
+      TimerOn(tmrRecFreqCounter_.get());
       if (o.bMaxRecCall) {
         MaxRecordMinutes_ = o.dMaxRecCall;
-        TimerOn(*tmrRecLong_);
+        TimerOn(tmrRecLong_.get());
       }
       if (o.bDropIfSilenceRec) {
         SilenceThreshold_ = o.nSilenceLevelRec;
         SilenceSeconds_ = o.lSilenceSecRec;
-        TimerOn(*tmrSilence_);
+        TimerOn(tmrSilence_.get());
       }
     }
 
@@ -150,9 +142,9 @@ void CallRecorder::Start(int16_t format_index) {
     info.call_type = kCallTypeVoiceMessage;
     if (o.bMaxRec) {
       MaxRecordMinutes_ = o.dRecLong;
-      TimerOn(*tmrRecLong_);
+      TimerOn(tmrRecLong_.get());
     }
-    if (o.bDropIfSilence) TimerOn(*tmrSilence_);
+    if (o.bDropIfSilence) TimerOn(tmrSilence_.get());
   });
   // Noted once the call's type is settled: a crash during the call leaves
   // the note, and the next start stores the call from it.
@@ -187,17 +179,17 @@ void CallRecorder::StopRecMessage() {
 }
 
 void CallRecorder::StopLimits() {
-  TimerOff(*tmrSilence_);
-  TimerOff(*tmrRecLong_);
-  TimerOff(*tmrRecFreqCounter_);
+  TimerOff(tmrSilence_.get());
+  TimerOff(tmrRecLong_.get());
+  TimerOff(tmrRecFreqCounter_.get());
 }
 
-void CallRecorder::StopToneDetection() { TimerOff(*tmrRecFreqCounter_); }
+void CallRecorder::StopToneDetection() { TimerOff(tmrRecFreqCounter_.get()); }
 
 void CallRecorder::tmrRecLong_Timer() {
   ++RecordSeconds_;
   if (RecordSeconds_ > MaxRecordMinutes_ * 60) {
-    TimerOff(*tmrRecLong_);
+    TimerOff(tmrRecLong_.get());
     line_.DropCall();
   }
 }
@@ -207,14 +199,14 @@ void CallRecorder::tmrSilence_Timer() {
   Trapped(line_.journal(), "tmrSilence_Timer",
           [&] { active = line_.telephony().IsCallActive(); });
   if (!active) {
-    TimerOff(*tmrSilence_);
+    TimerOff(tmrSilence_.get());
     line_.DropCall();
     return;
   }
   if (LastLevel_ < SilenceThreshold_) {
     ++SilenceTicks_;
     if (SilenceTicks_ / 10 >= SilenceSeconds_) {
-      TimerOff(*tmrSilence_);
+      TimerOff(tmrSilence_.get());
       line_.DropCall();
     }
   } else {
@@ -225,7 +217,7 @@ void CallRecorder::tmrSilence_Timer() {
 void CallRecorder::tmrRecFreqCounter_Timer() {
   ++FreqTicks_;
   if (FreqTicks_ > kFreqTicks) {
-    TimerOff(*tmrRecFreqCounter_);
+    TimerOff(tmrRecFreqCounter_.get());
     line_.line_wave().SetFreqDetect(false);
   }
 }
