@@ -35,6 +35,7 @@ TEST(SqliteSettingsStoreTest, DeleteKeyTakesExactlyItsSubtree) {
   std::vector<StoredKey> keys;
   s.ReadTree(kRoot, "", &keys);
   std::vector<std::string> paths;
+  paths.reserve(keys.size());
   for (const StoredKey& k : keys) paths.push_back(k.path);
   EXPECT_EQ(paths,
             (std::vector<std::string>{"A", "A\\B c", "A\\B2", "A\\Ba", "AB"}));
