@@ -254,5 +254,40 @@ TEST(ChannelBurstE2E, EveryCommandOfABurstIsAnsweredToEveryListenerInOrder) {
   EndProgram(&proc);
 }
 
+TEST(AutoModeE2E, LineFollowsAWindowOpeningAndClosingSecondsAfterStartUp) {
+  // given "cmbLineStat" = "2" and a window from two to six seconds after
+  // start-up, expect channel 107 to show the line open at start-up, closed
+  // at the first tick, open when the window begins and closed when it ends,
+  // and a call made after that finding the line closed
+  ProgramEnv env;
+  MinimalSettings(env);
+  env.Set("Properties\\TabLineStat", "cmbLineStat", "2");
+  // Started as a second begins, so that the first tick comes before the
+  // window whatever the start-up takes up to a second.
+  const time_t start = time(nullptr) + 2;
+  for (const auto& [name, at] : {std::pair{"txtTimeOn", start + 2},
+                                 std::pair{"txtTimeOff", start + 6}}) {
+    char text[16];
+    tm t{};
+    strftime(text, sizeof text, "%H:%M:%S", localtime_r(&at, &t));
+    env.Set("Properties\\TabLineStat", name, text);
+  }
+  Listener listener(env, {"107"});
+  WaitFor([&] { return time(nullptr) >= start; });
+  pid_t proc = -1;
+  ASSERT_TRUE(StartProcess(env, &proc));
+  ASSERT_TRUE(WaitFor([&] { return Count(listener.Text(), "Line") >= 4; }));
+  std::string out, shown;
+  env.Run("lwdctl", {"phone", "call", "--rings", "1", "--ring-interval", "0.1"},
+          &out);
+  EXPECT_THAT(out, HasSubstr("\"line_open\":false"));
+  for (const char* stat : {"0", "1", "0", "1"})
+    shown +=
+        std::string("{\"channel\":107,\"text\":\"LineStatus\\r\\n0\\r\\n") +
+        stat + "\\r\\nTrue\"}\n";
+  EXPECT_EQ(listener.Text(), shown);
+  EndProgram(&proc);
+}
+
 }  // namespace
 }  // namespace lw::testing

@@ -153,7 +153,7 @@ class frmLine final : public CallLine {
   void CommandOff();
   void CommandHello();
   void CommandGetTTSProp();
-  // AUTO is accepted and changes nothing; the others act on calls.
+  // AUTO hands the line to the auto mode timer; the others act on calls.
   void CommandAuto(const std::vector<std::string>& lines);
   void CommandRecCall(const std::vector<std::string>& lines);
   void CommandAnswerMachine();
@@ -163,7 +163,8 @@ class frmLine final : public CallLine {
   void CommandCallOut(const std::vector<std::string>& lines, bool record);
   void CommandDropCall();
 
-  // The auto mode timer's tick; the line stays as it was switched.
+  // The auto mode timer's tick: applies the window to the line between
+  // calls.
   void tmrAutoMode_Timer();
 
   LineState s_;
