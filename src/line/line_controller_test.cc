@@ -173,7 +173,7 @@ TEST_F(LineControllerTest, AutoModeWaitsForTheCallThenAutoAndOnTakeOver) {
     fake.channels().Send(108, text);
   fake.clock().Advance(1000);
   fake.channels().Send(108, "ON");
-  fake.clock().Advance(3600 * 1000);
+  fake.clock().Advance(3'600'000);  // an hour
   EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nTrue",
                                      "LineStatus\r\n0\r\n1\r\nFalse",
                                      "LineStatus\r\n0\r\n1\r\nTrue",
