@@ -10,6 +10,7 @@
 #include <random>
 
 #include "e2e_util.h"
+#include "journal/regional.h"
 
 namespace lw::testing {
 namespace {
@@ -265,26 +266,25 @@ TEST(AutoModeE2E, LineFollowsAWindowOpeningAndClosingSecondsAfterStartUp) {
   // Started as a second begins, so that the first tick comes before the
   // window whatever the start-up takes up to a second.
   const time_t start = time(nullptr) + 2;
-  for (const auto& [name, at] : {std::pair{"txtTimeOn", start + 2},
-                                 std::pair{"txtTimeOff", start + 6}}) {
-    char text[16];
-    tm t{};
-    strftime(text, sizeof text, "%H:%M:%S", localtime_r(&at, &t));
-    env.Set("Properties\\TabLineStat", name, text);
-  }
+  tm t{};
+  localtime_r(&start, &t);
+  for (const auto& [name, s] : {std::pair{"txtTimeOn", 2}, {"txtTimeOff", 6}})
+    env.Set("Properties\\TabLineStat", name,
+            LongTimeText(FromCivilSeconds(start + t.tm_gmtoff + s)));
   Listener listener(env, {"107"});
   WaitFor([&] { return time(nullptr) >= start; });
   pid_t proc = -1;
   ASSERT_TRUE(StartProcess(env, &proc));
   ASSERT_TRUE(WaitFor([&] { return Count(listener.Text(), "Line") >= 4; }));
-  std::string out, shown;
+  std::string out;
   env.Run("lwdctl", {"phone", "call", "--rings", "1", "--ring-interval", "0.1"},
           &out);
   EXPECT_THAT(out, HasSubstr("\"line_open\":false"));
-  for (const char* stat : {"0", "1", "0", "1"})
-    shown +=
-        std::string("{\"channel\":107,\"text\":\"LineStatus\\r\\n0\\r\\n") +
-        stat + "\\r\\nTrue\"}\n";
+  std::string shown;
+  for (const std::string stat : {"0", "1", "0", "1"})
+    shown += R"({"channel":107,"text":"LineStatus\r\n0\r\n)" + stat +
+             R"(\r\nTrue"})"
+             "\n";
   EXPECT_EQ(listener.Text(), shown);
   EndProgram(&proc);
 }

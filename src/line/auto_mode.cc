@@ -27,4 +27,8 @@ bool IsInTimeWindow(const std::string& TimeOn, const std::string& TimeOff,
   return false;
 }
 
+bool IsTimeWindowText(const std::string& TimeOn, const std::string& TimeOff) {
+  return SecondOfDay(TimeOn) && SecondOfDay(TimeOff);
+}
+
 }  // namespace lw

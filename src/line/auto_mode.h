@@ -17,4 +17,8 @@ namespace lw {
 bool IsInTimeWindow(const std::string& TimeOn, const std::string& TimeOff,
                     const LocalDateTime& now);
 
+// Whether both texts are times of day: a window that can ever be inside,
+// unless the two are equal.
+bool IsTimeWindowText(const std::string& TimeOn, const std::string& TimeOff);
+
 }  // namespace lw

@@ -143,8 +143,21 @@ void frmLine::CommandDropCall() { DropCall(); }
 void frmLine::tmrAutoMode_Timer() {
   if (s_.bInCall) return;
   Trapped(s_.journal, "tmrAutoMode_Timer", [&] {
-    const bool inside = IsInTimeWindow(
-        s_.process.AutoTimeOn, s_.process.AutoTimeOff, s_.devices.clock.Now());
+    const std::string& on = s_.process.AutoTimeOn;
+    const std::string& off = s_.process.AutoTimeOff;
+    // Texts that are not times of day keep the line closed; the journal
+    // says so once for each such window, not at every tick.
+    if (on + "\r\n" + off != s_.AutoWindowChecked) {
+      s_.AutoWindowChecked = on + "\r\n" + off;
+      if (!IsTimeWindowText(on, off)) {
+        s_.journal.LogSys("Auto mode: \"" + JournalShown(on) + "\" to \"" +
+                              JournalShown(off) +
+                              "\" is not a window between two times of day; "
+                              "the line stays closed",
+                          0, "tmrAutoMode_Timer");
+      }
+    }
+    const bool inside = IsInTimeWindow(on, off, s_.devices.clock.Now());
     // In modem mode the line waits on the serial port with the telephony
     // line closed; a telephony side still holding the modem counts as open
     // too, so that it is closed at the end of the window.

