@@ -11,7 +11,7 @@
 // The class is implemented over several files, each for one concern:
 //   line_controller.cc  loading, unloading, the line status message
 //   line_lifecycle.cc   choosing, opening and closing the line
-//   line_commands.cc    the commands of channel 108
+//   line_commands.cc    the commands of channel 108 and the auto mode tick
 //   line_options.cc     reading the line options
 //   line_modem.cc       modem mode: the serial port side of the line
 //   call_state.cc       the call state machine: telephony events, the ring
