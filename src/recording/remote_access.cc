@@ -76,7 +76,9 @@ void RemoteAccess::ReadCurrentEntry() {
 
 void RemoteAccess::SpeakRemoteStage() {
   bRCMenu_ = false;
-  if (lCurCallRC_ > counts_.NumOfCalls) {
+  // The welcome counts afresh: a position left past the end by an earlier
+  // call (after its empty welcome) must not end this one unheard.
+  if (RCStage_ != kWellcome && lCurCallRC_ > counts_.NumOfCalls) {
     line_.StopAllSound();
     line_.DropCall();
     return;

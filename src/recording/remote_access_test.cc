@@ -20,8 +20,9 @@ struct DialogueCase {
   bool by_code;          // the code typed during the greeting; else the caller
                          // number lets the owner in
   const char* settings;  // "name=value" words of phone access
-  // Words: "e" the text spoken ends, "p" the played file ends, "+N" N
-  // seconds pass, anything else keys typed ("?" is no key).
+  // Words after the owner's call: "e" the text spoken ends, "p" the played
+  // file ends, "o" the owner calls again, "+N" N seconds pass, anything else
+  // keys typed ("?" is no key).
   const char* script;
   std::vector<std::string> spoken;  // the line voice's texts
   bool dropped;                     // the line hung up before the caller did
@@ -59,16 +60,17 @@ TEST_P(RemoteAccessTest, OwnerWalksTheLatestCalls) {
   Start();
   for (int i = 1; i <= c.entries; ++i) LeaveMessage(3, "C" + std::to_string(i));
   fake.line().ClearOps();
-  Incoming("Owner", c.by_code ? "5557777" : "0");
-  Rings(c.by_code ? 2 : 1);
 
   size_t keys = 0;
-  std::istringstream script(c.script);
+  std::istringstream script("o " + std::string(c.script));
   for (std::string word; script >> word; Deliver()) {
     if (word == "e") {
       fake.voice(0)->FinishSpeaking();
     } else if (word == "p") {
       wave1().FinishPlay();
+    } else if (word == "o") {
+      Incoming("Owner", c.by_code ? "5557777" : "0");
+      Rings(c.by_code ? 2 : 1);
     } else if (word[0] == '+') {
       fake.clock().Advance(std::stoul(word.substr(1)) * 1000);
     } else {
@@ -89,8 +91,8 @@ const char* const kWrong = "Error password, please try again.";
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Dialogue, RemoteAccessTest, ::testing::Values(
-    DialogueCase{"EmptyListEndsAfterTheWelcome", 0, false, "", "e", {"W0"}, true, 0, "0"},
-    DialogueCase{"EmptyWelcomeTextStillMovesOn", 0, false, "txtRCTTSWllcome=", "+0", {}, true, 0, "0"},
+    DialogueCase{"EmptyListEndsAfterTheWelcomeEachTime", 0, false, "", "e o e", {"W0", "W0"}, true, 0, "00"},
+    DialogueCase{"EmptyWelcomeTextStillMovesOn", 0, false, "txtRCTTSWllcome=", "", {}, true, 0, "0"},
     DialogueCase{"AfterTextThreeTimesThenTheCallEnds", 1, false, "", "e e p e e e", {"W1", "BC1", "AC1", "AC1", "AC1"}, true, 1, "20"},
     DialogueCase{"NextAndPreviousWalkSeveralEntries", 3, false, "", "e e 6 ? 6 4", {"W3", "BC3", "BC2", "BC1", "BC2"}, false, 3, "2220"},
     // A key without effect stops nothing: the text it fell into ends as usual.
