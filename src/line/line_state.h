@@ -83,6 +83,8 @@ struct LineState {
   bool TapiCallerId = false;
   int32_t ModemPort = 0;  // 0: not yet asked of the telephony control
   std::string ModemCommandSet;
+  // The auto mode window (on CR LF off) whose texts were checked last.
+  std::string AutoWindowChecked;
 
   // --- What outlives a call.
   bool bInCall = false;       // a call is in progress
