@@ -344,9 +344,12 @@ int32_t SimulatedLine::Drop() {
 }
 
 int32_t SimulatedLine::MonitorDigits(bool on) {
-  return Fault(
-      std::string("LineMonitorDigits(") + (on ? "True" : "False") + ")",
-      faults_.monitor_result);
+  if (const int32_t result = Fault(
+          std::string("LineMonitorDigits(") + (on ? "True" : "False") + ")",
+          faults_.monitor_result))
+    return result;
+  monitoring_digits_ = on;
+  return 0;
 }
 
 int32_t SimulatedLine::Dial(const std::string& number, std::string& call_text) {
@@ -452,7 +455,8 @@ void SimulatedLine::FromFarEnd(FarEndId id, const SimlineMessage& m) {
       UpdatePacing();
       return;
     case SimlineType::kDigit: {
-      if (!own_call || !AudioFlows()) return;
+      // Keys are reported only while the call's digits are monitored.
+      if (!own_call || !AudioFlows() || !monitoring_digits_) return;
       if (events_.MonitorDigit) events_.MonitorDigit(std::string(1, m.digit));
       return;
     }
@@ -520,6 +524,7 @@ void SimulatedLine::EndCall() {
   call_far_end_ = 0;
   rings_ = 0;
   dialed_number_.clear();
+  monitoring_digits_ = false;
   UpdatePacing();
 }
 

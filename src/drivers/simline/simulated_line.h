@@ -210,6 +210,7 @@ class SimulatedLine : public LineBackend, public LineDevice {
   FarEndId call_far_end_ = 0;  // 0: the call has no far end (any more)
   int32_t rings_ = 0;
   std::string dialed_number_;
+  bool monitoring_digits_ = false;  // LineMonitorDigits, until the call ends
 
   LineAudioEndpoint audio_;
   std::deque<int16_t> far_audio_;
