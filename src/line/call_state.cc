@@ -271,11 +271,13 @@ void frmLine::CallerIdentified(const std::string& name,
         call_.bBlockCall = true;
         // Taken off-hook at once; the connected call is dropped. Nothing
         // tells of a blocked caller. The modem's call is answered at its
-        // fourth ring instead, once the telephony control has it.
+        // fourth ring instead, once the telephony control has it, so it
+        // must not be left ringing as ignored.
         if (!modem) {
           s_.Tapi1->LineAnswer();
           return;
         }
+        call_.bIgnoreCall = false;
       }
       if (o.ContactIgnore) {
         StopRingGapAndFreqTimers();

@@ -7,6 +7,7 @@ namespace lw::testing {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 class CallStateTest : public CallTest {};
@@ -335,6 +336,94 @@ TEST_F(CallStateTest, MissingOrBlankCallerPartsAreUnknown) {
             std::string::npos);
   EXPECT_EQ(FieldText(Records()[0].caller_name), "UNKNOWN");
   EXPECT_EQ(FieldText(Records()[0].caller_number), "UNKNOWN");
+}
+
+TEST_F(CallStateTest, ModemCallFromTheSerialPortThroughTheHandOverAndBack) {
+  // Given modem mode with a scenario of two commands and a caller whose
+  // rings and identification the simulated line's modem reports, expect
+  // the call announced and identified from the port, the modem handed over
+  // at the second ring (at the fourth for remote access by number), the
+  // ring count going on from the modem's, and the modem back on the port
+  // with the scenario restarted after the call; a caller gone before the
+  // hand-over is wrapped up 13 s after the last modem ring.
+  const std::string kCid = "\r\n0\r\nJOHN DOE\r\n5551234\r\n";
+  const std::string kShow = "\r\nFalse\r\n0\r\nFalse";
+  const std::string kIncoming = "Comm_Incomming\r\n0\r\nFalse";
+  const struct {
+    const char* name;
+    const char* machine;  // chkRunAnsIfNotAnswered
+    const char* access;   // chkAllowCallerNameNumAccess
+    const char* access_number;
+    char handling;  // the caller's contact: '2' blocked
+    int rings;
+    std::vector<std::string> out;
+    std::vector<std::string> caller_id;
+    const char* types;
+    const char* at_sent;
+  } kCases[] = {
+      {"AnsweredAfterTheHandOver", "1", "0", "", ' ', 3,
+       {kIncoming, "Tapi_Ring\r\n0\r\n3\r\nFalse", "Tapi_Connected\r\n0",
+        "PlayGreet\r\n0", "RecMessage\r\n0", "Tapi_Idle\r\n0\r\n2"},
+       {"Comm_CID" + kCid + "Spam\r\n" + kShow},
+       "2",
+       "ATA\rATB\rATA\rATB\r"},
+      {"GoneBeforeTheHandOver", "1", "1", "", ' ', 2,
+       {kIncoming, "Comm_Idle\r\n0\r\n0"},
+       {},
+       "0",
+       "ATA\rATB\r"},
+      {"BlockedAtTheFourthRing", "0", "0", "", '2', 4,
+       {kIncoming, "Tapi_Ring\r\n0\r\n3\r\nFalse",
+        "Tapi_Ring\r\n0\r\n4\r\nFalse", "Tapi_Connected\r\n0",
+        "Tapi_Idle\r\n0\r\n0"},
+       {"Comm_CID" + kCid + "Spam\r\n" + kShow},
+       "0",
+       "ATA\rATB\rATA\rATB\r"},
+      {"RemoteAccessAtTheFourthRing", "1", "1", "5551234", ' ', 5,
+       {kIncoming, "Tapi_Ring\r\n0\r\n5\r\nFalse", "Tapi_Connected\r\n0",
+        "Tapi_Idle\r\n0\r\n0"},
+       {},
+       "0",
+       "ATA\rATB\rATA\rATB\r"},
+  };
+  AnsweringMachineOn();
+  Set("Properties\\TabDevices\\CallerID", "Tapi", "0");
+  WriteFile(home / "AT_Commands_Scenario.txt", "' modem\r\nATA\r\nATB\r\n");
+  size_t ports = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Set(kAnswering, "chkRunAnsIfNotAnswered", c.machine);
+    Set(kPhoneAccess, "chkAllowCallerNameNumAccess", c.access);
+    Set(kPhoneAccess, "txtAccessCallerNumber", c.access_number);
+    std::filesystem::remove_all(home / "Data");
+    ContactRecord contact = MakeContact("Spam", "", "5551234");
+    contact.call_handling[0] = c.handling;
+    WriteContacts(home.path(), {contact});
+    Start();
+    Deliver();
+    far().Offer();
+    far().CallerId("JOHN DOE", "5551234");
+    Rings(c.rings);
+    if (c.types[0] == '2') {
+      wave1().FinishPlay();
+      wave1().FinishPlay();
+      fake.clock().Advance(3000);
+    }
+    HangUp();
+    if (c.out.back().starts_with("Comm_Idle")) {
+      fake.clock().Advance(12999);
+      EXPECT_TRUE(Types().empty());
+      fake.clock().Advance(1);
+    }
+    Deliver();
+    EXPECT_THAT(Sent(107), ElementsAreArray(c.out));
+    EXPECT_THAT(Sent(109), ElementsAreArray(c.caller_id));
+    EXPECT_EQ(Sent(110).at(0), c.out.back());
+    EXPECT_EQ(Types(), c.types);
+    EXPECT_EQ(fake.serial_port(ports++)->sent, c.at_sent);
+    EXPECT_EQ(fake.clock().timers_enabled(), 0);
+    line_.reset();
+  }
 }
 
 }  // namespace
