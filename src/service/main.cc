@@ -1,11 +1,15 @@
 // linewarden-proc: the background process. Builds the real drivers into the
 // devices bundle and runs the start-up procedure.
+#include <unistd.h>
+
 #include <asio/io_context.hpp>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "callstore/file_io.h"
 #include "controller/process_controller.h"
 #include "devices/devices.h"
 #include "devices/line_audio.h"
@@ -23,6 +27,7 @@
 #include "drivers/unix_channel/unix_channel.h"
 #include "journal/journal.h"
 #include "notify/speech.h"
+#include "base/system.h"
 #include "service/main_entry.h"
 #include "service/paths.h"
 #include "service/service_host.h"
@@ -98,6 +103,7 @@ class Program : public lw::MainController {
   }
 
   void Load() override {
+    PublishLines();
     main_->Load();
     if (!simulated_line_.listening())
       journal_.LogSys(simulated_line_.ListenStatus(), 0, "SimLine");
@@ -106,10 +112,40 @@ class Program : public lw::MainController {
                           sim_modem_.error().message(),
                       0, "SimLine");
   }
-  void Unload() override { main_->Unload(); }
+  void Unload() override {
+    main_->Unload();
+    ::unlink((runtime_dir_ + "/" + kLinesFile).c_str());
+  }
   bool Loaded() const override { return main_->IsFormLoaded("frmMain"); }
 
  private:
+  static constexpr const char* kLinesFile = "lines";
+
+  // Tells `lwdctl devices` which line devices this process has and which
+  // terminal each one's serial port number names: one line per device,
+  // "<index> TAB <name> TAB <port, -1 for none> TAB <terminal>".
+  void PublishLines() {
+    const std::unique_ptr<lw::Telephony> tapi = lines_.NewTelephony();
+    std::string text;
+    for (int32_t i = 0; i < tapi->GetNumDevices(); ++i) {
+      tapi->SetDeviceIndex(i);
+      lw::DeviceInfo info;
+      tapi->GetDeviceCaps(info);
+      const int32_t port = tapi->GetDeviceID(lw::kDeviceClassSerialPort);
+      const std::optional<std::string> tty =
+          port > 0 && port <= INT16_MAX
+              ? serial_names_.Tty(static_cast<int16_t>(port))
+              : std::nullopt;
+      text += std::to_string(i) + "\t" + info.Name + "\t" +
+              std::to_string(port) + "\t" + tty.value_or("") + "\n";
+    }
+    const std::string path = runtime_dir_ + "/" + kLinesFile;
+    if (lw::MakeRuntimeFolder(runtime_dir_) != 0 ||
+        !lw::ReplaceFile(path, path + ".new", text)) {
+      journal_.LogSys("Cannot write the list of lines " + path, 0, "SimLine");
+    }
+  }
+
   asio::io_context& io_;
   lw::Clock& clock_;
   lw::SettingsStore& store_;
