@@ -4,7 +4,7 @@
 What only a browser shows: that the calls page renders a row per call, that
 its audio element plays a PCM recording while a GSM one is offered for
 download, that the recording's link downloads it with its type, and that the
-options form submits what the server expects. Starts
+options form submits what the server expects and shows what it stored. Starts
 linewarden-proc with the demo settings ("chkWWWHttpHeaders" on) in a home of
 its own and drives Chromium through chromedriver (W3C WebDriver over HTTP,
 standard library only). A screenshot of the calls page is kept under the
@@ -183,12 +183,18 @@ def main():
               f"the audio element plays the recording: {played}")
 
         wd.call("POST", "/url", {"url": site + "Options"})
-        wd.js("document.querySelector('select[name=NumOfRings]').value = '7';"
-              "document.querySelector('select[name=RunAnsweringMachine]').value = 'Off';")
+        form = {"NumOfRings": "7", "RunAnsweringMachine": "Off",
+                "RunCallRecordWare": "Off", "GetMessages": "No"}
+        wd.js("for (const [n, v] of Object.entries(arguments[0]))"
+              " document.querySelector(`select[name=${n}]`).value = v;", form)
         wd.click("input[type=submit]")
         check(wait_for(lambda: setting("txtNumOfRing") == "7") and
-              setting("chkRunAnsIfNotAnswered") == "0",
-              "the options form stores the rings and the answering machine switch")
+              [setting("chkRunAnsIfNotAnswered"), setting("cmdRecordMessage"),
+               lwdctl("reg", "get", "Answer\\TabCallsRecord", "chkDetectPickUp")]
+              == ["0", "0", "0"], "the options form stores its four settings")
+        shown = wd.js("return Object.fromEntries([...document.querySelectorAll("
+                      "'select')].map(s => [s.name, s.value]));")
+        check(shown == form, f"the answer shows the stored choices: {shown}")
     finally:
         if wd.session:
             try:

@@ -93,9 +93,9 @@ TEST_F(WebE2E, PagesAndTheFilesOfTheirFoldersOnly) {
   // Given three listed calls whose middle record cannot be read, journal
   // files of three days and a recording, expect the pages of the raw
   // protocol (no status line), the list rewritten without the bad line,
-  // the recording's bytes, delete by position, the chooser oldest first and
-  // the options form writing its four settings; files of "\WWW\" served by
-  // any path ending in their name, and nothing outside the folders.
+  // the recording's bytes, delete by position, the chooser oldest first; files
+  // of "\WWW\" served by any path ending in their name, and nothing outside the
+  // folders.
   const std::string day = "\\Data\\Log\\2005\\03\\15\\";
   Write("Data/Log/2005/03/15/Data", Record("3") + Record("0", "A&B <x>"));
   Write("WWW/logo.gif", "GIF89a-logo");
@@ -164,24 +164,6 @@ TEST_F(WebE2E, PagesAndTheFilesOfTheirFoldersOnly) {
   EXPECT_THAT(page,
               HasSubstr("cols=\"72\">12-01-2026_Sys.txt line\r\n</textarea>"));
 
-  page = Get(port_, "/options");
-  EXPECT_THAT(page, Not(HasSubstr("<option selected>3</option>")));
-  page = Ask(port_,
-             "POST /Options HTTP/1.1\r\nContent-Length: 71\r\n\r\n"
-             "RunCallRecordWare=Off&RunAnsweringMachine=On&NumOfRings=3&"
-             "GetMessages=No")
-             .value_or("");
-  EXPECT_EQ(Setting("Answer\\TabCallsRecord", "chkDetectPickUp"), "0");
-  EXPECT_EQ(Setting("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered"),
-            "1");
-  EXPECT_EQ(Setting("Answer\\TabAnsweringMachine", "txtNumOfRing"), "3");
-  EXPECT_EQ(Setting("Answer\\TabAnsweringMachine", "cmdRecordMessage"), "0");
-  for (const char* chosen :
-       {"name=\"RunCallRecordWare\"><option>On</option><option selected>Off",
-        "name=\"RunAnsweringMachine\"><option selected>On",
-        "<option selected>3</option>",
-        "name=\"GetMessages\"><option>Yes</option><option selected>No"})
-    EXPECT_THAT(page, HasSubstr(chosen)) << chosen;
   // Every request is in the web journal, as it came.
   EXPECT_THAT(env_.Journal("WWW"), HasSubstr("GET /del?call=x HTTP/1.0"));
   EXPECT_THAT(env_.Journal("WWW"), HasSubstr("errDataArrival:"));

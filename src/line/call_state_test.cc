@@ -79,23 +79,6 @@ TEST_F(CallStateTest, PickUpOnAnExtensionIsTakenAfterSevenSecondsOfNoRings) {
   EXPECT_EQ(Types(), "0");
 }
 
-TEST_F(CallStateTest, EveryThirdCallIsMarkedForRecording) {
-  // Given cmbRecWhen 1 and lblNumOfCallToRec 3, expect calls 3 and 6
-  // marked for recording.
-  Set(kCallsRecord, "chkDetectPickUp", "1");
-  Set(kCallsRecord, "cmbRecWhen", "1");
-  Set(kCallsRecord, "lblNumOfCallToRec", "3");
-  Start();
-  std::string marks;
-  for (int call = 1; call <= 6; ++call) {
-    far().Offer();
-    Deliver();
-    marks += Sent(107).back() == "Tapi_Incomming\r\n0\r\nTrue" ? "R" : ".";
-    HangUp();
-  }
-  EXPECT_EQ(marks, "..R..R");
-}
-
 TEST_F(CallStateTest, CallerWhoHangsUpEarlyLeavesAnUnansweredCall) {
   // Given a call marked for recording with the answering machine at ring 2,
   // and a caller gone while ringing, as the line answers, during the
@@ -155,7 +138,8 @@ TEST_F(CallStateTest, WhatFollowsTheGreeting) {
 TEST_F(CallStateTest, MatchedContactHasItsOwnAnsweringAndForwarding) {
   // Given a contact with its own answering (answer at ring 3) and
   // forwarding "2", expect answering at its ring count, neither mail nor
-  // program for the call, and its name and digit in the record.
+  // program for the call, and its name and digit in the record; the next
+  // caller gets the line's own options again.
   ContactRecord c = MakeContact("Boss", "", "5551234");
   c.call_handling[0] = '4';
   c.run_ans_if_not_answered[0] = '1';
@@ -180,6 +164,12 @@ TEST_F(CallStateTest, MatchedContactHasItsOwnAnsweringAndForwarding) {
   EXPECT_EQ(JournalCount("Error Send To APP"), 0);
   EXPECT_EQ(FieldText(Records()[0].description), "Boss");
   EXPECT_EQ(FieldText(Records()[0].contact_digit), "7");
+  // The contact's choices end with its call.
+  Incoming("Other", "5550001");
+  Rings(2);
+  EXPECT_EQ(Ops("LineAnswer"), 2);
+  HangUp();
+  EXPECT_EQ(fake.mail(0)->mails().size(), 1u);
 }
 
 TEST_F(CallStateTest, RemoteAccessCallerIsAnsweredAndKeptOffTheList) {

@@ -52,8 +52,10 @@ void EventSounds::PlayDisconnectSound() {
 
 void EventSounds::PlayLineOpenBeep(const std::string& file) {
   if (player_ == nullptr) return;
-  bModemSoundControl_ = true;
-  player_->PlayFile(file, line_.process().SoundDeviceIndex);
+  // Only a beep that plays has an end to pass over; a failed one must not
+  // swallow the end of the next event sound.
+  bModemSoundControl_ =
+      player_->PlayFile(file, line_.process().SoundDeviceIndex) == 0;
 }
 
 void EventSounds::PlayDone() {

@@ -137,24 +137,31 @@ TEST_F(RecordingTest, IncomingSoundThenAnnouncementAfterItsEnd) {
   // Given the beep as the line opens, and ring sound and announcement on,
   // expect the beep's end passed over, the ring sound on the sound device
   // at the incoming call and the announcement only when it has ended,
-  // filled with the caller identification that arrived meanwhile.
+  // filled with the caller identification that arrived meanwhile. Without
+  // a beep file the announcement still follows the ring sound.
   Set(kGeneral, "chkModemSoundControl", "1");
-  WriteFile(home / "Beep.wav", "RIFF");
   RingSoundOn();
   Set(kIncomingEvents, "chkSayInCommingCall", "1");
   Set(kIncomingEvents, "IC_txtTTS", "Call from <CALLER_NAME>");
   process_.SoundDeviceIndex = 1;
   fake.sound_devices().set_names({"Speakers", "Headset"});
-  Start();
-  player().FinishPlay();
-  Incoming();
-  ASSERT_EQ(player().plays().size(), 2u);
-  EXPECT_EQ(player().plays()[0].file, home / "Beep.wav");
-  EXPECT_EQ(player().plays()[1].file, home / "Sound/ring.wav");
-  EXPECT_EQ(player().plays()[1].device, 1);
-  EXPECT_THAT(Spoken(), IsEmpty());
-  player().FinishPlay();
-  EXPECT_THAT(Spoken(), ElementsAre("SpeakIt(Call from TESTCALLER,1)"));
+  for (const bool beep : {true, false}) {
+    SCOPED_TRACE(beep);
+    if (beep) WriteFile(home / "Beep.wav", "RIFF");
+    if (!beep) std::filesystem::remove(home / "Beep.wav");
+    speech_log_.clear();
+    Start();
+    player().FinishPlay();
+    Incoming();
+    ASSERT_EQ(player().plays().size(), beep ? 2u : 1u);
+    EXPECT_EQ(player().plays()[0].file,
+              home / (beep ? "Beep.wav" : "Sound/ring.wav"));
+    EXPECT_EQ(player().plays().back().device, 1);
+    EXPECT_THAT(Spoken(), IsEmpty());
+    player().FinishPlay();
+    EXPECT_THAT(Spoken(), ElementsAre("SpeakIt(Call from TESTCALLER,1)"));
+    HangUp();
+  }
 }
 
 TEST_F(RecordingTest, WhenEventSoundsAndAnnouncementsCome) {

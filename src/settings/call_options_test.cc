@@ -179,29 +179,5 @@ TEST_F(CallOptionsTest, BadValuesAreJournalledAndTheNextValueIsStillRead) {
                               m + m + overflow + m + m);
 }
 
-TEST_F(CallOptionsTest, ContactChoicesLastUntilTheNextLoad) {
-  // given a contact that blocks the caller and brings its own forwarding,
-  // expect the record to carry them until the options are loaded again
-  Put("Forward\\Mail", "chkSendToMail", "1");
-  Put("Forward\\Mail", "txtMailTo", "line@example.org");
-  Load();
-  const CallOptions loaded = options_;
-
-  ContactRecord contact = testing::MakeContact("", "", "");
-  contact.call_handling[0] = '2';
-  contact.forwarding[0] = '3';
-  contact.send_to_mail[0] = '0';
-  PutField(contact.mail_to, "contact@example.org");
-  ContactOverlay overlay = ToContactOverlay(options_);
-  Contacts::ApplyContact(contact, overlay, MakeRegistryTextReader(reg_));
-  ApplyContactOverlay(overlay, options_);
-
-  EXPECT_TRUE(options_.ContactBlock);
-  EXPECT_FALSE(options_.bSendToMail);
-  EXPECT_EQ(options_.sMailTo, "contact@example.org");
-  Load();
-  EXPECT_EQ(options_, loaded);
-}
-
 }  // namespace
 }  // namespace lw

@@ -14,17 +14,7 @@ const std::vector<std::string>& FakeChannelHub::Sent(int32_t channel) const {
   return it == sent_.end() ? kNone : it->second;
 }
 
-void FakeChannelHub::ClearSent() {
-  sent_.clear();
-  log_.clear();
-}
-
-int FakeChannelHub::BoundCount(int32_t channel) const {
-  return static_cast<int>(
-      std::count_if(ends_.begin(), ends_.end(), [&](const FakeChannel* e) {
-        return e->bound_ && e->channel_ == channel;
-      }));
-}
+void FakeChannelHub::ClearSent() { sent_.clear(); }
 
 void FakeChannelHub::Attach(FakeChannel* end) { ends_.push_back(end); }
 
@@ -53,7 +43,6 @@ FakeChannel::FakeChannel(FakeChannelHub& hub) : hub_(hub) { hub_.Attach(this); }
 FakeChannel::~FakeChannel() { hub_.Detach(this); }
 
 bool FakeChannel::OpenChannel(int32_t channel) {
-  ++hub_.open_calls_;
   if (hub_.open_fails_) {
     bound_ = false;
     return false;
@@ -66,7 +55,6 @@ bool FakeChannel::OpenChannel(int32_t channel) {
 void FakeChannel::SendMessage(const std::string& text) {
   if (!bound_) return;
   hub_.sent_[channel_].push_back(text);
-  hub_.log_.emplace_back(channel_, text);
   hub_.Deliver(this, channel_, text);
 }
 

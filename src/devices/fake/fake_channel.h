@@ -28,20 +28,11 @@ class FakeChannelHub {
 
   // Texts the ends sent on `channel`, oldest first.
   const std::vector<std::string>& Sent(int32_t channel) const;
-  // Every text the ends sent, as (channel, text), oldest first.
-  const std::vector<std::pair<int32_t, std::string>>& SentLog() const {
-    return log_;
-  }
   void ClearSent();
 
   // Fault switch: while set, OpenChannel answers false (the transport cannot
   // be used) and leaves the end unbound, so its sends are dropped.
   void set_open_fails(bool fails) { open_fails_ = fails; }
-  // How many times OpenChannel was called, on any end.
-  int open_calls() const { return open_calls_; }
-
-  // Ends currently bound to `channel`.
-  int BoundCount(int32_t channel) const;
 
  private:
   friend class FakeChannel;
@@ -53,9 +44,7 @@ class FakeChannelHub {
 
   std::vector<FakeChannel*> ends_;
   std::map<int32_t, std::vector<std::string>> sent_;
-  std::vector<std::pair<int32_t, std::string>> log_;
   bool open_fails_ = false;
-  int open_calls_ = 0;
 };
 
 class FakeChannel : public MessageChannel {

@@ -116,17 +116,6 @@ void FakeClock::Advance(uint64_t ms) {
   }
 }
 
-bool FakeClock::AdvanceUntil(const std::function<bool()>& done,
-                             uint64_t limit_ms, uint64_t step_ms) {
-  uint64_t spent = 0;
-  while (!done()) {
-    if (spent >= limit_ms) return false;
-    Advance(step_ms);
-    spent += step_ms;
-  }
-  return true;
-}
-
 int FakeClock::timers_enabled() const { return static_cast<int>(keys_.size()); }
 
 }  // namespace lw

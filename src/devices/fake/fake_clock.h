@@ -32,9 +32,6 @@ class FakeClock : public Clock {
   void Advance(uint64_t ms);
   // Runs timers that are already due without moving time.
   void RunDue() { Advance(0); }
-  // Moves time until `done()` holds or `limit_ms` have passed; true if done.
-  bool AdvanceUntil(const std::function<bool()>& done, uint64_t limit_ms,
-                    uint64_t step_ms = 10);
 
   // Sets the wall clock; the tick counter is not touched.
   void SetNow(const LocalDateTime& now);

@@ -74,16 +74,7 @@ int32_t FakeVoice::SaveTextToWav(const std::string& text,
                                  const std::string& file) {
   ops_.push_back("SaveTextToWav(" + text + "," + file + ")");
   if (voices_.empty()) return kFakeVoiceNone;
-  WaveFormatRecord pcm;
-  pcm.format_tag = 1;
-  pcm.channels = 1;
-  pcm.samples_per_sec = 8000;
-  pcm.avg_bytes_per_sec = 16000;
-  pcm.block_align = 2;
-  pcm.bits_per_sample = 16;
-  return WriteSilentWave(file, pcm, text.empty() ? 0 : 1000)
-             ? 0
-             : kFakeVoiceCannotWrite;
+  return WriteMarkerFile(file, text) ? 0 : kFakeVoiceCannotWrite;
 }
 
 }  // namespace lw

@@ -1,7 +1,7 @@
 // The sound component for tests. It plays nothing and records nothing, but
 // logs every play and recording with its arguments, ends plays when the test
-// says so, and writes a real wave file at StopRecord whose length is the
-// virtual time the recording ran, so the call store reads back what a real
+// says so, and at StopRecord leaves a file and registers the virtual time the
+// recording ran as its length, so the call store reads back what a real
 // recording would give.
 //
 // File information lives in a FakeWaveFiles table that several FakeWave
@@ -157,13 +157,8 @@ class FakeWave : public Wave {
   bool freq_detect_ = false;
 };
 
-// Writes a wave file of `length_ms` in `format`: RIFF header, the format
-// chunk (18 bytes plus the extra bytes for formats other than PCM, 16 for
-// PCM), a fact chunk for formats other than PCM, and a data chunk of zero
-// bytes (silence in 16-bit PCM) of avg_bytes_per_sec x length, in whole
-// blocks (pairs of blocks for GSM 6.10). False when the file cannot be
-// written.
-bool WriteSilentWave(const std::string& file, const WaveFormatRecord& format,
-                     uint32_t length_ms);
+// Writes `text` as the whole of `file` in place of sound: the call code only
+// needs the file to exist; its length comes from the shared file table.
+bool WriteMarkerFile(const std::string& file, const std::string& text);
 
 }  // namespace lw
