@@ -130,37 +130,38 @@ void frmLine::Tapi_InComeCall() {
 }
 
 void frmLine::IncomingCall(const std::string& prefix) {
-  Trapped(s_.journal, prefix == "Tapi_" ? "ErrTapi1_InComeCall"
-                                        : "ErrComm_InComeCall", [&] {
-    s_.bInCall = true;
-    s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
-                      prefix + "InComeCall(" + DeviceIndexText() + ")");
+  Trapped(
+      s_.journal,
+      prefix == "Tapi_" ? "ErrTapi1_InComeCall" : "ErrComm_InComeCall", [&] {
+        s_.bInCall = true;
+        s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
+                          prefix + "InComeCall(" + DeviceIndexText() + ")");
 
-    ++s_.IncomingCount;
-    LoadCallOptions();
-    StartCall(s_.process.TransText[kTransIncomingCall]);
-    recorder_.NewCall();
+        ++s_.IncomingCount;
+        LoadCallOptions();
+        StartCall(s_.process.TransText[kTransIncomingCall]);
+        recorder_.NewCall();
 
-    const CallOptions& o = s_.Options;
-    if (o.bDetectPickUP) {
-      if (o.nRecWhen == 0) {
-        call_.bRecordThisCall = true;
-      } else if (o.nRecWhen == 1 && s_.IncomingCount == o.lNumOfCallToRec) {
-        call_.bRecordThisCall = true;
-        s_.IncomingCount = 0;
-      }
-    }
-    if (call_.bRecordThisCall) {
-      call_.RingGapTicks = 0;
-      TimerOn(s_.tmrRecRingCounter.get());
-    } else {
-      TimerOff(s_.tmrRecRingCounter.get());
-    }
+        const CallOptions& o = s_.Options;
+        if (o.bDetectPickUP) {
+          if (o.nRecWhen == 0) {
+            call_.bRecordThisCall = true;
+          } else if (o.nRecWhen == 1 && s_.IncomingCount == o.lNumOfCallToRec) {
+            call_.bRecordThisCall = true;
+            s_.IncomingCount = 0;
+          }
+        }
+        if (call_.bRecordThisCall) {
+          call_.RingGapTicks = 0;
+          TimerOn(s_.tmrRecRingCounter.get());
+        } else {
+          TimerOff(s_.tmrRecRingCounter.get());
+        }
 
-    if (!o.bWhenCallerID) sounds_.PlayIncomingSound();
-    Send(kChannelOut, {prefix + "Incomming", DeviceIndexText(),
-                       BoolText(call_.bRecordThisCall)});
-  });
+        if (!o.bWhenCallerID) sounds_.PlayIncomingSound();
+        Send(kChannelOut, {prefix + "Incomming", DeviceIndexText(),
+                           BoolText(call_.bRecordThisCall)});
+      });
 }
 
 void frmLine::Tapi_Ring(int32_t count) {
@@ -302,9 +303,9 @@ void frmLine::CallerIdentified(const std::string& name,
     }
 
     Send(kChannelCallerID,
-         {prefix == "Tapi_" ? "Tapi_CID" : "Comm_CID", DeviceIndexText(), info.caller_name, info.caller_number,
-          contact_name, contact_text, BoolText(o.bViewCD_IC),
-          std::to_string(o.nCallDisplayStyle_IC),
+         {prefix == "Tapi_" ? "Tapi_CID" : "Comm_CID", DeviceIndexText(),
+          info.caller_name, info.caller_number, contact_name, contact_text,
+          BoolText(o.bViewCD_IC), std::to_string(o.nCallDisplayStyle_IC),
           BoolText(o.bViewLineControl_IC)});
     if (o.bWhenCallerID) sounds_.PlayIncomingSound();
     s_.journal.LogSys(prefix + "CallerID:(Index:" + DeviceIndexText() +
@@ -379,8 +380,8 @@ void frmLine::EndCallBeforeClose() {
 }
 
 void frmLine::WrapUpCall(const char* message) {
-  const char* tag = message == std::string("Tapi_Idle") ? "ErrTapi1_Idle"
-                                                         : "ErrComm_Idle";
+  const char* tag =
+      message == std::string("Tapi_Idle") ? "ErrTapi1_Idle" : "ErrComm_Idle";
   call_.bWrapUpDue = false;
   s_.bInCall = false;
   Trapped(s_.journal, tag, [&] {

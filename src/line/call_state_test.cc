@@ -331,14 +331,14 @@ TEST_F(CallStateTest, MissingOrBlankCallerPartsAreUnknown) {
 TEST_F(CallStateTest, ModemCallFromTheSerialPortThroughTheHandOverAndBack) {
   // Given modem mode with a scenario of two commands and a caller whose
   // rings and identification the simulated line's modem reports, expect
-  // the call announced and identified from the port, the modem handed over
-  // at the second ring (at the fourth for remote access by number), the
-  // ring count going on from the modem's, and the modem back on the port
-  // with the scenario restarted after the call; a caller gone before the
-  // hand-over is wrapped up 13 s after the last modem ring.
-  const std::string kCid = "\r\n0\r\nJOHN DOE\r\n5551234\r\n";
-  const std::string kShow = "\r\nFalse\r\n0\r\nFalse";
+  // the call announced (and identified) from the port, a blocked caller
+  // handed over at the second ring and answered at the fourth, the ring
+  // count going on from the modem's, remote access by number handed over
+  // at the fourth ring, and the modem back on the port with the scenario
+  // restarted after the call; a caller gone before the hand-over is wrapped
+  // up 13 s after the last modem ring. (The end-to-end test answers one.)
   const std::string kIncoming = "Comm_Incomming\r\n0\r\nFalse";
+  const std::string kTapi = "Tapi_Ring\r\n0\r\n";
   const struct {
     const char* name;
     const char* machine;  // chkRunAnsIfNotAnswered
@@ -348,33 +348,20 @@ TEST_F(CallStateTest, ModemCallFromTheSerialPortThroughTheHandOverAndBack) {
     int rings;
     std::vector<std::string> out;
     std::vector<std::string> caller_id;
-    const char* types;
     const char* at_sent;
   } kCases[] = {
-      {"AnsweredAfterTheHandOver", "1", "0", "", ' ', 3,
-       {kIncoming, "Tapi_Ring\r\n0\r\n3\r\nFalse", "Tapi_Connected\r\n0",
-        "PlayGreet\r\n0", "RecMessage\r\n0", "Tapi_Idle\r\n0\r\n2"},
-       {"Comm_CID" + kCid + "Spam\r\n" + kShow},
-       "2",
-       "ATA\rATB\rATA\rATB\r"},
+      // clang-format off
       {"GoneBeforeTheHandOver", "1", "1", "", ' ', 2,
-       {kIncoming, "Comm_Idle\r\n0\r\n0"},
-       {},
-       "0",
-       "ATA\rATB\r"},
+       {kIncoming, "Comm_Idle\r\n0\r\n0"}, {}, "ATA\rATB\r"},
       {"BlockedAtTheFourthRing", "0", "0", "", '2', 4,
-       {kIncoming, "Tapi_Ring\r\n0\r\n3\r\nFalse",
-        "Tapi_Ring\r\n0\r\n4\r\nFalse", "Tapi_Connected\r\n0",
-        "Tapi_Idle\r\n0\r\n0"},
-       {"Comm_CID" + kCid + "Spam\r\n" + kShow},
-       "0",
+       {kIncoming, kTapi + "3\r\nFalse", kTapi + "4\r\nFalse",
+        "Tapi_Connected\r\n0", "Tapi_Idle\r\n0\r\n0"},
+       {"Comm_CID\r\n0\r\nJOHN DOE\r\n5551234\r\nSpam\r\n\r\nFalse\r\n0\r\nFalse"},
        "ATA\rATB\rATA\rATB\r"},
       {"RemoteAccessAtTheFourthRing", "1", "1", "5551234", ' ', 5,
-       {kIncoming, "Tapi_Ring\r\n0\r\n5\r\nFalse", "Tapi_Connected\r\n0",
-        "Tapi_Idle\r\n0\r\n0"},
-       {},
-       "0",
-       "ATA\rATB\rATA\rATB\r"},
+       {kIncoming, kTapi + "5\r\nFalse", "Tapi_Connected\r\n0",
+        "Tapi_Idle\r\n0\r\n0"}, {}, "ATA\rATB\rATA\rATB\r"},
+      // clang-format on
   };
   AnsweringMachineOn();
   Set("Properties\\TabDevices\\CallerID", "Tapi", "0");
@@ -394,11 +381,6 @@ TEST_F(CallStateTest, ModemCallFromTheSerialPortThroughTheHandOverAndBack) {
     far().Offer();
     far().CallerId("JOHN DOE", "5551234");
     Rings(c.rings);
-    if (c.types[0] == '2') {
-      wave1().FinishPlay();
-      wave1().FinishPlay();
-      fake.clock().Advance(3000);
-    }
     HangUp();
     if (c.out.back().starts_with("Comm_Idle")) {
       fake.clock().Advance(12999);
@@ -409,7 +391,7 @@ TEST_F(CallStateTest, ModemCallFromTheSerialPortThroughTheHandOverAndBack) {
     EXPECT_THAT(Sent(107), ElementsAreArray(c.out));
     EXPECT_THAT(Sent(109), ElementsAreArray(c.caller_id));
     EXPECT_EQ(Sent(110).at(0), c.out.back());
-    EXPECT_EQ(Types(), c.types);
+    EXPECT_EQ(Types(), "0");
     EXPECT_EQ(fake.serial_port(ports++)->sent, c.at_sent);
     EXPECT_EQ(fake.clock().timers_enabled(), 0);
     line_.reset();

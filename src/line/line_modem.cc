@@ -38,9 +38,9 @@ void frmLine::LoadModem() {
   };
   events.HandOver = [this] { GetTapiFromComm(); };
   events.Idle = [this] { tmrIDLE_Timer(); };
-  modem_ = std::make_unique<ModemChannel>(*s_.MSComm1, s_.devices.clock,
-                                          s_.journal, s_.process.AppPath,
-                                          std::move(events));
+  modem_ =
+      std::make_unique<ModemChannel>(*s_.MSComm1, s_.devices.clock, s_.journal,
+                                     s_.process.AppPath, std::move(events));
 }
 
 void frmLine::WaitWhile(const std::function<bool()>& busy, const char* what,
@@ -59,7 +59,8 @@ void frmLine::WaitWhile(const std::function<bool()>& busy, const char* what,
 
 int32_t frmLine::OpenModemSide(int32_t result) {
   if (result != 0) {
-    s_.journal.LogSys("Can't open comm without TAPI", 0, "LineOpen:CommConnect");
+    s_.journal.LogSys("Can't open comm without TAPI", 0,
+                      "LineOpen:CommConnect");
     return result;
   }
   Telephony& tapi = *s_.Tapi1;
@@ -136,8 +137,7 @@ void frmLine::tmrIDLE_Timer() {
 void frmLine::Comm_Idle() {
   Trapped(s_.journal, "ErrComm_Idle", [&] {
     s_.bInCall = false;
-    s_.journal.LogSys("Comm_Idle(" + std::to_string(s_.LineIndex) + ")", 0,
-                      "");
+    s_.journal.LogSys("Comm_Idle(" + std::to_string(s_.LineIndex) + ")", 0, "");
     s_.journal.LogSys("Comm_Idle", 0, "Comm_Idle(" + DeviceIndexText() + ")");
   });
   if (call_.bWrapUpDue) WrapUpCall("Comm_Idle");

@@ -178,7 +178,8 @@ void ModemChannel::ProcessEvent(const std::string& report) {
   // the form with one separator, "NMBR=5551234", so the blanks around the
   // "=" are taken out first.
   std::string line = report;
-  if (line.size() >= 8 && line.compare(5, 3, " = ") == 0) line.erase(5, 2).replace(5, 1, "=");
+  if (line.size() >= 8 && line.compare(5, 3, " = ") == 0)
+    line.erase(5, 2).replace(5, 1, "=");
   const std::string key = line.substr(1, 4);
   const std::string value = line.size() > 6 ? line.substr(6) : "";
   if (key == "OK") {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "base/system.h"
 #include "callstore/file_io.h"
 #include "controller/process_controller.h"
 #include "devices/devices.h"
@@ -27,7 +28,6 @@
 #include "drivers/unix_channel/unix_channel.h"
 #include "journal/journal.h"
 #include "notify/speech.h"
-#include "base/system.h"
 #include "service/main_entry.h"
 #include "service/paths.h"
 #include "service/service_host.h"
@@ -108,9 +108,9 @@ class Program : public lw::MainController {
     if (!simulated_line_.listening())
       journal_.LogSys(simulated_line_.ListenStatus(), 0, "SimLine");
     if (sim_modem_.error())
-      journal_.LogSys("The simulated line has no modem: " +
-                          sim_modem_.error().message(),
-                      0, "SimLine");
+      journal_.LogSys(
+          "The simulated line has no modem: " + sim_modem_.error().message(), 0,
+          "SimLine");
   }
   void Unload() override {
     main_->Unload();

@@ -23,8 +23,10 @@ constexpr const char* kDevicesHelp =
     "the terminal device that number names: the simulated line's\n"
     "pseudo-terminal, or the /dev/ttyACMn or /dev/ttySn of a real modem. MODE\n"
     "is shown for the device the line opens (\"cmbModemDev\" under\n"
-    "Properties\\TabDevices, else device 0): \"telephony\" when \"Tapi\" under\n"
-    "Properties\\TabDevices\\CallerID is \"1\", else \"modem\" (rings and caller\n"
+    "Properties\\TabDevices, else device 0): \"telephony\" when \"Tapi\" "
+    "under\n"
+    "Properties\\TabDevices\\CallerID is \"1\", else \"modem\" (rings and "
+    "caller\n"
     "identification read from the modem's serial port); \"-\" for the others.\n"
     "The runtime folder is LINEWARDEN_RUNTIME, else "
     "$XDG_RUNTIME_DIR/linewarden,\n"
@@ -68,13 +70,15 @@ int RunDevices(const Args& args) {
          std::getline(in, port, '\t') && std::getline(in, tty)) {
     if (!chosen.empty() && name == chosen) opened = index;
   }
-  std::printf("%-6s %-32s %-5s %-20s %s\n", "INDEX", "NAME", "PORT",
-              "TERMINAL", "MODE");
+  std::printf("%-6s %-32s %-5s %-20s %s\n", "INDEX", "NAME", "PORT", "TERMINAL",
+              "MODE");
   in.clear();
   in.str(lines);
   while (std::getline(in, index, '\t') && std::getline(in, name, '\t') &&
          std::getline(in, port, '\t') && std::getline(in, tty)) {
-    const char* mode = index != opened ? "-" : telephony ? "telephony" : "modem";
+    const char* mode = index != opened ? "-"
+                       : telephony     ? "telephony"
+                                       : "modem";
     std::printf("%-6s %-32s %-5s %-20s %s\n", index.c_str(), name.c_str(),
                 port == "-1" ? "-" : port.c_str(),
                 tty.empty() ? "-" : tty.c_str(), mode);

@@ -44,7 +44,8 @@ constexpr const char* kPhoneUsage =
     "options.\n";
 
 constexpr const char* kCallHelp =
-    "usage: lwdctl phone call [--name NAME] [--number NUMBER] [--withhold-name]\n"
+    "usage: lwdctl phone call [--name NAME] [--number NUMBER] "
+    "[--withhold-name]\n"
     "         [--withhold-number] [--modem-line TEXT]... [--rings N]\n"
     "         [--ring-interval SEC] [--pickup-after-ring N] [--play FILE]\n"
     "         [--play-after SEC] [--digits SEQ] [--digits-after SEC]\n"
@@ -62,9 +63,11 @@ constexpr const char* kCallHelp =
     "  --number NUMBER         caller's number\n"
     "  --withhold-name         the caller withholds the name\n"
     "  --withhold-number       the caller withholds the number\n"
-    "  --modem-line TEXT       one more line the modem reports after the first\n"
+    "  --modem-line TEXT       one more line the modem reports after the "
+    "first\n"
     "                          ring (CR LF before and after), with \\r, \\n,\n"
-    "                          \\\\ and \\xHH for any byte (\\x10 is DLE); may be\n"
+    "                          \\\\ and \\xHH for any byte (\\x10 is DLE); may "
+    "be\n"
     "                          repeated; only modem mode shows it\n"
     "  --rings N               rings before the caller gives up (default 10)\n"
     "  --ring-interval SEC     time between rings (default 5)\n"
@@ -466,8 +469,8 @@ class FarEnd {
       cid.number = o_.withhold_number ? "" : o_.number;
       Send(cid);
     }
-    for (const std::string& line : rings_ == 1 ? o_.modem_lines
-                                               : std::vector<std::string>{}) {
+    for (const std::string& line :
+         rings_ == 1 ? o_.modem_lines : std::vector<std::string>{}) {
       lw::SimlineMessage text = lw::SimlineOf(lw::SimlineType::kModemText);
       text.text = "\r\n" + line + "\r\n";
       Send(text);

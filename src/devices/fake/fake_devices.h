@@ -63,7 +63,6 @@ class FakeDevices {
   FakeMail* mail(size_t i) const { return At(mails_, i); }
   FakeVoice* voice(size_t i) const { return At(voices_made_, i); }
   FakeSerialPort* serial_port(size_t i) const { return At(serial_ports_, i); }
-  SerialPortOwners& serial_owners() { return serial_owners_; }
   // All made so far (destroyed ones as null).
   const std::vector<FakeWave*>& waves() const { return waves_; }
 

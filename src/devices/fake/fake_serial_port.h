@@ -30,20 +30,14 @@ class FakeSerialPort : public SerialPort {
   void SetSettings(const std::string&) override {}
   std::string Settings() override { return "9600,n,8,1"; }
   int32_t SetPortOpen(bool open) override {
-    if (!open) {
-      if (open_ && owners_) owners_->Release(port_, SerialPortUser::kModemChannel);
-      open_ = false;
-      input_.clear();
-      return 0;
-    }
-    if (open_) return kCommPortAlreadyOpen;
-    if (busy_opens > 0) {
-      --busy_opens;
+    constexpr SerialPortUser kUser = SerialPortUser::kModemChannel;
+    if (open && open_) return kCommPortAlreadyOpen;
+    if (open &&
+        (busy_opens-- > 0 || (owners_ && !owners_->Acquire(port_, kUser))))
       return kCommPortBusy;
-    }
-    if (owners_ && !owners_->Acquire(port_, SerialPortUser::kModemChannel))
-      return kCommPortBusy;
-    open_ = true;
+    if (!open && open_ && owners_) owners_->Release(port_, kUser);
+    open_ = open;
+    input_.clear();
     return 0;
   }
   bool PortOpen() override { return open_; }
@@ -53,9 +47,8 @@ class FakeSerialPort : public SerialPort {
   int16_t InputLen() override { return 1; }
   int32_t InBufferCount() override { return int32_t(input_.size()); }
   std::string Input() override {
-    if (input_.empty()) return "";
     std::string c = input_.substr(0, 1);
-    input_.erase(0, 1);
+    input_.erase(0, c.size());
     return c;
   }
   int32_t Output(const std::string& data) override {

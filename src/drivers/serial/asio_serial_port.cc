@@ -226,7 +226,7 @@ int32_t AsioSerialPort::Open() {
   if (code == 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     code = OpenErrorCode(errno);
   } else if (code == 0 && (!::isatty(fd) || ::ioctl(fd, TIOCEXCL) != 0 ||
-                            !SetRaw(fd, *settings))) {
+                           !SetRaw(fd, *settings))) {
     code = kCommPortInvalid;
   }
   std::error_code ec;

@@ -42,16 +42,18 @@ void SimModemPty::Attach(SimulatedLine& line, SerialPortOwners& owners) {
     return;
   }
   line_ = &line;
-  line.AttachModem({.port = SimulatedLine::kModemPort,
-                    .owners = &owners,
-                    .report = [this](const std::string& text) { Write(text); }});
+  line.AttachModem(
+      {.port = SimulatedLine::kModemPort,
+       .owners = &owners,
+       .report = [this](const std::string& text) { Write(text); }});
   Read();
 }
 
 void SimModemPty::Read() {
   std::weak_ptr<bool> alive = alive_;
   master_.async_read_some(
-      asio::buffer(buffer_), [this, alive](const std::error_code& ec, size_t n) {
+      asio::buffer(buffer_),
+      [this, alive](const std::error_code& ec, size_t n) {
         if (alive.expired() || ec) return;
         line_->ModemReceived(std::string(buffer_.data(), n));
         Read();

@@ -7,9 +7,9 @@
 // driver discards what waited when it opens the port again).
 #pragma once
 
+#include <array>
 #include <asio/io_context.hpp>
 #include <asio/posix/stream_descriptor.hpp>
-#include <array>
 #include <deque>
 #include <memory>
 #include <string>
@@ -27,8 +27,9 @@ class SimModemPty {
   SimModemPty& operator=(const SimModemPty&) = delete;
 
   // Makes the pseudo-terminal and joins it to `line` as its modem on port
-  // SimulatedLine::kModemPort, with `owners` telling who holds the port. The terminal's name
-  // (empty when it could not be made) is what the driver must open.
+  // SimulatedLine::kModemPort, with `owners` telling who holds the port. The
+  // terminal's name (empty when it could not be made) is what the driver must
+  // open.
   void Attach(SimulatedLine& line, SerialPortOwners& owners);
   const std::string& tty() const { return tty_; }
   const std::error_code& error() const { return error_; }

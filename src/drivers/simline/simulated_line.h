@@ -221,7 +221,9 @@ class SimulatedLine : public LineBackend, public LineDevice {
     return modem_.owners != nullptr && modem_.report &&
            modem_.owners->Owner(modem_.port) == SerialPortUser::kModemChannel;
   }
-  void ModemLine(const std::string& text) { modem_.report("\r\n" + text + "\r\n"); }
+  void ModemLine(const std::string& text) {
+    modem_.report("\r\n" + text + "\r\n");
+  }
   void ModemCallerId();
 
   Clock& clock_;
