@@ -109,6 +109,8 @@ void frmLine::GetTapiFromComm() {
 }
 
 void frmLine::CommCloseTapi() {
+  // The call is over: its caller can no longer be found gone.
+  modem_->StopIdleTimer();
   Telephony& tapi = *s_.Tapi1;
   tapi.LineClose();
   tapi.LineShutdown();
