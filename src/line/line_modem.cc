@@ -5,7 +5,9 @@
 // the telephony control, whose events carry the call on, and at the end of
 // the call it goes back to the port. A caller who gives up before the
 // hand-over is wrapped up by the idle timer, 13 s after the last ring the
-// modem announced.
+// modem announced. A call that already rings when the telephony control
+// takes the modem is reported by it (InComeCall after LineOpen, as every
+// line does for an offered call), which stops the idle timer.
 //
 // The waits of the hand-over are busy waits, as everywhere between
 // telephony steps: no event runs in the middle of a hand-over. The polls for
