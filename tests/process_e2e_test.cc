@@ -10,6 +10,7 @@
 #include <random>
 
 #include "e2e_util.h"
+#include "journal/regional.h"
 
 namespace lw::testing {
 namespace {
@@ -251,6 +252,40 @@ TEST(ChannelBurstE2E, EveryCommandOfABurstIsAnsweredToEveryListenerInOrder) {
   EXPECT_TRUE(reader.Text() == expected);
   EXPECT_TRUE(late.Text() == expected);
   EXPECT_FALSE(env.Journalled("MessageChannel"));
+  EndProgram(&proc);
+}
+
+TEST(AutoModeE2E, LineFollowsAWindowOpeningAndClosingSecondsAfterStartUp) {
+  // given "cmbLineStat" = "2" and a window from two to six seconds after
+  // start-up, expect channel 107 to show the line open at start-up, closed
+  // at the first tick, open when the window begins and closed when it ends,
+  // and a call made after that finding the line closed
+  ProgramEnv env;
+  MinimalSettings(env);
+  env.Set("Properties\\TabLineStat", "cmbLineStat", "2");
+  // Started as a second begins, so that the first tick comes before the
+  // window whatever the start-up takes up to a second.
+  const time_t start = time(nullptr) + 2;
+  tm t{};
+  localtime_r(&start, &t);
+  for (const auto& [name, s] : {std::pair{"txtTimeOn", 2}, {"txtTimeOff", 6}})
+    env.Set("Properties\\TabLineStat", name,
+            LongTimeText(FromCivilSeconds(start + t.tm_gmtoff + s)));
+  Listener listener(env, {"107"});
+  WaitFor([&] { return time(nullptr) >= start; });
+  pid_t proc = -1;
+  ASSERT_TRUE(StartProcess(env, &proc));
+  ASSERT_TRUE(WaitFor([&] { return Count(listener.Text(), "Line") >= 4; }));
+  std::string out;
+  env.Run("lwdctl", {"phone", "call", "--rings", "1", "--ring-interval", "0.1"},
+          &out);
+  EXPECT_THAT(out, HasSubstr("\"line_open\":false"));
+  std::string shown;
+  for (const std::string stat : {"0", "1", "0", "1"})
+    shown += R"({"channel":107,"text":"LineStatus\r\n0\r\n)" + stat +
+             R"(\r\nTrue"})"
+             "\n";
+  EXPECT_EQ(listener.Text(), shown);
   EndProgram(&proc);
 }
 

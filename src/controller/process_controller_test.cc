@@ -66,23 +66,6 @@ TEST_F(ProcessControllerTest, LineControllerGoesBeforeWebServerAndSpeech) {
   EXPECT_THAT(log_, ElementsAre("frmHTTP.Unload(0,1)", "frmTTS.Unload"));
 }
 
-TEST_F(ProcessControllerTest, LineStatTwoOpensInAutoModeUntilOn) {
-  // Given "cmbLineStat" = "2", expect the line open with auto mode and its
-  // timer running; "ON" ends auto mode without a second LineOpen.
-  Set(kLineStat, "cmbLineStat", "2");
-  Set(kLineStat, "txtTimeOn", "08:00");
-  frmMain& m = Start();
-  EXPECT_TRUE(m.state().AutoMode);
-  EXPECT_EQ(m.state().AutoTimeOn, "08:00");
-  EXPECT_EQ(fake.clock().timers_enabled(), 1);  // the auto mode timer
-  fake.channels().Send(108, "ON");
-  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n0\r\nTrue",
-                                     "LineStatus\r\n0\r\n0\r\nFalse"));
-  EXPECT_EQ(std::ranges::count(fake.line().ops(), "LineOpen(6,6)"), 1);
-  EXPECT_FALSE(m.state().AutoMode);
-  EXPECT_EQ(fake.clock().timers_enabled(), 0);
-}
-
 TEST_F(ProcessControllerTest, OtherLineStatsLeaveTheLineAlone) {
   // Given "cmbLineStat" missing or not one of "0", "1", "2" (compared as
   // text), expect the line controller loaded, the line not opened and

@@ -119,7 +119,12 @@ std::optional<LocalDateTime> ParseShortDate(std::string_view text) {
   return out;
 }
 
-std::optional<LocalDateTime> ParseLongTime(std::string_view text) {
+namespace {
+
+// The long time form; with `seconds_optional` also the short form "H:mm"
+// (seconds 0) in which the desktop application writes a time of day.
+std::optional<LocalDateTime> ParseTime(std::string_view text,
+                                       bool seconds_optional) {
   text = Trim(text, " ");
   // Older records carry the 12-hour form "10:15:30 AM".
   int twelve_hour = 0;  // 0: 24-hour form, 1: AM, 2: PM
@@ -134,8 +139,12 @@ std::optional<LocalDateTime> ParseLongTime(std::string_view text) {
   auto hour = ReadNumber(text, pos, 2);
   if (!hour || !Expect(text, pos, ':')) return std::nullopt;
   auto minute = ReadNumber(text, pos, 2);
-  if (!minute || !Expect(text, pos, ':')) return std::nullopt;
-  auto second = ReadNumber(text, pos, 2);
+  if (!minute) return std::nullopt;
+  std::optional<int> second = 0;
+  if (!seconds_optional || pos != text.size()) {
+    if (!Expect(text, pos, ':')) return std::nullopt;
+    second = ReadNumber(text, pos, 2);
+  }
   if (!second || pos != text.size()) return std::nullopt;
   if (*minute > 59 || *second > 59) return std::nullopt;
   int h = *hour;
@@ -151,6 +160,16 @@ std::optional<LocalDateTime> ParseLongTime(std::string_view text) {
   out.minute = *minute;
   out.second = *second;
   return out;
+}
+
+}  // namespace
+
+std::optional<LocalDateTime> ParseLongTime(std::string_view text) {
+  return ParseTime(text, false);
+}
+
+std::optional<LocalDateTime> ParseTimeOfDay(std::string_view text) {
+  return ParseTime(text, true);
 }
 
 std::string MakeFileStamp(std::string_view date, std::string_view time,

@@ -21,6 +21,10 @@ std::string MediumTimeText(const LocalDateTime& t);  // 10:15 AM
 // or time.
 std::optional<LocalDateTime> ParseShortDate(std::string_view text);
 std::optional<LocalDateTime> ParseLongTime(std::string_view text);
+// A time of day as the desktop application writes one: the long time form
+// or the same without seconds ("08:00", "6:30 PM"). Only the time fields are
+// set; nullopt when the text is not a time of day.
+std::optional<LocalDateTime> ParseTimeOfDay(std::string_view text);
 
 // The file-name stamp: the date text with each "/" replaced by "-" (dashes)
 // or dropped; when the time text is not empty, "_" (dashes only) and the time

@@ -8,6 +8,7 @@
 #include "base/trapped.h"
 #include "callstore/contacts.h"
 #include "journal/journal.h"
+#include "line/auto_mode.h"
 #include "line/dial_string.h"
 #include "line/line_controller.h"
 
@@ -62,6 +63,21 @@ void frmLine::CommandOff() {
   CloseLine(false);
 }
 
+// The line follows the window from now on; the timer's next tick opens or
+// closes it. The times are kept as sent and not stored in the settings.
+void frmLine::CommandAuto(const std::vector<std::string>& lines) {
+  if (lines.size() < 3) {
+    s_.journal.LogSys("AUTO without a switch-on and a switch-off time ignored",
+                      0, "udiIn_MessageArrived");
+    return;
+  }
+  s_.process.AutoTimeOn = lines[1];
+  s_.process.AutoTimeOff = lines[2];
+  s_.process.AutoMode = true;
+  s_.tmrAutoMode->SetEnabled(true);
+  SendLineStatus();
+}
+
 void frmLine::CommandHello() { SendLineStatus(); }
 
 void frmLine::CommandGetTTSProp() { LoadTTSOptions(); }
@@ -69,9 +85,6 @@ void frmLine::CommandGetTTSProp() { LoadTTSOptions(); }
 // --- Commands on the current call. They are not checked against the state
 // of the line: outside a call they only change the flags and timers, which
 // the next call resets.
-
-// Accepted and without effect: the line keeps its state.
-void frmLine::CommandAuto(const std::vector<std::string>& /*lines*/) {}
 
 void frmLine::CommandRecCall(const std::vector<std::string>& lines) {
   bool record = false;
@@ -124,7 +137,38 @@ void frmLine::CommandCallOut(const std::vector<std::string>& lines,
 
 void frmLine::CommandDropCall() { DropCall(); }
 
-// The tick changes nothing: the line stays as it was switched.
-void frmLine::tmrAutoMode_Timer() {}
+// Opens the line when the window has begun and closes it when it has ended,
+// never during a call: a window that ends during a call closes the line at
+// the first tick after it.
+void frmLine::tmrAutoMode_Timer() {
+  if (s_.bInCall) return;
+  Trapped(s_.journal, "tmrAutoMode_Timer", [&] {
+    const std::string& on = s_.process.AutoTimeOn;
+    const std::string& off = s_.process.AutoTimeOff;
+    // Texts that are not times of day keep the line closed; the journal
+    // says so once for each such window, not at every tick.
+    if (on + "\r\n" + off != s_.AutoWindowChecked) {
+      s_.AutoWindowChecked = on + "\r\n" + off;
+      if (!IsTimeWindowText(on, off)) {
+        s_.journal.LogSys("Auto mode: \"" + JournalShown(on) + "\" to \"" +
+                              JournalShown(off) +
+                              "\" is not a window between two times of day; "
+                              "the line stays closed",
+                          0, "tmrAutoMode_Timer");
+      }
+    }
+    const bool inside = IsInTimeWindow(on, off, s_.devices.clock.Now());
+    // In modem mode the line waits on the serial port with the telephony
+    // line closed; a telephony side still holding the modem counts as open
+    // too, so that it is closed at the end of the window.
+    const bool open =
+        s_.Tapi1->IsLineOpen() || (!s_.TapiCallerId && s_.MSComm1->PortOpen());
+    if (inside && !open) {
+      OpenLine();
+    } else if (!inside && open) {
+      CloseLine(false);
+    }
+  });
+}
 
 }  // namespace lw

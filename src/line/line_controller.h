@@ -11,7 +11,7 @@
 // The class is implemented over several files, each for one concern:
 //   line_controller.cc  loading, unloading, the line status message
 //   line_lifecycle.cc   choosing, opening and closing the line
-//   line_commands.cc    the commands of channel 108
+//   line_commands.cc    the commands of channel 108 and the auto mode tick
 //   line_options.cc     reading the line options
 //   line_modem.cc       modem mode: the modem's serial port side of the
 //                       line, the hand-over and the modem's call events
@@ -187,7 +187,7 @@ class frmLine final : public CallLine {
   void CommandOff();
   void CommandHello();
   void CommandGetTTSProp();
-  // AUTO is accepted and changes nothing; the others act on calls.
+  // AUTO hands the line to the auto mode timer; the others act on calls.
   void CommandAuto(const std::vector<std::string>& lines);
   void CommandRecCall(const std::vector<std::string>& lines);
   void CommandAnswerMachine();
@@ -197,7 +197,8 @@ class frmLine final : public CallLine {
   void CommandCallOut(const std::vector<std::string>& lines, bool record);
   void CommandDropCall();
 
-  // The auto mode timer's tick; the line stays as it was switched.
+  // The auto mode timer's tick: applies the window to the line between
+  // calls.
   void tmrAutoMode_Timer();
 
   LineState s_;

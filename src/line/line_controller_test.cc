@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "drivers/simline/simulated_line.h"
+#include "journal/regional.h"
+#include "line/auto_mode.h"
 #include "line/call_test_fixture.h"
 
 namespace lw::testing {
@@ -97,24 +99,14 @@ TEST_F(LineControllerTest, CloseLineJournalsEachFailureAndAlwaysTheEnd) {
   EXPECT_THAT(Sent(107), IsEmpty());
 }
 
-TEST_F(LineControllerTest, CommandsAreWholeWordsAndOpenLineDoesNotReopen) {
+TEST_F(LineControllerTest, CommandsAreWholeWords) {
   // Given HELLO with extra lines, expect exactly one status; near misses
-  // get nothing. "OFF" closes the line and "ON" opens it; a second open
-  // makes no second LineOpen.
+  // get nothing.
   Load();
   fake.channels().Send(108, "HELLO\r\nextra\r\n");
   for (const char* text : {"hello", "Hello", "HELLO ", "", "\r\nHELLO", "on"})
     fake.channels().Send(108, text);
-  fake.channels().Send(108, "ON");
-  fake.channels().Send(108, "OFF\r\nignored");
-  fake.channels().Send(108, "ON");
-  line_->OpenLine();
-  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n0\r\nFalse",
-                                     "LineStatus\r\n0\r\n0\r\nFalse",
-                                     "LineStatus\r\n0\r\n1\r\nFalse",
-                                     "LineStatus\r\n0\r\n0\r\nFalse",
-                                     "LineStatus\r\n0\r\n0\r\nFalse"));
-  EXPECT_EQ(std::ranges::count(fake.line().ops(), "LineOpen(6,6)"), 2);
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n0\r\nFalse"));
 }
 
 TEST_F(LineControllerTest, UnloadingClosesTheLineReportsAndReleasesTheWaves) {
@@ -139,6 +131,55 @@ TEST_F(LineControllerTest, UnloadingClosesTheLineReportsAndReleasesTheWaves) {
   Load().OpenLine();
   EXPECT_EQ(Sent(107).size(), 1u);
   EXPECT_EQ(fake.line().open_controls(), 1);
+}
+
+TEST(AutoModeTest, WindowExcludesBothEndsWrapsMidnightAndRefusesNonTimes) {
+  // Given a window and a time of day, expect inside only strictly between
+  // the ends (across midnight when off is before on), never for equal
+  // times or texts that are not times of day.
+  const struct {
+    const char *on, *off, *now;
+    bool inside;
+  } cases[] = {
+      {"8:00", "18:00", "7:59:59", 0},       {"8:00", "18:00", "8:00:01", 1},
+      {"8:00", "18:00", "18:00:00", 0},      {"22:00", "6:00", "23:00:00", 1},
+      {"22:00", "6:00", "5:00:00", 1},       {"22:00", "6:00", "12:00:00", 0},
+      {"8:00", "8:00:00", "8:00:01", 0},     {"", "18:00", "12:00:00", 0},
+      {"8:00 AM", "6:30 PM", "18:29:59", 1}, {"8:00", "18:00", "8:00:00", 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsInTimeWindow(c.on, c.off, *ParseLongTime(c.now)), c.inside)
+        << c.on << "-" << c.off << " at " << c.now;
+  }
+}
+
+TEST_F(LineControllerTest, AutoModeWaitsForTheCallThenAutoAndOnTakeOver) {
+  // Given "AUTO" for 08:00-08:01 at 08:00:50 and a call across 08:01, expect
+  // the line closed only at the tick after the call; a window that is no
+  // times of day journalled once and the line kept closed; "AUTO" reporting
+  // and its next tick opening; "ON" ending auto mode.
+  fake.clock().SetNow({2026, 12, 4, 8, 0, 50, 5});
+  Start();
+  for (const char* text : {"AUTO\r\n08:00", "AUTO\r\n08:00\r\n8:01"})
+    fake.channels().Send(108, text);
+  Incoming();
+  Rings(4);  // to 08:01:05
+  EXPECT_EQ(Ops("LineClose"), 0);
+  HangUp();
+  fake.channels().ClearSent();
+  fake.clock().Advance(1000);
+  for (const auto& [text, ms] : {std::pair{"AUTO\r\nnoon\r\n9:00", 3000},
+                                 {"AUTO\r\n8:00\r\n9:00", 1000},
+                                 {"ON", 3'600'000}}) {
+    fake.channels().Send(108, text);
+    fake.clock().Advance(ms);
+  }
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nTrue",
+                                     "LineStatus\r\n0\r\n1\r\nTrue",
+                                     "LineStatus\r\n0\r\n1\r\nTrue",
+                                     "LineStatus\r\n0\r\n0\r\nTrue",
+                                     "LineStatus\r\n0\r\n0\r\nFalse"));
+  EXPECT_EQ(Ops("LineOpen(6,6)"), 1);
+  EXPECT_EQ(JournalCount("\"noon\" to \"9:00\" is not a window"), 1);
 }
 
 }  // namespace

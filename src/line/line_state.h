@@ -85,6 +85,8 @@ struct LineState {
   std::string ModemCommandSet;
   // The line is closing: a call ended now does not hand the modem back.
   bool ClosingLine = false;
+  // The auto mode window (on CR LF off) whose texts were checked last.
+  std::string AutoWindowChecked;
 
   // --- What outlives a call.
   bool bInCall = false;       // a call is in progress
