@@ -130,38 +130,38 @@ void frmLine::Tapi_InComeCall() {
 }
 
 void frmLine::IncomingCall(const std::string& prefix) {
-  Trapped(
-      s_.journal,
-      prefix == "Tapi_" ? "ErrTapi1_InComeCall" : "ErrComm_InComeCall", [&] {
-        s_.bInCall = true;
-        s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
-                          prefix + "InComeCall(" + DeviceIndexText() + ")");
+  const char* tag =
+      prefix == "Tapi_" ? "ErrTapi1_InComeCall" : "ErrComm_InComeCall";
+  Trapped(s_.journal, tag, [&] {
+    s_.bInCall = true;
+    s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
+                      prefix + "InComeCall(" + DeviceIndexText() + ")");
 
-        ++s_.IncomingCount;
-        LoadCallOptions();
-        StartCall(s_.process.TransText[kTransIncomingCall]);
-        recorder_.NewCall();
+    ++s_.IncomingCount;
+    LoadCallOptions();
+    StartCall(s_.process.TransText[kTransIncomingCall]);
+    recorder_.NewCall();
 
-        const CallOptions& o = s_.Options;
-        if (o.bDetectPickUP) {
-          if (o.nRecWhen == 0) {
-            call_.bRecordThisCall = true;
-          } else if (o.nRecWhen == 1 && s_.IncomingCount == o.lNumOfCallToRec) {
-            call_.bRecordThisCall = true;
-            s_.IncomingCount = 0;
-          }
-        }
-        if (call_.bRecordThisCall) {
-          call_.RingGapTicks = 0;
-          TimerOn(s_.tmrRecRingCounter.get());
-        } else {
-          TimerOff(s_.tmrRecRingCounter.get());
-        }
+    const CallOptions& o = s_.Options;
+    if (o.bDetectPickUP) {
+      if (o.nRecWhen == 0) {
+        call_.bRecordThisCall = true;
+      } else if (o.nRecWhen == 1 && s_.IncomingCount == o.lNumOfCallToRec) {
+        call_.bRecordThisCall = true;
+        s_.IncomingCount = 0;
+      }
+    }
+    if (call_.bRecordThisCall) {
+      call_.RingGapTicks = 0;
+      TimerOn(s_.tmrRecRingCounter.get());
+    } else {
+      TimerOff(s_.tmrRecRingCounter.get());
+    }
 
-        if (!o.bWhenCallerID) sounds_.PlayIncomingSound();
-        Send(kChannelOut, {prefix + "Incomming", DeviceIndexText(),
-                           BoolText(call_.bRecordThisCall)});
-      });
+    if (!o.bWhenCallerID) sounds_.PlayIncomingSound();
+    Send(kChannelOut, {prefix + "Incomming", DeviceIndexText(),
+                       BoolText(call_.bRecordThisCall)});
+  });
 }
 
 void frmLine::Tapi_Ring(int32_t count) {
