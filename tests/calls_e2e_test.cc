@@ -223,8 +223,11 @@ TEST_F(ModemE2E, CallerIdentifiedByTheModemLeavesAMessage) {
   EXPECT_EQ(FieldText(record.caller_name), "JOHN DOE");
   EXPECT_EQ(FieldText(record.caller_number), "5551234");
   EXPECT_TRUE(HasTone(ReadSamples(env_.RecordingOf(record)), 440));
-  EXPECT_THAT(ReadFile(env_.home() + "/Data/Last"),
-              HasSubstr(":\\Data\\Log\\"));
+  // The latest-call list follows the day file.
+  EXPECT_TRUE(WaitFor([&] {
+    return ReadFile(env_.home() + "/Data/Last").find(":\\Data\\Log\\") !=
+           std::string::npos;
+  }));
   EXPECT_TRUE(WaitFor(
       [&] { return Count(env_.Journal(), "AT COMMAND:AT+VCID=1:OK") == 2; }));
   // The telephony control's first ring goes on from the modem's two.
