@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drivers/simline/simulated_line.h"
@@ -47,46 +48,24 @@ class SimFarEnd {
   // Waits for the process's next outgoing call, and answers it.
   void WaitCall() { Send(SimlineType::kWaitCall); }
   void AnswerCall() { Send(SimlineType::kAnswerCall); }
-  // The far end goes away (its socket closed): a hang-up if it had the call.
-  void Vanish() { line_.DisconnectFarEnd(id_); }
 
-  // What the line told this far end, as short texts, oldest first:
-  // "offered(open)", "offered(closed)", "busy", "answered",
-  // "dialed(5557777)", "hungup". Audio is counted, not listed.
-  const std::vector<std::string>& told() const { return told_; }
-  std::vector<std::string> TakeTold() { return std::move(told_); }
+  // What the line told this far end, oldest first; audio is counted, not
+  // kept.
+  std::vector<SimlineMessage> TakeTold() { return std::move(told_); }
   size_t samples_heard() const { return samples_heard_; }
 
  private:
   void Send(SimlineType type) { line_.FromFarEnd(id_, SimlineOf(type)); }
   void Heard(const SimlineMessage& m) {
-    switch (m.type) {
-      case SimlineType::kOffered:
-        told_.push_back(m.line_open ? "offered(open)" : "offered(closed)");
-        return;
-      case SimlineType::kBusy:
-        told_.push_back("busy");
-        return;
-      case SimlineType::kAnswered:
-        told_.push_back("answered");
-        return;
-      case SimlineType::kDialed:
-        told_.push_back("dialed(" + m.number + ")");
-        return;
-      case SimlineType::kHungUp:
-        told_.push_back("hungup");
-        return;
-      case SimlineType::kAudio:
-        samples_heard_ += m.samples.size();
-        return;
-      default:
-        told_.push_back("?");
-        return;
+    if (m.type == SimlineType::kAudio) {
+      samples_heard_ += m.samples.size();
+    } else {
+      told_.push_back(m);
     }
   }
 
   SimulatedLine& line_;
-  std::vector<std::string> told_;
+  std::vector<SimlineMessage> told_;
   size_t samples_heard_ = 0;
   SimulatedLine::FarEndId id_;
 };

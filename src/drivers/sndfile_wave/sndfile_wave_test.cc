@@ -17,7 +17,7 @@
 #include "callstore/wave_formats.h"
 #include "devices/fake/fake_clock.h"
 #include "devices/fake/fake_sound_devices.h"
-#include "temp_dir.h"
+#include "e2e_util.h"
 
 namespace lw {
 namespace {
@@ -40,20 +40,6 @@ void WriteWav(const std::string& path, const std::vector<int16_t>& samples,
   ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
   sf_write_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
   sf_close(f);
-}
-
-struct ReadBack {
-  SF_INFO info{};
-  std::vector<int16_t> samples;
-};
-ReadBack ReadWav(const std::string& path) {
-  ReadBack r;
-  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &r.info);
-  if (f == nullptr) return r;
-  r.samples.resize(static_cast<size_t>(r.info.frames * r.info.channels));
-  sf_readf_short(f, r.samples.data(), r.info.frames);
-  sf_close(f);
-  return r;
 }
 
 double Rms(const std::vector<int16_t>& s, size_t from, size_t to) {
@@ -189,7 +175,7 @@ TEST_F(SndfileWaveTest, LineGoneWhilePlayingAndRecording) {
   ASSERT_EQ(notes_.size(), 1u);
   EXPECT_NE(notes_[0].find("vanished"), std::string::npos);
   EXPECT_EQ(wave_->StopRecord(), kWaveOk);
-  EXPECT_EQ(ReadWav(dir_ / "g.wav").info.frames, 4000);
+  EXPECT_EQ(testing::ReadSamples(dir_ / "g.wav").size(), 4000u);
   clock_.RunDue();
   EXPECT_EQ(play_done_, 0);
 }
@@ -227,10 +213,11 @@ TEST_F(SndfileWaveTest, RecordsEveryFormatWithTagAndLength) {
     Speak(line_, Sine(2.5, 300, 0.5));
     EXPECT_EQ(wave_->StopRecord(), kWaveOk);
     EXPECT_FALSE(line_.has_sink());
-    ReadBack r = ReadWav(file);
-    EXPECT_EQ(r.info.format, SF_FORMAT_WAV | subtype);
-    EXPECT_EQ(r.info.frames, subtype == SF_FORMAT_GSM610 ? 20480 : 20000);
-    EXPECT_NEAR(Rms(r.samples, 1000, 19000), 0.5 * 32767 / std::sqrt(2.0),
+    SF_INFO sf{};
+    const std::vector<int16_t> samples = testing::ReadSamples(file, &sf);
+    EXPECT_EQ(sf.format, SF_FORMAT_WAV | subtype);
+    EXPECT_EQ(samples.size(), subtype == SF_FORMAT_GSM610 ? 20480u : 20000u);
+    EXPECT_NEAR(Rms(samples, 1000, 19000), 0.5 * 32767 / std::sqrt(2.0),
                 0.05 * 0.5 * 32767);
     WaveFileInfo info;
     ASSERT_EQ(wave_->GetFileInfo(file, info), kWaveOk);
@@ -255,7 +242,7 @@ TEST_F(SndfileWaveTest, LevelsAndCuttingFollowTheRecordingsOptions) {
   wave_->SetCutSilence(false);
   Speak(line_, call);
   wave_->StopRecord();
-  EXPECT_EQ(ReadWav(dir_ / "cut.wav").info.frames, 20000);
+  EXPECT_EQ(testing::ReadSamples(dir_ / "cut.wav").size(), 20000u);
   ASSERT_EQ(levels_.size(), 50u);
   EXPECT_NEAR(levels_[10], 400, 5);
 
@@ -263,7 +250,7 @@ TEST_F(SndfileWaveTest, LevelsAndCuttingFollowTheRecordingsOptions) {
   wave_->SetCutSilence(true);
   Speak(line_, call);
   wave_->StopRecord();
-  EXPECT_EQ(ReadWav(dir_ / "all.wav").info.frames, 40000);
+  EXPECT_EQ(testing::ReadSamples(dir_ / "all.wav").size(), 40000u);
   EXPECT_EQ(levels_.size(), 50u);
 }
 
