@@ -14,7 +14,7 @@ using namespace std::string_literals;
 SimlineMessage Message(SimlineType type, std::string name = "",
                        std::string number = "", char digit = 0,
                        bool line_open = false) {
-  return {type, std::move(name), std::move(number), digit, line_open, {}};
+  return {type, std::move(name), std::move(number), {}, digit, line_open, {}};
 }
 
 TEST(SimlineProtocolTest, FramesAreByteExactAndDecodeFedAByteAtATime) {
@@ -32,6 +32,12 @@ TEST(SimlineProtocolTest, FramesAreByteExactAndDecodeFedAByteAtATime) {
        "555"s},
       {Message(T::kOffered, "", "", 0, true), "o\x01\x00\x01"s},
       {Message(T::kDigit, "", "", '#'), "D\x01\x00#"s},
+      {[] {
+         SimlineMessage m = Message(T::kModemText);
+         m.text = "\x10R\0"s;
+         return m;
+       }(),
+       "M\x03\x00\x10R\x00"s},
       {Message(T::kDialed, "", "12"),
        "d\x02\x00"
        "12"s},
