@@ -222,7 +222,6 @@ TEST_F(ModemE2E, CallerIdentifiedByTheModemLeavesAMessage) {
   EXPECT_EQ(FieldText(record.call_type), "2");
   EXPECT_EQ(FieldText(record.caller_name), "JOHN DOE");
   EXPECT_EQ(FieldText(record.caller_number), "5551234");
-  EXPECT_TRUE(HasTone(ReadSamples(env_.RecordingOf(record)), 440));
   // The latest-call list follows the day file.
   EXPECT_TRUE(WaitFor([&] {
     return ReadFile(env_.home() + "/Data/Last").find(":\\Data\\Log\\") !=

@@ -57,13 +57,11 @@ FakeDevices::FakeDevices(LocalDateTime start)
     };
     return port;
   };
+  // The line's modem reports to the port made last: the line controller's.
   line_.AttachModem(
       {.owners = &serial_owners_, .report = [this](const std::string& text) {
-         for (FakeSerialPort* port : serial_ports_) {
-           if (port != nullptr && port->PortOpen() &&
-               port->CommPort() == SimulatedLine::kModemPort)
-             port->Receive(text);
-         }
+         if (!serial_ports_.empty() && serial_ports_.back() != nullptr)
+           serial_ports_.back()->Receive(text);
        }});
   devices_.new_channel = [this]() -> std::unique_ptr<MessageChannel> {
     return Make(channels_, hub_);

@@ -32,12 +32,6 @@ TEST(SimlineProtocolTest, FramesAreByteExactAndDecodeFedAByteAtATime) {
        "555"s},
       {Message(T::kOffered, "", "", 0, true), "o\x01\x00\x01"s},
       {Message(T::kDigit, "", "", '#'), "D\x01\x00#"s},
-      {[] {
-         SimlineMessage m = Message(T::kModemText);
-         m.text = "\x10R\0"s;
-         return m;
-       }(),
-       "M\x03\x00\x10R\x00"s},
       {Message(T::kDialed, "", "12"),
        "d\x02\x00"
        "12"s},
