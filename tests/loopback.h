@@ -119,7 +119,7 @@ inline MailMessage MailTo(const std::string& server) {
 #ifdef LW_SOURCE_DIR
 class SmtpSink {
  public:
-  // `options`: "--auth", "USER:PASS" or "--drop-at-rcpt".
+  // `options`: "--auth", "USER:PASS" for a server that wants a login.
   explicit SmtpSink(std::vector<std::string> options = {}) {
     options.insert(
         options.begin(),

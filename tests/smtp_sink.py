@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A real SMTP server for the tests (aiosmtpd on loopback).
 
-  smtp_sink.py DIR [--auth USER:PASS] [--drop-at-rcpt]
+  smtp_sink.py DIR [--auth USER:PASS]
 
 Listens on 127.0.0.1 at a free port and writes the port to DIR/port once it
 accepts connections. Each accepted mail is parsed with Python's email module
@@ -11,7 +11,7 @@ attachment_name, attachment_type and attachment (the decoded bytes);
 DIR/N/done is written last.
 
 --auth: AUTH LOGIN and PLAIN offered (without TLS) and only USER:PASS
-accepted. --drop-at-rcpt: the connection is dropped at RCPT TO.
+accepted.
 """
 import asyncio
 import email
@@ -27,15 +27,8 @@ warnings.filterwarnings("ignore", message=".*login_data")
 
 
 class Sink:
-    def __init__(self, folder, drop):
-        self.folder, self.drop, self.count = folder, drop, 0
-
-    async def handle_RCPT(self, server, session, envelope, address, options):
-        if self.drop:
-            server.transport.close()
-            return "421 closing"
-        envelope.rcpt_tos.append(address)
-        return "250 OK"
+    def __init__(self, folder):
+        self.folder, self.count = folder, 0
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
@@ -71,7 +64,7 @@ def main():
         ok = auth is not None and (data.login, data.password) == auth
         return AuthResult(success=ok, handled=False)
 
-    handler = Sink(folder, "--drop-at-rcpt" in sys.argv)
+    handler = Sink(folder)
 
     def factory():
         if auth is None:
