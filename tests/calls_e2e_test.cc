@@ -119,6 +119,36 @@ INSTANTIATE_TEST_SUITE_P(Calls, CallsE2E, ::testing::Values(
     [](const ::testing::TestParamInfo<CallCase>& info) { return std::string(info.param.name); });
 // clang-format on
 
+class RemoteAccessE2E : public LineE2E {};
+
+TEST_F(RemoteAccessE2E, OwnerTypesTheCodeHearsTheMessageAndDeletesIt) {
+  // given one 440 Hz message in the list and the owner typing "1234#"
+  // during a 3 s greeting, expect speech and then the message in the
+  // owner's ear, the delete key (7) emptying the list and the line hanging
+  // up after the empty welcome; the owner's call stored but not listed
+  const std::string voice = env_.home() + "/voice.wav";
+  WriteTone(voice, 440, 3);
+  Phone({"call", "--ring-interval", "0.5", "--play", voice, "--play-after",
+         "2.5", "--hangup-after", "6"});
+  WriteTone(env_.home() + "/Greets/Greeting.wav", 600, 3.0);
+  const std::string heard = env_.home() + "/heard.wav";
+  // Welcome, before text, 2 s pause and the message take about 16 s; the
+  // delete key falls into the after text.
+  const std::string out =
+      Phone({"call", "--ring-interval", "0.5", "--digits", "1234#", "--key",
+             "7@22", "--hangup-after", "50", "--capture", heard});
+  EXPECT_THAT(out, HasSubstr("{\"event\":\"hangup\",\"by\":\"line\"}"));
+  ASSERT_TRUE(env_.WaitRecords(2)) << out;
+  EXPECT_EQ(ReadFile(env_.home() + "/Data/Last"), "");
+  EXPECT_EQ(Count(env_.Journal(), "Tapi_MonitorDigit(0):"), 6u);
+  // The message begins 0.7 s into its recording, played 2 s after the
+  // before text: the second before that pause is speech.
+  const auto ear = ReadSamples(heard);
+  const size_t message = ToneAt(ear, 440);
+  ASSERT_TRUE(message != std::string::npos && message > 30000) << message;
+  EXPECT_GT(LastSecondLevel({ear.begin(), ear.begin() + message - 21600}), 500);
+}
+
 class DialE2E : public LineE2E {};
 
 TEST_F(DialE2E, OnlyDialableNumbersAreDialledAndRecordedCallsStored) {

@@ -232,9 +232,10 @@ inline std::vector<short> ReadSamples(const std::string& path,
   return s;
 }
 
-// True when some 100 ms window of `s` is mostly a tone of `hz`.
-inline bool HasTone(const std::vector<short>& s, double hz) {
-  for (size_t at = 0; at + 800 <= s.size(); at += 400) {
+// Where the first 100 ms window of `s` that is mostly a tone of `hz`
+// begins, at or after `from`; npos when there is none.
+inline size_t ToneAt(const std::vector<short>& s, double hz, size_t from = 0) {
+  for (size_t at = from; at + 800 <= s.size(); at += 400) {
     double re = 0, im = 0, total = 0;
     for (size_t i = at; i < at + 800; ++i) {
       const double w = 2 * M_PI * hz * static_cast<double>(i) / 8000;
@@ -242,9 +243,12 @@ inline bool HasTone(const std::vector<short>& s, double hz) {
       im += s[i] * std::sin(w);
       total += static_cast<double>(s[i]) * s[i];
     }
-    if (total > 0 && (re * re + im * im) * 2 / 800 / total > 0.6) return true;
+    if (total > 0 && (re * re + im * im) * 2 / 800 / total > 0.6) return at;
   }
-  return false;
+  return std::string::npos;
+}
+inline bool HasTone(const std::vector<short>& s, double hz) {
+  return ToneAt(s, hz) != std::string::npos;
 }
 
 // The root mean square of the last second of `s`.

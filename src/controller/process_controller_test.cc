@@ -17,7 +17,6 @@ using ::testing::IsEmpty;
 
 constexpr const char* kLineStat = "Properties\\TabLineStat";
 constexpr const char* kDevices = "Properties\\TabDevices";
-constexpr const char* kWeb = "RemoteAccess\\TabInternetAccess";
 
 class ProcessControllerTest : public ::testing::Test, public ControllerHome {
  protected:
@@ -26,19 +25,12 @@ class ProcessControllerTest : public ::testing::Test, public ControllerHome {
     Set("Properties\\TabDevices\\CallerID", "Tapi", "1");
   }
 
-  // The web server's loading and unloading are logged with the port and
-  // with the number of open lines and line statuses sent by then.
+  // The web server's loading and unloading are logged.
   frmMain& Start() {
     ProcessHooks hooks;
     hooks.speech = &speech_;
-    hooks.load_web = [this](frmMain& m) {
-      log_.push_back("frmHTTP.Load(" + std::to_string(m.RCWWWPort) + ")");
-    };
-    hooks.unload_web = [this] {
-      log_.push_back("frmHTTP.Unload(" +
-                     std::to_string(fake.line().open_controls()) + "," +
-                     std::to_string(Sent(107).size()) + ")");
-    };
+    hooks.load_web = [this](frmMain&) { log_.push_back("frmHTTP.Load"); };
+    hooks.unload_web = [this] { log_.push_back("frmHTTP.Unload"); };
     hooks.unloaded = [this] { log_.push_back("unloaded"); };
     main_ = std::make_unique<frmMain>(fake.devices(), store, journal(),
                                       home.path(), std::move(hooks));
@@ -53,18 +45,6 @@ class ProcessControllerTest : public ::testing::Test, public ControllerHome {
   testing::LoggingSpeechWindow speech_{log_};
   std::unique_ptr<frmMain> main_;
 };
-
-TEST_F(ProcessControllerTest, LineControllerGoesBeforeWebServerAndSpeech) {
-  // Given all three windows loaded, expect the line closed (status sent)
-  // by the time the web server unloads, and the speech window last.
-  Set(kLineStat, "cmbLineStat", "0");
-  Set(kWeb, "chkAllowWWWRemoteAccess", "1");
-  frmMain& m = Start();
-  fake.channels().ClearSent();
-  log_.clear();
-  m.Unload();
-  EXPECT_THAT(log_, ElementsAre("frmHTTP.Unload(0,1)", "frmTTS.Unload"));
-}
 
 TEST_F(ProcessControllerTest, OtherLineStatsLeaveTheLineAlone) {
   // Given "cmbLineStat" missing or not one of "0", "1", "2" (compared as

@@ -23,6 +23,11 @@ void CallLine::MonitorDigitsJournalled(bool on) {
 }
 
 std::string CallLine::FillForCall(const std::string& text) {
+  return FillForCall(text, call().Call.info);
+}
+
+std::string CallLine::FillForCall(const std::string& text,
+                                  const CallInfo& info) {
   const CallOptions& o = options();
   RemoteDigits d;
   d.RCPlay = o.RCPlay;
@@ -31,7 +36,7 @@ std::string CallLine::FillForCall(const std::string& text) {
   d.RCNextDigit = o.RCNextDigit;
   d.RCFirstDigit = o.RCFirstDigit;
   d.RCDelete = o.RCDelete;
-  return FillCallTemplate(text, call().Call.info, d);
+  return FillCallTemplate(text, info, d);
 }
 
 }  // namespace lw

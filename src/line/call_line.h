@@ -112,9 +112,10 @@ class CallLine {
   void SendOutWithDevice(std::string_view name);
   // MonitorDigits, journalled as "Tapi.LineMonitorDigits(<device>)->...".
   void MonitorDigitsJournalled(bool on);
-  // A call template filled with the call in progress and the remote access
-  // digits.
+  // A call template filled with the call in progress, or with `info`, and
+  // the remote access digits.
   std::string FillForCall(const std::string& text);
+  std::string FillForCall(const std::string& text, const CallInfo& info);
 
  protected:
   ~CallLine() = default;

@@ -398,6 +398,7 @@ void frmLine::WrapUpCall() {
   // Nothing decided about this call holds until the next one begins; its
   // record stays for an announcement that follows the disconnect sound.
   call_ = PerCall{.Call = std::move(call_.Call)};
+  remote_.CallEnded();
 }
 
 void frmLine::DropCall() {

@@ -98,17 +98,18 @@ class CallTest : public ::testing::Test, public ControllerHome {
     Deliver();
   }
   // The answering machine has answered at ring 2 and played greeting and
-  // beep: the message is being recorded.
-  void MessageRecording() {
-    Incoming();
+  // beep: the message of the caller is being recorded.
+  void MessageRecording(const std::string& name = "TESTCALLER",
+                        const std::string& number = "5551234") {
+    Incoming(name, number);
     Rings(2);
     Deliver();
     wave1().FinishPlay();  // greeting
     wave1().FinishPlay();  // beep
   }
   // A whole message of `seconds` before the caller hangs up.
-  void LeaveMessage(int seconds) {
-    MessageRecording();
+  void LeaveMessage(int seconds, const std::string& name = "TESTCALLER") {
+    MessageRecording(name);
     fake.clock().Advance(static_cast<uint64_t>(seconds) * 1000);
     HangUp();
   }

@@ -17,8 +17,15 @@ frmLine::frmLine(const Devices& devices, SettingsStore& store, Journal& journal,
     : s_(devices, store, journal, process, speech),
       recorder_(*this, devices.clock),
       machine_(*this, recorder_),
+      remote_(*this, machine_, recorder_, devices.clock),
       sounds_(*this, speech),
-      forwarding_(*this, devices.clock) {}
+      forwarding_(*this, devices.clock) {
+  s_.hooks.StartRemoteAccess = [this] { remote_.Start(); };
+  s_.hooks.RemoteAccessPlayDone = [this] { remote_.PlayDone(); };
+  s_.hooks.MonitorDigit = [this](const std::string& digit) {
+    remote_.MonitorDigit(digit);
+  };
+}
 
 frmLine::~frmLine() {
   if (s_.loaded) Unload();
@@ -49,6 +56,8 @@ void frmLine::Load() {
 
     LoadCallOptions();
     s_.LineVoice = d.new_voice();
+    s_.LineVoice->SetEvents(
+        {.EndStream = [this] { remote_.Voice_EndStream(); }});
     GetOptions();
 
     s_.udiOut = d.new_channel();

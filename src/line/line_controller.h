@@ -17,8 +17,8 @@
 //   call_state.cc       the call state machine: telephony events, the ring
 //                       gap, answering, dropping, the wrap-up, outgoing calls
 // It is the hub of the device events, and the CallLine through which the
-// call recorder, the answering machine, the event sounds and forwarding
-// reach the call; each of those keeps its own state and timers.
+// call recorder, the answering machine, remote access, the event sounds and
+// forwarding reach the call; each of those keeps its own state and timers.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +31,7 @@
 #include "recording/answering_machine.h"
 #include "recording/call_recording.h"
 #include "recording/event_sounds.h"
+#include "recording/remote_access.h"
 
 namespace lw {
 
@@ -171,6 +172,7 @@ class frmLine final : public CallLine {
   PerCall call_;
   CallRecorder recorder_;
   AnsweringMachine machine_;
+  RemoteAccess remote_;
   EventSounds sounds_;
   Forwarding forwarding_;
 };

@@ -76,29 +76,6 @@ TEST_F(LineControllerTest, FailedOpenLeavesTheLineOffAndSaysWhy) {
   EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nFalse"));
 }
 
-TEST_F(LineControllerTest, CloseLineJournalsEachFailureAndAlwaysTheEnd) {
-  // Given LineClose and LineShutdown failing, expect an entry for each and
-  // the closing entry with the shutdown's result; CloseLine(true) sends no
-  // status.
-  frmLine& line = Load();
-  line.OpenLine();
-  fake.line().faults().close_result = kSimLineDeviceBusy;
-  fake.line().faults().shutdown_result = kSimLineNoCall;
-  fake.channels().ClearSent();
-  const std::string before = SysJournal();
-  line.CloseLine(true);
-  const int32_t close_code = Code(kSimLineDeviceBusy);
-  const int32_t shut_code = Code(kSimLineNoCall);
-  EXPECT_EQ(
-      SysJournal(),
-      before +
-          Entry("CloseLine:Tapi1.LineClose", "The line is in use", close_code) +
-          Entry("CloseLine:Tapi1.LineShutdown", "There is no call", shut_code) +
-          Entry("CloseLine", "There is no call", shut_code));
-  EXPECT_EQ(process_.LineStat, 1);
-  EXPECT_THAT(Sent(107), IsEmpty());
-}
-
 TEST_F(LineControllerTest, CommandsAreWholeWords) {
   // Given HELLO with extra lines, expect exactly one status; near misses
   // get nothing.

@@ -1,0 +1,297 @@
+#include "recording/remote_access.h"
+
+#include <string>
+#include <string_view>
+
+#include "base/trapped.h"
+#include "callstore/templates.h"
+#include "journal/journal.h"
+
+namespace lw {
+
+namespace {
+
+constexpr const char* kWellcome = "Wellcome";
+constexpr const char* kBeforeCall = "BeforeCall";
+constexpr const char* kAfterCall = "AfterCall";
+
+constexpr uint32_t kPassIntervalMs = 1000;
+// Seconds counted after a wrong code; the tick after them ends the call.
+constexpr int32_t kPassSeconds = 16;
+// Wrong codes allowed; the next one ends the call.
+constexpr int32_t kPasswordTries = 3;
+// The after text is spoken this often without a key before the call ends.
+constexpr int32_t kAfterCallRepeats = 3;
+// TransText entry that describes a remote-access call.
+constexpr int kTransRemoteAccess = 9;
+
+bool IsKeypadDigit(std::string_view digit) {
+  if (digit.size() != 1) return false;
+  const char c = digit[0];
+  return (c >= '0' && c <= '9') || c == '*' || c == '#' ||
+         (c >= 'A' && c <= 'D');
+}
+
+}  // namespace
+
+RemoteAccess::RemoteAccess(CallLine& line, AnsweringMachine& machine,
+                           CallRecorder& recorder, Clock& clock)
+    : line_(line), machine_(machine), recorder_(recorder), clock_(clock) {
+  tmrPassRC_ = clock_.CreateTimer([this] {
+    Trapped(line_.journal(), "tmrPassRC_Timer", [&] { tmrPassRC_Timer(); });
+  });
+  tmrPassRC_->SetInterval(kPassIntervalMs);
+}
+
+void RemoteAccess::StopAnswering() {
+  machine_.Reset();
+  Trapped(line_.journal(), "StopAnswering", [&] {
+    Wave& wave = line_.line_wave();
+    if (wave.IsPlaying()) wave.StopPlay();
+  });
+  recorder_.StopRecMessage();
+  // The ring gap stopped when the call was answered.
+  recorder_.StopLimits();
+}
+
+void RemoteAccess::Start() {
+  Trapped(line_.journal(), "StartRemoteAccess", [&] {
+    StopAnswering();
+    TimerOff(tmrPassRC_.get());
+  });
+  clock_.Pause(10);
+  Trapped(line_.journal(), "StartRemoteAccess", [&] {
+    line_.call().Call.description =
+        line_.process().TransText[kTransRemoteAccess];
+    bRCMenu_ = false;
+    RCStage_ = kWellcome;
+    SpeakRemoteStage();
+  });
+}
+
+void RemoteAccess::ReadCurrentEntry() {
+  if (line_.store().GetLastCall(lCurCallRC_, RCCallInfo_, true))
+    RCCallInfo_ = {};
+}
+
+void RemoteAccess::SpeakRemoteStage() {
+  bRCMenu_ = false;
+  // The welcome counts afresh: a position left past the end by an earlier
+  // call (after its empty welcome) must not end this one unheard.
+  if (RCStage_ != kWellcome && lCurCallRC_ > counts_.NumOfCalls) {
+    line_.StopAllSound();
+    line_.DropCall();
+    return;
+  }
+  const CallOptions& o = line_.options();
+  std::string text;
+  if (RCStage_ == kWellcome) {
+    line_.store().CountLastCalls(counts_);
+    line_.MonitorDigits(false);
+    lCurCallRC_ = 1;
+    text = FillCountTemplate(o.RCMSGWellcome, counts_);
+  } else if (RCStage_ == kBeforeCall) {
+    line_.MonitorDigits(true);
+    AfterCallCount_ = 0;
+    ReadCurrentEntry();
+    text = line_.FillForCall(o.RCMSGBeforeCall, RCCallInfo_);
+  } else if (RCStage_ == kAfterCall) {
+    line_.MonitorDigits(true);
+    ReadCurrentEntry();
+    text = line_.FillForCall(o.RCMSGAfterCall, RCCallInfo_);
+  } else {
+    return;
+  }
+  SpeakStageText(text);
+  bRCMenu_ = true;
+}
+
+void RemoteAccess::SpeakStageText(const std::string& text) {
+  const uint64_t serial = ++texts_;
+  const int32_t result = text.empty() ? 0 : line_.SpeakOnLine(text);
+  if (!text.empty() && result == 0) return;
+  line_.journal().LogSys(
+      text.empty() ? "The " + RCStage_ + " text is empty: nothing is spoken"
+                   : "The line voice cannot speak the " + RCStage_ + " text",
+      result, "SpeakRemoteStage");
+  // Silence must not stall the dialogue: it moves on as after the text.
+  clock_.Post([this, alive = std::weak_ptr<bool>(alive_), serial] {
+    if (!alive.expired() && serial == texts_) Voice_EndStream();
+  });
+}
+
+void RemoteAccess::Voice_EndStream() {
+  Trapped(line_.journal(), "Voice_EndStream", [&] {
+    line_.MonitorDigits(true);
+    if (!bRCMenu_) return;
+    if (RCStage_ == kWellcome) {
+      if (counts_.NumOfCalls < 1) {
+        EndCall();
+        return;
+      }
+      lCurCallRC_ = 1;
+      RCStage_ = kBeforeCall;
+      SpeakRemoteStage();
+    } else if (RCStage_ == kBeforeCall) {
+      AfterCallCount_ = 0;
+      if (!RCCallInfo_.message_path.empty()) {
+        // A recording that cannot be played is journalled there; the
+        // dialogue then waits for a key.
+        PlayToAdminWave(line_, RCCallInfo_.message_path);
+      } else {
+        RCStage_ = kAfterCall;
+        SpeakRemoteStage();
+      }
+    } else if (RCStage_ == kAfterCall) {
+      if (++AfterCallCount_ < kAfterCallRepeats) {
+        SpeakRemoteStage();
+      } else {
+        EndCall();
+      }
+    }
+  });
+}
+
+void RemoteAccess::PlayDone() {
+  Trapped(line_.journal(), "Wave1_PlayDone", [&] {
+    if (RCStage_ != kWellcome && bRCMenu_) {
+      RCStage_ = kAfterCall;
+      SpeakRemoteStage();
+    }
+  });
+}
+
+void RemoteAccess::MonitorDigit(const std::string& digit) {
+  Trapped(line_.journal(), "ErrTapi1_MonitorDigit", [&] {
+    const std::string device = line_.DeviceIndexText();
+    if (!IsKeypadDigit(digit)) {
+      line_.journal().LogSys(
+          "\"" + JournalShown(digit) + "\" is not a keypad digit, ignored", 0,
+          "Tapi_MonitorDigit(" + device + ")");
+      return;
+    }
+    line_.journal().LogSys("Tapi_MonitorDigit(" + device + "):" + digit, 0, "");
+    line_.Send(kChannelOut, {"Tapi_MonitorDigit", device, digit});
+
+    if (line_.call().bRemoteAccess) {
+      DialogueKey(digit);
+      line_.Send(kChannelOut, {"Tapi_MonitorDigit", device, "DoRefresh"});
+      return;
+    }
+    const CallOptions& o = line_.options();
+    if (line_.line_wave().IsRecording() && digit == o.sDropIfDigit &&
+        line_.call().bAnswerMachine && o.bDropIfDigit) {
+      line_.DropCall();
+      return;  // a call that is over takes no access code
+    }
+    if (o.bAllowRemoteAccess) AccessCodeDigit(digit);
+  });
+}
+
+void RemoteAccess::DialogueKey(const std::string& digit) {
+  const CallOptions& o = line_.options();
+  // Every key that acts cuts off what is spoken or played first.
+  auto interrupt = [&] {
+    bRCMenu_ = false;
+    line_.StopAllSound();
+  };
+  if (digit == o.RCCloseRC) {
+    interrupt();
+    line_.DropCall();
+    return;
+  }
+  if (digit == o.RCDelete) {
+    interrupt();
+    line_.store().RemoveFromLastCalls(lCurCallRC_);
+    const bool was_only_entry = counts_.NumOfCalls == 1;
+    --counts_.NumOfCalls;
+    if (was_only_entry) {
+      lCurCallRC_ = 0;
+      RCStage_ = kWellcome;
+    } else {
+      if (lCurCallRC_ > counts_.NumOfCalls) --lCurCallRC_;
+      RCStage_ = kBeforeCall;
+    }
+  } else if (digit == o.RCFirstDigit) {
+    interrupt();
+    lCurCallRC_ = 1;
+    RCStage_ = kBeforeCall;
+  } else if (digit == o.RCNextDigit) {
+    if (lCurCallRC_ >= counts_.NumOfCalls) return;
+    interrupt();
+    ++lCurCallRC_;
+    RCStage_ = kBeforeCall;
+  } else if (digit == o.RCPrevDigit) {
+    if (lCurCallRC_ <= 1) return;
+    interrupt();
+    --lCurCallRC_;
+    RCStage_ = kBeforeCall;
+  } else if (digit == o.RCPlay) {
+    interrupt();
+    RCStage_ = kBeforeCall;
+  } else {
+    return;
+  }
+  SpeakRemoteStage();
+}
+
+void RemoteAccess::AccessCodeDigit(const std::string& digit) {
+  const CallOptions& o = line_.options();
+  if (digit != o.sConfirmDigit) {
+    EnteredDigits_ += digit;
+    return;
+  }
+  // Without a code, the confirm digit alone would open the list.
+  if (o.sDigitsToEnter.empty()) {
+    line_.journal().LogSys(
+        "Remote access by code is allowed but no access code is set", 0,
+        "Tapi_MonitorDigit");
+    return;
+  }
+  if (EnteredDigits_ == o.sDigitsToEnter) {
+    line_.call().bRemoteAccess = true;
+    Start();
+    return;
+  }
+  TimerOn(tmrPassRC_.get());
+  ++PasswordFailures_;
+  PassTicks_ = 0;
+  if (PasswordFailures_ > kPasswordTries) {
+    EndCall();
+    return;
+  }
+  EnteredDigits_.clear();
+  StopAnswering();
+  clock_.Pause(10);
+  line_.SpeakOnLine(kWrongCodeText);
+  line_.call().bRemoteAccess = false;
+}
+
+void RemoteAccess::tmrPassRC_Timer() {
+  if (PassTicks_ < kPassSeconds) {
+    ++PassTicks_;
+    return;
+  }
+  TimerOff(tmrPassRC_.get());
+  EndCall();
+}
+
+void RemoteAccess::EndCall() {
+  bRCMenu_ = false;
+  line_.StopAllSound();
+  line_.DropCall();
+}
+
+void RemoteAccess::CallEnded() {
+  bRCMenu_ = false;
+  RCStage_.clear();
+  ++texts_;
+  TimerOff(tmrPassRC_.get());
+  EnteredDigits_.clear();
+  PasswordFailures_ = 0;
+  AfterCallCount_ = 0;
+  PassTicks_ = 0;
+  line_.StopAllSound();
+}
+
+}  // namespace lw
