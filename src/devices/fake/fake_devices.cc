@@ -56,7 +56,7 @@ FakeDevices::FakeDevices(LocalDateTime start)
     return std::make_unique<AbsentSerialPort>();
   };
   devices_.new_channel = [this]() -> std::unique_ptr<MessageChannel> {
-    return Make(channels_, hub_);
+    return std::make_unique<FakeChannel>(hub_);
   };
   devices_.new_mail = [this]() -> std::unique_ptr<Mail> {
     return Make(mails_);

@@ -23,6 +23,7 @@ int32_t FakeVoice::Speak(const std::string& text) {
   // Whatever is being spoken is cut off, without its EndStream.
   speaking_ = !text.empty();
   timer_->SetEnabled(false);
+  if (speaking_) spoken_.push_back(text);
   if (speaking_ && speak_ms_ > 0) {
     timer_->SetInterval(speak_ms_);
     timer_->SetEnabled(true);

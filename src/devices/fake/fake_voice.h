@@ -46,6 +46,8 @@ class FakeVoice : public Voice {
   // "Speak(text)", "SaveTextToWav(text,file)", in order.
   const std::vector<std::string>& ops() const { return ops_; }
   void ClearOps() { ops_.clear(); }
+  // The non-empty texts that started speaking, in order.
+  const std::vector<std::string>& spoken() const { return spoken_; }
 
  private:
   // Logs "op(n)"; 0 for the setters to return.
@@ -55,6 +57,7 @@ class FakeVoice : public Voice {
   VoiceEvents events_;
   std::unique_ptr<Timer> timer_;
   std::vector<std::string> ops_;
+  std::vector<std::string> spoken_;
   uint32_t speak_ms_ = 0;
   int32_t rate_ = 0;
   bool speaking_ = false;
