@@ -3,6 +3,7 @@
 // end.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "e2e_util.h"
@@ -209,6 +210,57 @@ TEST_F(DialE2E, GreetingNamedInUtf8IsSpokenAndPlayed) {
   const std::string journal = env_.Journal();
   EXPECT_EQ(Count(journal, "PlayToLine:Wave1.StartPlayACM->"), 2u) << journal;
   EXPECT_EQ(Count(journal, "PlayToLine:Wave1.StartPlayACM->Success(0)"), 2u);
+}
+
+class ModemE2E : public LineE2E {
+  void Prepare() override {
+    Set("Properties\\TabDevices\\CallerID", "Tapi", "0");
+    std::ofstream(env_.home() + "/AT_Commands_Scenario.txt")
+        << "' caller ID on\r\nATZ\r\nAT+VCID=1\r\n";
+  }
+};
+
+TEST_F(ModemE2E, CallerIdentifiedByTheModemLeavesAMessage) {
+  // given modem mode and a scenario of two commands, expect both sent and
+  // acknowledged at start-up, the modem's port listed, and a caller whose
+  // name and number the modem reports on 109 as "Comm_CID", answered by the
+  // answering machine after the hand-over, the message stored in the day
+  // file and the latest-call list, and the modem back on its port
+  ASSERT_TRUE(WaitFor([&] {
+    return env_.Journalled("ProcessEvent->AT COMMAND:AT+VCID=1:OK(0)");
+  }));
+  const std::string journal = env_.Journal();
+  EXPECT_LT(journal.find("CommConnect->AT COMMAND:ATZ(0)"),
+            journal.find("CommConnect->Success open comm port100(0)"));
+  std::string devices;
+  ASSERT_EQ(env_.Run("lwdctl", {"devices"}, &devices), 0);
+  EXPECT_THAT(devices, ::testing::ContainsRegex(
+                           "0 +Linewarden Simulated Line +100 +/dev/pts/[0-9]+ "
+                           "+modem"));
+
+  Listener listener(env_, {"109"});
+  const std::string voice = env_.home() + "/voice.wav";
+  WriteTone(voice, 440, 5);
+  const std::string out =
+      Phone({"call", "--name", "JOHN DOE", "--number", "5551234",
+             "--ring-interval", "1", "--play", voice});
+  EXPECT_THAT(out, HasSubstr("{\"event\":\"answered\""));
+  ASSERT_TRUE(env_.WaitRecords(1)) << out;
+  EXPECT_THAT(listener.Stop(),
+              HasSubstr("Comm_CID\\r\\n0\\r\\nJOHN DOE\\r\\n5551234\\r\\n"));
+  const CallRecord record = env_.Records().at(0);
+  EXPECT_EQ(FieldText(record.call_type), "2");
+  EXPECT_EQ(FieldText(record.caller_name), "JOHN DOE");
+  EXPECT_EQ(FieldText(record.caller_number), "5551234");
+  // The latest-call list follows the day file.
+  EXPECT_TRUE(WaitFor([&] {
+    return ReadFile(env_.home() + "/Data/Last").find(":\\Data\\Log\\") !=
+           std::string::npos;
+  }));
+  EXPECT_TRUE(WaitFor(
+      [&] { return Count(env_.Journal(), "AT COMMAND:AT+VCID=1:OK") == 2; }));
+  // The telephony control's first ring goes on from the modem's two.
+  EXPECT_THAT(env_.Journal(), HasSubstr("->Tapi_Ring(0):3(0)"));
 }
 
 }  // namespace

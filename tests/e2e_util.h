@@ -280,12 +280,15 @@ inline bool StartProcess(const ProgramEnv& env, pid_t* pid,
 }
 
 #ifdef LW_SOURCE_DIR
-// The demo settings, with sounds on the "null" device.
+// The demo settings, with sounds on the "null" device and the web server on
+// a free port (homes run side by side).
 inline void DemoSettings(const ProgramEnv& env) {
   ASSERT_EQ(env.Run("lwdctl", {"reg", "import",
                                LW_SOURCE_DIR "/demo/linewarden-demo.reg"}),
             0);
   env.Set("Properties\\TabDevices", "cmbSoundDev", "null");
+  env.Set("RemoteAccess\\TabInternetAccess", "txtWWWPort",
+          std::to_string(FreePort()));
 }
 
 // The process running on a home with the demo settings, a greeting ("Greeting",

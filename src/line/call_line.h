@@ -67,7 +67,6 @@ struct PerCall {
   bool bWrapUpDue = false;
 
   int32_t RingGapTicks = 0;  // 100 ms ticks since the last ring
-  int32_t CommRings = 0;     // modem RING lines of this call
 };
 
 class CallLine {

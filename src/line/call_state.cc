@@ -5,8 +5,9 @@
 // decided whether the line is taken to record a conversation (somebody
 // picked up an extension), answered by the answering machine, blocked or
 // left alone; the connected call then goes to recording, the answering
-// machine or remote access. A line in modem mode is driven by the telephony
-// events in the same way.
+// machine or remote access. In modem mode the call begins on the modem's
+// serial port (line_modem.cc) and the telephony events carry it from the
+// hand-over of the modem on.
 #include <string>
 #include <utility>
 
@@ -118,9 +119,23 @@ void frmLine::Tapi_InComeCall() {
     // Whatever the previous call left playing or recording ends here.
     StopPlayAndRecord(*s_.Wave1);
     StopPlayAndRecord(*s_.WavePlayer);
+  });
+  if (!s_.TapiCallerId) {
+    // The modem announced the call already; the telephony control reports
+    // it again once it has the modem, and carries it from here.
+    modem_->StopIdleTimer();
+    return;
+  }
+  IncomingCall("Tapi_");
+}
+
+void frmLine::IncomingCall(const std::string& prefix) {
+  const char* tag =
+      prefix == "Tapi_" ? "ErrTapi1_InComeCall" : "ErrComm_InComeCall";
+  Trapped(s_.journal, tag, [&] {
     s_.bInCall = true;
     s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
-                      "Tapi_InComeCall(" + DeviceIndexText() + ")");
+                      prefix + "InComeCall(" + DeviceIndexText() + ")");
 
     ++s_.IncomingCount;
     LoadCallOptions();
@@ -144,13 +159,17 @@ void frmLine::Tapi_InComeCall() {
     }
 
     if (!o.bWhenCallerID) sounds_.PlayIncomingSound();
-    Send(kChannelOut, {"Tapi_Incomming", DeviceIndexText(),
+    Send(kChannelOut, {prefix + "Incomming", DeviceIndexText(),
                        BoolText(call_.bRecordThisCall)});
   });
 }
 
 void frmLine::Tapi_Ring(int32_t count) {
   Trapped(s_.journal, "ErrTapi1_Ring", [&] {
+    // With the modem taken from the serial port, the count goes on from the
+    // rings the modem reported.
+    const bool port_has_modem = s_.MSComm1 && s_.MSComm1->PortOpen();
+    if (!s_.TapiCallerId && !port_has_modem) count += modem_->CommRings();
     Send(kChannelOut, {"Tapi_Ring", DeviceIndexText(), std::to_string(count),
                        BoolText(call_.bRecordThisCall)});
     s_.journal.LogSys("Tapi_Ring(" + std::to_string(s_.LineIndex) +
@@ -164,7 +183,7 @@ void frmLine::Tapi_Ring(int32_t count) {
     }
     // In modem mode the decisions wait until the telephony control has the
     // modem (the serial port closed).
-    if (s_.MSComm1 && s_.MSComm1->PortOpen()) return;
+    if (port_has_modem) return;
 
     if (call_.bRemoteAccess) {
       AnswerCall();
@@ -208,7 +227,15 @@ void frmLine::AnswerCall() {
 
 void frmLine::Tapi_CallerID(const std::string& name,
                             const std::string& number) {
-  Trapped(s_.journal, "ErrTapi1_CallerID", [&] {
+  // In modem mode the caller identification comes from the modem.
+  if (s_.TapiCallerId) CallerIdentified(name, number, "Tapi_");
+}
+
+void frmLine::CallerIdentified(const std::string& name,
+                               const std::string& number,
+                               const std::string& prefix) {
+  const bool modem = prefix == "Comm_";
+  Trapped(s_.journal, modem ? "ErrComm_CallerID" : "ErrTapi1_CallerID", [&] {
     CallOptions& o = s_.Options;
     CallInfo& info = call_.Call.info;
     s_.bInCall = true;
@@ -244,9 +271,14 @@ void frmLine::Tapi_CallerID(const std::string& name,
         call_.bAnswerMachine = false;
         call_.bBlockCall = true;
         // Taken off-hook at once; the connected call is dropped. Nothing
-        // tells of a blocked caller.
-        s_.Tapi1->LineAnswer();
-        return;
+        // tells of a blocked caller. The modem's call is answered at its
+        // fourth ring instead, once the telephony control has it, so it
+        // must not be left ringing as ignored.
+        if (!modem) {
+          s_.Tapi1->LineAnswer();
+          return;
+        }
+        call_.bIgnoreCall = false;
       }
       if (o.ContactIgnore) {
         StopRingGapAndFreqTimers();
@@ -271,16 +303,18 @@ void frmLine::Tapi_CallerID(const std::string& name,
     }
 
     Send(kChannelCallerID,
-         {"Tapi_CID", DeviceIndexText(), info.caller_name, info.caller_number,
-          contact_name, contact_text, BoolText(o.bViewCD_IC),
-          std::to_string(o.nCallDisplayStyle_IC),
+         {prefix == "Tapi_" ? "Tapi_CID" : "Comm_CID", DeviceIndexText(),
+          info.caller_name, info.caller_number, contact_name, contact_text,
+          BoolText(o.bViewCD_IC), std::to_string(o.nCallDisplayStyle_IC),
           BoolText(o.bViewLineControl_IC)});
     if (o.bWhenCallerID) sounds_.PlayIncomingSound();
-    s_.journal.LogSys("Tapi_CallerID:(Index:" + DeviceIndexText() +
+    s_.journal.LogSys(prefix + "CallerID:(Index:" + DeviceIndexText() +
                           "):" + info.caller_name + ":" + info.caller_number +
                           ",Contact(" + contact_name + ")",
                       0, "");
   });
+  if (modem && !call_.bRemoteAccess && !s_.Options.bAllowCallerNameNumAccess)
+    GetTapiFromComm();
 }
 
 void frmLine::Tapi_Connected() {
@@ -328,7 +362,7 @@ void frmLine::Tapi_Idle() {
   });
   // A call wrapped up when the line closed or refused the hang-up is not
   // stored a second time should its Idle still arrive.
-  if (call_.bWrapUpDue) WrapUpCall();
+  if (call_.bWrapUpDue) WrapUpCall("Tapi_Idle");
 }
 
 void frmLine::EndCallBeforeClose() {
@@ -339,12 +373,15 @@ void frmLine::EndCallBeforeClose() {
   s_.journal.LogSys(
       "The line closes during a call: the call is ended and stored", 0,
       "CloseLine");
+  s_.ClosingLine = true;
   DropCall();
-  if (call_.bWrapUpDue) WrapUpCall();
+  if (call_.bWrapUpDue) WrapUpCall("Tapi_Idle");
+  s_.ClosingLine = false;
 }
 
-void frmLine::WrapUpCall() {
-  const char* tag = "ErrTapi1_Idle";
+void frmLine::WrapUpCall(const char* message) {
+  const char* tag =
+      message == std::string("Tapi_Idle") ? "ErrTapi1_Idle" : "ErrComm_Idle";
   call_.bWrapUpDue = false;
   s_.bInCall = false;
   Trapped(s_.journal, tag, [&] {
@@ -375,11 +412,16 @@ void frmLine::WrapUpCall() {
       sounds_.PlayDisconnectSound();
   });
 
+  // The modem goes back to the serial port, unless it is there already
+  // (the caller gave up before the hand-over) or the line is closing.
+  if (!s_.TapiCallerId && !s_.ClosingLine && !s_.MSComm1->PortOpen())
+    CommCloseTapi();
+
   Trapped(s_.journal, tag, [&] {
     const std::string device = DeviceIndexText();
     const std::string& type = call_.Call.info.call_type;
-    Send(kChannelIdle, {"Tapi_Idle", device, type});
-    Send(kChannelOut, {"Tapi_Idle", device, type});
+    Send(kChannelIdle, {message, device, type});
+    Send(kChannelOut, {message, device, type});
   });
 
   Trapped(s_.journal, tag, [&] {
@@ -425,7 +467,7 @@ void frmLine::DropCall() {
   // A hang-up the line refused (a failed or closed device, or a call already
   // gone) brings no Idle for this call: it is wrapped up here, so it is still
   // stored and the desktop application told.
-  if (!dropped && call_.bWrapUpDue) WrapUpCall();
+  if (!dropped && call_.bWrapUpDue) WrapUpCall("Tapi_Idle");
 }
 
 void frmLine::Wave1_PlayDone() {

@@ -7,6 +7,7 @@ namespace lw::testing {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 class CallStateTest : public CallTest {};
@@ -325,6 +326,77 @@ TEST_F(CallStateTest, MissingOrBlankCallerPartsAreUnknown) {
             std::string::npos);
   EXPECT_EQ(FieldText(Records()[0].caller_name), "UNKNOWN");
   EXPECT_EQ(FieldText(Records()[0].caller_number), "UNKNOWN");
+}
+
+TEST_F(CallStateTest, ModemCallFromTheSerialPortThroughTheHandOverAndBack) {
+  // Given modem mode with a scenario of two commands and a caller whose
+  // rings and identification the simulated line's modem reports, expect
+  // the call announced (and identified) from the port, a blocked caller
+  // handed over at the second ring and answered at the fourth, the ring
+  // count going on from the modem's, remote access by number handed over
+  // at the fourth ring, and the modem back on the port with the scenario
+  // restarted after the call; a caller gone before the hand-over is wrapped
+  // up 13 s after the last modem ring. (The end-to-end test answers one.)
+  const std::string kIncoming = "Comm_Incomming\r\n0\r\nFalse";
+  const std::string kTapi = "Tapi_Ring\r\n0\r\n";
+  const struct {
+    const char* name;
+    const char* machine;  // chkRunAnsIfNotAnswered
+    const char* access;   // chkAllowCallerNameNumAccess
+    const char* access_number;
+    char handling;  // the caller's contact: '2' blocked
+    int rings;
+    std::vector<std::string> out;
+    std::vector<std::string> caller_id;
+    const char* at_sent;
+  } kCases[] = {
+      // clang-format off
+      {"GoneBeforeTheHandOver", "1", "1", "", ' ', 2,
+       {kIncoming, "Comm_Idle\r\n0\r\n0"}, {}, "ATA\rATB\r"},
+      {"BlockedAtTheFourthRing", "0", "0", "", '2', 4,
+       {kIncoming, kTapi + "3\r\nFalse", kTapi + "4\r\nFalse",
+        "Tapi_Connected\r\n0", "Tapi_Idle\r\n0\r\n0"},
+       {"Comm_CID\r\n0\r\nUNKNOWN\r\n5551234\r\nSpam\r\n\r\nFalse\r\n0\r\nFalse"},
+       "ATA\rATB\rATA\rATB\r"},
+      {"RemoteAccessAtTheFourthRing", "1", "1", "5551234", ' ', 5,
+       {kIncoming, kTapi + "5\r\nFalse", "Tapi_Connected\r\n0",
+        "Tapi_Idle\r\n0\r\n0"}, {}, "ATA\rATB\rATA\rATB\r"},
+      // clang-format on
+  };
+  AnsweringMachineOn();
+  Set("Properties\\TabDevices\\CallerID", "Tapi", "0");
+  WriteFile(home / "AT_Commands_Scenario.txt", "' modem\r\nATA\r\nATB\r\n");
+  size_t ports = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Set(kAnswering, "chkRunAnsIfNotAnswered", c.machine);
+    Set(kPhoneAccess, "chkAllowCallerNameNumAccess", c.access);
+    Set(kPhoneAccess, "txtAccessCallerNumber", c.access_number);
+    std::filesystem::remove_all(home / "Data");
+    ContactRecord contact = MakeContact("Spam", "", "5551234");
+    contact.call_handling[0] = c.handling;
+    WriteContacts(home.path(), {contact});
+    Start();
+    Deliver();
+    far().Offer();
+    // The blocked caller withholds the name: the modem reports MESG.
+    far().CallerId(c.handling == '2' ? "" : "JOHN DOE", "5551234");
+    Rings(c.rings);
+    HangUp();
+    if (c.out.back().starts_with("Comm_Idle")) {
+      fake.clock().Advance(12999);
+      EXPECT_TRUE(Types().empty());
+      fake.clock().Advance(1);
+    }
+    Deliver();
+    EXPECT_THAT(Sent(107), ElementsAreArray(c.out));
+    EXPECT_THAT(Sent(109), ElementsAreArray(c.caller_id));
+    EXPECT_EQ(Sent(110).at(0), c.out.back());
+    EXPECT_EQ(Types(), "0");
+    EXPECT_EQ(fake.serial_port(ports++)->sent, c.at_sent);
+    EXPECT_EQ(fake.clock().timers_enabled(), 0);
+    line_.reset();
+  }
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ void frmLine::Load() {
     s_.WavePlayer = d.new_wave();
     s_.WavePlayer->Initialize();
     s_.MSComm1 = d.new_serial_port();
+    LoadModem();
     sounds_.SetPlayer(s_.WavePlayer.get());
     forwarding_.SetMail(d.new_mail());
     s_.tmrAutoMode = d.clock.CreateTimer([this] { tmrAutoMode_Timer(); });
@@ -87,7 +88,7 @@ void frmLine::Unload() {
     CloseLine(false);
     if (s_.Wave1) s_.Wave1->Terminate();
     if (s_.WavePlayer) s_.WavePlayer->Terminate();
-    if (s_.MSComm1 && s_.MSComm1->PortOpen()) s_.MSComm1->SetPortOpen(false);
+    if (modem_) modem_->CommDisconnect();
   });
   s_.loaded = false;
 }

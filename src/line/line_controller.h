@@ -13,7 +13,8 @@
 //   line_lifecycle.cc   choosing, opening and closing the line
 //   line_commands.cc    the commands of channel 108 and the auto mode tick
 //   line_options.cc     reading the line options
-//   line_modem.cc       modem mode: the serial port side of the line
+//   line_modem.cc       modem mode: the modem's serial port side of the
+//                       line, the hand-over and the modem's call events
 //   call_state.cc       the call state machine: telephony events, the ring
 //                       gap, answering, dropping, the wrap-up, outgoing calls
 // It is the hub of the device events, and the CallLine through which the
@@ -22,11 +23,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "line/call_line.h"
 #include "line/line_state.h"
+#include "line/modem_channel.h"
 #include "notify/forwarding.h"
 #include "recording/answering_machine.h"
 #include "recording/call_recording.h"
@@ -86,6 +89,22 @@ class frmLine final : public CallLine {
   void Tapi_MonitorDigit(const std::string& digit);
   // The answering machine takes the ringing call now.
   void AnswerCall();
+
+  // --- line_modem.cc: the modem's call events (modem mode).
+  // First RING: the call is announced ("Comm_Incomming").
+  void Comm_InComeCall();
+  // Second RING: the caller identification ("Comm_CID"), then the modem is
+  // handed to the telephony control.
+  void Comm_CallerID(const std::string& CallerName,
+                     const std::string& CallerNumber);
+  // The caller gave up before the hand-over: the call is wrapped up
+  // ("Comm_Idle").
+  void Comm_Idle();
+  // Takes the modem from the serial port and opens the telephony line for
+  // the call; a failed open is retried, ten times over the line's life.
+  void GetTapiFromComm();
+  // Gives the modem back to the serial port after a call.
+  void CommCloseTapi();
   // Places an outgoing call to `number`; with `record` the connected call
   // is recorded (type "4"), otherwise it is an outgoing call (type "1").
   void CallOut(const std::string& number, bool record);
@@ -135,18 +154,33 @@ class frmLine final : public CallLine {
   void tmrRecRingCounter_Timer();
   // Switches off the ring-gap and tone-detection timers where they run.
   void StopRingGapAndFreqTimers();
-  // Steps of the wrap-up. Runs once per call (bWrapUpDue).
-  void WrapUpCall();
+  // The incoming call begins: "Tapi_" from the telephony control, "Comm_"
+  // from the modem (journal source and message carry the prefix).
+  void IncomingCall(const std::string& prefix);
+  // The caller's identification ("Tapi_" or "Comm_", as above); the modem's
+  // ends with the hand-over unless remote access by number is on.
+  void CallerIdentified(const std::string& name, const std::string& number,
+                        const std::string& prefix);
+  // Steps of the wrap-up, with `message` ("Tapi_Idle", "Comm_Idle") to the
+  // desktop application. Runs once per call (bWrapUpDue).
+  void WrapUpCall(const char* message);
   // A call still in progress when the line closes is dropped and wrapped up
   // first; nothing when there is none.
   void EndCallBeforeClose();
 
   // --- line_modem.cc: the modem-mode side of opening and closing.
+  // Makes the modem channel on MSComm1.
+  void LoadModem();
   // After the telephony line opened with `result` in modem mode: hands the
   // modem to the serial port; answers the result that decides LineStat.
   int32_t OpenModemSide(int32_t result);
   // Closes the serial port before the telephony line closes.
   void CloseModemSide();
+  // The idle timer ran out (tmrIDLE): the caller is gone.
+  void tmrIDLE_Timer();
+  // Polls `busy` up to 5 s; journals `what` with `source` when it gives up.
+  void WaitWhile(const std::function<bool()>& busy, const char* what,
+                 const char* source);
 
   // --- line_commands.cc
   void udiIn_MessageArrived(const std::string& text);
@@ -170,6 +204,7 @@ class frmLine final : public CallLine {
 
   LineState s_;
   PerCall call_;
+  std::unique_ptr<ModemChannel> modem_;  // MSComm1's AT-command channel
   CallRecorder recorder_;
   AnsweringMachine machine_;
   RemoteAccess remote_;

@@ -72,7 +72,11 @@ void frmLine::OpenLine() {
     s_.TapiCallerId = ReadText(s_.Reg, kCallerIdSection, "Tapi") == "1";
     s_.ModemCommandSet = ReadText(s_.Reg, kCallerIdSection, "cmbATCommands");
 
-    if (!tapi.IsLineOpen()) OpenTheLine(chosen);
+    // A line in modem mode waits with its telephony line closed and the
+    // modem open on the serial port: it is open all the same.
+    const bool waits_on_modem =
+        !s_.TapiCallerId && s_.MSComm1 && s_.MSComm1->PortOpen();
+    if (!tapi.IsLineOpen() && !waits_on_modem) OpenTheLine(chosen);
     if (s_.process.AutoMode) s_.tmrAutoMode->SetEnabled(true);
     SendLineStatus();
   });

@@ -83,6 +83,8 @@ struct LineState {
   bool TapiCallerId = false;
   int32_t ModemPort = 0;  // 0: not yet asked of the telephony control
   std::string ModemCommandSet;
+  // The line is closing: a call ended now does not hand the modem back.
+  bool ClosingLine = false;
   // The auto mode window (on CR LF off) whose texts were checked last.
   std::string AutoWindowChecked;
 

@@ -172,8 +172,14 @@ void ModemChannel::OnComm() {
   RingTriggers();
 }
 
-void ModemChannel::ProcessEvent(const std::string& line) {
-  if (line.empty()) return;
+void ModemChannel::ProcessEvent(const std::string& report) {
+  if (report.empty()) return;
+  // Modems write their reports as "NMBR = 5551234"; the rules below count
+  // the form with one separator, "NMBR=5551234", so the blanks around the
+  // "=" are taken out first.
+  std::string line = report;
+  if (line.size() >= 8 && line.compare(5, 3, " = ") == 0)
+    line.erase(5, 2).replace(5, 1, "=");
   const std::string key = line.substr(1, 4);
   const std::string value = line.size() > 6 ? line.substr(6) : "";
   if (key == "OK") {
@@ -185,6 +191,7 @@ void ModemChannel::ProcessEvent(const std::string& line) {
     name_received_ = false;
     number_received_ = false;
     ++comm_rings_;
+    if (events_.Ring) events_.Ring();
   } else if (key == "NAME") {
     if (line.size() > 6) {
       caller_name_ = value;

@@ -26,6 +26,8 @@ namespace lw {
 // What the modem's rings mean for the line. Each may be empty. A handler may
 // call back into the channel (CommDisconnect, InitVals, CommConnect).
 struct ModemEvents {
+  // Every RING report.
+  std::function<void()> Ring;
   // The first RING of a call (Comm_InComeCall), once per call.
   std::function<void()> IncomingCall;
   // The second RING (Comm_CallerID), once per call, with the name and number
@@ -84,7 +86,8 @@ class ModemChannel {
   void OnComm();
   // One line from the modem; it starts with the LF that followed the
   // previous CR (except the very first line after the channel was made).
-  void ProcessEvent(const std::string& line);
+  // " = " after the key reads as "=".
+  void ProcessEvent(const std::string& report);
   // After an "OK" or "ERROR": drops the acknowledged command and sends the
   // next, journalling it with `reply` (":OK" or ":ERROR").
   void NextCommand(const char* reply);

@@ -1,11 +1,16 @@
 // linewarden-proc: the background process. Builds the real drivers into the
 // devices bundle and runs the start-up procedure.
+#include <unistd.h>
+
 #include <asio/io_context.hpp>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "base/system.h"
+#include "callstore/file_io.h"
 #include "controller/process_controller.h"
 #include "devices/devices.h"
 #include "devices/line_audio.h"
@@ -16,6 +21,7 @@
 #include "drivers/curl_mail/curl_mail.h"
 #include "drivers/espeak/espeak_voice.h"
 #include "drivers/serial/asio_serial_port.h"
+#include "drivers/simline/sim_modem_pty.h"
 #include "drivers/simline/simulated_line.h"
 #include "drivers/sndfile_wave/sndfile_wave.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
@@ -43,11 +49,17 @@ class Program : public lw::MainController {
         journal_(clock, app_path_),
         lines_(clock),
         simulated_line_(clock, hub_),
+        sim_modem_(io),
         devices_{clock, sound_devices_, {}, {}, {}, {}, {}, {}},
         request_unload_(std::move(request_unload)) {
     // The line backends. Real lines register here before the simulated
     // line, which is always present and listed last.
     simulated_line_.Listen(io_, runtime_dir_);
+    // The simulated line's modem is a pseudo-terminal: its port number names
+    // that terminal for the serial port driver.
+    sim_modem_.Attach(simulated_line_, serial_owners_);
+    if (!sim_modem_.tty().empty())
+      serial_names_.Set(lw::SimulatedLine::kModemPort, sim_modem_.tty());
     lines_.Register("simline", simulated_line_, /*simulated=*/true);
     devices_.new_telephony = [this] { return lines_.NewTelephony(); };
     devices_.new_wave = [this] {
@@ -58,10 +70,10 @@ class Program : public lw::MainController {
       });
       return wave;
     };
-    // No backend names a modem's terminal yet, so opening a port answers
-    // kCommPortInvalid.
+    // A port number no backend named answers kCommPortInvalid.
     devices_.new_serial_port = [this] {
-      return std::make_unique<lw::AsioSerialPort>(io_, serial_names_);
+      return std::make_unique<lw::AsioSerialPort>(io_, serial_names_,
+                                                  &serial_owners_);
     };
     devices_.new_channel = [this] {
       auto end = std::make_unique<lw::UnixChannel>(io_, runtime_dir_);
@@ -91,14 +103,49 @@ class Program : public lw::MainController {
   }
 
   void Load() override {
+    PublishLines();
     main_->Load();
     if (!simulated_line_.listening())
       journal_.LogSys(simulated_line_.ListenStatus(), 0, "SimLine");
+    if (sim_modem_.error())
+      journal_.LogSys(
+          "The simulated line has no modem: " + sim_modem_.error().message(), 0,
+          "SimLine");
   }
-  void Unload() override { main_->Unload(); }
+  void Unload() override {
+    main_->Unload();
+    ::unlink((runtime_dir_ + "/" + kLinesFile).c_str());
+  }
   bool Loaded() const override { return main_->IsFormLoaded("frmMain"); }
 
  private:
+  static constexpr const char* kLinesFile = "lines";
+
+  // Tells `lwdctl devices` which line devices this process has and which
+  // terminal each one's serial port number names: one line per device,
+  // "<index> TAB <name> TAB <port, -1 for none> TAB <terminal>".
+  void PublishLines() {
+    const std::unique_ptr<lw::Telephony> tapi = lines_.NewTelephony();
+    std::string text;
+    for (int32_t i = 0; i < tapi->GetNumDevices(); ++i) {
+      tapi->SetDeviceIndex(i);
+      lw::DeviceInfo info;
+      tapi->GetDeviceCaps(info);
+      const int32_t port = tapi->GetDeviceID(lw::kDeviceClassSerialPort);
+      const std::optional<std::string> tty =
+          port > 0 && port <= INT16_MAX
+              ? serial_names_.Tty(static_cast<int16_t>(port))
+              : std::nullopt;
+      text += std::to_string(i) + "\t" + info.Name + "\t" +
+              std::to_string(port) + "\t" + tty.value_or("") + "\n";
+    }
+    const std::string path = runtime_dir_ + "/" + kLinesFile;
+    if (lw::MakeRuntimeFolder(runtime_dir_) != 0 ||
+        !lw::ReplaceFile(path, path + ".new", text)) {
+      journal_.LogSys("Cannot write the list of lines " + path, 0, "SimLine");
+    }
+  }
+
   asio::io_context& io_;
   lw::Clock& clock_;
   lw::SettingsStore& store_;
@@ -109,7 +156,9 @@ class Program : public lw::MainController {
   lw::AlsaSoundDevices sound_devices_;
   lw::LineRegistry lines_;
   lw::SerialPortNames serial_names_;
+  lw::SerialPortOwners serial_owners_;
   lw::SimulatedLine simulated_line_;
+  lw::SimModemPty sim_modem_;
   lw::Devices devices_;
   std::function<void()> request_unload_;
   std::unique_ptr<lw::frmTTS> speech_;

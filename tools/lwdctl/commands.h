@@ -14,5 +14,6 @@ int RunSend(const Args& args);
 int RunListen(const Args& args);
 int RunPhone(const Args& args);
 int RunContacts(const Args& args);
+int RunDevices(const Args& args);
 
 }  // namespace lwdctl

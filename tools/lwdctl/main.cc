@@ -20,6 +20,7 @@ void Usage(FILE* out) {
       "  listen    print the messages of channels\n"
       "  phone     play the far end of the simulated line\n"
       "  contacts  list and add entries of the contact file\n"
+      "  devices   list the line devices with their modes and serial ports\n"
       "Run 'lwdctl COMMAND --help' for the arguments of a command.\n",
       out);
 }
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
   if (cmd == "listen") return lwdctl::RunListen(rest);
   if (cmd == "phone") return lwdctl::RunPhone(rest);
   if (cmd == "contacts") return lwdctl::RunContacts(rest);
+  if (cmd == "devices") return lwdctl::RunDevices(rest);
   std::fprintf(stderr, "lwdctl: unknown command '%s'\n", args[0].c_str());
   Usage(stderr);
   return 2;

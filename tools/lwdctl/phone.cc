@@ -44,7 +44,9 @@ constexpr const char* kPhoneUsage =
     "options.\n";
 
 constexpr const char* kCallHelp =
-    "usage: lwdctl phone call [--name NAME] [--number NUMBER] [--rings N]\n"
+    "usage: lwdctl phone call [--name NAME] [--number NUMBER] "
+    "[--withhold-name]\n"
+    "         [--withhold-number] [--modem-line TEXT]... [--rings N]\n"
     "         [--ring-interval SEC] [--pickup-after-ring N] [--play FILE]\n"
     "         [--play-after SEC] [--digits SEQ] [--digits-after SEC]\n"
     "         [--key D@SEC]... [--hangup-after SEC] [--capture FILE]\n"
@@ -52,9 +54,21 @@ constexpr const char* kCallHelp =
     "The line rings at once and then every ring interval until the process\n"
     "answers; after the last ring the caller waits one more interval and\n"
     "hangs up. The caller identification follows the first ring when a name\n"
-    "or number is given.\n"
+    "or number is given, or one is withheld. While the process reads the\n"
+    "line's modem on its serial port (modem mode), the modem reports the\n"
+    "rings and the caller identification there (RING; DATE, TIME, NMBR, NAME\n"
+    "after the first ring; MESG for a withheld value) until the process takes\n"
+    "the modem; from then on the line rings as in telephony mode.\n"
     "  --name NAME             caller's name\n"
     "  --number NUMBER         caller's number\n"
+    "  --withhold-name         the caller withholds the name\n"
+    "  --withhold-number       the caller withholds the number\n"
+    "  --modem-line TEXT       one more line the modem reports after the "
+    "first\n"
+    "                          ring (CR LF before and after), with \\r, \\n,\n"
+    "                          \\\\ and \\xHH for any byte (\\x10 is DLE); may "
+    "be\n"
+    "                          repeated; only modem mode shows it\n"
     "  --rings N               rings before the caller gives up (default 10)\n"
     "  --ring-interval SEC     time between rings (default 5)\n"
     "  --pickup-after-ring N   an extension picks up at ring N: the rings "
@@ -133,6 +147,9 @@ constexpr size_t kCaptureGapSamples = lw::kLineSampleRate / 5;
 struct Options {
   std::string name;
   std::string number;
+  bool withhold_name = false;
+  bool withhold_number = false;
+  std::vector<std::string> modem_lines;  // escapes decoded
   int64_t rings = 10;
   double ring_interval = 5;
   int64_t pickup_after = 0;
@@ -207,6 +224,35 @@ bool ParseCount(const std::string& v, int64_t min, int64_t* out) {
   return true;
 }
 
+// `text` with \r, \n, \\ and \xHH decoded; false for a bad escape.
+bool Unescape(const std::string& text, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out->push_back(text[i]);
+      continue;
+    }
+    const char e = i + 1 < text.size() ? text[++i] : '\0';
+    if (e == 'r') {
+      out->push_back('\r');
+    } else if (e == 'n') {
+      out->push_back('\n');
+    } else if (e == '\\') {
+      out->push_back('\\');
+    } else if (e == 'x' && i + 2 < text.size()) {
+      unsigned value = 0;
+      const char* first = text.data() + i + 1;
+      auto [p, ec] = std::from_chars(first, first + 2, value, 16);
+      if (ec != std::errc() || p != first + 2) return false;
+      out->push_back(static_cast<char>(value));
+      i += 2;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Parses `args` for `sub` ("call" or "answer"). Returns -1 to go on, else
 // the exit code (help printed or bad arguments).
 int ParseOptions(const char* sub, const Args& args, Options* o) {
@@ -216,6 +262,10 @@ int ParseOptions(const char* sub, const Args& args, Options* o) {
     if (a == "--help" || a == "-h") {
       std::fputs(call ? kCallHelp : kAnswerHelp, stdout);
       return 0;
+    }
+    if (call && (a == "--withhold-name" || a == "--withhold-number")) {
+      (a == "--withhold-name" ? o->withhold_name : o->withhold_number) = true;
+      continue;
     }
     if (a.rfind("--", 0) != 0 || i + 1 >= args.size())
       return BadArgs(sub, a.rfind("--", 0) == 0 ? a + " needs a value"
@@ -234,6 +284,10 @@ int ParseOptions(const char* sub, const Args& args, Options* o) {
       o->name = v;
     } else if (call && a == "--number") {
       o->number = v;
+    } else if (call && a == "--modem-line") {
+      std::string line;
+      ok = Unescape(v, &line);
+      o->modem_lines.push_back(line);
     } else if (call && a == "--rings") {
       ok = ParseCount(v, 1, &o->rings);
     } else if (call && a == "--ring-interval") {
@@ -407,11 +461,19 @@ class FarEnd {
     ++rings_;
     Send(lw::SimlineOf(lw::SimlineType::kRing));
     Emit("{\"event\":\"ring\",\"count\":" + std::to_string(rings_) + "}");
-    if (rings_ == 1 && (!o_.name.empty() || !o_.number.empty())) {
+    const bool withheld = o_.withhold_name || o_.withhold_number;
+    if (rings_ == 1 && (!o_.name.empty() || !o_.number.empty() || withheld)) {
+      // A withheld value reaches the line empty.
       lw::SimlineMessage cid = lw::SimlineOf(lw::SimlineType::kCallerId);
-      cid.name = o_.name;
-      cid.number = o_.number;
+      cid.name = o_.withhold_name ? "" : o_.name;
+      cid.number = o_.withhold_number ? "" : o_.number;
       Send(cid);
+    }
+    for (const std::string& line :
+         rings_ == 1 ? o_.modem_lines : std::vector<std::string>{}) {
+      lw::SimlineMessage text = lw::SimlineOf(lw::SimlineType::kModemText);
+      text.text = "\r\n" + line + "\r\n";
+      Send(text);
     }
     if (rings_ == o_.pickup_after) {
       Send(lw::SimlineOf(lw::SimlineType::kPickUp));

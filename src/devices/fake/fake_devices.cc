@@ -3,8 +3,6 @@
 #include <string>
 #include <utility>
 
-#include "devices/absent_serial_port.h"
-
 namespace lw {
 
 namespace {
@@ -52,9 +50,19 @@ FakeDevices::FakeDevices(LocalDateTime start)
   devices_.new_wave = [this]() -> std::unique_ptr<Wave> {
     return Make(waves_, clock_, wave_files_, sound_devices_);
   };
-  devices_.new_serial_port = [] {
-    return std::make_unique<AbsentSerialPort>();
+  devices_.new_serial_port = [this]() -> std::unique_ptr<SerialPort> {
+    auto port = Make(serial_ports_, clock_, &serial_owners_);
+    port->on_output = [this](const std::string& data) {
+      line_.ModemReceived(data);
+    };
+    return port;
   };
+  // The line's modem reports to the port made last: the line controller's.
+  line_.AttachModem(
+      {.owners = &serial_owners_, .report = [this](const std::string& text) {
+         if (!serial_ports_.empty() && serial_ports_.back() != nullptr)
+           serial_ports_.back()->Receive(text);
+       }});
   devices_.new_channel = [this]() -> std::unique_ptr<MessageChannel> {
     return std::make_unique<FakeChannel>(hub_);
   };

@@ -8,7 +8,10 @@
 // in a LineRegistry like the process registers it; a test plays its far end
 // with a SimFarEnd and may register more lines. Shared across the fakes: the
 // wave file table, the sound devices, the installed voices, the channel hub.
-// The serial port answers as a device that is not there: no test drives it.
+// The serial ports are FakeSerialPorts sharing one owners table; the
+// simulated line's modem (port SimulatedLine::kModemPort) reports into the
+// one that holds its port and hears what that one sends, so a line in modem
+// mode sees the call on its serial port first.
 // The FakeDevices outlives everything built from it (declare it first in a
 // fixture).
 #pragma once
@@ -22,6 +25,7 @@
 #include "devices/fake/fake_channel.h"
 #include "devices/fake/fake_clock.h"
 #include "devices/fake/fake_mail.h"
+#include "devices/fake/fake_serial_port.h"
 #include "devices/fake/fake_sound_devices.h"
 #include "devices/fake/fake_voice.h"
 #include "devices/fake/fake_wave.h"
@@ -58,6 +62,7 @@ class FakeDevices {
   FakeWave* wave(size_t i) const { return At(waves_, i); }
   FakeMail* mail(size_t i) const { return At(mails_, i); }
   FakeVoice* voice(size_t i) const { return At(voices_made_, i); }
+  FakeSerialPort* serial_port(size_t i) const { return At(serial_ports_, i); }
   // All made so far (destroyed ones as null).
   const std::vector<FakeWave*>& waves() const { return waves_; }
 
@@ -81,6 +86,8 @@ class FakeDevices {
   std::vector<FakeWave*> waves_;
   std::vector<FakeMail*> mails_;
   std::vector<FakeVoice*> voices_made_;
+  std::vector<FakeSerialPort*> serial_ports_;
+  SerialPortOwners serial_owners_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   Devices devices_;
 };

@@ -177,8 +177,9 @@ void AsioSerialPort::State::Write(const std::shared_ptr<State>& s) {
 }
 
 AsioSerialPort::AsioSerialPort(asio::io_context& io,
-                               const SerialPortNames& names)
-    : names_(names), s_(std::make_shared<State>(io)) {}
+                               const SerialPortNames& names,
+                               SerialPortOwners* owners)
+    : names_(names), owners_(owners), s_(std::make_shared<State>(io)) {}
 
 AsioSerialPort::~AsioSerialPort() {
   s_->events = {};
@@ -215,14 +216,17 @@ int32_t AsioSerialPort::Open() {
   const std::optional<std::string> tty = names_.Tty(s_->number);
   const std::optional<LineSettings> settings = ParseSettings(s_->settings);
   if (!tty || !settings) return kCommPortInvalid;
+  if (owners_ != nullptr &&
+      !owners_->Acquire(s_->number, SerialPortUser::kModemChannel)) {
+    return kCommPortBusy;
+  }
   const int fd =
       ::open(tty->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return OpenErrorCode(errno);
-  int32_t code = 0;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  int32_t code = fd < 0 ? OpenErrorCode(errno) : 0;
+  if (code == 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     code = OpenErrorCode(errno);
-  } else if (!::isatty(fd) || ::ioctl(fd, TIOCEXCL) != 0 ||
-             !SetRaw(fd, *settings)) {
+  } else if (code == 0 && (!::isatty(fd) || ::ioctl(fd, TIOCEXCL) != 0 ||
+                           !SetRaw(fd, *settings))) {
     code = kCommPortInvalid;
   }
   std::error_code ec;
@@ -233,8 +237,12 @@ int32_t AsioSerialPort::Open() {
     if (ec) code = kCommPortInvalid;
   }
   if (code != 0) {
-    ::ioctl(fd, TIOCNXCL);
-    ::close(fd);
+    if (fd >= 0) {
+      ::ioctl(fd, TIOCNXCL);
+      ::close(fd);
+    }
+    if (owners_ != nullptr)
+      owners_->Release(s_->number, SerialPortUser::kModemChannel);
     return code;
   }
   s_->open = true;
@@ -255,6 +263,8 @@ void AsioSerialPort::Close() {
   s_->port.close(ec);
   s_->input.clear();
   s_->output.clear();
+  if (owners_ != nullptr)
+    owners_->Release(s_->number, SerialPortUser::kModemChannel);
 }
 
 bool AsioSerialPort::PortOpen() { return s_->open; }

@@ -9,7 +9,8 @@
 // - kCommPortInvalid: no name for the number, no such device, not a
 //   terminal, or the device refused (permissions, settings it cannot take);
 // - kCommPortBusy: another program holds the device (its flock or exclusive
-//   mode), worth trying again;
+//   mode), or the port's modem line holds it in the SerialPortOwners table,
+//   worth trying again;
 // - kCommPortAlreadyOpen, kCommPortNotOpen: as the SerialPort contract says.
 //
 // Received characters are kept (up to kMaxInput, the rest is dropped) and
@@ -34,8 +35,10 @@ class AsioSerialPort : public SerialPort {
  public:
   static constexpr size_t kMaxInput = size_t{64} * 1024;
 
-  // `io` and `names` outlive the port.
-  AsioSerialPort(asio::io_context& io, const SerialPortNames& names);
+  // `io`, `names` and `owners` outlive the port. With `owners`, an open port
+  // is held there for the modem channel.
+  AsioSerialPort(asio::io_context& io, const SerialPortNames& names,
+                 SerialPortOwners* owners = nullptr);
   ~AsioSerialPort() override;
   AsioSerialPort(const AsioSerialPort&) = delete;
   AsioSerialPort& operator=(const AsioSerialPort&) = delete;
@@ -67,6 +70,7 @@ class AsioSerialPort : public SerialPort {
   void Close();
 
   const SerialPortNames& names_;
+  SerialPortOwners* owners_;
   std::shared_ptr<State> s_;
 };
 

@@ -23,6 +23,7 @@ bool IsKnownType(uint8_t t) {
     case SimlineType::kHangup:
     case SimlineType::kWaitCall:
     case SimlineType::kAnswerCall:
+    case SimlineType::kModemText:
     case SimlineType::kOffered:
     case SimlineType::kBusy:
     case SimlineType::kAnswered:
@@ -68,6 +69,9 @@ std::string EncodeSimline(const SimlineMessage& m) {
     }
     case SimlineType::kDialed:
       payload.append(Field(m.number, kSimlineMaxPayload));
+      break;
+    case SimlineType::kModemText:
+      payload.append(std::string_view(m.text).substr(0, kSimlineMaxPayload));
       break;
     case SimlineType::kDigit:
       payload.push_back(IsSimlineDigit(m.digit) ? m.digit : '0');
@@ -149,6 +153,9 @@ SimlineDecoder::Result SimlineDecoder::Next(SimlineMessage* out) {
       if (payload.find('\0') != std::string_view::npos)
         return Fail("dialled number with a zero byte");
       m.number.assign(payload);
+      break;
+    case SimlineType::kModemText:
+      m.text.assign(payload);
       break;
     case SimlineType::kDigit:
       if (len != 1 || !IsSimlineDigit(payload[0]))

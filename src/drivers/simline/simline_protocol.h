@@ -25,6 +25,9 @@
 //   'H' Hangup         the far end hangs up; empty
 //   'W' WaitCall       answer the process's next outgoing call; empty
 //   'N' AnswerCall     the far end answers the dialled call; empty
+//   'M' ModemText      bytes the line's modem reports on its serial port as
+//                      they are (any bytes), while the process reads the
+//                      modem there; dropped otherwise
 // Line -> far end:
 //   'o' Offered        the call is offered; one byte, 1 when a line of the
 //                      process is open (the process sees the call), else 0
@@ -59,6 +62,7 @@ enum class SimlineType : uint8_t {
   kHangup = 'H',
   kWaitCall = 'W',
   kAnswerCall = 'N',
+  kModemText = 'M',
   kOffered = 'o',
   kBusy = 'b',
   kAnswered = 'a',
@@ -71,6 +75,7 @@ struct SimlineMessage {
   SimlineType type = SimlineType::kHangup;
   std::string name;              // kCallerId
   std::string number;            // kCallerId, kDialed
+  std::string text;              // kModemText
   char digit = 0;                // kDigit
   bool line_open = false;        // kOffered
   std::vector<int16_t> samples;  // kAudio

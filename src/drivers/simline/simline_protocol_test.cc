@@ -14,7 +14,7 @@ using namespace std::string_literals;
 SimlineMessage Message(SimlineType type, std::string name = "",
                        std::string number = "", char digit = 0,
                        bool line_open = false) {
-  return {type, std::move(name), std::move(number), digit, line_open, {}};
+  return {type, std::move(name), std::move(number), {}, digit, line_open, {}};
 }
 
 TEST(SimlineProtocolTest, FramesAreByteExactAndDecodeFedAByteAtATime) {

@@ -12,6 +12,7 @@
 #include <asio/write.hpp>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -288,13 +289,17 @@ int32_t SimulatedLine::Shutdown() {
 }
 
 int32_t SimulatedLine::Open(int32_t privileges, int32_t media_modes) {
-  // Every privilege and media mode the line controller asks for is granted:
-  // the simulated line has no serial port that could hold it.
-  const int32_t result = Fault("LineOpen(" + std::to_string(privileges) + "," +
-                                   std::to_string(media_modes) + ")",
-                               faults_.open_result);
-  if (result == 0) ++open_controls_;
-  return result;
+  // Every privilege and media mode the line controller asks for is granted
+  // unless the modem is busy on its serial port.
+  int32_t result = Fault("LineOpen(" + std::to_string(privileges) + "," +
+                             std::to_string(media_modes) + ")",
+                         faults_.open_result);
+  if (result == 0 && ModemReports()) result = kSimLineDeviceBusy;
+  if (result != 0) return result;
+  if (modem_.owners != nullptr)
+    modem_.owners->Acquire(modem_.port, SerialPortUser::kModemLine);
+  ++open_controls_;
+  return 0;
 }
 
 int32_t SimulatedLine::Close() {
@@ -302,6 +307,8 @@ int32_t SimulatedLine::Close() {
     return result;
   if (open_controls_ > 0) --open_controls_;
   if (open_controls_ > 0) return 0;
+  if (modem_.owners != nullptr)
+    modem_.owners->Release(modem_.port, SerialPortUser::kModemLine);
   // With no control left, a call of the process is abandoned; an offered
   // call goes on ringing at the far end.
   if (state_ == CallState::kDialing || state_ == CallState::kConnected ||
@@ -344,9 +351,12 @@ int32_t SimulatedLine::Drop() {
 }
 
 int32_t SimulatedLine::MonitorDigits(bool on) {
-  return Fault(
-      std::string("LineMonitorDigits(") + (on ? "True" : "False") + ")",
-      faults_.monitor_result);
+  if (const int32_t result = Fault(
+          std::string("LineMonitorDigits(") + (on ? "True" : "False") + ")",
+          faults_.monitor_result))
+    return result;
+  monitoring_digits_ = on;
+  return 0;
 }
 
 int32_t SimulatedLine::Dial(const std::string& number, std::string& call_text) {
@@ -371,9 +381,45 @@ int32_t SimulatedLine::Dial(const std::string& number, std::string& call_text) {
   return 0;
 }
 
-int32_t SimulatedLine::GetDeviceID(int16_t /*device_class*/) {
-  // No serial port: the modem side of the simulated line comes later.
+int32_t SimulatedLine::GetDeviceID(int16_t device_class) {
+  // Only a line with a modem has a serial port.
+  if (device_class == kDeviceClassSerialPort && modem_.report)
+    return modem_.port;
   return -1;
+}
+
+// --- The modem side.
+
+void SimulatedLine::ModemReceived(const std::string& bytes) {
+  for (const char c : bytes) {
+    if (c != '\r') {
+      // A command longer than any modem takes is noise: it is cut.
+      if (c != '\n' && at_command_.size() < 256) at_command_ += c;
+      continue;
+    }
+    const std::string command = std::move(at_command_);
+    at_command_.clear();
+    if (command.empty() || !ModemReports()) continue;
+    const bool at = command.size() >= 2 &&
+                    (command[0] == 'A' || command[0] == 'a') &&
+                    (command[1] == 'T' || command[1] == 't');
+    ModemLine(at ? "OK" : "ERROR");
+  }
+}
+
+void SimulatedLine::ModemCallerId() {
+  modem_cid_due_ = false;
+  const LocalDateTime now = clock_.Now();
+  char date[8];
+  char time[8];
+  std::snprintf(date, sizeof date, "%02d%02d", now.month % 100, now.day % 100);
+  std::snprintf(time, sizeof time, "%02d%02d", now.hour % 100,
+                now.minute % 100);
+  ModemLine(std::string("DATE = ") + date);
+  ModemLine(std::string("TIME = ") + time);
+  // 'P': withheld by the caller (number: parameter 04, name: 08).
+  ModemLine(cid_number_.empty() ? "MESG = 040150" : "NMBR = " + cid_number_);
+  ModemLine(cid_name_.empty() ? "MESG = 080150" : "NAME = " + cid_name_);
 }
 
 std::string SimulatedLine::ErrorText(int32_t code) {
@@ -427,6 +473,8 @@ void SimulatedLine::FromFarEnd(FarEndId id, const SimlineMessage& m) {
       ++call_serial_;
       call_far_end_ = id;
       rings_ = 0;
+      modem_rings_ = 0;
+      modem_cid_due_ = false;
       SimlineMessage ack = SimlineOf(SimlineType::kOffered);
       ack.line_open = open_controls_ > 0;
       Tell(id, ack);
@@ -435,6 +483,12 @@ void SimulatedLine::FromFarEnd(FarEndId id, const SimlineMessage& m) {
     }
     case SimlineType::kRing: {
       if (!own_call || state_ != CallState::kOffered) return;
+      if (ModemReports()) {
+        ++modem_rings_;
+        ModemLine("RING");
+        if (modem_cid_due_) ModemCallerId();
+        return;
+      }
       const int32_t count = ++rings_;
       if (events_.Ring) events_.Ring(count);
       return;
@@ -443,16 +497,28 @@ void SimulatedLine::FromFarEnd(FarEndId id, const SimlineMessage& m) {
       if (!own_call ||
           (state_ != CallState::kOffered && state_ != CallState::kPickedUp))
         return;
+      cid_name_ = m.name;
+      cid_number_ = m.number;
+      if (ModemReports()) {
+        // The modem reports the caller after the first ring.
+        modem_cid_due_ = true;
+        if (modem_rings_ > 0) ModemCallerId();
+        return;
+      }
       if (events_.CallerID) events_.CallerID(m.name, m.number);
       return;
     }
+    case SimlineType::kModemText:
+      if (ModemReports()) modem_.report(m.text);
+      return;
     case SimlineType::kPickUp:
       if (!own_call || state_ != CallState::kOffered) return;
       state_ = CallState::kPickedUp;
       UpdatePacing();
       return;
     case SimlineType::kDigit: {
-      if (!own_call || !AudioFlows()) return;
+      // Keys are reported only while the call's digits are monitored.
+      if (!own_call || !AudioFlows() || !monitoring_digits_) return;
       if (events_.MonitorDigit) events_.MonitorDigit(std::string(1, m.digit));
       return;
     }
@@ -520,6 +586,7 @@ void SimulatedLine::EndCall() {
   call_far_end_ = 0;
   rings_ = 0;
   dialed_number_.clear();
+  monitoring_digits_ = false;
   UpdatePacing();
 }
 

@@ -32,6 +32,20 @@
 // runs only while there is something to pull or record, so an idle line
 // costs nothing.
 //
+// The modem side (AttachModem): the line's voice modem as its serial port
+// shows it. While the process holds that port for its modem channel (the
+// SerialPortOwners table says so), the call appears there as the modem's
+// text reports and not as telephony events: "RING" for each ring, then,
+// after the first ring, the caller identification as DATE, TIME, NMBR and
+// NAME lines ("NMBR = 5551234", a withheld value, sent empty by the far end,
+// as "MESG = 040150" for the number and "MESG = 080150" for the name). The
+// modem answers each AT command it receives with "OK", or "ERROR" for one
+// that does not begin with "AT". Meanwhile the line cannot be opened (the
+// modem is busy on its port); once the process has closed the port and
+// opened the line, the telephony control reports the call, already ringing,
+// and counts its rings from there. A line open on a control holds the port
+// for the modem line, so the port cannot be opened then.
+//
 // Everything runs on the loop thread. The line raises its events when they
 // happen; the registry defers them to the loop. Going off-hook after Answer
 // is itself a step posted to the Clock, so a caller may still give up first.
@@ -52,6 +66,7 @@
 #include "devices/clock.h"
 #include "devices/line_audio.h"
 #include "devices/line_device.h"
+#include "devices/serial_port.h"
 #include "drivers/simline/simline_protocol.h"
 
 namespace lw {
@@ -76,6 +91,8 @@ class SimulatedLine : public LineBackend, public LineDevice {
 
   static constexpr const char* kDeviceName = "Linewarden Simulated Line";
   static constexpr const char* kSocketName = "simline.sock";
+  // The serial port number of the line's modem (AttachModem).
+  static constexpr int16_t kModemPort = 100;
   // Most far-end audio held for the record sink; older samples are dropped.
   static constexpr size_t kMaxQueuedSamples = kLineSampleRate / 2;
 
@@ -115,6 +132,17 @@ class SimulatedLine : public LineBackend, public LineDevice {
   void FromFarEnd(FarEndId id, const SimlineMessage& message);
   // The far end went away: as a hang-up when it had the call.
   void DisconnectFarEnd(FarEndId id);
+
+  // --- The modem side (see above). `report` carries the modem's text to the
+  // reader of the port; `owners` outlives the line.
+  struct Modem {
+    int16_t port = kModemPort;  // GetDeviceID(kDeviceClassSerialPort)
+    SerialPortOwners* owners = nullptr;
+    std::function<void(const std::string&)> report;
+  };
+  void AttachModem(Modem modem) { modem_ = std::move(modem); }
+  // What the port's user wrote to the modem.
+  void ModemReceived(const std::string& bytes);
 
   // --- Observation.
   CallState call_state() const { return state_; }
@@ -188,6 +216,15 @@ class SimulatedLine : public LineBackend, public LineDevice {
     return state_ == CallState::kConnected || state_ == CallState::kPickedUp;
   }
   void StartListening(asio::io_context& io, const std::string& runtime_dir);
+  // True while the process reads the modem on its port.
+  bool ModemReports() const {
+    return modem_.owners != nullptr && modem_.report &&
+           modem_.owners->Owner(modem_.port) == SerialPortUser::kModemChannel;
+  }
+  void ModemLine(const std::string& text) {
+    modem_.report("\r\n" + text + "\r\n");
+  }
+  void ModemCallerId();
 
   Clock& clock_;
   const Options options_;
@@ -210,6 +247,14 @@ class SimulatedLine : public LineBackend, public LineDevice {
   FarEndId call_far_end_ = 0;  // 0: the call has no far end (any more)
   int32_t rings_ = 0;
   std::string dialed_number_;
+  bool monitoring_digits_ = false;  // LineMonitorDigits, until the call ends
+
+  Modem modem_;
+  std::string at_command_;      // AT command being received
+  int32_t modem_rings_ = 0;     // rings the modem reported for this call
+  bool modem_cid_due_ = false;  // caller identification waits for a ring
+  std::string cid_name_;
+  std::string cid_number_;
 
   LineAudioEndpoint audio_;
   std::deque<int16_t> far_audio_;
