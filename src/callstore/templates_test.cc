@@ -46,7 +46,6 @@ TEST(TemplatesTest, NumbersTypesAndReadMarks) {
   } cases[] = {
       {Call("123"), "From <CALLER_NUMBER>", "From 1 2 3 "},
       {Call("OUT OF AREA"), "From <CALLER_NUMBER>", "From OUT OF AREA"},
-      {Call("CALLERID UNAVAILABLE"), "<CALLER_NUMBER>", "CALLERID UNAVAILABLE"},
       {Call("unknown"), "<CALLER_NUMBER>", "u n k n o w n "},
       {Call("<DATE>"), "<CALLER_NUMBER>", "< D A T E > "},
       {Call("1", "3", 1), "<MESSAGEORCALL>,<CALL_TYPE>,<READ>",
@@ -54,7 +53,6 @@ TEST(TemplatesTest, NumbersTypesAndReadMarks) {
       {Call("1", "1"), "<MESSAGEORCALL>,<CALL_TYPE>,<READ>",
        "call,Outgoing Call,unread"},
       {Call("1", "9"), "[<CALL_TYPE>]", "[]"},
-      {Call("1"), "", ""},
   };
   for (const auto& c : cases)
     EXPECT_EQ(FillCallTemplate(c.text, c.call, RemoteDigits{}), c.expected)

@@ -5,21 +5,16 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "devices/fake/fake_clock.h"
-#include "temp_dir.h"
+#include "loopback.h"
 
 namespace lw {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing::ReadFile;
 
 class JournalTest : public ::testing::Test {
  protected:
@@ -71,31 +66,6 @@ TEST_F(JournalTest, NewDayStartsNewFileAndLeavesOldOne) {
             "older\r\n14:03:22 : s->a(1)\r\n");
   EXPECT_EQ(ReadFile(JournalFile("12-05-2026_Sys.txt")),
             "00:00:01 : s->b(2)\r\n");
-}
-
-// A clock whose wall time moves one second every time it is read.
-class SteppingClock : public FakeClock {
- public:
-  using FakeClock::FakeClock;
-  LocalDateTime Now() override {
-    LocalDateTime now = FakeClock::Now();
-    Advance(1000);
-    return now;
-  }
-};
-
-TEST(JournalMidnightTest, FileDateIsReadBeforeLineTime) {
-  // given the clock passing midnight between the two readings, expect the
-  // new day's time in the old day's file
-  testing::TempDir dir;
-  fs::create_directory(dir / "Journal");
-  SteppingClock clock({2026, 12, 4, 23, 59, 59, 5});
-  Journal journal(clock, dir.path());
-  journal.SetSwitches(true, true);
-  journal.LogSys("late", 0, "");
-  EXPECT_EQ(ReadFile(dir / "Journal/12-04-2026_Sys.txt"),
-            "00:00:00 : ->late(0)\r\n");
-  EXPECT_FALSE(fs::exists(dir / "Journal/12-05-2026_Sys.txt"));
 }
 
 TEST_F(JournalTest, MissingFolderOrFileIsPassedOver) {

@@ -64,7 +64,7 @@ FakeDevices::FakeDevices(LocalDateTime start)
            serial_ports_.back()->Receive(text);
        }});
   devices_.new_channel = [this]() -> std::unique_ptr<MessageChannel> {
-    return Make(channels_, hub_);
+    return std::make_unique<FakeChannel>(hub_);
   };
   devices_.new_mail = [this]() -> std::unique_ptr<Mail> {
     return Make(mails_);

@@ -1,7 +1,8 @@
 // A Devices bundle of fakes around one virtual clock, for tests of the
-// controllers. It keeps every fake the code under test creates, in creation
-// order, so the test can reach them: wave(1) is the second wave control made,
-// and so on. A fake that has been destroyed reads as null.
+// controllers. It keeps the wave, mail and voice fakes the code under test
+// creates, in creation order, so the test can reach them: wave(1) is the
+// second wave control made, and so on. A fake that has been destroyed reads
+// as null. Channels are reached through their hub.
 //
 // The telephone line is the real simulated line in virtual time, registered
 // in a LineRegistry like the process registers it; a test plays its far end
@@ -59,7 +60,6 @@ class FakeDevices {
   // The i-th fake of each kind made through the bundle; null when not made
   // (yet) or destroyed.
   FakeWave* wave(size_t i) const { return At(waves_, i); }
-  FakeChannel* channel(size_t i) const { return At(channels_, i); }
   FakeMail* mail(size_t i) const { return At(mails_, i); }
   FakeVoice* voice(size_t i) const { return At(voices_made_, i); }
   FakeSerialPort* serial_port(size_t i) const { return At(serial_ports_, i); }
@@ -84,7 +84,6 @@ class FakeDevices {
   FakeChannelHub hub_;
   std::vector<std::string> voices_{"Fake Voice"};
   std::vector<FakeWave*> waves_;
-  std::vector<FakeChannel*> channels_;
   std::vector<FakeMail*> mails_;
   std::vector<FakeVoice*> voices_made_;
   std::vector<FakeSerialPort*> serial_ports_;

@@ -1,5 +1,5 @@
 // The mail control for tests: keeps every mail given to Send; the test
-// raises the transfer events itself with Progress and Complete.
+// ends the transfer itself with Complete.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,6 @@ class FakeMail : public Mail {
  public:
   void SetEvents(MailEvents events) override { events_ = std::move(events); }
   int32_t Send(const MailMessage& mail) override {
-    if (mail.to.empty()) return kNoRecipient;
     mails_.push_back(mail);
     return 0;
   }
@@ -26,15 +25,10 @@ class FakeMail : public Mail {
   // Every mail accepted by Send, in order.
   const std::vector<MailMessage>& mails() const { return mails_; }
 
-  // The transfer events of the current mail.
-  void Progress(int32_t total, int32_t done) {
-    if (events_.Progress) events_.Progress(total, done);
-  }
+  // The current mail's transfer ends with `result`.
   void Complete(int32_t result) {
     if (events_.Complete) events_.Complete(result);
   }
-
-  static constexpr int32_t kNoRecipient = 1;
 
  private:
   MailEvents events_;
