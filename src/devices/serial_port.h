@@ -13,6 +13,7 @@
 //   OnComm event runs on the loop thread, never inside an operation, whenever
 //   the buffer holds at least RThreshold characters (CommEvent then reads
 //   kCommEvReceive); with RThreshold 0 no receive events are raised.
+// - A device that goes away raises OnComm once with kCommEvPortLost.
 // - Closing the port discards unread input; a closed port raises no events.
 #pragma once
 
@@ -31,6 +32,10 @@ inline constexpr int32_t kCommPortNotOpen = 8018;  // operation needs it open
 
 // CommEvent values.
 inline constexpr int16_t kCommEvReceive = 2;
+// The device went away while the port was open (a USB modem unplugged, the
+// terminal hung up): nothing more is received until the port is closed and
+// opened again.
+inline constexpr int16_t kCommEvPortLost = 100;
 
 struct SerialPortEvents {
   // Something happened on the port; CommEvent says what.

@@ -149,6 +149,15 @@ void ModemChannel::FillATCommands() {
 void ModemChannel::StopIdleTimer() { idle_timer_->SetEnabled(false); }
 
 void ModemChannel::OnComm() {
+  if (port_.CommEvent() == kCommEvPortLost) {
+    // The modem went away: the port is closed, and the next connect (after
+    // the owner plugs it in again and switches the line on) opens it anew.
+    Log("Comm port " + std::to_string(port_.CommPort()) +
+            " lost: the modem stopped answering; closed until the next connect",
+        0, "OnComm");
+    CommDisconnect();
+    return;
+  }
   if (port_.CommEvent() == kCommEvReceive) {
     while (port_.PortOpen() && port_.InBufferCount() > 0) {
       const std::string got = port_.Input();

@@ -126,16 +126,22 @@ struct AsioSerialPort::State {
   static void Write(const std::shared_ptr<State>& s);
   // Raises OnComm for a block of `count` new characters.
   void Raise(size_t count, uint64_t gen);
+  void RaiseOnComm();
 };
 
 void AsioSerialPort::State::Read(const std::shared_ptr<State>& s) {
   const uint64_t gen = s->generation;
   s->port.async_read_some(asio::buffer(s->read_buffer),
                           [s, gen](const std::error_code& ec, size_t n) {
+                            if (gen != s->generation) return;
                             // An error other than a close (the far end gone, a
-                            // device unplugged) ends the reading; the port
-                            // stays open and quiet.
-                            if (ec || gen != s->generation) return;
+                            // device unplugged) ends the reading and is
+                            // reported once; the user closes the port.
+                            if (ec) {
+                              s->comm_event = kCommEvPortLost;
+                              s->RaiseOnComm();
+                              return;
+                            }
                             const size_t room = kMaxInput - s->input.size();
                             s->input.append(s->read_buffer.data(),
                                             std::min(n, room));
@@ -151,14 +157,18 @@ void AsioSerialPort::State::Raise(size_t count, uint64_t gen) {
       return;
     }
     comm_event = kCommEvReceive;
-    // A copy: the handler may replace the events or close the port.
-    const std::function<void()> on_comm = events.OnComm;
-    if (!on_comm) continue;
-    try {
-      on_comm();
-    } catch (...) {
-      // Handlers journal their own failures; the loop must go on.
-    }
+    RaiseOnComm();
+  }
+}
+
+void AsioSerialPort::State::RaiseOnComm() {
+  // A copy: the handler may replace the events or close the port.
+  const std::function<void()> on_comm = events.OnComm;
+  if (!on_comm) return;
+  try {
+    on_comm();
+  } catch (...) {
+    // Handlers journal their own failures; the loop must go on.
   }
 }
 
