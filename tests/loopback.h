@@ -30,11 +30,6 @@ extern char** environ;
 
 namespace lw::testing {
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Polls `done` every 20 ms for up to `limit`; true once it holds.
 inline bool WaitFor(
     const std::function<bool()>& done,

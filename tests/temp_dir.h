@@ -1,11 +1,28 @@
-// A fresh folder per test, removed afterwards, so tests run in parallel.
+// A fresh folder per test, removed afterwards, so tests run in parallel,
+// and whole files read and written as bytes.
 #pragma once
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <string_view>
 
 namespace lw::testing {
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Writes `data` as the whole file, making its folder first.
+inline void WriteFile(const std::string& path, std::string_view data) {
+  std::filesystem::create_directories(
+      std::filesystem::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+}
 
 class TempDir {
  public:

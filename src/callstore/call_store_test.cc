@@ -79,23 +79,6 @@ TEST_F(CallStoreTest, ListKeepsItsLimit) {
   EXPECT_EQ(lines.back(), "2:\\X\\");
 }
 
-TEST_F(CallStoreTest, ReadCallRecordBoundaries) {
-  // Given records 1 (valid) and 2 (no date), expect 1 read, 2 read but
-  // reported false, and 0, 3 and a missing day leaving the record alone.
-  CallRecord out = MakeRecord("Untouched", "2", "03/15/2005", "3");
-  const std::string before = Bytes(out);
-  EXPECT_FALSE(store_.ReadCallRecord(out, kDay, 1));
-  store_.SaveCall(MakeRecord("Bob", "22", "03/15/2005", "3"), kDay, true);
-  store_.SaveCall(MakeRecord("Zed", "1", "99/99/2005", "0"), kDay, true);
-  for (int64_t n : {3, 0, -1})
-    EXPECT_FALSE(store_.ReadCallRecord(out, kDay, n));
-  EXPECT_EQ(Bytes(out), before);
-  EXPECT_TRUE(store_.ReadCallRecord(out, kDay, 1));
-  EXPECT_EQ(FieldText(out.caller_name), "Bob");
-  EXPECT_FALSE(store_.ReadCallRecord(out, kDay, 2));
-  EXPECT_EQ(FieldText(out.caller_name), "Zed");
-}
-
 TEST_F(CallStoreTest, GetLastCallFillsInfoAndRebuildsMessagePath) {
   // Given a recorded call from a contact and a later plain call, expect
   // position 2 to give the first with its contact and recording path,

@@ -93,19 +93,6 @@ TEST_F(ContactsTest, ContactChoicesAreLaidOverTheLineOptions) {
     Edit contact;
     Expect changed;
   } cases[] = {
-      {"own answering",
-       [](auto& c) {
-         c.call_handling[0] = '4';
-         c.run_ans_if_not_answered[0] = c.detect_pick_up[0] = '0';
-         c.record_message[0] = 'x';
-         PutField(c.greeting, "Family");
-         PutField(c.num_of_ring, "7");
-       },
-       [](auto& o) {
-         o.bRunAnsIfNotAnswered = o.bDetectPickUP = false;
-         o.sGreetsMessage = "Family.wav";
-         o.nNumOfRing = 7;
-       }},
       {"general announcements", [](auto& c) { c.announcements[0] = '1'; },
        [](auto& o) {
          o.bViewLineControl_IC = o.bSay_IC = false;
@@ -133,8 +120,6 @@ TEST_F(ContactsTest, ContactChoicesAreLaidOverTheLineOptions) {
          o.sPlaySound_IC = "tune.wav";
          o.sSay_IC = "It is <CONTACT>";
        }},
-      {"no mail", [](auto& c) { c.forwarding[0] = '2'; },
-       [](auto& o) { o.bSendToMail = false; }},
       {"own forwarding",
        [](auto& c) {
          c.forwarding[0] = '3';

@@ -2,30 +2,15 @@
 #pragma once
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "callstore/call_record.h"
 #include "callstore/contacts.h"
+#include "temp_dir.h"
 
 namespace lw::testing {
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::string& path, std::string_view data) {
-  std::filesystem::create_directories(
-      std::filesystem::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
 
 // A record as the wrap-up writes it, with the fields a test cares about.
 inline CallRecord MakeRecord(std::string_view name, std::string_view number,

@@ -114,25 +114,6 @@ TEST_F(RecordingTest, MessageSilenceIsSetAfreshAndEndsAGoneCall) {
   EXPECT_TRUE(Dropped());
 }
 
-TEST_F(RecordingTest, FormatIndexChoosesFormatAndSizeNotTheName) {
-  // Given format indexes 2, 3 and 7, expect GSM 6.10 with 16000, TrueSpeech
-  // with 4800, and for 7 the previous format with 0; the name stays ".wav".
-  PickUpRecordingOn();
-  Start();
-  std::vector<std::string> seen;
-  for (const char* index : {"2", "3", "7"}) {
-    Set(kCallsRecord, "cmbRecordFormatRec", index);
-    line_->LoadCallOptions();
-    RecordedConversation();
-    HangUp();
-    const FakeRecording& rec = wave1().recordings().back();
-    seen.push_back(std::to_string(rec.file_format.format_tag) + "/" +
-                   std::to_string(rec.size_value) +
-                   rec.file.substr(rec.file.size() - 4));
-  }
-  EXPECT_THAT(seen, ElementsAre("49/16000.wav", "34/4800.wav", "34/0.wav"));
-}
-
 TEST_F(RecordingTest, IncomingSoundThenAnnouncementAfterItsEnd) {
   // Given the beep as the line opens, and ring sound and announcement on,
   // expect the beep's end passed over, the ring sound on the sound device
