@@ -31,7 +31,6 @@ class FakeSerialPort : public SerialPort {
   std::string Settings() override { return "9600,n,8,1"; }
   int32_t SetPortOpen(bool open) override {
     constexpr SerialPortUser kUser = SerialPortUser::kModemChannel;
-    if (open && open_) return kCommPortAlreadyOpen;
     if (open &&
         (busy_opens-- > 0 || (owners_ && !owners_->Acquire(port_, kUser))))
       return kCommPortBusy;

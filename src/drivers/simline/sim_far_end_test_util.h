@@ -1,14 +1,12 @@
 // A far end of the simulated line inside the process, for tests: it scripts
 // the caller (or the called party of an outgoing call) in the words of the
-// scenario and keeps what the line told it.
+// scenario and counts the sound the line sent it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "drivers/simline/simulated_line.h"
 
@@ -49,23 +47,15 @@ class SimFarEnd {
   void WaitCall() { Send(SimlineType::kWaitCall); }
   void AnswerCall() { Send(SimlineType::kAnswerCall); }
 
-  // What the line told this far end, oldest first; audio is counted, not
-  // kept.
-  std::vector<SimlineMessage> TakeTold() { return std::move(told_); }
   size_t samples_heard() const { return samples_heard_; }
 
  private:
   void Send(SimlineType type) { line_.FromFarEnd(id_, SimlineOf(type)); }
   void Heard(const SimlineMessage& m) {
-    if (m.type == SimlineType::kAudio) {
-      samples_heard_ += m.samples.size();
-    } else {
-      told_.push_back(m);
-    }
+    if (m.type == SimlineType::kAudio) samples_heard_ += m.samples.size();
   }
 
   SimulatedLine& line_;
-  std::vector<SimlineMessage> told_;
   size_t samples_heard_ = 0;
   SimulatedLine::FarEndId id_;
 };
