@@ -58,7 +58,8 @@ class ModemChannelTest : public ::testing::Test {
 TEST_F(ModemChannelTest, ScenarioSendsOneCommandPerReplyFromTheStart) {
   // Given no scenario, expect it created empty and the modem still heard;
   // then given comments and commands A, B, C, expect A at connect, each
-  // reply (ERROR too) moving on by one, and a second connect refused.
+  // reply (ERROR too) moving on by one, a second connect refused, and a
+  // modem unplugged journalled and opened anew by the next connect.
   channel.CommConnect(7, "Set");
   EXPECT_TRUE(std::filesystem::exists(home / "AT_Commands_Scenario.txt"));
   Report({"RING"});
@@ -69,7 +70,10 @@ TEST_F(ModemChannelTest, ScenarioSendsOneCommandPerReplyFromTheStart) {
   channel.CommConnect(3, "Set");
   Report({"OK", "ERROR", "OK"});
   channel.CommConnect(3, "Set");  // still open
-  EXPECT_EQ(port.sent, "ATA\rATB\rATC\r");
+  port.Lose();                    // unplugged: closed until the next connect
+  clock.RunDue();
+  channel.CommConnect(3, "Set");
+  EXPECT_EQ(port.sent, "ATA\rATB\rATC\rATA\r");
   EXPECT_EQ(Entries(),
             "CommConnect->The AT command scenario is empty7(5)\r\n"
             "CommConnect->AT COMMAND:ATA(0)\r\n"
@@ -77,7 +81,11 @@ TEST_F(ModemChannelTest, ScenarioSendsOneCommandPerReplyFromTheStart) {
             "ProcessEvent->AT COMMAND:ATB:OK(0)\r\n"
             "ProcessEvent->AT COMMAND:ATC:ERROR(0)\r\n"
             "CommConnect->Unable to connect to modem, port already "
-            "open3(8005)\r\n");
+            "open3(8005)\r\n"
+            "OnComm->Comm port 3 lost: the modem stopped answering; closed "
+            "until the next connect(0)\r\n"
+            "CommConnect->AT COMMAND:ATA(0)\r\n"
+            "CommConnect->Success open comm port3(0)\r\n");
 }
 
 TEST_F(ModemChannelTest, FramingHoldsAtEverySplitOfTheStream) {

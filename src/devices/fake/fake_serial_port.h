@@ -56,18 +56,17 @@ class FakeSerialPort : public SerialPort {
     if (on_output) on_output(data);
     return 0;
   }
-  int16_t CommEvent() override { return kCommEvReceive; }
+  int16_t CommEvent() override { return event_; }
   std::string ErrorText(int32_t code) override { return std::to_string(code); }
 
   // The modem sends `data`; ignored while the port is closed.
   void Receive(const std::string& data) {
     if (!open_) return;
     input_ += data;
-    std::weak_ptr<bool> alive = alive_;
-    clock_.Post([this, alive] {
-      if (!alive.expired() && open_ && events_.OnComm) events_.OnComm();
-    });
+    Raise(kCommEvReceive);
   }
+  // The device goes away while the port is open.
+  void Lose() { Raise(kCommEvPortLost); }
 
   std::string sent;
   int busy_opens = 0;
@@ -81,6 +80,16 @@ class FakeSerialPort : public SerialPort {
   int16_t port_ = 1;
   bool open_ = false;
   std::string input_;
+  int16_t event_ = kCommEvReceive;
+
+  void Raise(int16_t event) {
+    std::weak_ptr<bool> alive = alive_;
+    clock_.Post([this, alive, event] {
+      if (alive.expired() || !open_ || !events_.OnComm) return;
+      event_ = event;
+      events_.OnComm();
+    });
+  }
 };
 
 }  // namespace lw

@@ -75,7 +75,14 @@ TEST(AsioSerialPortTest, PseudoTerminalInRawModeBothWaysAndItsErrors) {
   EXPECT_EQ(port.SetPortOpen(false), 0);
   EXPECT_FALSE(port.PortOpen());
   EXPECT_EQ(port.SetPortOpen(true), 0);  // the lock went with the close
+
+  // The terminal goes away while open: one event says so.
   ::close(master);
+  while (port.CommEvent() != kCommEvPortLost &&
+         std::chrono::steady_clock::now() < give_up)
+    io.run_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(port.CommEvent(), kCommEvPortLost);
+  EXPECT_EQ(raised, int(modem.size()) + 1);
 }
 
 }  // namespace
