@@ -20,6 +20,8 @@ class ForwardingE2E : public LineE2E {
     Set("Forward\\Mail", "chkSendToMail", "1");
     Set("Forward\\Mail", "cmbActMail", "1");
     Set("MailForward\\SMTP", "txtSMTP", sink_.server());
+    Set("MailForward\\SMTP", "txtSMTPUserName", "owner");
+    Set("MailForward\\SMTP", "txtSMTPPass", "s3cret");
     Set("MailForward\\Details", "txtFromMail", "line@example.org");
     Set("MailForward\\Details", "txtSubject", "<CALL_TYPE> from <CALLER_NAME>");
     Set("MailForward\\Details", "txtMessage", "Number <CALLER_NUMBER>");
@@ -32,15 +34,15 @@ class ForwardingE2E : public LineE2E {
         "'" + script_ + "' <CALLER_NAME> <CALL_TYPE>");
   }
 
-  SmtpSink sink_;
+  SmtpSink sink_{{"--auth", "owner:s3cret"}};
   const std::string script_ = env_.home() + "/on-call.sh";
 };
 
 TEST_F(ForwardingE2E, MessageByMailAndProgramThenAMailRequestOn111) {
-  // given mail for voice messages to aiosmtpd and every call to a script,
-  // expect a message from a caller named "$(touch pwned); rm -rf ~" to
-  // arrive by mail with the filled subject and text and the recording byte
-  // for byte ("MAIL" progress before "LineStatus"), the name to reach the
+  // given mail for voice messages to aiosmtpd (with a login) and every
+  // call to a script, expect a message from a caller named "$(touch pwned); rm
+  // -rf ~" to arrive by mail with the filled subject and text and the recording
+  // byte for byte ("MAIL" progress before "LineStatus"), the name to reach the
   // script as one argument with nothing run and no zombie left; then, with
   // MAPI chosen, a call nobody answered to go out as one request on 111
   // ending in "NOFILE", and no SMTP
