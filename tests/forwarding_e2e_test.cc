@@ -40,12 +40,12 @@ class ForwardingE2E : public LineE2E {
 
 TEST_F(ForwardingE2E, MessageByMailAndProgramThenAMailRequestOn111) {
   // given mail for voice messages to aiosmtpd (with a login) and every
-  // call to a script, expect a message from a caller named "$(touch pwned); rm
-  // -rf ~" to arrive by mail with the filled subject and text and the recording
-  // byte for byte ("MAIL" progress before "LineStatus"), the name to reach the
-  // script as one argument with nothing run and no zombie left; then, with
-  // MAPI chosen, a call nobody answered to go out as one request on 111
-  // ending in "NOFILE", and no SMTP
+  // call to a script, expect a message from a caller named
+  // "$(touch pwned); rm -rf ~" to arrive by mail with the filled subject and
+  // text and the recording byte for byte ("MAIL" progress before
+  // "LineStatus"), the name to reach the script as one argument with nothing
+  // run and no zombie left; then, with MAPI chosen, a call nobody answered
+  // to go out as one request on 111 ending in "NOFILE", and no SMTP
   const std::string name = "$(touch pwned); rm -rf ~";
   Listener listener(env_, {"107"});
   Phone({"call", "--name", name, "--number", "5551234", "--rings", "4",
