@@ -6,7 +6,7 @@
 #include <cstring>
 #include <optional>
 
-#include "callstore/contacts.h"
+#include "callstore/test_util.h"
 #include "e2e_util.h"
 
 namespace lw::testing {
@@ -51,14 +51,7 @@ std::string Get(int port, const std::string& path) {
 
 // A stored call of 15 March 2005 10:15:30 without caller identification.
 std::string Record(const char* type, const char* name = "UNKNOWN") {
-  CallRecord r{};
-  memset(&r, ' ', sizeof r);
-  PutField(r.call_type, type);
-  PutField(r.caller_name, name);
-  PutField(r.caller_number, "UNKNOWN");
-  PutField(r.date, "03/15/2005");
-  PutField(r.time, "10:15:30");
-  PutField(r.length, "0:00:09");
+  const CallRecord r = MakeRecord(name, "UNKNOWN", "03/15/2005", type);
   return std::string(r.bytes(), sizeof r);
 }
 
@@ -100,12 +93,8 @@ TEST_F(WebE2E, PagesAndTheFilesOfTheirFoldersOnly) {
   Write("Data/Log/2005/03/15/Data", Record("3") + Record("0", "A&B <x>"));
   Write("WWW/logo.gif", "GIF89a-logo");
   Write("Data/secret.txt", "secret");
-  ContactRecord contact{};
-  memset(&contact, ' ', sizeof contact);
-  PutField(contact.name, "Uncle <Bob>");
-  PutField(contact.caller_name, "UNKNOWN");
-  PutField(contact.caller_number, "UNKNOWN");
-  Write("Data/Contactes", std::string(contact.bytes(), sizeof contact));
+  WriteContacts(env_.home(),
+                {MakeContact("Uncle <Bob>", "UNKNOWN", "UNKNOWN")});
   Write("Data/Last", "1:" + day + "\r\n7:" + day + "\r\n2:" + day + "\r\n");
   std::string sound(2500, '\0');
   for (size_t i = 0; i < sound.size(); ++i) sound[i] = static_cast<char>(i * 7);
