@@ -46,23 +46,6 @@ class ProcessControllerTest : public ::testing::Test, public ControllerHome {
   std::unique_ptr<frmMain> main_;
 };
 
-TEST_F(ProcessControllerTest, OtherLineStatsLeaveTheLineAlone) {
-  // Given "cmbLineStat" missing or not one of "0", "1", "2" (compared as
-  // text), expect the line controller loaded, the line not opened and
-  // nothing reported.
-  for (const char* value : {"<none>", "3", " 0"}) {
-    SCOPED_TRACE(value);
-    if (std::string(value) != "<none>") Set(kLineStat, "cmbLineStat", value);
-    frmMain& m = Start();
-    EXPECT_TRUE(m.IsFormLoaded("frmLine"));
-    EXPECT_EQ(fake.line().open_controls(), 0);
-    EXPECT_FALSE(m.state().AutoMode);
-    EXPECT_THAT(Sent(107), IsEmpty());
-    main_.reset();
-    fake.channels().ClearSent();
-  }
-}
-
 TEST_F(ProcessControllerTest, FailedTelephonyLeavesNoLineButCommandsWork) {
   // Given LineInitialize failing, expect the "Can't Init Tapi" line, no
   // line controller, the sound device left at 0, and channel 105 working.
@@ -86,18 +69,6 @@ TEST_F(ProcessControllerTest, FailedTelephonyLeavesNoLineButCommandsWork) {
   EXPECT_EQ(m.state().SoundDeviceIndex, 1);
   fake.channels().Send(105, "UNLOAD");
   EXPECT_THAT(log_, ::testing::Contains("unloaded"));
-}
-
-TEST_F(ProcessControllerTest, SoundDeviceZeroIsReplacedByTheNameOfDeviceZero) {
-  // Given "cmbSoundDev" = "0" and a later device with the same name as
-  // device 0, expect the name stored, journalled with code 1, and the later
-  // device chosen.
-  fake.sound_devices().set_names({"Speakers", "Headset", "Speakers"});
-  Set(kDevices, "cmbSoundDev", "0");
-  frmMain& m = Start();
-  EXPECT_EQ(Get(kDevices, "cmbSoundDev"), "Speakers");
-  EXPECT_EQ(JournalCount(Entry("", "Speakers", 1)), 1);
-  EXPECT_EQ(m.state().SoundDeviceIndex, 2);
 }
 
 TEST_F(ProcessControllerTest, TranslationFillsTwentyEntriesAsFarAsItGoes) {

@@ -145,35 +145,5 @@ TEST_F(RecordingTest, IncomingSoundThenAnnouncementAfterItsEnd) {
   }
 }
 
-TEST_F(RecordingTest, WhenEventSoundsAndAnnouncementsCome) {
-  // Given chkDoEventsWhenGUI with "bRun" off, expect no sound; with "bRun"
-  // on and chkWhenCallerID, none at an offer without caller ID and one at
-  // the caller ID. The disconnect announcement alone is spoken at the
-  // wrap-up; with chkOnlyIfGotMessage not after a call without message.
-  Set(kGeneral, "chkDoEventsWhenGUI", "1");
-  RingSoundOn();
-  Set(kDisconnectEvents, "chkSayInDisCall", "1");
-  Set(kDisconnectEvents, "DC_txtTTS", "Bye <CALLER_NAME>");
-  Start();
-  Incoming();
-  HangUp();
-  Set("", "bRun", "1");
-  Set(kIncomingEvents, "chkWhenCallerID", "1");
-  line_->LoadCallOptions();
-  far().Offer();
-  Rings(3);
-  HangUp();
-  EXPECT_TRUE(player().plays().empty());
-  Incoming();
-  HangUp();
-  EXPECT_EQ(player().plays().size(), 1u);
-  Set(kDisconnectEvents, "chkOnlyIfGotMessage", "1");
-  line_->LoadCallOptions();
-  Incoming();
-  HangUp();
-  EXPECT_THAT(Spoken(), ElementsAre("SpeakIt(Bye UNKNOWN,0)",
-                                    "SpeakIt(Bye TESTCALLER,0)"));
-}
-
 }  // namespace
 }  // namespace lw::testing
