@@ -24,14 +24,6 @@ namespace lw::testing {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-inline size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos;
-       at = text.find(what, at + 1))
-    ++n;
-  return n;
-}
-
 // Waits for `pid` to end within `limit`; true when it did (status filled).
 inline bool WaitExit(
     pid_t pid, int* status,

@@ -135,7 +135,6 @@ TEST(StartupE2E, EndsAtOnceWithOneClearLineAndTouchesNothing) {
   // clang-format off
   const std::vector<StartCase> cases = {
       {"help", {"--help"}, "", {}, {}, 0, {"Usage: linewarden-proc", "-gc"}},
-      {"short help after -gc", {"-gc", "-h"}, "", {}, {}, 0, {"Usage:"}},
       {"version", {"--version"}, "", {}, {}, 0, {"Linewarden 1.0"}},
       {"service mode from a prompt", {}, "", {}, "1", 0, {"This program must be started as a service."}},
       {"process mode without -gc", {"-GC"}, "", {}, "0", 0, {}},

@@ -16,6 +16,15 @@ inline std::string ReadFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// How often `what` occurs in `text`.
+inline size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos;
+       at = text.find(what, at + 1))
+    ++n;
+  return n;
+}
+
 // Writes `data` as the whole file, making its folder first.
 inline void WriteFile(const std::string& path, std::string_view data) {
   std::filesystem::create_directories(

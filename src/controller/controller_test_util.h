@@ -55,12 +55,7 @@ class ControllerHome {
   }
   // How often `part` occurs in the system journal.
   int JournalCount(const std::string& part) const {
-    const std::string all = SysJournal();
-    int n = 0;
-    for (size_t at = all.find(part); at != std::string::npos;
-         at = all.find(part, at + 1))
-      ++n;
-    return n;
+    return static_cast<int>(Count(SysJournal(), part));
   }
 
   Journal& journal() { return journal_; }

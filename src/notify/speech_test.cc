@@ -43,10 +43,6 @@ TEST_F(SpeechTest, LoadListsInstalledVoicesInEngineOrder) {
       {"Deutsch", std::string()},
       {"Francais", std::string()}};
   EXPECT_EQ(VoiceList(), expected);
-  // Loading again (a later start) keeps the same list.
-  tts_.Unload();
-  tts_.Load();
-  EXPECT_EQ(VoiceList(), expected);
   EXPECT_EQ(SysJournal(), "");
 }
 
@@ -112,19 +108,6 @@ TEST_F(SpeechTest, BadCommandsAreJournalledOnceAndDoNothing) {
   std::filesystem::create_directories(home / "Greets");
   Message("MakeWave\r\nhi\r\n\\Greets\\b.wav");
   EXPECT_TRUE(std::filesystem::exists(home / "Greets/b.wav"));
-}
-
-TEST_F(SpeechTest, UnloadedWindowDoesNothing) {
-  // given the window before its load and after its unload, expect no voice
-  // held and nothing spoken or written
-  Message("Say\r\nhello");
-  tts_.SaveTextToWav("hello", home / "u.wav", 0);
-  EXPECT_EQ(fake.voice(0), nullptr);
-  Load();
-  tts_.Unload();
-  EXPECT_EQ(fake.voice(0), nullptr);  // the voice was released
-  tts_.SpeakIt("hello", 0);
-  EXPECT_FALSE(std::filesystem::exists(home / "u.wav"));
 }
 
 }  // namespace
