@@ -72,10 +72,7 @@ class WebE2E : public ::testing::Test {
     return out.substr(0, out.find('\n'));
   }
   void Write(const std::string& rel, const std::string& bytes) {
-    const std::string path = env_.home() + "/" + rel;
-    std::filesystem::create_directories(
-        std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
+    WriteFile(env_.home() + "/" + rel, bytes);
   }
   ProgramEnv env_;
   pid_t proc_ = -1;

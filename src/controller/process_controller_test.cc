@@ -3,8 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "controller/controller_test_util.h"
 #include "drivers/simline/simulated_line.h"
 

@@ -20,11 +20,6 @@ class RecordingTest : public CallTest {
     }
     return spoken;
   }
-  void RingSoundOn() {
-    Set(kIncomingEvents, "chkPlayInCall", "1");
-    Set(kIncomingEvents, "CmbPlayWhenCall", "ring.wav");
-    WriteFile(home / "Sound/ring.wav", "RIFF");
-  }
 };
 
 TEST_F(RecordingTest, LengthLimitDropsTheCallAtItsLastSecond) {
@@ -121,7 +116,9 @@ TEST_F(RecordingTest, IncomingSoundThenAnnouncementAfterItsEnd) {
   // filled with the caller identification that arrived meanwhile. Without
   // a beep file the announcement still follows the ring sound.
   Set(kGeneral, "chkModemSoundControl", "1");
-  RingSoundOn();
+  Set(kIncomingEvents, "chkPlayInCall", "1");
+  Set(kIncomingEvents, "CmbPlayWhenCall", "ring.wav");
+  WriteFile(home / "Sound/ring.wav", "RIFF");
   Set(kIncomingEvents, "chkSayInCommingCall", "1");
   Set(kIncomingEvents, "IC_txtTTS", "Call from <CALLER_NAME>");
   process_.SoundDeviceIndex = 1;

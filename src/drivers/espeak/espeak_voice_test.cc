@@ -10,7 +10,6 @@
 #include <functional>
 #include <vector>
 
-#include "devices/fake/fake_clock.h"
 #include "devices/fake/fake_sound_devices.h"
 #include "drivers/alsa/alsa_sound_output.h"
 #include "drivers/asio_clock/asio_clock.h"
@@ -119,18 +118,6 @@ TEST_F(EspeakVoiceTest, CutOffSilencesAtOnceWithoutEndStream) {
   EXPECT_FALSE(line_.has_sources());
   Deliver();
   EXPECT_EQ(end_streams_, 0);
-}
-
-TEST(EspeakVoiceNoDataTest, EveryOperationFailsHarmlessly) {
-  FakeClock clock;
-  FakeSoundDevices sound_devices;
-  LineAudioHub hub;
-  testing::TempDir dir;
-  EspeakVoice voice(clock, sound_devices, hub, AlsaSoundOutputFactory(clock),
-                    dir / "missing");
-  EXPECT_TRUE(voice.GetVoices().empty());
-  EXPECT_EQ(voice.Speak("hello"), kEspeakNoVoice);
-  EXPECT_FALSE(voice.IsSpeaking());
 }
 
 }  // namespace
