@@ -159,6 +159,7 @@ TEST_F(CallStateTest, MatchedContactHasItsOwnAnsweringAndForwarding) {
   fake.clock().Advance(5000);
   Rings(1);
   EXPECT_EQ(Ops("LineAnswer"), 1);
+  EXPECT_EQ(wave1().plays().at(0).file, home / "Greets/Hello.wav");
   HangUp();
   EXPECT_THAT(fake.mail(0)->mails(), IsEmpty());
   EXPECT_EQ(JournalCount("Error Send To APP"), 0);
