@@ -174,6 +174,9 @@ class frmLine final : public CallLine {
   // After the telephony line opened with `result` in modem mode: hands the
   // modem to the serial port; answers the result that decides LineStat.
   int32_t OpenModemSide(int32_t result);
+  // Takes the modem from the telephony control back to its serial port and
+  // starts the AT scenario; the telephony shutdown's result.
+  int32_t ReturnModemToPort(const char* source);
   // Closes the serial port before the telephony line closes.
   void CloseModemSide();
   // The idle timer ran out (tmrIDLE): the caller is gone.

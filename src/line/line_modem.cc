@@ -65,14 +65,18 @@ int32_t frmLine::OpenModemSide(int32_t result) {
                       "LineOpen:CommConnect");
     return result;
   }
-  Telephony& tapi = *s_.Tapi1;
   if (s_.ModemPort == 0)
-    s_.ModemPort = tapi.GetDeviceID(kDeviceClassSerialPort);
-  tapi.LineClose();
+    s_.ModemPort = s_.Tapi1->GetDeviceID(kDeviceClassSerialPort);
   // The shutdown's result decides the line state from here on.
-  result = tapi.LineShutdown();
+  return ReturnModemToPort("LineOpen:CommConnect");
+}
+
+int32_t frmLine::ReturnModemToPort(const char* source) {
+  Telephony& tapi = *s_.Tapi1;
+  tapi.LineClose();
+  const int32_t result = tapi.LineShutdown();
   WaitWhile([&] { return tapi.IsLineOpen(); }, "The line did not close",
-            "LineOpen:CommConnect");
+            source);
   s_.devices.clock.Pause(kAfterLineClosedTenths);
   modem_->InitVals();
   modem_->CommConnect(s_.ModemPort, s_.ModemCommandSet);
@@ -113,14 +117,7 @@ void frmLine::GetTapiFromComm() {
 void frmLine::CommCloseTapi() {
   // The call is over: its caller can no longer be found gone.
   modem_->StopIdleTimer();
-  Telephony& tapi = *s_.Tapi1;
-  tapi.LineClose();
-  tapi.LineShutdown();
-  WaitWhile([&] { return tapi.IsLineOpen(); }, "The line did not close",
-            "CommCloseTapi");
-  s_.devices.clock.Pause(kAfterLineClosedTenths);
-  modem_->InitVals();
-  modem_->CommConnect(s_.ModemPort, s_.ModemCommandSet);
+  ReturnModemToPort("CommCloseTapi");
 }
 
 void frmLine::Comm_InComeCall() { IncomingCall("Comm_"); }
