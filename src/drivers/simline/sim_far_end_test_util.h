@@ -46,6 +46,9 @@ class SimFarEnd {
   // Waits for the process's next outgoing call, and answers it.
   void WaitCall() { Send(SimlineType::kWaitCall); }
   void AnswerCall() { Send(SimlineType::kAnswerCall); }
+  // The line is unplugged, and plugged in again.
+  void LoseLine() { Send(SimlineType::kLoseLine); }
+  void RestoreLine() { Send(SimlineType::kLineBack); }
 
   size_t samples_heard() const { return samples_heard_; }
 
