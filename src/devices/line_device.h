@@ -1,7 +1,9 @@
 // One telephone line of a line backend (the simulated line, a voice modem, a
 // SIP line) and the backend that offers such lines. The line registry
 // (line_registry.h) lists the lines of every backend and builds the one
-// Telephony over them; the code above it never sees a LineDevice.
+// Telephony over them; the code above it never sees a LineDevice. Each
+// driver makes its backend with one factory function from a
+// LineBackendContext (line_backend_context.h).
 //
 // Contract of a line:
 // - Everything runs on the loop thread. A backend whose library calls from

@@ -83,9 +83,9 @@ class LineRegistry::Control : public Telephony {
   }
 
   int32_t LineShutdown() override {
-    int32_t result = line_ != nullptr ? CloseLine() : 0;
-    const int32_t shut = GiveUpBackends();
-    return result != 0 ? result : shut;
+    // A line that does not close keeps its backend initialised.
+    const int32_t closed = line_ != nullptr ? CloseLine() : 0;
+    return closed != 0 ? closed : GiveUpBackends();
   }
 
   bool IsLineOpen() override { return line_ != nullptr; }
