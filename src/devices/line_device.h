@@ -1,7 +1,9 @@
 // One telephone line of a line backend (the simulated line, a voice modem, a
 // SIP line) and the backend that offers such lines. The line registry
 // (line_registry.h) lists the lines of every backend and builds the one
-// Telephony over them; the code above it never sees a LineDevice.
+// Telephony over them; the code above it never sees a LineDevice. Each
+// driver makes its backend with one factory function from a
+// LineBackendContext (line_backend_context.h).
 //
 // Contract of a line:
 // - Everything runs on the loop thread. A backend whose library calls from
@@ -66,7 +68,8 @@ class LineDevice {
   // Dials `number`: Dialing follows, then Connected when the far end answers.
   // `call_text` is the number as dialled (empty on failure).
   virtual int32_t Dial(const std::string& number, std::string& call_text) = 0;
-  virtual bool DialsSipAddresses() { return false; }
+  // What the line dials; a SIP line adds SIP addresses.
+  virtual DialCapability DialKinds() { return DialCapability::kNumbers; }
 
   // Where the line's call audio meets the wave driver and the voice; null
   // for a line without audio. The registry answers the wave-in and wave-out
@@ -84,9 +87,12 @@ class LineBackend {
   // The lines it offers now, in its own order. The backend owns them; they
   // live as long as the backend stays registered.
   virtual std::vector<LineDevice*> Lines() = 0;
-  // A control initialises or shuts down telephony (LineInitialize,
-  // LineShutdown). Backends with nothing to prepare answer 0.
+  // Prepares the backend (a SIP account registers): called when the first
+  // control initialises it, and again after Shutdown. A failure keeps the
+  // backend's lines out of the device list until a later Initialize
+  // succeeds. Backends with nothing to prepare answer 0.
   virtual int32_t Initialize() { return 0; }
+  // The last control that initialised it shut down; its lines are closed.
   virtual int32_t Shutdown() { return 0; }
   // Text of one of its own codes (never 0).
   virtual std::string ErrorText(int32_t code) = 0;

@@ -12,6 +12,7 @@ class LineRegistry::Control : public Telephony {
   }
   ~Control() override {
     if (line_ != nullptr) CloseLine();
+    GiveUpBackends();
     r_.controls_.erase(
         std::find(r_.controls_.begin(), r_.controls_.end(), this));
   }
@@ -23,11 +24,14 @@ class LineRegistry::Control : public Telephony {
   }
 
   int32_t LineInitialize() override {
+    int32_t first_failure = 0;
+    bool usable = false;
     for (size_t k = 0; k < r_.backends_.size(); ++k) {
-      const int32_t result = r_.backends_[k].backend->Initialize();
-      if (result != 0) return r_.Code(k, result);
+      const int32_t result = Initialize(k);
+      usable = usable || result == 0;
+      if (result != 0 && first_failure == 0) first_failure = result;
     }
-    return 0;
+    return usable ? 0 : first_failure;
   }
 
   int32_t GetNumDevices() override {
@@ -51,11 +55,14 @@ class LineRegistry::Control : public Telephony {
     const Line* line = Current();
     if (line == nullptr) return kLineBadDevice;
     LineDevice* device = line->device;
+    const size_t backend = line->backend;
+    const int32_t initialized = Initialize(backend);
+    if (initialized != 0) return initialized;
     r_.Wire(device);
     const int32_t result = device->Open(privileges, media_modes);
-    if (result != 0) return r_.Code(line->backend, result);
+    if (result != 0) return r_.Code(backend, result);
     line_ = device;
-    backend_ = line->backend;
+    backend_ = backend;
     monitoring_ = false;
     lost_ = nullptr;
     if (device->CallOffered()) {
@@ -77,11 +84,9 @@ class LineRegistry::Control : public Telephony {
   }
 
   int32_t LineShutdown() override {
-    for (size_t k = 0; k < r_.backends_.size(); ++k) {
-      const int32_t result = r_.backends_[k].backend->Shutdown();
-      if (result != 0) return r_.Code(k, result);
-    }
-    return line_ != nullptr ? CloseLine() : 0;
+    // A line that does not close keeps its backend initialised.
+    const int32_t closed = line_ != nullptr ? CloseLine() : 0;
+    return closed != 0 ? closed : GiveUpBackends();
   }
 
   bool IsLineOpen() override { return line_ != nullptr; }
@@ -110,22 +115,22 @@ class LineRegistry::Control : public Telephony {
     return r_.Code(backend_, line_->Dial(number, call_text));
   }
 
-  bool DialsSipAddresses() override {
-    const Line* line = Current();
-    return line != nullptr && line->device->DialsSipAddresses();
+  DialCapability DialKinds() override {
+    LineDevice* device = Addressed();
+    return device != nullptr ? device->DialKinds() : DialCapability::kNumbers;
   }
 
   int32_t GetDeviceID(int16_t device_class) override {
-    const Line* line = Current();
-    if (line == nullptr) return -1;
+    LineDevice* device = Addressed();
+    if (device == nullptr) return -1;
     if (device_class == kDeviceClassWaveIn ||
         device_class == kDeviceClassWaveOut) {
-      const LineAudioEndpoint* audio = line->device->Audio();
+      const LineAudioEndpoint* audio = device->Audio();
       if (audio == nullptr) return -1;
       return device_class == kDeviceClassWaveIn ? audio->wave_in()
                                                 : audio->wave_out();
     }
-    return line->device->GetDeviceID(device_class);
+    return device->GetDeviceID(device_class);
   }
 
   bool IsCallActive() override {
@@ -150,6 +155,36 @@ class LineRegistry::Control : public Telephony {
     return &lines_[static_cast<size_t>(index_)];
   }
 
+  // The line a per-device answer is about: the open one, else the one at
+  // the device index.
+  LineDevice* Addressed() {
+    if (line_ != nullptr) return line_;
+    const Line* line = Current();
+    return line != nullptr ? line->device : nullptr;
+  }
+
+  // Initialises backend `k` for this control once.
+  int32_t Initialize(size_t k) {
+    if (initialized_.size() <= k) initialized_.resize(k + 1, false);
+    if (initialized_[k]) return 0;
+    const int32_t result = r_.Acquire(k);
+    if (result == 0) initialized_[k] = true;
+    return result;
+  }
+
+  // Gives up every backend this control initialised; the first failure of
+  // a shutdown.
+  int32_t GiveUpBackends() {
+    int32_t first_failure = 0;
+    for (size_t k = 0; k < initialized_.size(); ++k) {
+      if (!initialized_[k]) continue;
+      initialized_[k] = false;
+      const int32_t result = r_.Release(k);
+      if (result != 0 && first_failure == 0) first_failure = result;
+    }
+    return first_failure;
+  }
+
   int32_t CloseLine() {
     const int32_t result = line_->Close();
     if (result != 0) return r_.Code(backend_, result);
@@ -166,6 +201,7 @@ class LineRegistry::Control : public Telephony {
   size_t backend_ = 0;  // its backend
   bool monitoring_ = false;
   std::vector<Line> lines_;
+  std::vector<bool> initialized_;  // by backend index
 };
 
 LineRegistry::LineRegistry(Clock& clock) : clock_(clock) {}
@@ -174,9 +210,14 @@ LineRegistry::~LineRegistry() { *alive_ = false; }
 
 bool LineRegistry::Register(const std::string& name, LineBackend& backend,
                             bool simulated) {
-  for (const Backend& b : backends_)
+  int32_t code_range = kUnlistedBackendCodeRange;
+  for (const Backend& b : backends_) {
     if (b.name == name) return false;
-  backends_.push_back({name, &backend, simulated});
+    if (b.code_range >= code_range) code_range = b.code_range + 1;
+  }
+  for (const auto& [listed, range] : kLineBackendCodeRanges)
+    if (listed == name) code_range = range;
+  backends_.push_back({name, &backend, simulated, code_range});
   return true;
 }
 
@@ -194,7 +235,8 @@ std::vector<LineRegistry::Line> LineRegistry::ListLines() const {
   std::vector<Line> lines;
   for (const bool simulated : {false, true}) {
     for (size_t k = 0; k < backends_.size(); ++k) {
-      if (backends_[k].simulated != simulated) continue;
+      // A backend that failed to initialise offers no line until it works.
+      if (backends_[k].simulated != simulated || backends_[k].failed) continue;
       for (LineDevice* d : backends_[k].backend->Lines())
         lines.push_back({d, k});
     }
@@ -211,7 +253,30 @@ int32_t LineRegistry::ResultCode(const LineBackend& backend,
 
 int32_t LineRegistry::Code(size_t backend, int32_t code) const {
   if (code <= 0 || code >= kLineBackendCodeRange) return code;
-  return static_cast<int32_t>(backend + 1) * kLineBackendCodeRange + code;
+  return backends_[backend].code_range * kLineBackendCodeRange + code;
+}
+
+int32_t LineRegistry::Acquire(size_t k) {
+  Backend& b = backends_[k];
+  if (b.users == 0) {
+    const int32_t result = b.backend->Initialize();
+    if (result != 0) {
+      const int32_t code = Code(k, result);
+      // Reported when it starts failing, not at every retry.
+      if (!b.failed && report_) report_(b.name, code, ErrorText(code));
+      b.failed = true;
+      return code;
+    }
+    b.failed = false;
+  }
+  ++b.users;
+  return 0;
+}
+
+int32_t LineRegistry::Release(size_t k) {
+  Backend& b = backends_[k];
+  if (b.users == 0 || --b.users > 0) return 0;
+  return Code(k, b.backend->Shutdown());
 }
 
 std::string LineRegistry::ErrorText(int32_t code) const {
@@ -227,10 +292,9 @@ std::string LineRegistry::ErrorText(int32_t code) const {
     default:
       break;
   }
-  const int32_t k = code / kLineBackendCodeRange - 1;
-  if (code > 0 && k >= 0 && static_cast<size_t>(k) < backends_.size())
-    return backends_[static_cast<size_t>(k)].backend->ErrorText(
-        code % kLineBackendCodeRange);
+  for (const Backend& b : backends_)
+    if (code > 0 && code / kLineBackendCodeRange == b.code_range)
+      return b.backend->ErrorText(code % kLineBackendCodeRange);
   return "Unknown error " + std::to_string(code);
 }
 

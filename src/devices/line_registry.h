@@ -7,25 +7,39 @@
 // simulated line is always last, so a machine with a modem opens the modem by
 // default and one without opens the simulated line as device 0).
 //
+// Lifecycle: each control initialises the backends it uses (LineInitialize
+// all of them, LineOpen the one of its line) and gives them up with
+// LineShutdown or when it goes away. A backend's Initialize runs when its
+// first control initialises it, its Shutdown when the last one gives it up.
+// A backend whose Initialize fails is left out of the device list, reported
+// once (name and text) through the report handler, and tried again at the
+// next initialisation of any control.
+//
 // Result codes: 0 success; the registry's own codes (kLineNotOpen ...);
-// backend k (in registration order) answers in
-// [(k + 1) * kLineBackendCodeRange, (k + 2) * kLineBackendCodeRange), with
-// its own texts.
+// a backend answers in [n * kLineBackendCodeRange, (n + 1) *
+// kLineBackendCodeRange), with its own texts, where n is its number in
+// kLineBackendCodeRanges: fixed by name, so a journalled code means the same
+// whatever else is registered. A name not in the table (a scripted backend
+// of a test) takes the next number after kUnlistedBackendCodeRange.
 //
 // Wave device numbers: GetDeviceID answers the wave-in and wave-out numbers
 // of the line's audio endpoint (numbered by the LineAudioHub), so no backend
 // picks its own.
 //
 // What the registry keeps per control: the device index, the line it has
-// open, whether it monitors digits, the line it lost, its event handlers. It
-// defers every line event with Clock::Post (see line_device.h); LineBack also
-// reaches the controls that closed the line after it was lost.
+// open, the backends it initialised, whether it monitors digits, the line it
+// lost, its event handlers. Per-device answers come from the open line while
+// there is one. It defers every line event with Clock::Post (see
+// line_device.h); LineBack also reaches the controls that closed the line
+// after it was lost.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "devices/clock.h"
@@ -38,6 +52,12 @@ namespace lw {
 inline constexpr int32_t kLineNotOpen = 0x101;  // the control's line is closed
 inline constexpr int32_t kLineAlreadyOpen = 0x102;  // LineOpen twice
 inline constexpr int32_t kLineBadDevice = 0x103;    // index outside the list
+
+// The code range of each backend by name; a new backend takes the next
+// free number here.
+inline constexpr std::pair<std::string_view, int32_t> kLineBackendCodeRanges[] =
+    {{"simline", 1}, {"voice_modem", 2}, {"sip", 3}};
+inline constexpr int32_t kUnlistedBackendCodeRange = 0x10;
 
 class LineRegistry {
  public:
@@ -59,6 +79,12 @@ class LineRegistry {
   // A new telephony control over every registered line.
   std::unique_ptr<Telephony> NewTelephony();
 
+  // Where a backend that fails to initialise is reported: its name, its
+  // result code as controls report it and that code's text.
+  using Report = std::function<void(const std::string& name, int32_t code,
+                                    const std::string& text)>;
+  void SetReport(Report report) { report_ = std::move(report); }
+
   // The code a control reports for `code` of `backend` (0 stays 0).
   int32_t ResultCode(const LineBackend& backend, int32_t code) const;
 
@@ -69,6 +95,9 @@ class LineRegistry {
     std::string name;
     LineBackend* backend;
     bool simulated;
+    int32_t code_range;
+    int users = 0;        // controls that initialised it
+    bool failed = false;  // its last Initialize failed
   };
   struct Line {
     LineDevice* device;
@@ -87,6 +116,10 @@ class LineRegistry {
              To to = To::kOpen);
   void EndMonitoring(LineDevice* device);
   bool Attached(const Control* c) const;
+  // Counts one more (Acquire) or one fewer (Release) control of backend `k`,
+  // initialising or shutting it down at the first or last.
+  int32_t Acquire(size_t k);
+  int32_t Release(size_t k);
   int32_t Code(size_t backend, int32_t code) const;
   std::string ErrorText(int32_t code) const;
 
@@ -94,6 +127,7 @@ class LineRegistry {
   std::vector<Backend> backends_;
   std::vector<LineDevice*> wired_;
   std::vector<Control*> controls_;
+  Report report_;
   // Cleared when the registry goes away, so posted events find out.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

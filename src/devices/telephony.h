@@ -10,14 +10,20 @@
 // Contract shared by every implementation:
 // - Results are 32-bit codes, 0 = success; no operation throws. Every code,
 //   0 included, has a text (GetErrorText) for the journal.
-// - Operations address the device selected with SetDeviceIndex.
+// - Operations address the device selected with SetDeviceIndex, except that
+//   while the control has a line open, every per-device answer (GetDeviceID,
+//   DialKinds) is about that line: a line listed ahead of it later does not
+//   change what the control answers.
 // - Events run on the loop thread, one at a time, and never inside the
 //   operation that causes them: LineAnswer returns before its Connected runs,
 //   LineDrop before its Idle, MakeCall before its Dialing.
 // - A closed line raises no events. LineClose and LineShutdown complete before
 //   they return: IsLineOpen is False afterwards, and a call still present is
 //   abandoned without further events.
-// - After LineShutdown, a LineOpen initialises telephony again on its own.
+// - LineInitialize and LineShutdown are counted per control: a line backend
+//   is prepared when the first control initialises it and shut down when the
+//   last one that did shuts down. LineOpen initialises the line's backend
+//   for the control on its own (after LineShutdown too).
 #pragma once
 
 #include <cstdint>
@@ -33,6 +39,11 @@ struct DeviceInfo {
   bool VoiceCapable = false;   // can play into and record from a call
   bool MonitorDigits = false;  // reports keypad digits of the far end
 };
+
+// What a line dials: every line dials telephone numbers (the keypad
+// "0".."9", "*", "#", a leading "+" and "," for a pause); a SIP line dials
+// SIP addresses ("sip:user@host", "sips:...") as well.
+enum class DialCapability { kNumbers, kNumbersAndSipAddresses };
 
 // Device classes of GetDeviceID.
 inline constexpr int16_t kDeviceClassWaveIn = 1;
@@ -86,7 +97,10 @@ class Telephony {
   // Replaces the event handlers.
   virtual void SetEvents(TelephonyEvents events) = 0;
 
-  // Prepares the device list. Other operations work without it.
+  // Prepares the line backends for this control. A backend that fails is
+  // left out of the device list (the registry reports it once) and tried
+  // again at the next LineInitialize; the others go on. Non-zero only when
+  // no backend could be prepared. Other operations work without it.
   virtual int32_t LineInitialize() = 0;
   // Number of devices; indexes run from 0.
   virtual int32_t GetNumDevices() = 0;
@@ -102,6 +116,7 @@ class Telephony {
   // elsewhere, e.g. its modem held open on the serial port.
   virtual int32_t LineOpen(int32_t privileges, int32_t media_modes) = 0;
   virtual int32_t LineClose() = 0;
+  // Closes the control's line and gives up its initialisation.
   virtual int32_t LineShutdown() = 0;
   virtual bool IsLineOpen() = 0;
 
@@ -115,18 +130,15 @@ class Telephony {
   virtual int32_t LineMonitorDigits(bool on) = 0;
   // Dials `number` on the open line; Dialing follows, Connected when the far
   // end answers, Idle when the call ends. `call_text` receives the number as
-  // the device dials it (empty on failure). Every line dials the keypad
-  // ("0".."9", "*", "#"), a leading "+" and "," for a pause; the line
-  // controller refuses anything else before it calls here.
+  // the device dials it (empty on failure). The line controller refuses what
+  // DialKinds does not cover before it calls here.
   virtual int32_t MakeCall(const std::string& number,
                            std::string& call_text) = 0;
-  // True when the current device also dials SIP addresses ("sip:user@host",
-  // "sips:..."). A SIP line answers True for its devices; every other line
-  // keeps this default.
-  virtual bool DialsSipAddresses() { return false; }
+  // What the line dials (kNumbers for no such device).
+  virtual DialCapability DialKinds() = 0;
 
-  // The current device's wave-in (1) or wave-out (2) endpoint number, or its
-  // serial port number (22); -1 for another class or no such device.
+  // The line's wave-in (1) or wave-out (2) endpoint number, or its serial
+  // port number (22); -1 for another class or no such device.
   virtual int32_t GetDeviceID(int16_t device_class) = 0;
   // True while a call is connected (from Connected until the far end hangs
   // up or the call is dropped).

@@ -38,8 +38,9 @@ bool IsSipAddress(std::string_view s) {
 
 }  // namespace
 
-bool IsDialable(std::string_view number, bool sip_addresses) {
-  if (sip_addresses && IsSipAddress(number)) return true;
+bool IsDialable(std::string_view number, DialCapability kinds) {
+  if (kinds == DialCapability::kNumbersAndSipAddresses && IsSipAddress(number))
+    return true;
   if (!number.empty() && number.front() == '+') number.remove_prefix(1);
   bool has_key = false;
   for (char c : number) {

@@ -6,15 +6,16 @@
 // ("W", "P", "T", "!", "@", ";") are not part of the telephony contract and
 // are refused, as are blanks and separators ("555 12-34"), which a
 // telephone cannot dial either. A line that dials SIP addresses
-// (Telephony::DialsSipAddresses) also takes "sip:" and "sips:" addresses.
+// (Telephony::DialKinds) also takes "sip:" and "sips:" addresses.
 #pragma once
 
 #include <string_view>
 
+#include "devices/telephony.h"
+
 namespace lw {
 
-// True when `number` can be dialled as it is; `sip_addresses` when the line
-// dials SIP addresses.
-bool IsDialable(std::string_view number, bool sip_addresses);
+// True when `number` can be dialled as it is on a line that dials `kinds`.
+bool IsDialable(std::string_view number, DialCapability kinds);
 
 }  // namespace lw

@@ -30,8 +30,9 @@ TEST(DialStringTest, OnlyWhatATelephoneDials) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(JournalShown(c.number));
-    EXPECT_EQ(IsDialable(c.number, false), c.plain);
-    EXPECT_EQ(IsDialable(c.number, true), c.sip);
+    EXPECT_EQ(IsDialable(c.number, DialCapability::kNumbers), c.plain);
+    EXPECT_EQ(IsDialable(c.number, DialCapability::kNumbersAndSipAddresses),
+              c.sip);
   }
 }
 

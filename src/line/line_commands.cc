@@ -124,7 +124,7 @@ void frmLine::CommandCallOut(const std::vector<std::string>& lines,
   // The number reaches the device and the stored call: only what the line
   // can dial goes on (a stray line feed would break the record's field).
   const std::string& number = lines[1];
-  if (!IsDialable(number, s_.Tapi1->DialsSipAddresses())) {
+  if (!IsDialable(number, s_.Tapi1->DialKinds())) {
     s_.journal.LogSys(std::string(record ? "CallOutRec" : "CallOut") +
                           " refused: \"" + JournalShown(number) +
                           "\" is not a number to dial (digits, *, #, a "

@@ -8,12 +8,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/system.h"
 #include "callstore/file_io.h"
 #include "controller/process_controller.h"
 #include "devices/devices.h"
 #include "devices/line_audio.h"
+#include "devices/line_backend_context.h"
 #include "devices/line_registry.h"
 #include "devices/serial_port_names.h"
 #include "drivers/alsa/alsa_sound_output.h"
@@ -21,8 +24,7 @@
 #include "drivers/curl_mail/curl_mail.h"
 #include "drivers/espeak/espeak_voice.h"
 #include "drivers/serial/asio_serial_port.h"
-#include "drivers/simline/sim_modem_pty.h"
-#include "drivers/simline/simulated_line.h"
+#include "drivers/simline/simline_backend.h"
 #include "drivers/sndfile_wave/sndfile_wave.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
 #include "drivers/unix_channel/unix_channel.h"
@@ -31,8 +33,22 @@
 #include "service/main_entry.h"
 #include "service/paths.h"
 #include "service/service_host.h"
+#include "settings/registry_routines.h"
 
 namespace {
+
+// The line backends this build has, in the order they register; the registry
+// lists the simulated ones after every real line. A backend whose CMake
+// option is off (LW_WITH_<BACKEND>) is built without, and left out here.
+struct LineBackendEntry {
+  const char* name;  // its settings section Properties\TabDevices\<name>
+  const char* journal_source;
+  bool simulated;
+  lw::LineBackendFactory make;
+};
+constexpr LineBackendEntry kLineBackends[] = {
+    {"simline", "SimLine", true, lw::NewSimLineBackend},
+};
 
 // The controller with everything it is built on, made when Main asks for it
 // (after the start decision, so a process that ends at once opens nothing).
@@ -48,19 +64,9 @@ class Program : public lw::MainController {
         runtime_dir_(std::move(runtime_dir)),
         journal_(clock, app_path_),
         lines_(clock),
-        simulated_line_(clock, hub_),
-        sim_modem_(io),
         devices_{clock, sound_devices_, {}, {}, {}, {}, {}, {}},
         request_unload_(std::move(request_unload)) {
-    // The line backends. Real lines register here before the simulated
-    // line, which is always present and listed last.
-    simulated_line_.Listen(io_, runtime_dir_);
-    // The simulated line's modem is a pseudo-terminal: its port number names
-    // that terminal for the serial port driver.
-    sim_modem_.Attach(simulated_line_, serial_owners_);
-    if (!sim_modem_.tty().empty())
-      serial_names_.Set(lw::SimulatedLine::kModemPort, sim_modem_.tty());
-    lines_.Register("simline", simulated_line_, /*simulated=*/true);
+    RegisterLineBackends();
     devices_.new_telephony = [this] { return lines_.NewTelephony(); };
     devices_.new_wave = [this] {
       auto wave = std::make_unique<lw::SndfileWave>(
@@ -70,10 +76,8 @@ class Program : public lw::MainController {
       });
       return wave;
     };
-    // A port number no backend named answers kCommPortInvalid.
     devices_.new_serial_port = [this] {
-      return std::make_unique<lw::AsioSerialPort>(io_, serial_names_,
-                                                  &serial_owners_);
+      return NewSerialPort(lw::SerialPortUser::kModemChannel);
     };
     devices_.new_channel = [this] {
       auto end = std::make_unique<lw::UnixChannel>(io_, runtime_dir_);
@@ -105,12 +109,6 @@ class Program : public lw::MainController {
   void Load() override {
     PublishLines();
     main_->Load();
-    if (!simulated_line_.listening())
-      journal_.LogSys(simulated_line_.ListenStatus(), 0, "SimLine");
-    if (sim_modem_.error())
-      journal_.LogSys(
-          "The simulated line has no modem: " + sim_modem_.error().message(), 0,
-          "SimLine");
   }
   void Unload() override {
     main_->Unload();
@@ -120,6 +118,41 @@ class Program : public lw::MainController {
 
  private:
   static constexpr const char* kLinesFile = "lines";
+
+  // The one serial port driver, for the modem channel and modem backends
+  // alike. A port number no backend named answers kCommPortInvalid.
+  std::unique_ptr<lw::SerialPort> NewSerialPort(lw::SerialPortUser user) {
+    return std::make_unique<lw::AsioSerialPort>(io_, serial_names_,
+                                                &serial_owners_, user);
+  }
+
+  void RegisterLineBackends() {
+    lines_.SetReport(
+        [this](const std::string& name, int32_t code, const std::string& text) {
+          journal_.LogSys("The line backend " + name + " cannot start: " + text,
+                          code, "Tapi1.LineInitialize");
+        });
+    for (const LineBackendEntry& entry : kLineBackends) {
+      const std::string source = entry.journal_source;
+      const lw::LineBackendContext context{
+          clock_,
+          io_,
+          hub_,
+          serial_names_,
+          serial_owners_,
+          [this](lw::SerialPortUser user) { return NewSerialPort(user); },
+          store_,
+          std::string(lw::kKeyRoot) + "\\Properties\\TabDevices\\" + entry.name,
+          runtime_dir_,
+          [this, source](const std::string& text) {
+            journal_.LogSys(text, 0, source);
+          }};
+      std::unique_ptr<lw::LineBackend> backend = entry.make(context);
+      if (backend == nullptr) continue;
+      lines_.Register(entry.name, *backend, entry.simulated);
+      backends_.push_back(std::move(backend));
+    }
+  }
 
   // Tells `lwdctl devices` which line devices this process has and which
   // terminal each one's serial port number names: one line per device,
@@ -157,8 +190,8 @@ class Program : public lw::MainController {
   lw::LineRegistry lines_;
   lw::SerialPortNames serial_names_;
   lw::SerialPortOwners serial_owners_;
-  lw::SimulatedLine simulated_line_;
-  lw::SimModemPty sim_modem_;
+  // Outlive every control (main_ goes first).
+  std::vector<std::unique_ptr<lw::LineBackend>> backends_;
   lw::Devices devices_;
   std::function<void()> request_unload_;
   std::unique_ptr<lw::frmTTS> speech_;

@@ -188,8 +188,11 @@ void AsioSerialPort::State::Write(const std::shared_ptr<State>& s) {
 
 AsioSerialPort::AsioSerialPort(asio::io_context& io,
                                const SerialPortNames& names,
-                               SerialPortOwners* owners)
-    : names_(names), owners_(owners), s_(std::make_shared<State>(io)) {}
+                               SerialPortOwners* owners, SerialPortUser user)
+    : names_(names),
+      owners_(owners),
+      user_(user),
+      s_(std::make_shared<State>(io)) {}
 
 AsioSerialPort::~AsioSerialPort() {
   s_->events = {};
@@ -226,8 +229,7 @@ int32_t AsioSerialPort::Open() {
   const std::optional<std::string> tty = names_.Tty(s_->number);
   const std::optional<LineSettings> settings = ParseSettings(s_->settings);
   if (!tty || !settings) return kCommPortInvalid;
-  if (owners_ != nullptr &&
-      !owners_->Acquire(s_->number, SerialPortUser::kModemChannel)) {
+  if (owners_ != nullptr && !owners_->Acquire(s_->number, user_)) {
     return kCommPortBusy;
   }
   const int fd =
@@ -251,8 +253,7 @@ int32_t AsioSerialPort::Open() {
       ::ioctl(fd, TIOCNXCL);
       ::close(fd);
     }
-    if (owners_ != nullptr)
-      owners_->Release(s_->number, SerialPortUser::kModemChannel);
+    if (owners_ != nullptr) owners_->Release(s_->number, user_);
     return code;
   }
   s_->open = true;
@@ -273,8 +274,7 @@ void AsioSerialPort::Close() {
   s_->port.close(ec);
   s_->input.clear();
   s_->output.clear();
-  if (owners_ != nullptr)
-    owners_->Release(s_->number, SerialPortUser::kModemChannel);
+  if (owners_ != nullptr) owners_->Release(s_->number, user_);
 }
 
 bool AsioSerialPort::PortOpen() { return s_->open; }

@@ -1,5 +1,7 @@
 // The serial port of a modem over Asio's serial_port, on the terminal device
-// that SerialPortNames gives for the port number.
+// that SerialPortNames gives for the port number. The one serial port driver
+// of the process: the line controller's modem channel and every modem
+// backend open their ports with it, each as its own SerialPortUser.
 //
 // Opening puts the terminal in raw mode: no echo, no line editing or
 // signals, no input or output translation (CR stays CR), no XON/XOFF and no
@@ -9,8 +11,8 @@
 // - kCommPortInvalid: no name for the number, no such device, not a
 //   terminal, or the device refused (permissions, settings it cannot take);
 // - kCommPortBusy: another program holds the device (its flock or exclusive
-//   mode), or the port's modem line holds it in the SerialPortOwners table,
-//   worth trying again;
+//   mode), or another user holds it in the SerialPortOwners table, worth
+//   trying again;
 // - kCommPortAlreadyOpen, kCommPortNotOpen: as the SerialPort contract says.
 //
 // Received characters are kept (up to kMaxInput, the rest is dropped) and
@@ -36,9 +38,9 @@ class AsioSerialPort : public SerialPort {
   static constexpr size_t kMaxInput = size_t{64} * 1024;
 
   // `io`, `names` and `owners` outlive the port. With `owners`, an open port
-  // is held there for the modem channel.
+  // is held there for `user` (the modem channel, or a modem backend's line).
   AsioSerialPort(asio::io_context& io, const SerialPortNames& names,
-                 SerialPortOwners* owners = nullptr);
+                 SerialPortOwners* owners, SerialPortUser user);
   ~AsioSerialPort() override;
   AsioSerialPort(const AsioSerialPort&) = delete;
   AsioSerialPort& operator=(const AsioSerialPort&) = delete;
@@ -71,6 +73,7 @@ class AsioSerialPort : public SerialPort {
 
   const SerialPortNames& names_;
   SerialPortOwners* owners_;
+  SerialPortUser user_;
   std::shared_ptr<State> s_;
 };
 

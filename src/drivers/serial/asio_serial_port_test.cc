@@ -15,8 +15,9 @@ namespace {
 TEST(AsioSerialPortTest, PseudoTerminalInRawModeBothWaysAndItsErrors) {
   // Given a pseudo-terminal named as port 3, expect 9600 8N1, bytes
   // unchanged both ways (so no echo, line editing or flow control) with every
-  // received character raised, and 8002, 8005, 8012 (another holder's lock) and
-  // 8018 where they belong.
+  // received character raised, and 8002, 8005, 8012 (another holder's lock,
+  // another user in the owners table) and 8018 where they belong; the port
+  // held for the user it was made for while open.
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(master, 0);
   ASSERT_EQ(::grantpt(master), 0);
@@ -26,7 +27,8 @@ TEST(AsioSerialPortTest, PseudoTerminalInRawModeBothWaysAndItsErrors) {
   names.Set(3, tty);
   names.Set(4, "/nonexistent/tty");
   asio::io_context io;
-  AsioSerialPort port(io, names);
+  SerialPortOwners owners;
+  AsioSerialPort port(io, names, &owners, SerialPortUser::kModemLine);
   std::string got;
   int raised = 0;
   port.SetEvents({.OnComm = [&] {
@@ -44,7 +46,11 @@ TEST(AsioSerialPortTest, PseudoTerminalInRawModeBothWaysAndItsErrors) {
   ASSERT_EQ(::flock(holder, LOCK_EX), 0);
   EXPECT_EQ(port.SetPortOpen(true), kCommPortBusy);
   ::close(holder);
+  owners.Acquire(3, SerialPortUser::kModemChannel);
+  EXPECT_EQ(port.SetPortOpen(true), kCommPortBusy);
+  owners.Release(3, SerialPortUser::kModemChannel);
   ASSERT_EQ(port.SetPortOpen(true), 0);
+  EXPECT_EQ(owners.Owner(3), SerialPortUser::kModemLine);
   EXPECT_EQ(port.SetPortOpen(true), kCommPortAlreadyOpen);
   EXPECT_EQ(port.SetCommPort(1), kCommPortAlreadyOpen);
 
@@ -74,6 +80,7 @@ TEST(AsioSerialPortTest, PseudoTerminalInRawModeBothWaysAndItsErrors) {
 
   EXPECT_EQ(port.SetPortOpen(false), 0);
   EXPECT_FALSE(port.PortOpen());
+  EXPECT_EQ(owners.Owner(3), SerialPortUser::kNobody);
   EXPECT_EQ(port.SetPortOpen(true), 0);  // the lock went with the close
 
   // The terminal goes away while open: one event says so.
