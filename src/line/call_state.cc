@@ -513,6 +513,9 @@ void frmLine::CallOut(const std::string& number, bool record) {
       call_ = std::move(before);
       return;
     }
+    // A placed call is in progress until its wrap-up like an incoming one,
+    // so auto mode does not switch the line off under it.
+    s_.bInCall = true;
     recorder_.NewCall();
   });
 }
