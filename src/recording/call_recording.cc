@@ -178,6 +178,12 @@ void CallRecorder::StopRecMessage() {
   });
 }
 
+void CallRecorder::StartLengthLimit(double minutes) {
+  RecordSeconds_ = 0;
+  MaxRecordMinutes_ = minutes;
+  TimerOn(tmrRecLong_.get());
+}
+
 void CallRecorder::StopLimits() {
   TimerOff(tmrSilence_.get());
   TimerOff(tmrRecLong_.get());

@@ -47,6 +47,9 @@ class CallRecorder {
   // recording's result).
   void StopRecMessage();
 
+  // Ends the call `minutes` from now unless the limits are switched off
+  // first; for a call that is not being recorded (remote access).
+  void StartLengthLimit(double minutes);
   // Switches the three limit timers off.
   void StopLimits();
   // Switches the timer that ends tone detection off.

@@ -124,10 +124,13 @@ class FakeWave : public Wave {
   // Playing a file that is neither on disk nor known to the table fails
   // with kFakeWaveFileNotFound.
 
-  // --- Fault switch: the result StartRecord returns instead of
-  // succeeding (changing nothing).
+  // --- Fault switches: the results StartRecord and the plays return
+  // instead of succeeding (changing nothing); line devices that play or
+  // record but not both at once (IsHalfDuplex).
   struct Faults {
     int32_t record_result = 0;
+    int32_t play_result = 0;
+    bool half_duplex = false;
   };
   Faults& faults() { return faults_; }
 
