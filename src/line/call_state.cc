@@ -481,6 +481,9 @@ void frmLine::Wave1_PlayDone() {
   } else if (call_.bAnswerMachine) {
     machine_.PlayDone();
   }
+  // A recording that waited for the line to stop playing (a half-duplex
+  // line) starts unless another prompt followed.
+  if (active && !s_.Wave1->IsPlaying()) recorder_.StartWaitingRecording();
 }
 
 void frmLine::Tapi_Dialing() {

@@ -228,6 +228,24 @@ TEST_F(CallStateTest, OutgoingCallsAreStoredAsTypeOneOrRecordedAsFour) {
   EXPECT_EQ(FieldText(Records()[1].description), "Outgoing call");
 }
 
+TEST_F(CallStateTest, HalfDuplexLineRecordsOnlyOnceThePromptsHaveEnded) {
+  // Given a half-duplex line and "CallOutRec" handed to the answering
+  // machine before the far end answers, expect nothing recorded while the
+  // greeting and the beep play, and the recording after them.
+  AnsweringMachineOn();
+  Start();
+  wave1().faults().half_duplex = true;
+  far().WaitCall();
+  for (const char* command : {"CallOutRec\r\n5557777", "AnswerMachine"})
+    fake.channels().Send(108, command);
+  far().AnswerCall();
+  Deliver();
+  wave1().FinishPlay();  // the greeting; the beep follows
+  EXPECT_TRUE(wave1().IsPlaying() && wave1().recordings().empty());
+  wave1().FinishPlay();
+  EXPECT_TRUE(wave1().IsRecording());
+}
+
 TEST_F(CallStateTest, CallCommandsDecideTheRingingCall) {
   // Given a ringing call, expect "RecCall" to start the ring gap at the
   // next ring; "DropTheCall" to answer and drop it at connection;

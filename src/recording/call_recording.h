@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "devices/clock.h"
 #include "line/call_line.h"
@@ -36,8 +37,12 @@ class CallRecorder {
   // and silence limits); with bAnswerMachine the voice message's extras
   // ("RecMessage", listening, type "2", its limits). A remote-access call is
   // never recorded. The limits start even when the recording could not be
-  // started; the call then ends by them or by hang-up.
+  // started; the call then ends by them or by hang-up. On a half-duplex line
+  // nothing is recorded while a prompt plays into the call: the recording
+  // waits for StartWaitingRecording at the prompt's end.
   void Start(int16_t format_index);
+  // The line's playback has ended: a recording that waited for it starts.
+  void StartWaitingRecording();
 
   // After a greeting or notice: drops the call when the caller has gone,
   // otherwise records the conversation in "cmbRecordFormatRec".
@@ -76,6 +81,8 @@ class CallRecorder {
   int32_t SilenceTicks_ = 0;      // 100 ms ticks of silence so far
   int32_t LastLevel_ = 0;         // last level reported while recording
   int32_t FreqTicks_ = 0;         // ticks of tmrRecFreqCounter
+  // The format of a recording that waits for the end of a playback.
+  std::optional<int16_t> waiting_format_;
 };
 
 }  // namespace lw

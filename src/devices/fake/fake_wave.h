@@ -85,6 +85,7 @@ class FakeWave : public Wave {
                       bool report_levels) override;
   int32_t StopRecord() override;
   bool IsRecording() override { return recording_; }
+  bool IsHalfDuplex(int32_t) override { return faults_.half_duplex; }
   int32_t StartMonitor(const WaveFormatRecord& device_format,
                        int32_t local_device) override;
   void StopMonitor() override;
