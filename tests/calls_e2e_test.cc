@@ -34,6 +34,7 @@ struct CallCase {
 void PrintTo(const CallCase& c, std::ostream* os) { *os << c.name; }
 
 const std::string kLongName(250, 'N');
+
 const std::vector<std::string> kNoMachine = {"Answer\\TabAnsweringMachine",
                                              "chkRunAnsIfNotAnswered", "0"};
 
@@ -241,10 +242,11 @@ class ModemE2E : public LineE2E {
 TEST_F(ModemE2E, CallerIdentifiedByTheModemLeavesAMessage) {
   // given a switch to modem mode by "ON" and a scenario of two commands,
   // expect both sent and acknowledged, the modem's port listed, and a
-  // caller whose name and number the modem reports on 109 as "Comm_CID",
-  // answered by the answering machine after the hand-over, the message
-  // stored in the day file and the latest-call list, and the modem back on
-  // its port; a switch back by "ON" opens the line in telephony mode
+  // caller whose name and number the modem reports on 109 as "Comm_CID" (a
+  // line feed in the name and a NUL in the number shown as "?"), answered
+  // by the answering machine after the hand-over, the message stored in the
+  // day file and the latest-call list, and the modem back on its port; a
+  // switch back by "ON" opens the line in telephony mode
   SwitchTo("0");
   ASSERT_TRUE(WaitFor([&] {
     return env_.Journalled("ProcessEvent->AT COMMAND:AT+VCID=1:OK(0)");
@@ -262,16 +264,16 @@ TEST_F(ModemE2E, CallerIdentifiedByTheModemLeavesAMessage) {
   const std::string voice = env_.home() + "/voice.wav";
   WriteTone(voice, 440, 5);
   const std::string out =
-      Phone({"call", "--name", "JOHN DOE", "--number", "5551234",
-             "--ring-interval", "1", "--play", voice});
+      Phone({"call", "--name", "J\xc3\xb6rg\nDOE", "--modem-line",
+             "NMBR = 555\\x001234", "--ring-interval", "1", "--play", voice});
   EXPECT_THAT(out, HasSubstr("{\"event\":\"answered\""));
   ASSERT_TRUE(env_.WaitRecords(1)) << out;
   EXPECT_THAT(listener.Stop(),
-              HasSubstr("Comm_CID\\r\\n0\\r\\nJOHN DOE\\r\\n5551234\\r\\n"));
+              HasSubstr("Comm_CID\\r\\n0\\r\\nJ\xc3\xb6rg?DOE\\r\\n555?1234"));
   const CallRecord record = env_.Records().at(0);
   EXPECT_EQ(FieldText(record.call_type), "2");
-  EXPECT_EQ(FieldText(record.caller_name), "JOHN DOE");
-  EXPECT_EQ(FieldText(record.caller_number), "5551234");
+  EXPECT_EQ(FieldText(record.caller_name), "J\xc3\xb6rg?DOE");
+  EXPECT_EQ(FieldText(record.caller_number), "555?1234");
   // The latest-call list follows the day file.
   EXPECT_TRUE(WaitFor([&] {
     return ReadFile(env_.home() + "/Data/Last").find(":\\Data\\Log\\") !=

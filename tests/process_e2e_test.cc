@@ -258,7 +258,8 @@ TEST(AutoModeE2E, LineFollowsAWindowOpeningAndClosingSecondsAfterStartUp) {
   // given "cmbLineStat" = "2" and a window from two to six seconds after
   // start-up, expect channel 107 to show the line open at start-up, closed
   // at the first tick, open when the window begins and closed when it ends,
-  // and a call made after that finding the line closed
+  // but only once an outgoing call across that end is over, and a call made
+  // after that finding the line closed
   ProgramEnv env;
   MinimalSettings(env);
   env.Set("Properties\\TabLineStat", "cmbLineStat", "2");
@@ -274,17 +275,26 @@ TEST(AutoModeE2E, LineFollowsAWindowOpeningAndClosingSecondsAfterStartUp) {
   WaitFor([&] { return time(nullptr) >= start; });
   pid_t proc = -1;
   ASSERT_TRUE(StartProcess(env, &proc));
+  ASSERT_TRUE(WaitFor([&] { return Count(listener.Text(), "Line") >= 3; }));
+  const std::string answer = env.home() + "/answer.txt";
+  env.Spawn("lwdctl", {"phone", "answer", "--hangup-after", "5"}, {}, answer);
+  ASSERT_TRUE(WaitFor([&] { return !ReadFile(answer).empty(); }));
+  ASSERT_EQ(env.Run("lwdctl", {"send", "108", "CallOut", "5554444"}), 0);
   ASSERT_TRUE(WaitFor([&] { return Count(listener.Text(), "Line") >= 4; }));
+  EXPECT_THAT(ReadFile(answer), HasSubstr(R"("hangup","by":"caller")"));
   std::string out;
   env.Run("lwdctl", {"phone", "call", "--rings", "1", "--ring-interval", "0.1"},
           &out);
   EXPECT_THAT(out, HasSubstr("\"line_open\":false"));
-  std::string shown;
-  for (const std::string stat : {"0", "1", "0", "1"})
-    shown += R"({"channel":107,"text":"LineStatus\r\n0\r\n)" + stat +
-             R"(\r\nTrue"})"
-             "\n";
-  EXPECT_EQ(listener.Text(), shown);
+  EXPECT_EQ(listener.Text(),
+            R"({"channel":107,"text":"LineStatus\r\n0\r\n0\r\nTrue"}
+{"channel":107,"text":"LineStatus\r\n0\r\n1\r\nTrue"}
+{"channel":107,"text":"LineStatus\r\n0\r\n0\r\nTrue"}
+{"channel":107,"text":"Tapi_Dialing\r\n0"}
+{"channel":107,"text":"Tapi_Connected\r\n0"}
+{"channel":107,"text":"Tapi_Idle\r\n0\r\n1"}
+{"channel":107,"text":"LineStatus\r\n0\r\n1\r\nTrue"}
+)");
   EndProgram(&proc);
 }
 

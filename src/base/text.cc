@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include "base/utf8.h"
+
 namespace lw {
 
 std::string_view Trim(std::string_view text, std::string_view blanks) {
@@ -12,6 +14,20 @@ std::u32string_view Trim(std::u32string_view text) {
   const size_t first = text.find_first_not_of(U" \t");
   if (first == std::u32string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(U" \t") - first + 1);
+}
+
+std::string ControlCharactersReplaced(std::string_view text) {
+  std::string out(text);
+  for (size_t i = 0; i < out.size(); ++i) {
+    char32_t code = 0;
+    const size_t length = Utf8CharLength(out, i, &code);
+    if (length != 0 && (code < 0x20 || (code >= 0x7F && code <= 0x9F))) {
+      out.replace(i, length, 1, '?');
+    } else if (length > 1) {
+      i += length - 1;
+    }
+  }
+  return out;
 }
 
 }  // namespace lw

@@ -1,6 +1,7 @@
 // Small text helpers shared by every layer.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace lw {
@@ -10,5 +11,14 @@ namespace lw {
 std::string_view Trim(std::string_view text, std::string_view blanks = " \t");
 // The same over decoded text: spaces and tabs.
 std::u32string_view Trim(std::u32string_view text);
+
+// `text` with every control character replaced by '?': the C0 controls
+// (NUL to US, line feed and tab among them), DEL, and the C1 controls
+// U+0080..U+009F where they are written as UTF-8. Caller identification
+// passes through here before it reaches a journal line, a stored record, a
+// page or a message, so a caller cannot start a journal line of their own or
+// cut a field with a NUL. Every other character, and bytes that are not
+// UTF-8 (an old modem's Latin-1), stay as they are.
+std::string ControlCharactersReplaced(std::string_view text);
 
 }  // namespace lw

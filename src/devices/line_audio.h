@@ -56,6 +56,12 @@ class LineAudioEndpoint {
   int32_t wave_in() const { return wave_in_; }
   int32_t wave_out() const { return wave_out_; }
 
+  // A half-duplex line (a voice modem) either plays into the call or records
+  // it, never both at once; the line driver says so when it makes the
+  // endpoint or learns it from its device. Lines are full duplex unless set.
+  void SetHalfDuplex(bool half_duplex) { half_duplex_ = half_duplex; }
+  bool half_duplex() const { return half_duplex_; }
+
   // --- The producers' and the recorder's side.
   // The line pulls `source` from its next block on, mixed with the other
   // sources, until the source answers 0 or is removed. While any source is
@@ -92,6 +98,7 @@ class LineAudioEndpoint {
   LineAudioHub& hub_;
   int32_t wave_in_;
   int32_t wave_out_;
+  bool half_duplex_ = false;
   std::vector<LinePlaySource*> sources_;
   std::vector<int16_t> mix_;  // scratch for the second and later sources
   Sink sink_;
@@ -107,6 +114,12 @@ class LineAudioHub {
   LineAudioEndpoint* Find(int32_t device) const {
     auto it = endpoints_.find(device);
     return it == endpoints_.end() ? nullptr : it->second;
+  }
+  // Whether the endpoint of wave device `device` is half-duplex; false for
+  // a number that finds none.
+  bool HalfDuplex(int32_t device) const {
+    const LineAudioEndpoint* endpoint = Find(device);
+    return endpoint != nullptr && endpoint->half_duplex();
   }
 
  private:

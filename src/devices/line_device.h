@@ -74,6 +74,15 @@ class LineDevice {
   // Where the line's call audio meets the wave driver and the voice; null
   // for a line without audio. The registry answers the wave-in and wave-out
   // device numbers from it.
+  //
+  // A line that plays into the call or records it but not both at once (a
+  // voice modem) marks its endpoint half-duplex (SetHalfDuplex); the wave
+  // driver answers IsHalfDuplex from it. On such a line the process never
+  // plays and records at once: a recording waits for the end of the prompt
+  // that plays (greeting, beep, notice), and nothing is played into a call
+  // while it is recorded (the prompts come before the recording, and the
+  // remote-access dialogue, which speaks and plays, records nothing). The
+  // simulated line is full duplex.
   virtual LineAudioEndpoint* Audio() { return nullptr; }
   // Any other device of the line: its serial port (kDeviceClassSerialPort);
   // -1 where it has none.

@@ -93,6 +93,11 @@ class Wave {
   virtual int32_t StopRecord() = 0;
   virtual bool IsRecording() = 0;
 
+  // Whether line device `line_device` (a wave-in or wave-out number) is
+  // half-duplex: it plays into the call or records it, not both at once, so
+  // the code that drives it must not start the one while the other runs.
+  virtual bool IsHalfDuplex(int32_t line_device) = 0;
+
   // While recording, also plays what is recorded on local sound device
   // `local_device`, so the call is heard in the room. 0 = monitoring;
   // non-zero when not recording. Monitoring ends with the recording.

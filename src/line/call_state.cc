@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "base/message_text.h"
+#include "base/text.h"
 #include "base/trapped.h"
 #include "callstore/call_wrapup.h"
 #include "callstore/contacts.h"
@@ -35,18 +36,15 @@ constexpr int kTransCallOut = 13;
 constexpr const char* kUnknownCaller = "UNKNOWN";
 constexpr const char* kBlanks = " \t\r\n\v\f";
 
-std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string::npos) return {};
-  const size_t last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
-}
-
 // A caller name or number that was not received, or holds only blanks, is
-// "UNKNOWN" in the stored call, the recording's name and the messages.
+// "UNKNOWN" in the stored call, the recording's name and the messages. Both
+// the telephony control's and the modem's caller identification come through
+// here, so control characters a caller sent are replaced before the text
+// reaches a journal line, a record, a page or a message.
 std::string CallerText(const std::string& received) {
-  std::string text = Trim(received);
-  return text.empty() ? std::string(kUnknownCaller) : text;
+  const std::string_view text = Trim(received, kBlanks);
+  return text.empty() ? std::string(kUnknownCaller)
+                      : ControlCharactersReplaced(text);
 }
 
 // The forwarding rule of "cmbActMail" and "cmbActApp": 0 every call, 1 voice
@@ -482,6 +480,9 @@ void frmLine::Wave1_PlayDone() {
   } else if (call_.bAnswerMachine) {
     machine_.PlayDone();
   }
+  // A recording that waited for the line to stop playing (a half-duplex
+  // line) starts unless another prompt followed.
+  if (active && !s_.Wave1->IsPlaying()) recorder_.StartWaitingRecording();
 }
 
 void frmLine::Tapi_Dialing() {
@@ -514,6 +515,9 @@ void frmLine::CallOut(const std::string& number, bool record) {
       call_ = std::move(before);
       return;
     }
+    // A placed call is in progress until its wrap-up like an incoming one,
+    // so auto mode does not switch the line off under it.
+    s_.bInCall = true;
     recorder_.NewCall();
   });
 }

@@ -13,17 +13,22 @@ using ::testing::IsEmpty;
 class CallStateTest : public CallTest {};
 
 TEST_F(CallStateTest, CallerLeavesAMessageAfterGreetingAndBeep) {
-  // Given the answering machine at ring 2 in GSM 6.10, expect every step
-  // told to the desktop, the caller on 109 with the display options, the
-  // message in GSM 6.10 and the record's exact length. (The end-to-end test
-  // hears greeting and beep and reads the stored files.)
+  // Given the answering machine at ring 2 in GSM 6.10 and a caller with a
+  // blank name, expect every step told to the desktop, the caller on 109
+  // with the display options, the message in GSM 6.10 and the record's
+  // exact length, and "UNKNOWN" for the name in the message, the
+  // recording's name and the record. (The end-to-end test hears
+  // greeting and beep and reads the stored files.)
   AnsweringMachineOn();
   Set(kAnswering, "cmbAnsweringFormatRec", "2");
   Set(kIncomingEvents, "chkICViewCD", "1");
   Set(kIncomingEvents, "cmbCallDisplayStyleIncomming", "2");
   Start();
-  LeaveMessage(7);
+  LeaveMessage(7, " \t ");
   EXPECT_EQ(wave1().recordings().at(0).file_format.format_tag, 49);
+  EXPECT_NE(wave1().recordings().at(0).file.find("/UNKNOWN_5551234_"),
+            std::string::npos);
+  EXPECT_EQ(FieldText(Records()[0].caller_name), "UNKNOWN");
   EXPECT_EQ(FieldText(Records().at(0).length), "0:00:07");
   EXPECT_EQ(FieldText(Records().at(0).description), "Incoming call");
   EXPECT_THAT(Sent(107), ElementsAre("Tapi_Incomming\r\n0\r\nFalse",
@@ -32,7 +37,7 @@ TEST_F(CallStateTest, CallerLeavesAMessageAfterGreetingAndBeep) {
                                      "Tapi_Connected\r\n0", "PlayGreet\r\n0",
                                      "RecMessage\r\n0", "Tapi_Idle\r\n0\r\n2"));
   EXPECT_THAT(Sent(109),
-              ElementsAre("Tapi_CID\r\n0\r\nTESTCALLER\r\n5551234\r\n\r\n\r\n"
+              ElementsAre("Tapi_CID\r\n0\r\nUNKNOWN\r\n5551234\r\n\r\n\r\n"
                           "True\r\n2\r\nFalse"));
   EXPECT_EQ(fake.clock().timers_enabled(), 0);
 }
@@ -223,6 +228,24 @@ TEST_F(CallStateTest, OutgoingCallsAreStoredAsTypeOneOrRecordedAsFour) {
   EXPECT_EQ(FieldText(Records()[1].description), "Outgoing call");
 }
 
+TEST_F(CallStateTest, HalfDuplexLineRecordsOnlyOnceThePromptsHaveEnded) {
+  // Given a half-duplex line and "CallOutRec" handed to the answering
+  // machine before the far end answers, expect nothing recorded while the
+  // greeting and the beep play, and the recording after them.
+  AnsweringMachineOn();
+  Start();
+  wave1().faults().half_duplex = true;
+  far().WaitCall();
+  for (const char* command : {"CallOutRec\r\n5557777", "AnswerMachine"})
+    fake.channels().Send(108, command);
+  far().AnswerCall();
+  Deliver();
+  wave1().FinishPlay();  // the greeting; the beep follows
+  EXPECT_TRUE(wave1().IsPlaying() && wave1().recordings().empty());
+  wave1().FinishPlay();
+  EXPECT_TRUE(wave1().IsRecording());
+}
+
 TEST_F(CallStateTest, CallCommandsDecideTheRingingCall) {
   // Given a ringing call, expect "RecCall" to start the ring gap at the
   // next ring; "DropTheCall" to answer and drop it at connection;
@@ -308,25 +331,6 @@ TEST_F(CallStateTest, RefusedHangUpStillStoresTheCallOnce) {
   EXPECT_EQ(Types(), "2");
   EXPECT_EQ(FieldText(Records().at(0).length), "0:00:03");
   EXPECT_THAT(Sent(110), ElementsAre("Tapi_Idle\r\n0\r\n2"));
-}
-
-TEST_F(CallStateTest, MissingOrBlankCallerPartsAreUnknown) {
-  // Given caller identification with a blank name and no number, expect
-  // "UNKNOWN" for both in the message, the recording's name and the record.
-  AnsweringMachineOn();
-  Start();
-  far().Offer();
-  far().CallerId(" \t ", "");
-  Rings(2);
-  wave1().FinishPlay();
-  wave1().FinishPlay();
-  HangUp();
-  EXPECT_EQ(Sent(109).at(0).rfind("Tapi_CID\r\n0\r\nUNKNOWN\r\nUNKNOWN\r\n", 0),
-            0u);
-  EXPECT_NE(wave1().recordings().at(0).file.find("/UNKNOWN_UNKNOWN_"),
-            std::string::npos);
-  EXPECT_EQ(FieldText(Records()[0].caller_name), "UNKNOWN");
-  EXPECT_EQ(FieldText(Records()[0].caller_number), "UNKNOWN");
 }
 
 TEST_F(CallStateTest, ModemCallFromTheSerialPortThroughTheHandOverAndBack) {

@@ -50,6 +50,7 @@ CallRecorder::CallRecorder(CallLine& line, Clock& clock) : line_(line) {
 }
 
 void CallRecorder::NewCall() {
+  waiting_format_.reset();
   RecordSeconds_ = 0;
   SilenceTicks_ = 0;
   LastLevel_ = 0;
@@ -88,10 +89,16 @@ void CallRecorder::SetSilenceHandling() {
 
 void CallRecorder::Start(int16_t format_index) {
   PerCall& c = line_.call();
+  waiting_format_.reset();
   if (c.bRemoteAccess) return;
   Journal& journal = line_.journal();
   Wave& wave = line_.line_wave();
   Telephony& tapi = line_.telephony();
+  if (wave.IsPlaying() &&
+      wave.IsHalfDuplex(tapi.GetDeviceID(kDeviceClassWaveIn))) {
+    waiting_format_ = format_index;
+    return;
+  }
   Trapped(journal, "StartCallRecording", [&] {
     const CallOptions& o = line_.options();
     const int32_t sound_device = line_.process().SoundDeviceIndex;
@@ -164,7 +171,12 @@ void CallRecorder::ContinueAfterGreeting() {
   Start(line_.options().nRecordFormatRec);
 }
 
+void CallRecorder::StartWaitingRecording() {
+  if (waiting_format_) Start(*waiting_format_);
+}
+
 void CallRecorder::StopRecMessage() {
+  waiting_format_.reset();
   Wave& wave = line_.line_wave();
   Trapped(line_.journal(), "StopRecMessage", [&] {
     if (wave.IsMonitoring()) wave.StopMonitor();
@@ -175,6 +187,12 @@ void CallRecorder::StopRecMessage() {
     line_.journal().LogSys(wave.GetRecordErrorText(result), result,
                            "StopRecMessage:Wave1.StopRecord");
   });
+}
+
+void CallRecorder::StartLengthLimit(double minutes) {
+  RecordSeconds_ = 0;
+  MaxRecordMinutes_ = minutes;
+  TimerOn(tmrRecLong_.get());
 }
 
 void CallRecorder::StopLimits() {

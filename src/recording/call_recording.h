@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "call/call_line.h"
 #include "devices/clock.h"
@@ -37,8 +38,12 @@ class CallRecorder {
   // and silence limits); with bAnswerMachine the voice message's extras
   // ("RecMessage", listening, type "2", its limits). A remote-access call is
   // never recorded. The limits start even when the recording could not be
-  // started; the call then ends by them or by hang-up.
+  // started; the call then ends by them or by hang-up. On a half-duplex line
+  // nothing is recorded while a prompt plays into the call: the recording
+  // waits for StartWaitingRecording at the prompt's end.
   void Start(int16_t format_index);
+  // The line's playback has ended: a recording that waited for it starts.
+  void StartWaitingRecording();
 
   // After a greeting or notice: drops the call when the caller has gone,
   // otherwise records the conversation in "cmbRecordFormatRec".
@@ -48,6 +53,9 @@ class CallRecorder {
   // recording's result).
   void StopRecMessage();
 
+  // Ends the call `minutes` from now unless the limits are switched off
+  // first; for a call that is not being recorded (remote access).
+  void StartLengthLimit(double minutes);
   // Switches the three limit timers off.
   void StopLimits();
   // Switches the timer that ends tone detection off.
@@ -77,6 +85,8 @@ class CallRecorder {
   // The format of the current recording; a recording asked for in a format
   // outside the four keeps the previous one.
   WaveFormatRecord recording_format_{};
+  // The format of a recording that waits for the end of a playback.
+  std::optional<int16_t> waiting_format_;
 };
 
 }  // namespace lw

@@ -136,8 +136,12 @@ void RemoteAccess::Voice_EndStream() {
       AfterCallCount_ = 0;
       if (!RCCallInfo_.message_path.empty()) {
         // A recording that cannot be played is journalled there; the
-        // dialogue then waits for a key.
-        PlayToAdminWave(line_, RCCallInfo_.message_path);
+        // dialogue then waits for a key, but no longer than a message may
+        // last: a line that never reports the far end hanging up would
+        // otherwise stay off-hook.
+        const CallOptions& o = line_.options();
+        if (PlayToAdminWave(line_, RCCallInfo_.message_path) != 0 && o.bMaxRec)
+          recorder_.StartLengthLimit(o.dRecLong);
       } else {
         RCStage_ = kAfterCall;
         SpeakRemoteStage();
@@ -194,6 +198,7 @@ void RemoteAccess::DialogueKey(const std::string& digit) {
   auto interrupt = [&] {
     bRCMenu_ = false;
     line_.StopAllSound();
+    recorder_.StopLimits();
   };
   if (digit == o.RCCloseRC) {
     interrupt();

@@ -21,8 +21,8 @@ struct DialogueCase {
                          // number lets the owner in
   const char* settings;  // "name=value" words of phone access
   // Words after the owner's call: "e" the text spoken ends, "p" the played
-  // file ends, "o" the owner calls again, "+N" N seconds pass, anything else
-  // keys typed ("?" is no key).
+  // file ends, "o" the owner calls again, "+N" N seconds pass, "x" plays
+  // fail from now on, anything else keys typed ("?" is no key).
   const char* script;
   std::vector<std::string> spoken;  // the line voice's texts
   bool dropped;                     // the line hung up before the caller did
@@ -53,7 +53,7 @@ TEST_P(RemoteAccessTest, OwnerWalksTheLatestCalls) {
   for (std::string word; settings >> word;) {
     const size_t eq = word.find('=');
     for (const char* section :
-         {kPhoneAccess, kDisconnectMode, "Access\\Phone\\Digits",
+         {kPhoneAccess, kDisconnectMode, kAnswering, "Access\\Phone\\Digits",
           "Access\\Phone\\Messages"})
       Set(section, word.substr(0, eq), word.substr(eq + 1));
   }
@@ -71,6 +71,8 @@ TEST_P(RemoteAccessTest, OwnerWalksTheLatestCalls) {
     } else if (word == "o") {
       Incoming("Owner", c.by_code ? "5557777" : "0");
       Rings(c.by_code ? 2 : 1);
+    } else if (word == "x") {
+      wave1().faults().play_result = kFakeWaveFileNotFound;
     } else if (word[0] == '+') {
       fake.clock().Advance(std::stoul(word.substr(1)) * 1000);
     } else {
@@ -97,6 +99,9 @@ INSTANTIATE_TEST_SUITE_P(Dialogue, RemoteAccessTest, ::testing::Values(
     DialogueCase{"NextAndPreviousWalkSeveralEntries", 3, false, "", "e e 6 ? 6 4", {"W3", "BC3", "BC2", "BC1", "BC2"}, false, 3, "2220"},
     // A key without effect stops nothing: the text it fell into ends as usual.
     DialogueCase{"PreviousAtStartAndNextAtEndDoNothing", 2, false, "", "e 4 e p 6 6 e", {"W2", "BC2", "AC2", "BC1"}, false, 2, "220"},
+    // On a line that never reports the hang-up, the message length limit
+    // ends the wait for a key after a recording that cannot be played.
+    DialogueCase{"UnplayableRecordingWaitsWithinTheLengthLimit", 1, false, "chkMaxRec=1 txtRecLong=0.5", "e x e +31", {"W1", "BC1"}, true, 1, "20"},
     DialogueCase{"DeletingTheOnlyEntryEndsAfterAnEmptyWelcome", 1, false, "", "e 7 e", {"W1", "BC1", "W0"}, true, 0, "20"},
     DialogueCase{"DeletingTheLastEntryStepsBack", 2, false, "", "e 6 7", {"W2", "BC2", "BC1", "BC2"}, false, 1, "220"},
     DialogueCase{"CloseWinsOverDeleteOnTheSameKey", 1, false, "cmbDelRCDigit=0", "e 0", {"W1", "BC1"}, true, 1, "20"},

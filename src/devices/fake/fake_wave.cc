@@ -39,6 +39,7 @@ int32_t FakeWave::PlayFile(const std::string& file, int32_t local_device,
 
 int32_t FakeWave::StartPlay(FakePlay play) {
   playing_ = false;
+  if (faults_.play_result != 0) return faults_.play_result;
   std::error_code ec;
   if (files_.Find(play.file) == nullptr &&
       !std::filesystem::is_regular_file(play.file, ec))

@@ -85,6 +85,7 @@ class FakeWave : public Wave {
                       bool report_levels) override;
   int32_t StopRecord() override;
   bool IsRecording() override { return recording_; }
+  bool IsHalfDuplex(int32_t) override { return faults_.half_duplex; }
   int32_t StartMonitor(const WaveFormatRecord& device_format,
                        int32_t local_device) override;
   void StopMonitor() override;
@@ -124,10 +125,13 @@ class FakeWave : public Wave {
   // Playing a file that is neither on disk nor known to the table fails
   // with kFakeWaveFileNotFound.
 
-  // --- Fault switch: the result StartRecord returns instead of
-  // succeeding (changing nothing).
+  // --- Fault switches: the results StartRecord and the plays return
+  // instead of succeeding (changing nothing); line devices that play or
+  // record but not both at once (IsHalfDuplex).
   struct Faults {
     int32_t record_result = 0;
+    int32_t play_result = 0;
+    bool half_duplex = false;
   };
   Faults& faults() { return faults_; }
 

@@ -496,6 +496,10 @@ int32_t SndfileWave::StartRecord(int32_t wave_in_device,
 int32_t SndfileWave::StopRecord() { return impl_->StopRecord(); }
 bool SndfileWave::IsRecording() { return impl_->recording; }
 
+bool SndfileWave::IsHalfDuplex(int32_t line_device) {
+  return impl_->lines.HalfDuplex(line_device);
+}
+
 int32_t SndfileWave::StartMonitor(const WaveFormatRecord& /*device_format*/,
                                   int32_t local_device) {
   if (!impl_->recording) return kWaveNotRecording;

@@ -92,6 +92,7 @@ class SndfileWave : public Wave {
                       bool report_levels) override;
   int32_t StopRecord() override;
   bool IsRecording() override;
+  bool IsHalfDuplex(int32_t line_device) override;
 
   int32_t StartMonitor(const WaveFormatRecord& device_format,
                        int32_t local_device) override;
