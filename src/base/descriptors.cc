@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <cstdlib>
 #include <map>
+#include <mutex>
 #include <utility>
+
+#include "base/system.h"
 
 namespace lw {
 namespace {
@@ -19,12 +22,13 @@ constexpr const char* kOutOfDescriptors = "out of file descriptors";
 // reserve; at the very edge of the limit it would begin again at once.
 constexpr int kHeadroom = 8;
 
-// Everything runs on the loop thread; the reserve is this process's only
-// state of its kind, so it lives here rather than in every opener.
+// The reserve is one for the whole process, so it lives here rather than
+// with every opener. Recursive: the note handler opens its own file.
 struct ReserveState {
+  std::recursive_mutex mutex;
   bool kept = false;     // KeepDescriptorReserve was called
   int fd = -1;           // the reserve, while held
-  bool episode = false;  // refusals since the last descriptor made unaided
+  bool episode = false;  // refused since headroom was last seen
   std::string note;      // waiting for the handler
   bool handing_over = false;
   std::function<void(const std::string&)> handler;
@@ -100,6 +104,7 @@ void RaiseDescriptorLimit() {
 
 bool KeepDescriptorReserve() {
   ReserveState& s = State();
+  const std::lock_guard lock(s.mutex);
   s.kept = true;
   Retake(s);
   return s.fd >= 0;
@@ -107,6 +112,7 @@ bool KeepDescriptorReserve() {
 
 int MakeDescriptor(const std::function<int()>& make) {
   ReserveState& s = State();
+  const std::lock_guard lock(s.mutex);
   Retake(s);
   HandOver(s);
   const int fd = make();
@@ -126,6 +132,7 @@ int MakeDescriptor(const std::function<int()>& make) {
 bool NoteDescriptorRefusal(int error) {
   if (!OutOfDescriptors(error)) return false;
   ReserveState& s = State();
+  const std::lock_guard lock(s.mutex);
   if (!s.episode) ReleaseReserve(s);
   Refused(s);
   Retake(s);
@@ -134,12 +141,14 @@ bool NoteDescriptorRefusal(int error) {
 }
 
 void SetDescriptorNoteHandler(std::function<void(const std::string&)> handler) {
-  State().handler = std::move(handler);
+  ReserveState& s = State();
+  const std::lock_guard lock(s.mutex);
+  s.handler = std::move(handler);
 }
 
 std::string DescriptorCensus() {
   DIR* dir = ::opendir("/proc/self/fd");
-  if (dir == nullptr) return "no count: " + std::string(std::strerror(errno));
+  if (dir == nullptr) return "no count: " + ErrnoText(errno);
   const int own = ::dirfd(dir);
   std::map<std::string, int> kinds;
   while (const dirent* e = ::readdir(dir)) {
