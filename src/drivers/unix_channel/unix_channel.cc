@@ -8,7 +8,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <asio/local/datagram_protocol.hpp>
 #include <asio/steady_timer.hpp>
 #include <atomic>
@@ -16,6 +15,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "base/descriptors.h"
@@ -273,13 +273,13 @@ void UnixChannel::Survey(const std::shared_ptr<Binding>& b,
   }
   // Parties bound since the last listing are connected; a known name held
   // by a new file means another party took it over.
-  std::vector<std::string> listed;
+  std::set<std::string> listed;
   std::vector<std::shared_ptr<Party>> fresh;
   bool short_of_descriptors = false;
   while (const dirent* e = ::readdir(dir)) {
     if (e->d_name[0] == '.' || b->name == e->d_name || !IsSocket(dir, e))
       continue;
-    listed.emplace_back(e->d_name);
+    listed.emplace(e->d_name);
     const uint64_t ino = e->d_ino;
     const auto it = b->parties.find(e->d_name);
     if (it != b->parties.end()) {
@@ -297,8 +297,7 @@ void UnixChannel::Survey(const std::shared_ptr<Binding>& b,
   // Known parties whose file is no longer listed have unbound.
   std::vector<std::shared_ptr<Party>> left;
   for (const auto& [name, party] : b->parties)
-    if (std::find(listed.begin(), listed.end(), name) == listed.end())
-      left.push_back(party);
+    if (listed.count(name) == 0) left.push_back(party);
   for (const auto& party : left) Gone(b, party, false);
   if (short_of_descriptors) ArmSurvey(b);
   if (text)
