@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 
 #include <fstream>
 #include <regex>
@@ -311,6 +312,34 @@ TEST_F(ModemE2E, PortHeldElsewhereClosesTheLineUntilItIsFree) {
   close(held);
   EXPECT_TRUE(listener.WaitText("LineStatus\\r\\n0\\r\\n0\\r\\nTrue"));
   EXPECT_TRUE(env_.Journalled("The modem's port 100 is open again"));
+}
+
+class DescriptorsE2E : public LineE2E {};
+
+TEST_F(DescriptorsE2E, CallAfterListenersFilledTheLimitIsStored) {
+  // given the process held to a few descriptors above its count, filled by
+  // listeners that then leave, expect the next call stored and the journal
+  // to say once that descriptors ran out
+  const std::string fds = "/proc/" + std::to_string(proc_) + "/fd";
+  const rlim_t held = FilesIn(fds).size() + 4;
+  const rlimit limit{held, held};
+  ASSERT_EQ(prlimit(proc_, RLIMIT_NOFILE, &limit, nullptr), 0);
+  {
+    Listener listeners(env_, std::vector<std::string>(12, "107"));
+    ASSERT_TRUE(WaitFor(
+        [&] { return FilesIn(env_.runtime() + "/ch107").size() > 12; }));
+    ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "HELLO"}), 0);
+    ASSERT_TRUE(
+        WaitFor([&] { return FilesIn(fds).size() + 1 >= limit.rlim_cur; }));
+  }
+  const std::string voice = env_.home() + "/voice.wav";
+  WriteTone(voice, 440, 5);
+  const std::string out =
+      Phone({"call", "--number", "5551234", "--ring-interval", "0.5", "--play",
+             voice, "--play-after", "2.5", "--hangup-after", "6"});
+  ASSERT_TRUE(env_.WaitRecords(1)) << out;
+  EXPECT_TRUE(HasTone(ReadSamples(env_.RecordingOf(env_.Records()[0])), 440));
+  EXPECT_EQ(Count(env_.Journal(), "->out of file descriptors (sockets "), 1u);
 }
 
 }  // namespace

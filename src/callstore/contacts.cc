@@ -11,6 +11,7 @@
 
 #include "base/paths.h"
 #include "callstore/call_record.h"
+#include "callstore/file_io.h"
 
 namespace lw {
 namespace {
@@ -30,7 +31,7 @@ std::string_view Field(const char (&field)[N]) {
 // to `out`, or 0. Any read failure ends the scan as "no match".
 template <typename Match>
 int64_t ScanContacts(const std::string& path, Match match, ContactRecord* out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenFile(path, O_RDONLY);
   if (fd < 0) return 0;
   auto buffer =
       std::make_unique<char[]>(kRecordsPerRead * ContactRecord::kSize);

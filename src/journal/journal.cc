@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "base/descriptors.h"
 #include "base/utf8.h"
 #include "journal/regional.h"
 
@@ -102,10 +103,12 @@ void Journal::Append(const char* suffix,
     line += "\r\n";
 
     // The journal folder is never created here: without it nothing is
-    // written.
-    int fd = ::open(path.c_str(),
+    // written. Out of descriptors, the reserve still lets the line through.
+    const int fd = MakeDescriptor([&] {
+      return ::open(path.c_str(),
                     O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY,
                     kJournalFileMode);
+    });
     if (fd < 0) return;
     WriteAll(fd, line);
     ::close(fd);

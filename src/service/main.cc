@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/descriptors.h"
 #include "base/system.h"
 #include "callstore/file_io.h"
 #include "controller/process_controller.h"
@@ -97,6 +98,9 @@ class Program : public lw::MainController {
       return std::make_unique<lw::EspeakVoice>(
           clock_, sound_devices_, hub_, lw::AlsaSoundOutputFactory(clock_));
     };
+    lw::SetDescriptorNoteHandler([this](const std::string& note) {
+      journal_.LogSys(note, 0, "Descriptors");
+    });
     speech_ = std::make_unique<lw::frmTTS>(devices_, store_, journal_);
     lw::ProcessHooks hooks;
     hooks.speech = speech_.get();
@@ -115,6 +119,7 @@ class Program : public lw::MainController {
     ::unlink((runtime_dir_ + "/" + kLinesFile).c_str());
   }
   bool Loaded() const override { return main_->IsFormLoaded("frmMain"); }
+  ~Program() override { lw::SetDescriptorNoteHandler(nullptr); }
 
  private:
   static constexpr const char* kLinesFile = "lines";
@@ -206,6 +211,10 @@ int main(int argc, char** argv) try {
     std::fputs(text->c_str(), stdout);
     return 0;
   }
+  // Every descriptor the system allows, and one kept back for the moment
+  // the process runs out anyway.
+  lw::RaiseDescriptorLimit();
+  lw::KeepDescriptorReserve();
   asio::io_context io;
   lw::AsioClock clock(io);
   const std::string app_path = lw::ResolveAppPath();

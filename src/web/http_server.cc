@@ -16,6 +16,7 @@
 #include <list>
 #include <vector>
 
+#include "base/descriptors.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
 #include "web/request.h"
@@ -249,9 +250,15 @@ void HttpCore::StartAccept() {
     self->accepting_ = false;
     if (self->closed_) return;
     if (ec) {
-      // Out of descriptors or a connection gone before it was taken: try
-      // again shortly instead of spinning.
-      self->retry_.expires_after(std::chrono::milliseconds(100));
+      // A connection gone before it was taken: try again shortly instead of
+      // spinning. Out of descriptors: stop accepting for a second, leaving
+      // what descriptors come free to the line.
+      const bool out_of_descriptors =
+          ec.category() == asio::system_category() &&
+          NoteDescriptorRefusal(ec.value());
+      self->retry_.expires_after(out_of_descriptors
+                                     ? std::chrono::milliseconds(1000)
+                                     : std::chrono::milliseconds(100));
       self->retry_.async_wait([self](const asio::error_code& e) {
         if (!e && !self->closed_) self->StartAccept();
       });

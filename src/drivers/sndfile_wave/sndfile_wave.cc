@@ -349,7 +349,7 @@ int32_t SndfileWave::Impl::StartRecord(int32_t device, const std::string& file,
   info.samplerate = kLineSampleRate;
   info.channels = 1;
   info.format = SF_FORMAT_WAV | subtype;
-  SNDFILE* sf = sf_open(file.c_str(), SFM_WRITE, &info);
+  SNDFILE* sf = OpenSoundFile(file, SFM_WRITE, &info);
   if (sf == nullptr) return kWaveCannotCreate;
   // The library rewrites the header after every write, so a recording cut
   // off by a crash is a readable file up to the last block written (a
@@ -554,7 +554,7 @@ int32_t SndfileWave::GetFileInfo(const std::string& file, WaveFileInfo& info) {
   if (!std::filesystem::is_regular_file(file, ec)) return kWaveFileNotFound;
   std::optional<WaveFileHeader> header = ReadWaveFileHeader(file);
   SF_INFO sf_info{};
-  SNDFILE* sf = sf_open(file.c_str(), SFM_READ, &sf_info);
+  SNDFILE* sf = OpenSoundFile(file, SFM_READ, &sf_info);
   if (sf != nullptr) {
     sf_close(sf);
     int type = sf_info.format & SF_FORMAT_TYPEMASK;

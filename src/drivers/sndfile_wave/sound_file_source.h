@@ -5,6 +5,8 @@
 // file of any length is played with a small, fixed amount of memory.
 #pragma once
 
+#include <sndfile.h>
+
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -12,6 +14,11 @@
 #include <vector>
 
 namespace lw {
+
+// sf_open on a descriptor made through the process's reserve, so a greeting
+// or a recording still opens when the process is out of descriptors. A file
+// written is created with mode 0644 and emptied.
+SNDFILE* OpenSoundFile(const std::string& path, int mode, SF_INFO* info);
 
 class SoundFileSource {
  public:

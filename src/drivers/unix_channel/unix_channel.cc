@@ -8,7 +8,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <asio/local/datagram_protocol.hpp>
 #include <asio/steady_timer.hpp>
 #include <atomic>
@@ -16,8 +15,10 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <set>
 #include <vector>
 
+#include "base/descriptors.h"
 #include "base/system.h"
 
 namespace lw {
@@ -84,7 +85,7 @@ struct UnixChannel::Party {
 
 struct UnixChannel::Binding {
   Binding(asio::io_context& io, UnixChannel* owner_in, int32_t channel_in)
-      : owner(owner_in), channel(channel_in), socket(io) {}
+      : owner(owner_in), channel(channel_in), socket(io), survey(io) {}
   ~Binding() {
     if (!name.empty()) ::unlinkat(dir_fd, name.c_str(), 0);
     std::error_code ec;
@@ -100,6 +101,8 @@ struct UnixChannel::Binding {
   asio::local::datagram_protocol::socket socket;
   std::vector<char> buffer;
   std::map<std::string, std::shared_ptr<Party>> parties;  // by file name
+  asio::steady_timer survey;  // runs while the folder cannot be surveyed
+  bool survey_armed = false;
 };
 
 namespace {
@@ -246,45 +249,73 @@ std::shared_ptr<UnixChannel::Binding> UnixChannel::Bind(int32_t channel) {
 void UnixChannel::SendMessage(const std::string& text) {
   if (!binding_ || text.size() > kMaxMessageBytes) return;
   const std::shared_ptr<Binding> b = binding_;
-  const int list_fd =
-      ::openat(b->dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (list_fd < 0) return;
-  DIR* dir = ::fdopendir(list_fd);
+  const auto shared = std::make_shared<const std::string>(text);
+  // The known parties first: a send needs no descriptor, and the kernel's
+  // refusal of one frees the socket of a party that has gone. Listing the
+  // folder for parties bound since needs a descriptor, so it comes last.
+  std::vector<std::shared_ptr<Party>> known;
+  for (const auto& [name, party] : b->parties) known.push_back(party);
+  for (const auto& party : known)
+    if (IsCurrent(*b, party)) Deliver(b, party, shared);
+  Survey(b, shared);
+}
+
+void UnixChannel::Survey(const std::shared_ptr<Binding>& b,
+                         const std::shared_ptr<const std::string>& text) {
+  const int list_fd = MakeDescriptor([&] {
+    return ::openat(b->dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  });
+  DIR* dir = list_fd < 0 ? nullptr : ::fdopendir(list_fd);
   if (dir == nullptr) {
-    ::close(list_fd);
+    if (list_fd >= 0) ::close(list_fd);
+    ArmSurvey(b);
     return;
   }
-  // The parties bound now, in folder order; known ones keep their socket and
-  // queue, new ones are connected.
-  std::vector<std::shared_ptr<Party>> targets;
+  // Parties bound since the last listing are connected; a known name held
+  // by a new file means another party took it over.
+  std::set<std::string> listed;
+  std::vector<std::shared_ptr<Party>> fresh;
+  bool short_of_descriptors = false;
   while (const dirent* e = ::readdir(dir)) {
     if (e->d_name[0] == '.' || b->name == e->d_name || !IsSocket(dir, e))
       continue;
+    listed.emplace(e->d_name);
     const uint64_t ino = e->d_ino;
-    auto it = b->parties.find(e->d_name);
+    const auto it = b->parties.find(e->d_name);
     if (it != b->parties.end()) {
-      if (it->second->ino == ino) {
-        targets.push_back(it->second);
-        continue;
-      }
-      Gone(b, it->second, false);  // another party took over the name
+      if (it->second->ino == ino) continue;
+      Gone(b, it->second, false);
     }
     if (std::shared_ptr<Party> p = Connect(*b, e->d_name, ino)) {
       b->parties[p->name] = p;
-      targets.push_back(p);
+      fresh.push_back(p);
+    } else if (errno == EMFILE || errno == ENFILE) {
+      short_of_descriptors = true;
     }
   }
   ::closedir(dir);
   // Known parties whose file is no longer listed have unbound.
   std::vector<std::shared_ptr<Party>> left;
   for (const auto& [name, party] : b->parties)
-    if (std::find(targets.begin(), targets.end(), party) == targets.end())
-      left.push_back(party);
+    if (listed.count(name) == 0) left.push_back(party);
   for (const auto& party : left) Gone(b, party, false);
+  if (short_of_descriptors) ArmSurvey(b);
+  if (text)
+    for (const auto& party : fresh)
+      if (IsCurrent(*b, party)) Deliver(b, party, text);
+}
 
-  const auto shared = std::make_shared<const std::string>(text);
-  for (const auto& party : targets)
-    if (IsCurrent(*b, party)) Deliver(b, party, shared);
+void UnixChannel::ArmSurvey(const std::shared_ptr<Binding>& b) {
+  if (b->survey_armed) return;
+  b->survey_armed = true;
+  b->survey.expires_after(kSurveyRetry);
+  b->survey.async_wait(
+      [wb = std::weak_ptr<Binding>(b)](const std::error_code& ec) {
+        const std::shared_ptr<Binding> b = wb.lock();
+        if (ec || !b) return;
+        b->survey_armed = false;
+        Survey(b, nullptr);
+      });
 }
 
 bool UnixChannel::IsCurrent(const Binding& b, const std::shared_ptr<Party>& p) {
@@ -300,7 +331,14 @@ std::shared_ptr<UnixChannel::Party> UnixChannel::Connect(Binding& b,
   if (!MakeAddress(b.dir, b.dir_fd, name, &addr, &len)) return nullptr;
   const int fd =
       ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    // Out of descriptors the party waits for a later survey; the reserve
+    // is kept for the calls.
+    const int error = errno;
+    NoteDescriptorRefusal(error);
+    errno = error;
+    return nullptr;
+  }
   SetBuffer(fd, SO_SNDBUF);
   int rc;
   do {

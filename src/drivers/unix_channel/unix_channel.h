@@ -22,12 +22,18 @@
 //   (the connected socket turns writable). A party that reads at all gets
 //   every message, in order, and a slow party never holds up the others.
 // - A party loses messages only when it is gone (its socket refuses or its
-//   file was removed) with messages waiting for it, or when it has taken
+//   file was removed) with messages waiting for it, when it bound while the
+//   process had no descriptor to spare for it, or when it has taken
 //   nothing for `stall_limit` while messages wait, or has fallen
 //   `max_queued_messages` / `max_queued_bytes` behind. Its queue is then
 //   dropped and one note says so; while it still takes nothing, later
 //   messages for it are dropped without another note. The first message it
 //   takes again ends that episode.
+// - Descriptors: a send goes to the known parties before the folder is
+//   listed, so the sockets of parties that have gone are closed when the
+//   kernel refuses a send to them, even when the process has no descriptor
+//   left for the listing. While the listing or a new party's socket cannot
+//   be had, the folder is listed again every kSurveyRetry, and only then.
 // - Messages still queued when this end is destroyed (the process stopping)
 //   get a last chance of kCloseFlushBudget in all, so the last "Tapi_Idle" and
 //   line status of a stop reach a party that is reading; what is left then,
@@ -70,6 +76,9 @@ class UnixChannel : public MessageChannel {
   // Short enough not to hold up a stop that the service manager times;
   // long enough for a reader that is busy for a moment.
   static constexpr std::chrono::milliseconds kCloseFlushBudget{1000};
+  // How often the folder is listed again while the process has no
+  // descriptor to spare for the listing or for a new party's socket.
+  static constexpr std::chrono::milliseconds kSurveyRetry{1000};
   using NoteHandler = std::function<void(const std::string& note)>;
 
   // `io` runs the receive and send events and must outlive this end.
@@ -110,6 +119,9 @@ class UnixChannel : public MessageChannel {
   struct Binding;
   struct Party;
   std::shared_ptr<Binding> Bind(int32_t channel);
+  static void Survey(const std::shared_ptr<Binding>& b,
+                     const std::shared_ptr<const std::string>& text);
+  static void ArmSurvey(const std::shared_ptr<Binding>& b);
   static void StartWait(const std::shared_ptr<Binding>& binding);
   static void OnReadable(const std::weak_ptr<Binding>& weak);
   static bool IsCurrent(const Binding& b, const std::shared_ptr<Party>& p);
