@@ -53,6 +53,19 @@ TEST_F(JournalTest, LinesAreExactAndInCallOrder) {
   EXPECT_EQ(st.st_mode & 0007, 0u);
 }
 
+TEST_F(JournalTest, LinesAFullDiskRefusedFollowInOrderOnceThereIsRoom) {
+  // given a journal file that takes nothing (the full device), expect its
+  // lines kept and written in order before the next one once it has room
+  fs::create_symlink("/dev/full", JournalFile("12-04-2026_Sys.txt"));
+  journal_.LogSys("first", 0, "A");
+  journal_.LogSys("second", 0, "B");
+  fs::remove(JournalFile("12-04-2026_Sys.txt"));
+  journal_.LogSys("third", 0, "C");
+  EXPECT_EQ(ReadFile(JournalFile("12-04-2026_Sys.txt")),
+            "14:03:22 : A->first(0)\r\n14:03:22 : B->second(0)\r\n"
+            "14:03:22 : C->third(0)\r\n");
+}
+
 TEST_F(JournalTest, NewDayStartsNewFileAndLeavesOldOne) {
   // given a file already holding another writer's line, expect it appended to
   {

@@ -179,6 +179,7 @@ TEST_F(SndfileWaveTest, RecordsEveryFormatWithTagAndLength) {
   for (const auto& [index, subtype, tag] : cases) {
     SCOPED_TRACE(index);
     std::string file = dir_ / "rec.wav";
+    std::filesystem::remove(file);
     ASSERT_EQ(Record(file, index), kWaveOk);
     Speak(line_, Sine(2.5, 300, 0.5));
     EXPECT_EQ(wave_->StopRecord(), kWaveOk);
@@ -195,6 +196,9 @@ TEST_F(SndfileWaveTest, RecordsEveryFormatWithTagAndLength) {
     EXPECT_EQ(info.seconds, 2);
   }
   EXPECT_EQ(notes_.size(), 1u);
+  // A file of the name is never written over.
+  EXPECT_EQ(Record(dir_ / "rec.wav", kWaveFormatPcm), kWaveFileExists);
+  EXPECT_EQ(testing::ReadSamples(dir_ / "rec.wav").size(), 20480u);
 }
 
 TEST_F(SndfileWaveTest, LevelsAndCuttingFollowTheRecordingsOptions) {
