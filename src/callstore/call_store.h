@@ -2,8 +2,9 @@
 // of CallRecords and the latest-call list "\Data\Last".
 //
 // Every operation opens its file, does its work and closes it again; nothing
-// is locked or kept open, and nothing is reported: a file that cannot be
-// opened, read or written leaves the rest of the operation without effect.
+// is locked or kept open, and nothing but a finished call (StoreCall, below)
+// is reported: a file that cannot be opened, read or written leaves the rest
+// of the operation without effect.
 // On top of that the store keeps the files whole:
 // - the latest-call list is replaced atomically (written to a temporary file
 //   beside it, flushed, renamed over it), so a reader sees the old or the new
