@@ -296,7 +296,7 @@ class LineE2E : public ::testing::Test {
     WriteTone(env_.home() + "/Beep.wav", 1000, 0.3);
     WriteTone(env_.home() + "/LegalGreets/Notice.wav", 800, 1.0);
     Prepare();
-    if (!HasFatalFailure()) {
+    if (!HasFatalFailure() && !IsSkipped()) {
       ASSERT_TRUE(StartProcess(env_, &proc_));
     }
   }

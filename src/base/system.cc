@@ -1,14 +1,23 @@
 #include "base/system.h"
 
 #include <sys/stat.h>
+#include <syslog.h>
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 namespace lw {
 
 std::string ErrnoText(int error) { return std::strerror(error); }
+
+void ShowOnConsoleAndSystemLog(int priority, const std::string& text) {
+  std::fprintf(stderr, "Linewarden Proc: %s\n", text.c_str());
+  openlog("Linewarden Proc", LOG_PID, LOG_DAEMON);
+  syslog(priority, "%s", text.c_str());
+  closelog();
+}
 
 int MakeRuntimeFolder(const std::string& dir) {
   if (::mkdir(dir.c_str(), 0700) == 0) return 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,17 +50,19 @@ std::vector<fs::path> NumberedFolders(const fs::path& folder, size_t digits) {
 }
 
 // The recording names that the day's stored calls lead to, of every call
-// type: a message judged too short keeps its file, and its record names it.
-std::set<std::string> NamesOfStoredCalls(const fs::path& day) {
-  std::set<std::string> names;
+// type (a message judged too short keeps its file, and its record names
+// it), each with the number of its last record.
+std::map<std::string, int64_t> NamesOfStoredCalls(const fs::path& day) {
+  std::map<std::string, int64_t> names;
   const std::string data = ReadWhole(day / "Data");
   for (size_t at = 0; at + CallRecord::kSize <= data.size();
        at += CallRecord::kSize) {
     CallRecord record;
     std::copy_n(data.data() + at, CallRecord::kSize, record.bytes());
-    names.insert(RecordingName(FieldText(record.caller_name),
-                               FieldText(record.caller_number),
-                               FieldText(record.date), FieldText(record.time)));
+    names[RecordingName(FieldText(record.caller_name),
+                        FieldText(record.caller_number), FieldText(record.date),
+                        FieldText(record.time))] =
+        static_cast<int64_t>(at / CallRecord::kSize) + 1;
   }
   return names;
 }
@@ -112,14 +115,14 @@ class Recovery {
   void Day(const fs::path& day) {
     DayFiles files = ListDay(day);
     if (files.notes.empty() && files.recordings.empty()) return;
-    std::set<std::string> named = NamesOfStoredCalls(day);
+    std::map<std::string, int64_t> named = NamesOfStoredCalls(day);
     std::set<std::string> noted;
     for (const fs::path& note : files.notes) {
       const std::string note_name = note.filename().string();
       const std::string recording =
           note_name.substr(0, note_name.size() - kCallNoteSuffix.size());
       if (!RecoverCall(day, note, recording, named)) noted.insert(recording);
-      named.insert(recording);
+      named.emplace(recording, 0);
     }
     for (const std::string& name : files.recordings) {
       if (named.count(name) != 0 || noted.count(name) != 0) continue;
@@ -135,7 +138,7 @@ class Recovery {
   // start (the record could not be written).
   bool RecoverCall(const fs::path& day, const fs::path& note,
                    const std::string& recording,
-                   const std::set<std::string>& named) {
+                   const std::map<std::string, int64_t>& named) {
     const std::string recording_path = (day / recording).string();
     const std::string bytes = ReadWhole(note);
     std::error_code ec;
@@ -146,13 +149,23 @@ class Recovery {
       fs::remove(note, ec);
       return true;
     }
-    // A call stored just before the process died (its note not yet
-    // removed) is not stored twice.
-    if (named.count(recording) != 0) {
+    // A call whose record was written but not its list entry (the list
+    // could not be replaced, or the process died in between) gets its
+    // entry now; its record is not stored twice. The note was there, so
+    // the entry was never in the list and the owner cannot have deleted it.
+    if (auto stored = named.find(recording); stored != named.end()) {
+      if (!AddMissingEntry(day, stored->second)) {
+        journal_.LogSys("Interrupted call not stored yet: " + recording_path, 0,
+                        kSource);
+        return false;
+      }
       fs::remove(note, ec);
       return true;
     }
-    const int32_t repaired = wave_.RepairFile(recording_path);
+    // A call that was never recorded (its recording could not be made) has
+    // a note without a recording.
+    const int32_t repaired =
+        fs::exists(recording_path, ec) ? wave_.RepairFile(recording_path) : 0;
     if (repaired != 0) {
       journal_.LogSys(wave_.GetRecordErrorText(repaired), repaired,
                       std::string(kSource) + ":Wave.RepairFile");
@@ -189,6 +202,31 @@ class Recovery {
     }
     journal_.LogSys("Recovered interrupted call: " + recording_path, 0,
                     kSource);
+    return true;
+  }
+
+  // Puts record `number` of `day` at the head of the list unless an entry
+  // there leads to it already; false when the list could not be replaced.
+  bool AddMissingEntry(const fs::path& day, int64_t number) {
+    if (number < 1) return true;
+    const fs::path month = day.parent_path();
+    const std::string folder = std::string(CallStore::kLogFolder) +
+                               month.parent_path().filename().string() + "\\" +
+                               month.filename().string() + "\\" +
+                               day.filename().string() + "\\";
+    std::vector<std::string> lines;
+    if (!store_.ReadLastCalls(lines)) return false;
+    for (const std::string& line : lines) {
+      int64_t listed = 0;
+      std::string listed_folder;
+      if (SplitLastCallLine(line, listed, listed_folder) && listed == number &&
+          listed_folder == folder)
+        return true;
+    }
+    if (!store_.AddToLastCalls(number, folder)) return false;
+    journal_.LogSys(
+        "Listed stored call: " + std::to_string(number) + ":" + folder, 0,
+        kSource);
     return true;
   }
 

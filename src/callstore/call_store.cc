@@ -2,15 +2,18 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "base/paths.h"
+#include "base/system.h"
 #include "callstore/file_io.h"
 #include "journal/journal.h"
 #include "journal/regional.h"
@@ -63,6 +66,13 @@ void SplitLines(std::string_view text, std::vector<std::string>& lines) {
       ++end;
     start = end + 1;
   }
+}
+
+// The call as a report names it: date, time, caller's name and number.
+std::string CallShown(const CallRecord& record) {
+  return FieldText(record.date) + " " + FieldText(record.time) + " from " +
+         JournalShown(FieldText(record.caller_name)) + " (" +
+         JournalShown(FieldText(record.caller_number)) + ")";
 }
 
 bool ValidDate(const CallRecord& record) {
@@ -119,6 +129,15 @@ CallStore::CallStore(std::string app_path, Clock& clock, Journal* journal)
       journal_(journal),
       contacts_(app_path_) {}
 
+CallStore::~CallStore() {
+  if (pending_.empty()) return;
+  try {
+    WritePending();
+  } catch (...) {
+    // Out of memory at the end: what is on disk stays for the next start.
+  }
+}
+
 std::string CallStore::DataFilePath(std::string_view day_folder) const {
   std::string sub(day_folder);
   sub += "Data";
@@ -165,8 +184,33 @@ void CallStore::SetCallInfo(CurrentCall& call) {
   call.day_folder = NativePath(app_path_, DayFolderText(now));
 }
 
-int64_t CallStore::SaveCall(const CallRecord& record,
-                            std::string_view day_folder, bool skip_latest) {
+bool CallStore::MoveToNextSecond(CurrentCall& call) {
+  const auto date = ParseShortDate(call.info.date);
+  const auto time = ParseLongTime(call.info.time);
+  if (!date || !time) return false;
+  // Civil time arithmetic in UTC, so no zone rule shifts the second.
+  tm t{};
+  t.tm_year = date->year - 1900;
+  t.tm_mon = date->month - 1;
+  t.tm_mday = date->day;
+  t.tm_hour = time->hour;
+  t.tm_min = time->minute;
+  t.tm_sec = time->second + 1;
+  const time_t next_time = ::timegm(&t);
+  if (::gmtime_r(&next_time, &t) == nullptr) return false;
+  const LocalDateTime next{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                           t.tm_min,         t.tm_sec,     t.tm_wday};
+  if (next.day != date->day) {
+    MakeFolders(kLogFolder, next);
+    call.day_folder = NativePath(app_path_, DayFolderText(next));
+  }
+  call.info.date = ShortDateText(next);
+  call.info.time = LongTimeText(next);
+  return true;
+}
+
+int64_t CallStore::AppendRecord(const CallRecord& record,
+                                std::string_view day_folder) {
   const std::string path = DataFilePath(day_folder);
   int fd = OpenFile(path, O_RDWR | O_CREAT);
   if (fd < 0 && errno == ENOENT) {
@@ -181,6 +225,7 @@ int64_t CallStore::SaveCall(const CallRecord& record,
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
+    errno = EISDIR;
     return 0;
   }
   const off_t length = st.st_size;
@@ -189,15 +234,19 @@ int64_t CallStore::SaveCall(const CallRecord& record,
   // goes over it, at the boundary behind the last whole record.
   const off_t torn = length % kRecordSize;
   const off_t offset = length - torn;
+  errno = 0;
   const bool written =
       WriteAllAt(fd, record.bytes(), CallRecord::kSize, offset) &&
       ::fdatasync(fd) == 0;
   if (!written) {
+    // A short write that set no errno ran out of room.
+    const int error = errno == 0 ? ENOSPC : errno;
     // Leave whole records only, never a piece of this one.
     if (::ftruncate(fd, offset) != 0) {
       // Nothing more to do: the next append goes over the piece.
     }
     ::close(fd);
+    errno = error;
     return 0;
   }
   ::close(fd);
@@ -205,9 +254,111 @@ int64_t CallStore::SaveCall(const CallRecord& record,
     journal_->LogSys("Incomplete last record replaced in " + path, 0,
                      "SaveCall");
   }
-  const int64_t number = offset / kRecordSize + 1;
-  if (!skip_latest) PutAtHeadOfLastCalls(number, day_folder, true);
+  return offset / kRecordSize + 1;
+}
+
+int64_t CallStore::SaveCall(const CallRecord& record,
+                            std::string_view day_folder, bool skip_latest) {
+  const int64_t number = AppendRecord(record, day_folder);
+  if (number != 0 && !skip_latest)
+    PutAtHeadOfLastCalls({{number, std::string(day_folder)}}, true);
   return number;
+}
+
+CallStore::Stored CallStore::StoreCall(const CallRecord& record,
+                                       std::string_view day_folder,
+                                       bool skip_latest, std::string note) {
+  PendingCall call{record, std::string(day_folder), skip_latest,
+                   std::move(note)};
+  pending_.push_back(std::move(call));
+  last_appended_ = 0;
+  WritePending();
+  // Appends go in order, so this call, the last, was appended last.
+  return {last_appended_, !pending_.empty()};
+}
+
+void CallStore::WritePending() {
+  int error = 0;
+  size_t appended = 0;
+  errno = 0;
+  for (PendingCall& call : pending_) {
+    if (call.record_number == 0) {
+      call.record_number = AppendRecord(call.record, call.day_folder);
+      if (call.record_number == 0) {
+        error = errno;
+        break;
+      }
+      last_appended_ = call.record_number;
+    }
+    ++appended;
+  }
+  // The list entries of the appended calls go in with one replacement,
+  // oldest first, so the list keeps the order the calls ended in.
+  std::vector<ListEntry> entries;
+  for (size_t i = 0; i < appended; ++i) {
+    const PendingCall& call = pending_[i];
+    if (!call.skip_latest)
+      entries.push_back({call.record_number, call.day_folder});
+  }
+  errno = 0;
+  if (entries.empty() || PutAtHeadOfLastCalls(entries, true)) {
+    for (size_t i = 0; i < appended; ++i) {
+      const PendingCall& call = pending_[i];
+      if (!call.note.empty()) ::unlink(call.note.c_str());
+      if (call.reported && journal_ != nullptr) {
+        journal_->LogSys("Stored the call " + CallShown(call.record) +
+                             " that could not be stored before",
+                         0, "StoreCall");
+      }
+    }
+    pending_.erase(pending_.begin(),
+                   pending_.begin() + static_cast<ptrdiff_t>(appended));
+  } else if (error == 0) {
+    error = errno == 0 ? EIO : errno;
+  }
+  for (PendingCall& call : pending_)
+    if (!call.reported) ReportNotStored(call, error);
+  if (pending_.empty()) {
+    if (retry_timer_) retry_timer_->SetEnabled(false);
+    return;
+  }
+  if (!retry_timer_) {
+    retry_timer_ = clock_.CreateTimer([this] {
+      try {
+        WritePending();
+      } catch (...) {
+        // Out of memory: the calls stay pending for the next try.
+      }
+    });
+    retry_timer_->SetInterval(kRetryIntervalMs);
+  }
+  if (!retry_timer_->Enabled()) retry_timer_->SetEnabled(true);
+}
+
+void CallStore::ReportNotStored(PendingCall& call, int error) {
+  call.reported = true;
+  const std::string reason = error == ENOSPC || error == EDQUOT
+                                 ? std::string("no space left")
+                                 : ErrnoText(error);
+  const std::string text =
+      "could not store the call " + CallShown(call.record) + ": " + reason;
+  ShowOnConsoleAndSystemLog(LOG_ERR, text);
+  if (journal_ != nullptr) journal_->LogSys(text, error, "StoreCall");
+  // A call without a note of its own gets one where the disk still takes
+  // it, so that a start stores it even if this process ends first. A note
+  // that is there already belongs to another call of the same name.
+  if (!call.note.empty() || call.skip_latest) return;
+  const std::string day = NativePath(app_path_, call.day_folder);
+  const std::string note =
+      day +
+      RecordingName(FieldText(call.record.caller_name),
+                    FieldText(call.record.caller_number),
+                    FieldText(call.record.date), FieldText(call.record.time)) +
+      std::string(kCallNoteSuffix);
+  if (::access(note.c_str(), F_OK) == 0 || errno != ENOENT) return;
+  if (ReplaceFile(note, day + kCallNoteTemp,
+                  std::string_view(call.record.bytes(), CallRecord::kSize)))
+    call.note = note;
 }
 
 bool CallStore::ReadLastCalls(std::vector<std::string>& lines) const {
@@ -231,37 +382,42 @@ bool CallStore::WriteLastCalls(const std::vector<std::string>& lines) const {
   return ReplaceFile(path, path + ".tmp", text);
 }
 
-void CallStore::AddToLastCalls(int64_t record_number,
+bool CallStore::AddToLastCalls(int64_t record_number,
                                std::string_view day_folder) {
-  PutAtHeadOfLastCalls(record_number, day_folder, false);
+  return PutAtHeadOfLastCalls({{record_number, std::string(day_folder)}},
+                              false);
 }
 
-void CallStore::PutAtHeadOfLastCalls(int64_t record_number,
-                                     std::string_view day_folder,
+bool CallStore::PutAtHeadOfLastCalls(const std::vector<ListEntry>& entries,
                                      bool drop_stale) {
   std::vector<std::string> old;
   // A list that is there but cannot be read is left alone: rewriting it
   // would drop every entry in it.
-  if (!ReadLastCalls(old)) return;
+  if (!ReadLastCalls(old)) return false;
   const size_t limit = static_cast<size_t>(ListLimit());
   std::vector<std::string> lines;
-  lines.reserve(std::min(limit, old.size() + 1));
-  lines.push_back(std::to_string(record_number) + ":" +
-                  std::string(day_folder));
-  for (std::string& line : old) {
-    if (lines.size() >= limit) break;
+  lines.reserve(std::min(limit, old.size() + entries.size()));
+  for (auto entry = entries.rbegin();
+       entry != entries.rend() && lines.size() < limit; ++entry) {
+    lines.push_back(std::to_string(entry->record_number) + ":" +
+                    entry->day_folder);
+  }
+  // A new record went to the end of the day's whole records: an entry of
+  // that day at its number or beyond pointed at a record that was never
+  // whole (cut off by a crash) and would now show this call.
+  auto stale = [&](const std::string& line) {
     int64_t number = 0;
     std::string folder;
-    // The new record went to the end of the day's whole records: an entry
-    // of that day at its number or beyond pointed at a record that was
-    // never whole (cut off by a crash) and would now show this call.
-    if (drop_stale && SplitLastCallLine(line, number, folder) &&
-        number >= record_number && folder == day_folder) {
-      continue;
-    }
-    lines.push_back(std::move(line));
+    if (!drop_stale || !SplitLastCallLine(line, number, folder)) return false;
+    return std::any_of(entries.begin(), entries.end(), [&](const auto& e) {
+      return number >= e.record_number && folder == e.day_folder;
+    });
+  };
+  for (std::string& line : old) {
+    if (lines.size() >= limit) break;
+    if (!stale(line)) lines.push_back(std::move(line));
   }
-  WriteLastCalls(lines);
+  return WriteLastCalls(lines);
 }
 
 bool CallStore::ReadCallRecord(CallRecord& record, std::string_view day_folder,

@@ -2,8 +2,9 @@
 // of CallRecords and the latest-call list "\Data\Last".
 //
 // Every operation opens its file, does its work and closes it again; nothing
-// is locked or kept open, and nothing is reported: a file that cannot be
-// opened, read or written leaves the rest of the operation without effect.
+// is locked or kept open, and nothing but a finished call (StoreCall, below)
+// is reported: a file that cannot be opened, read or written leaves the rest
+// of the operation without effect.
 // On top of that the store keeps the files whole:
 // - the latest-call list is replaced atomically (written to a temporary file
 //   beside it, flushed, renamed over it), so a reader sees the old or the new
@@ -18,9 +19,20 @@
 //   A list entry that pointed at that number (or beyond the whole records)
 //   leaves the list then, so no entry shows the new call in place of one
 //   that was lost.
+//
+// A finished call (StoreCall) that cannot be written whole (a full disk) is
+// never dropped: it is reported at once, on standard error and in the system
+// log as well as the journal, since the journal may sit on the same full
+// disk, and kept pending in memory and, where the disk still takes it, as
+// the call's note beside its recording (see call_recovery.h, which stores
+// the notes left at the next start). The pending calls are written, in the
+// order they ended, before the next call and every kRetryIntervalMs while
+// any is pending; the timer runs only then.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +44,13 @@
 namespace lw {
 
 class Journal;
+
+// The note of a call, beside its recording: the recording's name + this
+// suffix. It holds the call's CallRecord, so a call that was not stored
+// (cut off by a crash, or pending on a full disk) is stored at the next
+// start. Notes are written to kCallNoteTemp in the same folder first.
+inline constexpr std::string_view kCallNoteSuffix = ".call";
+inline constexpr const char* kCallNoteTemp = ".call-note.tmp";
 
 // The four counts of the latest-call list (line controller variables).
 struct CallCounts {
@@ -62,6 +81,12 @@ class CallStore {
   // `app_path`: AppPath (native, no trailing separator). `journal` may be
   // null; it only hears of repaired data files.
   CallStore(std::string app_path, Clock& clock, Journal* journal = nullptr);
+  // Tries the pending calls once more.
+  ~CallStore();
+  CallStore(const CallStore&) = delete;
+  CallStore& operator=(const CallStore&) = delete;
+
+  static constexpr uint32_t kRetryIntervalMs = 5000;
 
   // NumOfItemsInLast, from txtlNumOfItemsInLast. Below 1 means 100.
   void SetNumOfItemsInLast(int32_t items) { num_of_items_in_last_ = items; }
@@ -75,6 +100,13 @@ class CallStore {
   // to the call state.
   void SetCallInfo(CurrentCall& call);
 
+  // Moves the current call's date and time on by one second (at midnight
+  // into the next day, whose folder is made). A recording is never written
+  // over: when its name is taken, the call takes the next free second, so
+  // every reader still derives the name from the stored record. False when
+  // the call's date or time is not a date or time text.
+  bool MoveToNextSecond(CurrentCall& call);
+
   // Creates base + YYYY, + YYYY\MM, + YYYY\MM\DD for today, where missing.
   // `base` is a sub-path of AppPath such as "\Data\Log\"; it is created too
   // when missing.
@@ -82,13 +114,28 @@ class CallStore {
 
   // Appends `record` to the day's data file (created when missing) and,
   // unless `skip_latest`, puts it at the head of the latest-call list.
-  // Returns the new record number, 0 when nothing was written.
+  // Returns the new record number, 0 when nothing was written (errno says
+  // why).
   int64_t SaveCall(const CallRecord& record, std::string_view day_folder,
                    bool skip_latest);
 
+  // SaveCall for a finished call, behind the calls still pending, which are
+  // written first. `note` is the native path of the call's note (empty when
+  // it has none); it is removed once the call is stored whole. When the
+  // record or its list entry cannot be written, the call is reported and
+  // stays pending (see above).
+  struct Stored {
+    int64_t record_number = 0;  // 0 while the record is not written
+    bool pending = false;       // the record or its list entry not written
+  };
+  Stored StoreCall(const CallRecord& record, std::string_view day_folder,
+                   bool skip_latest, std::string note);
+  size_t PendingCalls() const { return pending_.size(); }
+
   // Puts record_number ":" day_folder at the head of the list, keeping at
-  // most ListLimit() lines.
-  void AddToLastCalls(int64_t record_number, std::string_view day_folder);
+  // most ListLimit() lines. False when the list could not be read or
+  // replaced.
+  bool AddToLastCalls(int64_t record_number, std::string_view day_folder);
 
   // Reads record `record_number` (from 1) of the day's data file. True when
   // a whole record was read and its date field holds a valid date; `record`
@@ -146,10 +193,31 @@ class CallStore {
 
  private:
   std::string DataFilePath(std::string_view day_folder) const;
-  // AddToLastCalls; with `drop_stale` (a record just appended) the entries
-  // of the same day at its number or beyond leave the list.
-  void PutAtHeadOfLastCalls(int64_t record_number, std::string_view day_folder,
+  struct ListEntry {
+    int64_t record_number;
+    std::string day_folder;
+  };
+  struct PendingCall {
+    CallRecord record;
+    std::string day_folder;
+    bool skip_latest = false;
+    std::string note;           // removed once stored; empty when there is none
+    int64_t record_number = 0;  // once appended
+    bool reported = false;
+  };
+  // Appends `record` to the day's data file; its number, or 0 (errno set).
+  int64_t AppendRecord(const CallRecord& record, std::string_view day_folder);
+  // Puts `entries` (oldest first) at the head of the list; with
+  // `drop_stale` (records just appended) the entries of the same day at
+  // such a number or beyond leave the list. False (errno set) when the list
+  // could not be read or replaced.
+  bool PutAtHeadOfLastCalls(const std::vector<ListEntry>& entries,
                             bool drop_stale);
+  // Writes the pending calls in order as far as the disk takes them,
+  // reports the ones that could not be written and keeps the retry timer
+  // running while any is left.
+  void WritePending();
+  void ReportNotStored(PendingCall& call, int error);
   void MakeFolders(std::string_view base, const LocalDateTime& date);
 
   std::string app_path_;
@@ -157,6 +225,9 @@ class CallStore {
   Journal* journal_;
   Contacts contacts_;
   int32_t num_of_items_in_last_ = 0;
+  std::deque<PendingCall> pending_;
+  std::unique_ptr<Timer> retry_timer_;  // made when first needed
+  int64_t last_appended_ = 0;
 };
 
 }  // namespace lw

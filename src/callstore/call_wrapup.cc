@@ -15,10 +15,6 @@ namespace lw {
 
 namespace {
 
-// Name of the temporary file a note is written to before it is renamed; one
-// per day folder is enough, as notes are written one at a time.
-constexpr const char* kNoteTemp = ".call-note.tmp";
-
 std::string ErrnoText() {
   return std::error_code(errno, std::generic_category()).message();
 }
@@ -37,7 +33,7 @@ bool NoteCallInProgress(const CurrentCall& call, int32_t device_index,
   if (path.empty()) return false;
   const CallRecord record = CallRecordOf(call, device_index);
   const bool ok =
-      ReplaceFile(path, call.day_folder + kNoteTemp,
+      ReplaceFile(path, call.day_folder + kCallNoteTemp,
                   std::string_view(record.bytes(), CallRecord::kSize));
   if (!ok) {
     const std::string reason = ErrnoText();
@@ -114,10 +110,14 @@ WrapUpResult SaveFinishedCall(CallStore& store, CurrentCall& call,
     if (!note.empty()) ::unlink(note.c_str());
     return result;
   }
-  result.record_number =
-      store.SaveCall(result.record, result.day_folder, skip_latest);
-  result.saved = result.record_number != 0;
-  if (result.saved && !note.empty()) ::unlink(note.c_str());
+  // A note that could not be written is made by the store where the call
+  // cannot be stored.
+  const bool noted = !note.empty() && ::access(note.c_str(), F_OK) == 0;
+  const CallStore::Stored stored = store.StoreCall(
+      result.record, result.day_folder, skip_latest, noted ? note : "");
+  result.record_number = stored.record_number;
+  result.saved = stored.record_number != 0;
+  result.pending = stored.pending;
   return result;
 }
 

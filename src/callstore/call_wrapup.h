@@ -13,13 +13,8 @@ namespace lw {
 class Journal;
 class Wave;
 
-// The note of a call in progress, beside its recording: the recording's name
-// + this suffix. It holds the call's CallRecord as the wrap-up would store it
-// (without the length), so a call cut off by a crash can be stored at the
-// next start.
-inline constexpr std::string_view kCallNoteSuffix = ".call";
-
-// The note's native path for the current call; empty when the call has no
+// The note of a call in progress (kCallNoteSuffix): its native path for the
+// current call; empty when the call has no
 // recording name.
 std::string CallNotePath(const CurrentCall& call);
 
@@ -41,6 +36,7 @@ struct WrapUpResult {
   std::string stored_type;  // the record's call type, trimmed
   std::string day_folder;   // relative: "\Data\Log\YYYY\MM\DD\"
   bool saved = false;       // appended to the day's data file
+  bool pending = false;     // the record or its list entry not written yet
   int64_t record_number = 0;
 };
 
@@ -61,8 +57,9 @@ CallRecord BuildCallRecord(CurrentCall& call, int32_t device_index,
 // Builds the record and stores it: with bListMessagesOnly only calls whose
 // stored type is neither "0" nor "1"; `skip_latest` (a remote-access call)
 // keeps it out of the latest-call list. The note of the call in progress is
-// removed once the call is stored (or the rules say it is not stored); it
-// stays when the record could not be written, so the next start stores it.
+// removed once the call is stored whole (or the rules say it is not
+// stored); it stays while the record or its list entry could not be
+// written, so the next start stores it (CallStore::StoreCall).
 WrapUpResult SaveFinishedCall(CallStore& store, CurrentCall& call,
                               int32_t device_index,
                               const WrapUpOptions& options, bool skip_latest,

@@ -30,6 +30,10 @@
 
 namespace lw {
 
+// StartRecord's result when a file of that name is there already; the same
+// in every implementation.
+inline constexpr int32_t kWaveFileExists = 10;
+
 // What GetFileInfo fills.
 struct WaveFileInfo {
   int16_t format_tag = 0;  // first field: 1 PCM, 7 mu-law, 49 GSM 6.10, ...
@@ -81,7 +85,10 @@ class Wave {
   virtual bool IsPlaying() = 0;
 
   // Records the line's wave-in device, which delivers `device_format`, into
-  // `file`, written in `file_format` (the file is created or replaced).
+  // `file`, written in `file_format`. The file is created anew and never
+  // replaces one that is there: kWaveFileExists then, and that file is left
+  // untouched. A file that cannot be started, or that takes no sound at all
+  // (a full disk), is removed again rather than left empty.
   // `size_value` is the buffer size hint in bytes; `report_levels` turns on
   // LevelReport events. 0 = recording. While recording, DetectSilence,
   // CutSilence and SilenceLevel apply as they were at the start.

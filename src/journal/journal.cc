@@ -18,21 +18,32 @@ namespace {
 // request whole, authorization included.
 constexpr mode_t kJournalFileMode = 0640;
 
-// One write() for the whole line, so that a reader of the file never sees a
-// line cut in two; the loop only finishes what a signal or a full disk
-// interrupted.
-void WriteAll(int fd, const std::string& data) {
+// Appends `data` to `path` with one write() for the whole line, so that a
+// reader of the file never sees a line cut in two; the loop only finishes
+// what a signal or a full disk interrupted. Returns how many bytes were
+// written; npos when the file cannot be opened.
+size_t AppendToFile(const std::string& path, std::string_view data) {
+  // The journal folder is never created here: without it nothing is written.
+  // Out of descriptors, the reserve still lets the line through.
+  const int fd = MakeDescriptor([&] {
+    return ::open(path.c_str(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY,
+                  kJournalFileMode);
+  });
+  if (fd < 0) return std::string_view::npos;
   size_t done = 0;
   while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
-      return;
+      break;
     }
   }
+  ::close(fd);
+  return done;
 }
 
 }  // namespace
@@ -102,19 +113,36 @@ void Journal::Append(const char* suffix,
     for (std::string_view part : parts) line += part;
     line += "\r\n";
 
-    // The journal folder is never created here: without it nothing is
-    // written. Out of descriptors, the reserve still lets the line through.
-    const int fd = MakeDescriptor([&] {
-      return ::open(path.c_str(),
-                    O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY,
-                    kJournalFileMode);
-    });
-    if (fd < 0) return;
-    WriteAll(fd, line);
-    ::close(fd);
+    if (!WriteUnwritten()) {
+      if (unwritten_.size() < kMaxUnwrittenLines)
+        unwritten_.push_back({std::move(path), std::move(line)});
+      return;
+    }
+    const size_t done = AppendToFile(path, line);
+    if (done != std::string_view::npos && done < line.size())
+      unwritten_.push_back({std::move(path), line.substr(done)});
   } catch (...) {
     // Out of memory: the line is lost, the caller goes on.
   }
+}
+
+bool Journal::WriteUnwritten() noexcept {
+  size_t first = 0;
+  for (; first < unwritten_.size(); ++first) {
+    Unwritten& kept = unwritten_[first];
+    const size_t done = AppendToFile(kept.path, kept.bytes);
+    // A file that cannot be opened any more (its folder removed) takes
+    // nothing of the kept line; it is given up rather than holding the
+    // journal back for good.
+    if (done == std::string_view::npos) continue;
+    if (done < kept.bytes.size()) {
+      kept.bytes.erase(0, done);
+      break;
+    }
+  }
+  unwritten_.erase(unwritten_.begin(),
+                   unwritten_.begin() + static_cast<ptrdiff_t>(first));
+  return unwritten_.empty();
 }
 
 }  // namespace lw

@@ -3,12 +3,19 @@
 // so the files can be read or removed by anyone between two lines. Every
 // failure is passed over silently: the writers can be called from error
 // handlers, and the journal folder is never created here.
+//
+// A line that an opened file does not take whole (a full disk) is kept, its
+// unwritten rest first, and written before the next line once the file takes
+// it again: a line cut short is completed, never glued to the next one, and
+// the lines written meanwhile follow in order. At most kMaxUnwrittenLines are
+// kept; later lines are lost until the file takes them again.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "devices/clock.h"
 
@@ -32,7 +39,16 @@ class Journal {
 
   const std::string& app_path() const { return app_path_; }
 
+  static constexpr size_t kMaxUnwrittenLines = 1000;
+
  private:
+  struct Unwritten {
+    std::string path;
+    std::string bytes;
+  };
+  // Writes the kept lines in order; false while one is still not taken.
+  bool WriteUnwritten() noexcept;
+
   // Appends time + " : " + the parts + CR LF to today's file of the kind
   // named by `suffix`. The date of the file name is read from the clock
   // before the time of the line, each on its own.
@@ -43,6 +59,7 @@ class Journal {
   std::string app_path_;
   bool log_sys_on_ = false;
   bool log_www_on_ = false;
+  std::vector<Unwritten> unwritten_;  // oldest first
 };
 
 // A text from outside (a number to dial, a file name) as a journal entry

@@ -68,13 +68,22 @@ TEST_F(JournalTest, NewDayStartsNewFileAndLeavesOldOne) {
             "00:00:01 : s->b(2)\r\n");
 }
 
-TEST_F(JournalTest, MissingFolderOrFileIsPassedOver) {
-  // given today's system journal name taken by a folder, expect the web
-  // journal still written; given no journal folder, expect none created
+TEST_F(JournalTest, UnwritableFilesArePassedOverOrCaughtUp) {
+  // given today's system journal name taken by a folder, expect its line
+  // passed over and the web journal still written; given a file that takes
+  // nothing (a full disk), expect its line written before the next one once
+  // there is room; given no journal folder, expect none created
   fs::create_directory(JournalFile("12-04-2026_Sys.txt"));
   journal_.LogSys("x", 0, "");
   journal_.LogWWW("w");
   EXPECT_EQ(ReadFile(JournalFile("12-04-2026_WWW.txt")), "14:03:22 : w\r\n");
+  fs::remove(JournalFile("12-04-2026_Sys.txt"));
+  fs::create_symlink("/dev/full", JournalFile("12-04-2026_Sys.txt"));
+  journal_.LogSys("first", 0, "A");
+  fs::remove(JournalFile("12-04-2026_Sys.txt"));
+  journal_.LogSys("second", 0, "B");
+  EXPECT_EQ(ReadFile(JournalFile("12-04-2026_Sys.txt")),
+            "14:03:22 : A->first(0)\r\n14:03:22 : B->second(0)\r\n");
   Journal nowhere(clock_, dir_ / "no/such/app");
   nowhere.SetSwitches(true, true);
   nowhere.LogSys("x", 0, "");

@@ -292,7 +292,8 @@ TEST_F(CallStateTest, CallCommandsDecideTheRingingCall) {
 TEST_F(CallStateTest, CommandsAtTheWrongMomentKeepTheLineWorking) {
   // Given commands outside a call or without arguments, and a dial the
   // line refuses during a call, expect journal lines and the calls stored
-  // as usual; "Data" being a file loses no call's end.
+  // as usual; "Data" being a file loses no call's end: the call waits for
+  // the retry, which stores it once "Data" is a folder again.
   AnsweringMachineOn();
   Start();
   for (const char* command :
@@ -314,8 +315,13 @@ TEST_F(CallStateTest, CommandsAtTheWrongMomentKeepTheLineWorking) {
   WriteFile(home / "Data", "not a folder");
   LeaveMessage(3);
   EXPECT_EQ(Sent(110).size(), 3u);
-  EXPECT_EQ(fake.clock().timers_enabled(), 0);
+  EXPECT_EQ(fake.clock().timers_enabled(), 1);
   EXPECT_EQ(ReadFile(home / "Data"), "not a folder");
+  EXPECT_EQ(JournalCount("could not store the call "), 1);
+  std::filesystem::remove(home / "Data");
+  fake.clock().Advance(CallStore::kRetryIntervalMs);
+  EXPECT_EQ(Types(), "0");
+  EXPECT_EQ(fake.clock().timers_enabled(), 0);
 }
 
 TEST_F(CallStateTest, RefusedHangUpStillStoresTheCallOnce) {

@@ -1,5 +1,7 @@
 #include "recording/call_recording.h"
 
+#include <unistd.h>
+
 #include <string>
 
 #include "base/trapped.h"
@@ -15,6 +17,8 @@ constexpr uint32_t kSilenceIntervalMs = 100;
 constexpr uint32_t kFreqIntervalMs = 100;
 // Ticks of tmrRecFreqCounter after which tone detection ends (3.1 s).
 constexpr int32_t kFreqTicks = 30;
+// Seconds a recording's time moves on at most to find a free name.
+constexpr int kNameTries = 60;
 
 }  // namespace
 
@@ -103,9 +107,6 @@ void CallRecorder::Start(int16_t format_index) {
     const CallOptions& o = line_.options();
     const int32_t sound_device = line_.process().SoundDeviceIndex;
     CallInfo& info = c.Call.info;
-    const std::string name = RecordingName(info.caller_name, info.caller_number,
-                                           info.date, info.time);
-    info.message_path = name;
 
     // An index outside 0..3 keeps the format of the previous recording.
     SelectRecordingFormat(format_index, recording_format_);
@@ -113,9 +114,21 @@ void CallRecorder::Start(int16_t format_index) {
 
     const int32_t device = tapi.GetDeviceID(kDeviceClassWaveIn);
     SetSilenceHandling();
-    const int32_t result =
-        wave.StartRecord(device, c.Call.day_folder + name, LineWaveFormat(),
-                         recording_format_, size_value, true);
+    // A name that is taken (a file or the note of another call) is never
+    // written over: the call moves on to the next free second.
+    int32_t result = kWaveFileExists;
+    for (int tries = 0; result == kWaveFileExists && tries < kNameTries;
+         ++tries) {
+      if (tries > 0 && !line_.store().MoveToNextSecond(c.Call)) break;
+      info.message_path = RecordingName(info.caller_name, info.caller_number,
+                                        info.date, info.time);
+      const std::string file = c.Call.day_folder + info.message_path;
+      result =
+          ::access((file + std::string(kCallNoteSuffix)).c_str(), F_OK) == 0
+              ? kWaveFileExists
+              : wave.StartRecord(device, file, LineWaveFormat(),
+                                 recording_format_, size_value, true);
+    }
     journal.LogSys("Wave.StartRecord(" + std::to_string(device) + ")->" +
                        wave.GetRecordErrorText(result),
                    0, "");

@@ -8,8 +8,9 @@
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
+
+#include "base/system.h"
 
 namespace lw {
 
@@ -119,19 +120,12 @@ void ServiceHost::JoinServiceThread() {
   thread_.join();
 }
 
-namespace {
-
-void Show(int priority, const std::string& text) {
-  std::fprintf(stderr, "Linewarden Proc: %s\n", text.c_str());
-  openlog("Linewarden Proc", LOG_PID, LOG_DAEMON);
-  syslog(priority, "%s", text.c_str());
-  closelog();
+void ShowMessage(const std::string& text) {
+  ShowOnConsoleAndSystemLog(LOG_INFO, text);
 }
 
-}  // namespace
-
-void ShowMessage(const std::string& text) { Show(LOG_INFO, text); }
-
-void ShowError(const std::string& text) { Show(LOG_ERR, text); }
+void ShowError(const std::string& text) {
+  ShowOnConsoleAndSystemLog(LOG_ERR, text);
+}
 
 }  // namespace lw

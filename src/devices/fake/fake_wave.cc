@@ -69,6 +69,7 @@ int32_t FakeWave::StartRecord(int32_t wave_in_device, const std::string& file,
       std::filesystem::path(file).parent_path();
   if (!std::filesystem::is_directory(parent.empty() ? "." : parent, ec))
     return kFakeWaveCannotCreate;
+  if (std::filesystem::exists(file, ec)) return kWaveFileExists;
   recordings_.push_back({file, wave_in_device, file_format, size_value,
                          report_levels, detect_silence_, cut_silence_,
                          silence_level_, clock_.TickCount()});

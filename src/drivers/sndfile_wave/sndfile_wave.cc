@@ -1,14 +1,18 @@
 #include "drivers/sndfile_wave/sndfile_wave.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "base/descriptors.h"
 #include "drivers/sndfile_wave/sound_file_source.h"
 #include "drivers/sndfile_wave/wave_file_header.h"
 #include "dsp/levels.h"
@@ -168,6 +172,8 @@ struct SndfileWave::Impl : public LinePlaySource {
   int32_t rec_device = 0;
   LineAudioEndpoint* rec_endpoint = nullptr;
   SNDFILE* rec_file = nullptr;
+  int rec_fd = -1;
+  std::string rec_path;
   bool rec_gsm = false;
   bool rec_report_levels = false;
   bool rec_write_failed = false;
@@ -349,8 +355,23 @@ int32_t SndfileWave::Impl::StartRecord(int32_t device, const std::string& file,
   info.samplerate = kLineSampleRate;
   info.channels = 1;
   info.format = SF_FORMAT_WAV | subtype;
-  SNDFILE* sf = OpenSoundFile(file, SFM_WRITE, &info);
-  if (sf == nullptr) return kWaveCannotCreate;
+  // Created exclusively: a recording never writes over a file that is there
+  // (an earlier call's recording of the same name).
+  const int fd = MakeDescriptor([&] {
+    int made;
+    do {
+      made = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    } while (made < 0 && errno == EINTR);
+    return made;
+  });
+  if (fd < 0) return errno == EEXIST ? kWaveFileExists : kWaveCannotCreate;
+  // The descriptor stays ours (closed after the library is done with it).
+  SNDFILE* sf = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+  if (sf == nullptr) {
+    ::close(fd);
+    ::unlink(file.c_str());
+    return kWaveCannotCreate;
+  }
   // The library rewrites the header after every write, so a recording cut
   // off by a crash is a readable file up to the last block written (a
   // block written just before the header is caught up by RepairFile).
@@ -360,6 +381,8 @@ int32_t SndfileWave::Impl::StartRecord(int32_t device, const std::string& file,
   rec_device = device;
   rec_endpoint = endpoint;
   rec_file = sf;
+  rec_fd = fd;
+  rec_path = file;
   rec_gsm = subtype == SF_FORMAT_GSM610;
   rec_report_levels = report_levels;
   rec_write_failed = false;
@@ -442,7 +465,12 @@ int32_t SndfileWave::Impl::StopRecord() {
   }
   bool failed = rec_write_failed;
   if (sf_close(rec_file) != 0) failed = true;
+  if (::close(rec_fd) != 0) failed = true;
   rec_file = nullptr;
+  rec_fd = -1;
+  // A file that took no sound because writing failed (a full disk) holds
+  // nothing worth keeping: no empty recording is left behind.
+  if (failed && rec_written == 0) ::unlink(rec_path.c_str());
   recording = false;
   ++rec_generation;
   return failed ? kWaveWriteFailed : kWaveOk;
@@ -540,6 +568,8 @@ std::string SndfileWave::GetPlayErrorText(int32_t code) {
       return "Not recording";
     case kWaveWriteFailed:
       return "Writing the file failed";
+    case kWaveFileExists:
+      return "The file exists already";
     default:
       return "Wave error " + std::to_string(code);
   }

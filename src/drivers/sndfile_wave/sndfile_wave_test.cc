@@ -178,6 +178,7 @@ TEST_F(SndfileWaveTest, RecordsEveryFormatWithTagAndLength) {
   for (const auto& [index, subtype, tag] : cases) {
     SCOPED_TRACE(index);
     std::string file = dir_ / "rec.wav";
+    std::filesystem::remove(file);
     ASSERT_EQ(Record(file, index), kWaveOk);
     Speak(line_, Sine(2.5, 300, 0.5));
     EXPECT_EQ(wave_->StopRecord(), kWaveOk);
