@@ -1,10 +1,14 @@
 // Whole calls on the simulated line: the real process with the demo
 // settings (answering machine at the second ring), `lwdctl phone` as the far
 // end.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 #include "e2e_util.h"
 
@@ -212,20 +216,36 @@ TEST_F(DialE2E, GreetingNamedInUtf8IsSpokenAndPlayed) {
   EXPECT_EQ(Count(journal, "PlayToLine:Wave1.StartPlayACM->Success(0)"), 2u);
 }
 
+// The process starts in telephony mode; the test switches modes with "Tapi"
+// and a bare "ON", as the owner does.
 class ModemE2E : public LineE2E {
+ protected:
   void Prepare() override {
-    Set("Properties\\TabDevices\\CallerID", "Tapi", "0");
     std::ofstream(env_.home() + "/AT_Commands_Scenario.txt")
         << "' caller ID on\r\nATZ\r\nAT+VCID=1\r\n";
+  }
+  void SwitchTo(const char* tapi) {
+    Set("Properties\\TabDevices\\CallerID", "Tapi", tapi);
+    ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "ON"}), 0);
+  }
+  // The terminal of the modem's port, as `lwdctl devices` lists it.
+  std::string ModemTty() {
+    std::string devices;
+    EXPECT_EQ(env_.Run("lwdctl", {"devices"}, &devices), 0);
+    std::smatch m;
+    std::regex_search(devices, m, std::regex("/dev/pts/[0-9]+"));
+    return m.str();
   }
 };
 
 TEST_F(ModemE2E, CallerIdentifiedByTheModemLeavesAMessage) {
-  // given modem mode and a scenario of two commands, expect both sent and
-  // acknowledged at start-up, the modem's port listed, and a caller whose
-  // name and number the modem reports on 109 as "Comm_CID", answered by the
-  // answering machine after the hand-over, the message stored in the day
-  // file and the latest-call list, and the modem back on its port
+  // given a switch to modem mode by "ON" and a scenario of two commands,
+  // expect both sent and acknowledged, the modem's port listed, and a
+  // caller whose name and number the modem reports on 109 as "Comm_CID",
+  // answered by the answering machine after the hand-over, the message
+  // stored in the day file and the latest-call list, and the modem back on
+  // its port; a switch back by "ON" opens the line in telephony mode
+  SwitchTo("0");
   ASSERT_TRUE(WaitFor([&] {
     return env_.Journalled("ProcessEvent->AT COMMAND:AT+VCID=1:OK(0)");
   }));
@@ -261,6 +281,34 @@ TEST_F(ModemE2E, CallerIdentifiedByTheModemLeavesAMessage) {
       [&] { return Count(env_.Journal(), "AT COMMAND:AT+VCID=1:OK") == 2; }));
   // The telephony control's first ring goes on from the modem's two.
   EXPECT_THAT(env_.Journal(), HasSubstr("->Tapi_Ring(0):3(0)"));
+
+  Listener back(env_, {"107", "109"});
+  SwitchTo("1");
+  ASSERT_TRUE(back.WaitText("LineStatus\\r\\n0\\r\\n0"));
+  Phone({"call", "--name", "ANN", "--number", "5559876", "--rings", "4",
+         "--ring-interval", "0.5", "--hangup-after", "2"});
+  ASSERT_TRUE(env_.WaitRecords(2));
+  EXPECT_THAT(back.Stop(), HasSubstr("Tapi_CID\\r\\n0\\r\\nANN\\r\\n5559876"));
+  EXPECT_EQ(FieldText(env_.Records().at(1).caller_name), "ANN");
+}
+
+TEST_F(ModemE2E, PortHeldElsewhereClosesTheLineUntilItIsFree) {
+  // given auto mode in modem mode while another program holds the modem's
+  // port, expect the line reported closed, not reopened, the failure
+  // journalled once, and the line open again once the port is free
+  const int held = open(ModemTty().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  Listener listener(env_, {"107"});
+  SwitchTo("0");
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "AUTO", "0:00", "23:59:59"}), 0);
+  ASSERT_TRUE(listener.WaitText("LineStatus\\r\\n0\\r\\n1\\r\\nFalse"));
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  EXPECT_EQ(Count(env_.Journal(), "OpenLine:Tapi1.LineOpen(0)->"), 2u);
+  EXPECT_EQ(Count(env_.Journal(), "The modem's port 100 cannot be opened"), 1u);
+  close(held);
+  EXPECT_TRUE(listener.WaitText("LineStatus\\r\\n0\\r\\n0\\r\\nTrue"));
+  EXPECT_TRUE(env_.Journalled("The modem's port 100 is open again"));
 }
 
 }  // namespace

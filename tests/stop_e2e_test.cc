@@ -13,7 +13,9 @@ namespace lw::testing {
 namespace {
 
 struct StopCase {
-  const char* how;     // "SIGTERM", "UNLOAD" (on 105) or "OFF" (on 108)
+  // "SIGTERM", "UNLOAD" (on 105), "OFF" (on 108) or "UNPLUG" (the line lost,
+  // then back)
+  const char* how;
   const char* name;    // the caller name sent, nullptr: none
   const char* stored;  // the caller name expected in the record and file
   int seconds;         // of message before the line closes
@@ -57,7 +59,8 @@ TEST_P(LineClosesE2E, DuringAMessageTheMessageIsStored) {
   // given a caller speaking into the answering machine when the line
   // closes, expect the call hung up and stored as a voice message in
   // "Data" and "\Data\Last", a whole WAV of what was said, and "Tapi_Idle"
-  // on 110 and 107 before the line status says the line is off
+  // on 110 and 107 before the line status says the line is off; a lost line
+  // is journalled once and opened again when it is back
   const StopCase& c = GetParam();
   Listener listener(env_, {"110", "107"});
   StartCall(c.name, 60);
@@ -66,8 +69,9 @@ TEST_P(LineClosesE2E, DuringAMessageTheMessageIsStored) {
   if (how == "SIGTERM") kill(proc_, SIGTERM);
   if (how == "UNLOAD") env_.Run("lwdctl", {"send", "105", "UNLOAD"});
   if (how == "OFF") env_.Run("lwdctl", {"send", "108", "OFF"});
+  if (how == "UNPLUG") env_.Run("lwdctl", {"phone", "unplug"});
   int status = 0;
-  if (how != "OFF") {
+  if (how == "SIGTERM" || how == "UNLOAD") {
     ASSERT_TRUE(WaitExit(proc_, &status));
     proc_ = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
@@ -78,6 +82,11 @@ TEST_P(LineClosesE2E, DuringAMessageTheMessageIsStored) {
   EXPECT_THAT(ReadFile(phone_out_),
               HasSubstr("{\"event\":\"hangup\",\"by\":\"line\"}"));
   ASSERT_TRUE(listener.WaitText("LineStatus\\r\\n0\\r\\n1"));
+  if (how == "UNPLUG") {
+    env_.Run("lwdctl", {"phone", "plug"});
+    ASSERT_TRUE(listener.WaitText("LineStatus\\r\\n0\\r\\n0"));
+    EXPECT_EQ(Count(env_.Journal(), " lost: closed until it is back"), 1u);
+  }
   const std::string msgs = listener.Stop();
 
   const auto records = env_.Records();
@@ -113,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
     HowTheLineCloses, LineClosesE2E,
     ::testing::Values(StopCase{"SIGTERM", nullptr, "UNKNOWN", 7},
                       StopCase{"UNLOAD", "   ", "UNKNOWN", 3},
-                      StopCase{"OFF", "TESTCALLER", "TESTCALLER", 3}),
+                      StopCase{"OFF", "TESTCALLER", "TESTCALLER", 3},
+                      StopCase{"UNPLUG", "TESTCALLER", "TESTCALLER", 3}),
     [](const ::testing::TestParamInfo<StopCase>& info) {
       return std::string(info.param.how);
     });

@@ -141,5 +141,27 @@ TEST_P(LineContractTest, ClosedLineRaisesNoEventsAndAbandonsItsCall) {
   EXPECT_EQ(Take(), Events{});
 }
 
+TEST_P(LineContractTest, LostLineFailsUntilItComesBack) {
+  // Given a connected call and the line lost, expect LineLost without Idle,
+  // the call ended at the far end, the line still open but refusing calls
+  // and, once closed, refusing to open. Given it back, expect LineBack to
+  // the control that had it and the line carrying calls again.
+  Connect();
+  far().LoseLine();
+  EXPECT_EQ(Take(), Events{"LineLost"});
+  EXPECT_EQ(far().hang_ups(), 1);
+  EXPECT_TRUE(tapi_->IsLineOpen());
+  EXPECT_FALSE(tapi_->IsCallActive());
+  std::string call_text;
+  EXPECT_NE(tapi_->MakeCall("5551234", call_text), 0);
+  far().Offer();
+  EXPECT_EQ(Take(), Events{});
+  ASSERT_EQ(tapi_->LineClose(), 0);
+  EXPECT_NE(tapi_->LineOpen(kPrivilegesOwnerMonitor, kMediaModesVoice), 0);
+  far().RestoreLine();
+  EXPECT_EQ(Take(), Events{"LineBack"});
+  Connect();
+}
+
 }  // namespace
 }  // namespace lw::testing

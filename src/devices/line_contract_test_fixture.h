@@ -33,6 +33,8 @@ inline TelephonyEvents LogEvents(std::vector<std::string>& log) {
   e.Idle = [add] { add("Idle"); };
   e.Dialing = [add] { add("Dialing"); };
   e.MonitorDigit = [add](const std::string& d) { add("Digit(" + d + ")"); };
+  e.LineLost = [add] { add("LineLost"); };
+  e.LineBack = [add] { add("LineBack"); };
   return e;
 }
 

@@ -14,6 +14,12 @@
 // - Several controls may hold the line open at once (the process's
 //   components each have one): Open and Close come once per control. When
 //   the last one closes, a call of the process is abandoned without events.
+// - A line may be lost and come back (a modem unplugged, a registration
+//   lost): it raises LineLost once, ends its call at the far end without an
+//   Idle and fails every operation but Close until it raises LineBack. The
+//   line controller then reports the line closed, ends and stores the call
+//   it had through the normal wrap-up, journals the loss once, and opens the
+//   line again at LineBack, with no restart.
 // - Results are the backend's own codes, 0 = success, below
 //   kLineBackendCodeRange; the registry moves them into the backend's own
 //   range before they reach a journal line, and asks the backend for texts.

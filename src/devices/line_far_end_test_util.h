@@ -38,6 +38,10 @@ class LineFarEnd {
   // then answers it.
   virtual void WaitCall() = 0;
   virtual void AnswerCall() = 0;
+  // --- The line goes away (a modem unplugged, a registration lost), and
+  // comes back.
+  virtual void LoseLine() = 0;
+  virtual void RestoreLine() = 0;
 
   // --- What the line sent this far end.
   virtual size_t samples_heard() const = 0;

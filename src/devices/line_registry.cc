@@ -57,6 +57,7 @@ class LineRegistry::Control : public Telephony {
     line_ = device;
     backend_ = line->backend;
     monitoring_ = false;
+    lost_ = nullptr;
     if (device->CallOffered()) {
       // The call rang before this control opened the line: report it now.
       std::weak_ptr<bool> alive = r_.alive_;
@@ -134,6 +135,8 @@ class LineRegistry::Control : public Telephony {
   std::string GetErrorText(int32_t code) override { return r_.ErrorText(code); }
 
   LineDevice* line() const { return line_; }
+  // The line that was lost while this control had it open, until it is back.
+  LineDevice*& lost() { return lost_; }
   bool monitoring() const { return monitoring_; }
   void EndMonitoring() { monitoring_ = false; }
   const TelephonyEvents& events() const { return events_; }
@@ -159,7 +162,8 @@ class LineRegistry::Control : public Telephony {
   TelephonyEvents events_;
   int32_t index_ = 0;
   LineDevice* line_ = nullptr;  // the line this control has open
-  size_t backend_ = 0;          // its backend
+  LineDevice* lost_ = nullptr;
+  size_t backend_ = 0;  // its backend
   bool monitoring_ = false;
   std::vector<Line> lines_;
 };
@@ -282,31 +286,49 @@ void LineRegistry::Wire(LineDevice* device) {
         [digit](Control& c) {
           if (c.events().MonitorDigit) c.events().MonitorDigit(digit);
         },
-        true);
+        To::kMonitoring);
+  };
+  e.LineLost = [this, device] {
+    Raise(device, [device](Control& c) {
+      c.lost() = device;
+      if (c.events().LineLost) c.events().LineLost();
+    });
+  };
+  e.LineBack = [this, device] {
+    Raise(
+        device,
+        [](Control& c) {
+          c.lost() = nullptr;
+          if (c.events().LineBack) c.events().LineBack();
+        },
+        To::kOpenOrLost);
   };
   device->SetEvents(std::move(e));
 }
 
+bool LineRegistry::Receives(Control& c, LineDevice* device, To to) {
+  if (to == To::kOpenOrLost && c.lost() == device) return true;
+  return c.line() == device && (to != To::kMonitoring || c.monitoring());
+}
+
 void LineRegistry::Raise(LineDevice* device,
-                         std::function<void(Control&)> deliver, bool digits) {
+                         std::function<void(Control&)> deliver, To to) {
   // Delivered in the order things happened on the line, to the controls that
   // had it open then and still have (digits: and monitor them).
   std::vector<Control*> open;
   for (Control* c : controls_)
-    if (c->line() == device && (!digits || c->monitoring())) open.push_back(c);
+    if (Receives(*c, device, to)) open.push_back(c);
   if (open.empty()) return;
   std::weak_ptr<bool> alive = alive_;
-  clock_.Post(
-      [this, alive, device, open, digits, deliver = std::move(deliver)] {
-        if (alive.expired()) return;
-        for (Control* c : open) {
-          // A handler may have closed a line or destroyed a control meanwhile.
-          if (!Attached(c) || c->line() != device) continue;
-          if (digits && !c->monitoring()) continue;
-          deliver(*c);
-          if (alive.expired()) return;
-        }
-      });
+  clock_.Post([this, alive, device, open, to, deliver = std::move(deliver)] {
+    if (alive.expired()) return;
+    for (Control* c : open) {
+      // A handler may have closed a line or destroyed a control meanwhile.
+      if (!Attached(c) || !Receives(*c, device, to)) continue;
+      deliver(*c);
+      if (alive.expired()) return;
+    }
+  });
 }
 
 void LineRegistry::EndMonitoring(LineDevice* device) {

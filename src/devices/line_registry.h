@@ -17,8 +17,9 @@
 // picks its own.
 //
 // What the registry keeps per control: the device index, the line it has
-// open, whether it monitors digits, its event handlers. It defers every line
-// event with Clock::Post (see line_device.h).
+// open, whether it monitors digits, the line it lost, its event handlers. It
+// defers every line event with Clock::Post (see line_device.h); LineBack also
+// reaches the controls that closed the line after it was lost.
 #pragma once
 
 #include <cstdint>
@@ -77,8 +78,13 @@ class LineRegistry {
   std::vector<Line> ListLines() const;
   // Wires the events of a line the first time it is listed.
   void Wire(LineDevice* device);
+  // Who receives an event: the controls that have the line open, those of
+  // them that monitor digits, or also those that had it open when it was
+  // lost.
+  enum class To { kOpen, kMonitoring, kOpenOrLost };
+  static bool Receives(Control& c, LineDevice* device, To to);
   void Raise(LineDevice* device, std::function<void(Control&)> deliver,
-             bool digits = false);
+             To to = To::kOpen);
   void EndMonitoring(LineDevice* device);
   bool Attached(const Control* c) const;
   int32_t Code(size_t backend, int32_t code) const;

@@ -82,7 +82,7 @@ class SerialPort {
 };
 
 // Who uses a serial port. In modem mode the modem channel (the line
-// controller's MSComm1) holds the modem's port while the line waits for
+// controller's modem mode) holds the modem's port while the line waits for
 // calls; for a call the port goes to the modem line (the telephony backend
 // of the voice modem) and back to the channel at the end of the call.
 enum class SerialPortUser { kNobody, kModemChannel, kModemLine };

@@ -70,6 +70,13 @@ struct TelephonyEvents {
   // A keypad digit of the far end ("0".."9", "*", "#", "A".."D"), only while
   // digit monitoring is on.
   std::function<void(const std::string& digit)> MonitorDigit;
+  // The open line went away (a modem unplugged, a registration lost). A call
+  // on it ended without an Idle; every operation on the line fails until
+  // LineBack. The control keeps the line open until it closes it.
+  std::function<void()> LineLost;
+  // The lost line is there again and can be opened. Raised to the controls
+  // that had it open when it was lost, whether or not they closed it since.
+  std::function<void()> LineBack;
 };
 
 class Telephony {

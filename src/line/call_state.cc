@@ -6,7 +6,7 @@
 // picked up an extension), answered by the answering machine, blocked or
 // left alone; the connected call then goes to recording, the answering
 // machine or remote access. In modem mode the call begins on the modem's
-// serial port (line_modem.cc) and the telephony events carry it from the
+// serial port (ModemMode) and the telephony events carry it from the
 // hand-over of the modem on.
 #include <string>
 #include <utility>
@@ -84,6 +84,8 @@ void frmLine::WireCallEvents() {
   events.MonitorDigit = [this](const std::string& digit) {
     Tapi_MonitorDigit(digit);
   };
+  events.LineLost = [this] { Tapi_LineLost(); };
+  events.LineBack = [this] { Tapi_LineBack(); };
   s_.Tapi1->SetEvents(std::move(events));
 
   WaveEvents line_events;
@@ -120,10 +122,10 @@ void frmLine::Tapi_InComeCall() {
     StopPlayAndRecord(*s_.Wave1);
     StopPlayAndRecord(*s_.WavePlayer);
   });
-  if (!s_.TapiCallerId) {
+  if (modem_->on()) {
     // The modem announced the call already; the telephony control reports
     // it again once it has the modem, and carries it from here.
-    modem_->StopIdleTimer();
+    modem_->TelephonyHasCall();
     return;
   }
   IncomingCall("Tapi_");
@@ -168,8 +170,8 @@ void frmLine::Tapi_Ring(int32_t count) {
   Trapped(s_.journal, "ErrTapi1_Ring", [&] {
     // With the modem taken from the serial port, the count goes on from the
     // rings the modem reported.
-    const bool port_has_modem = s_.MSComm1 && s_.MSComm1->PortOpen();
-    if (!s_.TapiCallerId && !port_has_modem) count += modem_->CommRings();
+    const bool port_has_modem = modem_->PortHasModem();
+    count += modem_->RingsBefore();
     Send(kChannelOut, {"Tapi_Ring", DeviceIndexText(), std::to_string(count),
                        BoolText(call_.bRecordThisCall)});
     s_.journal.LogSys("Tapi_Ring(" + std::to_string(s_.LineIndex) +
@@ -228,7 +230,7 @@ void frmLine::AnswerCall() {
 void frmLine::Tapi_CallerID(const std::string& name,
                             const std::string& number) {
   // In modem mode the caller identification comes from the modem.
-  if (s_.TapiCallerId) CallerIdentified(name, number, "Tapi_");
+  if (!modem_->on()) CallerIdentified(name, number, "Tapi_");
 }
 
 void frmLine::CallerIdentified(const std::string& name,
@@ -314,7 +316,7 @@ void frmLine::CallerIdentified(const std::string& name,
                       0, "");
   });
   if (modem && !call_.bRemoteAccess && !s_.Options.bAllowCallerNameNumAccess)
-    GetTapiFromComm();
+    modem_->HandOver();
 }
 
 void frmLine::Tapi_Connected() {
@@ -373,10 +375,8 @@ void frmLine::EndCallBeforeClose() {
   s_.journal.LogSys(
       "The line closes during a call: the call is ended and stored", 0,
       "CloseLine");
-  s_.ClosingLine = true;
   DropCall();
   if (call_.bWrapUpDue) WrapUpCall("Tapi_Idle");
-  s_.ClosingLine = false;
 }
 
 void frmLine::WrapUpCall(const char* message) {
@@ -414,8 +414,7 @@ void frmLine::WrapUpCall(const char* message) {
 
   // The modem goes back to the serial port, unless it is there already
   // (the caller gave up before the hand-over) or the line is closing.
-  if (!s_.TapiCallerId && !s_.ClosingLine && !s_.MSComm1->PortOpen())
-    CommCloseTapi();
+  modem_->CallEnded();
 
   Trapped(s_.journal, tag, [&] {
     const std::string device = DeviceIndexText();

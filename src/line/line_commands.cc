@@ -158,11 +158,7 @@ void frmLine::tmrAutoMode_Timer() {
       }
     }
     const bool inside = IsInTimeWindow(on, off, s_.devices.clock.Now());
-    // In modem mode the line waits on the serial port with the telephony
-    // line closed; a telephony side still holding the modem counts as open
-    // too, so that it is closed at the end of the window.
-    const bool open =
-        s_.Tapi1->IsLineOpen() || (!s_.TapiCallerId && s_.MSComm1->PortOpen());
+    const bool open = LineSwitchedOn();
     if (inside && !open) {
       OpenLine();
     } else if (!inside && open) {

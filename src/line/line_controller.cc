@@ -44,7 +44,6 @@ void frmLine::Load() {
     s_.Wave1->Initialize();
     s_.WavePlayer = d.new_wave();
     s_.WavePlayer->Initialize();
-    s_.MSComm1 = d.new_serial_port();
     LoadModem();
     sounds_.SetPlayer(s_.WavePlayer.get());
     forwarding_.SetMail(d.new_mail());
@@ -88,7 +87,7 @@ void frmLine::Unload() {
     CloseLine(false);
     if (s_.Wave1) s_.Wave1->Terminate();
     if (s_.WavePlayer) s_.WavePlayer->Terminate();
-    if (modem_) modem_->CommDisconnect();
+    if (modem_) modem_->Close();
   });
   s_.loaded = false;
 }

@@ -10,11 +10,10 @@
 //
 // The class is implemented over several files, each for one concern:
 //   line_controller.cc  loading, unloading, the line status message
-//   line_lifecycle.cc   choosing, opening and closing the line
+//   line_lifecycle.cc   choosing, opening and closing the line, a lost
+//                       line, and the calls modem mode announces
 //   line_commands.cc    the commands of channel 108 and the auto mode tick
 //   line_options.cc     reading the line options
-//   line_modem.cc       modem mode: the modem's serial port side of the
-//                       line, the hand-over and the modem's call events
 //   call_state.cc       the call state machine: telephony events, the ring
 //                       gap, answering, dropping, the wrap-up, outgoing calls
 // It is the hub of the device events, and the CallLine through which the
@@ -29,7 +28,7 @@
 
 #include "line/call_line.h"
 #include "line/line_state.h"
-#include "line/modem_channel.h"
+#include "line/modem_mode.h"
 #include "notify/forwarding.h"
 #include "recording/answering_machine.h"
 #include "recording/call_recording.h"
@@ -63,7 +62,8 @@ class frmLine final : public CallLine {
   // that name, else device 0), writes the chosen name back, opens it unless
   // a line is already open, and sends the line status.
   void OpenLine();
-  // Closes the line; sends the line status unless `bUnLoad`.
+  // Closes the line; sends the line status unless `bUnLoad`. A lost line is
+  // not opened again when it comes back.
   void CloseLine(bool bUnLoad = false);
   // Closes the serial port (modem mode) and the telephony line; LineStat
   // ends at 1. No status message. A call in progress is ended and wrapped
@@ -90,7 +90,7 @@ class frmLine final : public CallLine {
   // The answering machine takes the ringing call now.
   void AnswerCall();
 
-  // --- line_modem.cc: the modem's call events (modem mode).
+  // --- line_lifecycle.cc: the calls of modem mode.
   // First RING: the call is announced ("Comm_Incomming").
   void Comm_InComeCall();
   // Second RING: the caller identification ("Comm_CID"), then the modem is
@@ -100,11 +100,14 @@ class frmLine final : public CallLine {
   // The caller gave up before the hand-over: the call is wrapped up
   // ("Comm_Idle").
   void Comm_Idle();
-  // Takes the modem from the serial port and opens the telephony line for
-  // the call; a failed open is retried, ten times over the line's life.
-  void GetTapiFromComm();
-  // Gives the modem back to the serial port after a call.
-  void CommCloseTapi();
+
+  // --- line_lifecycle.cc: a line lost and back (line_device.h).
+  // The line went away: a call in progress is ended and stored, the line
+  // closed and reported closed, the loss journalled.
+  void Tapi_LineLost();
+  // The lost line is back: it is opened again.
+  void Tapi_LineBack();
+
   // Places an outgoing call to `number`; with `record` the connected call
   // is recorded (type "4"), otherwise it is an outgoing call (type "1").
   void CallOut(const std::string& number, bool record);
@@ -132,6 +135,13 @@ class frmLine final : public CallLine {
  private:
   // --- line_lifecycle.cc
   void OpenTheLine(int32_t index);
+  // Makes modem mode over a new serial port.
+  void LoadModem();
+  // Modem mode's port was lost or opened again: the line state follows.
+  void ModemPortChanged(bool hears);
+  // True while the line is switched on: open, waiting in modem mode (also
+  // for its port) or lost.
+  bool LineSwitchedOn();
 
   // --- line_options.cc
   // Where the option routines apply the speech options.
@@ -168,23 +178,6 @@ class frmLine final : public CallLine {
   // first; nothing when there is none.
   void EndCallBeforeClose();
 
-  // --- line_modem.cc: the modem-mode side of opening and closing.
-  // Makes the modem channel on MSComm1.
-  void LoadModem();
-  // After the telephony line opened with `result` in modem mode: hands the
-  // modem to the serial port; answers the result that decides LineStat.
-  int32_t OpenModemSide(int32_t result);
-  // Takes the modem from the telephony control back to its serial port and
-  // starts the AT scenario; the telephony shutdown's result.
-  int32_t ReturnModemToPort(const char* source);
-  // Closes the serial port before the telephony line closes.
-  void CloseModemSide();
-  // The idle timer ran out (tmrIDLE): the caller is gone.
-  void tmrIDLE_Timer();
-  // Polls `busy` up to 5 s; journals `what` with `source` when it gives up.
-  void WaitWhile(const std::function<bool()>& busy, const char* what,
-                 const char* source);
-
   // --- line_commands.cc
   void udiIn_MessageArrived(const std::string& text);
   void CommandOn();
@@ -207,7 +200,7 @@ class frmLine final : public CallLine {
 
   LineState s_;
   PerCall call_;
-  std::unique_ptr<ModemChannel> modem_;  // MSComm1's AT-command channel
+  std::unique_ptr<ModemMode> modem_;  // made at load
   CallRecorder recorder_;
   AnsweringMachine machine_;
   RemoteAccess remote_;

@@ -37,12 +37,14 @@ class LineControllerTest : public CallTest {
 
 TEST_F(LineControllerTest, LastDeviceOfTheConfiguredNameIsOpened) {
   // Given two devices named "Modem A" (the later without voice), expect a
-  // details entry for each, the later one opened and reported; a name no
-  // device bears opens device 0 and stores its name.
+  // details entry for each, the later one opened and reported, in telephony
+  // mode as it has no serial port; a name no device bears opens device 0
+  // and stores its name.
   AddLine("Modem A");
   AddLine("Simulated");
   SimulatedLine& last = AddLine("Modem A", /*voice=*/false);
   Set(kDevices, "cmbModemDev", "Modem A");
+  Set("Properties\\TabDevices\\CallerID", "Tapi", "0");
   Load().OpenLine();
   const std::string indent(26, ' ');
   auto details = [&](const char* index, const char* voice) {
@@ -54,7 +56,11 @@ TEST_F(LineControllerTest, LastDeviceOfTheConfiguredNameIsOpened) {
   EXPECT_EQ(SysJournal(),
             Entry("", details("0", "Yes"), 0) +
                 Entry("", details("2", "No"), 0) +
-                Entry("OpenLine:Tapi1.LineOpen(2)", "Success", 0));
+                Entry("OpenLine:Tapi1.LineOpen(2)", "Success", 0) +
+                Entry("LineOpen:CommConnect",
+                      "Line 2 has no serial port: caller identification "
+                      "comes from the telephony line",
+                      0));
   EXPECT_EQ(last.open_controls(), 1);
   EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n2\r\n0\r\nFalse"));
 
@@ -108,6 +114,32 @@ TEST_F(LineControllerTest, UnloadingClosesTheLineReportsAndReleasesTheWaves) {
   Load().OpenLine();
   EXPECT_EQ(Sent(107).size(), 1u);
   EXPECT_EQ(fake.line().open_controls(), 1);
+}
+
+TEST_F(LineControllerTest, ModemPortThatCannotBeHadClosesTheLineUntilARetry) {
+  // Given modem mode in auto mode and the modem's port busy for three
+  // openings, expect the line reported closed and tried 5, 10 and 20 s
+  // apart, never reopened meanwhile, the failure and the recovery journalled
+  // once; a port lost later closes the line until the next try 5 s on.
+  Set("Properties\\TabDevices\\CallerID", "Tapi", "0");
+  process_.AutoMode = true;
+  process_.AutoTimeOn = "0:00";
+  process_.AutoTimeOff = "23:59:59";
+  Load();
+  fake.serial_port(0)->busy_opens = 3;
+  line_->OpenLine();
+  fake.clock().Advance(34999);
+  EXPECT_EQ(JournalCount("is open again"), 0);
+  fake.clock().Advance(1);
+  fake.serial_port(0)->Lose();
+  fake.clock().Advance(5000);
+  EXPECT_THAT(Sent(107), ElementsAre("LineStatus\r\n0\r\n1\r\nTrue",
+                                     "LineStatus\r\n0\r\n0\r\nTrue",
+                                     "LineStatus\r\n0\r\n1\r\nTrue",
+                                     "LineStatus\r\n0\r\n0\r\nTrue"));
+  EXPECT_EQ(JournalCount("cannot be opened (8012)"), 1);
+  EXPECT_EQ(JournalCount("The modem's port 100 is open again"), 2);
+  EXPECT_EQ(Ops("LineOpen(6,6)"), 1);
 }
 
 TEST(AutoModeTest, WindowExcludesBothEndsWrapsMidnightAndRefusesNonTimes) {

@@ -1,4 +1,5 @@
-// Choosing, opening and closing the line.
+// Choosing, opening and closing the line; a line lost and back; the calls
+// modem mode announces.
 #include <string>
 
 #include "base/paths.h"
@@ -69,14 +70,11 @@ void frmLine::OpenLine() {
     s_.Reg.SetSubkey(kDevicesSection);
     s_.Reg.SetRegistryValue("cmbModemDev", info.Name, REG_SZ);
 
-    s_.TapiCallerId = ReadText(s_.Reg, kCallerIdSection, "Tapi") == "1";
-    s_.ModemCommandSet = ReadText(s_.Reg, kCallerIdSection, "cmbATCommands");
-
-    // A line in modem mode waits with its telephony line closed and the
-    // modem open on the serial port: it is open all the same.
-    const bool waits_on_modem =
-        !s_.TapiCallerId && s_.MSComm1 && s_.MSComm1->PortOpen();
-    if (!tapi.IsLineOpen() && !waits_on_modem) OpenTheLine(chosen);
+    // A line switched on in the other mode is closed first, so that it
+    // opens in the mode now set.
+    const bool wants_modem = ReadText(s_.Reg, kCallerIdSection, "Tapi") != "1";
+    if (LineSwitchedOn() && wants_modem != modem_->wanted()) CloseTheLine();
+    if (!LineSwitchedOn()) OpenTheLine(chosen);
     if (s_.process.AutoMode) s_.tmrAutoMode->SetEnabled(true);
     SendLineStatus();
   });
@@ -95,7 +93,9 @@ void frmLine::OpenTheLine(int32_t index) {
     s_.journal.LogSys(tapi.GetErrorText(result), result,
                       "OpenLine:Tapi1.LineOpen(" + std::to_string(index) + ")");
 
-    if (!s_.TapiCallerId) result = OpenModemSide(result);
+    result =
+        modem_->Open(ReadText(s_.Reg, kCallerIdSection, "Tapi") != "1", result,
+                     ReadText(s_.Reg, kCallerIdSection, "cmbATCommands"));
 
     if (result != 0) {
       s_.process.LineStat = 1;
@@ -113,16 +113,19 @@ void frmLine::CloseLine(bool bUnLoad) {
   if (!s_.loaded) return;
   Trapped(s_.journal, "CloseLine:errCloseLine", [&] {
     CloseTheLine();
+    s_.LineLost = false;
     if (!bUnLoad) SendLineStatus();
   });
 }
 
 void frmLine::CloseTheLine() {
   if (!s_.loaded) return;
+  // Modem mode ends first, so that a call ended now leaves the modem where
+  // it is.
+  Trapped(s_.journal, "CloseLine:errCloseTheLine", [&] { modem_->Close(); });
   EndCallBeforeClose();
   Trapped(s_.journal, "CloseLine:errCloseTheLine", [&] {
     Telephony& tapi = *s_.Tapi1;
-    if (!s_.TapiCallerId) CloseModemSide();
 
     const int32_t closed = tapi.LineClose();
     if (closed != 0) {
@@ -137,6 +140,67 @@ void frmLine::CloseTheLine() {
     s_.process.LineStat = 1;
     s_.journal.LogSys(tapi.GetErrorText(shut), shut, "CloseLine");
   });
+}
+
+bool frmLine::LineSwitchedOn() {
+  return s_.Tapi1->IsLineOpen() || modem_->on() || s_.LineLost;
+}
+
+void frmLine::Tapi_LineLost() {
+  if (!s_.loaded || s_.LineLost) return;
+  Trapped(s_.journal, "Tapi_LineLost", [&] {
+    s_.journal.LogSys(
+        "Line " + DeviceIndexText() + " lost: closed until it is back", 0,
+        "Tapi_LineLost");
+    CloseTheLine();
+    s_.LineLost = true;
+    SendLineStatus();
+  });
+}
+
+void frmLine::Tapi_LineBack() {
+  if (!s_.loaded || !s_.LineLost) return;
+  s_.LineLost = false;
+  s_.journal.LogSys("Line " + DeviceIndexText() + " back: opened again", 0,
+                    "Tapi_LineBack");
+  OpenLine();
+}
+
+void frmLine::LoadModem() {
+  ModemModeEvents events;
+  // Pick-up detection measures the gap after the last ring, the modem's
+  // rings included.
+  events.Ring = [this] { call_.RingGapTicks = 0; };
+  events.IncomingCall = [this] { Comm_InComeCall(); };
+  events.CallerID = [this](const std::string& name, const std::string& number) {
+    Comm_CallerID(name, number);
+  };
+  events.CallerGone = [this] { Comm_Idle(); };
+  events.PortChanged = [this](bool hears) { ModemPortChanged(hears); };
+  modem_ = std::make_unique<ModemMode>(*s_.Tapi1, s_.devices.new_serial_port(),
+                                       s_.devices.clock, s_.journal,
+                                       s_.process.AppPath, std::move(events));
+}
+
+void frmLine::ModemPortChanged(bool hears) {
+  s_.process.LineStat = hears ? 0 : 1;
+  SendLineStatus();
+}
+
+void frmLine::Comm_InComeCall() { IncomingCall("Comm_"); }
+
+void frmLine::Comm_CallerID(const std::string& CallerName,
+                            const std::string& CallerNumber) {
+  CallerIdentified(CallerName, CallerNumber, "Comm_");
+}
+
+void frmLine::Comm_Idle() {
+  Trapped(s_.journal, "ErrComm_Idle", [&] {
+    s_.bInCall = false;
+    s_.journal.LogSys("Comm_Idle(" + std::to_string(s_.LineIndex) + ")", 0, "");
+    s_.journal.LogSys("Comm_Idle", 0, "Comm_Idle(" + DeviceIndexText() + ")");
+  });
+  if (call_.bWrapUpDue) WrapUpCall("Comm_Idle");
 }
 
 }  // namespace lw

@@ -51,10 +51,9 @@ struct LineState {
 
   // --- Controls, made when the controller loads (null before).
   std::unique_ptr<Telephony> Tapi1;
-  std::unique_ptr<Wave> Wave1;          // plays to and records from the line
-  std::unique_ptr<Wave> WavePlayer;     // event sounds on the sound device
-  std::unique_ptr<SerialPort> MSComm1;  // the modem's port (modem mode)
-  std::unique_ptr<Voice> LineVoice;     // speaks into the line
+  std::unique_ptr<Wave> Wave1;       // plays to and records from the line
+  std::unique_ptr<Wave> WavePlayer;  // event sounds on the sound device
+  std::unique_ptr<Voice> LineVoice;  // speaks into the line
 
   // Channel ends to the desktop application.
   std::unique_ptr<MessageChannel> udiOut;       // 107, line state
@@ -76,15 +75,8 @@ struct LineState {
 
   // --- Line lifecycle.
   int32_t LineIndex = 0;  // device opened last, for journal texts
-  // Retries of a failed take-over of the modem; never reset.
-  int32_t OpenRetries = 0;
-  // True: rings and caller identification come from the telephony control
-  // (telephony mode); false: from the modem's serial port (modem mode).
-  bool TapiCallerId = false;
-  int32_t ModemPort = 0;  // 0: not yet asked of the telephony control
-  std::string ModemCommandSet;
-  // The line is closing: a call ended now does not hand the modem back.
-  bool ClosingLine = false;
+  // The line was lost while switched on: it is opened again when it is back.
+  bool LineLost = false;
   // The auto mode window (on CR LF off) whose texts were checked last.
   std::string AutoWindowChecked;
 

@@ -13,8 +13,6 @@ namespace {
 constexpr const char* kUnknown = "UNKNOWN";
 constexpr char kDle = 0x10;
 constexpr char kCr = 0x0D;
-constexpr uint32_t kRetryWaitMs = 1000;
-constexpr int32_t kLastRetry = 4;
 constexpr uint32_t kIdleTickMs = 1000;
 constexpr int32_t kIdleTicksLimit = 12;
 
@@ -40,10 +38,8 @@ ModemChannel::ModemChannel(SerialPort& port, Clock& clock, Journal& journal,
       journal_(journal),
       scenario_path_(NativePath(app_path, "\\AT_Commands_Scenario.txt")),
       events_(std::move(events)),
-      idle_timer_(clock.CreateTimer([this] { IdleTick(); })),
-      retry_timer_(clock.CreateTimer([this] { RetryDue(); })) {
+      idle_timer_(clock.CreateTimer([this] { IdleTick(); })) {
   idle_timer_->SetInterval(kIdleTickMs);
-  retry_timer_->SetInterval(kRetryWaitMs);
   port_.SetEvents({.OnComm = [this] { OnComm(); }});
 }
 
@@ -54,8 +50,8 @@ void ModemChannel::Log(const std::string& text, int32_t code,
   journal_.LogSys(text, code, source);
 }
 
-void ModemChannel::CommConnect(int32_t port, const std::string& command_set) {
-  retry_timer_->SetEnabled(false);
+int32_t ModemChannel::CommConnect(int32_t port,
+                                  const std::string& /*command_set*/) {
   FillATCommands();
   const std::string number = std::to_string(port);
   int32_t code = port < std::numeric_limits<int16_t>::min() ||
@@ -63,56 +59,22 @@ void ModemChannel::CommConnect(int32_t port, const std::string& command_set) {
                      ? kCommPortInvalid
                      : port_.SetCommPort(static_cast<int16_t>(port));
   if (code == 0 && !port_.PortOpen()) code = port_.SetPortOpen(true);
-  if (code != 0) return OpenFailed(code, port, command_set);
-  if (!port_.PortOpen()) {
-    Log("Cannot open comm port " + number, 0, "CommConnect");
-    return;
-  }
+  if (code != 0) return code;
+  if (!port_.PortOpen()) return kCommPortNotOpen;
   port_.SetRThreshold(1);
   port_.SetInputLen(1);
   if (commands_.empty()) {
-    return Log(kNoCommandText + number, kNoCommandError, "CommConnect");
+    Log(kNoCommandText + number, kNoCommandError, "CommConnect");
+    return 0;
   }
   Log("AT COMMAND:" + commands_.front(), 0, "CommConnect");
   code = port_.Output(commands_.front() + kCr);
-  if (code != 0) return OpenFailed(code, port, command_set);
+  if (code != 0) return code;
   Log("Success open comm port" + number, 0, "CommConnect");
-}
-
-void ModemChannel::OpenFailed(int32_t code, int32_t port,
-                              const std::string& command_set) {
-  const std::string number = std::to_string(port);
-  if (code == kCommPortAlreadyOpen) {
-    Log("Unable to connect to modem, port already open" + number, code,
-        "CommConnect");
-  } else if (code == kCommPortBusy) {
-    Log("Try opening the port " + number + " " + std::to_string(retries_), 0,
-        "CommConnect");
-    retry_port_ = port;
-    retry_command_set_ = command_set;
-    retry_timer_->SetEnabled(true);
-  } else {
-    Log(port_.ErrorText(code) + number, code, "CommConnect");
-  }
-}
-
-void ModemChannel::RetryDue() {
-  retry_timer_->SetEnabled(false);
-  if (retries_ < kLastRetry) {
-    ++retries_;
-    // The arguments are copied: CommConnect may store new ones.
-    const std::string command_set = retry_command_set_;
-    CommConnect(retry_port_, command_set);
-    return;
-  }
-  retries_ = 0;
-  Log("The device already open  " + port_.ErrorText(kCommPortBusy) +
-          "(Try for 4 seconds)",
-      kCommPortBusy, "CommConnect");
+  return 0;
 }
 
 void ModemChannel::CommDisconnect() {
-  retry_timer_->SetEnabled(false);
   if (!port_.PortOpen()) return;
   const int32_t code = port_.SetPortOpen(false);
   if (code != 0) {
@@ -156,6 +118,7 @@ void ModemChannel::OnComm() {
             " lost: the modem stopped answering; closed until the next connect",
         0, "OnComm");
     CommDisconnect();
+    if (events_.PortLost) events_.PortLost();
     return;
   }
   if (port_.CommEvent() == kCommEvReceive) {

@@ -6,9 +6,8 @@
 // the rings. What the rings mean for the call it tells the line through
 // ModemEvents.
 //
-// Everything runs on the loop thread. Nothing here blocks the loop: the one
-// second between the opening attempts of a port that another program holds
-// is a timer, so a CommDisconnect in between cancels the attempts still due.
+// Everything runs on the loop thread; nothing here blocks the loop. A port
+// that cannot be opened is tried again by its user (ModemMode).
 #pragma once
 
 #include <cstdint>
@@ -35,7 +34,7 @@ struct ModemEvents {
   std::function<void(const std::string& name, const std::string& number)>
       CallerID;
   // A RING count above 3, after every received block while it lasts: the
-  // modem is to be handed to the telephony control (GetTapiFromComm, which
+  // modem is to be handed to the telephony control (ModemMode::HandOver, which
   // closes the port).
   std::function<void()> HandOver;
   // Thirteen seconds of the idle timer after the first ring (or the second
@@ -43,6 +42,8 @@ struct ModemEvents {
   // the modem back if the telephony control holds it and ends the call
   // (Comm_Idle); the channel then runs InitVals.
   std::function<void()> Idle;
+  // The port went away (the modem unplugged); it is closed.
+  std::function<void()> PortLost;
 };
 
 class ModemChannel {
@@ -56,12 +57,11 @@ class ModemChannel {
   ModemChannel& operator=(const ModemChannel&) = delete;
 
   // Refills the command list from the scenario, opens the port `port` and
-  // sends the first command. `command_set` is handed on to the retries and
-  // otherwise unused: the whole file is the one scenario. A port that another
-  // program holds (kCommPortBusy) is tried again a second later, five
-  // attempts in all over the life of the retry counter (see retries_).
-  void CommConnect(int32_t port, const std::string& command_set);
-  // Closes the port if it is open, and drops a retry still due.
+  // sends the first command. `command_set` is unused: the whole file is the
+  // one scenario. Answers 0, or the port's error when it could not be opened
+  // (kCommPortAlreadyOpen when it is open already), journalling nothing.
+  int32_t CommConnect(int32_t port, const std::string& command_set);
+  // Closes the port if it is open.
   void CommDisconnect();
   // Resets the per-call values: caller name and number "UNKNOWN", the
   // first-ring and second-ring actions armed again, CommRings and IdleTicks
@@ -92,9 +92,6 @@ class ModemChannel {
   // next, journalling it with `reply` (":OK" or ":ERROR").
   void NextCommand(const char* reply);
   void RingTriggers();
-  // Error `code` raised while opening port `port`.
-  void OpenFailed(int32_t code, int32_t port, const std::string& command_set);
-  void RetryDue();
   void IdleTick();
   void Log(const std::string& text, int32_t code, const char* source);
 
@@ -116,16 +113,6 @@ class ModemChannel {
   bool caller_id_handled_ = false;
   int32_t idle_ticks_ = 0;
   std::unique_ptr<Timer> idle_timer_;
-
-  // Opening attempts after kCommPortBusy: each failed attempt journals the
-  // counter and, a second later, tries again while the counter is below 4
-  // (adding 1), or at 4 gives up and returns the counter to 0. A successful
-  // attempt leaves the counter where it is, so a later busy port gets the
-  // attempts that were left.
-  int32_t retries_ = 0;
-  std::unique_ptr<Timer> retry_timer_;
-  int32_t retry_port_ = 0;
-  std::string retry_command_set_;
 };
 
 }  // namespace lw

@@ -52,14 +52,15 @@ class ModemChannelTest : public ::testing::Test {
           .CallerID = [this](auto& n,
                              auto& m) { events.push_back(n + "/" + m); },
           .HandOver = [this] { events.push_back("HandOver"); },
-          .Idle = [this] { events.push_back("Idle"); }}};
+          .Idle = [this] { events.push_back("Idle"); },
+          .PortLost = [this] { events.push_back("Lost"); }}};
 };
 
 TEST_F(ModemChannelTest, ScenarioSendsOneCommandPerReplyFromTheStart) {
   // Given no scenario, expect it created empty and the modem still heard;
   // then given comments and commands A, B, C, expect A at connect, each
   // reply (ERROR too) moving on by one, a second connect refused, and a
-  // modem unplugged journalled and opened anew by the next connect.
+  // modem unplugged journalled, told, and opened anew by the next connect.
   channel.CommConnect(7, "Set");
   EXPECT_TRUE(std::filesystem::exists(home / "AT_Commands_Scenario.txt"));
   Report({"RING"});
@@ -69,10 +70,11 @@ TEST_F(ModemChannelTest, ScenarioSendsOneCommandPerReplyFromTheStart) {
                      "' init\r\n\r\nATA\r\nATB\nATC\n");
   channel.CommConnect(3, "Set");
   Report({"OK", "ERROR", "OK"});
-  channel.CommConnect(3, "Set");  // still open
-  port.Lose();                    // unplugged: closed until the next connect
+  EXPECT_EQ(channel.CommConnect(3, "Set"), kCommPortAlreadyOpen);
+  port.Lose();  // unplugged: closed until the next connect
   clock.RunDue();
-  channel.CommConnect(3, "Set");
+  EXPECT_THAT(events, ElementsAre("Incoming", "Lost"));
+  EXPECT_EQ(channel.CommConnect(3, "Set"), 0);
   EXPECT_EQ(port.sent, "ATA\rATB\rATC\rATA\r");
   EXPECT_EQ(Entries(),
             "CommConnect->The AT command scenario is empty7(5)\r\n"
@@ -80,8 +82,6 @@ TEST_F(ModemChannelTest, ScenarioSendsOneCommandPerReplyFromTheStart) {
             "CommConnect->Success open comm port3(0)\r\n"
             "ProcessEvent->AT COMMAND:ATB:OK(0)\r\n"
             "ProcessEvent->AT COMMAND:ATC:ERROR(0)\r\n"
-            "CommConnect->Unable to connect to modem, port already "
-            "open3(8005)\r\n"
             "OnComm->Comm port 3 lost: the modem stopped answering; closed "
             "until the next connect(0)\r\n"
             "CommConnect->AT COMMAND:ATA(0)\r\n"
@@ -134,37 +134,6 @@ TEST_F(ModemChannelTest, ReportKeysAndMesgRules) {
     Report({"RING"});
     EXPECT_THAT(events, ElementsAre("Incoming", c.caller_id));
   }
-}
-
-TEST_F(ModemChannelTest, BusyPortIsTriedFiveTimesASecondApart) {
-  // Given a port held elsewhere, expect an attempt every second without
-  // blocking, counts 0..4, then the exhausted entry; a success keeps the
-  // count, exhaustion returns it to 0, and CommDisconnect stops the tries.
-  testing::WriteFile(home / "AT_Commands_Scenario.txt", "ATZ\n");
-  port.busy_opens = 2;
-  channel.CommConnect(2, "Set");
-  clock.Advance(2000);
-  channel.CommDisconnect();
-  port.busy_opens = 100;
-  channel.CommConnect(2, "Set");
-  EXPECT_EQ(clock.Elapsed(), 2000u);
-  clock.Advance(3000);
-  channel.CommConnect(2, "Set");
-  channel.CommDisconnect();
-  clock.Advance(5000);
-  auto tried = [](const char* time, int count) {
-    return std::string(time) + " : CommConnect->Try opening the port 2 " +
-           std::to_string(count) + "(0)\r\n";
-  };
-  EXPECT_EQ(testing::ReadFile(home / "Journal/12-04-2026_Sys.txt"),
-            tried("14:03:22", 0) + tried("14:03:23", 1) +
-                "14:03:24 : CommConnect->AT COMMAND:ATZ(0)\r\n"
-                "14:03:24 : CommConnect->Success open comm port2(0)\r\n" +
-                tried("14:03:24", 2) + tried("14:03:25", 3) +
-                tried("14:03:26", 4) +
-                "14:03:27 : CommConnect->The device already open  8012(Try "
-                "for 4 seconds)(8012)\r\n" +
-                tried("14:03:27", 0));
 }
 
 }  // namespace

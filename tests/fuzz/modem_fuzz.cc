@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
        .CallerID = [&](const std::string&,
                        const std::string&) { ++caller_ids; },
        .HandOver = {},
-       .Idle = {}});
+       .Idle = {},
+       .PortLost = {}});
   channel.CommConnect(1, "");
   // The first byte chooses the piece size the stream arrives in.
   const size_t piece = 1 + data[0] % 16;

@@ -40,6 +40,9 @@ constexpr const char* kPhoneUsage =
     "usage: lwdctl phone call [OPTIONS]     call the simulated line\n"
     "       lwdctl phone answer [OPTIONS]   answer the process's next "
     "outgoing call\n"
+    "       lwdctl phone unplug             the line goes away (its call "
+    "ends)\n"
+    "       lwdctl phone plug               the line is there again\n"
     "Run 'lwdctl phone call --help' or 'lwdctl phone answer --help' for the\n"
     "options.\n";
 
@@ -661,6 +664,23 @@ class FarEnd {
   std::vector<int16_t> captured_;
 };
 
+// Sends one message without payload to the simulated line.
+int SendToLine(lw::SimlineType type) {
+  const std::string path =
+      lw::ResolveRuntimeDir() + "/" + lw::SimulatedLine::kSocketName;
+  asio::io_context io;
+  stream_protocol::socket socket(io);
+  std::error_code ec;
+  socket.connect(stream_protocol::endpoint(path), ec);
+  if (!ec)
+    asio::write(socket, asio::buffer(lw::EncodeSimline(lw::SimlineOf(type))),
+                ec);
+  if (!ec) return 0;
+  std::fprintf(stderr, "lwdctl phone: no simulated line at %s: %s\n",
+               path.c_str(), ec.message().c_str());
+  return 1;
+}
+
 }  // namespace
 
 int RunPhone(const Args& args) {
@@ -672,6 +692,10 @@ int RunPhone(const Args& args) {
   if (sub == "--help" || sub == "-h" || sub == "help") {
     std::fputs(kPhoneUsage, stdout);
     return 0;
+  }
+  if (sub == "unplug" || sub == "plug") {
+    return SendToLine(sub == "plug" ? lw::SimlineType::kLineBack
+                                    : lw::SimlineType::kLoseLine);
   }
   if (sub != "call" && sub != "answer") {
     std::fprintf(stderr, "lwdctl phone: unknown subcommand '%s'\n%s",

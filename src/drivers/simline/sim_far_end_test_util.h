@@ -46,6 +46,8 @@ class SimFarEnd : public LineFarEnd {
   }
   void WaitCall() override { Send(SimlineType::kWaitCall); }
   void AnswerCall() override { Send(SimlineType::kAnswerCall); }
+  void LoseLine() override { Send(SimlineType::kLoseLine); }
+  void RestoreLine() override { Send(SimlineType::kLineBack); }
 
   size_t samples_heard() const override { return samples_heard_; }
   int answers() const override { return answers_; }

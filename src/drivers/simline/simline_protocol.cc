@@ -24,6 +24,8 @@ bool IsKnownType(uint8_t t) {
     case SimlineType::kWaitCall:
     case SimlineType::kAnswerCall:
     case SimlineType::kModemText:
+    case SimlineType::kLoseLine:
+    case SimlineType::kLineBack:
     case SimlineType::kOffered:
     case SimlineType::kBusy:
     case SimlineType::kAnswered:

@@ -28,6 +28,9 @@
 //   'M' ModemText      bytes the line's modem reports on its serial port as
 //                      they are (any bytes), while the process reads the
 //                      modem there; dropped otherwise
+//   'L' LoseLine       the line goes away (unplugged): its call ends, and
+//                      the process can use it no more until LineBack; empty
+//   'B' LineBack       the lost line is there again; empty
 // Line -> far end:
 //   'o' Offered        the call is offered; one byte, 1 when a line of the
 //                      process is open (the process sees the call), else 0
@@ -63,6 +66,8 @@ enum class SimlineType : uint8_t {
   kWaitCall = 'W',
   kAnswerCall = 'N',
   kModemText = 'M',
+  kLoseLine = 'L',
+  kLineBack = 'B',
   kOffered = 'o',
   kBusy = 'b',
   kAnswered = 'a',

@@ -281,11 +281,13 @@ std::string SimulatedLine::ListenStatus() const {
 // --- The line's operations.
 
 int32_t SimulatedLine::Initialize() {
-  return Fault("LineInitialize", faults_.initialize_result);
+  ops_.push_back("LineInitialize");
+  return faults_.initialize_result;
 }
 
 int32_t SimulatedLine::Shutdown() {
-  return Fault("LineShutdown", faults_.shutdown_result);
+  ops_.push_back("LineShutdown");
+  return faults_.shutdown_result;
 }
 
 int32_t SimulatedLine::Open(int32_t privileges, int32_t media_modes) {
@@ -303,8 +305,8 @@ int32_t SimulatedLine::Open(int32_t privileges, int32_t media_modes) {
 }
 
 int32_t SimulatedLine::Close() {
-  if (const int32_t result = Fault("LineClose", faults_.close_result))
-    return result;
+  ops_.push_back("LineClose");
+  if (const int32_t result = faults_.close_result) return result;
   if (open_controls_ > 0) --open_controls_;
   if (open_controls_ > 0) return 0;
   if (modem_.owners != nullptr)
@@ -432,6 +434,8 @@ std::string SimulatedLine::ErrorText(int32_t code) {
       return "The call cannot be answered in its state";
     case kSimLineDeviceBusy:
       return "The line is in use";
+    case kSimLineLost:
+      return "The line is lost";
     default:
       return "Unknown error " + std::to_string(code);
   }
@@ -465,7 +469,7 @@ void SimulatedLine::FromFarEnd(FarEndId id, const SimlineMessage& m) {
   const bool own_call = id == call_far_end_ && state_ != CallState::kNone;
   switch (m.type) {
     case SimlineType::kOffer: {
-      if (state_ != CallState::kNone) {
+      if (state_ != CallState::kNone || lost_) {
         Tell(id, SimlineOf(SimlineType::kBusy));
         return;
       }
@@ -510,6 +514,20 @@ void SimulatedLine::FromFarEnd(FarEndId id, const SimlineMessage& m) {
     }
     case SimlineType::kModemText:
       if (ModemReports()) modem_.report(m.text);
+      return;
+    case SimlineType::kLoseLine:
+      if (lost_) return;
+      lost_ = true;
+      if (state_ != CallState::kNone) {
+        Tell(call_far_end_, SimlineOf(SimlineType::kHungUp));
+        EndCall();
+      }
+      if (events_.LineLost) events_.LineLost();
+      return;
+    case SimlineType::kLineBack:
+      if (!lost_) return;
+      lost_ = false;
+      if (events_.LineBack) events_.LineBack();
       return;
     case SimlineType::kPickUp:
       if (!own_call || state_ != CallState::kOffered) return;

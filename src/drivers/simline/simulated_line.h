@@ -46,6 +46,11 @@
 // and counts its rings from there. A line open on a control holds the port
 // for the modem line, so the port cannot be opened then.
 //
+// A far end may take the line away (LoseLine) and bring it back (LineBack):
+// a call on the line ends at its far end and the line raises LineLost; until
+// LineBack every operation but Close fails with kSimLineLost and new calls
+// are refused as busy.
+//
 // Everything runs on the loop thread. The line raises its events when they
 // happen; the registry defers them to the loop. Going off-hook after Answer
 // is itself a step posted to the Clock, so a caller may still give up first.
@@ -77,6 +82,7 @@ inline constexpr int32_t kSimLineNoCall = 0x4;      // no call to act on
 inline constexpr int32_t kSimLineCallExists = 0x5;  // MakeCall during a call
 inline constexpr int32_t kSimLineBadState = 0x6;    // call not answerable
 inline constexpr int32_t kSimLineDeviceBusy = 0x7;  // only as a fault switch
+inline constexpr int32_t kSimLineLost = 0x8;        // the line is lost
 
 class SimulatedLine : public LineBackend, public LineDevice {
  public:
@@ -147,6 +153,7 @@ class SimulatedLine : public LineBackend, public LineDevice {
   // --- Observation.
   CallState call_state() const { return state_; }
   int32_t rings() const { return rings_; }
+  bool lost() const { return lost_; }
   size_t far_ends() const { return far_ends_.size(); }
   // Controls that have the line open now.
   int32_t open_controls() const { return open_controls_; }
@@ -200,7 +207,7 @@ class SimulatedLine : public LineBackend, public LineDevice {
 
   int32_t Fault(const std::string& op, int32_t result) {
     ops_.push_back(op);
-    return result;
+    return result != 0 ? result : lost_ ? kSimLineLost : 0;
   }
   void RaiseIdle() {
     if (events_.Idle) events_.Idle();
@@ -236,6 +243,7 @@ class SimulatedLine : public LineBackend, public LineDevice {
 
   TelephonyEvents events_;
   int32_t open_controls_ = 0;
+  bool lost_ = false;
   std::vector<std::string> ops_;
   Faults faults_;
   std::map<FarEndId, std::function<void(const SimlineMessage&)>> far_ends_;
