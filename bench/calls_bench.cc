@@ -10,11 +10,10 @@
 #include <fstream>
 #include <string>
 
-#include "callstore/wave_formats.h"
+#include "call/process_state.h"
 #include "controller/controller_test_util.h"
 #include "drivers/simline/sim_far_end_test_util.h"
 #include "line/line_controller.h"
-#include "line/process_state.h"
 
 namespace {
 
@@ -35,7 +34,6 @@ void BM_AnsweredCallOfferToStoredRecord(benchmark::State& state) {
   env.journal().SetSwitches(true, false);
   lw::ProcessState process;
   process.AppPath = home.path();
-  lw::InitWaveFormats();
   fake.wave_files().Set(home / "Greets/Hello.wav", {1, 1, 8000, 3});
 
   lw::frmLine line(fake.devices(), env.store, env.journal(), process, nullptr);

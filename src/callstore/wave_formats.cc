@@ -9,13 +9,11 @@ namespace lw {
 // little-endian layout of the wave interface.
 static_assert(std::endian::native == std::endian::little);
 
-WaveFormatTable& GlobalWaveFormats() {
-  static WaveFormatTable table;
-  return table;
-}
+namespace {
 
-void InitWaveFormats(WaveFormatTable& table) {
-  WaveFormatRecord& pcm = table.formats[kWaveFormatPcm];
+WaveFormatList MakeWaveFormats() {
+  WaveFormatList table;
+  WaveFormatRecord& pcm = table[kWaveFormatPcm];
   pcm = WaveFormatRecord{};
   pcm.format_tag = 1;
   pcm.channels = 1;
@@ -25,7 +23,7 @@ void InitWaveFormats(WaveFormatTable& table) {
   pcm.avg_bytes_per_sec = pcm.block_align * pcm.samples_per_sec;
   pcm.extra_size = 0;
 
-  WaveFormatRecord& mulaw = table.formats[kWaveFormatMuLaw];
+  WaveFormatRecord& mulaw = table[kWaveFormatMuLaw];
   mulaw = WaveFormatRecord{};
   mulaw.format_tag = 7;
   mulaw.channels = 1;
@@ -36,7 +34,7 @@ void InitWaveFormats(WaveFormatTable& table) {
   mulaw.extra_size = 0;
 
   // 320 samples per 65-byte block.
-  WaveFormatRecord& gsm = table.formats[kWaveFormatGsm610];
+  WaveFormatRecord& gsm = table[kWaveFormatGsm610];
   gsm = WaveFormatRecord{};
   gsm.format_tag = 49;
   gsm.channels = 1;
@@ -50,7 +48,7 @@ void InitWaveFormats(WaveFormatTable& table) {
 
   // Revision 1, 240 samples per block. The coding declares 32 extra bytes,
   // of which the record holds ten; the wave control deals with the rest.
-  WaveFormatRecord& truespeech = table.formats[kWaveFormatTrueSpeech];
+  WaveFormatRecord& truespeech = table[kWaveFormatTrueSpeech];
   truespeech = WaveFormatRecord{};
   truespeech.format_tag = 34;
   truespeech.channels = 1;
@@ -62,6 +60,14 @@ void InitWaveFormats(WaveFormatTable& table) {
   constexpr uint8_t kTrueSpeechExtra[] = {0x01, 0x00, 0xF0, 0x00,
                                           0x00, 0xF0, 0x40};
   std::memcpy(truespeech.extra, kTrueSpeechExtra, sizeof kTrueSpeechExtra);
+  return table;
+}
+
+}  // namespace
+
+const WaveFormatList& WaveFormats() {
+  static const WaveFormatList table = MakeWaveFormats();
+  return table;
 }
 
 void SelectWaveFormat(const WaveFormatRecord& source,
@@ -69,9 +75,9 @@ void SelectWaveFormat(const WaveFormatRecord& source,
   std::memmove(&destination, &source, sizeof(WaveFormatRecord));
 }
 
-bool SelectRecordingFormat(WaveFormatTable& table, int index) {
+bool SelectRecordingFormat(int index, WaveFormatRecord& slot) {
   if (index < 0 || index >= kWaveFormatCount) return false;
-  SelectWaveFormat(table.formats[index], table.current);
+  SelectWaveFormat(WaveFormats()[static_cast<size_t>(index)], slot);
   return true;
 }
 

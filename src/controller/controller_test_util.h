@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "call/speech_window.h"
 #include "callstore/test_util.h"
 #include "devices/fake/fake_devices.h"
 #include "devices/memory_settings_store.h"
 #include "journal/journal.h"
-#include "line/speech_window.h"
 #include "settings/registry_routines.h"
 #include "temp_dir.h"
 

@@ -6,7 +6,6 @@
 #include "base/paths.h"
 #include "base/trapped.h"
 #include "callstore/call_recovery.h"
-#include "callstore/wave_formats.h"
 #include "line/line_controller.h"
 #include "settings/call_options.h"
 
@@ -94,8 +93,6 @@ void frmMain::Load() {
       hooks_.speech->Load();
       speech_loaded_ = true;
     }
-
-    InitWaveFormats();
 
     Reg.SetSubkey("Properties\\TabLog");
     state_.LogSysOn = ToInt16(Reg.GetRegistryValue("chkLogSys")) != 0;

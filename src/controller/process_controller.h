@@ -19,10 +19,10 @@
 #include <memory>
 #include <string>
 
+#include "call/process_state.h"
+#include "call/speech_window.h"
 #include "devices/devices.h"
 #include "journal/journal.h"
-#include "line/process_state.h"
-#include "line/speech_window.h"
 #include "settings/registry_routines.h"
 #include "web/http_server.h"
 

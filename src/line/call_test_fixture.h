@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "callstore/wave_formats.h"
 #include "controller/controller_test_util.h"
 #include "drivers/simline/sim_far_end_test_util.h"
 #include "line/line_controller.h"
@@ -45,7 +44,6 @@ class CallTest : public ::testing::Test, public ControllerHome {
     process_.AppPath = home.path();
     process_.TransText[1] = "Incoming call";
     process_.TransText[13] = "Outgoing call";
-    InitWaveFormats();
   }
 
   // A new line controller, loaded.

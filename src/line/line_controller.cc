@@ -114,9 +114,8 @@ int32_t frmLine::PlayToLine(const std::string& file) {
   int32_t result = -1;
   Trapped(s_.journal, "PlayToLine", [&] {
     const int32_t device = s_.Tapi1->GetDeviceID(kDeviceClassWaveOut);
-    result = s_.Wave1->StartPlayACM(file,
-                                    GlobalWaveFormats().formats[kWaveFormatPcm],
-                                    device, kPromptSizeValue);
+    result = s_.Wave1->StartPlayACM(file, LineWaveFormat(), device,
+                                    kPromptSizeValue);
     const std::string text = s_.Wave1->GetPlayErrorText(result);
     s_.journal.LogSys(text, result, kPlaySource);
     if (result != 0) s_.journal.LogSys(text, result, kPlaySource);

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "line/call_line.h"
+#include "call/call_line.h"
 #include "line/line_state.h"
 #include "line/modem_mode.h"
 #include "notify/forwarding.h"

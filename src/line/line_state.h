@@ -10,11 +10,11 @@
 #include <memory>
 #include <string>
 
+#include "call/process_state.h"
+#include "call/speech_window.h"
 #include "callstore/call_store.h"
 #include "devices/devices.h"
 #include "journal/journal.h"
-#include "line/process_state.h"
-#include "line/speech_window.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
 

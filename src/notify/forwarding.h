@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "call/call_line.h"
 #include "callstore/call_record.h"
 #include "devices/mail.h"
-#include "line/call_line.h"
 #include "notify/program_starter.h"
 
 namespace lw {

@@ -15,10 +15,10 @@
 #include <optional>
 #include <string>
 
+#include "call/speech_window.h"
 #include "devices/devices.h"
 #include "devices/settings_store.h"
 #include "journal/journal.h"
-#include "line/speech_window.h"
 #include "settings/registry_routines.h"
 
 namespace lw {

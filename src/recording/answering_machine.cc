@@ -46,8 +46,7 @@ int32_t PlayToAdminWave(CallLine& line, const std::string& file) {
     line.clock().Pause(20);
     line.MonitorDigits(true);
     const int32_t device = line.telephony().GetDeviceID(kDeviceClassWaveOut);
-    result = wave.StartPlayACM(
-        file, GlobalWaveFormats().formats[kWaveFormatPcm], device, size_value);
+    result = wave.StartPlayACM(file, LineWaveFormat(), device, size_value);
     if (result != 0) {
       line.journal().LogSys(wave.GetPlayErrorText(result), result, kPlaySource);
     }

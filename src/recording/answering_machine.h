@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "line/call_line.h"
+#include "call/call_line.h"
 #include "recording/call_recording.h"
 
 namespace lw {

@@ -100,23 +100,22 @@ void CallRecorder::Start(int16_t format_index) {
                                            info.date, info.time);
     info.message_path = name;
 
-    WaveFormatTable& formats = GlobalWaveFormats();
-    // An index outside 0..3 keeps the previous format in the current slot.
-    SelectRecordingFormat(formats, format_index);
+    // An index outside 0..3 keeps the format of the previous recording.
+    SelectRecordingFormat(format_index, recording_format_);
     const int32_t size_value = RecordSizeValue(format_index);
 
     const int32_t device = tapi.GetDeviceID(kDeviceClassWaveIn);
     SetSilenceHandling();
-    const int32_t result = wave.StartRecord(device, c.Call.day_folder + name,
-                                            formats.formats[kWaveFormatPcm],
-                                            formats.current, size_value, true);
+    const int32_t result =
+        wave.StartRecord(device, c.Call.day_folder + name, LineWaveFormat(),
+                         recording_format_, size_value, true);
     journal.LogSys("Wave.StartRecord(" + std::to_string(device) + ")->" +
                        wave.GetRecordErrorText(result),
                    0, "");
 
     if (c.bRecTheCall) {
       if (o.bRecPreScreen) {
-        wave.StartMonitor(formats.formats[kWaveFormatPcm], sound_device);
+        wave.StartMonitor(LineWaveFormat(), sound_device);
       }
       if (o.bDropIfDigit) line_.MonitorDigitsJournalled(true);
       line_.SendOutWithDevice("RecCall");
@@ -137,7 +136,7 @@ void CallRecorder::Start(int16_t format_index) {
     if (!c.bAnswerMachine) return;
     line_.SendOutWithDevice("RecMessage");
     if (o.bPreScreen) {
-      wave.StartMonitor(formats.formats[kWaveFormatPcm], sound_device);
+      wave.StartMonitor(LineWaveFormat(), sound_device);
     }
     info.call_type = kCallTypeVoiceMessage;
     if (o.bMaxRec) {

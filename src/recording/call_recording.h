@@ -10,8 +10,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "call/call_line.h"
 #include "devices/clock.h"
-#include "line/call_line.h"
+#include "devices/wave_format_record.h"
 
 namespace lw {
 
@@ -73,6 +74,9 @@ class CallRecorder {
   int32_t SilenceTicks_ = 0;      // 100 ms ticks of silence so far
   int32_t LastLevel_ = 0;         // last level reported while recording
   int32_t FreqTicks_ = 0;         // ticks of tmrRecFreqCounter
+  // The format of the current recording; a recording asked for in a format
+  // outside the four keeps the previous one.
+  WaveFormatRecord recording_format_{};
 };
 
 }  // namespace lw

@@ -8,9 +8,9 @@
 
 #include <string>
 
+#include "call/call_line.h"
+#include "call/speech_window.h"
 #include "devices/wave.h"
-#include "line/call_line.h"
-#include "line/speech_window.h"
 
 namespace lw {
 

@@ -23,9 +23,9 @@
 #include <memory>
 #include <string>
 
+#include "call/call_line.h"
 #include "callstore/call_store.h"
 #include "devices/clock.h"
-#include "line/call_line.h"
 #include "recording/answering_machine.h"
 #include "recording/call_recording.h"
 

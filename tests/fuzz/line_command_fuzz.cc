@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "callstore/call_store.h"
-#include "callstore/wave_formats.h"
 #include "drivers/simline/sim_far_end_test_util.h"
 #include "fuzz_home.h"
 #include "line/line_controller.h"
@@ -84,8 +83,6 @@ void CheckStore(const std::string& home, lw::Clock& clock) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool formats = (lw::InitWaveFormats(), true);
-  (void)formats;
   lw::fuzz::FuzzProcess p({"Journal", "Greets"});
   lw::FakeDevices& fake = p.fake;
   p.journal.SetSwitches(true, false);

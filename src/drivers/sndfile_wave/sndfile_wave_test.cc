@@ -51,7 +51,6 @@ double Rms(const std::vector<int16_t>& s, size_t from, size_t to) {
 class SndfileWaveTest : public ::testing::Test {
  protected:
   SndfileWaveTest() {
-    InitWaveFormats(formats_);
     wave_ = std::make_unique<SndfileWave>(clock_, hub_, devices_, [this] {
       return std::make_unique<NullSoundOutput>(clock_);
     });
@@ -68,7 +67,8 @@ class SndfileWaveTest : public ::testing::Test {
   }
   int32_t Record(const std::string& file, int format_index) {
     return wave_->StartRecord(line_.wave_in(), file, {},
-                              formats_.formats[format_index], 8000, true);
+                              WaveFormats()[static_cast<size_t>(format_index)],
+                              8000, true);
   }
   // The line's part: pulls up to `blocks` blocks, keeps those that had
   // sound and stops at the first without.
@@ -91,7 +91,6 @@ class SndfileWaveTest : public ::testing::Test {
   LineAudioHub hub_;
   LineAudioEndpoint line_{hub_};
   FakeSoundDevices devices_{{"default", "null"}};
-  WaveFormatTable formats_;
   std::unique_ptr<SndfileWave> wave_;
   std::vector<int16_t> played_;
   int play_done_ = 0;
@@ -152,7 +151,7 @@ TEST_F(SndfileWaveTest, LineGoneWhilePlayingAndRecording) {
   ASSERT_EQ(wave_->StartPlayACM(dir_ / "a.wav", {}, gone->wave_out(), 800),
             kWaveOk);
   ASSERT_EQ(wave_->StartRecord(gone->wave_in(), dir_ / "g.wav", {},
-                               formats_.formats[0], 8000, true),
+                               LineWaveFormat(), 8000, true),
             kWaveOk);
   Speak(*gone, Sine(0.5, 300, 0.5));
   gone.reset();

@@ -1,4 +1,4 @@
-#include "line/call_line.h"
+#include "call/call_line.h"
 
 #include "base/message_text.h"
 #include "callstore/templates.h"

@@ -14,12 +14,12 @@
 #include <string>
 #include <string_view>
 
+#include "call/process_state.h"
 #include "callstore/call_store.h"
 #include "devices/clock.h"
 #include "devices/telephony.h"
 #include "devices/wave.h"
 #include "journal/journal.h"
-#include "line/process_state.h"
 #include "settings/call_options.h"
 
 namespace lw {
