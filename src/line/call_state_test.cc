@@ -11,8 +11,14 @@ using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 class CallStateTest : public CallTest {};
+// The calls on a backend's own line and far end: a second simulated line
+// made as a backend makes its pair.
+class BackendCallTest : public CallTest {
+ protected:
+  BackendCallTest() : CallTest(SimulatedLinePair) {}
+};
 
-TEST_F(CallStateTest, CallerLeavesAMessageAfterGreetingAndBeep) {
+TEST_F(BackendCallTest, CallerLeavesAMessageAfterGreetingAndBeep) {
   // Given the answering machine at ring 2 in GSM 6.10 and a caller with a
   // blank name, expect every step told to the desktop, the caller on 109
   // with the display options, the message in GSM 6.10 and the record's

@@ -1,8 +1,10 @@
 // The fixture of the call tests: a loaded line controller with its line
 // open in telephony mode, on fakes in virtual time, with the desktop
-// application played through the channel hub and the caller as a far end of
-// the simulated line. Options are set like the desktop application writes
-// them, before Start().
+// application played through the channel hub and the caller as the far end
+// of the line. The line is the fakes' simulated line unless the fixture is
+// made with a (backend, far end) pair, whose backend is then registered
+// ahead of it as device 0, so a backend runs the call tests on its own line.
+// Options are set like the desktop application writes them, before Start().
 #pragma once
 
 #include <gmock/gmock.h>
@@ -29,7 +31,13 @@ inline constexpr const char* kGeneral = "Properties\\TabGeneral";
 
 class CallTest : public ::testing::Test, public ControllerHome {
  protected:
-  CallTest() {
+  explicit CallTest(const LinePairFactory& line = nullptr) {
+    if (line) {
+      line_pair_ = line(fake.clock(), fake.line_audio());
+      fake.lines().Register("line", *line_pair_.backend);
+    } else {
+      line_pair_.far_end = std::make_unique<SimFarEnd>(fake.line());
+    }
     Set("Properties\\TabLog", "chkLogSys", "1");
     Set("Properties\\TabDevices\\CallerID", "Tapi", "1");
     journal().SetSwitches(true, false);
@@ -54,7 +62,7 @@ class CallTest : public ::testing::Test, public ControllerHome {
   // The line's two wave controls, as the controller loaded last made them.
   FakeWave& wave1() { return *fake.waves()[fake.waves().size() - 2]; }
   FakeWave& player() { return *fake.waves().back(); }
-  SimFarEnd& far() { return far_; }
+  LineFarEnd& far() { return *line_pair_.far_end; }
 
   // The answering machine answers at ring 2 with greeting "Hello" (known
   // to the wave files) and records the message.
@@ -138,18 +146,18 @@ class CallTest : public ::testing::Test, public ControllerHome {
     for (const CallRecord& r : Records()) types += FieldText(r.call_type);
     return types;
   }
-  // How often the line saw `op` since Start().
+  // How often the fakes' simulated line saw `op` since Start().
   int Ops(const std::string& op) {
     int n = 0;
     for (const std::string& o : fake.line().ops()) n += o == op;
     return n;
   }
 
+  LinePair line_pair_;
   ProcessState process_;
   std::vector<std::string> speech_log_;
   LoggingSpeechWindow speech_{speech_log_};
   std::unique_ptr<frmLine> line_;
-  SimFarEnd far_{fake.line()};
 };
 
 }  // namespace lw::testing

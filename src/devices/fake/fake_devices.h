@@ -49,6 +49,7 @@ class FakeDevices {
   // The simulated line (device 0 unless a test registers real lines).
   SimulatedLine& line() { return line_; }
   LineRegistry& lines() { return lines_; }
+  LineAudioHub& line_audio() { return line_audio_; }
   FakeWaveFiles& wave_files() { return wave_files_; }
   FakeSoundDevices& sound_devices() { return sound_devices_; }
   FakeChannelHub& channels() { return hub_; }
