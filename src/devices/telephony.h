@@ -50,6 +50,12 @@ inline constexpr int16_t kDeviceClassWaveIn = 1;
 inline constexpr int16_t kDeviceClassWaveOut = 2;
 inline constexpr int16_t kDeviceClassSerialPort = 22;
 
+// The rings of an offered call come less than this far apart: the line
+// controller takes a longer gap to mean that an extension picked the call
+// up. A line without ring signals rings on a cadence inside it
+// (ring_cadence.h).
+inline constexpr uint32_t kMaxRingGapMs = 7000;
+
 // Privileges and media modes of LineOpen as the line controller passes them.
 inline constexpr int32_t kPrivilegesOwnerMonitor = 6;  // open the line
 inline constexpr int32_t kMediaModesVoice = 6;

@@ -24,8 +24,8 @@ namespace {
 
 constexpr uint32_t kRingGapIntervalMs = 100;
 // Ticks of the ring gap after which the rings are taken to have stopped
-// because somebody answered on an extension (7.1 s).
-constexpr int32_t kRingGapTicks = 70;
+// because somebody answered on an extension (the gap is over at 7.1 s).
+constexpr int32_t kRingGapTicks = kMaxRingGapMs / kRingGapIntervalMs;
 // A blocked caller is taken off-hook at this ring when not at once.
 constexpr int32_t kBlockAtRing = 4;
 // TransText entries used as the description of a call.

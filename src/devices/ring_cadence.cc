@@ -1,0 +1,26 @@
+#include "devices/ring_cadence.h"
+
+namespace lw {
+
+RingCadence::RingCadence(Clock& clock, std::function<void(int32_t)> ring)
+    : ring_(std::move(ring)),
+      timer_(clock.CreateTimer([this] { RingOnce(); })) {
+  timer_->SetInterval(kRingCadenceMs);
+}
+
+void RingCadence::Start() {
+  count_ = 0;
+  timer_->SetEnabled(false);
+  timer_->SetEnabled(true);
+  RingOnce();
+}
+
+void RingCadence::Stop() { timer_->SetEnabled(false); }
+
+void RingCadence::RingOnce() {
+  ++count_;
+  // The handler may stop the cadence (a blocked caller taken at once).
+  if (ring_) ring_(count_);
+}
+
+}  // namespace lw
