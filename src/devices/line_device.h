@@ -22,9 +22,18 @@
 //   line controller then reports the line closed, ends and stores the call
 //   it had through the normal wrap-up, journals the loss once, and opens the
 //   line again at LineBack, with no restart.
+// - Rings: a line raises Ring for each ring of an offered call, less than
+//   kMaxRingGapMs apart (a longer gap means an extension picked the call up);
+//   a line without ring signals of its own (SIP) rings on the documented
+//   cadence of a RingCadence (ring_cadence.h). A caller who gives up before
+//   the call is taken ends it with Idle.
 // - Results are the backend's own codes, 0 = success, below
 //   kLineBackendCodeRange; the registry moves them into the backend's own
 //   range before they reach a journal line, and asks the backend for texts.
+//
+// Every backend runs the line contract suite (line_contract_test_fixture.h)
+// with its own far end (line_far_end_test_util.h): instantiate
+// LineContractTest with the factory of its (backend, far end) pair.
 #pragma once
 
 #include <cstdint>
