@@ -24,6 +24,9 @@ constexpr int32_t kPasswordTries = 3;
 constexpr int32_t kAfterCallRepeats = 3;
 // TransText entry that describes a remote-access call.
 constexpr int kTransRemoteAccess = 9;
+// How long the dialogue waits for a key after a recording could not be
+// played when no message length is set: the call still ends.
+constexpr double kUnplayableWaitMinutes = 2;
 
 bool IsKeypadDigit(std::string_view digit) {
   if (digit.size() != 1) return false;
@@ -140,8 +143,9 @@ void RemoteAccess::Voice_EndStream() {
         // last: a line that never reports the far end hanging up would
         // otherwise stay off-hook.
         const CallOptions& o = line_.options();
-        if (PlayToAdminWave(line_, RCCallInfo_.message_path) != 0 && o.bMaxRec)
-          recorder_.StartLengthLimit(o.dRecLong);
+        if (PlayToAdminWave(line_, RCCallInfo_.message_path) != 0)
+          recorder_.StartLengthLimit(o.bMaxRec ? o.dRecLong
+                                               : kUnplayableWaitMinutes);
       } else {
         RCStage_ = kAfterCall;
         SpeakRemoteStage();

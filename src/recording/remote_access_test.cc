@@ -100,8 +100,10 @@ INSTANTIATE_TEST_SUITE_P(Dialogue, RemoteAccessTest, ::testing::Values(
     // A key without effect stops nothing: the text it fell into ends as usual.
     DialogueCase{"PreviousAtStartAndNextAtEndDoNothing", 2, false, "", "e 4 e p 6 6 e", {"W2", "BC2", "AC2", "BC1"}, false, 2, "220"},
     // On a line that never reports the hang-up, the message length limit
-    // ends the wait for a key after a recording that cannot be played.
+    // (2 minutes without one) ends the wait for a key after a recording that
+    // cannot be played.
     DialogueCase{"UnplayableRecordingWaitsWithinTheLengthLimit", 1, false, "chkMaxRec=1 txtRecLong=0.5", "e x e +31", {"W1", "BC1"}, true, 1, "20"},
+    DialogueCase{"UnplayableRecordingWaitsTwoMinutesWithoutALimit", 1, false, "chkMaxRec=0", "e x e +121", {"W1", "BC1"}, true, 1, "20"},
     DialogueCase{"DeletingTheOnlyEntryEndsAfterAnEmptyWelcome", 1, false, "", "e 7 e", {"W1", "BC1", "W0"}, true, 0, "20"},
     DialogueCase{"DeletingTheLastEntryStepsBack", 2, false, "", "e 6 7", {"W2", "BC2", "BC1", "BC2"}, false, 1, "220"},
     DialogueCase{"CloseWinsOverDeleteOnTheSameKey", 1, false, "cmbDelRCDigit=0", "e 0", {"W1", "BC1"}, true, 1, "20"},
