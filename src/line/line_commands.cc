@@ -8,7 +8,6 @@
 #include "base/trapped.h"
 #include "callstore/contacts.h"
 #include "journal/journal.h"
-#include "line/auto_mode.h"
 #include "line/dial_string.h"
 #include "line/line_controller.h"
 
@@ -51,14 +50,14 @@ void frmLine::udiIn_MessageArrived(const std::string& text) {
 
 // The line switched on by hand: auto mode ends.
 void frmLine::CommandOn() {
-  s_.tmrAutoMode->SetEnabled(false);
+  auto_mode_.SetRunning(false);
   s_.process.AutoMode = false;
   OpenLine();
 }
 
 // The line switched off by hand: auto mode ends.
 void frmLine::CommandOff() {
-  s_.tmrAutoMode->SetEnabled(false);
+  auto_mode_.SetRunning(false);
   s_.process.AutoMode = false;
   CloseLine(false);
 }
@@ -74,7 +73,7 @@ void frmLine::CommandAuto(const std::vector<std::string>& lines) {
   s_.process.AutoTimeOn = lines[1];
   s_.process.AutoTimeOff = lines[2];
   s_.process.AutoMode = true;
-  s_.tmrAutoMode->SetEnabled(true);
+  auto_mode_.SetRunning(true);
   SendLineStatus();
 }
 
@@ -136,35 +135,5 @@ void frmLine::CommandCallOut(const std::vector<std::string>& lines,
 }
 
 void frmLine::CommandDropCall() { DropCall(); }
-
-// Opens the line when the window has begun and closes it when it has ended,
-// never during a call: a window that ends during a call closes the line at
-// the first tick after it.
-void frmLine::tmrAutoMode_Timer() {
-  if (s_.bInCall) return;
-  Trapped(s_.journal, "tmrAutoMode_Timer", [&] {
-    const std::string& on = s_.process.AutoTimeOn;
-    const std::string& off = s_.process.AutoTimeOff;
-    // Texts that are not times of day keep the line closed; the journal
-    // says so once for each such window, not at every tick.
-    if (on + "\r\n" + off != s_.AutoWindowChecked) {
-      s_.AutoWindowChecked = on + "\r\n" + off;
-      if (!IsTimeWindowText(on, off)) {
-        s_.journal.LogSys("Auto mode: \"" + JournalShown(on) + "\" to \"" +
-                              JournalShown(off) +
-                              "\" is not a window between two times of day; "
-                              "the line stays closed",
-                          0, "tmrAutoMode_Timer");
-      }
-    }
-    const bool inside = IsInTimeWindow(on, off, s_.devices.clock.Now());
-    const bool open = LineSwitchedOn();
-    if (inside && !open) {
-      OpenLine();
-    } else if (!inside && open) {
-      CloseLine(false);
-    }
-  });
-}
 
 }  // namespace lw

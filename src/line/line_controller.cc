@@ -6,15 +6,20 @@
 
 namespace lw {
 
-namespace {
-
-constexpr uint32_t kAutoModeIntervalMs = 1000;
-
-}  // namespace
-
 frmLine::frmLine(const Devices& devices, SettingsStore& store, Journal& journal,
                  ProcessState& process, SpeechWindow* speech)
     : s_(devices, store, journal, process, speech),
+      auto_mode_(devices.clock, journal, process,
+                 {.InCall = [this] { return s_.bInCall; },
+                  .SwitchedOn = [this] { return LineSwitchedOn(); },
+                  .Switch =
+                      [this](bool on) {
+                        if (on) {
+                          OpenLine();
+                        } else {
+                          CloseLine(false);
+                        }
+                      }}),
       recorder_(*this, devices.clock),
       machine_(*this, recorder_),
       remote_(*this, machine_, recorder_, devices.clock),
@@ -47,8 +52,7 @@ void frmLine::Load() {
     LoadModem();
     sounds_.SetPlayer(s_.WavePlayer.get());
     forwarding_.SetMail(d.new_mail());
-    s_.tmrAutoMode = d.clock.CreateTimer([this] { tmrAutoMode_Timer(); });
-    s_.tmrAutoMode->SetInterval(kAutoModeIntervalMs);
+    auto_mode_.Load();
 
     s_.Store =
         std::make_unique<CallStore>(s_.process.AppPath, d.clock, &s_.journal);
@@ -60,18 +64,8 @@ void frmLine::Load() {
         {.EndStream = [this] { remote_.Voice_EndStream(); }});
     GetOptions();
 
-    s_.udiOut = d.new_channel();
-    s_.udiIn = d.new_channel();
-    s_.udiCallerID = d.new_channel();
-    s_.udiIdle = d.new_channel();
-    s_.udiMail = d.new_channel();
-    s_.udiIn->SetMessageArrived(
-        [this](const std::string& text) { udiIn_MessageArrived(text); });
-    s_.udiOut->OpenChannel(kChannelOut);
-    s_.udiIn->OpenChannel(kChannelIn);
-    s_.udiCallerID->OpenChannel(kChannelCallerID);
-    s_.udiIdle->OpenChannel(kChannelIdle);
-    s_.udiMail->OpenChannel(kChannelMail);
+    channels_.Bind(
+        d, [this](const std::string& text) { udiIn_MessageArrived(text); });
     s_.loaded = true;
   });
 }
@@ -79,7 +73,7 @@ void frmLine::Load() {
 void frmLine::Unload() {
   if (!s_.loaded) return;
   Trapped(s_.journal, "errForm_Unload", [&] {
-    TimerOff(s_.tmrAutoMode.get());
+    auto_mode_.Unload();
     // No call outlives the line: its timers stop with it.
     TimerOff(s_.tmrRecRingCounter.get());
     recorder_.StopLimits();
@@ -93,11 +87,12 @@ void frmLine::Unload() {
 }
 
 void frmLine::SendLineStatus() {
-  if (!s_.udiOut || !s_.Tapi1) return;
-  SendOn(*s_.udiOut, kChannelOut,
-         JoinFields({"LineStatus", std::to_string(s_.Tapi1->DeviceIndex()),
-                     std::to_string(s_.process.LineStat),
-                     BoolText(s_.process.AutoMode)}));
+  if (!s_.Tapi1) return;
+  channels_.SendText(
+      kChannelOut,
+      JoinFields({"LineStatus", std::to_string(s_.Tapi1->DeviceIndex()),
+                  std::to_string(s_.process.LineStat),
+                  BoolText(s_.process.AutoMode)}));
 }
 
 }  // namespace lw
@@ -144,24 +139,7 @@ int32_t frmLine::MonitorDigits(bool on) {
 }
 
 void frmLine::SendText(int32_t channel, const std::string& text) {
-  MessageChannel* end = nullptr;
-  switch (channel) {
-    case kChannelOut:
-      end = s_.udiOut.get();
-      break;
-    case kChannelCallerID:
-      end = s_.udiCallerID.get();
-      break;
-    case kChannelIdle:
-      end = s_.udiIdle.get();
-      break;
-    case kChannelMail:
-      end = s_.udiMail.get();
-      break;
-    default:
-      break;
-  }
-  if (end != nullptr) SendOn(*end, channel, text);
+  channels_.SendText(channel, text);
 }
 
 }  // namespace lw

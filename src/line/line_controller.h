@@ -12,10 +12,12 @@
 //   line_controller.cc  loading, unloading, the line status message
 //   line_lifecycle.cc   choosing, opening and closing the line, a lost
 //                       line, and the calls modem mode announces
-//   line_commands.cc    the commands of channel 108 and the auto mode tick
+//   line_commands.cc    the commands of channel 108
 //   line_options.cc     reading the line options
 //   call_state.cc       the call state machine: telephony events, the ring
 //                       gap, answering, dropping, the wrap-up, outgoing calls
+// The channel ends are a DesktopChannels (desktop_channels.h) and the auto
+// mode timer an AutoMode (auto_mode.h), both owned here.
 // It is the hub of the device events, and the CallLine through which the
 // call recorder, the answering machine, remote access, the event sounds and
 // forwarding reach the call; each of those keeps its own state and timers.
@@ -27,6 +29,8 @@
 #include <vector>
 
 #include "call/call_line.h"
+#include "line/auto_mode.h"
+#include "line/desktop_channels.h"
 #include "line/line_state.h"
 #include "line/modem_mode.h"
 #include "notify/forwarding.h"
@@ -194,11 +198,9 @@ class frmLine final : public CallLine {
   void CommandCallOut(const std::vector<std::string>& lines, bool record);
   void CommandDropCall();
 
-  // The auto mode timer's tick: applies the window to the line between
-  // calls.
-  void tmrAutoMode_Timer();
-
   LineState s_;
+  DesktopChannels channels_;  // bound at load
+  AutoMode auto_mode_;        // its timer made at load
   PerCall call_;
   std::unique_ptr<ModemMode> modem_;  // made at load
   CallRecorder recorder_;

@@ -75,7 +75,7 @@ void frmLine::OpenLine() {
     const bool wants_modem = ReadText(s_.Reg, kCallerIdSection, "Tapi") != "1";
     if (LineSwitchedOn() && wants_modem != modem_->wanted()) CloseTheLine();
     if (!LineSwitchedOn()) OpenTheLine(chosen);
-    if (s_.process.AutoMode) s_.tmrAutoMode->SetEnabled(true);
+    if (s_.process.AutoMode) auto_mode_.SetRunning(true);
     SendLineStatus();
   });
 }

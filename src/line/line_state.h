@@ -1,8 +1,8 @@
 // The line controller's own state: what it is built with, its controls,
-// timers and channel ends, the options, and what outlives a single call.
+// the ring-gap timer, the options, and what outlives a single call.
 // The state of the call in progress is a PerCall (line/call_line.h); the
 // recorder, the answering machine, the event sounds and forwarding keep
-// their own.
+// their own, as do the desktop channels and auto mode.
 #pragma once
 
 #include <cstdint>
@@ -55,15 +55,6 @@ struct LineState {
   std::unique_ptr<Wave> WavePlayer;  // event sounds on the sound device
   std::unique_ptr<Voice> LineVoice;  // speaks into the line
 
-  // Channel ends to the desktop application.
-  std::unique_ptr<MessageChannel> udiOut;       // 107, line state
-  std::unique_ptr<MessageChannel> udiIn;        // 108, line commands
-  std::unique_ptr<MessageChannel> udiCallerID;  // 109, caller identification
-  std::unique_ptr<MessageChannel> udiIdle;      // 110, end of a call
-  std::unique_ptr<MessageChannel> udiMail;      // 111, mail requests
-
-  // Timers.
-  std::unique_ptr<Timer> tmrAutoMode;        // 1 s, runs while in auto mode
   std::unique_ptr<Timer> tmrRecRingCounter;  // 100 ms, ring gap (pick-up)
 
   // The call store under AppPath: day folders, data files, latest calls,
@@ -77,8 +68,6 @@ struct LineState {
   int32_t LineIndex = 0;  // device opened last, for journal texts
   // The line was lost while switched on: it is opened again when it is back.
   bool LineLost = false;
-  // The auto mode window (on CR LF off) whose texts were checked last.
-  std::string AutoWindowChecked;
 
   // --- What outlives a call.
   bool bInCall = false;       // a call is in progress
