@@ -26,14 +26,14 @@ TEST(RingCadenceTest, RingsAtOnceThenOnTheCadenceUntilStopped) {
   clock.Advance(1);
   EXPECT_EQ(rings, (std::vector<int32_t>{1, 2}));
   clock.Advance(kRingCadenceMs);
-  clock.Advance(4 * kRingCadenceMs);
+  clock.Advance(uint64_t{4} * kRingCadenceMs);
   EXPECT_EQ(rings, (std::vector<int32_t>{1, 2, 3}));
   EXPECT_FALSE(cadence.running());
 
   cadence.Start();
   clock.Advance(kRingCadenceMs);
   cadence.Stop();
-  clock.Advance(2 * kRingCadenceMs);
+  clock.Advance(uint64_t{2} * kRingCadenceMs);
   EXPECT_EQ(rings, (std::vector<int32_t>{1, 2, 3, 1, 2}));
 }
 
