@@ -195,20 +195,30 @@ class Listener {
   pid_t pid_ = -1;
 };
 
+// `seconds` of a sine at `rate`, peak `amplitude` (0..1).
+inline std::vector<short> Sine(double seconds, double hz, double amplitude,
+                               int rate = 8000) {
+  std::vector<short> out(static_cast<size_t>(seconds * rate));
+  for (size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<short>(
+        std::lround(amplitude * 32767 *
+                    std::sin(2 * M_PI * hz * static_cast<double>(i) / rate)));
+  return out;
+}
+
+// A 16-bit PCM wave file of interleaved `samples`.
+inline void WriteWav(const std::string& path, const std::vector<short>& samples,
+                     int rate = 8000, int channels = 1) {
+  SF_INFO info{0, rate, channels, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+  sf_write_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
+  sf_close(f);
+}
+
 // A mono 8 kHz 16-bit tone of `seconds`.
 inline void WriteTone(const std::string& path, double hz, double seconds) {
-  SF_INFO info{};
-  info.samplerate = 8000;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(f, nullptr);
-  std::vector<short> s(static_cast<size_t>(seconds * 8000));
-  for (size_t i = 0; i < s.size(); ++i)
-    s[i] = static_cast<short>(
-        0.4 * 32767 * std::sin(2 * M_PI * hz * static_cast<double>(i) / 8000));
-  sf_write_short(f, s.data(), static_cast<sf_count_t>(s.size()));
-  sf_close(f);
+  WriteWav(path, Sine(seconds, hz, 0.4));
 }
 
 // The samples of a sound file (empty when it cannot be read).
@@ -243,13 +253,15 @@ inline bool HasTone(const std::vector<short>& s, double hz) {
   return ToneAt(s, hz) != std::string::npos;
 }
 
+// The root mean square of samples `from` to `to` of `s`.
+inline double Rms(const std::vector<short>& s, size_t from, size_t to) {
+  double sum = 0;
+  for (size_t i = from; i < to; ++i) sum += static_cast<double>(s[i]) * s[i];
+  return std::sqrt(sum / static_cast<double>(to - from));
+}
 // The root mean square of the last second of `s`.
 inline double LastSecondLevel(const std::vector<short>& s) {
-  if (s.size() < 8000) return 0;
-  double power = 0;
-  for (size_t i = s.size() - 8000; i < s.size(); ++i)
-    power += static_cast<double>(s[i]) * s[i];
-  return std::sqrt(power / 8000);
+  return s.size() < 8000 ? 0 : Rms(s, s.size() - 8000, s.size());
 }
 
 // The three settings of a fresh home in telephony mode: the system journal
@@ -302,10 +314,6 @@ class LineE2E : public ::testing::Test {
   }
   void TearDown() override { EndProgram(&proc_); }
   virtual void Prepare() {}
-  void Set(const std::string& section, const std::string& name,
-           const std::string& value) {
-    env_.Set(section, name, value);
-  }
   // Runs `lwdctl phone` to the end of the call; returns its JSON lines.
   std::string Phone(const std::vector<std::string>& args) {
     std::string out;

@@ -16,22 +16,23 @@ class ForwardingE2E : public LineE2E {
   void Prepare() override {
     // The translation, whose line 7 the "MAIL" messages carry.
     std::filesystem::copy(LW_SOURCE_DIR "/demo/Trans", env_.home() + "/Trans");
-    Set("Forward\\Mail", "txtMailTo", "owner@example.org");
-    Set("Forward\\Mail", "chkSendToMail", "1");
-    Set("Forward\\Mail", "cmbActMail", "1");
-    Set("MailForward\\SMTP", "txtSMTP", sink_.server());
-    Set("MailForward\\SMTP", "txtSMTPUserName", "owner");
-    Set("MailForward\\SMTP", "txtSMTPPass", "s3cret");
-    Set("MailForward\\Details", "txtFromMail", "line@example.org");
-    Set("MailForward\\Details", "txtSubject", "<CALL_TYPE> from <CALLER_NAME>");
-    Set("MailForward\\Details", "txtMessage", "Number <CALLER_NUMBER>");
+    env_.Set("Forward\\Mail", "txtMailTo", "owner@example.org");
+    env_.Set("Forward\\Mail", "chkSendToMail", "1");
+    env_.Set("Forward\\Mail", "cmbActMail", "1");
+    env_.Set("MailForward\\SMTP", "txtSMTP", sink_.server());
+    env_.Set("MailForward\\SMTP", "txtSMTPUserName", "owner");
+    env_.Set("MailForward\\SMTP", "txtSMTPPass", "s3cret");
+    env_.Set("MailForward\\Details", "txtFromMail", "line@example.org");
+    env_.Set("MailForward\\Details", "txtSubject",
+             "<CALL_TYPE> from <CALLER_NAME>");
+    env_.Set("MailForward\\Details", "txtMessage", "Number <CALLER_NUMBER>");
     WriteTone(env_.home() + "/voice.wav", 440, 3.0);
     std::ofstream(script_) << "#!/bin/sh\nprintf '%s|' \"$@\" >> \"$0.log\"\n";
     std::filesystem::permissions(script_, std::filesystem::perms::owner_all);
-    Set("Forward\\App", "chkApp", "1");
-    Set("Forward\\App", "cmbActApp", "0");
-    Set("Forward\\App", "txtAppTo",
-        "'" + script_ + "' <CALLER_NAME> <CALL_TYPE>");
+    env_.Set("Forward\\App", "chkApp", "1");
+    env_.Set("Forward\\App", "cmbActApp", "0");
+    env_.Set("Forward\\App", "txtAppTo",
+             "'" + script_ + "' <CALLER_NAME> <CALL_TYPE>");
   }
 
   SmtpSink sink_{{"--auth", "owner:s3cret"}};
@@ -81,9 +82,9 @@ TEST_F(ForwardingE2E, MessageByMailAndProgramThenAMailRequestOn111) {
                                std::to_string(proc_) + "/children";
   EXPECT_TRUE(WaitFor([&] { return ReadFile(children).empty(); }));
 
-  Set("Forward\\Mail", "cmbActMail", "0");
-  Set("MailForward\\SMTP", "MAPI", "1");
-  Set("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered", "0");
+  env_.Set("Forward\\Mail", "cmbActMail", "0");
+  env_.Set("MailForward\\SMTP", "MAPI", "1");
+  env_.Set("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered", "0");
   Listener mapi(env_, {"111"});
   Phone({"call", "--name", "TESTCALLER", "--number", "42", "--rings", "1",
          "--ring-interval", "0.5"});

@@ -1,5 +1,6 @@
 // Real peers on loopback, shared by the tests and the benchmarks: a free
-// TCP port, a client connection, and an SMTP server (tests/smtp_sink.py,
+// TCP port, a client connection, a datagram socket bound in a folder, and an
+// SMTP server (tests/smtp_sink.py,
 // aiosmtpd) that leaves every mail it accepted, parsed, in a folder of its
 // own. The SMTP server needs LW_SOURCE_DIR.
 #pragma once
@@ -10,11 +11,13 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -98,6 +101,40 @@ inline int Connect(int port) {
   }
   return fd;
 }
+
+// A datagram socket bound at `path` that reads only when asked: a party
+// that never reads by itself, or (once closed) one that died without
+// unbinding.
+class DatagramSocket {
+ public:
+  explicit DatagramSocket(const std::string& path)
+      : fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  }
+  ~DatagramSocket() { Close(); }
+  DatagramSocket(const DatagramSocket&) = delete;
+  DatagramSocket& operator=(const DatagramSocket&) = delete;
+  bool bound() const { return bound_; }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+  // Takes every message queued now, without waiting.
+  std::vector<std::string> Drain() {
+    std::vector<std::string> out;
+    std::vector<char> buf(size_t{64} * 1024);
+    for (ssize_t n; (n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT)) >= 0;)
+      out.emplace_back(buf.data(), static_cast<size_t>(n));
+    return out;
+  }
+
+ private:
+  int fd_;
+  bool bound_ = false;
+};
 
 // A mail of text only, as the line sends one, to `server` ("host:port").
 inline MailMessage MailTo(const std::string& server) {

@@ -3,11 +3,12 @@
 // administrator against a home that belongs to the service's user.
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/un.h>
 
 #include <cstring>
 #include <optional>
 #include <random>
+#include <tuple>
+#include <utility>
 
 #include "e2e_util.h"
 #include "journal/regional.h"
@@ -18,21 +19,12 @@ namespace {
 namespace fs = std::filesystem;
 
 // The service manager's end of NOTIFY_SOCKET.
-class NotifySocket {
+class NotifySocket : public DatagramSocket {
  public:
-  explicit NotifySocket(const std::string& path) {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  }
-  ~NotifySocket() { close(fd_); }
+  using DatagramSocket::DatagramSocket;
   // Every notification received so far, in order.
   const std::vector<std::string>& Drain() {
-    char buf[512];
-    for (ssize_t n; (n = recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
-      got_.emplace_back(buf, static_cast<size_t>(n));
+    for (std::string& m : DatagramSocket::Drain()) got_.push_back(std::move(m));
     return got_;
   }
   bool WaitCount(size_t n) {
@@ -40,7 +32,6 @@ class NotifySocket {
   }
 
  private:
-  int fd_ = -1;
   std::vector<std::string> got_;
 };
 
@@ -208,9 +199,8 @@ TEST(StartupE2E, RootKeepsTheServiceUsersStoreItsOwn) {
     EXPECT_THAT(out, HasSubstr("to user nobody"));
     struct stat st {};
     ASSERT_EQ(stat((env.home() + "/registry.db").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, nobody->pw_uid);
-    EXPECT_EQ(st.st_gid, nobody->pw_gid);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+              std::tuple(nobody->pw_uid, nobody->pw_gid, 0600u));
   }
 }
 

@@ -109,13 +109,12 @@ TEST_P(LineClosesE2E, DuringAMessageTheMessageIsStored) {
   EXPECT_GT(LastSecondLevel(samples), 3000) << "the last second is the voice";
   // The desktop application heard that the call is over before the line
   // went off.
-  const size_t idle110 =
-      msgs.find("{\"channel\":110,\"text\":\"Tapi_Idle\\r\\n0\\r\\n2\"}");
-  const size_t idle107 =
-      msgs.find("{\"channel\":107,\"text\":\"Tapi_Idle\\r\\n0\\r\\n2\"}");
-  ASSERT_NE(idle110, std::string::npos) << msgs;
-  ASSERT_NE(idle107, std::string::npos) << msgs;
-  EXPECT_LT(idle107, msgs.find("LineStatus\\r\\n0\\r\\n1")) << msgs;
+  EXPECT_THAT(
+      msgs,
+      HasSubstr("{\"channel\":110,\"text\":\"Tapi_Idle\\r\\n0\\r\\n2\"}"));
+  EXPECT_LT(msgs.find("{\"channel\":107,\"text\":\"Tapi_Idle\\r\\n0\\r\\n2\"}"),
+            msgs.find("LineStatus\\r\\n0\\r\\n1"))
+      << msgs;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -91,7 +92,7 @@ TEST_F(WrapUpTest, StoredTypeFollowsTheRecording) {
       {"3", 10, 10, "0", "0:00:00"},  // a call must exceed the threshold
       {"3", 11, 10, "3", "0:00:11"},
       {"4", 3, 10, "1", "0:00:00"},  // stays an outgoing call
-      {"4", 3600, 10, "4", "1:00:00"},
+      {"4", 3723, 10, "4", "1:02:03"},
       {"3", -1, 0, "0", "0:00:00"},
       {"1", -1, 0, "1", "0:00:00"},
   };
@@ -113,6 +114,10 @@ TEST_F(WrapUpTest, StoredTypeFollowsTheRecording) {
     EXPECT_EQ(FieldText(r.record.length), c.length);
     EXPECT_EQ(std::filesystem::exists(file), c.seconds >= 0);
   }
+  // Lengths of any size fit the field of ten characters.
+  EXPECT_EQ(WaveSecondsText(36000), "10:00:00");
+  EXPECT_EQ(WaveSecondsText(-5), "0:00:00");
+  EXPECT_EQ(WaveSecondsText(INT32_MAX), "9999:59:59");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Shared pieces of the controller tests: a fresh home with a journal
-// folder, a settings store written like the desktop application writes it
-// (in memory unless the test brings its own), and the journal read back.
+// folder, a settings store in memory written like the desktop application
+// writes it, and the journal read back.
 #pragma once
 
 #include <filesystem>
@@ -19,10 +19,7 @@ namespace lw::testing {
 
 class ControllerHome {
  public:
-  explicit ControllerHome(SettingsStore* own_store = nullptr)
-      : store(own_store != nullptr ? *own_store : memory_),
-        journal_(fake.clock(), home.path()),
-        reg_(store) {
+  ControllerHome() : journal_(fake.clock(), home.path()), reg_(store) {
     std::filesystem::create_directories(home / "Journal");
   }
 
@@ -62,12 +59,7 @@ class ControllerHome {
 
   FakeDevices fake;
   TempDir home;
-
- private:
-  MemorySettingsStore memory_;
-
- public:
-  SettingsStore& store;
+  MemorySettingsStore store;
 
  private:
   Journal journal_;

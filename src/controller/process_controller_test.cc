@@ -13,9 +13,6 @@ using testing::ControllerHome;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-constexpr const char* kLineStat = "Properties\\TabLineStat";
-constexpr const char* kDevices = "Properties\\TabDevices";
-
 class ProcessControllerTest : public ::testing::Test, public ControllerHome {
  protected:
   ProcessControllerTest() {
@@ -35,9 +32,6 @@ class ProcessControllerTest : public ::testing::Test, public ControllerHome {
     main_->Load();
     return *main_;
   }
-  const std::vector<std::string>& Sent(int32_t channel) {
-    return fake.channels().Sent(channel);
-  }
 
   std::vector<std::string> log_;
   testing::LoggingSpeechWindow speech_{log_};
@@ -48,8 +42,8 @@ TEST_F(ProcessControllerTest, FailedTelephonyLeavesNoLineButCommandsWork) {
   // Given LineInitialize failing, expect the "Can't Init Tapi" line, no
   // line controller, the sound device left at 0, and channel 105 working.
   fake.line().faults().initialize_result = kSimLineDeviceBusy;
-  Set(kLineStat, "cmbLineStat", "0");
-  Set(kDevices, "cmbSoundDev", "Second");
+  Set("Properties\\TabLineStat", "cmbLineStat", "0");
+  Set("Properties\\TabDevices", "cmbSoundDev", "Second");
   fake.sound_devices().set_names({"First", "Second"});
   frmMain& m = Start();
   EXPECT_EQ(SysJournal(),
@@ -58,7 +52,7 @@ TEST_F(ProcessControllerTest, FailedTelephonyLeavesNoLineButCommandsWork) {
   EXPECT_EQ(m.line(), nullptr);
   EXPECT_EQ(m.state().SoundDeviceIndex, 0);
   fake.channels().Send(108, "HELLO");
-  EXPECT_THAT(Sent(107), IsEmpty());
+  EXPECT_THAT(fake.channels().Sent(107), IsEmpty());
   // Process commands are whole exact texts: near misses are ignored.
   for (const char* text : {"unload", "UNLOAD\r\n", " OPEN_WEB", "Open_Web"})
     fake.channels().Send(105, text);

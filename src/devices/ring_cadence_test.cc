@@ -25,15 +25,14 @@ TEST(RingCadenceTest, RingsAtOnceThenOnTheCadenceUntilStopped) {
   EXPECT_EQ(rings.size(), 1u);
   clock.Advance(1);
   EXPECT_EQ(rings, (std::vector<int32_t>{1, 2}));
-  clock.Advance(kRingCadenceMs);
-  clock.Advance(uint64_t{4} * kRingCadenceMs);
+  clock.Advance(5 * uint64_t{kRingCadenceMs});
   EXPECT_EQ(rings, (std::vector<int32_t>{1, 2, 3}));
   EXPECT_FALSE(cadence.running());
 
   cadence.Start();
   clock.Advance(kRingCadenceMs);
   cadence.Stop();
-  clock.Advance(uint64_t{2} * kRingCadenceMs);
+  clock.Advance(2 * uint64_t{kRingCadenceMs});
   EXPECT_EQ(rings, (std::vector<int32_t>{1, 2, 3, 1, 2}));
 }
 

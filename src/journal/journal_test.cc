@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "devices/fake/fake_clock.h"
 #include "loopback.h"
@@ -55,10 +54,7 @@ TEST_F(JournalTest, LinesAreExactAndInCallOrder) {
 
 TEST_F(JournalTest, NewDayStartsNewFileAndLeavesOldOne) {
   // given a file already holding another writer's line, expect it appended to
-  {
-    std::ofstream(JournalFile("12-04-2026_Sys.txt"), std::ios::binary)
-        << "older\r\n";
-  }
+  testing::WriteFile(JournalFile("12-04-2026_Sys.txt"), "older\r\n");
   journal_.LogSys("a", 1, "s");
   clock_.SetNow({2026, 12, 5, 0, 0, 1, 6});
   journal_.LogSys("b", 2, "s");

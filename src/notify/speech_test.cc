@@ -23,11 +23,6 @@ class SpeechTest : public ::testing::Test, public testing::ControllerHome {
   void Message(const std::string& text, int32_t sound_device = 1) {
     tts_.HandleMessage(text, sound_device);
   }
-  std::vector<std::pair<std::string, RegValue>> VoiceList() {
-    RegistryRoutines reg(store);
-    return reg.EnumRegistryValues(HKEY_LOCAL_MACHINE,
-                                  std::string(kKeyRoot) + "\\TTS51");
-  }
 
   frmTTS tts_{fake.devices(), store, journal()};
 };
@@ -42,7 +37,9 @@ TEST_F(SpeechTest, LoadListsInstalledVoicesInEngineOrder) {
       {"English", std::string()},
       {"Deutsch", std::string()},
       {"Francais", std::string()}};
-  EXPECT_EQ(VoiceList(), expected);
+  EXPECT_EQ(RegistryRoutines(store).EnumRegistryValues(
+                HKEY_LOCAL_MACHINE, std::string(kKeyRoot) + "\\TTS51"),
+            expected);
   EXPECT_EQ(SysJournal(), "");
 }
 

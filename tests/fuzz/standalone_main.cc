@@ -48,20 +48,11 @@ int main(int argc, char** argv) {
       buf = seeds[rng() % seeds.size()];
       for (int e = 0, edits = 1 + static_cast<int>(rng() % 8); e < edits; ++e) {
         const size_t at = rng() % (buf.size() + 1);
-        switch (rng() % 4) {
-          case 0:
-            if (at < buf.size()) buf[at] = static_cast<char>(rng());
-            break;
-          case 1:
-            buf.insert(buf.begin() + static_cast<long>(at),
-                       static_cast<char>(rng()));
-            break;
-          case 2:
-            if (at < buf.size()) buf.erase(at, 1 + rng() % 16);
-            break;
-          default:
-            buf.resize(at);
-        }
+        const uint64_t op = rng() % 4;
+        if (op == 0 && at < buf.size()) buf[at] = static_cast<char>(rng());
+        if (op == 1) buf.insert(at, 1, static_cast<char>(rng()));
+        if (op == 2 && at < buf.size()) buf.erase(at, 1 + rng() % 16);
+        if (op == 3) buf.resize(at);
       }
     } else {
       buf.resize(rng() % 4096);

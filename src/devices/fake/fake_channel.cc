@@ -4,19 +4,11 @@
 
 namespace lw {
 
-void FakeChannelHub::Send(int32_t channel, const std::string& text) {
-  Deliver(nullptr, channel, text);
-}
-
 const std::vector<std::string>& FakeChannelHub::Sent(int32_t channel) const {
   static const std::vector<std::string> kNone;
   auto it = sent_.find(channel);
   return it == sent_.end() ? kNone : it->second;
 }
-
-void FakeChannelHub::ClearSent() { sent_.clear(); }
-
-void FakeChannelHub::Attach(FakeChannel* end) { ends_.push_back(end); }
 
 void FakeChannelHub::Detach(FakeChannel* end) {
   ends_.erase(std::remove(ends_.begin(), ends_.end(), end), ends_.end());
@@ -38,10 +30,6 @@ void FakeChannelHub::Deliver(const FakeChannel* from, int32_t channel,
   }
 }
 
-FakeChannel::FakeChannel(FakeChannelHub& hub) : hub_(hub) { hub_.Attach(this); }
-
-FakeChannel::~FakeChannel() { hub_.Detach(this); }
-
 bool FakeChannel::OpenChannel(int32_t channel) {
   if (hub_.open_fails_) {
     bound_ = false;
@@ -56,10 +44,6 @@ void FakeChannel::SendMessage(const std::string& text) {
   if (!bound_) return;
   hub_.sent_[channel_].push_back(text);
   hub_.Deliver(this, channel_, text);
-}
-
-void FakeChannel::SetMessageArrived(Handler handler) {
-  handler_ = std::move(handler);
 }
 
 void FakeChannel::Receive(const std::string& text) {

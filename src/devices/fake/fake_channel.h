@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "devices/channel.h"
@@ -24,11 +25,13 @@ class FakeChannelHub {
 
   // The desktop application sends `text` on `channel`: every end bound to
   // that number receives it before this returns. Not recorded in Sent().
-  void Send(int32_t channel, const std::string& text);
+  void Send(int32_t channel, const std::string& text) {
+    Deliver(nullptr, channel, text);
+  }
 
   // Texts the ends sent on `channel`, oldest first.
   const std::vector<std::string>& Sent(int32_t channel) const;
-  void ClearSent();
+  void ClearSent() { sent_.clear(); }
 
   // Fault switch: while set, OpenChannel answers false (the transport cannot
   // be used) and leaves the end unbound, so its sends are dropped.
@@ -36,7 +39,7 @@ class FakeChannelHub {
 
  private:
   friend class FakeChannel;
-  void Attach(FakeChannel* end);
+  void Attach(FakeChannel* end) { ends_.push_back(end); }
   void Detach(FakeChannel* end);
   bool Attached(const FakeChannel* end) const;
   void Deliver(const FakeChannel* from, int32_t channel,
@@ -49,14 +52,16 @@ class FakeChannelHub {
 
 class FakeChannel : public MessageChannel {
  public:
-  explicit FakeChannel(FakeChannelHub& hub);
-  ~FakeChannel() override;
+  explicit FakeChannel(FakeChannelHub& hub) : hub_(hub) { hub_.Attach(this); }
+  ~FakeChannel() override { hub_.Detach(this); }
   FakeChannel(const FakeChannel&) = delete;
   FakeChannel& operator=(const FakeChannel&) = delete;
 
   bool OpenChannel(int32_t channel) override;
   void SendMessage(const std::string& text) override;
-  void SetMessageArrived(Handler handler) override;
+  void SetMessageArrived(Handler handler) override {
+    handler_ = std::move(handler);
+  }
 
   bool bound() const { return bound_; }
   int32_t channel() const { return channel_; }

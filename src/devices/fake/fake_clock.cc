@@ -45,15 +45,6 @@ FakeClock::~FakeClock() {
   for (auto& [timer, key] : keys_) timer->Detach();
 }
 
-LocalDateTime FakeClock::Now() {
-  return FromCivilSeconds(wall_seconds_ +
-                          static_cast<int64_t>(elapsed_ / 1000));
-}
-
-void FakeClock::SetNow(const LocalDateTime& now) {
-  wall_seconds_ = ToCivilSeconds(now) - static_cast<int64_t>(elapsed_ / 1000);
-}
-
 void FakeClock::Pause(int tenths) {
   if (tenths <= 0) return;
   uint64_t ms = static_cast<uint64_t>(tenths) * 100;
@@ -63,10 +54,6 @@ void FakeClock::Pause(int tenths) {
 
 std::unique_ptr<Timer> FakeClock::CreateTimer(std::function<void()> on_tick) {
   return std::make_unique<FakeTimer>(this, std::move(on_tick));
-}
-
-void FakeClock::Post(std::function<void()> event) {
-  posted_.push_back(std::move(event));
 }
 
 void FakeClock::RunPosted() {
@@ -115,7 +102,5 @@ void FakeClock::Advance(uint64_t ms) {
     elapsed_ = target;
   }
 }
-
-int FakeClock::timers_enabled() const { return static_cast<int>(keys_.size()); }
 
 }  // namespace lw

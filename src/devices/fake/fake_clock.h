@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "devices/clock.h"
 
@@ -22,10 +23,15 @@ class FakeClock : public Clock {
   ~FakeClock() override;
 
   uint32_t TickCount() override { return tick_; }
-  LocalDateTime Now() override;
+  LocalDateTime Now() override {
+    return FromCivilSeconds(wall_seconds_ +
+                            static_cast<int64_t>(elapsed_ / 1000));
+  }
   void Pause(int tenths) override;
   std::unique_ptr<Timer> CreateTimer(std::function<void()> on_tick) override;
-  void Post(std::function<void()> event) override;
+  void Post(std::function<void()> event) override {
+    posted_.push_back(std::move(event));
+  }
 
   // Moves virtual time forward by `ms`, running every timer that falls due on
   // the way at its own moment (overdue ones first, e.g. after a Pause).
@@ -34,11 +40,11 @@ class FakeClock : public Clock {
   void RunDue() { Advance(0); }
 
   // Sets the wall clock; the tick counter is not touched.
-  void SetNow(const LocalDateTime& now);
+  void SetNow(const LocalDateTime& now) {
+    wall_seconds_ = ToCivilSeconds(now) - static_cast<int64_t>(elapsed_ / 1000);
+  }
 
-  // Virtual milliseconds since the clock was made (does not wrap).
-  uint64_t Elapsed() const { return elapsed_; }
-  int timers_enabled() const;
+  int timers_enabled() const { return static_cast<int>(keys_.size()); }
 
  private:
   class FakeTimer;

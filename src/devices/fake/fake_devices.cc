@@ -74,6 +74,4 @@ FakeDevices::FakeDevices(LocalDateTime start)
   };
 }
 
-FakeDevices::~FakeDevices() { *alive_ = false; }
-
 }  // namespace lw

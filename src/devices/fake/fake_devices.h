@@ -37,7 +37,7 @@ namespace lw {
 class FakeDevices {
  public:
   explicit FakeDevices(LocalDateTime start = {2026, 12, 4, 14, 3, 22, 5});
-  ~FakeDevices();
+  ~FakeDevices() { *alive_ = false; }
   FakeDevices(const FakeDevices&) = delete;
   FakeDevices& operator=(const FakeDevices&) = delete;
 

@@ -4,20 +4,6 @@
 
 namespace lw {
 
-FakeVoice::FakeVoice(Clock& clock, std::vector<std::string> voices)
-    : voices_(std::move(voices)),
-      timer_(clock.CreateTimer([this] { FinishSpeaking(); })) {}
-
-int32_t FakeVoice::Log(const char* op, int32_t n) {
-  ops_.push_back(std::string(op) + "(" + std::to_string(n) + ")");
-  return 0;
-}
-
-void FakeVoice::SetRate(int32_t rate) {
-  Log("SetRate", rate);
-  rate_ = rate;
-}
-
 int32_t FakeVoice::Speak(const std::string& text) {
   ops_.push_back("Speak(" + text + ")");
   // Whatever is being spoken is cut off, without its EndStream.

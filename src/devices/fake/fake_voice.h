@@ -18,12 +18,17 @@ namespace lw {
 class FakeVoice : public Voice {
  public:
   // `voices`: descriptions of the installed voices.
-  FakeVoice(Clock& clock, std::vector<std::string> voices);
+  FakeVoice(Clock& clock, std::vector<std::string> voices)
+      : voices_(std::move(voices)),
+        timer_(clock.CreateTimer([this] { FinishSpeaking(); })) {}
 
   void SetEvents(VoiceEvents events) override { events_ = std::move(events); }
   std::vector<std::string> GetVoices() override { return voices_; }
   int32_t SetVoice(int32_t index) override { return Log("SetVoice", index); }
-  void SetRate(int32_t rate) override;
+  void SetRate(int32_t rate) override {
+    rate_ = rate;
+    Log("SetRate", rate);
+  }
   int32_t Rate() override { return rate_; }
   int32_t SetOutput(int32_t index) override { return Log("SetOutput", index); }
   int32_t SetLineOutput(int32_t device) override {
@@ -51,7 +56,10 @@ class FakeVoice : public Voice {
 
  private:
   // Logs "op(n)"; 0 for the setters to return.
-  int32_t Log(const char* op, int32_t n);
+  int32_t Log(const char* op, int32_t n) {
+    ops_.push_back(std::string(op) + "(" + std::to_string(n) + ")");
+    return 0;
+  }
 
   std::vector<std::string> voices_;
   VoiceEvents events_;

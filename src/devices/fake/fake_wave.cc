@@ -13,30 +13,6 @@ bool WriteMarkerFile(const std::string& file, const std::string& text) {
   return static_cast<bool>(out);
 }
 
-FakeWave::FakeWave(Clock& clock, FakeWaveFiles& files,
-                   SoundDevices& sound_devices)
-    : clock_(clock), files_(files), sound_devices_(sound_devices) {}
-
-FakeWave::~FakeWave() = default;
-
-void FakeWave::Initialize() { initialized_ = true; }
-
-void FakeWave::Terminate() {
-  playing_ = false;
-  if (recording_) EndRecording();
-  initialized_ = false;
-}
-
-int32_t FakeWave::StartPlayACM(const std::string& file, const WaveFormatRecord&,
-                               int32_t wave_out_device, int32_t size_value) {
-  return StartPlay({file, true, wave_out_device, size_value});
-}
-
-int32_t FakeWave::PlayFile(const std::string& file, int32_t local_device,
-                           int32_t size_value) {
-  return StartPlay({file, false, local_device, size_value});
-}
-
 int32_t FakeWave::StartPlay(FakePlay play) {
   playing_ = false;
   if (faults_.play_result != 0) return faults_.play_result;
@@ -47,15 +23,6 @@ int32_t FakeWave::StartPlay(FakePlay play) {
   playing_ = true;
   plays_.push_back(std::move(play));
   return 0;
-}
-
-void FakeWave::StopPlay() { playing_ = false; }
-
-bool FakeWave::FinishPlay() {
-  if (!playing_) return false;
-  playing_ = false;
-  if (events_.PlayDone) events_.PlayDone();
-  return true;
 }
 
 int32_t FakeWave::StartRecord(int32_t wave_in_device, const std::string& file,
@@ -75,10 +42,6 @@ int32_t FakeWave::StartRecord(int32_t wave_in_device, const std::string& file,
                          silence_level_, clock_.TickCount()});
   recording_ = true;
   return 0;
-}
-
-int32_t FakeWave::StopRecord() {
-  return recording_ ? EndRecording() : kFakeWaveNotRecording;
 }
 
 int32_t FakeWave::EndRecording() {
@@ -101,23 +64,6 @@ int32_t FakeWave::StartMonitor(const WaveFormatRecord&, int32_t local_device) {
   return 0;
 }
 
-void FakeWave::StopMonitor() { monitoring_ = false; }
-
-bool FakeWave::ReportLevel(int16_t level) {
-  if (!recording_ || !recordings_.back().report_levels) return false;
-  if (events_.LevelReport) events_.LevelReport(level);
-  return true;
-}
-
-std::string FakeWave::GetPlayErrorText(int32_t code) {
-  if (code == kFakeWaveFileNotFound) return "File not found";
-  return "Play error " + std::to_string(code);
-}
-
-std::string FakeWave::GetRecordErrorText(int32_t code) {
-  return "Record error " + std::to_string(code);
-}
-
 int32_t FakeWave::GetFileInfo(const std::string& file, WaveFileInfo& info) {
   const WaveFileInfo* known = files_.Find(file);
   if (known == nullptr) return kFakeWaveFileNotFound;
@@ -134,10 +80,5 @@ std::string FakeWave::GetDeviceCaps(int32_t index) {
   if (index < 0 || index >= static_cast<int32_t>(names.size())) return "";
   return names[index];
 }
-
-void FakeWave::SetDetectSilence(bool on) { detect_silence_ = on; }
-void FakeWave::SetCutSilence(bool on) { cut_silence_ = on; }
-void FakeWave::SetSilenceLevel(int32_t level) { silence_level_ = level; }
-void FakeWave::SetFreqDetect(bool on) { freq_detect_ = on; }
 
 }  // namespace lw

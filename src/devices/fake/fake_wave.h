@@ -44,7 +44,6 @@ class FakeWaveFiles {
 // One playback as the code started it.
 struct FakePlay {
   std::string file;
-  bool to_line = false;  // StartPlayACM (true) or PlayFile (false)
   int32_t device = 0;
   int32_t size_value = 0;
 };
@@ -65,33 +64,47 @@ struct FakeRecording {
 class FakeWave : public Wave {
  public:
   // Shares `files` and `sound_devices` with others; both outlive this.
-  FakeWave(Clock& clock, FakeWaveFiles& files, SoundDevices& sound_devices);
-  ~FakeWave() override;
+  FakeWave(Clock& clock, FakeWaveFiles& files, SoundDevices& sound_devices)
+      : clock_(clock), files_(files), sound_devices_(sound_devices) {}
 
   void SetEvents(WaveEvents events) override { events_ = std::move(events); }
-  void Initialize() override;
-  void Terminate() override;
-  int32_t StartPlayACM(const std::string& file,
-                       const WaveFormatRecord& device_format,
-                       int32_t wave_out_device, int32_t size_value) override;
+  void Initialize() override { initialized_ = true; }
+  void Terminate() override {
+    playing_ = false;
+    if (recording_) EndRecording();
+    initialized_ = false;
+  }
+  int32_t StartPlayACM(const std::string& file, const WaveFormatRecord&,
+                       int32_t wave_out_device, int32_t size_value) override {
+    return StartPlay({file, wave_out_device, size_value});
+  }
   using Wave::PlayFile;
   int32_t PlayFile(const std::string& file, int32_t local_device,
-                   int32_t size_value) override;
-  void StopPlay() override;
+                   int32_t size_value) override {
+    return StartPlay({file, local_device, size_value});
+  }
+  void StopPlay() override { playing_ = false; }
   bool IsPlaying() override { return playing_; }
   int32_t StartRecord(int32_t wave_in_device, const std::string& file,
                       const WaveFormatRecord& device_format,
                       const WaveFormatRecord& file_format, int32_t size_value,
                       bool report_levels) override;
-  int32_t StopRecord() override;
+  int32_t StopRecord() override {
+    return recording_ ? EndRecording() : kFakeWaveNotRecording;
+  }
   bool IsRecording() override { return recording_; }
   bool IsHalfDuplex(int32_t) override { return faults_.half_duplex; }
   int32_t StartMonitor(const WaveFormatRecord& device_format,
                        int32_t local_device) override;
-  void StopMonitor() override;
+  void StopMonitor() override { monitoring_ = false; }
   bool IsMonitoring() override { return monitoring_; }
-  std::string GetPlayErrorText(int32_t code) override;
-  std::string GetRecordErrorText(int32_t code) override;
+  std::string GetPlayErrorText(int32_t code) override {
+    return code == kFakeWaveFileNotFound ? "File not found"
+                                         : "Play error " + std::to_string(code);
+  }
+  std::string GetRecordErrorText(int32_t code) override {
+    return "Record error " + std::to_string(code);
+  }
   int32_t GetFileInfo(const std::string& file, WaveFileInfo& info) override;
   // Known files are complete already; others cannot be repaired.
   int32_t RepairFile(const std::string& file) override {
@@ -102,22 +115,31 @@ class FakeWave : public Wave {
   }
   int32_t GetWaveDeviceCount() override;
   std::string GetDeviceCaps(int32_t index) override;
-  void SetDetectSilence(bool on) override;
+  void SetDetectSilence(bool on) override { detect_silence_ = on; }
   bool DetectSilence() override { return detect_silence_; }
-  void SetCutSilence(bool on) override;
+  void SetCutSilence(bool on) override { cut_silence_ = on; }
   bool CutSilence() override { return cut_silence_; }
-  void SetSilenceLevel(int32_t level) override;
+  void SetSilenceLevel(int32_t level) override { silence_level_ = level; }
   int32_t SilenceLevel() override { return silence_level_; }
-  void SetFreqDetect(bool on) override;
+  void SetFreqDetect(bool on) override { freq_detect_ = on; }
   bool FreqDetect() override { return freq_detect_; }
 
   // --- Script.
   // Ends the running playback as if the file had been played: PlayDone at
   // once. False when nothing plays.
-  bool FinishPlay();
+  bool FinishPlay() {
+    if (!playing_) return false;
+    playing_ = false;
+    if (events_.PlayDone) events_.PlayDone();
+    return true;
+  }
   // A level report of the running recording: LevelReport(level) at once.
   // False (nothing raised) unless recording with level reports on.
-  bool ReportLevel(int16_t level);
+  bool ReportLevel(int16_t level) {
+    if (!recording_ || !recordings_.back().report_levels) return false;
+    if (events_.LevelReport) events_.LevelReport(level);
+    return true;
+  }
   // Registers information for a file (in the shared table).
   void SetFileInfo(const std::string& file, const WaveFileInfo& info) {
     files_.Set(file, info);

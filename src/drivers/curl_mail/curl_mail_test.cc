@@ -6,6 +6,7 @@
 
 #include <asio/executor_work_guard.hpp>
 
+#include "asio_loop.h"
 #include "loopback.h"
 
 namespace lw::testing {
@@ -29,13 +30,10 @@ class CurlMailTest : public ::testing::Test {
         [this](const std::string& n) { notes_.push_back(n); });
   }
 
-  // Runs the loop until `count` mails have completed (or 15 s passed).
+  // Runs the loop until `count` mails have completed, then whatever else is
+  // ready (a second Complete would show here).
   void RunUntil(size_t count) {
-    const auto end =
-        std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (results_.size() < count && std::chrono::steady_clock::now() < end)
-      io_.run_one_for(std::chrono::milliseconds(50));
-    // Whatever else is ready (a second Complete would show here).
+    testing::RunUntil(io_, [&] { return results_.size() >= count; });
     io_.poll();
   }
 

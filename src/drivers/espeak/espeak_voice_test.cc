@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
-#include <chrono>
 #include <filesystem>
-#include <functional>
 #include <vector>
 
+#include "asio_loop.h"
 #include "devices/fake/fake_sound_devices.h"
 #include "drivers/alsa/alsa_sound_output.h"
 #include "drivers/asio_clock/asio_clock.h"
@@ -28,16 +26,6 @@ class EspeakVoiceTest : public ::testing::Test {
     voice_.SetEvents({.EndStream = [this] { ++end_streams_; }});
     ASSERT_EQ(voice_.SetLineOutput(line_.wave_out()), 0);
   }
-  // Runs the loop until `done` holds.
-  bool RunUntil(const std::function<bool()>& done) {
-    const auto limit =
-        std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    auto work = asio::make_work_guard(io_);
-    io_.restart();
-    while (!done() && std::chrono::steady_clock::now() < limit)
-      io_.run_one_for(std::chrono::milliseconds(20));
-    return done();
-  }
   // Runs what the loop has now.
   void Deliver() {
     io_.restart();
@@ -46,7 +34,7 @@ class EspeakVoiceTest : public ::testing::Test {
   // Waits until the synthesised text reaches the line (results of texts cut
   // off meanwhile are dropped on arrival).
   bool AwaitSpeech() {
-    return RunUntil([this] { return line_.has_sources(); });
+    return testing::RunUntil(io_, [this] { return line_.has_sources(); });
   }
   // Pulls the text as the line does, to the pull that finds its end; the
   // samples heard.

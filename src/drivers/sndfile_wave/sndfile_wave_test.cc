@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <numbers>
 #include <span>
 #include <string>
 #include <tuple>
@@ -21,32 +20,6 @@
 
 namespace lw {
 namespace {
-
-// `seconds` of a sine at `rate`, peak `amplitude` (0..1).
-std::vector<int16_t> Sine(double seconds, double hz, double amplitude,
-                          int rate = kLineSampleRate) {
-  std::vector<int16_t> out(static_cast<size_t>(seconds * rate));
-  for (size_t i = 0; i < out.size(); ++i)
-    out[i] = static_cast<int16_t>(std::lround(
-        amplitude * 32767 * std::sin(2 * std::numbers::pi * hz * i / rate)));
-  return out;
-}
-
-// A 16-bit PCM wave file of interleaved `samples`.
-void WriteWav(const std::string& path, const std::vector<int16_t>& samples,
-              int rate = kLineSampleRate, int channels = 1) {
-  SF_INFO info{0, rate, channels, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-  sf_write_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
-  sf_close(f);
-}
-
-double Rms(const std::vector<int16_t>& s, size_t from, size_t to) {
-  double sum = 0;
-  for (size_t i = from; i < to; ++i) sum += double(s[i]) * s[i];
-  return std::sqrt(sum / double(to - from));
-}
 
 class SndfileWaveTest : public ::testing::Test {
  protected:
@@ -103,17 +76,18 @@ TEST_F(SndfileWaveTest, LinePullsTheFileBlockByBlockThenPlayDone) {
   // expect 25 blocks of the mixed 0.4 sine at 8 kHz, then PlayDone posted by
   // the pull that finds the end; a stopped play leaves the line at once and
   // without PlayDone.
-  const std::vector<int16_t> sine = Sine(0.5, 440, 0.2, 44100);
+  const std::vector<int16_t> sine = testing::Sine(0.5, 440, 0.2, 44100);
   std::vector<int16_t> stereo;
   for (const int16_t s : sine) stereo.insert(stereo.end(), {int16_t(3 * s), s});
-  WriteWav(dir_ / "cd.wav", stereo, 44100, 2);
+  testing::WriteWav(dir_ / "cd.wav", stereo, 44100, 2);
   ASSERT_EQ(PlayToLine(dir_ / "cd.wav"), kWaveOk);
   EXPECT_EQ(Pull(100), 25u);
   EXPECT_EQ(play_done_, 0);  // never inside the line's pull
   clock_.RunDue();
   EXPECT_EQ(play_done_, 1);
   EXPECT_FALSE(wave_->IsPlaying());
-  EXPECT_NEAR(Rms(played_, 400, 3600), 0.4 * 32767 / std::sqrt(2.0), 200);
+  EXPECT_NEAR(testing::Rms(played_, 400, 3600), 0.4 * 32767 / std::sqrt(2.0),
+              200);
 
   ASSERT_EQ(PlayToLine(dir_ / "cd.wav"), kWaveOk);
   wave_->StopPlay();
@@ -128,7 +102,7 @@ TEST_F(SndfileWaveTest, BadFilesDevicesAndFormatsFailWithCodes) {
   // or recording and no file.
   std::string text = dir_ / "notes.wav";
   std::ofstream(text) << "this is not a wave file\n";
-  WriteWav(dir_ / "good.wav", std::vector<int16_t>(800, 1));
+  testing::WriteWav(dir_ / "good.wav", std::vector<int16_t>(800, 1));
   EXPECT_EQ(PlayToLine(dir_ / "missing.wav"), kWaveFileNotFound);
   EXPECT_EQ(PlayToLine(text), kWaveNotWaveFile);
   EXPECT_EQ(wave_->StartPlayACM(dir_ / "good.wav", {}, 99, 800), kWaveNoDevice);
@@ -147,13 +121,13 @@ TEST_F(SndfileWaveTest, LineGoneWhilePlayingAndRecording) {
   // expect the play to end with a note and no PlayDone, and StopRecord to
   // complete the file without touching the endpoint again.
   auto gone = std::make_unique<LineAudioEndpoint>(hub_);
-  WriteWav(dir_ / "a.wav", std::vector<int16_t>(8000, 1));
+  testing::WriteWav(dir_ / "a.wav", std::vector<int16_t>(8000, 1));
   ASSERT_EQ(wave_->StartPlayACM(dir_ / "a.wav", {}, gone->wave_out(), 800),
             kWaveOk);
   ASSERT_EQ(wave_->StartRecord(gone->wave_in(), dir_ / "g.wav", {},
                                LineWaveFormat(), 8000, true),
             kWaveOk);
-  Speak(*gone, Sine(0.5, 300, 0.5));
+  Speak(*gone, testing::Sine(0.5, 300, 0.5));
   gone.reset();
   EXPECT_FALSE(wave_->IsPlaying());
   ASSERT_EQ(notes_.size(), 1u);
@@ -180,15 +154,15 @@ TEST_F(SndfileWaveTest, RecordsEveryFormatWithTagAndLength) {
     std::string file = dir_ / "rec.wav";
     std::filesystem::remove(file);
     ASSERT_EQ(Record(file, index), kWaveOk);
-    Speak(line_, Sine(2.5, 300, 0.5));
+    Speak(line_, testing::Sine(2.5, 300, 0.5));
     EXPECT_EQ(wave_->StopRecord(), kWaveOk);
     EXPECT_FALSE(line_.has_sink());
     SF_INFO sf{};
     const std::vector<int16_t> samples = testing::ReadSamples(file, &sf);
     EXPECT_EQ(sf.format, SF_FORMAT_WAV | subtype);
     EXPECT_EQ(samples.size(), subtype == SF_FORMAT_GSM610 ? 20480u : 20000u);
-    EXPECT_NEAR(Rms(samples, 1000, 19000), 0.5 * 32767 / std::sqrt(2.0),
-                0.05 * 0.5 * 32767);
+    EXPECT_NEAR(testing::Rms(samples, 1000, 19000),
+                0.5 * 32767 / std::sqrt(2.0), 0.05 * 0.5 * 32767);
     WaveFileInfo info;
     ASSERT_EQ(wave_->GetFileInfo(file, info), kWaveOk);
     EXPECT_EQ(info.format_tag, tag);
@@ -201,8 +175,8 @@ TEST_F(SndfileWaveTest, LevelsAndCuttingFollowTheRecordingsOptions) {
   // Given 1 s of speech, 3 s below level 500 and 1 s of speech, cut at
   // level 500: expect a level per 100 ms and 1 + 0.5 + 1 s in the file;
   // turning cutting off during the recording waits for the next one.
-  const std::vector<int16_t> loud = Sine(1.0, 400, 0.3);
-  std::vector<int16_t> call = Sine(3.0, 300, 400.0 / 32767);
+  const std::vector<int16_t> loud = testing::Sine(1.0, 400, 0.3);
+  std::vector<int16_t> call = testing::Sine(3.0, 300, 400.0 / 32767);
   call.insert(call.begin(), loud.begin(), loud.end());
   call.insert(call.end(), loud.begin(), loud.end());
   wave_->SetCutSilence(true);

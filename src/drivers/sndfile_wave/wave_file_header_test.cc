@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <tuple>
 #include <vector>
 
 namespace lw {
@@ -24,20 +26,14 @@ TEST(WaveFileHeaderTest, ReadsExtensibleFormatPastAnOddChunk) {
       0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71,  //
       'f', 'a', 'c', 't', 0x04, 0x00, 0x00, 0x00, 0x10, 0x27, 0x00, 0x00, 'd',
       'a', 't', 'a', 0x0C, 0x00, 0x00, 0x00};
-  auto header = ParseWaveFileHeader(bytes, bytes.size() + 12);
-  ASSERT_TRUE(header.has_value());
-  EXPECT_EQ(header->format_tag, 1);
-  EXPECT_EQ(header->channels, 2);
-  EXPECT_EQ(header->samples_per_sec, 44100u);
-  EXPECT_EQ(header->avg_bytes_per_sec, 264600u);
-  EXPECT_EQ(header->data_bytes, 12u);
-  ASSERT_TRUE(header->fact_samples.has_value());
-  EXPECT_EQ(*header->fact_samples, 10000u);
-
+  const WaveFileHeader h =
+      ParseWaveFileHeader(bytes, bytes.size() + 12).value();
+  EXPECT_EQ(std::tuple(h.format_tag, h.channels, h.samples_per_sec,
+                       h.avg_bytes_per_sec, h.data_bytes, h.fact_samples),
+            std::tuple(1, 2, 44100u, 264600u, 12u, std::optional(10000u)));
   // A data chunk that claims more than the file holds is cut to the file.
-  auto short_file = ParseWaveFileHeader(bytes, bytes.size() + 5);
-  ASSERT_TRUE(short_file.has_value());
-  EXPECT_EQ(short_file->data_bytes, 5u);
+  EXPECT_EQ(ParseWaveFileHeader(bytes, bytes.size() + 5).value().data_bytes,
+            5u);
 }
 
 TEST(WaveFileHeaderTest, RefusesWhatIsNotAWaveHeader) {

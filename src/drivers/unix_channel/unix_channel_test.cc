@@ -1,21 +1,17 @@
 #include "drivers/unix_channel/unix_channel.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "temp_dir.h"
+#include "asio_loop.h"
+#include "loopback.h"
 
 namespace lw {
 namespace {
@@ -32,55 +28,13 @@ struct Party {
   Texts got;
 };
 
-// A socket bound in a channel folder by hand: a party that never reads, or
-// (once closed) one that died without unbinding.
-class RawParty {
- public:
-  explicit RawParty(const std::string& path) {
-    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  }
-  ~RawParty() { Close(); }
-  bool bound() const { return bound_; }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  // Takes every queued message without waiting.
-  Texts Drain() {
-    Texts out;
-    std::vector<char> buf(UnixChannel::kMaxMessageBytes);
-    for (ssize_t n;
-         (n = ::recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT)) >= 0;)
-      out.emplace_back(buf.data(), static_cast<size_t>(n));
-    return out;
-  }
-
- private:
-  int fd_ = -1;
-  bool bound_ = false;
-};
+// A socket bound in a channel folder by hand.
+using RawParty = testing::DatagramSocket;
 
 class UnixChannelTest : public ::testing::Test {
  protected:
   std::string Folder(int32_t channel) const {
     return UnixChannel::ChannelFolder(runtime_, channel);
-  }
-
-  // Runs the loop until `done` holds; the deadline only keeps a broken
-  // build from hanging, it is not part of what is tested.
-  bool RunUntil(const std::function<bool()>& done) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      io_.restart();
-      io_.run_one_for(std::chrono::milliseconds(20));
-    }
-    return true;
   }
 
   testing::TempDir tmp_;
@@ -118,15 +72,15 @@ TEST_F(UnixChannelTest, PartiesThatStallOrDieLoseOnlyWhatWaitedForThem) {
   }
   EXPECT_FALSE(fs::exists(dead));
   EXPECT_TRUE(fs::exists(other_file));
-  ASSERT_TRUE(RunUntil([&] { return b.got.size() >= 500; }));
+  ASSERT_TRUE(testing::RunUntil(io_, [&] { return b.got.size() >= 500; }));
   EXPECT_EQ(b.got, expected);
   ASSERT_TRUE(notes.empty()) << "the stall bound passed before the burst";
   const size_t waiting = a.pending();  // for stuck and dying together
   dying.Close();
-  ASSERT_TRUE(RunUntil([&] { return notes.size() >= 2; }));
+  ASSERT_TRUE(testing::RunUntil(io_, [&] { return notes.size() >= 2; }));
   EXPECT_FALSE(fs::exists(Folder(107) + "/dying"));
   a.SendMessage("after");
-  ASSERT_TRUE(RunUntil([&] { return b.got.size() >= 501; }));
+  ASSERT_TRUE(testing::RunUntil(io_, [&] { return b.got.size() >= 501; }));
 
   const Texts kept = stuck.Drain();
   ASSERT_FALSE(kept.empty());
@@ -164,7 +118,7 @@ TEST_F(UnixChannelTest, FoldersOwnerOnlyAndHandlerMayDestroyItsEnd) {
     b.reset();
   });
   for (const char* t : {"ON", "OFF", "HELLO"}) a.end.SendMessage(t);
-  ASSERT_TRUE(RunUntil([&] { return d.got.size() >= 3 && !b; }));
+  ASSERT_TRUE(testing::RunUntil(io_, [&] { return d.got.size() >= 3 && !b; }));
   EXPECT_EQ(b_calls, 1);
   EXPECT_EQ(d.got, (Texts{"ON", "OFF", "HELLO"}));
 }
