@@ -152,6 +152,25 @@ TEST_F(RemoteAccessE2E, OwnerTypesTheCodeHearsTheMessageAndDeletesIt) {
   EXPECT_GT(LastSecondLevel({ear.begin(), ear.begin() + message - 21600}), 500);
 }
 
+TEST_F(RemoteAccessE2E, UnplayableMessageEndsAtTheLengthLimit) {
+  // given a listed message whose recording is gone and an owner who never
+  // hangs up, expect the line to hang up once the message length (6 s) has
+  // passed after the before text, long before the owner would
+  env_.Set("Answer\\TabAnsweringMachine", "txtRecLong", "0.1");
+  const std::string voice = env_.home() + "/voice.wav";
+  WriteTone(voice, 440, 3);
+  Phone({"call", "--ring-interval", "0.5", "--play", voice, "--play-after",
+         "2.5", "--hangup-after", "6"});
+  ASSERT_TRUE(env_.WaitRecords(1));
+  ASSERT_TRUE(
+      WaitFor([&] { return ReadFile(env_.home() + "/Data/Last") != ""; }));
+  for (const std::string& wave : FilesIn(env_.Today(), ".wav"))
+    std::filesystem::remove(wave);
+  const std::string out = Phone({"call", "--ring-interval", "0.5", "--digits",
+                                 "1234#", "--hangup-after", "90"});
+  EXPECT_THAT(out, HasSubstr("{\"event\":\"hangup\",\"by\":\"line\"}"));
+}
+
 class DialE2E : public LineE2E {};
 
 TEST_F(DialE2E, OnlyDialableNumbersAreDialledAndRecordedCallsStored) {
