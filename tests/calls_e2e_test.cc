@@ -335,6 +335,12 @@ TEST_F(DescriptorsE2E, CallAfterListenersFilledTheLimitIsStored) {
   // given the process held to a few descriptors above its count, filled by
   // listeners that then leave, expect the next call stored and the journal
   // to say once that descriptors ran out
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizers' runtime needs descriptors of its own (the check of an
+  // object's type opens a pipe), so at the limit it reports errors that are
+  // its own; the plain build runs this test.
+  GTEST_SKIP() << "not under the sanitizers: their runtime needs descriptors";
+#endif
   const std::string fds = "/proc/" + std::to_string(proc_) + "/fd";
   const rlim_t held = FilesIn(fds).size() + 4;
   const rlimit limit{held, held};
