@@ -129,6 +129,16 @@ int MakeDescriptor(const std::function<int()>& make) {
   return had_reserve ? make() : fd;
 }
 
+int OpenFile(const std::string& path, int flags, mode_t mode) {
+  return MakeDescriptor([&] {
+    int fd;
+    do {
+      fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+  });
+}
+
 bool NoteDescriptorRefusal(int error) {
   if (!OutOfDescriptors(error)) return false;
   ReserveState& s = State();

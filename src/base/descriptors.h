@@ -11,6 +11,8 @@
 // the routine that hit the limit is done with its descriptor.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 
@@ -27,6 +29,10 @@ bool KeepDescriptorReserve();
 // reserve is freed and `make` tried once more. errno is kept from the last
 // attempt.
 int MakeDescriptor(const std::function<int()>& make);
+
+// open(2) with O_CLOEXEC through MakeDescriptor, retried on EINTR: -1 and
+// errno on failure.
+int OpenFile(const std::string& path, int flags, mode_t mode = 0644);
 
 // Counts a refusal that happened outside MakeDescriptor (the web server's
 // accept) towards the episode; true when `error` is EMFILE or ENFILE.

@@ -6,20 +6,7 @@
 
 #include <cerrno>
 
-#include "base/descriptors.h"
-
 namespace lw {
-
-int OpenFile(const std::string& path, int flags, mode_t mode) {
-  // Out of descriptors, the reserve still lets a call be stored.
-  return MakeDescriptor([&] {
-    int fd;
-    do {
-      fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-  });
-}
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
   out.clear();

@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
-namespace lw {
+// OpenFile: open() through the descriptor reserve.
+#include "base/descriptors.h"
 
-// open() with close-on-exec, resumed after interruptions.
-int OpenFile(const std::string& path, int flags, mode_t mode = 0644);
+namespace lw {
 
 // Reads the whole file into `out`. A missing file reads as empty; false when
 // it exists but cannot be read.

@@ -25,11 +25,8 @@ constexpr mode_t kJournalFileMode = 0640;
 size_t AppendToFile(const std::string& path, std::string_view data) {
   // The journal folder is never created here: without it nothing is written.
   // Out of descriptors, the reserve still lets the line through.
-  const int fd = MakeDescriptor([&] {
-    return ::open(path.c_str(),
-                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY,
-                  kJournalFileMode);
-  });
+  const int fd = OpenFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY,
+                          kJournalFileMode);
   if (fd < 0) return std::string_view::npos;
   size_t done = 0;
   while (done < data.size()) {

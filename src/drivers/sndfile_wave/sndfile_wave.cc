@@ -357,13 +357,7 @@ int32_t SndfileWave::Impl::StartRecord(int32_t device, const std::string& file,
   info.format = SF_FORMAT_WAV | subtype;
   // Created exclusively: a recording never writes over a file that is there
   // (an earlier call's recording of the same name).
-  const int fd = MakeDescriptor([&] {
-    int made;
-    do {
-      made = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    } while (made < 0 && errno == EINTR);
-    return made;
-  });
+  const int fd = OpenFile(file, O_RDWR | O_CREAT | O_EXCL);
   if (fd < 0) return errno == EEXIST ? kWaveFileExists : kWaveCannotCreate;
   // The descriptor stays ours (closed after the library is done with it).
   SNDFILE* sf = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
@@ -584,7 +578,7 @@ int32_t SndfileWave::GetFileInfo(const std::string& file, WaveFileInfo& info) {
   if (!std::filesystem::is_regular_file(file, ec)) return kWaveFileNotFound;
   std::optional<WaveFileHeader> header = ReadWaveFileHeader(file);
   SF_INFO sf_info{};
-  SNDFILE* sf = OpenSoundFile(file, SFM_READ, &sf_info);
+  SNDFILE* sf = OpenSoundFile(file, &sf_info);
   if (sf != nullptr) {
     sf_close(sf);
     int type = sf_info.format & SF_FORMAT_TYPEMASK;

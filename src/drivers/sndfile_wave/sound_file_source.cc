@@ -40,20 +40,11 @@ struct SoundFileSource::Handles {
   }
 };
 
-SNDFILE* OpenSoundFile(const std::string& path, int mode, SF_INFO* info) {
-  const int flags = mode == SFM_READ    ? O_RDONLY
-                    : mode == SFM_WRITE ? O_WRONLY | O_CREAT | O_TRUNC
-                                        : O_RDWR | O_CREAT;
-  const int fd = MakeDescriptor([&] {
-    int made;
-    do {
-      made = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-    } while (made < 0 && errno == EINTR);
-    return made;
-  });
+SNDFILE* OpenSoundFile(const std::string& path, SF_INFO* info) {
+  const int fd = OpenFile(path, O_RDONLY);
   if (fd < 0) return nullptr;
   // The library closes the descriptor with the file, or at once on failure.
-  return sf_open_fd(fd, mode, info, SF_TRUE);
+  return sf_open_fd(fd, SFM_READ, info, SF_TRUE);
 }
 
 SoundFileSource::~SoundFileSource() = default;
@@ -69,7 +60,7 @@ std::unique_ptr<SoundFileSource> SoundFileSource::Open(const std::string& path,
   std::unique_ptr<SoundFileSource> source(new SoundFileSource);
   source->h_ = std::make_unique<Handles>();
   SF_INFO info{};
-  source->h_->file = OpenSoundFile(path, SFM_READ, &info);
+  source->h_->file = OpenSoundFile(path, &info);
   if (source->h_->file == nullptr || !IsWaveContainer(info.format) ||
       info.channels < 1 || info.samplerate < 1 || info.frames < 0) {
     error = OpenError::kNotWave;

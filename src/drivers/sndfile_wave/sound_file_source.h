@@ -15,10 +15,10 @@
 
 namespace lw {
 
-// sf_open on a descriptor made through the process's reserve, so a greeting
-// or a recording still opens when the process is out of descriptors. A file
-// written is created with mode 0644 and emptied.
-SNDFILE* OpenSoundFile(const std::string& path, int mode, SF_INFO* info);
+// A sound file opened for reading on a descriptor made through the process's
+// reserve, so a greeting or a recording still opens when the process is out
+// of descriptors.
+SNDFILE* OpenSoundFile(const std::string& path, SF_INFO* info);
 
 class SoundFileSource {
  public:
