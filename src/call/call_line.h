@@ -46,7 +46,7 @@ inline void StopPlayAndRecord(Wave& wave) {
 }
 
 // The state of one call, made afresh (`= {}`) when a call begins (offered or
-// placed). What outlives a call (bInCall, the call count for the
+// placed). What outlives a call (in_call, the call count for the
 // every-N-th recording) belongs to the line controller.
 struct PerCall {
   // Caller, date and time, recording name, length, contact, type;
@@ -64,7 +64,7 @@ struct PerCall {
   // exactly once: after the telephony control's Idle, or, where no Idle
   // follows (the line closing during the call, a hang-up the device
   // refused), at once when the call is dropped.
-  bool bWrapUpDue = false;
+  bool wrap_up_due = false;
 
   int32_t RingGapTicks = 0;  // 100 ms ticks since the last ring
 };

@@ -82,8 +82,8 @@ void frmLine::WireCallEvents() {
   events.MonitorDigit = [this](const std::string& digit) {
     Tapi_MonitorDigit(digit);
   };
-  events.LineLost = [this] { Tapi_LineLost(); };
-  events.LineBack = [this] { Tapi_LineBack(); };
+  events.LineLost = [this] { OnLineLost(); };
+  events.LineBack = [this] { OnLineBack(); };
   s_.Tapi1->SetEvents(std::move(events));
 
   WaveEvents line_events;
@@ -106,7 +106,7 @@ void frmLine::StartCall(const std::string& description) {
   call_ = {};
   s_.Store->SetCallInfo(call_.Call);
   call_.Call.description = description;
-  call_.bWrapUpDue = true;
+  call_.wrap_up_due = true;
 }
 
 void frmLine::StopRingGapAndFreqTimers() {
@@ -133,7 +133,7 @@ void frmLine::IncomingCall(const std::string& prefix) {
   const char* tag =
       prefix == "Tapi_" ? "ErrTapi1_InComeCall" : "ErrComm_InComeCall";
   Trapped(s_.journal, tag, [&] {
-    s_.bInCall = true;
+    s_.in_call = true;
     s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
                       prefix + "InComeCall(" + DeviceIndexText() + ")");
 
@@ -238,7 +238,7 @@ void frmLine::CallerIdentified(const std::string& name,
   Trapped(s_.journal, modem ? "ErrComm_CallerID" : "ErrTapi1_CallerID", [&] {
     CallOptions& o = s_.Options;
     CallInfo& info = call_.Call.info;
-    s_.bInCall = true;
+    s_.in_call = true;
     info.caller_name = CallerText(name);
     info.caller_number = CallerText(number);
 
@@ -356,17 +356,17 @@ void frmLine::Tapi_Disconnected() {
 
 void frmLine::Tapi_Idle() {
   Trapped(s_.journal, "ErrTapi1_Idle", [&] {
-    s_.bInCall = false;
+    s_.in_call = false;
     s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
                       "Tapi_Idle(" + DeviceIndexText() + ")");
   });
   // A call wrapped up when the line closed or refused the hang-up is not
   // stored a second time should its Idle still arrive.
-  if (call_.bWrapUpDue) WrapUpCall("Tapi_Idle");
+  if (call_.wrap_up_due) WrapUpCall("Tapi_Idle");
 }
 
 void frmLine::EndCallBeforeClose() {
-  if (!call_.bWrapUpDue) return;
+  if (!call_.wrap_up_due) return;
   // A closed line reports nothing more of its call: the call is hung up and
   // wrapped up while the line is still open, so the caller's message is
   // stored and the desktop application hears that the call is over.
@@ -374,14 +374,14 @@ void frmLine::EndCallBeforeClose() {
       "The line closes during a call: the call is ended and stored", 0,
       "CloseLine");
   DropCall();
-  if (call_.bWrapUpDue) WrapUpCall("Tapi_Idle");
+  if (call_.wrap_up_due) WrapUpCall("Tapi_Idle");
 }
 
 void frmLine::WrapUpCall(const char* message) {
   const char* tag =
       message == std::string("Tapi_Idle") ? "ErrTapi1_Idle" : "ErrComm_Idle";
-  call_.bWrapUpDue = false;
-  s_.bInCall = false;
+  call_.wrap_up_due = false;
+  s_.in_call = false;
   Trapped(s_.journal, tag, [&] {
     StopPlayAndRecord(*s_.Wave1);
     // A caller who gave up while the phone rang leaves the ring gap
@@ -464,7 +464,7 @@ void frmLine::DropCall() {
   // A hang-up the line refused (a failed or closed device, or a call already
   // gone) brings no Idle for this call: it is wrapped up here, so it is still
   // stored and the desktop application told.
-  if (!dropped && call_.bWrapUpDue) WrapUpCall("Tapi_Idle");
+  if (!dropped && call_.wrap_up_due) WrapUpCall("Tapi_Idle");
 }
 
 void frmLine::Wave1_PlayDone() {
@@ -517,7 +517,7 @@ void frmLine::CallOut(const std::string& number, bool record) {
     }
     // A placed call is in progress until its wrap-up like an incoming one,
     // so auto mode does not switch the line off under it.
-    s_.bInCall = true;
+    s_.in_call = true;
     recorder_.NewCall();
   });
 }

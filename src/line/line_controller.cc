@@ -10,7 +10,7 @@ frmLine::frmLine(const Devices& devices, SettingsStore& store, Journal& journal,
                  ProcessState& process, SpeechWindow* speech)
     : s_(devices, store, journal, process, speech),
       auto_mode_(devices.clock, journal, process,
-                 {.InCall = [this] { return s_.bInCall; },
+                 {.InCall = [this] { return s_.in_call; },
                   .SwitchedOn = [this] { return LineSwitchedOn(); },
                   .Switch =
                       [this](bool on) {

@@ -96,21 +96,20 @@ class frmLine final : public CallLine {
 
   // --- line_lifecycle.cc: the calls of modem mode.
   // First RING: the call is announced ("Comm_Incomming").
-  void Comm_InComeCall();
+  void OnModemIncomingCall();
   // Second RING: the caller identification ("Comm_CID"), then the modem is
   // handed to the telephony control.
-  void Comm_CallerID(const std::string& CallerName,
-                     const std::string& CallerNumber);
+  void OnModemCallerId(const std::string& name, const std::string& number);
   // The caller gave up before the hand-over: the call is wrapped up
   // ("Comm_Idle").
-  void Comm_Idle();
+  void OnModemCallerGone();
 
   // --- line_lifecycle.cc: a line lost and back (line_device.h).
   // The line went away: a call in progress is ended and stored, the line
   // closed and reported closed, the loss journalled.
-  void Tapi_LineLost();
+  void OnLineLost();
   // The lost line is back: it is opened again.
-  void Tapi_LineBack();
+  void OnLineBack();
 
   // Places an outgoing call to `number`; with `record` the connected call
   // is recorded (type "4"), otherwise it is an outgoing call (type "1").
@@ -176,7 +175,7 @@ class frmLine final : public CallLine {
   void CallerIdentified(const std::string& name, const std::string& number,
                         const std::string& prefix);
   // Steps of the wrap-up, with `message` ("Tapi_Idle", "Comm_Idle") to the
-  // desktop application. Runs once per call (bWrapUpDue).
+  // desktop application. Runs once per call (wrap_up_due).
   void WrapUpCall(const char* message);
   // A call still in progress when the line closes is dropped and wrapped up
   // first; nothing when there is none.

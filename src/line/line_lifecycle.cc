@@ -146,7 +146,7 @@ bool frmLine::LineSwitchedOn() {
   return s_.Tapi1->IsLineOpen() || modem_->on() || s_.LineLost;
 }
 
-void frmLine::Tapi_LineLost() {
+void frmLine::OnLineLost() {
   if (!s_.loaded || s_.LineLost) return;
   Trapped(s_.journal, "Tapi_LineLost", [&] {
     s_.journal.LogSys(
@@ -158,7 +158,7 @@ void frmLine::Tapi_LineLost() {
   });
 }
 
-void frmLine::Tapi_LineBack() {
+void frmLine::OnLineBack() {
   if (!s_.loaded || !s_.LineLost) return;
   s_.LineLost = false;
   s_.journal.LogSys("Line " + DeviceIndexText() + " back: opened again", 0,
@@ -171,11 +171,11 @@ void frmLine::LoadModem() {
   // Pick-up detection measures the gap after the last ring, the modem's
   // rings included.
   events.Ring = [this] { call_.RingGapTicks = 0; };
-  events.IncomingCall = [this] { Comm_InComeCall(); };
+  events.IncomingCall = [this] { OnModemIncomingCall(); };
   events.CallerID = [this](const std::string& name, const std::string& number) {
-    Comm_CallerID(name, number);
+    OnModemCallerId(name, number);
   };
-  events.CallerGone = [this] { Comm_Idle(); };
+  events.CallerGone = [this] { OnModemCallerGone(); };
   events.PortChanged = [this](bool hears) { ModemPortChanged(hears); };
   modem_ = std::make_unique<ModemMode>(*s_.Tapi1, s_.devices.new_serial_port(),
                                        s_.devices.clock, s_.journal,
@@ -187,20 +187,20 @@ void frmLine::ModemPortChanged(bool hears) {
   SendLineStatus();
 }
 
-void frmLine::Comm_InComeCall() { IncomingCall("Comm_"); }
+void frmLine::OnModemIncomingCall() { IncomingCall("Comm_"); }
 
-void frmLine::Comm_CallerID(const std::string& CallerName,
-                            const std::string& CallerNumber) {
-  CallerIdentified(CallerName, CallerNumber, "Comm_");
+void frmLine::OnModemCallerId(const std::string& name,
+                              const std::string& number) {
+  CallerIdentified(name, number, "Comm_");
 }
 
-void frmLine::Comm_Idle() {
+void frmLine::OnModemCallerGone() {
   Trapped(s_.journal, "ErrComm_Idle", [&] {
-    s_.bInCall = false;
+    s_.in_call = false;
     s_.journal.LogSys("Comm_Idle(" + std::to_string(s_.LineIndex) + ")", 0, "");
     s_.journal.LogSys("Comm_Idle", 0, "Comm_Idle(" + DeviceIndexText() + ")");
   });
-  if (call_.bWrapUpDue) WrapUpCall("Comm_Idle");
+  if (call_.wrap_up_due) WrapUpCall("Comm_Idle");
 }
 
 }  // namespace lw

@@ -70,7 +70,7 @@ struct LineState {
   bool LineLost = false;
 
   // --- What outlives a call.
-  bool bInCall = false;       // a call is in progress
+  bool in_call = false;       // a call is in progress
   int32_t IncomingCount = 0;  // calls since the last every-N-th recording
 
   CallHooks hooks;

@@ -27,9 +27,9 @@ namespace lw {
 struct ModemEvents {
   // Every RING report.
   std::function<void()> Ring;
-  // The first RING of a call (Comm_InComeCall), once per call.
+  // The first RING of a call (OnModemIncomingCall), once per call.
   std::function<void()> IncomingCall;
-  // The second RING (Comm_CallerID), once per call, with the name and number
+  // The second RING (OnModemCallerId), once per call, with the name and number
   // the modem reported, "UNKNOWN" for what it did not report.
   std::function<void(const std::string& name, const std::string& number)>
       CallerID;
@@ -40,7 +40,7 @@ struct ModemEvents {
   // Thirteen seconds of the idle timer after the first ring (or the second
   // when one came) without a hand-over: the caller is gone. The line hands
   // the modem back if the telephony control holds it and ends the call
-  // (Comm_Idle); the channel then runs InitVals.
+  // (OnModemCallerGone); the channel then runs InitVals.
   std::function<void()> Idle;
   // The port went away (the modem unplugged); it is closed.
   std::function<void()> PortLost;

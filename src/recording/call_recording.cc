@@ -159,7 +159,7 @@ void CallRecorder::Start(int16_t format_index) {
       wave.StartMonitor(LineWaveFormat(), sound_device);
     }
     info.call_type = kCallTypeVoiceMessage;
-    if (o.bMaxRec) {
+    if (o.limit_message_length) {
       MaxRecordMinutes_ = o.dRecLong;
       TimerOn(tmrRecLong_.get());
     }

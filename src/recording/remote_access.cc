@@ -144,8 +144,8 @@ void RemoteAccess::Voice_EndStream() {
         // otherwise stay off-hook.
         const CallOptions& o = line_.options();
         if (PlayToAdminWave(line_, RCCallInfo_.message_path) != 0)
-          recorder_.StartLengthLimit(o.bMaxRec ? o.dRecLong
-                                               : kUnplayableWaitMinutes);
+          recorder_.StartLengthLimit(
+              o.limit_message_length ? o.dRecLong : kUnplayableWaitMinutes);
       } else {
         RCStage_ = kAfterCall;
         SpeakRemoteStage();

@@ -330,7 +330,7 @@ void LoadCallOptions(RegistryRoutines& registry, Journal& journal,
     r.Int16("txtNumOfRing", o.nNumOfRing);
     o.sGreetsMessage = r.Text("CmbGreetsMessages") + ".wav";
     r.Boolean("cmdRecordMessage", o.bRecordMessage);
-    r.Boolean("chkMaxRec", o.bMaxRec);
+    r.Boolean("chkMaxRec", o.limit_message_length);
     r.Int16("cmbAnsweringFormatRec", o.nAnsweringFormatRec);
     r.Boolean("chkPreScreen", o.bPreScreen);
     o.sMessagesPath = r.Text("txtMassagesPath") + "\\Data\\Log";

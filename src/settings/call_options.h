@@ -55,11 +55,11 @@ struct CallOptions : ContactOverlay {
   bool bListMessagesOnly = false;  // chkListMessagesOnly
 
   // "Answer\TabAnsweringMachine".
-  bool bMaxRec = false;             // chkMaxRec
-  int16_t nAnsweringFormatRec = 0;  // cmbAnsweringFormatRec
-  bool bPreScreen = false;          // chkPreScreen
-  std::string sMessagesPath;        // txtMassagesPath + "\Data\Log"
-  double dRecLong = 0;              // txtRecLong
+  bool limit_message_length = false;  // chkMaxRec
+  int16_t nAnsweringFormatRec = 0;    // cmbAnsweringFormatRec
+  bool bPreScreen = false;            // chkPreScreen
+  std::string sMessagesPath;          // txtMassagesPath + "\Data\Log"
+  double dRecLong = 0;                // txtRecLong
 
   // "Answer\TabCallsRecord".
   int16_t nRecWhen = 0;          // cmbRecWhen
@@ -138,7 +138,7 @@ struct LineOptionHooks {
   std::function<void(int32_t)> TTSSetVoice;
   std::function<void(int16_t)> SetRate;
   // Clears the line controller's per-call state (every per-call flag but
-  // bInCall, the recording and remote-access counters). Runs after
+  // in_call, the recording and remote-access counters). Runs after
   // GetOptions and before the option fields are reset and read, so it sees
   // the options of the call that just ended.
   std::function<void()> ResetPerCallState;
