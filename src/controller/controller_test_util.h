@@ -1,6 +1,6 @@
 // Shared pieces of the controller tests: a fresh home with a journal
-// folder, a settings store in memory written like the desktop application
-// writes it, and the journal read back.
+// folder, a settings store written like the desktop application writes it
+// (in memory unless the user brings its own), and the journal read back.
 #pragma once
 
 #include <filesystem>
@@ -19,7 +19,10 @@ namespace lw::testing {
 
 class ControllerHome {
  public:
-  ControllerHome() : journal_(fake.clock(), home.path()), reg_(store) {
+  explicit ControllerHome(SettingsStore* own_store = nullptr)
+      : store(own_store != nullptr ? *own_store : memory_),
+        journal_(fake.clock(), home.path()),
+        reg_(store) {
     std::filesystem::create_directories(home / "Journal");
   }
 
@@ -59,7 +62,12 @@ class ControllerHome {
 
   FakeDevices fake;
   TempDir home;
-  MemorySettingsStore store;
+
+ private:
+  MemorySettingsStore memory_;
+
+ public:
+  SettingsStore& store;
 
  private:
   Journal journal_;
