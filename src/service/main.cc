@@ -29,6 +29,9 @@
 #include "drivers/sndfile_wave/sndfile_wave.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
 #include "drivers/unix_channel/unix_channel.h"
+#ifdef LW_WITH_VOICE_MODEM
+#include "drivers/voice_modem/voice_modem_backend.h"
+#endif
 #include "journal/journal.h"
 #include "notify/speech.h"
 #include "service/main_entry.h"
@@ -42,13 +45,18 @@ namespace {
 // lists the simulated ones after every real line. A backend whose CMake
 // option is off (LW_WITH_<BACKEND>) is built without, and left out here.
 struct LineBackendEntry {
-  const char* name;  // its settings section Properties\TabDevices\<name>
+  const char* name;     // in the registry (kLineBackendCodeRanges)
+  const char* section;  // its settings section Properties\TabDevices\<section>
   const char* journal_source;
   bool simulated;
   lw::LineBackendFactory make;
 };
 constexpr LineBackendEntry kLineBackends[] = {
-    {"simline", "SimLine", true, lw::NewSimLineBackend},
+    {"simline", "simline", "SimLine", true, lw::NewSimLineBackend},
+#ifdef LW_WITH_VOICE_MODEM
+    {"voice_modem", "VoiceModem", "VoiceModem", false,
+     lw::NewVoiceModemBackend},
+#endif
 };
 
 // The controller with everything it is built on, made when Main asks for it
@@ -147,7 +155,8 @@ class Program : public lw::MainController {
           serial_owners_,
           [this](lw::SerialPortUser user) { return NewSerialPort(user); },
           store_,
-          std::string(lw::kKeyRoot) + "\\Properties\\TabDevices\\" + entry.name,
+          std::string(lw::kKeyRoot) + "\\Properties\\TabDevices\\" +
+              entry.section,
           runtime_dir_,
           [this, source](const std::string& text) {
             journal_.LogSys(text, 0, source);
