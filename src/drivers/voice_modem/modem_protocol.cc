@@ -68,6 +68,7 @@ uint8_t LinearToMuLaw(int16_t sample) {
 
 void ModemStream::Feed(std::string_view bytes) {
   for (const char c : bytes) {
+    if (std::exchange(skip_lf_, false) && c == '\n') continue;
     if (dle_) {
       dle_ = false;
       if (streaming_ && c == kDle) {

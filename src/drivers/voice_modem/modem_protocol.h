@@ -38,7 +38,11 @@ class ModemStream {
   static constexpr size_t kMaxLine = 256;
 
   explicit ModemStream(Events events) : events_(std::move(events)) {}
-  void SetStreaming(bool streaming) { streaming_ = streaming; }
+  // Sound follows the CONNECT line; the LF that ends that line is no sound.
+  void SetStreaming(bool streaming) {
+    streaming_ = streaming;
+    skip_lf_ = streaming;
+  }
   bool streaming() const { return streaming_; }
   void Feed(std::string_view bytes);
 
@@ -48,6 +52,7 @@ class ModemStream {
   Events events_;
   bool streaming_ = false;
   bool dle_ = false;
+  bool skip_lf_ = false;
   std::string line_;
   std::string sound_;
 };
