@@ -285,7 +285,7 @@ int RunCall(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "call")
     return RunCall({args.begin() + 1, args.end()});
@@ -299,4 +299,7 @@ int main(int argc, char** argv) {
     return args.size() == 1 && args[0] == "--help" ? 0 : 2;
   }
   return RunModem(o["--profile"], o["--link"], o["--control"]);
+} catch (const std::exception& e) {
+  std::fprintf(stderr, "linewarden-modemsim: %s\n", e.what());
+  return 1;
 }

@@ -149,7 +149,7 @@ bool ModemSim::Known(const std::string& profile) {
   return false;
 }
 
-ModemSim::ModemSim(Clock& clock, std::string profile, Handlers handlers)
+ModemSim::ModemSim(Clock& clock, const std::string& profile, Handlers handlers)
     : clock_(clock),
       chipset_(ChipsetNamed(profile)),
       handlers_(std::move(handlers)) {
@@ -449,7 +449,9 @@ bool ModemSim::Execute(std::string rest, std::string& out) {
         line(chipset_.manufacturer);
       } else if (cmd == (chipset_.hash_commands ? "#CID=1" : "+VCID=1")) {
         caller_id_ = true;
-      } else if (cmd == "-STE=1" && chipset_.pick_up != 0) {
+      } else if ((cmd == "-STE=1" && chipset_.pick_up != 0) ||
+                 (voice && cmd.rfind(vx + "SD", 0) == 0)) {
+        // Extension detection and silence detection: taken as they are.
       } else if (voice && cmd == vx + "SM=?") {
         for (const Format& f : chipset_.formats)
           line(std::to_string(f.number) + ",\"" + f.description +
@@ -460,7 +462,6 @@ bool ModemSim::Execute(std::string rest, std::string& out) {
                          [n](const Format& f) { return f.number == n; }))
           return false;
         format_ = n;
-      } else if (voice && cmd.rfind(vx + "SD", 0) == 0) {
       } else if (voice && !chipset_.answers_with_ata && cmd == "+VLS=1") {
         if (call_ && !call_->talking && !call_->over) Converse(true);
         off_hook_ = true;
@@ -516,7 +517,7 @@ bool ModemSim::Execute(std::string rest, std::string& out) {
         if (!voice || !chipset_.answers_with_ata || !call_) return false;
         off_hook_ = true;
         if (!call_->talking) Converse(true);
-        out += words_ ? "\r\nVCON\r\n" : "\r\nVCON\r\n";
+        out += "\r\nVCON\r\n";
         return true;
       case 'D':
         // No line to dial out on: the simulated exchange never answers.

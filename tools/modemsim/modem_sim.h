@@ -58,7 +58,7 @@ class ModemSim {
 
   // `profile`: usr, conexant or rockwell; false from Known for others.
   static bool Known(const std::string& profile);
-  ModemSim(Clock& clock, std::string profile, Handlers handlers);
+  ModemSim(Clock& clock, const std::string& profile, Handlers handlers);
   ~ModemSim();
   ModemSim(const ModemSim&) = delete;
   ModemSim& operator=(const ModemSim&) = delete;

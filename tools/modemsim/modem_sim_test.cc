@@ -50,8 +50,9 @@ struct SimPair {
     std::optional<ModemIdentity> found;
     {
       ModemSession session(clock, *port, {});
-      ModemProbe probe(session, "sim",
-                       [&](std::optional<ModemIdentity> i) { found = i; });
+      ModemProbe probe(
+          session, "sim",
+          [&](const std::optional<ModemIdentity>& i) { found = i; });
       clock.Advance(100);
     }
     port->SetPortOpen(false);

@@ -44,25 +44,14 @@ TEST(ModemProtocolTest, StreamSplitAtEveryByteIsTheSame) {
   // of the stream and its OK, expect the same events wherever it is split.
   const std::string bytes = std::string("ab\x10\x10") + "c\x10/\x10" + "5" +
                             "\x10~d\x10s\x10\x03\r\nOK\r\nRING\r\n";
-  const Events whole = {
-      "sound:ab\x10"
-      "c",
-      "code:/",
-      "code:5",
-      "code:~",
-      "sound:d",
-      "code:s",
-      "end:",
-      "line:OK",
-      "line:RING"};
+  const Events whole = {"sound:ab\020c", "code:/",  "code:5",
+                        "code:~",        "sound:d", "code:s",
+                        "end:",          "line:OK", "line:RING"};
   EXPECT_EQ(Decode({bytes}), whole);
   for (size_t cut = 1; cut < bytes.size(); ++cut)
     EXPECT_EQ(Decode({bytes.substr(0, cut), bytes.substr(cut)}), whole)
         << "cut at " << cut;
-  EXPECT_EQ(ShieldSound("a\x10"
-                        "b"),
-            "a\x10\x10"
-            "b");
+  EXPECT_EQ(ShieldSound("a\020b"), "a\020\020b");
 }
 
 TEST(ModemProtocolTest, ReportsAndListsOfTheChipsets) {
@@ -94,7 +83,7 @@ struct ScriptedModem {
       : port(std::make_unique<FakeSerialPort>(clock)), wire(*port), profile(p) {
     std::string vsm;
     for (const ModemSampleFormat& f : p.formats)
-      vsm = std::to_string(f.number) + ",\"PCM\",8,0,(8000)\r\n" + vsm;
+      vsm.insert(0, std::to_string(f.number) + ",\"PCM\",8,0,(8000)\r\n");
     const bool old = p.voice_mode.starts_with("AT#");
     replies = {{"ATI", std::string(p.marks[0]) + " 56K\r\nOK"},
                {"AT+GMI", "ERROR"},
@@ -139,8 +128,9 @@ TEST(ModemProtocolTest, EveryProfileProbesAnswersRecordsAndHangsUp) {
     std::optional<ModemIdentity> found;
     {
       ModemSession session(clock, *probed.port, {});
-      ModemProbe probe(session, "/dev/ttyACM0",
-                       [&](std::optional<ModemIdentity> i) { found = i; });
+      ModemProbe probe(
+          session, "/dev/ttyACM0",
+          [&](const std::optional<ModemIdentity>& i) { found = i; });
       clock.Advance(100);
       ASSERT_TRUE(probe.finished());
     }
