@@ -3,8 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "e2e_util.h"
 
@@ -13,25 +16,31 @@ namespace {
 
 using ::testing::HasSubstr;
 
-class VoiceModemE2E : public LineE2E,
-                      public ::testing::WithParamInterface<const char*> {
+// The process on the simulator of Profile(), which is running before the
+// process starts; the modem is the line "cmbModemDev" names.
+class ModemSimE2E : public LineE2E {
  protected:
+  virtual std::string Profile() const { return "conexant"; }
   void Prepare() override {
-    const std::string link = env_.home() + "/modem";
+    link_ = env_.home() + "/modem";
     control_ = env_.home() + "/modem.sock";
+    StartSim();
+    MinimalSettings(env_);
+    env_.Set("Properties\\TabDevices\\VoiceModem", "txtModemPorts", link_);
+    // The name the probe gives the modem is what the owner picks.
+    const std::string maker = Profile() == "usr"        ? "U.S. Robotics"
+                              : Profile() == "conexant" ? "CONEXANT"
+                                                        : "ROCKWELL";
+    env_.Set("Properties\\TabDevices", "cmbModemDev",
+             maker + " (" + link_ + ")");
+  }
+  void StartSim() {
+    std::filesystem::remove(control_);
     sim_ = env_.Spawn(
         "linewarden-modemsim",
-        {"--profile", GetParam(), "--link", link, "--control", control_}, {},
+        {"--profile", Profile(), "--link", link_, "--control", control_}, {},
         env_.home() + "/modemsim.txt");
     ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(control_); }));
-    MinimalSettings(env_);
-    env_.Set("Properties\\TabDevices\\VoiceModem", "txtModemPorts", link);
-    // The name the probe gives the modem is what the owner picks.
-    const char* maker = std::string(GetParam()) == "usr" ? "U.S. Robotics"
-                        : std::string(GetParam()) == "conexant" ? "CONEXANT"
-                                                                : "ROCKWELL";
-    env_.Set("Properties\\TabDevices", "cmbModemDev",
-             std::string(maker) + " (" + link + ")");
   }
   void TearDown() override {
     LineE2E::TearDown();
@@ -45,8 +54,15 @@ class VoiceModemE2E : public LineE2E,
     return out;
   }
 
+  std::string link_;
   std::string control_;
   pid_t sim_ = -1;
+};
+
+class VoiceModemE2E : public ModemSimE2E,
+                      public ::testing::WithParamInterface<const char*> {
+ protected:
+  std::string Profile() const override { return GetParam(); }
 };
 
 TEST_P(VoiceModemE2E, CallerIdentifiedCallIsAnsweredAndItsMessageStored) {
@@ -82,6 +98,65 @@ TEST_P(VoiceModemE2E, CallerIdentifiedCallIsAnsweredAndItsMessageStored) {
 
 INSTANTIATE_TEST_SUITE_P(Profiles, VoiceModemE2E,
                          ::testing::Values("usr", "conexant", "rockwell"));
+
+TEST_F(ModemSimE2E, UnpluggedModemKeepsTheCallAndTheLineComesBack) {
+  // Given the modem gone in the middle of a message and back two seconds
+  // later, expect the call stored with what was recorded, the line reported
+  // closed on 107 and open again, and the next call answered.
+  Listener status(env_, {"107"});
+  const std::string voice = env_.home() + "/voice.wav";
+  WriteTone(voice, 440, 20);
+  const pid_t caller =
+      env_.Spawn("linewarden-modemsim",
+                 {"call", "--control", control_, "--number", "5551234",
+                  "--ring-interval", "1", "--play", voice},
+                 {}, env_.home() + "/caller.txt");
+  ASSERT_TRUE(WaitFor([&] { return env_.Journalled("Wave.StartRecord"); }));
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EndProgram(&sim_);
+  ASSERT_TRUE(env_.WaitRecords(1)) << env_.Journal();
+  ASSERT_TRUE(status.WaitText("LineStatus\\r\\n0\\r\\n1"));
+  EXPECT_TRUE(
+      HasTone(ReadSamples(env_.RecordingOf(env_.Records().at(0))), 440));
+  StartSim();
+  ASSERT_TRUE(WaitFor([&] { return env_.Journalled("Tapi_LineBack"); }));
+  ASSERT_TRUE(status.WaitText("LineStatus\\r\\n0\\r\\n0"));
+  int exit_status = 0;
+  EXPECT_TRUE(WaitExit(caller, &exit_status));
+  EXPECT_THAT(Call({"--number", "5559876", "--ring-interval", "1",
+                    "--hangup-after", "3"}),
+              HasSubstr("\"answered\""));
+  ASSERT_TRUE(env_.WaitRecords(2));
+}
+
+// Serial caller identification on the modem, then the hand-over.
+class ModemModeE2E : public ModemSimE2E {
+ protected:
+  void Prepare() override {
+    ModemSimE2E::Prepare();
+    env_.Set("Properties\\TabDevices\\CallerID", "Tapi", "0");
+    std::ofstream(env_.home() + "/AT_Commands_Scenario.txt")
+        << "' caller ID on\r\nATZ\r\nAT+VCID=1\r\n";
+  }
+};
+
+TEST_F(ModemModeE2E, CallerIdOnTheSerialPortThenTheVoiceModemAnswers) {
+  // Given modem mode on the voice modem's port, expect the caller reported
+  // from the serial port, the modem handed to the voice driver, the message
+  // recorded and the call stored with the caller's name and number.
+  ASSERT_TRUE(
+      WaitFor([&] { return env_.Journalled("AT COMMAND:AT+VCID=1:OK"); }));
+  const std::string voice = env_.home() + "/voice.wav";
+  WriteTone(voice, 440, 3);
+  Call({"--name", "ANN SMITH", "--number", "5551234", "--ring-interval", "1",
+        "--play", voice});
+  ASSERT_TRUE(env_.WaitRecords(1)) << env_.Journal();
+  EXPECT_THAT(env_.Journal(),
+              HasSubstr("Comm_CallerID:(Index:0):ANN SMITH:5551234"));
+  const CallRecord record = env_.Records().at(0);
+  EXPECT_EQ(FieldText(record.caller_name), "ANN SMITH");
+  EXPECT_TRUE(HasTone(ReadSamples(env_.RecordingOf(record)), 440));
+}
 
 }  // namespace
 }  // namespace lw::testing
