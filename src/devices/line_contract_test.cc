@@ -26,6 +26,7 @@ TEST_P(LineContractTest, OfferedCallRingsWithCallerIdAndIsAnswered) {
   // Given a call offered that rings twice while the line is closed, expect
   // nothing then, InComeCall after LineOpen returned, the caller and the
   // rings counted on from there, Connected after LineAnswer returned.
+  if (far().OfferRings()) GTEST_SKIP() << "the line hears no call while closed";
   far().Offer();
   far().Ring();
   far().Ring();
@@ -56,6 +57,24 @@ TEST_P(LineContractTest, AudioFlowsBothWaysAndEverySoundEnds) {
   EXPECT_EQ(unheard.left, 0u);
   EXPECT_FALSE(audio.has_sources());
   Connect();
+  if (audio.half_duplex()) {
+    // One way at a time: the sound is played first, then the far end's
+    // sound recorded from when the sink came.
+    Sound sound(2);
+    audio.AddPlaySource(&sound);
+    clock_.Advance(100);
+    EXPECT_EQ(far().samples_heard(), 2u * kLineBlockSamples);
+    std::vector<int16_t> recorded;
+    audio.SetRecordSink([&](std::span<const int16_t> s) {
+      recorded.insert(recorded.end(), s.begin(), s.end());
+    });
+    far().Audio(std::vector<int16_t>(100, 7));
+    clock_.Advance(60);
+    EXPECT_EQ(recorded.size(), 3u * kLineBlockSamples);
+    EXPECT_EQ(std::count(recorded.begin(), recorded.end(), 7), 100);
+    audio.SetRecordSink(nullptr);
+    return;
+  }
   std::vector<int16_t> recorded;
   audio.SetRecordSink([&](std::span<const int16_t> s) {
     recorded.insert(recorded.end(), s.begin(), s.end());
@@ -107,7 +126,10 @@ TEST_P(LineContractTest, DropHangsUpAndAGivenUpOfferIdles) {
   far().Offer();
   far().Ring();
   far().HangUp();
-  EXPECT_EQ(Take(), (Events{"InComeCall", "Ring(1)", "Idle"}));
+  const Events given_up =
+      far().OfferRings() ? Events{"InComeCall", "Ring(1)", "Ring(2)", "Idle"}
+                         : Events{"InComeCall", "Ring(1)", "Idle"};
+  EXPECT_EQ(Take(), given_up);
 }
 
 TEST_P(LineContractTest, DialledCallConnectsWhenTheFarEndAnswers) {

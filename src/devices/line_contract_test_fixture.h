@@ -60,7 +60,9 @@ class LineContractTest : public ::testing::TestWithParam<LinePairFactory> {
     if (!tapi_->IsLineOpen()) Open();
     far().Offer();
     ASSERT_EQ(tapi_->LineAnswer(), 0);
-    ASSERT_EQ(Take(), (Events{"InComeCall", "Connected"}));
+    Events events = Take();
+    if (far().OfferRings()) std::erase(events, "Ring(1)");
+    ASSERT_EQ(events, (Events{"InComeCall", "Connected"}));
   }
   LineFarEnd& far() { return *pair_.far_end; }
 

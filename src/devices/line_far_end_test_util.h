@@ -43,6 +43,12 @@ class LineFarEnd {
   virtual void LoseLine() = 0;
   virtual void RestoreLine() = 0;
 
+  // A line that learns of a call only from its first ring (a voice modem:
+  // the offer is the first RING, and nothing reaches a closed line) rings
+  // once more at Offer; the suite then leaves out what such a line cannot
+  // show.
+  virtual bool OfferRings() const { return false; }
+
   // --- What the line sent this far end.
   virtual size_t samples_heard() const = 0;
   // Times this far end's call was connected (the line answered it, or the

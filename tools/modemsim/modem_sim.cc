@@ -71,6 +71,8 @@ struct ModemSim::CallState {
   size_t sound_sent = 0;  // samples of the talk streamed to the host
   size_t digits_sent = 0;
   std::vector<int16_t> capture;
+  std::vector<int16_t> said;  // a driven caller's sound, not yet streamed
+  bool dialing = false;
   uint32_t HangUpAt() const {
     if (script.hangup_after_ms >= 0)
       return static_cast<uint32_t>(script.hangup_after_ms);
@@ -166,10 +168,60 @@ bool ModemSim::Call(CallScript script) {
   call_->start = clock_.TickCount();
   handlers_.event(Json("offered", std::string("\"line_open\":") +
                                       (voice_class_ == 8 ? "true" : "false")));
-  Ring();
+  if (!call_->script.driven) Ring();
   tick_->SetEnabled(true);
   return true;
 }
+
+void ModemSim::RingNow() {
+  if (call_ && !call_->talking) Ring();
+}
+
+void ModemSim::CallerIdNow(const std::string& name, const std::string& number) {
+  const char* eq = chipset_.spaced_reports ? " = " : "=";
+  Send(std::string("\r\nNMBR") + eq + (number.empty() ? "P" : number) +
+       "\r\nNAME" + eq + (name.empty() ? "P" : name) + "\r\n");
+}
+
+void ModemSim::PickUpNow() {
+  if (!call_ || call_->talking) return;
+  if (chipset_.pick_up != 0) Code(chipset_.pick_up);
+  Converse(false);
+}
+
+void ModemSim::DigitsNow(const std::string& digits) {
+  for (const char d : digits) Code(d);
+}
+
+void ModemSim::SoundNow(const std::vector<int16_t>& samples) {
+  if (call_)
+    call_->said.insert(call_->said.end(), samples.begin(), samples.end());
+}
+
+void ModemSim::HangUpNow() {
+  if (!call_ || call_->over) return;
+  if (call_->talking) {
+    const std::string& signal = call_->script.hangup_signal;
+    const int which = signal == "dialtone"  ? 1
+                      : signal == "silence" ? 2
+                      : signal == "loop"    ? 3
+                                            : 0;
+    Code(chipset_.hang_up_codes[which]);
+  }
+  EndCall("caller");
+}
+
+void ModemSim::AnswerDial() {
+  if (!call_ || !call_->dialing) return;
+  call_->dialing = false;
+  off_hook_ = true;
+  Result("VCON", 1);
+  Converse(true);
+}
+
+bool ModemSim::talking() const { return call_ && call_->talking; }
+
+size_t ModemSim::heard() const { return call_ ? call_->capture.size() : 0; }
 
 void ModemSim::CallerHangsUp() {
   if (call_ && !call_->over) EndCall("caller");
@@ -192,7 +244,7 @@ void ModemSim::Ring() {
   ++call_->rings;
   Result("RING", 2);
   handlers_.event(Json("ring", "\"count\":" + std::to_string(call_->rings)));
-  if (call_->rings == 1 && caller_id_) {
+  if (call_->rings == 1 && caller_id_ && !call_->script.driven) {
     const char* eq = chipset_.spaced_reports ? " = " : "=";
     const LocalDateTime now = clock_.Now();
     char date[8], time[8];
@@ -237,7 +289,9 @@ void ModemSim::OnTick() {
     }
   }
   if (call_ && !call_->over) {
-    if (!call_->talking) {
+    if (call_->script.driven) {
+      if (call_->talking) TalkTick();
+    } else if (!call_->talking) {
       const uint32_t due =
           call_->start + call_->rings * call_->script.ring_interval_ms;
       if (static_cast<int32_t>(now - due) >= 0) {
@@ -258,7 +312,7 @@ void ModemSim::OnTick() {
 void ModemSim::TalkTick() {
   const uint32_t elapsed = clock_.TickCount() - call_->talk_start;
   const CallScript& s = call_->script;
-  if (!call_->over) {
+  if (!call_->over && !s.driven) {
     while (call_->digits_sent < s.digits.size() &&
            elapsed >=
                s.digits_after_ms + kDigitSpacingMs * call_->digits_sent) {
@@ -284,7 +338,7 @@ void ModemSim::TalkTick() {
   } else {
     call_->sound_sent = static_cast<size_t>(elapsed) * 8;
   }
-  if (!call_->over && elapsed >= call_->HangUpAt()) {
+  if (!call_->over && !s.driven && elapsed >= call_->HangUpAt()) {
     const std::string& signal = s.hangup_signal;
     const int which = signal == "dialtone"  ? 1
                       : signal == "silence" ? 2
@@ -304,9 +358,13 @@ std::string ModemSim::SoundBytes(size_t samples) {
   for (size_t i = 0; i < samples; ++i) {
     const size_t at = call_->sound_sent + i;
     const size_t from = static_cast<size_t>(s.play_after_ms) * 8;
-    const int v = !call_->over && at >= from && at - from < s.play.size()
-                      ? s.play[at - from]
-                      : 0;
+    int v = !call_->over && at >= from && at - from < s.play.size()
+                ? s.play[at - from]
+                : 0;
+    if (s.driven) {
+      const size_t said = std::min(call_->said.size(), samples);
+      v = i < said ? call_->said[i] : 0;
+    }
     const Coding coding = format ? format->coding : Coding::kUnsigned8;
     if (coding == Coding::kUnsigned8) {
       out += static_cast<char>((v >> 8) + 128);
@@ -318,6 +376,9 @@ std::string ModemSim::SoundBytes(size_t samples) {
     }
   }
   call_->sound_sent += samples;
+  call_->said.erase(call_->said.begin(),
+                    call_->said.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                              call_->said.size(), samples)));
   return out;
 }
 
@@ -483,6 +544,29 @@ bool ModemSim::Execute(std::string rest, std::string& out) {
       }
       continue;
     }
+    if (first == 'D') {
+      const std::string dial = rest.substr(1);
+      if (expect_dial_ && !call_ && voice) {
+        // The called party rings; AnswerDial takes the call.
+        expect_dial_ = false;
+        CallScript driven;
+        driven.driven = true;
+        call_ = std::make_unique<CallState>();
+        call_->script = driven;
+        call_->dialing = true;
+        const size_t digits = dial.find_first_of("0123456789*#+");
+        handlers_.event(
+            Json("dialed",
+                 "\"number\":\"" +
+                     (digits == std::string::npos ? "" : dial.substr(digits)) +
+                     "\""));
+        tick_->SetEnabled(true);
+        return true;
+      }
+      // No one to answer: the simulated exchange reports no carrier.
+      out += words_ ? "\r\nNO CARRIER\r\n" : "3\r";
+      return true;
+    }
     rest.erase(0, 1);
     int value = 0;
     while (!rest.empty() && std::isdigit(static_cast<unsigned char>(rest[0]))) {
@@ -518,10 +602,6 @@ bool ModemSim::Execute(std::string rest, std::string& out) {
         off_hook_ = true;
         if (!call_->talking) Converse(true);
         out += "\r\nVCON\r\n";
-        return true;
-      case 'D':
-        // No line to dial out on: the simulated exchange never answers.
-        out += words_ ? "\r\nNO CARRIER\r\n" : "3\r";
         return true;
       default:
         return false;

@@ -40,6 +40,9 @@ struct CallScript {
   int64_t hangup_after_ms = -1;  // < 0: 1 s after sound and digits, or 10 s
   // How the far end's hang-up shows: "busy", "dialtone", "silence", "loop".
   std::string hangup_signal = "busy";
+  // A far end that drives the call step by step (the methods below): no
+  // rings, sound, digits or hang-up of the call's own.
+  bool driven = false;
 };
 
 class ModemSim {
@@ -70,6 +73,23 @@ class ModemSim {
   // The caller hangs up now (the client went away).
   void CallerHangsUp();
   bool in_call() const { return call_ != nullptr; }
+  bool talking() const;
+
+  // --- The steps of a driven call.
+  void RingNow();
+  void CallerIdNow(const std::string& name, const std::string& number);
+  void PickUpNow();
+  void DigitsNow(const std::string& digits);
+  // Sound the caller says next, streamed while the host records.
+  void SoundNow(const std::vector<int16_t>& samples);
+  // The caller hangs up with the script's signal (or gives up ringing).
+  void HangUpNow();
+  // The next dialled call waits for AnswerDial; without it ATD answers NO
+  // CARRIER.
+  void ExpectDial() { expect_dial_ = true; }
+  void AnswerDial();
+  // Samples the host has played into the call so far.
+  size_t heard() const;
 
  private:
   struct CallState;
@@ -105,6 +125,7 @@ class ModemSim {
   size_t transmitted_ = 0;
   bool draining_ = false;
   std::unique_ptr<CallState> call_;
+  bool expect_dial_ = false;
   std::unique_ptr<Timer> tick_;
 };
 

@@ -11,11 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "devices/fake/fake_clock.h"
-#include "devices/fake/fake_serial_port.h"
 #include "devices/line_contract_test_fixture.h"
-#include "drivers/voice_modem/voice_modem_backend.h"
-#include "drivers/voice_modem/voice_modem_line.h"
+#include "modem_far_end_test_util.h"
 
 namespace lw {
 namespace {
@@ -39,23 +36,8 @@ struct SimPair {
   explicit SimPair(const std::string& profile) {
     auto owned = std::make_unique<FakeSerialPort>(clock);
     port = owned.get();
-    sim = std::make_unique<ModemSim>(
-        clock, profile,
-        ModemSim::Handlers{
-            [this](const std::string& b) { port->Receive(b); },
-            [this](const std::string& j) { sim_events.push_back(j); },
-            [this](const std::vector<int16_t>& c) { capture = c; }});
-    port->on_output = [this](const std::string& d) { sim->FromHost(d); };
-    port->SetPortOpen(true);
-    std::optional<ModemIdentity> found;
-    {
-      ModemSession session(clock, *port, {});
-      ModemProbe probe(
-          session, "sim",
-          [&](const std::optional<ModemIdentity>& i) { found = i; });
-      clock.Advance(100);
-    }
-    port->SetPortOpen(false);
+    sim = testing::WireSim(clock, *port, profile, sim_events, capture);
+    const std::optional<ModemIdentity> found = testing::ProbeOn(clock, *port);
     EXPECT_TRUE(found && found->voice && found->profile->name == profile);
     if (!found) return;
     line = std::make_unique<VoiceModemLine>(clock, hub, std::move(owned), 1,

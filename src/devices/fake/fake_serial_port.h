@@ -65,6 +65,14 @@ class FakeSerialPort : public SerialPort {
     input_ += data;
     Raise(kCommEvReceive);
   }
+  // The same, read by the port's user before this returns (a far end whose
+  // step returns once the line has seen it, its events still deferred).
+  void ReceiveNow(const std::string& data) {
+    if (!open_) return;
+    input_ += data;
+    event_ = kCommEvReceive;
+    if (events_.OnComm) events_.OnComm();
+  }
   // The device goes away while the port is open.
   void Lose() { Raise(kCommEvPortLost); }
 
