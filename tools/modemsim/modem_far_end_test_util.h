@@ -28,7 +28,7 @@ inline std::unique_ptr<ModemSim> WireSim(
   auto sim = std::make_unique<ModemSim>(
       clock, profile,
       ModemSim::Handlers{
-          [&port, immediate](const std::string& b) {
+          [&port, immediate = std::move(immediate)](const std::string& b) {
             if (*immediate)
               port.ReceiveNow(b);
             else
