@@ -17,6 +17,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <asio/io_context.hpp>
 #include <asio/local/stream_protocol.hpp>
 #include <asio/posix/stream_descriptor.hpp>
@@ -113,6 +114,18 @@ class Session : public std::enable_shared_from_this<Session> {
       const size_t space = line.find(' ');
       o[line.substr(0, space)] =
           space == std::string::npos ? "" : line.substr(space + 1);
+    }
+    static const char* const kKnown[] = {
+        "name",       "number",        "withhold-name",     "withhold-number",
+        "rings",      "ring-interval", "pickup-after-ring", "play",
+        "play-after", "digits",        "digits-after",      "hangup-after",
+        "capture",    "hangup-signal"};
+    for (const auto& [key, value] : o) {
+      if (std::find(std::begin(kKnown), std::end(kKnown), key) ==
+          std::end(kKnown)) {
+        Event("{\"event\":\"error\",\"text\":\"unknown option\"}");
+        return;
+      }
     }
     auto ms = [&o](const char* key, uint32_t fallback) {
       return o.count(key)

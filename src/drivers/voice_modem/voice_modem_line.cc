@@ -112,6 +112,7 @@ void VoiceModemLine::ClosePort() {
 
 void VoiceModemLine::Setup() {
   state_ = State::kReady;
+  unexpected_ = 0;
   flow_ = Flow::kCommand;
   const ModemProfile& p = *identity_.profile;
   const std::string format =
@@ -246,7 +247,15 @@ void VoiceModemLine::OnLine(const std::string& line) {
     FarEndGone();
     return;
   }
-  if (result != ModemResult::kOk) Report("unexpected from the modem: " + line);
+  if (result == ModemResult::kOk || ++unexpected_ > kMaxUnexpected) return;
+  // Noise on the line is text a stranger controls: control bytes shown as
+  // "?", and only the first lines of it journalled.
+  std::string shown = line;
+  for (char& c : shown)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  Report("unexpected from the modem: " + shown +
+         (unexpected_ == kMaxUnexpected ? " (no more such lines journalled)"
+                                        : ""));
 }
 
 void VoiceModemLine::OnRing() {

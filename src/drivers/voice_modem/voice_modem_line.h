@@ -64,6 +64,8 @@ class VoiceModemLine : public LineDevice {
   static constexpr uint32_t kRetryMs = 2000;
   static constexpr uint32_t kBlockMs = 20;
   static constexpr uint32_t kDialTimeoutMs = 60000;
+  // Lines of noise journalled after each opening of the port.
+  static constexpr int kMaxUnexpected = 10;
 
   // `port` is opened as serial port number `port_number`; `report` journals
   // a line of the modem's.
@@ -146,6 +148,7 @@ class VoiceModemLine : public LineDevice {
   State state_ = State::kClosed;
   Flow flow_ = Flow::kCommand;
   bool awaiting_end_result_ = false;  // stream ended, its OK still to come
+  int unexpected_ = 0;
   int32_t rings_ = 0;
   bool picked_up_ = false;
   bool monitoring_ = false;
