@@ -200,14 +200,7 @@ void ModemSim::SoundNow(const std::vector<int16_t>& samples) {
 
 void ModemSim::HangUpNow() {
   if (!call_ || call_->over) return;
-  if (call_->talking) {
-    const std::string& signal = call_->script.hangup_signal;
-    const int which = signal == "dialtone"  ? 1
-                      : signal == "silence" ? 2
-                      : signal == "loop"    ? 3
-                                            : 0;
-    Code(chipset_.hang_up_codes[which]);
-  }
+  if (call_->talking) SignalHangUp();
   EndCall("caller");
 }
 
@@ -339,14 +332,19 @@ void ModemSim::TalkTick() {
     call_->sound_sent = static_cast<size_t>(elapsed) * 8;
   }
   if (!call_->over && !s.driven && elapsed >= call_->HangUpAt()) {
-    const std::string& signal = s.hangup_signal;
-    const int which = signal == "dialtone"  ? 1
-                      : signal == "silence" ? 2
-                      : signal == "loop"    ? 3
-                                            : 0;
-    Code(chipset_.hang_up_codes[which]);
+    SignalHangUp();
     EndCall("caller");
   }
+}
+
+void ModemSim::SignalHangUp() {
+  // The chipset's code for what the line carries once the caller is gone.
+  const std::string& signal = call_->script.hangup_signal;
+  const int which = signal == "dialtone"  ? 1
+                    : signal == "silence" ? 2
+                    : signal == "loop"    ? 3
+                                          : 0;
+  Code(chipset_.hang_up_codes[which]);
 }
 
 std::string ModemSim::SoundBytes(size_t samples) {

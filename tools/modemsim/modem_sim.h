@@ -105,6 +105,7 @@ class ModemSim {
   void Converse(bool answered);
   void TalkTick();
   void EndCall(const char* by);
+  void SignalHangUp();
   void StopReceiving();
   std::string SoundBytes(size_t samples);
   void TakeSound(const std::string& bytes);
