@@ -26,6 +26,9 @@
 #include "drivers/espeak/espeak_voice.h"
 #include "drivers/serial/asio_serial_port.h"
 #include "drivers/simline/simline_backend.h"
+#ifdef LW_WITH_SIP
+#include "drivers/sip/sip_line.h"
+#endif
 #include "drivers/sndfile_wave/sndfile_wave.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
 #include "drivers/unix_channel/unix_channel.h"
@@ -42,13 +45,17 @@ namespace {
 // lists the simulated ones after every real line. A backend whose CMake
 // option is off (LW_WITH_<BACKEND>) is built without, and left out here.
 struct LineBackendEntry {
-  const char* name;  // its settings section Properties\TabDevices\<name>
+  const char* name;     // its name in the registry and its result codes
+  const char* section;  // its settings section Properties\TabDevices\<section>
   const char* journal_source;
   bool simulated;
   lw::LineBackendFactory make;
 };
 constexpr LineBackendEntry kLineBackends[] = {
-    {"simline", "SimLine", true, lw::NewSimLineBackend},
+#ifdef LW_WITH_SIP
+    {"sip", "SipLine", "SipLine", false, lw::NewSipBackend},
+#endif
+    {"simline", "simline", "SimLine", true, lw::NewSimLineBackend},
 };
 
 // The controller with everything it is built on, made when Main asks for it
@@ -147,7 +154,8 @@ class Program : public lw::MainController {
           serial_owners_,
           [this](lw::SerialPortUser user) { return NewSerialPort(user); },
           store_,
-          std::string(lw::kKeyRoot) + "\\Properties\\TabDevices\\" + entry.name,
+          std::string(lw::kKeyRoot) + "\\Properties\\TabDevices\\" +
+              entry.section,
           runtime_dir_,
           [this, source](const std::string& text) {
             journal_.LogSys(text, 0, source);
