@@ -85,6 +85,8 @@ SipLine::~SipLine() {
 }
 
 int32_t SipLine::Initialize() {
+  if (!settings_problem_.empty()) Report(settings_problem_);
+  settings_problem_.clear();
   if (stack_ != nullptr) return 0;
   stack_ = std::make_unique<SipStack>(clock_, *this, account_);
   start_error_ = stack_->Start();
@@ -100,11 +102,10 @@ int32_t SipLine::Initialize() {
 
 int32_t SipLine::Shutdown() {
   EndCall();
+  // Unregisters; the next Initialize registers afresh.
   stack_.reset();
-  if (lost_ || registered_) {
-    lost_ = false;
-    registered_ = false;
-  }
+  lost_ = false;
+  registered_ = false;
   return 0;
 }
 
@@ -314,9 +315,15 @@ std::unique_ptr<LineBackend> NewSipBackend(const LineBackendContext& context) {
   std::string problem;
   const bool configured =
       ReadSipAccount(context.store, context.settings_key, account, problem);
-  if (!problem.empty() && context.report) context.report(problem);
-  if (!configured) return nullptr;
-  return std::make_unique<SipLine>(context, std::move(account));
+  if (!configured) {
+    // Reported now, though the journal may not be on yet: there is no line
+    // to report it later.
+    if (!problem.empty() && context.report) context.report(problem);
+    return nullptr;
+  }
+  auto line = std::make_unique<SipLine>(context, std::move(account));
+  line->SetSettingsProblem(problem);
+  return line;
 }
 
 }  // namespace lw

@@ -21,7 +21,9 @@
 // queue (zeros where nothing arrived). Drop sends BYE on a connected call,
 // 486 on an offered one and CANCEL on a dialled one. A second INVITE while
 // a call is there is answered 486; an INVITE without usable SDP or codec
-// 488, each with a journal line.
+// 488, each with a journal line. Keypad digits come as RFC 4733 events, SIP
+// INFO (application/dtmf-relay) or tones in the far end's sound (librem's
+// detector); DigitPresses makes one MonitorDigit of each key press.
 //
 // Registration ("chkSipRegister" "1"): digest authentication with
 // "txtSipAuthUser" and "txtSipPassword", refreshed and retried by libre. A
@@ -111,6 +113,11 @@ class SipLine : public LineBackend, public LineDevice {
   void Report(const std::string& text) {
     if (report_) report_(text);
   }
+  // A problem with the settings, journalled at the first Initialize (the
+  // journal is not on yet when the backend is made).
+  void SetSettingsProblem(std::string problem) {
+    settings_problem_ = std::move(problem);
+  }
 
  private:
   enum class State { kIdle, kOffered, kConnected, kFarEndGone, kDialing };
@@ -127,6 +134,7 @@ class SipLine : public LineBackend, public LineDevice {
   std::unique_ptr<Timer> pace_;
   std::unique_ptr<SipStack> stack_;
   std::string start_error_;
+  std::string settings_problem_;
   int open_controls_ = 0;
   State state_ = State::kIdle;
   uint32_t call_ = 0;  // the number of the current or last call

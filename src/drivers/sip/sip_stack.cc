@@ -4,6 +4,7 @@
 #include <future>
 #include <string_view>
 
+#include "devices/line_audio.h"
 #include "drivers/sip/sip_line.h"
 #include "drivers/sip/sip_text.h"
 
@@ -68,7 +69,8 @@ struct SipStack::State {
   uint32_t timestamp = 0;
   bool marker = true;
   bool stray_reported = false;
-  bool latched = false;  // `remote` is where the far end's RTP comes from
+  bool latched = false;       // `remote` is where the far end's RTP comes from
+  dtmf_dec* tones = nullptr;  // keypad tones in the far end's sound
 
   // Hands `event` to the line on the loop thread.
   void Post(std::function<void(SipLine&)> event) {
@@ -107,6 +109,7 @@ struct SipStack::State {
   static void OnInfo(struct sip* stack, const sip_msg* msg, void* arg);
   static void OnClose(int err, const sip_msg* msg, void* arg);
   static void OnRtp(const sa* src, const rtp_header* hdr, mbuf* mb, void* arg);
+  static void OnTone(char key, void* arg);
 };
 
 int SipStack::State::Open() {
@@ -139,6 +142,15 @@ void SipStack::State::Close() {
   if (stack != nullptr) sip_close(stack, true);
   stack = static_cast<struct sip*>(mem_deref(stack));
   dns = static_cast<dnsc*>(mem_deref(dns));
+  tones = static_cast<dtmf_dec*>(mem_deref(tones));
+}
+
+void SipStack::State::OnTone(char key, void* arg) {
+  auto& s = *static_cast<State*>(arg);
+  const uint32_t call = s.call;
+  s.Post([call, key](SipLine& l) {
+    l.OnDigit(call, DigitPresses::Source::kInBand, key, 0);
+  });
 }
 
 int SipStack::State::MakeMedia(const sa* toward) {
@@ -170,6 +182,10 @@ int SipStack::State::MakeMedia(const sa* toward) {
   marker = true;
   stray_reported = false;
   latched = false;
+  if (tones == nullptr && !err)
+    err = dtmf_dec_alloc(&tones, kLineSampleRate, 1, OnTone, this);
+  else if (tones != nullptr)
+    dtmf_dec_reset(tones, kLineSampleRate, 1);
   if (err) EndSession();
   return err;
 }
@@ -389,6 +405,7 @@ void SipStack::State::OnRtp(const sa* src, const rtp_header* hdr, mbuf* mb,
   std::vector<int16_t> samples(size);
   for (size_t i = 0; i < size; ++i)
     samples[i] = s.alaw ? g711_alaw2pcm(payload[i]) : g711_ulaw2pcm(payload[i]);
+  dtmf_dec_probe(s.tones, samples.data(), samples.size());
   s.Post([call, samples = std::move(samples)](SipLine& l) mutable {
     l.OnSound(call, std::move(samples));
   });

@@ -116,7 +116,10 @@ NameAndUser CallerIdentity(std::string_view asserted_identity,
     rest = comma == std::string_view::npos ? std::string_view()
                                            : rest.substr(comma + 1);
   }
-  if (caller.name.empty() && caller.user.empty()) caller = ParseNameAddr(from);
+  if (caller.user.empty())
+    caller = ParseNameAddr(from);
+  else if (caller.name.empty())
+    caller.name = ParseNameAddr(from).name;  // a tel: identity has no name
   if (EqualsNoCase(caller.name, "anonymous")) caller.name.clear();
   if (EqualsNoCase(caller.user, "anonymous")) caller.user.clear();
   return caller;

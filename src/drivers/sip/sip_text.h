@@ -29,8 +29,9 @@ struct NameAndUser {
 };
 NameAndUser ParseNameAddr(std::string_view value);
 
-// The caller of an offered call: the P-Asserted-Identity header's name and
-// user when the header is there, else the From header's. A withheld part
+// The caller of an offered call: the P-Asserted-Identity header's user (and
+// name, else the From header's name) when the header names one, else the
+// From header's name and user. A withheld part
 // ("Anonymous", "anonymous@anonymous.invalid") and a missing one are empty,
 // which the line reports as the "UNKNOWN" caller.
 NameAndUser CallerIdentity(std::string_view asserted_identity,
