@@ -142,7 +142,7 @@ class SipE2E : public ::testing::Test {
     for (const auto& [name, value] :
          {std::pair<std::string, std::string>{"txtSipAddress",
                                               "sip:linewarden@127.0.0.1"},
-          {"txtSipListen", "127.0.0.1:" + std::to_string(FreePort())},
+          {"txtSipListen", "127.0.0.1:" + std::to_string(sip_port_)},
           {"txtSipRegistrar", "127.0.0.1:" + std::to_string(kamailio_.port())},
           {"txtSipOutboundProxy",
            "127.0.0.1:" + std::to_string(kamailio_.port())},
@@ -152,17 +152,27 @@ class SipE2E : public ::testing::Test {
   }
   void TearDown() override { EndProgram(&proc_); }
 
+  // Sends `datagram` to the line's SIP port.
+  void SendToLine(const std::string& datagram) const {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in to = LoopbackAddress(sip_port_);
+    sendto(fd, datagram.data(), datagram.size(), 0,
+           reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    close(fd);
+  }
+
   ProgramEnv env_;
+  int sip_port_ = FreePort();
   Registrar kamailio_{env_, "right horse"};
   pid_t proc_ = -1;
 };
 
 TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   // given the wrong password, expect the refusal journalled and the line
-  // closed; given the right one, expect a call from baresip through
-  // kamailio answered after two rings, baresip to hear greeting and beep,
-  // its 440 Hz message stored with its name and number, each digit once,
-  // and "CallOutRec" to baresip stored as a recorded outgoing call
+  // closed; given the right one, bad packets journalled, a call from baresip
+  // through kamailio answered after two rings, baresip to hear greeting and
+  // beep, its 440 Hz message stored with its name and number, each digit
+  // once, and "CallOutRec" to baresip stored as a recorded outgoing call
   env_.Set("Properties\\TabDevices\\SipLine", "txtSipPassword", "wrong horse");
   proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
   ASSERT_TRUE(WaitFor([&] { return env_.Journalled("Tapi_LineLost"); }))
@@ -175,6 +185,24 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
   ASSERT_TRUE(WaitFor([&] {
     return env_.Journal().find(": registered", before) != std::string::npos;
+  })) << env_.Journal();
+
+  // Random bytes and an offer of a codec the line lacks change nothing.
+  SendToLine(std::string("\x80\x00\xffINVITE \x01\r\n\r\n", 17));
+  const std::string sdp =
+      "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n"
+      "t=0 0\r\nm=audio 4000 RTP/AVP 9\r\n";
+  SendToLine(
+      "INVITE sip:linewarden@127.0.0.1 SIP/2.0\r\n"
+      "Via: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK1\r\nMax-Forwards: 70\r\n"
+      "From: <sip:666@127.0.0.1>;tag=1\r\nTo: <sip:linewarden@127.0.0.1>\r\n"
+      "Call-ID: 1\r\nCSeq: 1 INVITE\r\nContact: <sip:666@127.0.0.1:9>\r\n"
+      "Content-Type: application/sdp\r\nContent-Length: " +
+      std::to_string(sdp.size()) + "\r\n\r\n" + sdp);
+  ASSERT_TRUE(WaitFor([&] {
+    return env_.Journalled(
+        "(488 Not Acceptable Here): the SDP offer has no "
+        "PCMU or PCMA audio");
   })) << env_.Journal();
 
   const std::string voice = env_.home() + "/voice.wav";

@@ -11,8 +11,8 @@ namespace {
 // At most this much of the far end's sound waits for the line (a longer
 // queue means the far end sends faster than the line takes it: the oldest
 // goes), and this much is gathered before the first block is taken.
-constexpr size_t kMaxQueuedSamples = 12 * kLineBlockSamples;
-constexpr size_t kPrimedSamples = 3 * kLineBlockSamples;
+constexpr size_t kMaxQueuedSamples = size_t{12} * kLineBlockSamples;
+constexpr size_t kPrimedSamples = size_t{3} * kLineBlockSamples;
 constexpr uint32_t kBlockMs = 20;
 
 // A text value of the section; empty when missing or not a text.

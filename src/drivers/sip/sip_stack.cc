@@ -223,8 +223,13 @@ void SipStack::State::EndSession() {
 void SipStack::State::Refuse(const sip_msg* msg, uint16_t code,
                              const char* reason, const std::string& why) {
   (void)sip_treply(nullptr, stack, msg, code, reason);
-  Report("SIP call from " + Text(msg->from.auri) + " refused (" +
-         std::to_string(code) + " " + reason + "): " + why);
+  // The address is the caller's text: no control characters reach the
+  // journal.
+  std::string from = Text(msg->from.auri);
+  for (char& c : from)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  Report("SIP call from " + from + " refused (" + std::to_string(code) + " " +
+         reason + "): " + why);
 }
 
 void SipStack::State::SendBlock(const std::vector<int16_t>& block) {
@@ -289,7 +294,12 @@ void SipStack::State::OnConnect(const sip_msg* msg, void* arg) {
   if (int err = s.MakeMedia(&msg->src))
     return s.Refuse(msg, 500, "Server Internal Error",
                     "no media socket: " + ErrorName(err));
-  if (sdp_decode(s.sdp, msg->mb, true) != 0 || !s.ChooseFormats()) {
+  if (int err = sdp_decode(s.sdp, msg->mb, true)) {
+    s.EndSession();
+    return s.Refuse(msg, 488, "Not Acceptable Here",
+                    "the SDP offer cannot be read: " + ErrorName(err));
+  }
+  if (!s.ChooseFormats()) {
     s.EndSession();
     return s.Refuse(msg, 488, "Not Acceptable Here",
                     "the SDP offer has no PCMU or PCMA audio");
