@@ -172,7 +172,8 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   // closed; given the right one, bad packets journalled, a call from baresip
   // through kamailio answered after two rings, baresip to hear greeting and
   // beep, its 440 Hz message stored with its name and number, each digit
-  // once, and "CallOutRec" to baresip stored as a recorded outgoing call
+  // once, "CallOutRec" to baresip stored as a recorded outgoing call, and a
+  // call given up while ringing stored as unanswered
   env_.Set("Properties\\TabDevices\\SipLine", "txtSipPassword", "wrong horse");
   proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
   ASSERT_TRUE(WaitFor([&] { return env_.Journalled("Tapi_LineLost"); }))
@@ -247,6 +248,15 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   call = env_.Records()[1];
   EXPECT_EQ(FieldText(call.call_type), "4");
   EXPECT_TRUE(HasTone(ReadSamples(env_.RecordingOf(call)), 440));
+
+  // A caller who gives up before the second ring is stored unanswered.
+  baresip.Command(
+      "dial", "sip:linewarden@127.0.0.1:" + std::to_string(kamailio_.port()));
+  ASSERT_TRUE(baresip.WaitEvent("CALL_RINGING")) << baresip.events();
+  baresip.Command("hangup", "");
+  ASSERT_TRUE(env_.WaitRecords(3)) << env_.Journal();
+  EXPECT_EQ(FieldText(env_.Records()[2].call_type), "0");
+  EXPECT_EQ(FieldText(env_.Records()[2].caller_name), "Alice");
   EXPECT_THAT(env_.Journal(), Not(HasSubstr("horse")));
 }
 
