@@ -228,7 +228,10 @@ void SipLine::OnEnded(uint32_t call, const std::string& why) {
   if (call != call_) return;
   switch (state_) {
     case State::kOffered:
-      // The caller gave up, or another phone took the call.
+      // The caller gave up, or another phone took the call: either way the
+      // call is stored as one not answered here.
+      if (why == kCompletedElsewhere)
+        Report("SIP call answered on another phone, not recorded here: " + why);
       rings_.Stop();
       state_ = State::kIdle;
       if (events_.Idle) events_.Idle();

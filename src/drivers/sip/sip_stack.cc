@@ -53,6 +53,7 @@ struct SipStack::State {
   sip* stack = nullptr;
   sipsess_sock* sessions = nullptr;
   sipreg* registration = nullptr;
+  bool completed_elsewhere = false;  // the offered call's CANCEL said so
   // The one call.
   sipsess* session = nullptr;
   uint32_t call = 0;
@@ -102,6 +103,8 @@ struct SipStack::State {
   static int OnAuth(char** user, char** password, const char*, void* arg);
   static void OnRegister(int err, const sip_msg* msg, void* arg);
   static void OnConnect(const sip_msg* msg, void* arg);
+  static void OnPacket(bool sent, enum sip_transp, const sa*, const sa*,
+                       const uint8_t* packet, size_t size, void* arg);
   static int OnOffer(mbuf** descp, const sip_msg* msg, void* arg);
   static int OnAnswer(const sip_msg* msg, void* arg);
   static void OnProgress(const sip_msg*, void*) {}
@@ -119,7 +122,8 @@ int SipStack::State::Open() {
   uint32_t count = 4;
   if (dns_srv_get(nullptr, 0, servers, &count) == 0 && count > 0)
     (void)dnsc_alloc(&dns, nullptr, servers, count);
-  err = sip_alloc(&stack, dns, 32, 32, 32, "Linewarden", nullptr, nullptr);
+  // The stack's argument reaches the packet trace (OnPacket).
+  err = sip_alloc(&stack, dns, 32, 32, 32, "Linewarden", nullptr, this);
   if (err) return err;
   sa laddr;
   err = sa_decode(&laddr, listen.data(), listen.size());
@@ -127,6 +131,7 @@ int SipStack::State::Open() {
   err = sip_transp_add(stack, SIP_TRANSP_UDP, &laddr);
   if (err) return err;
   err = sipsess_listen(&sessions, stack, 32, OnConnect, this);
+  if (!err) sip_set_trace_handler(stack, OnPacket);
   if (err || !register_account) return err;
   const char* routes[] = {route.c_str()};
   return sipreg_register(&registration, stack, registrar_uri.c_str(),
@@ -314,11 +319,27 @@ void SipStack::State::OnConnect(const sip_msg* msg, void* arg) {
   }
   s.call = s.owner->NewCall();
   s.incoming = true;
+  s.completed_elsewhere = false;
   const sip_hdr* asserted = sip_msg_hdr(msg, SIP_HDR_P_ASSERTED_IDENTITY);
   const NameAndUser caller = CallerIdentity(
       asserted != nullptr ? Text(asserted->val) : "", Text(msg->from.val));
   const uint32_t call = s.call;
   s.Post([call, caller](SipLine& l) { l.OnOffered(call, caller); });
+}
+
+void SipStack::State::OnPacket(bool sent, enum sip_transp, const sa*, const sa*,
+                               const uint8_t* packet, size_t size, void* arg) {
+  // Another phone of the account took the call: its CANCEL says so in a
+  // Reason header, which neither the session nor a listener sees (the
+  // transaction layer answers the CANCEL itself). The stack shows every
+  // packet here first.
+  const std::string_view text(reinterpret_cast<const char*>(packet), size);
+  if (sent || text.substr(0, 7) != "CANCEL ") return;
+  auto& s = *static_cast<State*>(arg);
+  const std::string head(text.substr(0, text.find("\r\n\r\n")));
+  s.completed_elsewhere =
+      strcasestr(head.c_str(), "\nReason:") != nullptr &&
+      strcasestr(head.c_str(), "completed elsewhere") != nullptr;
 }
 
 int SipStack::State::OnOffer(mbuf** descp, const sip_msg* msg, void* arg) {
@@ -374,7 +395,9 @@ void SipStack::State::OnClose(int err, const sip_msg* msg, void* arg) {
   else if (msg != nullptr)
     why = std::to_string(msg->scode) + " " + Text(msg->reason);
   else
-    why = err == ECONNRESET ? "CANCEL" : ErrorName(err);
+    why = err != ECONNRESET       ? ErrorName(err)
+          : s.completed_elsewhere ? kCompletedElsewhere
+                                  : "CANCEL";
   s.Ended(why);
 }
 

@@ -19,6 +19,9 @@ namespace lw {
 class SipLine;
 struct SipAccount;
 
+// Why an offered call ended that another phone of the account answered.
+inline constexpr char kCompletedElsewhere[] = "Call completed elsewhere";
+
 class SipStack {
  public:
   // `line` and `clock` outlive the stack.
