@@ -31,7 +31,7 @@ class RingCadence {
   RingCadence(Clock& clock, std::function<void(int32_t count)> ring,
               uint32_t interval_ms = kRingCadenceMs);
 
-  // The call is offered: ring 1 now, then one ring every kRingCadenceMs.
+  // The call is offered: ring 1 now, then one ring every interval.
   // Starting again begins a new count.
   void Start();
   // The call was answered, picked up or given up: no more rings.
