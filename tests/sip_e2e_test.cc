@@ -206,6 +206,13 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
         "PCMU or PCMA audio");
   })) << env_.Journal();
 
+  std::string devices;
+  ASSERT_EQ(env_.Run("lwdctl", {"devices"}, &devices), 0);
+  EXPECT_THAT(devices,
+              HasSubstr("SIP: linewarden@127.0.0.1: SIP registration"
+                        " at sip:127.0.0.1:" +
+                        std::to_string(kamailio_.port()) + ": registered"));
+
   const std::string voice = env_.home() + "/voice.wav";
   WriteTone(voice, 440, 6.0);  // baresip hangs up at its end
   Phone baresip(env_, "127.0.0.1:" + std::to_string(kamailio_.port()), voice);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <fstream>
 
 #include "drivers/sip/sip_stack.h"
 
@@ -67,6 +69,7 @@ SipLine::SipLine(const LineBackendContext& context, SipAccount account)
     : clock_(context.clock),
       account_(std::move(account)),
       report_(context.report),
+      runtime_dir_(context.runtime_dir),
       audio_(context.audio),
       rings_(
           context.clock,
@@ -95,6 +98,10 @@ int32_t SipLine::Initialize() {
     return kStackFailed;
   }
   stack_->SetAccepting(open_controls_ > 0);
+  PublishState(account_.register_account
+                   ? "registering"
+                   : "taking calls at " + account_.listen +
+                         " (no registration)");
   Report("SIP line " + account_.address + " listening at " + account_.listen +
          (account_.register_account ? ", registering" : ""));
   return 0;
@@ -104,6 +111,7 @@ int32_t SipLine::Shutdown() {
   EndCall();
   // Unregisters; the next Initialize registers afresh.
   stack_.reset();
+  PublishState("stopped");
   lost_ = false;
   registered_ = false;
   return 0;
@@ -272,6 +280,7 @@ void SipLine::OnRegistration(bool registered, const std::string& text) {
   registered_ = registered;
   if (!changed) return;
   Report(text);
+  PublishState(text);
   if (!registered && !lost_) {
     lost_ = true;
     EndCall();
@@ -289,6 +298,16 @@ void SipLine::EndCall() {
   monitoring_digits_ = false;
   received_.clear();
   UpdatePacing();
+}
+
+void SipLine::PublishState(const std::string& state) {
+  const std::string path = runtime_dir_ + "/" + kSipStateFile;
+  {
+    std::ofstream out(path + ".new", std::ios::trunc);
+    out << Caps().Name << '\t' << state << '\n';
+    if (!out) return;
+  }
+  std::rename((path + ".new").c_str(), path.c_str());
 }
 
 void SipLine::UpdatePacing() {
@@ -319,6 +338,7 @@ std::unique_ptr<LineBackend> NewSipBackend(const LineBackendContext& context) {
   const bool configured =
       ReadSipAccount(context.store, context.settings_key, account, problem);
   if (!configured) {
+    std::remove((context.runtime_dir + "/" + kSipStateFile).c_str());
     // Reported now, though the journal may not be on yet: there is no line
     // to report it later.
     if (!problem.empty() && context.report) context.report(problem);

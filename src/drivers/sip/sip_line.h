@@ -63,6 +63,9 @@ bool ReadSipAccount(SettingsStore& store, const std::string& key,
 
 class SipStack;
 
+// Where the line tells its registration state, in the runtime folder.
+inline constexpr char kSipStateFile[] = "sip-line";
+
 class SipLine : public LineBackend, public LineDevice {
  public:
   // Result codes of the line.
@@ -122,12 +125,16 @@ class SipLine : public LineBackend, public LineDevice {
  private:
   enum class State { kIdle, kOffered, kConnected, kFarEndGone, kDialing };
   void EndCall();
+  // Tells `lwdctl devices` the registration state: the file kStateFile of
+  // the runtime folder holds "<line name> TAB <state>".
+  void PublishState(const std::string& state);
   void UpdatePacing();
   void Tick();
 
   Clock& clock_;
   SipAccount account_;
   std::function<void(const std::string&)> report_;
+  std::string runtime_dir_;
   TelephonyEvents events_;
   LineAudioEndpoint audio_;
   RingCadence rings_;
