@@ -259,14 +259,6 @@ void SipLine::OnEnded(uint32_t call, const std::string& why) {
   }
 }
 
-void SipLine::OnSound(uint32_t call, std::vector<int16_t> samples) {
-  if (call != call_ || state_ != State::kConnected) return;
-  received_.insert(received_.end(), samples.begin(), samples.end());
-  if (received_.size() > kMaxQueuedSamples)
-    received_.erase(received_.begin(),
-                    received_.end() - static_cast<ptrdiff_t>(kPrimedSamples));
-}
-
 void SipLine::OnDigit(uint32_t call, DigitPresses::Source source, char key,
                       uint32_t press_id) {
   if (call != call_ || state_ != State::kConnected) return;
@@ -319,7 +311,13 @@ void SipLine::Tick() {
   std::vector<int16_t> block(kLineBlockSamples);
   audio_.PullBlock(block);
   if (state_ != State::kConnected) return UpdatePacing();
-  if (stack_ != nullptr) stack_->Send(call_, block);
+  if (stack_ != nullptr) {
+    stack_->Send(call_, block);
+    stack_->TakeHeard(call_, received_);
+  }
+  if (received_.size() > kMaxQueuedSamples)
+    received_.erase(received_.begin(),
+                    received_.end() - static_cast<ptrdiff_t>(kPrimedSamples));
   if (!primed_ && received_.size() >= kPrimedSamples) primed_ = true;
   std::vector<int16_t> heard(kLineBlockSamples, 0);
   if (primed_) {

@@ -109,7 +109,6 @@ class SipLine : public LineBackend, public LineDevice {
   void OnOffered(uint32_t call, const NameAndUser& caller);
   void OnConnected(uint32_t call);
   void OnEnded(uint32_t call, const std::string& why);
-  void OnSound(uint32_t call, std::vector<int16_t> samples);
   void OnDigit(uint32_t call, DigitPresses::Source source, char key,
                uint32_t press_id);
   void OnRegistration(bool registered, const std::string& text);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,12 +53,24 @@ class SipStack {
   // One 20 ms block of the line's sound for the far end of call `call`.
   void Send(uint32_t call, const std::vector<int16_t>& block);
 
+  // Appends the far end's sound of call `call` received since the last
+  // take to `into`. The sound waits here, not in a post per packet, so the
+  // loop wakes only for its own 20 ms pace.
+  void TakeHeard(uint32_t call, std::vector<int16_t>& into);
+
   struct State;  // the libre thread's own (sip_stack.cc)
 
  private:
   void Run(std::function<void()> work);
 
+  // The libre thread's side of TakeHeard.
+  void Heard(uint32_t call, const std::vector<int16_t>& samples);
+  static constexpr size_t kMaxHeardSamples = 2000;
+
   std::unique_ptr<State> state_;
+  std::mutex heard_mutex_;
+  std::vector<int16_t> heard_;  // guarded by heard_mutex_
+  uint32_t heard_call_ = 0;     // guarded by heard_mutex_
   std::thread thread_;
   std::atomic<bool> accepting_{false};
   std::atomic<uint32_t> calls_{0};
