@@ -2,10 +2,11 @@
 
 namespace lw {
 
-RingCadence::RingCadence(Clock& clock, std::function<void(int32_t)> ring)
+RingCadence::RingCadence(Clock& clock, std::function<void(int32_t)> ring,
+                         uint32_t interval_ms)
     : ring_(std::move(ring)),
       timer_(clock.CreateTimer([this] { RingOnce(); })) {
-  timer_->SetInterval(kRingCadenceMs);
+  timer_->SetInterval(interval_ms);
 }
 
 void RingCadence::Start() {

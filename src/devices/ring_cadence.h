@@ -26,10 +26,12 @@ static_assert(kRingCadenceMs < kMaxRingGapMs);
 
 class RingCadence {
  public:
-  // `ring` is raised with the count of rings of the call so far, from 1.
-  RingCadence(Clock& clock, std::function<void(int32_t count)> ring);
+  // `ring` is raised with the count of rings of the call so far, from 1,
+  // every `interval_ms` (a backend's own setting, below kMaxRingGapMs).
+  RingCadence(Clock& clock, std::function<void(int32_t count)> ring,
+              uint32_t interval_ms = kRingCadenceMs);
 
-  // The call is offered: ring 1 now, then one ring every kRingCadenceMs.
+  // The call is offered: ring 1 now, then one ring every interval.
   // Starting again begins a new count.
   void Start();
   // The call was answered, picked up or given up: no more rings.

@@ -26,6 +26,9 @@
 #include "drivers/espeak/espeak_voice.h"
 #include "drivers/serial/asio_serial_port.h"
 #include "drivers/simline/simline_backend.h"
+#ifdef LW_WITH_SIP
+#include "drivers/sip/sip_line.h"
+#endif
 #include "drivers/sndfile_wave/sndfile_wave.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
 #include "drivers/unix_channel/unix_channel.h"
@@ -45,18 +48,21 @@ namespace {
 // lists the simulated ones after every real line. A backend whose CMake
 // option is off (LW_WITH_<BACKEND>) is built without, and left out here.
 struct LineBackendEntry {
-  const char* name;     // in the registry (kLineBackendCodeRanges)
+  const char* name;     // its name in the registry and its result codes
   const char* section;  // its settings section Properties\TabDevices\<section>
   const char* journal_source;
   bool simulated;
   lw::LineBackendFactory make;
 };
 constexpr LineBackendEntry kLineBackends[] = {
-    {"simline", "simline", "SimLine", true, lw::NewSimLineBackend},
 #ifdef LW_WITH_VOICE_MODEM
     {"voice_modem", "VoiceModem", "VoiceModem", false,
      lw::NewVoiceModemBackend},
 #endif
+#ifdef LW_WITH_SIP
+    {"sip", "SipLine", "SipLine", false, lw::NewSipBackend},
+#endif
+    {"simline", "simline", "SimLine", true, lw::NewSimLineBackend},
 };
 
 // The controller with everything it is built on, made when Main asks for it

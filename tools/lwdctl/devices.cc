@@ -31,6 +31,7 @@ constexpr const char* kDevicesHelp =
     "The runtime folder is LINEWARDEN_RUNTIME, else "
     "$XDG_RUNTIME_DIR/linewarden,\n"
     "else /run/linewarden.\n"
+    "A SIP line's registration state follows the list.\n"
     "Exit status: 0 listed, 1 no running process, 2 bad arguments.\n";
 
 std::string Setting(lw::RegistryRoutines& reg, const char* section,
@@ -82,6 +83,14 @@ int RunDevices(const Args& args) {
     std::printf("%-6s %-32s %-5s %-20s %s\n", index.c_str(), name.c_str(),
                 port == "-1" ? "-" : port.c_str(),
                 tty.empty() ? "-" : tty.c_str(), mode);
+  }
+  // A SIP line's registration state, as the line last told it.
+  std::string sip;
+  if (lw::ReadWholeFile(lw::ResolveRuntimeDir() + "/sip-line", sip)) {
+    const size_t tab = sip.find('\t');
+    if (tab != std::string::npos)
+      std::printf("\n%s: %s", sip.substr(0, tab).c_str(),
+                  sip.substr(tab + 1).c_str());
   }
   return 0;
 }

@@ -1,0 +1,158 @@
+// The SIP line: one SIP account as one line device, on libre (signalling,
+// SDP, RTP) and librem (G.711).
+//
+// Threads. libre keeps its own loop (re_main) with its own timers
+// (transaction retransmissions, registration refresh) and is not
+// thread-safe. It runs on a thread of the driver's own, not on the process's
+// Asio loop: the process's loop stops in Pause, and a libre loop driven from
+// it would stop retransmitting and refreshing with it. Everything libre is
+// touched on that thread only: the loop thread hands it work through a libre
+// message queue (SipStack::Run), and every event of the stack comes back to
+// the loop thread with Clock::Post, where the line keeps all of its call
+// state. A posted event carries the number of the call it belongs to, so a
+// late event of a call that has ended changes nothing.
+//
+// Calls. An offered INVITE is answered 180 Ringing and raises InComeCall,
+// CallerID (P-Asserted-Identity, else From; a withheld part is empty) and
+// rings on a RingCadence of "txtSipRingSeconds" seconds. Answer sends 200
+// with SDP (PCMU, PCMA, telephone-event). While a call is connected, a 20 ms
+// timer on the loop sends the endpoint's next block as one RTP packet and
+// hands the endpoint one block of the far end's sound from a short jitter
+// queue (zeros where nothing arrived). Drop sends BYE on a connected call,
+// 486 on an offered one and CANCEL on a dialled one. A second INVITE while
+// a call is there is answered 486; an INVITE without usable SDP or codec
+// 488, each with a journal line. Keypad digits come as RFC 4733 events, SIP
+// INFO (application/dtmf-relay) or tones in the far end's sound (librem's
+// detector); DigitPresses makes one MonitorDigit of each key press.
+//
+// Registration ("chkSipRegister" "1"): digest authentication with
+// "txtSipAuthUser" and "txtSipPassword", refreshed and retried by libre. A
+// failed registration is a lost line (LineLost), a later success brings it
+// back (LineBack); each change of state is one journal line. The password
+// is never part of one.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "devices/line_backend_context.h"
+#include "devices/ring_cadence.h"
+#include "drivers/sip/sip_text.h"
+
+namespace lw {
+
+// The account as the settings section Properties\TabDevices\SipLine has it.
+struct SipAccount {
+  std::string address;    // "sip:user@domain"
+  std::string auth_user;  // empty: the address's user
+  std::string password;
+  std::string registrar;       // host[:port]; empty: the address's domain
+  std::string outbound_proxy;  // host[:port] or empty
+  std::string listen = "0.0.0.0:5060";
+  bool register_account = false;
+  uint32_t ring_ms = kRingCadenceMs;
+};
+// Reads the section; false when "txtSipAddress" is empty (no SIP line).
+// `problem` receives what was wrong with a value that fell back to its
+// default.
+bool ReadSipAccount(SettingsStore& store, const std::string& key,
+                    SipAccount& account, std::string& problem);
+
+class SipStack;
+
+// Where the line tells its registration state, in the runtime folder.
+inline constexpr char kSipStateFile[] = "sip-line";
+
+class SipLine : public LineBackend, public LineDevice {
+ public:
+  // Result codes of the line.
+  enum Code : int32_t {
+    kStackFailed = 1,  // the SIP stack or its port could not start
+    kNoCall,
+    kLost,  // the registration is lost
+    kBusy,
+    kNotStarted,
+  };
+
+  SipLine(const LineBackendContext& context, SipAccount account);
+  ~SipLine() override;
+
+  // LineBackend
+  std::vector<LineDevice*> Lines() override { return {this}; }
+  int32_t Initialize() override;
+  int32_t Shutdown() override;
+  std::string ErrorText(int32_t code) override;
+
+  // LineDevice
+  DeviceInfo Caps() override;
+  void SetEvents(TelephonyEvents events) override {
+    events_ = std::move(events);
+  }
+  int32_t Open(int32_t privileges, int32_t media_modes) override;
+  int32_t Close() override;
+  bool CallOffered() override { return state_ == State::kOffered; }
+  bool CallActive() override { return state_ == State::kConnected; }
+  int32_t Answer() override;
+  int32_t Drop() override;
+  int32_t MonitorDigits(bool on) override;
+  int32_t Dial(const std::string& number, std::string& call_text) override;
+  DialCapability DialKinds() override {
+    return DialCapability::kNumbersAndSipAddresses;
+  }
+  LineAudioEndpoint* Audio() override { return &audio_; }
+  int32_t GetDeviceID(int16_t) override { return -1; }
+
+  // What the stack reports, on the loop thread (SipStack posts them).
+  void OnOffered(uint32_t call, const NameAndUser& caller);
+  void OnConnected(uint32_t call);
+  void OnEnded(uint32_t call, const std::string& why);
+  void OnDigit(uint32_t call, DigitPresses::Source source, char key,
+               uint32_t press_id);
+  void OnRegistration(bool registered, const std::string& text);
+  void Report(const std::string& text) {
+    if (report_) report_(text);
+  }
+  // A problem with the settings, journalled at the first Initialize (the
+  // journal is not on yet when the backend is made).
+  void SetSettingsProblem(std::string problem) {
+    settings_problem_ = std::move(problem);
+  }
+
+ private:
+  enum class State { kIdle, kOffered, kConnected, kFarEndGone, kDialing };
+  void EndCall();
+  // Tells `lwdctl devices` the registration state: the file kStateFile of
+  // the runtime folder holds "<line name> TAB <state>".
+  void PublishState(const std::string& state);
+  void UpdatePacing();
+  void Tick();
+
+  Clock& clock_;
+  SipAccount account_;
+  std::function<void(const std::string&)> report_;
+  std::string runtime_dir_;
+  TelephonyEvents events_;
+  LineAudioEndpoint audio_;
+  RingCadence rings_;
+  std::unique_ptr<Timer> pace_;
+  std::unique_ptr<SipStack> stack_;
+  std::string start_error_;
+  std::string settings_problem_;
+  int open_controls_ = 0;
+  State state_ = State::kIdle;
+  uint32_t call_ = 0;  // the number of the current or last call
+  bool lost_ = false;
+  bool registered_ = false;
+  bool monitoring_digits_ = false;
+  DigitPresses presses_;
+  std::vector<int16_t> received_;  // the jitter queue
+  bool primed_ = false;
+};
+
+// The factory of the backend "sip": null when no SIP line is set up.
+std::unique_ptr<LineBackend> NewSipBackend(const LineBackendContext& context);
+
+}  // namespace lw

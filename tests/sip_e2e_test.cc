@@ -1,0 +1,271 @@
+// The SIP line against real peers on loopback: kamailio as the registrar
+// (digest authentication), baresip as the far end (driven over ctrl_tcp),
+// the real process with the demo settings in between.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <fstream>
+#include <regex>
+
+#include "e2e_util.h"
+
+namespace lw::testing {
+namespace {
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos;
+       at = text.find(what, at + 1))
+    ++n;
+  return n;
+}
+
+// A program of the system the test needs; the test fails without it, as
+// scripts/setup installs it.
+std::string Peer(const std::string& path) {
+  EXPECT_EQ(access(path.c_str(), X_OK), 0)
+      << path << " is missing: scripts/setup installs it";
+  return path;
+}
+
+// kamailio on a free port, every account's password PASSWORD but that of
+// "linewarden", which is `password`.
+class Registrar {
+ public:
+  Registrar(const ProgramEnv& env, const std::string& password)
+      : port_(FreePort()), dir_(env.home() + "/kamailio") {
+    std::filesystem::create_directories(dir_);
+    pid_ = SpawnProgram(
+        {Peer("/usr/sbin/kamailio"), "-f",
+         LW_SOURCE_DIR "/tests/sip/kamailio.cfg", "-l",
+         "udp:127.0.0.1:" + std::to_string(port_), "-A",
+         "PASSWORD=\"" + password + "\"", "-DD", "-E", "-Y", dir_, "-w", dir_},
+        {}, dir_ + "/out.txt");
+    EXPECT_TRUE(WaitFor([&] {
+      return ReadFile(dir_ + "/out.txt").find("Listening on") !=
+             std::string::npos;
+    })) << ReadFile(dir_ + "/out.txt");
+  }
+  ~Registrar() { EndProgram(&pid_); }
+  int port() const { return port_; }
+
+ private:
+  int port_;
+  std::string dir_;
+  pid_t pid_ = -1;
+};
+
+// baresip with one account ("Alice" <sip:5551234@...>, answering calls at
+// once), `voice` as what it says, what it hears written to dump/.
+class Phone {
+ public:
+  Phone(const ProgramEnv& env, const std::string& account,
+        const std::string& voice)
+      : dir_(env.home() + "/baresip"), ctrl_port_(FreePort()) {
+    std::filesystem::create_directories(dir_ + "/dump");
+    std::ifstream in(LW_SOURCE_DIR "/tests/sip/baresip.conf");
+    std::string config((std::istreambuf_iterator<char>(in)), {});
+    for (const auto& [field, value] :
+         {std::pair<std::string, std::string>{"@SIP_PORT@",
+                                              std::to_string(FreePort())},
+          {"@CTRL_PORT@", std::to_string(ctrl_port_)},
+          {"@VOICE@", voice},
+          {"@DUMP@", dir_ + "/dump"}})
+      config = std::regex_replace(config, std::regex(field), value);
+    std::ofstream(dir_ + "/config") << config;
+    std::ofstream(dir_ + "/accounts")
+        << "\"Alice\" <sip:5551234@" << account << ">;answermode=auto\n";
+    pid_ = SpawnProgram({Peer("/usr/bin/baresip"), "-f", dir_}, {},
+                        dir_ + "/out.txt");
+    EXPECT_TRUE(WaitFor([&] { return (fd_ = Connect(ctrl_port_)) >= 0; },
+                        std::chrono::seconds(5)))
+        << ReadFile(dir_ + "/out.txt");
+  }
+  ~Phone() {
+    if (fd_ >= 0) close(fd_);
+    EndProgram(&pid_);
+  }
+  // One command of the ctrl_tcp interface (a JSON netstring).
+  void Command(const std::string& command, const std::string& params) {
+    const std::string json = "{\"command\":\"" + command + "\",\"params\":\"" +
+                             params + "\",\"token\":\"t\"}";
+    const std::string netstring =
+        std::to_string(json.size()) + ":" + json + ",";
+    ASSERT_EQ(send(fd_, netstring.data(), netstring.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(netstring.size()));
+  }
+  // Waits until baresip reported `event` (a ctrl_tcp event type) `n` times.
+  bool WaitEvent(const std::string& event, size_t n = 1) {
+    return WaitFor([&] { return Count(Read(), "\"" + event + "\"") >= n; },
+                   std::chrono::seconds(20));
+  }
+  // Waits until its account is registered (it registers before the test
+  // connects, so no event tells).
+  bool WaitRegistered() {
+    return WaitFor([&] {
+      Command("reginfo", "");
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      return Read().find("mOK") != std::string::npos;
+    });
+  }
+  // What baresip heard in its calls, one recording per call.
+  std::vector<std::string> Heard() const {
+    return FilesIn(dir_ + "/dump", "-dec.wav");
+  }
+  const std::string& events() const { return events_; }
+  // What ctrl_tcp sent so far.
+  const std::string& Read() {
+    char buf[4096];
+    for (ssize_t got; (got = recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+      events_.append(buf, static_cast<size_t>(got));
+    return events_;
+  }
+
+ private:
+  std::string dir_;
+  int ctrl_port_;
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  std::string events_;
+};
+
+class SipE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DemoSettings(env_);
+    std::filesystem::create_directories(env_.home() + "/Greets");
+    WriteTone(env_.home() + "/Greets/Greeting.wav", 600, 1.0);
+    WriteTone(env_.home() + "/Beep.wav", 1000, 0.3);
+    env_.Set("Answer\\TabDisconnectMode", "txtListRecMoreThen", "0");
+    env_.Set("Properties\\TabDevices", "cmbModemDev",
+             "SIP: linewarden@127.0.0.1");
+    for (const auto& [name, value] :
+         {std::pair<std::string, std::string>{"txtSipAddress",
+                                              "sip:linewarden@127.0.0.1"},
+          {"txtSipListen", "127.0.0.1:" + std::to_string(sip_port_)},
+          {"txtSipRegistrar", "127.0.0.1:" + std::to_string(kamailio_.port())},
+          {"txtSipOutboundProxy",
+           "127.0.0.1:" + std::to_string(kamailio_.port())},
+          {"chkSipRegister", "1"},
+          {"txtSipRingSeconds", "1"}})
+      env_.Set("Properties\\TabDevices\\SipLine", name, value);
+  }
+  void TearDown() override { EndProgram(&proc_); }
+
+  // Sends `datagram` to the line's SIP port.
+  void SendToLine(const std::string& datagram) const {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in to = LoopbackAddress(sip_port_);
+    sendto(fd, datagram.data(), datagram.size(), 0,
+           reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    close(fd);
+  }
+
+  ProgramEnv env_;
+  int sip_port_ = FreePort();
+  Registrar kamailio_{env_, "right horse"};
+  pid_t proc_ = -1;
+};
+
+TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
+  // given the wrong password, expect the refusal journalled and the line
+  // closed; given the right one, bad packets journalled, a call from baresip
+  // through kamailio answered after two rings, baresip to hear greeting and
+  // beep, its 440 Hz message stored with its name and number, each digit
+  // once, "CallOutRec" to baresip stored as a recorded outgoing call, and a
+  // call given up while ringing stored as unanswered
+  env_.Set("Properties\\TabDevices\\SipLine", "txtSipPassword", "wrong horse");
+  proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
+  ASSERT_TRUE(WaitFor([&] { return env_.Journalled("Tapi_LineLost"); }))
+      << env_.Journal();
+  EXPECT_TRUE(env_.Journalled("failed: 401 Unauthorized")) << env_.Journal();
+  EndProgram(&proc_);
+
+  env_.Set("Properties\\TabDevices\\SipLine", "txtSipPassword", "right horse");
+  const size_t before = env_.Journal().size();
+  proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
+  ASSERT_TRUE(WaitFor([&] {
+    return env_.Journal().find(": registered", before) != std::string::npos;
+  })) << env_.Journal();
+
+  // Random bytes and an offer of a codec the line lacks change nothing.
+  SendToLine(std::string("\x80\x00\xffINVITE \x01\r\n\r\n", 17));
+  const std::string sdp =
+      "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n"
+      "t=0 0\r\nm=audio 4000 RTP/AVP 9\r\n";
+  SendToLine(
+      "INVITE sip:linewarden@127.0.0.1 SIP/2.0\r\n"
+      "Via: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK1\r\nMax-Forwards: 70\r\n"
+      "From: <sip:666@127.0.0.1>;tag=1\r\nTo: <sip:linewarden@127.0.0.1>\r\n"
+      "Call-ID: 1\r\nCSeq: 1 INVITE\r\nContact: <sip:666@127.0.0.1:9>\r\n"
+      "Content-Type: application/sdp\r\nContent-Length: " +
+      std::to_string(sdp.size()) + "\r\n\r\n" + sdp);
+  ASSERT_TRUE(WaitFor([&] {
+    return env_.Journalled(
+        "(488 Not Acceptable Here): the SDP offer has no "
+        "PCMU or PCMA audio");
+  })) << env_.Journal();
+
+  std::string devices;
+  ASSERT_EQ(env_.Run("lwdctl", {"devices"}, &devices), 0);
+  EXPECT_THAT(devices,
+              HasSubstr("SIP: linewarden@127.0.0.1: SIP registration"
+                        " at sip:127.0.0.1:" +
+                        std::to_string(kamailio_.port()) + ": registered"));
+
+  const std::string voice = env_.home() + "/voice.wav";
+  WriteTone(voice, 440, 6.0);  // baresip hangs up at its end
+  Phone baresip(env_, "127.0.0.1:" + std::to_string(kamailio_.port()), voice);
+  ASSERT_TRUE(baresip.WaitRegistered()) << baresip.events();
+  baresip.Command(
+      "dial", "sip:linewarden@127.0.0.1:" + std::to_string(kamailio_.port()));
+  ASSERT_TRUE(baresip.WaitEvent("CALL_ESTABLISHED")) << baresip.events();
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  baresip.Command("sndcode", "4");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  baresip.Command("sndcode", "2");
+  ASSERT_TRUE(baresip.WaitEvent("CALL_CLOSED")) << baresip.events();
+  ASSERT_TRUE(env_.WaitRecords(1));
+
+  CallRecord call = env_.Records()[0];
+  EXPECT_EQ(FieldText(call.caller_name), "Alice");
+  EXPECT_EQ(FieldText(call.caller_number), "5551234");
+  // "\Data\Last" lists the day of the call.
+  EXPECT_TRUE(WaitFor([&] {
+    return ReadFile(env_.home() + "/Data/Last").find("\\Data\\Log\\") !=
+           std::string::npos;
+  }));
+  const std::vector<short> message = ReadSamples(env_.RecordingOf(call));
+  EXPECT_TRUE(HasTone(message, 440));
+  // The message is what is left of baresip's 6 s after greeting and beep.
+  EXPECT_NEAR(static_cast<double>(message.size()) / 8000, 4.4, 0.6);
+  ASSERT_EQ(baresip.Heard().size(), 1u);
+  const std::vector<short> heard = ReadSamples(baresip.Heard()[0]);
+  EXPECT_TRUE(HasTone(heard, 600) && HasTone(heard, 1000));
+  std::string journal = env_.Journal();
+  EXPECT_EQ(Count(journal, "->Tapi_Ring(0):"),
+            Count(journal, "Tapi_InComeCall") * 2)
+      << journal;
+  EXPECT_EQ(Count(journal, "Tapi_MonitorDigit(0):4"), 1u) << journal;
+  EXPECT_EQ(Count(journal, "Tapi_MonitorDigit(0):2"), 1u) << journal;
+
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "CallOutRec", "5551234"}), 0);
+  ASSERT_TRUE(baresip.WaitEvent("CALL_CLOSED", 2)) << baresip.events();
+  ASSERT_TRUE(env_.WaitRecords(2)) << env_.Journal();
+  call = env_.Records()[1];
+  EXPECT_EQ(FieldText(call.call_type), "4");
+  EXPECT_TRUE(HasTone(ReadSamples(env_.RecordingOf(call)), 440));
+
+  // A caller who gives up before the second ring is stored unanswered.
+  baresip.Command(
+      "dial", "sip:linewarden@127.0.0.1:" + std::to_string(kamailio_.port()));
+  ASSERT_TRUE(baresip.WaitEvent("CALL_RINGING")) << baresip.events();
+  baresip.Command("hangup", "");
+  ASSERT_TRUE(env_.WaitRecords(3)) << env_.Journal();
+  EXPECT_EQ(FieldText(env_.Records()[2].call_type), "0");
+  EXPECT_EQ(FieldText(env_.Records()[2].caller_name), "Alice");
+  EXPECT_THAT(env_.Journal(), Not(HasSubstr("horse")));
+}
+
+}  // namespace
+}  // namespace lw::testing
