@@ -41,10 +41,10 @@ void RecoverCallsCutOff(RegistryRoutines& reg, Clock& clock, Journal& journal,
                         Wave& wave, const std::string& app_path) {
   WrapUpOptions options;
   reg.SetSubkey("Answer\\TabDisconnectMode");
-  options.lListRecMoreThen =
+  options.list_calls_longer_than =
       ToInt32(reg.GetRegistryValue("txtListRecMoreThen"));
   reg.SetSubkey("Properties\\TabGeneral");
-  options.bListMessagesOnly =
+  options.list_messages_only =
       ToBoolean(reg.GetRegistryValue("chkListMessagesOnly"));
   CallStore store(app_path, clock, &journal);
   store.SetNumOfItemsInLast(

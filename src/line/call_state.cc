@@ -143,10 +143,11 @@ void frmLine::IncomingCall(const std::string& prefix) {
     recorder_.NewCall();
 
     const CallOptions& o = s_.Options;
-    if (o.bDetectPickUP) {
-      if (o.nRecWhen == 0) {
+    if (o.detect_pick_up) {
+      if (o.record_when == 0) {
         call_.bRecordThisCall = true;
-      } else if (o.nRecWhen == 1 && s_.IncomingCount == o.lNumOfCallToRec) {
+      } else if (o.record_when == 1 &&
+                 s_.IncomingCount == o.record_every_nth_call) {
         call_.bRecordThisCall = true;
         s_.IncomingCount = 0;
       }
@@ -158,7 +159,7 @@ void frmLine::IncomingCall(const std::string& prefix) {
       TimerOff(s_.tmrRecRingCounter.get());
     }
 
-    if (!o.bWhenCallerID) sounds_.PlayIncomingSound();
+    if (!o.announce_after_caller_id) sounds_.PlayIncomingSound();
     Send(kChannelOut, {prefix + "Incomming", DeviceIndexText(),
                        BoolText(call_.bRecordThisCall)});
   });
@@ -196,7 +197,8 @@ void frmLine::Tapi_Ring(int32_t count) {
       TimerOff(s_.tmrRecRingCounter.get());
     }
     if (call_.bBlockCall && count >= kBlockAtRing) s_.Tapi1->LineAnswer();
-    if (s_.Options.bRunAnsIfNotAnswered && count >= s_.Options.nNumOfRing) {
+    if (s_.Options.answer_if_not_answered &&
+        count >= s_.Options.rings_to_answer) {
       AnswerCall();
     }
   });
@@ -258,10 +260,10 @@ void frmLine::CallerIdentified(const std::string& name,
       call_.Call.description = contact_name;
       call_.Call.contact_digit = ContactDigit(contact);
 
-      call_.bRecTheCall = o.bDetectPickUP;
-      call_.bRecordThisCall = o.bDetectPickUP;
+      call_.bRecTheCall = o.detect_pick_up;
+      call_.bRecordThisCall = o.detect_pick_up;
       if (!call_.bRecTheCall) StopRingGapAndFreqTimers();
-      call_.bAnswerMachine = o.bRunAnsIfNotAnswered;
+      call_.bAnswerMachine = o.answer_if_not_answered;
       if (!call_.bAnswerMachine && !call_.bRecTheCall) call_.bIgnoreCall = true;
 
       if (o.ContactBlock) {
@@ -290,14 +292,14 @@ void frmLine::CallerIdentified(const std::string& name,
       // Forwarding "2": neither mail nor program for this caller ("3", the
       // contact's own forwarding, came with the overlay).
       if (contact.forwarding[0] == '2') {
-        o.bSendToMail = false;
-        o.bApp = false;
+        o.forward_by_mail = false;
+        o.forward_to_app = false;
       }
     }
 
-    if (o.bAllowCallerNameNumAccess) {
+    if (o.allow_access_by_caller) {
       // Callers are not announced while access by caller number is on.
-      if (info.caller_number == o.sAccessCallerNumber)
+      if (info.caller_number == o.access_caller_number)
         call_.bRemoteAccess = true;
       return;
     }
@@ -305,15 +307,16 @@ void frmLine::CallerIdentified(const std::string& name,
     Send(kChannelCallerID,
          {prefix == "Tapi_" ? "Tapi_CID" : "Comm_CID", DeviceIndexText(),
           info.caller_name, info.caller_number, contact_name, contact_text,
-          BoolText(o.bViewCD_IC), std::to_string(o.nCallDisplayStyle_IC),
-          BoolText(o.bViewLineControl_IC)});
-    if (o.bWhenCallerID) sounds_.PlayIncomingSound();
+          BoolText(o.show_call_on_incoming),
+          std::to_string(o.call_display_style),
+          BoolText(o.show_line_control_on_call)});
+    if (o.announce_after_caller_id) sounds_.PlayIncomingSound();
     s_.journal.LogSys(prefix + "CallerID:(Index:" + DeviceIndexText() +
                           "):" + info.caller_name + ":" + info.caller_number +
                           ",Contact(" + contact_name + ")",
                       0, "");
   });
-  if (modem && !call_.bRemoteAccess && !s_.Options.bAllowCallerNameNumAccess)
+  if (modem && !call_.bRemoteAccess && !s_.Options.allow_access_by_caller)
     modem_->HandOver();
 }
 
@@ -337,7 +340,7 @@ void frmLine::Tapi_Connected() {
       if (call_.bAnswerMachine) machine_.PlayGreeting();
       // An outgoing call placed with recording is recorded from here on.
       if (call_.bCallOutRec) recorder_.ContinueAfterGreeting();
-    } else if (s_.Options.bLegalRecMSG) {
+    } else if (s_.Options.play_recording_notice) {
       machine_.PlayLegalNotice();
     } else {
       recorder_.ContinueAfterGreeting();
@@ -394,8 +397,8 @@ void frmLine::WrapUpCall(const char* message) {
   Trapped(s_.journal, tag, [&] {
     s_.Store->SetNumOfItemsInLast(s_.process.Options.NumOfItemsInLast);
     WrapUpOptions options;
-    options.lListRecMoreThen = s_.Options.lListRecMoreThen;
-    options.bListMessagesOnly = s_.Options.bListMessagesOnly;
+    options.list_calls_longer_than = s_.Options.list_calls_longer_than;
+    options.list_messages_only = s_.Options.list_messages_only;
     const WrapUpResult result =
         SaveFinishedCall(*s_.Store, call_.Call, s_.Tapi1->DeviceIndex(),
                          options, call_.bRemoteAccess, *s_.Wave1);
@@ -406,7 +409,7 @@ void frmLine::WrapUpCall(const char* message) {
     // "Only if got a message": a voice message or a recorded incoming call.
     const bool got_message =
         IsMessageType(stored_type) && stored_type != kCallTypeOutgoingRecorded;
-    if (!s_.Options.bOnlyIfGotMessage || got_message)
+    if (!s_.Options.disconnect_only_with_message || got_message)
       sounds_.PlayDisconnectSound();
   });
 
@@ -423,12 +426,14 @@ void frmLine::WrapUpCall(const char* message) {
 
   Trapped(s_.journal, tag, [&] {
     const std::string& type = call_.Call.info.call_type;
-    if (s_.Options.bSendToMail && ForwardsCallType(s_.Options.nActMail, type))
+    if (s_.Options.forward_by_mail &&
+        ForwardsCallType(s_.Options.mail_when, type))
       forwarding_.SendMailForCall();
   });
   Trapped(s_.journal, tag, [&] {
     const std::string& type = call_.Call.info.call_type;
-    if (s_.Options.bApp && ForwardsCallType(s_.Options.nActApp, type))
+    if (s_.Options.forward_to_app &&
+        ForwardsCallType(s_.Options.app_when, type))
       forwarding_.SendToApp();
   });
 

@@ -59,8 +59,8 @@ void CallRecorder::NewCall() {
   SilenceTicks_ = 0;
   LastLevel_ = 0;
   FreqTicks_ = 0;
-  SilenceThreshold_ = line_.options().nSilenceLevel;
-  SilenceSeconds_ = line_.options().lSilenceSec;
+  SilenceThreshold_ = line_.options().message_silence_level;
+  SilenceSeconds_ = line_.options().message_silence_seconds;
 }
 
 // The silence handling of the recording about to start, set afresh for
@@ -72,18 +72,19 @@ void CallRecorder::SetSilenceHandling() {
   bool detect = false;
   bool cut = false;
   int32_t level = 0;
-  if (c.bRecTheCall && o.bDropIfSilenceRec) {
+  if (c.bRecTheCall && o.drop_recording_on_silence) {
     detect = true;
-    level = o.nSilenceLevelRec;
-    cut = o.bRecCutTheSilence;
+    level = o.recording_silence_level;
+    cut = o.cut_recording_silence;
   }
-  if (c.bAnswerMachine && o.bDropIfSilence) {
+  if (c.bAnswerMachine && o.drop_message_on_silence) {
     detect = true;
     // A message taken on a call that is recorded too keeps the call's level
     // (the message settings were loaded into the same threshold).
-    level = c.bRecTheCall && o.bDropIfSilenceRec ? o.nSilenceLevelRec
-                                                 : SilenceThreshold_;
-    cut = o.bCutTheSilence;
+    level = c.bRecTheCall && o.drop_recording_on_silence
+                ? o.recording_silence_level
+                : SilenceThreshold_;
+    cut = o.cut_message_silence;
   }
   Wave& wave = line_.line_wave();
   wave.SetDetectSilence(detect);
@@ -134,36 +135,36 @@ void CallRecorder::Start(int16_t format_index) {
                    0, "");
 
     if (c.bRecTheCall) {
-      if (o.bRecPreScreen) {
+      if (o.prescreen_recordings) {
         wave.StartMonitor(LineWaveFormat(), sound_device);
       }
-      if (o.bDropIfDigit) line_.MonitorDigitsJournalled(true);
+      if (o.drop_on_digit) line_.MonitorDigitsJournalled(true);
       line_.SendOutWithDevice("RecCall");
       info.call_type = kCallTypeIncomingRecorded;
       wave.SetFreqDetect(true);
       TimerOn(tmrRecFreqCounter_.get());
-      if (o.bMaxRecCall) {
-        MaxRecordMinutes_ = o.dMaxRecCall;
+      if (o.limit_recording_length) {
+        MaxRecordMinutes_ = o.max_recording_minutes;
         TimerOn(tmrRecLong_.get());
       }
-      if (o.bDropIfSilenceRec) {
-        SilenceThreshold_ = o.nSilenceLevelRec;
-        SilenceSeconds_ = o.lSilenceSecRec;
+      if (o.drop_recording_on_silence) {
+        SilenceThreshold_ = o.recording_silence_level;
+        SilenceSeconds_ = o.recording_silence_seconds;
         TimerOn(tmrSilence_.get());
       }
     }
 
     if (!c.bAnswerMachine) return;
     line_.SendOutWithDevice("RecMessage");
-    if (o.bPreScreen) {
+    if (o.prescreen_messages) {
       wave.StartMonitor(LineWaveFormat(), sound_device);
     }
     info.call_type = kCallTypeVoiceMessage;
     if (o.limit_message_length) {
-      MaxRecordMinutes_ = o.dRecLong;
+      MaxRecordMinutes_ = o.max_message_minutes;
       TimerOn(tmrRecLong_.get());
     }
-    if (o.bDropIfSilence) TimerOn(tmrSilence_.get());
+    if (o.drop_message_on_silence) TimerOn(tmrSilence_.get());
   });
   // Noted once the call's type is settled: a crash during the call leaves
   // the note, and the next start stores the call from it.
@@ -181,7 +182,7 @@ void CallRecorder::ContinueAfterGreeting() {
     line_.DropCall();
     return;
   }
-  Start(line_.options().nRecordFormatRec);
+  Start(line_.options().recording_format);
 }
 
 void CallRecorder::StartWaitingRecording() {

@@ -42,12 +42,14 @@ void EventSounds::PlayEvent(const char* event, bool play,
 
 void EventSounds::PlayIncomingSound() {
   const CallOptions& o = line_.options();
-  PlayEvent("PLAY_IC", o.bPlaySound_IC, o.sPlaySound_IC, o.bSay_IC, o.sSay_IC);
+  PlayEvent("PLAY_IC", o.play_sound_on_incoming, o.incoming_sound,
+            o.say_on_incoming, o.incoming_text);
 }
 
 void EventSounds::PlayDisconnectSound() {
   const CallOptions& o = line_.options();
-  PlayEvent("PLAY_DC", o.bPlaySound_DC, o.sPlaySound_DC, o.bSay_DC, o.sSay_DC);
+  PlayEvent("PLAY_DC", o.play_sound_on_disconnect, o.disconnect_sound,
+            o.say_on_disconnect, o.disconnect_text);
 }
 
 void EventSounds::PlayLineOpenBeep(const std::string& file) {
@@ -64,8 +66,10 @@ void EventSounds::PlayDone() {
     return;
   }
   const CallOptions& o = line_.options();
-  if (LastSoundEvent_ == "PLAY_IC" && o.bSay_IC) Announce(o.sSay_IC);
-  if (LastSoundEvent_ == "PLAY_DC" && o.bSay_DC) Announce(o.sSay_DC);
+  if (LastSoundEvent_ == "PLAY_IC" && o.say_on_incoming)
+    Announce(o.incoming_text);
+  if (LastSoundEvent_ == "PLAY_DC" && o.say_on_disconnect)
+    Announce(o.disconnect_text);
 }
 
 }  // namespace lw

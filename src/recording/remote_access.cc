@@ -144,8 +144,9 @@ void RemoteAccess::Voice_EndStream() {
         // otherwise stay off-hook.
         const CallOptions& o = line_.options();
         if (PlayToAdminWave(line_, RCCallInfo_.message_path) != 0)
-          recorder_.StartLengthLimit(
-              o.limit_message_length ? o.dRecLong : kUnplayableWaitMinutes);
+          recorder_.StartLengthLimit(o.limit_message_length
+                                         ? o.max_message_minutes
+                                         : kUnplayableWaitMinutes);
       } else {
         RCStage_ = kAfterCall;
         SpeakRemoteStage();
@@ -187,12 +188,12 @@ void RemoteAccess::MonitorDigit(const std::string& digit) {
       return;
     }
     const CallOptions& o = line_.options();
-    if (line_.line_wave().IsRecording() && digit == o.sDropIfDigit &&
-        line_.call().bAnswerMachine && o.bDropIfDigit) {
+    if (line_.line_wave().IsRecording() && digit == o.drop_digit &&
+        line_.call().bAnswerMachine && o.drop_on_digit) {
       line_.DropCall();
       return;  // a call that is over takes no access code
     }
-    if (o.bAllowRemoteAccess) AccessCodeDigit(digit);
+    if (o.allow_remote_access) AccessCodeDigit(digit);
   });
 }
 
@@ -246,18 +247,18 @@ void RemoteAccess::DialogueKey(const std::string& digit) {
 
 void RemoteAccess::AccessCodeDigit(const std::string& digit) {
   const CallOptions& o = line_.options();
-  if (digit != o.sConfirmDigit) {
+  if (digit != o.access_confirm_digit) {
     EnteredDigits_ += digit;
     return;
   }
   // Without a code, the confirm digit alone would open the list.
-  if (o.sDigitsToEnter.empty()) {
+  if (o.access_code.empty()) {
     line_.journal().LogSys(
         "Remote access by code is allowed but no access code is set", 0,
         "Tapi_MonitorDigit");
     return;
   }
-  if (EnteredDigits_ == o.sDigitsToEnter) {
+  if (EnteredDigits_ == o.access_code) {
     line_.call().bRemoteAccess = true;
     Start();
     return;
