@@ -217,7 +217,7 @@ int32_t frmMain::FindWaveDevice(Wave& wave, const std::string& name) {
 void frmMain::LoadWeb() {
   if (hooks_.web_io == nullptr && !hooks_.load_web) return;
   if (hooks_.web_io != nullptr) {
-    web_ = std::make_unique<frmHTTP>(
+    web_ = std::make_unique<HttpServer>(
         *hooks_.web_io, devices_.clock, store_, journal_, state_.AppPath,
         WebOptions{RCWWWPort, RCWWWAllow, RCWWWProtect, RCWWWUserName,
                    RCWWWPass, RCWWWViewCalls, RCWWWViewLog});

@@ -37,7 +37,7 @@ struct ProcessHooks {
   // The speech window, loaded and unloaded by the controller; outlives it.
   SpeechWindow* speech = nullptr;
   // The loop the web server's sockets run on. With it, loading the web
-  // server makes a frmHTTP that reads (and may set) the controller's RCWWW
+  // server makes a HttpServer that reads (and may set) the controller's RCWWW
   // fields; unloading destroys it.
   asio::io_context* web_io = nullptr;
   // Told after the web server was loaded and after it was unloaded. With
@@ -120,7 +120,7 @@ class frmMain {
   std::unique_ptr<Telephony> Tapi1_;
   std::unique_ptr<Wave> Wave1_;
   std::unique_ptr<frmLine> line_;
-  std::unique_ptr<frmHTTP> web_;
+  std::unique_ptr<HttpServer> web_;
 
   bool loaded_ = false;
   bool web_loaded_ = false;

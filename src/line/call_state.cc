@@ -145,14 +145,14 @@ void frmLine::IncomingCall(const std::string& prefix) {
     const CallOptions& o = s_.Options;
     if (o.detect_pick_up) {
       if (o.record_when == 0) {
-        call_.bRecordThisCall = true;
+        call_.record_if_picked_up = true;
       } else if (o.record_when == 1 &&
                  s_.IncomingCount == o.record_every_nth_call) {
-        call_.bRecordThisCall = true;
+        call_.record_if_picked_up = true;
         s_.IncomingCount = 0;
       }
     }
-    if (call_.bRecordThisCall) {
+    if (call_.record_if_picked_up) {
       call_.RingGapTicks = 0;
       TimerOn(s_.tmrRecRingCounter.get());
     } else {
@@ -161,7 +161,7 @@ void frmLine::IncomingCall(const std::string& prefix) {
 
     if (!o.announce_after_caller_id) sounds_.PlayIncomingSound();
     Send(kChannelOut, {prefix + "Incomming", DeviceIndexText(),
-                       BoolText(call_.bRecordThisCall)});
+                       BoolText(call_.record_if_picked_up)});
   });
 }
 
@@ -172,12 +172,12 @@ void frmLine::Tapi_Ring(int32_t count) {
     const bool port_has_modem = modem_->PortHasModem();
     count += modem_->RingsBefore();
     Send(kChannelOut, {"Tapi_Ring", DeviceIndexText(), std::to_string(count),
-                       BoolText(call_.bRecordThisCall)});
+                       BoolText(call_.record_if_picked_up)});
     s_.journal.LogSys("Tapi_Ring(" + std::to_string(s_.LineIndex) +
                           "):" + std::to_string(count),
                       0, "");
 
-    if (call_.bIgnoreCall) {
+    if (call_.ignore_call) {
       recorder_.StopLimits();
       TimerOff(s_.tmrRecRingCounter.get());
       return;
@@ -186,17 +186,17 @@ void frmLine::Tapi_Ring(int32_t count) {
     // modem (the serial port closed).
     if (port_has_modem) return;
 
-    if (call_.bRemoteAccess) {
+    if (call_.remote_access_call) {
       AnswerCall();
       return;
     }
     call_.RingGapTicks = 0;
-    if (call_.bRecordThisCall) {
+    if (call_.record_if_picked_up) {
       TimerOn(s_.tmrRecRingCounter.get());
     } else {
       TimerOff(s_.tmrRecRingCounter.get());
     }
-    if (call_.bBlockCall && count >= kBlockAtRing) s_.Tapi1->LineAnswer();
+    if (call_.block_call && count >= kBlockAtRing) s_.Tapi1->LineAnswer();
     if (s_.Options.answer_if_not_answered &&
         count >= s_.Options.rings_to_answer) {
       AnswerCall();
@@ -209,16 +209,16 @@ void frmLine::tmrRecRingCounter_Timer() {
     ++call_.RingGapTicks;
     if (call_.RingGapTicks <= kRingGapTicks) return;
     TimerOff(s_.tmrRecRingCounter.get());
-    call_.bAnswerMachine = false;
-    call_.bRecTheCall = true;
+    call_.machine_answers = false;
+    call_.recording_call = true;
     s_.Tapi1->LineAnswer();
   });
 }
 
 void frmLine::AnswerCall() {
   Trapped(s_.journal, "AnswerCall", [&] {
-    call_.bAnswerMachine = true;
-    call_.bRecTheCall = false;
+    call_.machine_answers = true;
+    call_.recording_call = false;
     const int32_t result = s_.Tapi1->LineAnswer();
     s_.journal.LogSys("Tapi.LineAnswer(" + std::to_string(s_.LineIndex) +
                           ")->" + s_.Tapi1->GetErrorText(result),
@@ -260,18 +260,19 @@ void frmLine::CallerIdentified(const std::string& name,
       call_.Call.description = contact_name;
       call_.Call.contact_digit = ContactDigit(contact);
 
-      call_.bRecTheCall = o.detect_pick_up;
-      call_.bRecordThisCall = o.detect_pick_up;
-      if (!call_.bRecTheCall) StopRingGapAndFreqTimers();
-      call_.bAnswerMachine = o.answer_if_not_answered;
-      if (!call_.bAnswerMachine && !call_.bRecTheCall) call_.bIgnoreCall = true;
+      call_.recording_call = o.detect_pick_up;
+      call_.record_if_picked_up = o.detect_pick_up;
+      if (!call_.recording_call) StopRingGapAndFreqTimers();
+      call_.machine_answers = o.answer_if_not_answered;
+      if (!call_.machine_answers && !call_.recording_call)
+        call_.ignore_call = true;
 
       if (o.ContactBlock) {
         StopRingGapAndFreqTimers();
-        call_.bRecTheCall = false;
-        call_.bRecordThisCall = false;
-        call_.bAnswerMachine = false;
-        call_.bBlockCall = true;
+        call_.recording_call = false;
+        call_.record_if_picked_up = false;
+        call_.machine_answers = false;
+        call_.block_call = true;
         // Taken off-hook at once; the connected call is dropped. Nothing
         // tells of a blocked caller. The modem's call is answered at its
         // fourth ring instead, once the telephony control has it, so it
@@ -280,14 +281,14 @@ void frmLine::CallerIdentified(const std::string& name,
           s_.Tapi1->LineAnswer();
           return;
         }
-        call_.bIgnoreCall = false;
+        call_.ignore_call = false;
       }
       if (o.ContactIgnore) {
         StopRingGapAndFreqTimers();
-        call_.bRecTheCall = false;
-        call_.bRecordThisCall = false;
-        call_.bAnswerMachine = false;
-        call_.bIgnoreCall = true;
+        call_.recording_call = false;
+        call_.record_if_picked_up = false;
+        call_.machine_answers = false;
+        call_.ignore_call = true;
       }
       // Forwarding "2": neither mail nor program for this caller ("3", the
       // contact's own forwarding, came with the overlay).
@@ -300,7 +301,7 @@ void frmLine::CallerIdentified(const std::string& name,
     if (o.allow_access_by_caller) {
       // Callers are not announced while access by caller number is on.
       if (info.caller_number == o.access_caller_number)
-        call_.bRemoteAccess = true;
+        call_.remote_access_call = true;
       return;
     }
 
@@ -316,7 +317,7 @@ void frmLine::CallerIdentified(const std::string& name,
                           ",Contact(" + contact_name + ")",
                       0, "");
   });
-  if (modem && !call_.bRemoteAccess && !s_.Options.allow_access_by_caller)
+  if (modem && !call_.remote_access_call && !s_.Options.allow_access_by_caller)
     modem_->HandOver();
 }
 
@@ -332,14 +333,14 @@ void frmLine::Tapi_Connected() {
   s_.devices.clock.Pause(5);
 
   Trapped(s_.journal, "ErrTapi1_Connected", [&] {
-    if (call_.bBlockCall) {
+    if (call_.block_call) {
       s_.Tapi1->LineDrop();
-    } else if (call_.bRemoteAccess) {
+    } else if (call_.remote_access_call) {
       if (s_.hooks.StartRemoteAccess) s_.hooks.StartRemoteAccess();
-    } else if (!call_.bRecTheCall) {
-      if (call_.bAnswerMachine) machine_.PlayGreeting();
+    } else if (!call_.recording_call) {
+      if (call_.machine_answers) machine_.PlayGreeting();
       // An outgoing call placed with recording is recorded from here on.
-      if (call_.bCallOutRec) recorder_.ContinueAfterGreeting();
+      if (call_.record_call_out) recorder_.ContinueAfterGreeting();
     } else if (s_.Options.play_recording_notice) {
       machine_.PlayLegalNotice();
     } else {
@@ -401,7 +402,7 @@ void frmLine::WrapUpCall(const char* message) {
     options.list_messages_only = s_.Options.list_messages_only;
     const WrapUpResult result =
         SaveFinishedCall(*s_.Store, call_.Call, s_.Tapi1->DeviceIndex(),
-                         options, call_.bRemoteAccess, *s_.Wave1);
+                         options, call_.remote_access_call, *s_.Wave1);
     stored_type = result.stored_type;
   });
 
@@ -478,11 +479,11 @@ void frmLine::Wave1_PlayDone() {
           [&] { active = s_.Tapi1->IsCallActive(); });
   if (!active) {
     DropCall();
-  } else if (call_.bRemoteAccess) {
+  } else if (call_.remote_access_call) {
     if (s_.hooks.RemoteAccessPlayDone) s_.hooks.RemoteAccessPlayDone();
-  } else if (call_.bRecTheCall) {
+  } else if (call_.recording_call) {
     recorder_.ContinueAfterGreeting();
-  } else if (call_.bAnswerMachine) {
+  } else if (call_.machine_answers) {
     machine_.PlayDone();
   }
   // A recording that waited for the line to stop playing (a half-duplex
@@ -508,7 +509,7 @@ void frmLine::CallOut(const std::string& number, bool record) {
     call_.Call.info.call_type =
         record ? kCallTypeOutgoingRecorded : kCallTypeOutgoing;
     call_.Call.info.caller_number = CallerText(number);
-    call_.bCallOutRec = record;
+    call_.record_call_out = record;
     std::string call_text;
     const int32_t result = s_.Tapi1->MakeCall(number, call_text);
     s_.journal.LogSys("Tapi.MakeCall(" + DeviceIndexText() + ")->" +

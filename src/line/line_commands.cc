@@ -93,21 +93,21 @@ void frmLine::CommandRecCall(const std::vector<std::string>& lines) {
     return;
   }
   // Takes effect at the next ring, which switches the ring gap on or off.
-  call_.bRecordThisCall = record;
+  call_.record_if_picked_up = record;
 }
 
 void frmLine::CommandAnswerMachine() { AnswerCall(); }
 
 void frmLine::CommandDropTheCall() {
   StopRingGapAndFreqTimers();
-  call_.bBlockCall = true;
+  call_.block_call = true;
   // The connected event drops the call.
   s_.Tapi1->LineAnswer();
 }
 
 void frmLine::CommandDoNothing() {
   StopRingGapAndFreqTimers();
-  call_.bIgnoreCall = true;
+  call_.ignore_call = true;
 }
 
 void frmLine::CommandStopProc() { DropCall(); }

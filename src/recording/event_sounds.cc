@@ -56,13 +56,13 @@ void EventSounds::PlayLineOpenBeep(const std::string& file) {
   if (player_ == nullptr) return;
   // Only a beep that plays has an end to pass over; a failed one must not
   // swallow the end of the next event sound.
-  bModemSoundControl_ =
+  modem_sound_control_ =
       player_->PlayFile(file, line_.process().SoundDeviceIndex) == 0;
 }
 
 void EventSounds::PlayDone() {
-  if (bModemSoundControl_) {
-    bModemSoundControl_ = false;
+  if (modem_sound_control_) {
+    modem_sound_control_ = false;
     return;
   }
   const CallOptions& o = line_.options();

@@ -10,7 +10,7 @@
 namespace lw {
 
 struct ContactOverlay {
-  // Call handling results, turned into bBlockCall / bIgnoreCall by the
+  // Call handling results, turned into block_call / ignore_call by the
   // caller identification handler. Cleared when the options are loaded.
   bool ContactBlock = false;
   bool ContactIgnore = false;
