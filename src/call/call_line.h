@@ -2,7 +2,7 @@
 // with what has been decided about it (PerCall), the options, the call store
 // and the journal, the line's devices, and the few things a part may do to
 // the call (drop it, play or speak into it, send to the desktop
-// application). The line controller `frmLine` implements it; the call
+// application). The line controller implements it; the call
 // recorder, the answering machine, the event sounds and forwarding use it,
 // as does any other part that acts on a call.
 //

@@ -107,8 +107,8 @@ class Program : public lw::MainController {
     hooks.speech = speech_.get();
     hooks.web_io = &io_;
     hooks.unloaded = [this] { request_unload_(); };
-    main_ = std::make_unique<lw::frmMain>(devices_, store_, journal_, app_path_,
-                                          std::move(hooks));
+    main_ = std::make_unique<lw::ProcessController>(
+        devices_, store_, journal_, app_path_, std::move(hooks));
   }
 
   void Load() override {
@@ -201,7 +201,7 @@ class Program : public lw::MainController {
   lw::Devices devices_;
   std::function<void()> request_unload_;
   std::unique_ptr<lw::SpeechController> speech_;
-  std::unique_ptr<lw::frmMain> main_;
+  std::unique_ptr<lw::ProcessController> main_;
 };
 
 }  // namespace
