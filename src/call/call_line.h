@@ -53,11 +53,12 @@ struct PerCall {
   // description, contact digit, absolute day folder.
   CurrentCall Call;
 
-  bool record_if_picked_up = false;  // record the call if somebody picks up
-  bool recording_call = false;       // the line was taken to record the talk
-  bool machine_answers = false;      // the answering machine takes the call
-  bool block_call = false;           // take the line and hang up at once
-  bool ignore_call = false;          // leave the call alone
+  // An extension picking up starts a recording (the ring gap tells).
+  bool record_if_picked_up = false;
+  bool recording_call = false;  // the line was taken to record the talk
+  bool machine_answers = false;
+  bool block_call = false;          // take the line and hang up at once
+  bool ignore_call = false;         // leave the call alone
   bool remote_access_call = false;  // the owner calls in (no latest-call entry)
   bool record_call_out = false;     // an outgoing call placed with recording
   // The call has begun and is not yet wrapped up. Every call is wrapped up

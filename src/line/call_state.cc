@@ -22,6 +22,22 @@ namespace lw {
 
 namespace {
 
+// The journal sources of the call events, from the telephony control and,
+// in serial caller-ID mode, from the modem.
+constexpr char kTagIncomingCall[] = "ErrTapi1_InComeCall";
+constexpr char kTagModemIncomingCall[] = "ErrComm_InComeCall";
+constexpr char kTagRing[] = "ErrTapi1_Ring";
+constexpr char kTagCallerId[] = "ErrTapi1_CallerID";
+constexpr char kTagModemCallerId[] = "ErrComm_CallerID";
+constexpr char kTagConnected[] = "ErrTapi1_Connected";
+constexpr char kTagDisconnected[] = "ErrTapi1_Disconnected";
+constexpr char kTagIdle[] = "ErrTapi1_Idle";
+constexpr char kTagModemIdle[] = "ErrComm_Idle";
+constexpr char kTagDialing[] = "ErrTapi1_Dialing";
+constexpr char kTagDigit[] = "ErrTapi1_MonitorDigit";
+// The end-of-call message of a call the telephony control carried.
+constexpr char kMessageIdle[] = "Tapi_Idle";
+
 constexpr uint32_t kRingGapIntervalMs = 100;
 // Ticks of the ring gap after which the rings are taken to have stopped
 // because somebody answered on an extension (the gap is over at 7.1 s).
@@ -112,7 +128,7 @@ void LineController::StopRingGapAndFreqTimers() {
 }
 
 void LineController::OnIncomingCall() {
-  Trapped(s_.journal, "ErrTapi1_InComeCall", [&] {
+  Trapped(s_.journal, kTagIncomingCall, [&] {
     // Whatever the previous call left playing or recording ends here.
     StopPlayAndRecord(*s_.line_wave);
     StopPlayAndRecord(*s_.WavePlayer);
@@ -128,7 +144,7 @@ void LineController::OnIncomingCall() {
 
 void LineController::IncomingCall(const std::string& prefix) {
   const char* tag =
-      prefix == "Tapi_" ? "ErrTapi1_InComeCall" : "ErrComm_InComeCall";
+      prefix == "Tapi_" ? kTagIncomingCall : kTagModemIncomingCall;
   Trapped(s_.journal, tag, [&] {
     s_.in_call = true;
     s_.journal.LogSys(s_.telephony->GetErrorText(0), 0,
@@ -163,7 +179,7 @@ void LineController::IncomingCall(const std::string& prefix) {
 }
 
 void LineController::OnRing(int32_t count) {
-  Trapped(s_.journal, "ErrTapi1_Ring", [&] {
+  Trapped(s_.journal, kTagRing, [&] {
     // With the modem taken from the serial port, the count goes on from the
     // rings the modem reported.
     const bool port_has_modem = serial_caller_id_->PortHasModem();
@@ -234,7 +250,7 @@ void LineController::CallerIdentified(const std::string& name,
                                       const std::string& number,
                                       const std::string& prefix) {
   const bool modem = prefix == "Comm_";
-  Trapped(s_.journal, modem ? "ErrComm_CallerID" : "ErrTapi1_CallerID", [&] {
+  Trapped(s_.journal, modem ? kTagModemCallerId : kTagCallerId, [&] {
     CallOptions& o = s_.Options;
     CallInfo& info = call_.Call.info;
     s_.in_call = true;
@@ -319,17 +335,17 @@ void LineController::CallerIdentified(const std::string& name,
 }
 
 void LineController::OnConnected() {
-  Trapped(s_.journal, "ErrTapi1_Connected", [&] {
+  Trapped(s_.journal, kTagConnected, [&] {
     s_.journal.LogSys(s_.telephony->GetErrorText(0), 0,
                       "Tapi_Conected(" + DeviceIndexText() + ")");
     SendOutWithDevice("Tapi_Connected");
   });
-  Trapped(s_.journal, "ErrTapi1_Connected", [&] {
+  Trapped(s_.journal, kTagConnected, [&] {
     if (s_.speech != nullptr) s_.speech->StopSpeak();
   });
   s_.devices.clock.Pause(5);
 
-  Trapped(s_.journal, "ErrTapi1_Connected", [&] {
+  Trapped(s_.journal, kTagConnected, [&] {
     if (call_.block_call) {
       s_.telephony->LineDrop();
     } else if (call_.remote_access_call) {
@@ -347,7 +363,7 @@ void LineController::OnConnected() {
 }
 
 void LineController::OnDisconnected() {
-  Trapped(s_.journal, "ErrTapi1_Disconnected", [&] {
+  Trapped(s_.journal, kTagDisconnected, [&] {
     s_.journal.LogSys(s_.telephony->GetErrorText(0), 0,
                       "Tapi_Disconnected(" + DeviceIndexText() + ")");
   });
@@ -356,14 +372,14 @@ void LineController::OnDisconnected() {
 }
 
 void LineController::OnIdle() {
-  Trapped(s_.journal, "ErrTapi1_Idle", [&] {
+  Trapped(s_.journal, kTagIdle, [&] {
     s_.in_call = false;
     s_.journal.LogSys(s_.telephony->GetErrorText(0), 0,
                       "Tapi_Idle(" + DeviceIndexText() + ")");
   });
   // A call wrapped up when the line closed or refused the hang-up is not
   // stored a second time should its Idle still arrive.
-  if (call_.wrap_up_due) WrapUpCall("Tapi_Idle");
+  if (call_.wrap_up_due) WrapUpCall(kMessageIdle);
 }
 
 void LineController::EndCallBeforeClose() {
@@ -375,12 +391,12 @@ void LineController::EndCallBeforeClose() {
       "The line closes during a call: the call is ended and stored", 0,
       "CloseLine");
   DropCall();
-  if (call_.wrap_up_due) WrapUpCall("Tapi_Idle");
+  if (call_.wrap_up_due) WrapUpCall(kMessageIdle);
 }
 
 void LineController::WrapUpCall(const char* message) {
   const char* tag =
-      message == std::string("Tapi_Idle") ? "ErrTapi1_Idle" : "ErrComm_Idle";
+      message == std::string(kMessageIdle) ? kTagIdle : kTagModemIdle;
   call_.wrap_up_due = false;
   s_.in_call = false;
   Trapped(s_.journal, tag, [&] {
@@ -467,7 +483,7 @@ void LineController::DropCall() {
   // A hang-up the line refused (a failed or closed device, or a call already
   // gone) brings no Idle for this call: it is wrapped up here, so it is still
   // stored and the desktop application told.
-  if (!dropped && call_.wrap_up_due) WrapUpCall("Tapi_Idle");
+  if (!dropped && call_.wrap_up_due) WrapUpCall(kMessageIdle);
 }
 
 void LineController::OnLinePlayDone() {
@@ -489,12 +505,11 @@ void LineController::OnLinePlayDone() {
 }
 
 void LineController::OnDialing() {
-  Trapped(s_.journal, "ErrTapi1_Dialing",
-          [&] { SendOutWithDevice("Tapi_Dialing"); });
+  Trapped(s_.journal, kTagDialing, [&] { SendOutWithDevice("Tapi_Dialing"); });
 }
 
 void LineController::OnDigit(const std::string& digit) {
-  Trapped(s_.journal, "ErrTapi1_MonitorDigit", [&] {
+  Trapped(s_.journal, kTagDigit, [&] {
     if (s_.hooks.MonitorDigit) s_.hooks.MonitorDigit(digit);
   });
 }

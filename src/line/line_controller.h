@@ -82,8 +82,7 @@ class LineController final : public CallLine {
   void LoadTTSOptions();
 
   // --- call_state.cc
-  // The telephony control's call events (wired to the telephony control at
-  // load).
+  // The telephony control's call events, wired at load.
   void OnIncomingCall();
   void OnRing(int32_t count);
   void OnCallerId(const std::string& name, const std::string& number);
