@@ -36,7 +36,8 @@ void BM_AnsweredCallOfferToStoredRecord(benchmark::State& state) {
   process.AppPath = home.path();
   fake.wave_files().Set(home / "Greets/Hello.wav", {1, 1, 8000, 3});
 
-  lw::frmLine line(fake.devices(), env.store, env.journal(), process, nullptr);
+  lw::LineController line(fake.devices(), env.store, env.journal(), process,
+                          nullptr);
   line.Load();
   line.OpenLine();
   lw::testing::SimFarEnd far(fake.line());

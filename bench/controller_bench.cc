@@ -28,8 +28,8 @@ void BM_LoadToLineOpenAndUnload(benchmark::State& state) {
   lw::testing::ControllerHome env(&disk);
   Seed(env);
   for (auto _ : state) {
-    lw::frmMain main(env.fake.devices(), env.store, env.journal(),
-                     env.home.path(), {});
+    lw::ProcessController main(env.fake.devices(), env.store, env.journal(),
+                               env.home.path(), {});
     main.Load();
     if (env.fake.line().open_controls() != 1)
       state.SkipWithError("line not open");
@@ -41,8 +41,8 @@ BENCHMARK(BM_LoadToLineOpenAndUnload)->Unit(benchmark::kMicrosecond);
 void BM_HelloAnswered(benchmark::State& state) {
   lw::testing::ControllerHome env;
   Seed(env);
-  lw::frmMain main(env.fake.devices(), env.store, env.journal(),
-                   env.home.path(), {});
+  lw::ProcessController main(env.fake.devices(), env.store, env.journal(),
+                             env.home.path(), {});
   main.Load();
   for (auto _ : state) {
     env.fake.channels().Send(108, "HELLO");

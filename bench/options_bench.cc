@@ -144,7 +144,7 @@ void BM_LoadCallOptions(benchmark::State& state) {
     benchmark::DoNotOptimize(options);
     benchmark::DoNotOptimize(process);
   }
-  if (!options.bDetectPickUP || options.sMailTo != "owner@example.org" ||
+  if (!options.detect_pick_up || options.mail_to != "owner@example.org" ||
       process.NumOfItemsInLast != 100)
     state.SkipWithError("the catalogue was not read");
   state.counters["values"] = static_cast<double>(std::size(kCatalogue) + 2);

@@ -65,8 +65,8 @@ void BM_CallsPageOverLoopback(benchmark::State& state) {
   home.port = lw::testing::FreePort();
   asio::io_context io;
   auto guard = asio::make_work_guard(io);
-  lw::frmHTTP server(io, home.env.fake.clock(), home.env.store,
-                     home.env.journal(), home.env.home.path(), home.options);
+  lw::HttpServer server(io, home.env.fake.clock(), home.env.store,
+                        home.env.journal(), home.env.home.path(), home.options);
   server.Load();
   std::thread loop([&] { io.run(); });
   const std::string request = "GET / HTTP/1.0\r\n\r\n";

@@ -256,8 +256,8 @@ class ModemE2E : public LineE2E {
 };
 
 TEST_F(ModemE2E, CallerIdentifiedByTheModemLeavesAMessage) {
-  // given a switch to modem mode by "ON" and a scenario of two commands,
-  // expect both sent and acknowledged, the modem's port listed, and a
+  // given a switch to serial caller-ID mode by "ON" and a scenario of two
+  // commands, expect both sent and acknowledged, the modem's port listed, and a
   // caller whose name and number the modem reports on 109 as "Comm_CID" (a
   // line feed in the name and a NUL in the number shown as "?"), answered
   // by the answering machine after the hand-over, the message stored in the
@@ -311,8 +311,8 @@ TEST_F(ModemE2E, CallerIdentifiedByTheModemLeavesAMessage) {
 }
 
 TEST_F(ModemE2E, PortHeldElsewhereClosesTheLineUntilItIsFree) {
-  // given auto mode in modem mode while another program holds the modem's
-  // port, expect the line reported closed, not reopened, the failure
+  // given auto mode in serial caller-ID mode while another program holds the
+  // modem's port, expect the line reported closed, not reopened, the failure
   // journalled once, and the line open again once the port is free
   const int held = open(ModemTty().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(held, 0);

@@ -2,7 +2,7 @@
 // with what has been decided about it (PerCall), the options, the call store
 // and the journal, the line's devices, and the few things a part may do to
 // the call (drop it, play or speak into it, send to the desktop
-// application). The line controller `frmLine` implements it; the call
+// application). The line controller implements it; the call
 // recorder, the answering machine, the event sounds and forwarding use it,
 // as does any other part that acts on a call.
 //
@@ -25,11 +25,11 @@
 namespace lw {
 
 // The channel numbers of the line controller's five ends.
-inline constexpr int32_t kChannelOut = 107;       // udiOut: line state, calls
-inline constexpr int32_t kChannelIn = 108;        // udiIn: line commands
-inline constexpr int32_t kChannelCallerID = 109;  // udiCallerID
-inline constexpr int32_t kChannelIdle = 110;      // udiIdle: end of a call
-inline constexpr int32_t kChannelMail = 111;      // udiMail: mail requests
+inline constexpr int32_t kChannelOut = 107;       // line state, calls
+inline constexpr int32_t kChannelIn = 108;        // line commands
+inline constexpr int32_t kChannelCallerID = 109;  // caller identification
+inline constexpr int32_t kChannelIdle = 110;      // end of a call
+inline constexpr int32_t kChannelMail = 111;      // mail requests
 
 // Switches a timer off or on; a timer not yet made (null) is left alone.
 inline void TimerOff(Timer* timer) {
@@ -53,13 +53,14 @@ struct PerCall {
   // description, contact digit, absolute day folder.
   CurrentCall Call;
 
-  bool bRecordThisCall = false;  // record the call if somebody picks up
-  bool bRecTheCall = false;      // the line was taken to record the talk
-  bool bAnswerMachine = false;   // the answering machine takes the call
-  bool bBlockCall = false;       // take the line and hang up at once
-  bool bIgnoreCall = false;      // leave the call alone
-  bool bRemoteAccess = false;    // the owner calls in (no latest-call entry)
-  bool bCallOutRec = false;      // an outgoing call placed with recording
+  // An extension picking up starts a recording (the ring gap tells).
+  bool record_if_picked_up = false;
+  bool recording_call = false;  // the line was taken to record the talk
+  bool machine_answers = false;
+  bool block_call = false;          // take the line and hang up at once
+  bool ignore_call = false;         // leave the call alone
+  bool remote_access_call = false;  // the owner calls in (no latest-call entry)
+  bool record_call_out = false;     // an outgoing call placed with recording
   // The call has begun and is not yet wrapped up. Every call is wrapped up
   // exactly once: after the telephony control's Idle, or, where no Idle
   // follows (the line closing during the call, a hang-up the device

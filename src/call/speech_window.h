@@ -1,8 +1,8 @@
 // What the process controller and the line controller ask of the speech
-// window `frmTTS`: it owns the local voice, which speaks on the computer's
-// sound device, and handles the desktop application's speech commands
-// (channel 106). The process controller loads it during its own loading and
-// unloads it last; the window outlives both controllers' use of it.
+// window `SpeechController`: it owns the local voice, which speaks on the
+// computer's sound device, and handles the desktop application's speech
+// commands (channel 106). The process controller loads it during its own
+// loading and unloads it last; the window outlives both controllers' use of it.
 #pragma once
 
 #include <cstdint>

@@ -193,7 +193,7 @@ class Recovery {
 
     const WrapUpResult result =
         SaveFinishedCall(store_, call, line, options_, false, wave_);
-    const bool stored = result.saved || (options_.bListMessagesOnly &&
+    const bool stored = result.saved || (options_.list_messages_only &&
                                          !IsMessageType(result.stored_type));
     if (!stored) {
       journal_.LogSys("Interrupted call not stored yet: " + recording_path, 0,

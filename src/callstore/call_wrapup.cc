@@ -97,7 +97,7 @@ WrapUpResult SaveFinishedCall(CallStore& store, CurrentCall& call,
                               Wave& wave) {
   WrapUpResult result;
   result.record =
-      BuildCallRecord(call, device_index, options.lListRecMoreThen, wave);
+      BuildCallRecord(call, device_index, options.list_calls_longer_than, wave);
   result.stored_type = FieldText(result.record.call_type);
   // The day folder of the date the call started.
   if (auto date = ParseShortDate(FieldText(result.record.date))) {
@@ -106,7 +106,7 @@ WrapUpResult SaveFinishedCall(CallStore& store, CurrentCall& call,
     result.day_folder = DayFolderText(store.clock().Now());
   }
   const std::string note = CallNotePath(call);
-  if (options.bListMessagesOnly && !IsMessageType(result.stored_type)) {
+  if (options.list_messages_only && !IsMessageType(result.stored_type)) {
     if (!note.empty()) ::unlink(note.c_str());
     return result;
   }

@@ -27,8 +27,8 @@ bool NoteCallInProgress(const CurrentCall& call, int32_t device_index,
 
 // The line options the wrap-up consults.
 struct WrapUpOptions {
-  int32_t lListRecMoreThen = 0;    // txtListRecMoreThen
-  bool bListMessagesOnly = false;  // chkListMessagesOnly
+  int32_t list_calls_longer_than = 0;  // txtListRecMoreThen
+  bool list_messages_only = false;     // chkListMessagesOnly
 };
 
 struct WrapUpResult {
@@ -54,7 +54,7 @@ CallRecord CallRecordOf(const CurrentCall& call, int32_t device_index);
 CallRecord BuildCallRecord(CurrentCall& call, int32_t device_index,
                            int32_t list_rec_more_then, Wave& wave);
 
-// Builds the record and stores it: with bListMessagesOnly only calls whose
+// Builds the record and stores it: with list_messages_only only calls whose
 // stored type is neither "0" nor "1"; `skip_latest` (a remote-access call)
 // keeps it out of the latest-call list. The note of the call in progress is
 // removed once the call is stored whole (or the rules say it is not

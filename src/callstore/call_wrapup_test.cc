@@ -100,7 +100,7 @@ TEST_F(WrapUpTest, StoredTypeFollowsTheRecording) {
     SCOPED_TRACE(std::string(c.type) + " " + std::to_string(c.seconds));
     store_.SetCallInfo(call_);
     WrapUpOptions options;
-    options.lListRecMoreThen = c.threshold;
+    options.list_calls_longer_than = c.threshold;
     if (c.seconds < 0) {
       call_.info.call_type = c.type;
       call_.info.message_path = "gone.wav";

@@ -97,13 +97,13 @@ void ReadGeneralAnnouncements(ContactOverlay& o,
       ParseInt16Text(v, option);
   };
   try {
-    fresh_switch("chkViewLineControl_IC", o.bViewLineControl_IC);
-    fresh_number("cmbCallDisplayStyleIncomming", o.nCallDisplayStyle_IC);
-    fresh_switch("chkICViewCD", o.bViewCD_IC);
-    fresh_switch("chkPlayInCall", o.bPlaySound_IC);
-    o.sPlaySound_IC = read_registry(section, "CmbPlayWhenCall");
-    fresh_switch("chkSayInCommingCall", o.bSay_IC);
-    o.sSay_IC = read_registry(section, "IC_txtTTS");
+    fresh_switch("chkViewLineControl_IC", o.show_line_control_on_call);
+    fresh_number("cmbCallDisplayStyleIncomming", o.call_display_style);
+    fresh_switch("chkICViewCD", o.show_call_on_incoming);
+    fresh_switch("chkPlayInCall", o.play_sound_on_incoming);
+    o.incoming_sound = read_registry(section, "CmbPlayWhenCall");
+    fresh_switch("chkSayInCommingCall", o.say_on_incoming);
+    o.incoming_text = read_registry(section, "IC_txtTTS");
   } catch (...) {
   }
 }
@@ -208,11 +208,11 @@ void Contacts::ApplyContact(const ContactRecord& c, ContactOverlay& o,
       o.ContactIgnore = true;
       break;
     case '4':
-      ApplySwitch(c.detect_pick_up, o.bDetectPickUP);
-      ApplySwitch(c.run_ans_if_not_answered, o.bRunAnsIfNotAnswered);
-      o.sGreetsMessage = std::string(Field(c.greeting)) + ".wav";
-      ApplySwitch(c.record_message, o.bRecordMessage);
-      ApplyNumber(c.num_of_ring, o.nNumOfRing);
+      ApplySwitch(c.detect_pick_up, o.detect_pick_up);
+      ApplySwitch(c.run_ans_if_not_answered, o.answer_if_not_answered);
+      o.greeting_file = std::string(Field(c.greeting)) + ".wav";
+      ApplySwitch(c.record_message, o.record_message);
+      ApplyNumber(c.num_of_ring, o.rings_to_answer);
       break;
     default:
       break;
@@ -223,19 +223,19 @@ void Contacts::ApplyContact(const ContactRecord& c, ContactOverlay& o,
       ReadGeneralAnnouncements(o, read_registry);
       break;
     case '2':
-      o.bViewCD_IC = false;
-      o.bViewLineControl_IC = false;
-      o.bPlaySound_IC = false;
-      o.bSay_IC = false;
+      o.show_call_on_incoming = false;
+      o.show_line_control_on_call = false;
+      o.play_sound_on_incoming = false;
+      o.say_on_incoming = false;
       break;
     case '3':
-      ApplySwitch(c.view_line_control, o.bViewLineControl_IC);
-      ApplyNumber(c.display_style, o.nCallDisplayStyle_IC);
-      ApplySwitch(c.view_cd, o.bViewCD_IC);
-      ApplySwitch(c.play_sound, o.bPlaySound_IC);
-      o.sPlaySound_IC = std::string(Field(c.sound_name));
-      ApplySwitch(c.say, o.bSay_IC);
-      o.sSay_IC = std::string(Field(c.say_text));
+      ApplySwitch(c.view_line_control, o.show_line_control_on_call);
+      ApplyNumber(c.display_style, o.call_display_style);
+      ApplySwitch(c.view_cd, o.show_call_on_incoming);
+      ApplySwitch(c.play_sound, o.play_sound_on_incoming);
+      o.incoming_sound = std::string(Field(c.sound_name));
+      ApplySwitch(c.say, o.say_on_incoming);
+      o.incoming_text = std::string(Field(c.say_text));
       break;
     default:
       break;
@@ -243,15 +243,15 @@ void Contacts::ApplyContact(const ContactRecord& c, ContactOverlay& o,
 
   switch (c.forwarding[0]) {
     case '2':
-      o.bSendToMail = false;
+      o.forward_by_mail = false;
       break;
     case '3':
-      ApplySwitch(c.send_to_mail, o.bSendToMail);
-      ApplyNumber(c.act_mail, o.nActMail);
-      o.sMailTo = std::string(Field(c.mail_to));
-      ApplySwitch(c.app, o.bApp);
-      ApplyNumber(c.act_app, o.nActApp);
-      o.sAppTo = std::string(Field(c.app_to));
+      ApplySwitch(c.send_to_mail, o.forward_by_mail);
+      ApplyNumber(c.act_mail, o.mail_when);
+      o.mail_to = std::string(Field(c.mail_to));
+      ApplySwitch(c.app, o.forward_to_app);
+      ApplyNumber(c.act_app, o.app_when);
+      o.app_command = std::string(Field(c.app_to));
       break;
     default:
       break;

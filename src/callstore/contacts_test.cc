@@ -17,18 +17,19 @@ using testing::WriteContacts;
 // Options as the line had them before the caller identification.
 ContactOverlay LineOptions() {
   ContactOverlay o;
-  o.bDetectPickUP = o.bRunAnsIfNotAnswered = o.bRecordMessage = true;
-  o.sGreetsMessage = "Default.wav";
-  o.nNumOfRing = 4;
-  o.bViewLineControl_IC = o.bViewCD_IC = o.bPlaySound_IC = o.bSay_IC = true;
-  o.nCallDisplayStyle_IC = 2;
-  o.sPlaySound_IC = "ring.wav";
-  o.sSay_IC = "Call from <CALLER_NAME>";
-  o.bSendToMail = o.bApp = true;
-  o.nActMail = 1;
-  o.sMailTo = "me@example.org";
-  o.nActApp = 2;
-  o.sAppTo = "notify <CALLER_NUMBER>";
+  o.detect_pick_up = o.answer_if_not_answered = o.record_message = true;
+  o.greeting_file = "Default.wav";
+  o.rings_to_answer = 4;
+  o.show_line_control_on_call = o.show_call_on_incoming =
+      o.play_sound_on_incoming = o.say_on_incoming = true;
+  o.call_display_style = 2;
+  o.incoming_sound = "ring.wav";
+  o.incoming_text = "Call from <CALLER_NAME>";
+  o.forward_by_mail = o.forward_to_app = true;
+  o.mail_when = 1;
+  o.mail_to = "me@example.org";
+  o.app_when = 2;
+  o.app_command = "notify <CALLER_NUMBER>";
   return o;
 }
 
@@ -95,15 +96,15 @@ TEST_F(ContactsTest, ContactChoicesAreLaidOverTheLineOptions) {
   } cases[] = {
       {"general announcements", [](auto& c) { c.announcements[0] = '1'; },
        [](auto& o) {
-         o.bViewLineControl_IC = o.bSay_IC = false;
-         o.nCallDisplayStyle_IC = 3;
-         o.sPlaySound_IC = "bell.wav";
-         o.sSay_IC = "Hello <CALLER_NAME>";
+         o.show_line_control_on_call = o.say_on_incoming = false;
+         o.call_display_style = 3;
+         o.incoming_sound = "bell.wav";
+         o.incoming_text = "Hello <CALLER_NAME>";
        }},
       {"no announcements", [](auto& c) { c.announcements[0] = '2'; },
        [](auto& o) {
-         o.bViewCD_IC = o.bViewLineControl_IC = o.bPlaySound_IC = o.bSay_IC =
-             false;
+         o.show_call_on_incoming = o.show_line_control_on_call =
+             o.play_sound_on_incoming = o.say_on_incoming = false;
        }},
       {"own announcements",
        [](auto& c) {
@@ -115,10 +116,10 @@ TEST_F(ContactsTest, ContactChoicesAreLaidOverTheLineOptions) {
          PutField(c.say_text, "It is <CONTACT>");
        },
        [](auto& o) {
-         o.bViewLineControl_IC = o.bPlaySound_IC = false;
-         o.nCallDisplayStyle_IC = 5;
-         o.sPlaySound_IC = "tune.wav";
-         o.sSay_IC = "It is <CONTACT>";
+         o.show_line_control_on_call = o.play_sound_on_incoming = false;
+         o.call_display_style = 5;
+         o.incoming_sound = "tune.wav";
+         o.incoming_text = "It is <CONTACT>";
        }},
       {"own forwarding",
        [](auto& c) {
@@ -130,10 +131,10 @@ TEST_F(ContactsTest, ContactChoicesAreLaidOverTheLineOptions) {
          PutField(c.app_to, "run <CALLER_NAME>");
        },
        [](auto& o) {
-         o.bApp = false;
-         o.nActMail = 2;
-         o.sMailTo = "them@example.org";
-         o.sAppTo = "run <CALLER_NAME>";
+         o.forward_to_app = false;
+         o.mail_when = 2;
+         o.mail_to = "them@example.org";
+         o.app_command = "run <CALLER_NAME>";
        }},
   };
   for (const auto& c : cases) {

@@ -41,10 +41,10 @@ void RecoverCallsCutOff(RegistryRoutines& reg, Clock& clock, Journal& journal,
                         Wave& wave, const std::string& app_path) {
   WrapUpOptions options;
   reg.SetSubkey("Answer\\TabDisconnectMode");
-  options.lListRecMoreThen =
+  options.list_calls_longer_than =
       ToInt32(reg.GetRegistryValue("txtListRecMoreThen"));
   reg.SetSubkey("Properties\\TabGeneral");
-  options.bListMessagesOnly =
+  options.list_messages_only =
       ToBoolean(reg.GetRegistryValue("chkListMessagesOnly"));
   CallStore store(app_path, clock, &journal);
   store.SetNumOfItemsInLast(
@@ -54,8 +54,9 @@ void RecoverCallsCutOff(RegistryRoutines& reg, Clock& clock, Journal& journal,
 
 }  // namespace
 
-frmMain::frmMain(const Devices& devices, SettingsStore& store, Journal& journal,
-                 std::string app_path, ProcessHooks hooks)
+ProcessController::ProcessController(const Devices& devices,
+                                     SettingsStore& store, Journal& journal,
+                                     std::string app_path, ProcessHooks hooks)
     : Reg(store),
       devices_(devices),
       store_(store),
@@ -64,27 +65,27 @@ frmMain::frmMain(const Devices& devices, SettingsStore& store, Journal& journal,
   state_.AppPath = std::move(app_path);
 }
 
-frmMain::~frmMain() { Unload(); }
+ProcessController::~ProcessController() { Unload(); }
 
-std::string frmMain::ReadText(const char* section, const char* name) {
+std::string ProcessController::ReadText(const char* section, const char* name) {
   Reg.SetSubkey(section);
   return RegValueText(Reg.GetRegistryValue(name));
 }
 
-void frmMain::Load() {
+void ProcessController::Load() {
   if (loaded_) return;
   loaded_ = true;
   Trapped(journal_, "frmMain:errForm_Load", [&] {
-    udiProc_ = devices_.new_channel();
-    uDiTTS_ = devices_.new_channel();
-    udiProc_->SetMessageArrived(
-        [this](const std::string& text) { udiProc_MessageArrived(text); });
-    uDiTTS_->SetMessageArrived(
-        [this](const std::string& text) { uDiTTS_MessageArrived(text); });
-    udiProc_->OpenChannel(kChannelProc);
-    uDiTTS_->OpenChannel(kChannelTTS);
-    Tapi1_ = devices_.new_telephony();
-    Wave1_ = devices_.new_wave();
+    process_channel_ = devices_.new_channel();
+    speech_channel_ = devices_.new_channel();
+    process_channel_->SetMessageArrived(
+        [this](const std::string& text) { OnProcessMessage(text); });
+    speech_channel_->SetMessageArrived(
+        [this](const std::string& text) { OnSpeechMessage(text); });
+    process_channel_->OpenChannel(kChannelProc);
+    speech_channel_->OpenChannel(kChannelTTS);
+    telephony_ = devices_.new_telephony();
+    wave_ = devices_.new_wave();
 
     const std::string language = ReadText("Language", "Select");
     LoadTranslation(NativePathNoCase(state_.AppPath, "\\Trans\\" + language));
@@ -100,8 +101,7 @@ void frmMain::Load() {
     journal_.SetSwitches(state_.LogSysOn, state_.LogWWWOn);
     journal_.LogSys("Opening " + std::string(kAppTitle) + " Process", 0, "");
     Trapped(journal_, "RecoverInterruptedCalls", [&] {
-      RecoverCallsCutOff(Reg, devices_.clock, journal_, *Wave1_,
-                         state_.AppPath);
+      RecoverCallsCutOff(Reg, devices_.clock, journal_, *wave_, state_.AppPath);
     });
 
     ReadWebOptions();
@@ -110,19 +110,20 @@ void frmMain::Load() {
       LoadWeb();
     }
 
-    const int32_t init = Tapi1_->LineInitialize();
+    const int32_t init = telephony_->LineInitialize();
     if (init != 0) {
       // No line at all; commands and the web server still work.
-      journal_.LogSys("Can't Init Tapi->" + Tapi1_->GetErrorText(init), 0, "");
+      journal_.LogSys("Can't Init Tapi->" + telephony_->GetErrorText(init), 0,
+                      "");
       return;
     }
-    journal_.LogSys("Init Tapi->" + Tapi1_->GetErrorText(0), 0, "");
+    journal_.LogSys("Init Tapi->" + telephony_->GetErrorText(0), 0, "");
 
     state_.AutoTimeOn = ReadText("Properties\\TabLineStat", "txtTimeOn");
     state_.AutoTimeOff = ReadText("Properties\\TabLineStat", "txtTimeOff");
 
-    line_ = std::make_unique<frmLine>(devices_, store_, journal_, state_,
-                                      hooks_.speech);
+    line_ = std::make_unique<LineController>(devices_, store_, journal_, state_,
+                                             hooks_.speech);
     line_->Load();
 
     const std::string line_stat =
@@ -141,16 +142,16 @@ void frmMain::Load() {
     // name of device 0, so the choice survives a change of the device list.
     std::string sound_device = ReadText(kDevicesSection, "cmbSoundDev");
     if (sound_device == "0") {
-      sound_device = Wave1_->GetDeviceCaps(0);
+      sound_device = wave_->GetDeviceCaps(0);
       Reg.SetSubkey(kDevicesSection);
       Reg.SetRegistryValue("cmbSoundDev", sound_device, REG_SZ);
       journal_.LogSys(sound_device, 1, "");
     }
-    state_.SoundDeviceIndex = FindWaveDevice(*Wave1_, sound_device);
+    state_.SoundDeviceIndex = FindWaveDevice(*wave_, sound_device);
   });
 }
 
-void frmMain::Unload() {
+void ProcessController::Unload() {
   if (!loaded_) return;
   Trapped(journal_, "frmMain:errForm_Unload", [&] {
     if (line_) {
@@ -166,7 +167,7 @@ void frmMain::Unload() {
   loaded_ = false;
 }
 
-bool frmMain::IsFormLoaded(const std::string& name) const {
+bool ProcessController::IsFormLoaded(const std::string& name) const {
   if (name == "frmMain") return loaded_;
   if (name == "frmLine") return line_ != nullptr;
   if (name == "frmHTTP") return web_loaded_;
@@ -174,7 +175,7 @@ bool frmMain::IsFormLoaded(const std::string& name) const {
   return false;
 }
 
-void frmMain::ReadWebOptions() {
+void ProcessController::ReadWebOptions() {
   Reg.SetSubkey(kWebSection);
   RCWWWAllow = ToInt32(Reg.GetRegistryValue("chkAllowWWWRemoteAccess"));
   RCWWWPort = ToInt32(Reg.GetRegistryValue("txtWWWPort"));
@@ -187,7 +188,7 @@ void frmMain::ReadWebOptions() {
   RCWWWViewLog = "1";
 }
 
-void frmMain::LoadTranslation(const std::string& path) {
+void ProcessController::LoadTranslation(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return;
   // A line ends at CR LF, CR or LF; the last line needs no ending.
@@ -205,7 +206,7 @@ void frmMain::LoadTranslation(const std::string& path) {
   }
 }
 
-int32_t frmMain::FindWaveDevice(Wave& wave, const std::string& name) {
+int32_t ProcessController::FindWaveDevice(Wave& wave, const std::string& name) {
   int32_t found = 0;
   const int32_t count = wave.GetWaveDeviceCount();
   for (int32_t i = 0; i < count; ++i) {
@@ -214,10 +215,10 @@ int32_t frmMain::FindWaveDevice(Wave& wave, const std::string& name) {
   return found;
 }
 
-void frmMain::LoadWeb() {
+void ProcessController::LoadWeb() {
   if (hooks_.web_io == nullptr && !hooks_.load_web) return;
   if (hooks_.web_io != nullptr) {
-    web_ = std::make_unique<frmHTTP>(
+    web_ = std::make_unique<HttpServer>(
         *hooks_.web_io, devices_.clock, store_, journal_, state_.AppPath,
         WebOptions{RCWWWPort, RCWWWAllow, RCWWWProtect, RCWWWUserName,
                    RCWWWPass, RCWWWViewCalls, RCWWWViewLog});
@@ -227,14 +228,14 @@ void frmMain::LoadWeb() {
   if (hooks_.load_web) hooks_.load_web(*this);
 }
 
-void frmMain::UnloadWeb() {
+void ProcessController::UnloadWeb() {
   if (!web_loaded_) return;
   web_loaded_ = false;
   web_.reset();
   if (hooks_.unload_web) hooks_.unload_web();
 }
 
-void frmMain::udiProc_MessageArrived(const std::string& text) {
+void ProcessController::OnProcessMessage(const std::string& text) {
   if (!loaded_) return;
   Trapped(journal_, "udiProc_MessageArrived", [&] {
     if (text == "UNLOAD") {
@@ -242,7 +243,7 @@ void frmMain::udiProc_MessageArrived(const std::string& text) {
       if (hooks_.unloaded) hooks_.unloaded();
     } else if (text == "GETSOUNDINDEX") {
       state_.SoundDeviceIndex =
-          FindWaveDevice(*Wave1_, ReadText(kDevicesSection, "cmbSoundDev"));
+          FindWaveDevice(*wave_, ReadText(kDevicesSection, "cmbSoundDev"));
     } else if (text == "OPEN_WEB") {
       UnloadWeb();
       ReadWebOptions();
@@ -257,7 +258,7 @@ void frmMain::udiProc_MessageArrived(const std::string& text) {
   });
 }
 
-void frmMain::uDiTTS_MessageArrived(const std::string& text) {
+void ProcessController::OnSpeechMessage(const std::string& text) {
   if (!loaded_ || !speech_loaded_) return;
   Trapped(journal_, "uDiTTS_MessageArrived",
           [&] { hooks_.speech->HandleMessage(text, state_.SoundDeviceIndex); });

@@ -1,4 +1,4 @@
-// The process controller `frmMain`: loading it brings the whole process up,
+// The process controller: loading it brings the whole process up,
 // unloading it takes everything down again, and while loaded it obeys the
 // desktop application's process commands (channel 105) and passes its
 // speech commands (channel 106) to the speech window.
@@ -28,8 +28,8 @@
 
 namespace lw {
 
-class frmLine;
-class frmMain;
+class LineController;
+class ProcessController;
 
 // What the program's entry plugs into the controller. Every member may be
 // left empty.
@@ -37,13 +37,13 @@ struct ProcessHooks {
   // The speech window, loaded and unloaded by the controller; outlives it.
   SpeechWindow* speech = nullptr;
   // The loop the web server's sockets run on. With it, loading the web
-  // server makes a frmHTTP that reads (and may set) the controller's RCWWW
+  // server makes a HttpServer that reads (and may set) the controller's RCWWW
   // fields; unloading destroys it.
   asio::io_context* web_io = nullptr;
   // Told after the web server was loaded and after it was unloaded. With
   // neither `web_io` nor `load_web` the web server is never counted as
   // loaded.
-  std::function<void(frmMain&)> load_web;
+  std::function<void(ProcessController&)> load_web;
   std::function<void()> unload_web;
   // "UNLOAD" arrived and the controller has unloaded itself. In process
   // mode this ends the process; in service mode the service runs on until
@@ -52,16 +52,16 @@ struct ProcessHooks {
   std::function<void()> unloaded;
 };
 
-class frmMain {
+class ProcessController {
  public:
   // `app_path` is AppPath (native, no trailing separator). Everything
   // referred to outlives the controller.
-  frmMain(const Devices& devices, SettingsStore& store, Journal& journal,
-          std::string app_path, ProcessHooks hooks);
+  ProcessController(const Devices& devices, SettingsStore& store,
+                    Journal& journal, std::string app_path, ProcessHooks hooks);
   // Unloads first when still loaded.
-  ~frmMain();
-  frmMain(const frmMain&) = delete;
-  frmMain& operator=(const frmMain&) = delete;
+  ~ProcessController();
+  ProcessController(const ProcessController&) = delete;
+  ProcessController& operator=(const ProcessController&) = delete;
 
   // The start-up sequence. Call once.
   void Load();
@@ -87,7 +87,7 @@ class frmMain {
   ProcessState& state() { return state_; }
   const ProcessState& state() const { return state_; }
   // The line controller; null when not loaded.
-  frmLine* line() { return line_.get(); }
+  LineController* line() { return line_.get(); }
 
   // --- Public fields read (and partly set) by the web server, in this
   // order.
@@ -103,8 +103,8 @@ class frmMain {
   std::string RCWWWViewLog;
 
  private:
-  void udiProc_MessageArrived(const std::string& text);
-  void uDiTTS_MessageArrived(const std::string& text);
+  void OnProcessMessage(const std::string& text);
+  void OnSpeechMessage(const std::string& text);
   void LoadWeb();
   void UnloadWeb();
   std::string ReadText(const char* section, const char* name);
@@ -115,12 +115,12 @@ class frmMain {
   ProcessHooks hooks_;
   ProcessState state_;
 
-  std::unique_ptr<MessageChannel> udiProc_;  // 105
-  std::unique_ptr<MessageChannel> uDiTTS_;   // 106
-  std::unique_ptr<Telephony> Tapi1_;
-  std::unique_ptr<Wave> Wave1_;
-  std::unique_ptr<frmLine> line_;
-  std::unique_ptr<frmHTTP> web_;
+  std::unique_ptr<MessageChannel> process_channel_;  // 105
+  std::unique_ptr<MessageChannel> speech_channel_;   // 106
+  std::unique_ptr<Telephony> telephony_;
+  std::unique_ptr<Wave> wave_;
+  std::unique_ptr<LineController> line_;
+  std::unique_ptr<HttpServer> web_;
 
   bool loaded_ = false;
   bool web_loaded_ = false;

@@ -21,21 +21,23 @@ class ProcessControllerTest : public ::testing::Test, public ControllerHome {
   }
 
   // The web server's loading and unloading are logged.
-  frmMain& Start() {
+  ProcessController& Start() {
     ProcessHooks hooks;
     hooks.speech = &speech_;
-    hooks.load_web = [this](frmMain&) { log_.push_back("frmHTTP.Load"); };
+    hooks.load_web = [this](ProcessController&) {
+      log_.push_back("frmHTTP.Load");
+    };
     hooks.unload_web = [this] { log_.push_back("frmHTTP.Unload"); };
     hooks.unloaded = [this] { log_.push_back("unloaded"); };
-    main_ = std::make_unique<frmMain>(fake.devices(), store, journal(),
-                                      home.path(), std::move(hooks));
+    main_ = std::make_unique<ProcessController>(
+        fake.devices(), store, journal(), home.path(), std::move(hooks));
     main_->Load();
     return *main_;
   }
 
   std::vector<std::string> log_;
   testing::LoggingSpeechWindow speech_{log_};
-  std::unique_ptr<frmMain> main_;
+  std::unique_ptr<ProcessController> main_;
 };
 
 TEST_F(ProcessControllerTest, FailedTelephonyLeavesNoLineButCommandsWork) {
@@ -45,7 +47,7 @@ TEST_F(ProcessControllerTest, FailedTelephonyLeavesNoLineButCommandsWork) {
   Set("Properties\\TabLineStat", "cmbLineStat", "0");
   Set("Properties\\TabDevices", "cmbSoundDev", "Second");
   fake.sound_devices().set_names({"First", "Second"});
-  frmMain& m = Start();
+  ProcessController& m = Start();
   EXPECT_EQ(SysJournal(),
             Entry("", "Opening Linewarden 1.0 Process", 0) +
                 Entry("", "Can't Init Tapi->The line is in use", 0));
@@ -73,7 +75,7 @@ TEST_F(ProcessControllerTest, TranslationFillsTwentyEntriesAsFarAsItGoes) {
   testing::WriteFile(home / "Trans/English", english);
   testing::WriteFile(home / "Trans/Short", "Eins\r\n\r\nDrei");
   Set("Language", "Select", "English");
-  frmMain& m = Start();
+  ProcessController& m = Start();
   const auto& t = m.state().TransText;
   EXPECT_EQ(t[0] + t[2] + "|" + t[20], "Text 2|Text 20");
   m.LoadTranslation(home / "Trans/Short");

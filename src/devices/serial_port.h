@@ -81,10 +81,10 @@ class SerialPort {
   virtual std::string ErrorText(int32_t code) = 0;
 };
 
-// Who uses a serial port. In modem mode the modem channel (the line
-// controller's modem mode) holds the modem's port while the line waits for
-// calls; for a call the port goes to the modem line (the telephony backend
-// of the voice modem) and back to the channel at the end of the call.
+// Who uses a serial port. In serial caller-ID mode the modem channel (the line
+// controller's serial caller-ID mode) holds the modem's port while the line
+// waits for calls; for a call the port goes to the modem line (the telephony
+// backend of the voice modem) and back to the channel at the end of the call.
 enum class SerialPortUser { kNobody, kModemChannel, kModemLine };
 
 // The users of the machine's serial ports, one per port at a time. Owned by

@@ -2,7 +2,7 @@
 // line, answering, hanging up and placing calls, keypad digits, and the call
 // events that drive the call state machine.
 //
-// The line controller holds one instance, `Tapi1`; the process controller
+// The line controller holds one instance, `telephony`; the process controller
 // holds another only to initialise telephony and to turn result codes into
 // texts. Behind it sit the line drivers: voice modems on serial ports, SIP
 // lines and the simulated line, which is always in the list.

@@ -2,9 +2,9 @@
 // records the call into a file, lets the call be heard on a sound device while
 // it is recorded, and answers questions about wave files.
 //
-// The line controller holds two instances, `Wave1` (the line's sound: play to
-// and record from the call) and `WavePlayer` (the local sound device); the
-// process controller holds one `Wave1` for the device list. Line device
+// The line controller holds two instances, `line_wave` (the line's sound: play
+// to and record from the call) and `WavePlayer` (the local sound device); the
+// process controller holds one (`wave_`) for the device list. Line device
 // numbers come from the telephony control's GetDeviceID; local device
 // numbers are indexes into GetDeviceCaps' list.
 //

@@ -5,9 +5,9 @@
 // decided whether the line is taken to record a conversation (somebody
 // picked up an extension), answered by the answering machine, blocked or
 // left alone; the connected call then goes to recording, the answering
-// machine or remote access. In modem mode the call begins on the modem's
-// serial port (ModemMode) and the telephony events carry it from the
-// hand-over of the modem on.
+// machine or remote access. In serial caller-ID mode the call begins on the
+// modem's serial port (SerialCallerIdMode) and the telephony events carry it
+// from the hand-over of the modem on.
 #include <string>
 #include <utility>
 
@@ -21,6 +21,22 @@
 namespace lw {
 
 namespace {
+
+// The journal sources of the call events, from the telephony control and,
+// in serial caller-ID mode, from the modem.
+constexpr char kTagIncomingCall[] = "ErrTapi1_InComeCall";
+constexpr char kTagModemIncomingCall[] = "ErrComm_InComeCall";
+constexpr char kTagRing[] = "ErrTapi1_Ring";
+constexpr char kTagCallerId[] = "ErrTapi1_CallerID";
+constexpr char kTagModemCallerId[] = "ErrComm_CallerID";
+constexpr char kTagConnected[] = "ErrTapi1_Connected";
+constexpr char kTagDisconnected[] = "ErrTapi1_Disconnected";
+constexpr char kTagIdle[] = "ErrTapi1_Idle";
+constexpr char kTagModemIdle[] = "ErrComm_Idle";
+constexpr char kTagDialing[] = "ErrTapi1_Dialing";
+constexpr char kTagDigit[] = "ErrTapi1_MonitorDigit";
+// The end-of-call message of a call the telephony control carried.
+constexpr char kMessageIdle[] = "Tapi_Idle";
 
 constexpr uint32_t kRingGapIntervalMs = 100;
 // Ticks of the ring gap after which the rings are taken to have stopped
@@ -64,36 +80,33 @@ bool ForwardsCallType(int16_t act, const std::string& call_type) {
 
 }  // namespace
 
-void frmLine::WireCallEvents() {
-  s_.tmrRecRingCounter =
-      s_.devices.clock.CreateTimer([this] { tmrRecRingCounter_Timer(); });
-  s_.tmrRecRingCounter->SetInterval(kRingGapIntervalMs);
+void LineController::WireCallEvents() {
+  s_.ring_gap_timer = s_.devices.clock.CreateTimer([this] { OnRingGapTick(); });
+  s_.ring_gap_timer->SetInterval(kRingGapIntervalMs);
 
   TelephonyEvents events;
-  events.InComeCall = [this] { Tapi_InComeCall(); };
-  events.Ring = [this](int32_t count) { Tapi_Ring(count); };
+  events.InComeCall = [this] { OnIncomingCall(); };
+  events.Ring = [this](int32_t count) { OnRing(count); };
   events.CallerID = [this](const std::string& name, const std::string& number) {
-    Tapi_CallerID(name, number);
+    OnCallerId(name, number);
   };
-  events.Connected = [this] { Tapi_Connected(); };
-  events.Disconnected = [this] { Tapi_Disconnected(); };
-  events.Idle = [this] { Tapi_Idle(); };
-  events.Dialing = [this] { Tapi_Dialing(); };
-  events.MonitorDigit = [this](const std::string& digit) {
-    Tapi_MonitorDigit(digit);
-  };
+  events.Connected = [this] { OnConnected(); };
+  events.Disconnected = [this] { OnDisconnected(); };
+  events.Idle = [this] { OnIdle(); };
+  events.Dialing = [this] { OnDialing(); };
+  events.MonitorDigit = [this](const std::string& digit) { OnDigit(digit); };
   events.LineLost = [this] { OnLineLost(); };
   events.LineBack = [this] { OnLineBack(); };
-  s_.Tapi1->SetEvents(std::move(events));
+  s_.telephony->SetEvents(std::move(events));
 
   WaveEvents line_events;
   line_events.PlayDone = [this] {
-    Trapped(s_.journal, "Wave1_PlayDone", [&] { Wave1_PlayDone(); });
+    Trapped(s_.journal, "Wave1_PlayDone", [&] { OnLinePlayDone(); });
   };
   line_events.LevelReport = [this](int16_t& level) {
     recorder_.LevelReport(level);
   };
-  s_.Wave1->SetEvents(std::move(line_events));
+  s_.line_wave->SetEvents(std::move(line_events));
 
   WaveEvents player_events;
   player_events.PlayDone = [this] {
@@ -102,39 +115,39 @@ void frmLine::WireCallEvents() {
   s_.WavePlayer->SetEvents(std::move(player_events));
 }
 
-void frmLine::StartCall(const std::string& description) {
+void LineController::StartCall(const std::string& description) {
   call_ = {};
   s_.Store->SetCallInfo(call_.Call);
   call_.Call.description = description;
   call_.wrap_up_due = true;
 }
 
-void frmLine::StopRingGapAndFreqTimers() {
-  TimerOff(s_.tmrRecRingCounter.get());
+void LineController::StopRingGapAndFreqTimers() {
+  TimerOff(s_.ring_gap_timer.get());
   recorder_.StopToneDetection();
 }
 
-void frmLine::Tapi_InComeCall() {
-  Trapped(s_.journal, "ErrTapi1_InComeCall", [&] {
+void LineController::OnIncomingCall() {
+  Trapped(s_.journal, kTagIncomingCall, [&] {
     // Whatever the previous call left playing or recording ends here.
-    StopPlayAndRecord(*s_.Wave1);
+    StopPlayAndRecord(*s_.line_wave);
     StopPlayAndRecord(*s_.WavePlayer);
   });
-  if (modem_->on()) {
+  if (serial_caller_id_->on()) {
     // The modem announced the call already; the telephony control reports
     // it again once it has the modem, and carries it from here.
-    modem_->TelephonyHasCall();
+    serial_caller_id_->TelephonyHasCall();
     return;
   }
   IncomingCall("Tapi_");
 }
 
-void frmLine::IncomingCall(const std::string& prefix) {
+void LineController::IncomingCall(const std::string& prefix) {
   const char* tag =
-      prefix == "Tapi_" ? "ErrTapi1_InComeCall" : "ErrComm_InComeCall";
+      prefix == "Tapi_" ? kTagIncomingCall : kTagModemIncomingCall;
   Trapped(s_.journal, tag, [&] {
     s_.in_call = true;
-    s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
+    s_.journal.LogSys(s_.telephony->GetErrorText(0), 0,
                       prefix + "InComeCall(" + DeviceIndexText() + ")");
 
     ++s_.IncomingCount;
@@ -143,99 +156,101 @@ void frmLine::IncomingCall(const std::string& prefix) {
     recorder_.NewCall();
 
     const CallOptions& o = s_.Options;
-    if (o.bDetectPickUP) {
-      if (o.nRecWhen == 0) {
-        call_.bRecordThisCall = true;
-      } else if (o.nRecWhen == 1 && s_.IncomingCount == o.lNumOfCallToRec) {
-        call_.bRecordThisCall = true;
+    if (o.detect_pick_up) {
+      if (o.record_when == 0) {
+        call_.record_if_picked_up = true;
+      } else if (o.record_when == 1 &&
+                 s_.IncomingCount == o.record_every_nth_call) {
+        call_.record_if_picked_up = true;
         s_.IncomingCount = 0;
       }
     }
-    if (call_.bRecordThisCall) {
+    if (call_.record_if_picked_up) {
       call_.RingGapTicks = 0;
-      TimerOn(s_.tmrRecRingCounter.get());
+      TimerOn(s_.ring_gap_timer.get());
     } else {
-      TimerOff(s_.tmrRecRingCounter.get());
+      TimerOff(s_.ring_gap_timer.get());
     }
 
-    if (!o.bWhenCallerID) sounds_.PlayIncomingSound();
+    if (!o.announce_after_caller_id) sounds_.PlayIncomingSound();
     Send(kChannelOut, {prefix + "Incomming", DeviceIndexText(),
-                       BoolText(call_.bRecordThisCall)});
+                       BoolText(call_.record_if_picked_up)});
   });
 }
 
-void frmLine::Tapi_Ring(int32_t count) {
-  Trapped(s_.journal, "ErrTapi1_Ring", [&] {
+void LineController::OnRing(int32_t count) {
+  Trapped(s_.journal, kTagRing, [&] {
     // With the modem taken from the serial port, the count goes on from the
     // rings the modem reported.
-    const bool port_has_modem = modem_->PortHasModem();
-    count += modem_->RingsBefore();
+    const bool port_has_modem = serial_caller_id_->PortHasModem();
+    count += serial_caller_id_->RingsBefore();
     Send(kChannelOut, {"Tapi_Ring", DeviceIndexText(), std::to_string(count),
-                       BoolText(call_.bRecordThisCall)});
+                       BoolText(call_.record_if_picked_up)});
     s_.journal.LogSys("Tapi_Ring(" + std::to_string(s_.LineIndex) +
                           "):" + std::to_string(count),
                       0, "");
 
-    if (call_.bIgnoreCall) {
+    if (call_.ignore_call) {
       recorder_.StopLimits();
-      TimerOff(s_.tmrRecRingCounter.get());
+      TimerOff(s_.ring_gap_timer.get());
       return;
     }
-    // In modem mode the decisions wait until the telephony control has the
-    // modem (the serial port closed).
+    // In serial caller-ID mode the decisions wait until the telephony control
+    // has the modem (the serial port closed).
     if (port_has_modem) return;
 
-    if (call_.bRemoteAccess) {
+    if (call_.remote_access_call) {
       AnswerCall();
       return;
     }
     call_.RingGapTicks = 0;
-    if (call_.bRecordThisCall) {
-      TimerOn(s_.tmrRecRingCounter.get());
+    if (call_.record_if_picked_up) {
+      TimerOn(s_.ring_gap_timer.get());
     } else {
-      TimerOff(s_.tmrRecRingCounter.get());
+      TimerOff(s_.ring_gap_timer.get());
     }
-    if (call_.bBlockCall && count >= kBlockAtRing) s_.Tapi1->LineAnswer();
-    if (s_.Options.bRunAnsIfNotAnswered && count >= s_.Options.nNumOfRing) {
+    if (call_.block_call && count >= kBlockAtRing) s_.telephony->LineAnswer();
+    if (s_.Options.answer_if_not_answered &&
+        count >= s_.Options.rings_to_answer) {
       AnswerCall();
     }
   });
 }
 
-void frmLine::tmrRecRingCounter_Timer() {
+void LineController::OnRingGapTick() {
   Trapped(s_.journal, "tmrRecRingCounter_Timer", [&] {
     ++call_.RingGapTicks;
     if (call_.RingGapTicks <= kRingGapTicks) return;
-    TimerOff(s_.tmrRecRingCounter.get());
-    call_.bAnswerMachine = false;
-    call_.bRecTheCall = true;
-    s_.Tapi1->LineAnswer();
+    TimerOff(s_.ring_gap_timer.get());
+    call_.machine_answers = false;
+    call_.recording_call = true;
+    s_.telephony->LineAnswer();
   });
 }
 
-void frmLine::AnswerCall() {
+void LineController::AnswerCall() {
   Trapped(s_.journal, "AnswerCall", [&] {
-    call_.bAnswerMachine = true;
-    call_.bRecTheCall = false;
-    const int32_t result = s_.Tapi1->LineAnswer();
+    call_.machine_answers = true;
+    call_.recording_call = false;
+    const int32_t result = s_.telephony->LineAnswer();
     s_.journal.LogSys("Tapi.LineAnswer(" + std::to_string(s_.LineIndex) +
-                          ")->" + s_.Tapi1->GetErrorText(result),
+                          ")->" + s_.telephony->GetErrorText(result),
                       0, "");
-    TimerOff(s_.tmrRecRingCounter.get());
+    TimerOff(s_.ring_gap_timer.get());
   });
 }
 
-void frmLine::Tapi_CallerID(const std::string& name,
-                            const std::string& number) {
-  // In modem mode the caller identification comes from the modem.
-  if (!modem_->on()) CallerIdentified(name, number, "Tapi_");
+void LineController::OnCallerId(const std::string& name,
+                                const std::string& number) {
+  // In serial caller-ID mode the caller identification comes from the modem.
+  if (!serial_caller_id_->on()) CallerIdentified(name, number, "Tapi_");
 }
 
-void frmLine::CallerIdentified(const std::string& name,
-                               const std::string& number,
-                               const std::string& prefix) {
+void LineController::CallerIdentified(const std::string& name,
+                                      const std::string& number,
+                                      const std::string& prefix) {
   const bool modem = prefix == "Comm_";
-  Trapped(s_.journal, modem ? "ErrComm_CallerID" : "ErrTapi1_CallerID", [&] {
+  Trapped(s_.journal, modem ? kTagModemCallerId : kTagCallerId, [&] {
     CallOptions& o = s_.Options;
     CallInfo& info = call_.Call.info;
     s_.in_call = true;
@@ -245,99 +260,101 @@ void frmLine::CallerIdentified(const std::string& name,
     // The contact's choices are laid over this call's options.
     ContactOverlay overlay = ToContactOverlay(o);
     ContactRecord contact{};
-    const std::string lRet = s_.Store->contacts().FindContact(
+    const std::string contact_number = s_.Store->contacts().FindContact(
         info.caller_number, overlay, contact, MakeRegistryTextReader(s_.Reg));
     ApplyContactOverlay(overlay, o);
 
     std::string contact_name;
     std::string contact_text;
-    if (lRet != "-1") {
+    if (contact_number != "-1") {
       contact_name = FieldText(contact.name);
       contact_text = FieldText(contact.second_text);
       info.contact = contact_name;
       call_.Call.description = contact_name;
       call_.Call.contact_digit = ContactDigit(contact);
 
-      call_.bRecTheCall = o.bDetectPickUP;
-      call_.bRecordThisCall = o.bDetectPickUP;
-      if (!call_.bRecTheCall) StopRingGapAndFreqTimers();
-      call_.bAnswerMachine = o.bRunAnsIfNotAnswered;
-      if (!call_.bAnswerMachine && !call_.bRecTheCall) call_.bIgnoreCall = true;
+      call_.recording_call = o.detect_pick_up;
+      call_.record_if_picked_up = o.detect_pick_up;
+      if (!call_.recording_call) StopRingGapAndFreqTimers();
+      call_.machine_answers = o.answer_if_not_answered;
+      if (!call_.machine_answers && !call_.recording_call)
+        call_.ignore_call = true;
 
       if (o.ContactBlock) {
         StopRingGapAndFreqTimers();
-        call_.bRecTheCall = false;
-        call_.bRecordThisCall = false;
-        call_.bAnswerMachine = false;
-        call_.bBlockCall = true;
+        call_.recording_call = false;
+        call_.record_if_picked_up = false;
+        call_.machine_answers = false;
+        call_.block_call = true;
         // Taken off-hook at once; the connected call is dropped. Nothing
         // tells of a blocked caller. The modem's call is answered at its
         // fourth ring instead, once the telephony control has it, so it
         // must not be left ringing as ignored.
         if (!modem) {
-          s_.Tapi1->LineAnswer();
+          s_.telephony->LineAnswer();
           return;
         }
-        call_.bIgnoreCall = false;
+        call_.ignore_call = false;
       }
       if (o.ContactIgnore) {
         StopRingGapAndFreqTimers();
-        call_.bRecTheCall = false;
-        call_.bRecordThisCall = false;
-        call_.bAnswerMachine = false;
-        call_.bIgnoreCall = true;
+        call_.recording_call = false;
+        call_.record_if_picked_up = false;
+        call_.machine_answers = false;
+        call_.ignore_call = true;
       }
       // Forwarding "2": neither mail nor program for this caller ("3", the
       // contact's own forwarding, came with the overlay).
       if (contact.forwarding[0] == '2') {
-        o.bSendToMail = false;
-        o.bApp = false;
+        o.forward_by_mail = false;
+        o.forward_to_app = false;
       }
     }
 
-    if (o.bAllowCallerNameNumAccess) {
+    if (o.allow_access_by_caller) {
       // Callers are not announced while access by caller number is on.
-      if (info.caller_number == o.sAccessCallerNumber)
-        call_.bRemoteAccess = true;
+      if (info.caller_number == o.access_caller_number)
+        call_.remote_access_call = true;
       return;
     }
 
     Send(kChannelCallerID,
          {prefix == "Tapi_" ? "Tapi_CID" : "Comm_CID", DeviceIndexText(),
           info.caller_name, info.caller_number, contact_name, contact_text,
-          BoolText(o.bViewCD_IC), std::to_string(o.nCallDisplayStyle_IC),
-          BoolText(o.bViewLineControl_IC)});
-    if (o.bWhenCallerID) sounds_.PlayIncomingSound();
+          BoolText(o.show_call_on_incoming),
+          std::to_string(o.call_display_style),
+          BoolText(o.show_line_control_on_call)});
+    if (o.announce_after_caller_id) sounds_.PlayIncomingSound();
     s_.journal.LogSys(prefix + "CallerID:(Index:" + DeviceIndexText() +
                           "):" + info.caller_name + ":" + info.caller_number +
                           ",Contact(" + contact_name + ")",
                       0, "");
   });
-  if (modem && !call_.bRemoteAccess && !s_.Options.bAllowCallerNameNumAccess)
-    modem_->HandOver();
+  if (modem && !call_.remote_access_call && !s_.Options.allow_access_by_caller)
+    serial_caller_id_->HandOver();
 }
 
-void frmLine::Tapi_Connected() {
-  Trapped(s_.journal, "ErrTapi1_Connected", [&] {
-    s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
+void LineController::OnConnected() {
+  Trapped(s_.journal, kTagConnected, [&] {
+    s_.journal.LogSys(s_.telephony->GetErrorText(0), 0,
                       "Tapi_Conected(" + DeviceIndexText() + ")");
     SendOutWithDevice("Tapi_Connected");
   });
-  Trapped(s_.journal, "ErrTapi1_Connected", [&] {
+  Trapped(s_.journal, kTagConnected, [&] {
     if (s_.speech != nullptr) s_.speech->StopSpeak();
   });
   s_.devices.clock.Pause(5);
 
-  Trapped(s_.journal, "ErrTapi1_Connected", [&] {
-    if (call_.bBlockCall) {
-      s_.Tapi1->LineDrop();
-    } else if (call_.bRemoteAccess) {
+  Trapped(s_.journal, kTagConnected, [&] {
+    if (call_.block_call) {
+      s_.telephony->LineDrop();
+    } else if (call_.remote_access_call) {
       if (s_.hooks.StartRemoteAccess) s_.hooks.StartRemoteAccess();
-    } else if (!call_.bRecTheCall) {
-      if (call_.bAnswerMachine) machine_.PlayGreeting();
+    } else if (!call_.recording_call) {
+      if (call_.machine_answers) machine_.PlayGreeting();
       // An outgoing call placed with recording is recorded from here on.
-      if (call_.bCallOutRec) recorder_.ContinueAfterGreeting();
-    } else if (s_.Options.bLegalRecMSG) {
+      if (call_.record_call_out) recorder_.ContinueAfterGreeting();
+    } else if (s_.Options.play_recording_notice) {
       machine_.PlayLegalNotice();
     } else {
       recorder_.ContinueAfterGreeting();
@@ -345,27 +362,27 @@ void frmLine::Tapi_Connected() {
   });
 }
 
-void frmLine::Tapi_Disconnected() {
-  Trapped(s_.journal, "ErrTapi1_Disconnected", [&] {
-    s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
+void LineController::OnDisconnected() {
+  Trapped(s_.journal, kTagDisconnected, [&] {
+    s_.journal.LogSys(s_.telephony->GetErrorText(0), 0,
                       "Tapi_Disconnected(" + DeviceIndexText() + ")");
   });
   recorder_.StopRecMessage();
   DropCall();
 }
 
-void frmLine::Tapi_Idle() {
-  Trapped(s_.journal, "ErrTapi1_Idle", [&] {
+void LineController::OnIdle() {
+  Trapped(s_.journal, kTagIdle, [&] {
     s_.in_call = false;
-    s_.journal.LogSys(s_.Tapi1->GetErrorText(0), 0,
+    s_.journal.LogSys(s_.telephony->GetErrorText(0), 0,
                       "Tapi_Idle(" + DeviceIndexText() + ")");
   });
   // A call wrapped up when the line closed or refused the hang-up is not
   // stored a second time should its Idle still arrive.
-  if (call_.wrap_up_due) WrapUpCall("Tapi_Idle");
+  if (call_.wrap_up_due) WrapUpCall(kMessageIdle);
 }
 
-void frmLine::EndCallBeforeClose() {
+void LineController::EndCallBeforeClose() {
   if (!call_.wrap_up_due) return;
   // A closed line reports nothing more of its call: the call is hung up and
   // wrapped up while the line is still open, so the caller's message is
@@ -374,19 +391,19 @@ void frmLine::EndCallBeforeClose() {
       "The line closes during a call: the call is ended and stored", 0,
       "CloseLine");
   DropCall();
-  if (call_.wrap_up_due) WrapUpCall("Tapi_Idle");
+  if (call_.wrap_up_due) WrapUpCall(kMessageIdle);
 }
 
-void frmLine::WrapUpCall(const char* message) {
+void LineController::WrapUpCall(const char* message) {
   const char* tag =
-      message == std::string("Tapi_Idle") ? "ErrTapi1_Idle" : "ErrComm_Idle";
+      message == std::string(kMessageIdle) ? kTagIdle : kTagModemIdle;
   call_.wrap_up_due = false;
   s_.in_call = false;
   Trapped(s_.journal, tag, [&] {
-    StopPlayAndRecord(*s_.Wave1);
+    StopPlayAndRecord(*s_.line_wave);
     // A caller who gave up while the phone rang leaves the ring gap
     // running; it must not take the line once the call is over.
-    TimerOff(s_.tmrRecRingCounter.get());
+    TimerOff(s_.ring_gap_timer.get());
     recorder_.StopLimits();
   });
 
@@ -394,11 +411,11 @@ void frmLine::WrapUpCall(const char* message) {
   Trapped(s_.journal, tag, [&] {
     s_.Store->SetNumOfItemsInLast(s_.process.Options.NumOfItemsInLast);
     WrapUpOptions options;
-    options.lListRecMoreThen = s_.Options.lListRecMoreThen;
-    options.bListMessagesOnly = s_.Options.bListMessagesOnly;
+    options.list_calls_longer_than = s_.Options.list_calls_longer_than;
+    options.list_messages_only = s_.Options.list_messages_only;
     const WrapUpResult result =
-        SaveFinishedCall(*s_.Store, call_.Call, s_.Tapi1->DeviceIndex(),
-                         options, call_.bRemoteAccess, *s_.Wave1);
+        SaveFinishedCall(*s_.Store, call_.Call, s_.telephony->DeviceIndex(),
+                         options, call_.remote_access_call, *s_.line_wave);
     stored_type = result.stored_type;
   });
 
@@ -406,13 +423,13 @@ void frmLine::WrapUpCall(const char* message) {
     // "Only if got a message": a voice message or a recorded incoming call.
     const bool got_message =
         IsMessageType(stored_type) && stored_type != kCallTypeOutgoingRecorded;
-    if (!s_.Options.bOnlyIfGotMessage || got_message)
+    if (!s_.Options.disconnect_only_with_message || got_message)
       sounds_.PlayDisconnectSound();
   });
 
   // The modem goes back to the serial port, unless it is there already
   // (the caller gave up before the hand-over) or the line is closing.
-  modem_->CallEnded();
+  serial_caller_id_->CallEnded();
 
   Trapped(s_.journal, tag, [&] {
     const std::string device = DeviceIndexText();
@@ -423,12 +440,14 @@ void frmLine::WrapUpCall(const char* message) {
 
   Trapped(s_.journal, tag, [&] {
     const std::string& type = call_.Call.info.call_type;
-    if (s_.Options.bSendToMail && ForwardsCallType(s_.Options.nActMail, type))
+    if (s_.Options.forward_by_mail &&
+        ForwardsCallType(s_.Options.mail_when, type))
       forwarding_.SendMailForCall();
   });
   Trapped(s_.journal, tag, [&] {
     const std::string& type = call_.Call.info.call_type;
-    if (s_.Options.bApp && ForwardsCallType(s_.Options.nActApp, type))
+    if (s_.Options.forward_to_app &&
+        ForwardsCallType(s_.Options.app_when, type))
       forwarding_.SendToApp();
   });
 
@@ -440,23 +459,23 @@ void frmLine::WrapUpCall(const char* message) {
   remote_.CallEnded();
 }
 
-void frmLine::DropCall() {
+void LineController::DropCall() {
   // Each step on its own: whatever fails, the line is hung up.
   Trapped(s_.journal, "DropCall", [&] {
     recorder_.StopLimits();
-    TimerOff(s_.tmrRecRingCounter.get());
+    TimerOff(s_.ring_gap_timer.get());
   });
   machine_.Reset();
   Trapped(s_.journal, "DropCall", [&] {
-    if (s_.Wave1->IsPlaying()) s_.Wave1->StopPlay();
+    if (s_.line_wave->IsPlaying()) s_.line_wave->StopPlay();
   });
   recorder_.StopRecMessage();
   bool dropped = false;
   Trapped(s_.journal, "DropCall", [&] {
-    const int32_t result = s_.Tapi1->LineDrop();
+    const int32_t result = s_.telephony->LineDrop();
     dropped = result == 0;
     s_.journal.LogSys("Tapi.LineDrop(" + DeviceIndexText() + ")->" +
-                          s_.Tapi1->GetErrorText(result),
+                          s_.telephony->GetErrorText(result),
                       0, "");
   });
   // A timer tick that led here may have switched a limit on again.
@@ -464,50 +483,49 @@ void frmLine::DropCall() {
   // A hang-up the line refused (a failed or closed device, or a call already
   // gone) brings no Idle for this call: it is wrapped up here, so it is still
   // stored and the desktop application told.
-  if (!dropped && call_.wrap_up_due) WrapUpCall("Tapi_Idle");
+  if (!dropped && call_.wrap_up_due) WrapUpCall(kMessageIdle);
 }
 
-void frmLine::Wave1_PlayDone() {
+void LineController::OnLinePlayDone() {
   bool active = false;
   Trapped(s_.journal, "Wave1_PlayDone",
-          [&] { active = s_.Tapi1->IsCallActive(); });
+          [&] { active = s_.telephony->IsCallActive(); });
   if (!active) {
     DropCall();
-  } else if (call_.bRemoteAccess) {
+  } else if (call_.remote_access_call) {
     if (s_.hooks.RemoteAccessPlayDone) s_.hooks.RemoteAccessPlayDone();
-  } else if (call_.bRecTheCall) {
+  } else if (call_.recording_call) {
     recorder_.ContinueAfterGreeting();
-  } else if (call_.bAnswerMachine) {
+  } else if (call_.machine_answers) {
     machine_.PlayDone();
   }
   // A recording that waited for the line to stop playing (a half-duplex
   // line) starts unless another prompt followed.
-  if (active && !s_.Wave1->IsPlaying()) recorder_.StartWaitingRecording();
+  if (active && !s_.line_wave->IsPlaying()) recorder_.StartWaitingRecording();
 }
 
-void frmLine::Tapi_Dialing() {
-  Trapped(s_.journal, "ErrTapi1_Dialing",
-          [&] { SendOutWithDevice("Tapi_Dialing"); });
+void LineController::OnDialing() {
+  Trapped(s_.journal, kTagDialing, [&] { SendOutWithDevice("Tapi_Dialing"); });
 }
 
-void frmLine::Tapi_MonitorDigit(const std::string& digit) {
-  Trapped(s_.journal, "ErrTapi1_MonitorDigit", [&] {
+void LineController::OnDigit(const std::string& digit) {
+  Trapped(s_.journal, kTagDigit, [&] {
     if (s_.hooks.MonitorDigit) s_.hooks.MonitorDigit(digit);
   });
 }
 
-void frmLine::CallOut(const std::string& number, bool record) {
+void LineController::CallOut(const std::string& number, bool record) {
   Trapped(s_.journal, "CallOut", [&] {
     PerCall before = call_;
     StartCall(s_.process.TransText[kTransCallOut]);
     call_.Call.info.call_type =
         record ? kCallTypeOutgoingRecorded : kCallTypeOutgoing;
     call_.Call.info.caller_number = CallerText(number);
-    call_.bCallOutRec = record;
+    call_.record_call_out = record;
     std::string call_text;
-    const int32_t result = s_.Tapi1->MakeCall(number, call_text);
+    const int32_t result = s_.telephony->MakeCall(number, call_text);
     s_.journal.LogSys("Tapi.MakeCall(" + DeviceIndexText() + ")->" +
-                          s_.Tapi1->GetErrorText(result),
+                          s_.telephony->GetErrorText(result),
                       0, "");
     // A call that was never placed leaves the one in progress (if any) as it
     // was.

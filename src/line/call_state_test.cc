@@ -346,8 +346,8 @@ TEST_F(CallStateTest, RefusedHangUpStillStoresTheCallOnce) {
 }
 
 TEST_F(CallStateTest, ModemCallFromTheSerialPortThroughTheHandOverAndBack) {
-  // Given modem mode with a scenario of two commands and a caller whose
-  // rings and identification the simulated line's modem reports, expect
+  // Given serial caller-ID mode with a scenario of two commands and a caller
+  // whose rings and identification the simulated line's modem reports, expect
   // the call announced (and identified) from the port, a blocked caller
   // handed over at the second ring and answered at the fourth, the ring
   // count going on from the modem's, remote access by number handed over

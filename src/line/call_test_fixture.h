@@ -47,9 +47,9 @@ class CallTest : public ::testing::Test, public ControllerHome {
   }
 
   // A new line controller, loaded.
-  frmLine& Load() {
-    line_ = std::make_unique<frmLine>(fake.devices(), store, journal(),
-                                      process_, &speech_);
+  LineController& Load() {
+    line_ = std::make_unique<LineController>(fake.devices(), store, journal(),
+                                             process_, &speech_);
     line_->Load();
     return *line_;
   }
@@ -157,7 +157,7 @@ class CallTest : public ::testing::Test, public ControllerHome {
   ProcessState process_;
   std::vector<std::string> speech_log_;
   LoggingSpeechWindow speech_{speech_log_};
-  std::unique_ptr<frmLine> line_;
+  std::unique_ptr<LineController> line_;
 };
 
 }  // namespace lw::testing

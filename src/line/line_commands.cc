@@ -13,7 +13,7 @@
 
 namespace lw {
 
-void frmLine::udiIn_MessageArrived(const std::string& text) {
+void LineController::OnLineCommand(const std::string& text) {
   if (!s_.loaded) return;
   Trapped(s_.journal, "udiIn_MessageArrived", [&] {
     const std::vector<std::string> lines = SplitMessage(text);
@@ -49,14 +49,14 @@ void frmLine::udiIn_MessageArrived(const std::string& text) {
 }
 
 // The line switched on by hand: auto mode ends.
-void frmLine::CommandOn() {
+void LineController::CommandOn() {
   auto_mode_.SetRunning(false);
   s_.process.AutoMode = false;
   OpenLine();
 }
 
 // The line switched off by hand: auto mode ends.
-void frmLine::CommandOff() {
+void LineController::CommandOff() {
   auto_mode_.SetRunning(false);
   s_.process.AutoMode = false;
   CloseLine(false);
@@ -64,7 +64,7 @@ void frmLine::CommandOff() {
 
 // The line follows the window from now on; the timer's next tick opens or
 // closes it. The times are kept as sent and not stored in the settings.
-void frmLine::CommandAuto(const std::vector<std::string>& lines) {
+void LineController::CommandAuto(const std::vector<std::string>& lines) {
   if (lines.size() < 3) {
     s_.journal.LogSys("AUTO without a switch-on and a switch-off time ignored",
                       0, "udiIn_MessageArrived");
@@ -77,15 +77,15 @@ void frmLine::CommandAuto(const std::vector<std::string>& lines) {
   SendLineStatus();
 }
 
-void frmLine::CommandHello() { SendLineStatus(); }
+void LineController::CommandHello() { SendLineStatus(); }
 
-void frmLine::CommandGetTTSProp() { LoadTTSOptions(); }
+void LineController::CommandGetTTSProp() { LoadTTSOptions(); }
 
 // --- Commands on the current call. They are not checked against the state
 // of the line: outside a call they only change the flags and timers, which
 // the next call resets.
 
-void frmLine::CommandRecCall(const std::vector<std::string>& lines) {
+void LineController::CommandRecCall(const std::vector<std::string>& lines) {
   bool record = false;
   if (lines.size() < 2 || !ParseSwitchText(lines[1], record)) {
     s_.journal.LogSys("RecCall without a True or False argument ignored", 0,
@@ -93,27 +93,27 @@ void frmLine::CommandRecCall(const std::vector<std::string>& lines) {
     return;
   }
   // Takes effect at the next ring, which switches the ring gap on or off.
-  call_.bRecordThisCall = record;
+  call_.record_if_picked_up = record;
 }
 
-void frmLine::CommandAnswerMachine() { AnswerCall(); }
+void LineController::CommandAnswerMachine() { AnswerCall(); }
 
-void frmLine::CommandDropTheCall() {
+void LineController::CommandDropTheCall() {
   StopRingGapAndFreqTimers();
-  call_.bBlockCall = true;
+  call_.block_call = true;
   // The connected event drops the call.
-  s_.Tapi1->LineAnswer();
+  s_.telephony->LineAnswer();
 }
 
-void frmLine::CommandDoNothing() {
+void LineController::CommandDoNothing() {
   StopRingGapAndFreqTimers();
-  call_.bIgnoreCall = true;
+  call_.ignore_call = true;
 }
 
-void frmLine::CommandStopProc() { DropCall(); }
+void LineController::CommandStopProc() { DropCall(); }
 
-void frmLine::CommandCallOut(const std::vector<std::string>& lines,
-                             bool record) {
+void LineController::CommandCallOut(const std::vector<std::string>& lines,
+                                    bool record) {
   if (lines.size() < 2 || lines[1].empty()) {
     s_.journal.LogSys(std::string(record ? "CallOutRec" : "CallOut") +
                           " without a number to dial ignored",
@@ -123,7 +123,7 @@ void frmLine::CommandCallOut(const std::vector<std::string>& lines,
   // The number reaches the device and the stored call: only what the line
   // can dial goes on (a stray line feed would break the record's field).
   const std::string& number = lines[1];
-  if (!IsDialable(number, s_.Tapi1->DialKinds())) {
+  if (!IsDialable(number, s_.telephony->DialKinds())) {
     s_.journal.LogSys(std::string(record ? "CallOutRec" : "CallOut") +
                           " refused: \"" + JournalShown(number) +
                           "\" is not a number to dial (digits, *, #, a "
@@ -134,6 +134,6 @@ void frmLine::CommandCallOut(const std::vector<std::string>& lines,
   CallOut(number, record);
 }
 
-void frmLine::CommandDropCall() { DropCall(); }
+void LineController::CommandDropCall() { DropCall(); }
 
 }  // namespace lw

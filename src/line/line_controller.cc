@@ -6,8 +6,9 @@
 
 namespace lw {
 
-frmLine::frmLine(const Devices& devices, SettingsStore& store, Journal& journal,
-                 ProcessState& process, SpeechWindow* speech)
+LineController::LineController(const Devices& devices, SettingsStore& store,
+                               Journal& journal, ProcessState& process,
+                               SpeechWindow* speech)
     : s_(devices, store, journal, process, speech),
       auto_mode_(devices.clock, journal, process,
                  {.InCall = [this] { return s_.in_call; },
@@ -32,24 +33,24 @@ frmLine::frmLine(const Devices& devices, SettingsStore& store, Journal& journal,
   };
 }
 
-frmLine::~frmLine() {
+LineController::~LineController() {
   if (s_.loaded) Unload();
 }
 
-void frmLine::Load() {
+void LineController::Load() {
   Trapped(s_.journal, "errForm_Load", [&] {
     const Devices& d = s_.devices;
 
     // The result of the initialisation does not matter here: the process
     // controller has already found telephony working, and LineOpen
     // initialises again on its own after a shutdown.
-    s_.Tapi1 = d.new_telephony();
-    s_.Tapi1->LineInitialize();
-    s_.Wave1 = d.new_wave();
-    s_.Wave1->Initialize();
+    s_.telephony = d.new_telephony();
+    s_.telephony->LineInitialize();
+    s_.line_wave = d.new_wave();
+    s_.line_wave->Initialize();
     s_.WavePlayer = d.new_wave();
     s_.WavePlayer->Initialize();
-    LoadModem();
+    MakeSerialCallerIdMode();
     sounds_.SetPlayer(s_.WavePlayer.get());
     forwarding_.SetMail(d.new_mail());
     auto_mode_.Load();
@@ -64,33 +65,32 @@ void frmLine::Load() {
         {.EndStream = [this] { remote_.Voice_EndStream(); }});
     GetOptions();
 
-    channels_.Bind(
-        d, [this](const std::string& text) { udiIn_MessageArrived(text); });
+    channels_.Bind(d, [this](const std::string& text) { OnLineCommand(text); });
     s_.loaded = true;
   });
 }
 
-void frmLine::Unload() {
+void LineController::Unload() {
   if (!s_.loaded) return;
   Trapped(s_.journal, "errForm_Unload", [&] {
     auto_mode_.Unload();
     // No call outlives the line: its timers stop with it.
-    TimerOff(s_.tmrRecRingCounter.get());
+    TimerOff(s_.ring_gap_timer.get());
     recorder_.StopLimits();
-    // Not bUnLoad: the desktop application learns that the line is off.
+    // Not unloading: the desktop application learns that the line is off.
     CloseLine(false);
-    if (s_.Wave1) s_.Wave1->Terminate();
+    if (s_.line_wave) s_.line_wave->Terminate();
     if (s_.WavePlayer) s_.WavePlayer->Terminate();
-    if (modem_) modem_->Close();
+    if (serial_caller_id_) serial_caller_id_->Close();
   });
   s_.loaded = false;
 }
 
-void frmLine::SendLineStatus() {
-  if (!s_.Tapi1) return;
+void LineController::SendLineStatus() {
+  if (!s_.telephony) return;
   channels_.SendText(
       kChannelOut,
-      JoinFields({"LineStatus", std::to_string(s_.Tapi1->DeviceIndex()),
+      JoinFields({"LineStatus", std::to_string(s_.telephony->DeviceIndex()),
                   std::to_string(s_.process.LineStat),
                   BoolText(s_.process.AutoMode)}));
 }
@@ -99,46 +99,46 @@ void frmLine::SendLineStatus() {
 
 namespace lw {
 
-std::string frmLine::DeviceIndexText() {
-  return s_.Tapi1 ? std::to_string(s_.Tapi1->DeviceIndex()) : "0";
+std::string LineController::DeviceIndexText() {
+  return s_.telephony ? std::to_string(s_.telephony->DeviceIndex()) : "0";
 }
 
-int32_t frmLine::PlayToLine(const std::string& file) {
+int32_t LineController::PlayToLine(const std::string& file) {
   constexpr const char* kPlaySource = "PlayToLine:Wave1.StartPlayACM";
   constexpr int32_t kPromptSizeValue = 800;
   int32_t result = -1;
   Trapped(s_.journal, "PlayToLine", [&] {
-    const int32_t device = s_.Tapi1->GetDeviceID(kDeviceClassWaveOut);
-    result = s_.Wave1->StartPlayACM(file, LineWaveFormat(), device,
-                                    kPromptSizeValue);
-    const std::string text = s_.Wave1->GetPlayErrorText(result);
+    const int32_t device = s_.telephony->GetDeviceID(kDeviceClassWaveOut);
+    result = s_.line_wave->StartPlayACM(file, LineWaveFormat(), device,
+                                        kPromptSizeValue);
+    const std::string text = s_.line_wave->GetPlayErrorText(result);
     s_.journal.LogSys(text, result, kPlaySource);
     if (result != 0) s_.journal.LogSys(text, result, kPlaySource);
   });
   return result;
 }
 
-int32_t frmLine::SpeakOnLine(const std::string& text) {
+int32_t LineController::SpeakOnLine(const std::string& text) {
   int32_t result = -1;
   Trapped(s_.journal, "SpeakOnLine", [&] {
-    s_.LineVoice->SetLineOutput(s_.Tapi1->GetDeviceID(kDeviceClassWaveOut));
+    s_.LineVoice->SetLineOutput(s_.telephony->GetDeviceID(kDeviceClassWaveOut));
     result = s_.LineVoice->Speak(text);
   });
   return result;
 }
 
-void frmLine::StopAllSound() {
+void LineController::StopAllSound() {
   Trapped(s_.journal, "StopAllSound", [&] {
-    StopPlayAndRecord(*s_.Wave1);
+    StopPlayAndRecord(*s_.line_wave);
     if (s_.LineVoice) s_.LineVoice->Speak("");
   });
 }
 
-int32_t frmLine::MonitorDigits(bool on) {
-  return s_.Tapi1->LineMonitorDigits(on);
+int32_t LineController::MonitorDigits(bool on) {
+  return s_.telephony->LineMonitorDigits(on);
 }
 
-void frmLine::SendText(int32_t channel, const std::string& text) {
+void LineController::SendText(int32_t channel, const std::string& text) {
   channels_.SendText(channel, text);
 }
 

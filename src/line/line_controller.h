@@ -1,4 +1,4 @@
-// The line controller `frmLine`: the one object that drives the telephone
+// The line controller: the one object that drives the telephone
 // line. The process controller makes it once, loads it after telephony has
 // been initialised, opens the line through it, and unloads it at the end.
 //
@@ -11,7 +11,7 @@
 // The class is implemented over several files, each for one concern:
 //   line_controller.cc  loading, unloading, the line status message
 //   line_lifecycle.cc   choosing, opening and closing the line, a lost
-//                       line, and the calls modem mode announces
+//                       line, and the calls serial caller-ID mode announces
 //   line_commands.cc    the commands of channel 108
 //   line_options.cc     reading the line options
 //   call_state.cc       the call state machine: telephony events, the ring
@@ -32,7 +32,7 @@
 #include "line/auto_mode.h"
 #include "line/desktop_channels.h"
 #include "line/line_state.h"
-#include "line/modem_mode.h"
+#include "line/serial_caller_id_mode.h"
 #include "notify/forwarding.h"
 #include "recording/answering_machine.h"
 #include "recording/call_recording.h"
@@ -41,14 +41,14 @@
 
 namespace lw {
 
-class frmLine final : public CallLine {
+class LineController final : public CallLine {
  public:
-  frmLine(const Devices& devices, SettingsStore& store, Journal& journal,
-          ProcessState& process, SpeechWindow* speech);
+  LineController(const Devices& devices, SettingsStore& store, Journal& journal,
+                 ProcessState& process, SpeechWindow* speech);
   // Unloads first when still loaded.
-  ~frmLine();
-  frmLine(const frmLine&) = delete;
-  frmLine& operator=(const frmLine&) = delete;
+  ~LineController();
+  LineController(const LineController&) = delete;
+  LineController& operator=(const LineController&) = delete;
 
   // --- line_controller.cc
   // Makes the controls, reads the options and binds the channel ends. The
@@ -66,12 +66,12 @@ class frmLine final : public CallLine {
   // that name, else device 0), writes the chosen name back, opens it unless
   // a line is already open, and sends the line status.
   void OpenLine();
-  // Closes the line; sends the line status unless `bUnLoad`. A lost line is
+  // Closes the line; sends the line status unless `unloading`. A lost line is
   // not opened again when it comes back.
-  void CloseLine(bool bUnLoad = false);
-  // Closes the serial port (modem mode) and the telephony line; LineStat
-  // ends at 1. No status message. A call in progress is ended and wrapped
-  // up first (stored, "Tapi_Idle" sent).
+  void CloseLine(bool unloading = false);
+  // Closes the serial port (serial caller-ID mode) and the telephony line;
+  // LineStat ends at 1. No status message. A call in progress is ended and
+  // wrapped up first (stored, "Tapi_Idle" sent).
   void CloseTheLine();
 
   // --- line_options.cc
@@ -82,19 +82,19 @@ class frmLine final : public CallLine {
   void LoadTTSOptions();
 
   // --- call_state.cc
-  // The telephony control's call events (wired to Tapi1 at load).
-  void Tapi_InComeCall();
-  void Tapi_Ring(int32_t count);
-  void Tapi_CallerID(const std::string& name, const std::string& number);
-  void Tapi_Connected();
-  void Tapi_Disconnected();
-  void Tapi_Idle();
-  void Tapi_Dialing();
-  void Tapi_MonitorDigit(const std::string& digit);
+  // The telephony control's call events, wired at load.
+  void OnIncomingCall();
+  void OnRing(int32_t count);
+  void OnCallerId(const std::string& name, const std::string& number);
+  void OnConnected();
+  void OnDisconnected();
+  void OnIdle();
+  void OnDialing();
+  void OnDigit(const std::string& digit);
   // The answering machine takes the ringing call now.
   void AnswerCall();
 
-  // --- line_lifecycle.cc: the calls of modem mode.
+  // --- line_lifecycle.cc: the calls of serial caller-ID mode.
   // First RING: the call is announced ("Comm_Incomming").
   void OnModemIncomingCall();
   // Second RING: the caller identification ("Comm_CID"), then the modem is
@@ -125,8 +125,8 @@ class frmLine final : public CallLine {
   Journal& journal() override { return s_.journal; }
   Clock& clock() override { return s_.devices.clock; }
   const ProcessState& process() const override { return s_.process; }
-  Telephony& telephony() override { return *s_.Tapi1; }
-  Wave& line_wave() override { return *s_.Wave1; }
+  Telephony& telephony() override { return *s_.telephony; }
+  Wave& line_wave() override { return *s_.line_wave; }
   std::string DeviceIndexText() override;
   void DropCall() override;
   int32_t PlayToLine(const std::string& file) override;
@@ -138,12 +138,13 @@ class frmLine final : public CallLine {
  private:
   // --- line_lifecycle.cc
   void OpenTheLine(int32_t index);
-  // Makes modem mode over a new serial port.
-  void LoadModem();
-  // Modem mode's port was lost or opened again: the line state follows.
+  // Makes serial caller-ID mode over a new serial port.
+  void MakeSerialCallerIdMode();
+  // Serial caller-ID mode's port was lost or opened again: the line state
+  // follows.
   void ModemPortChanged(bool hears);
-  // True while the line is switched on: open, waiting in modem mode (also
-  // for its port) or lost.
+  // True while the line is switched on: open, waiting in serial caller-ID mode
+  // (also for its port) or lost.
   bool LineSwitchedOn();
 
   // --- line_options.cc
@@ -151,20 +152,20 @@ class frmLine final : public CallLine {
   LineOptionHooks OptionHooks();
 
   // --- call_state.cc
-  // Makes the ring-gap timer and wires the call events of Tapi1, Wave1 and
-  // WavePlayer.
+  // Makes the ring-gap timer and wires the call events of the telephony
+  // control, the line's wave control and WavePlayer.
   void WireCallEvents();
   // A new current call: the per-call state made afresh, its record started
   // (day folder made, "UNKNOWN" caller, date and time now) with
   // `description`, and its wrap-up due.
   void StartCall(const std::string& description);
-  // Wave1's PlayDone: drops the call when the caller has gone, otherwise
-  // moves remote access, the recording after the notice or the answering
-  // machine on.
-  void Wave1_PlayDone();
+  // The line wave control's PlayDone: drops the call when the caller has gone,
+  // otherwise moves remote access, the recording after the notice or the
+  // answering machine on.
+  void OnLinePlayDone();
   // The ring-gap timer's tick: a gap of more than 7 seconds means somebody
   // picked up an extension, and the line is taken to record.
-  void tmrRecRingCounter_Timer();
+  void OnRingGapTick();
   // Switches off the ring-gap and tone-detection timers where they run.
   void StopRingGapAndFreqTimers();
   // The incoming call begins: "Tapi_" from the telephony control, "Comm_"
@@ -182,7 +183,7 @@ class frmLine final : public CallLine {
   void EndCallBeforeClose();
 
   // --- line_commands.cc
-  void udiIn_MessageArrived(const std::string& text);
+  void OnLineCommand(const std::string& text);
   void CommandOn();
   void CommandOff();
   void CommandHello();
@@ -201,7 +202,7 @@ class frmLine final : public CallLine {
   DesktopChannels channels_;  // bound at load
   AutoMode auto_mode_;        // its timer made at load
   PerCall call_;
-  std::unique_ptr<ModemMode> modem_;  // made at load
+  std::unique_ptr<SerialCallerIdMode> serial_caller_id_;  // made at load
   CallRecorder recorder_;
   AnsweringMachine machine_;
   RemoteAccess remote_;

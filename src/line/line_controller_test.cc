@@ -98,7 +98,7 @@ TEST_F(LineControllerTest, UnloadingClosesTheLineReportsAndReleasesTheWaves) {
   // commands go unanswered. A channel that cannot be opened loses only the
   // status.
   process_.AutoMode = true;
-  frmLine& line = Load();
+  LineController& line = Load();
   line.OpenLine();
   fake.channels().ClearSent();
   fake.line().ClearOps();
@@ -117,8 +117,8 @@ TEST_F(LineControllerTest, UnloadingClosesTheLineReportsAndReleasesTheWaves) {
 }
 
 TEST_F(LineControllerTest, ModemPortThatCannotBeHadClosesTheLineUntilARetry) {
-  // Given modem mode in auto mode and the modem's port busy for three
-  // openings, expect the line reported closed and tried 5, 10 and 20 s
+  // Given serial caller-ID mode in auto mode and the modem's port busy for
+  // three openings, expect the line reported closed and tried 5, 10 and 20 s
   // apart, never reopened meanwhile, the failure and the recovery journalled
   // once; a port lost later closes the line until the next try 5 s on.
   Set("Properties\\TabDevices\\CallerID", "Tapi", "0");

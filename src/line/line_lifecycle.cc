@@ -1,5 +1,5 @@
 // Choosing, opening and closing the line; a line lost and back; the calls
-// modem mode announces.
+// serial caller-ID mode announces.
 #include <string>
 
 #include "base/paths.h"
@@ -42,10 +42,10 @@ std::string DeviceDetails(int32_t index, const DeviceInfo& info) {
 
 }  // namespace
 
-void frmLine::OpenLine() {
+void LineController::OpenLine() {
   if (!s_.loaded) return;
   Trapped(s_.journal, "LineOpen:ErrOpenLine", [&] {
-    Telephony& tapi = *s_.Tapi1;
+    Telephony& tapi = *s_.telephony;
     const std::string wanted = ReadText(s_.Reg, kDevicesSection, "cmbModemDev");
 
     // Every device of that name is journalled; the last one is opened.
@@ -73,16 +73,17 @@ void frmLine::OpenLine() {
     // A line switched on in the other mode is closed first, so that it
     // opens in the mode now set.
     const bool wants_modem = ReadText(s_.Reg, kCallerIdSection, "Tapi") != "1";
-    if (LineSwitchedOn() && wants_modem != modem_->wanted()) CloseTheLine();
+    if (LineSwitchedOn() && wants_modem != serial_caller_id_->wanted())
+      CloseTheLine();
     if (!LineSwitchedOn()) OpenTheLine(chosen);
     if (s_.process.AutoMode) auto_mode_.SetRunning(true);
     SendLineStatus();
   });
 }
 
-void frmLine::OpenTheLine(int32_t index) {
+void LineController::OpenTheLine(int32_t index) {
   Trapped(s_.journal, "LineOpen:errOpenTheLine", [&] {
-    Telephony& tapi = *s_.Tapi1;
+    Telephony& tapi = *s_.telephony;
     tapi.SetDeviceIndex(index);
     DeviceInfo info;
     tapi.GetDeviceCaps(info);
@@ -93,9 +94,9 @@ void frmLine::OpenTheLine(int32_t index) {
     s_.journal.LogSys(tapi.GetErrorText(result), result,
                       "OpenLine:Tapi1.LineOpen(" + std::to_string(index) + ")");
 
-    result =
-        modem_->Open(ReadText(s_.Reg, kCallerIdSection, "Tapi") != "1", result,
-                     ReadText(s_.Reg, kCallerIdSection, "cmbATCommands"));
+    result = serial_caller_id_->Open(
+        ReadText(s_.Reg, kCallerIdSection, "Tapi") != "1", result,
+        ReadText(s_.Reg, kCallerIdSection, "cmbATCommands"));
 
     if (result != 0) {
       s_.process.LineStat = 1;
@@ -109,23 +110,24 @@ void frmLine::OpenTheLine(int32_t index) {
   });
 }
 
-void frmLine::CloseLine(bool bUnLoad) {
+void LineController::CloseLine(bool unloading) {
   if (!s_.loaded) return;
   Trapped(s_.journal, "CloseLine:errCloseLine", [&] {
     CloseTheLine();
     s_.LineLost = false;
-    if (!bUnLoad) SendLineStatus();
+    if (!unloading) SendLineStatus();
   });
 }
 
-void frmLine::CloseTheLine() {
+void LineController::CloseTheLine() {
   if (!s_.loaded) return;
-  // Modem mode ends first, so that a call ended now leaves the modem where
-  // it is.
-  Trapped(s_.journal, "CloseLine:errCloseTheLine", [&] { modem_->Close(); });
+  // Serial caller-ID mode ends first, so that a call ended now leaves the modem
+  // where it is.
+  Trapped(s_.journal, "CloseLine:errCloseTheLine",
+          [&] { serial_caller_id_->Close(); });
   EndCallBeforeClose();
   Trapped(s_.journal, "CloseLine:errCloseTheLine", [&] {
-    Telephony& tapi = *s_.Tapi1;
+    Telephony& tapi = *s_.telephony;
 
     const int32_t closed = tapi.LineClose();
     if (closed != 0) {
@@ -142,11 +144,11 @@ void frmLine::CloseTheLine() {
   });
 }
 
-bool frmLine::LineSwitchedOn() {
-  return s_.Tapi1->IsLineOpen() || modem_->on() || s_.LineLost;
+bool LineController::LineSwitchedOn() {
+  return s_.telephony->IsLineOpen() || serial_caller_id_->on() || s_.LineLost;
 }
 
-void frmLine::OnLineLost() {
+void LineController::OnLineLost() {
   if (!s_.loaded || s_.LineLost) return;
   Trapped(s_.journal, "Tapi_LineLost", [&] {
     s_.journal.LogSys(
@@ -158,7 +160,7 @@ void frmLine::OnLineLost() {
   });
 }
 
-void frmLine::OnLineBack() {
+void LineController::OnLineBack() {
   if (!s_.loaded || !s_.LineLost) return;
   s_.LineLost = false;
   s_.journal.LogSys("Line " + DeviceIndexText() + " back: opened again", 0,
@@ -166,8 +168,8 @@ void frmLine::OnLineBack() {
   OpenLine();
 }
 
-void frmLine::LoadModem() {
-  ModemModeEvents events;
+void LineController::MakeSerialCallerIdMode() {
+  SerialCallerIdEvents events;
   // Pick-up detection measures the gap after the last ring, the modem's
   // rings included.
   events.Ring = [this] { call_.RingGapTicks = 0; };
@@ -177,24 +179,24 @@ void frmLine::LoadModem() {
   };
   events.CallerGone = [this] { OnModemCallerGone(); };
   events.PortChanged = [this](bool hears) { ModemPortChanged(hears); };
-  modem_ = std::make_unique<ModemMode>(*s_.Tapi1, s_.devices.new_serial_port(),
-                                       s_.devices.clock, s_.journal,
-                                       s_.process.AppPath, std::move(events));
+  serial_caller_id_ = std::make_unique<SerialCallerIdMode>(
+      *s_.telephony, s_.devices.new_serial_port(), s_.devices.clock, s_.journal,
+      s_.process.AppPath, std::move(events));
 }
 
-void frmLine::ModemPortChanged(bool hears) {
+void LineController::ModemPortChanged(bool hears) {
   s_.process.LineStat = hears ? 0 : 1;
   SendLineStatus();
 }
 
-void frmLine::OnModemIncomingCall() { IncomingCall("Comm_"); }
+void LineController::OnModemIncomingCall() { IncomingCall("Comm_"); }
 
-void frmLine::OnModemCallerId(const std::string& name,
-                              const std::string& number) {
+void LineController::OnModemCallerId(const std::string& name,
+                                     const std::string& number) {
   CallerIdentified(name, number, "Comm_");
 }
 
-void frmLine::OnModemCallerGone() {
+void LineController::OnModemCallerGone() {
   Trapped(s_.journal, "ErrComm_Idle", [&] {
     s_.in_call = false;
     s_.journal.LogSys("Comm_Idle(" + std::to_string(s_.LineIndex) + ")", 0, "");

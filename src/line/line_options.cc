@@ -5,7 +5,7 @@
 
 namespace lw {
 
-LineOptionHooks frmLine::OptionHooks() {
+LineOptionHooks LineController::OptionHooks() {
   LineOptionHooks hooks;
   // The first reading runs while loading, before the line voice exists.
   hooks.SetLineVoice = [this](int32_t voice) {
@@ -23,15 +23,17 @@ LineOptionHooks frmLine::OptionHooks() {
   return hooks;
 }
 
-void frmLine::LoadCallOptions() {
+void LineController::LoadCallOptions() {
   lw::LoadCallOptions(s_.Reg, s_.journal, s_.Options, s_.process.Options,
                       OptionHooks());
 }
 
-void frmLine::GetOptions() {
+void LineController::GetOptions() {
   lw::GetOptions(s_.Reg, s_.journal, s_.Options, OptionHooks());
 }
 
-void frmLine::LoadTTSOptions() { lw::LoadTTSOptions(s_.Reg, OptionHooks()); }
+void LineController::LoadTTSOptions() {
+  lw::LoadTTSOptions(s_.Reg, OptionHooks());
+}
 
 }  // namespace lw

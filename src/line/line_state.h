@@ -50,12 +50,12 @@ struct LineState {
   RegistryRoutines Reg;
 
   // --- Controls, made when the controller loads (null before).
-  std::unique_ptr<Telephony> Tapi1;
-  std::unique_ptr<Wave> Wave1;       // plays to and records from the line
+  std::unique_ptr<Telephony> telephony;
+  std::unique_ptr<Wave> line_wave;   // plays to and records from the line
   std::unique_ptr<Wave> WavePlayer;  // event sounds on the sound device
   std::unique_ptr<Voice> LineVoice;  // speaks into the line
 
-  std::unique_ptr<Timer> tmrRecRingCounter;  // 100 ms, ring gap (pick-up)
+  std::unique_ptr<Timer> ring_gap_timer;  // 100 ms, ring gap (pick-up)
 
   // The call store under AppPath: day folders, data files, latest calls,
   // contacts. Made when the controller loads.

@@ -1,5 +1,5 @@
-// The modem's AT-command channel of modem mode: while the line waits for a
-// call, the line talks to the modem over its serial port. It sends the AT
+// The modem's AT-command channel of serial caller-ID mode: while the line waits
+// for a call, the line talks to the modem over its serial port. It sends the AT
 // command scenario ("\AT_Commands_Scenario.txt" under AppPath) one command
 // per acknowledgement, frames the modem's text reports into lines, counts
 // the RING reports and collects the caller identification reported between
@@ -7,7 +7,7 @@
 // ModemEvents.
 //
 // Everything runs on the loop thread; nothing here blocks the loop. A port
-// that cannot be opened is tried again by its user (ModemMode).
+// that cannot be opened is tried again by its user (SerialCallerIdMode).
 #pragma once
 
 #include <cstdint>
@@ -34,8 +34,8 @@ struct ModemEvents {
   std::function<void(const std::string& name, const std::string& number)>
       CallerID;
   // A RING count above 3, after every received block while it lasts: the
-  // modem is to be handed to the telephony control (ModemMode::HandOver, which
-  // closes the port).
+  // modem is to be handed to the telephony control
+  // (SerialCallerIdMode::HandOver, which closes the port).
   std::function<void()> HandOver;
   // Thirteen seconds of the idle timer after the first ring (or the second
   // when one came) without a hand-over: the caller is gone. The line hands

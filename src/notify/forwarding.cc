@@ -30,7 +30,7 @@ void Forwarding::MailProgress(int32_t total, int32_t done) {
 void Forwarding::MailComplete(int32_t result) {
   // The recipient named is that of the options now: a later call may have
   // changed them while this mail was on its way.
-  const std::string& to = line_.options().sMailTo;
+  const std::string& to = line_.options().mail_to;
   if (result != 0) {
     line_.journal().LogSys("The call details were not sent to " + to + ": " +
                                Mail1_->ErrorText(result),
@@ -68,38 +68,38 @@ int32_t MailPercent(int32_t total, int32_t done) {
 
 void Forwarding::SendMailForCall() {
   const CallOptions& o = line_.options();
-  const std::string subject = line_.FillForCall(o.sSubject);
-  const std::string text = line_.FillForCall(o.sMessage);
+  const std::string subject = line_.FillForCall(o.mail_subject);
+  const std::string text = line_.FillForCall(o.mail_text);
   const std::string attachment = CallAttachment(line_.call().Call);
-  if (o.bMAPI) {
+  if (o.use_mail_relay) {
     line_.SendText(kChannelMail,
-                   MapiRequest(o.sMailTo, subject, text, attachment));
+                   MapiRequest(o.mail_to, subject, text, attachment));
     return;
   }
   if (!Mail1_) return;
   MailMessage m;
-  m.server = o.sSMTP;
-  m.from = o.sFromMail;
+  m.server = o.smtp_server;
+  m.from = o.mail_from;
   m.from_name = std::string(kAppTitle);
-  m.to = o.sMailTo;
+  m.to = o.mail_to;
   m.subject = subject;
   m.body = text;
   m.attachment = attachment;
-  m.user_name = o.sSMTPUserName;
-  m.password = o.sSMTPPass;
+  m.user_name = o.smtp_user;
+  m.password = o.smtp_password;
   m.mailer = std::string(kAppTitle);
   m.organization = std::string(kAppTitle);
   const int32_t result = Mail1_->Send(m);
   // A mail that never starts has no completion; say why once.
   if (result != 0)
-    line_.journal().LogSys("The call details were not sent to " + o.sMailTo +
+    line_.journal().LogSys("The call details were not sent to " + o.mail_to +
                                ": " + Mail1_->ErrorText(result),
                            result, "Mail1");
 }
 
 bool Forwarding::AppCommandLine(std::vector<std::string>& argv,
                                 std::string& error) {
-  if (!SplitCommandLine(line_.options().sAppTo, argv, error)) return false;
+  if (!SplitCommandLine(line_.options().app_command, argv, error)) return false;
   for (std::string& word : argv) word = line_.FillForCall(word);
   if (argv.empty() || argv[0].empty()) {
     error = "the command line names no program";
@@ -130,7 +130,7 @@ void Forwarding::SendToApp() {
     line_.journal().LogSys(error, 0, kAppErrorSource);
     return;
   }
-  const int result = programs_.Start(argv, line_.options().bBGApp);
+  const int result = programs_.Start(argv, line_.options().app_in_background);
   if (result != 0)
     line_.journal().LogSys(argv[0] + ": " + ErrnoText(result), result,
                            kAppErrorSource);

@@ -41,12 +41,13 @@ std::optional<std::string> WaveFilePath(const Journal& journal,
 
 }  // namespace
 
-frmTTS::frmTTS(const Devices& devices, SettingsStore& store, Journal& journal)
+SpeechController::SpeechController(const Devices& devices, SettingsStore& store,
+                                   Journal& journal)
     : devices_(devices), journal_(journal), reg_(store) {}
 
-frmTTS::~frmTTS() = default;
+SpeechController::~SpeechController() = default;
 
-void frmTTS::Load() {
+void SpeechController::Load() {
   reg_.SetSubkey(kVoiceListSection);
   if (!reg_.KeyExists()) reg_.CreateKey();
   if (Voice_ == nullptr) {
@@ -58,14 +59,14 @@ void frmTTS::Load() {
   }
 }
 
-void frmTTS::Unload() {
+void SpeechController::Unload() {
   if (Voice_ == nullptr) return;
   Voice_->Speak("");
   Voice_.reset();
 }
 
-void frmTTS::HandleMessage(const std::string& text,
-                           int32_t sound_device_index) {
+void SpeechController::HandleMessage(const std::string& text,
+                                     int32_t sound_device_index) {
   std::vector<std::string> lines = SplitMessage(text);
   const std::string& command = lines[0];
   if (command == "TestTTSSay") {
@@ -96,51 +97,51 @@ void frmTTS::HandleMessage(const std::string& text,
   }
 }
 
-void frmTTS::RejectCommand(const std::string& command) {
+void SpeechController::RejectCommand(const std::string& command) {
   journal_.LogSys("Speech command \"" + command +
                       "\" ignored: missing or non-numeric lines",
                   0, kCommandSource);
 }
 
-void frmTTS::SpeakIt(const std::string& sToSay, int32_t DeviceIndex) {
+void SpeechController::SpeakIt(const std::string& text, int32_t DeviceIndex) {
   SetOutput(DeviceIndex);
-  SpeakText(sToSay);
+  SpeakText(text);
 }
 
-void frmTTS::StopSpeak() {
+void SpeechController::StopSpeak() {
   // An empty text with purge only cuts off.
   if (Voice_ != nullptr) Voice_->Speak("");
 }
 
-void frmTTS::TTSSetVoice(int32_t lVoice) {
-  if (Voice_ != nullptr) Voice_->SetVoice(lVoice);
+void SpeechController::TTSSetVoice(int32_t voice) {
+  if (Voice_ != nullptr) Voice_->SetVoice(voice);
 }
 
-void frmTTS::SetRate(int16_t nVal) {
-  if (Voice_ != nullptr) Voice_->SetRate(nVal);
+void SpeechController::SetRate(int16_t rate) {
+  if (Voice_ != nullptr) Voice_->SetRate(rate);
 }
 
-void frmTTS::SaveTextToWav(const std::string& sText,
-                           const std::string& sFileToSave,
-                           int32_t lDeviceIndex) {
-  if (sText.empty() || Voice_ == nullptr) return;
-  Voice_->SaveTextToWav(sText, sFileToSave);
+void SpeechController::SaveTextToWav(const std::string& text,
+                                     const std::string& file,
+                                     int32_t device_index) {
+  if (text.empty() || Voice_ == nullptr) return;
+  Voice_->SaveTextToWav(text, file);
   // Later speech goes to the sound device again.
-  Voice_->SetOutput(lDeviceIndex);
+  Voice_->SetOutput(device_index);
 }
 
 // The voice plays at 22 050 Hz 16-bit mono on local devices: selecting the
 // device is all there is to do.
-void frmTTS::SetOutput(int32_t index) {
+void SpeechController::SetOutput(int32_t index) {
   if (Voice_ != nullptr) Voice_->SetOutput(index);
 }
 
-void frmTTS::SpeakText(const std::string& text) {
+void SpeechController::SpeakText(const std::string& text) {
   if (Voice_ != nullptr) Voice_->Speak(text);
 }
 
 // The end of a spoken announcement needs nothing more on the sound device;
 // only the line controller's voice acts on its end (remote access).
-void frmTTS::Voice_EndStream() {}
+void SpeechController::Voice_EndStream() {}
 
 }  // namespace lw

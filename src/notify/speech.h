@@ -1,5 +1,5 @@
-// The speech window `frmTTS`: owns the local voice, which speaks on the
-// computer's sound device (spoken event announcements and the desktop
+// The speech window `SpeechController`: owns the local voice, which speaks on
+// the computer's sound device (spoken event announcements and the desktop
 // application's speech commands on channel 106), and keeps the list of
 // installed voices in the settings under "TTS51" for the desktop
 // application to offer.
@@ -26,13 +26,14 @@ namespace lw {
 // The settings section that lists the installed voices.
 inline constexpr const char* kVoiceListSection = "TTS51";
 
-class frmTTS : public SpeechWindow {
+class SpeechController : public SpeechWindow {
  public:
   // Everything referred to outlives the window.
-  frmTTS(const Devices& devices, SettingsStore& store, Journal& journal);
-  ~frmTTS() override;
-  frmTTS(const frmTTS&) = delete;
-  frmTTS& operator=(const frmTTS&) = delete;
+  SpeechController(const Devices& devices, SettingsStore& store,
+                   Journal& journal);
+  ~SpeechController() override;
+  SpeechController(const SpeechController&) = delete;
+  SpeechController& operator=(const SpeechController&) = delete;
 
   // Loading: the "TTS51" section (created when missing), the voice, and
   // one empty REG_SZ value per installed voice named by its description,
@@ -47,20 +48,20 @@ class frmTTS : public SpeechWindow {
   void HandleMessage(const std::string& text,
                      int32_t sound_device_index) override;
 
-  // Speaks sToSay on sound device DeviceIndex, cutting off whatever the
+  // Speaks `text` on sound device DeviceIndex, cutting off whatever the
   // voice is still speaking.
-  void SpeakIt(const std::string& sToSay, int32_t DeviceIndex) override;
+  void SpeakIt(const std::string& text, int32_t DeviceIndex) override;
   // Whatever is being spoken stops at once.
   void StopSpeak() override;
-  // The voice := entry lVoice of the installed voices.
-  void TTSSetVoice(int32_t lVoice) override;
+  // The voice := entry `voice` of the installed voices.
+  void TTSSetVoice(int32_t voice) override;
   // The speaking rate, -10 .. 10.
-  void SetRate(int16_t nVal) override;
-  // Writes sText as speech into sFileToSave (8 kHz 16-bit mono) and returns
-  // when the file is complete; then selects sound device lDeviceIndex again.
-  // Nothing happens when sText is empty.
-  void SaveTextToWav(const std::string& sText, const std::string& sFileToSave,
-                     int32_t lDeviceIndex);
+  void SetRate(int16_t rate) override;
+  // Writes `text` as speech into `file` (8 kHz 16-bit mono) and returns
+  // when the file is complete; then selects sound device `device_index` again.
+  // Nothing happens when `text` is empty.
+  void SaveTextToWav(const std::string& text, const std::string& file,
+                     int32_t device_index);
 
  private:
   void SetOutput(int32_t index);

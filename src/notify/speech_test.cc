@@ -24,7 +24,7 @@ class SpeechTest : public ::testing::Test, public testing::ControllerHome {
     tts_.HandleMessage(text, sound_device);
   }
 
-  frmTTS tts_{fake.devices(), store, journal()};
+  SpeechController tts_{fake.devices(), store, journal()};
 };
 
 TEST_F(SpeechTest, LoadListsInstalledVoicesInEngineOrder) {

@@ -55,17 +55,17 @@ int32_t PlayToAdminWave(CallLine& line, const std::string& file) {
 }
 
 void AnsweringMachine::RecordMessage() {
-  recorder_.Start(line_.options().nAnsweringFormatRec);
+  recorder_.Start(line_.options().message_format);
 }
 
 void AnsweringMachine::PlayGreeting() {
   const CallOptions& o = line_.options();
-  if (o.bAllowRemoteAccess) {
+  if (o.allow_remote_access) {
     Trapped(line_.journal(), "ErrTapi1_Connected",
             [&] { line_.MonitorDigitsJournalled(true); });
   }
-  const std::string greeting = NativePathNoCase(
-      line_.process().AppPath, "\\Greets\\" + o.sGreetsMessage);
+  const std::string greeting =
+      NativePathNoCase(line_.process().AppPath, "\\Greets\\" + o.greeting_file);
   if (line_.PlayToLine(greeting) != 0) {
     line_.DropCall();
     return;
@@ -77,7 +77,7 @@ void AnsweringMachine::PlayGreeting() {
 void AnsweringMachine::PlayLegalNotice() {
   const std::string notice = NativePathNoCase(
       line_.process().AppPath,
-      "\\LegalGreets\\" + line_.options().sLegalRecMSG + ".wav");
+      "\\LegalGreets\\" + line_.options().recording_notice + ".wav");
   if (line_.PlayToLine(notice) != 0) {
     line_.DropCall();
     return;
@@ -87,7 +87,7 @@ void AnsweringMachine::PlayLegalNotice() {
 
 void AnsweringMachine::PlayDone() {
   if (NextStep_ == "MESSAGE") {
-    if (!line_.options().bRecordMessage) {
+    if (!line_.options().record_message) {
       line_.DropCall();
       return;
     }

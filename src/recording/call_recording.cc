@@ -12,10 +12,15 @@ namespace lw {
 
 namespace {
 
+// The journal sources of the three limit timers.
+constexpr char kTagLengthLimit[] = "tmrRecLong_Timer";
+constexpr char kTagSilence[] = "tmrSilence_Timer";
+constexpr char kTagTone[] = "tmrRecFreqCounter_Timer";
+
 constexpr uint32_t kRecLongIntervalMs = 1000;
 constexpr uint32_t kSilenceIntervalMs = 100;
 constexpr uint32_t kFreqIntervalMs = 100;
-// Ticks of tmrRecFreqCounter after which tone detection ends (3.1 s).
+// Ticks of tone_timer_ after which tone detection ends (3.1 s).
 constexpr int32_t kFreqTicks = 30;
 // Seconds a recording's time moves on at most to find a free name.
 constexpr int kNameTries = 60;
@@ -45,12 +50,11 @@ CallRecorder::CallRecorder(CallLine& line, Clock& clock) : line_(line) {
     timer->SetInterval(interval);
     return timer;
   };
-  tmrRecLong_ = make("tmrRecLong_Timer", kRecLongIntervalMs,
-                     &CallRecorder::tmrRecLong_Timer);
-  tmrSilence_ = make("tmrSilence_Timer", kSilenceIntervalMs,
-                     &CallRecorder::tmrSilence_Timer);
-  tmrRecFreqCounter_ = make("tmrRecFreqCounter_Timer", kFreqIntervalMs,
-                            &CallRecorder::tmrRecFreqCounter_Timer);
+  length_limit_timer_ = make(kTagLengthLimit, kRecLongIntervalMs,
+                             &CallRecorder::OnLengthLimitTick);
+  silence_timer_ =
+      make(kTagSilence, kSilenceIntervalMs, &CallRecorder::OnSilenceTick);
+  tone_timer_ = make(kTagTone, kFreqIntervalMs, &CallRecorder::OnToneTick);
 }
 
 void CallRecorder::NewCall() {
@@ -59,8 +63,8 @@ void CallRecorder::NewCall() {
   SilenceTicks_ = 0;
   LastLevel_ = 0;
   FreqTicks_ = 0;
-  SilenceThreshold_ = line_.options().nSilenceLevel;
-  SilenceSeconds_ = line_.options().lSilenceSec;
+  SilenceThreshold_ = line_.options().message_silence_level;
+  SilenceSeconds_ = line_.options().message_silence_seconds;
 }
 
 // The silence handling of the recording about to start, set afresh for
@@ -72,18 +76,19 @@ void CallRecorder::SetSilenceHandling() {
   bool detect = false;
   bool cut = false;
   int32_t level = 0;
-  if (c.bRecTheCall && o.bDropIfSilenceRec) {
+  if (c.recording_call && o.drop_recording_on_silence) {
     detect = true;
-    level = o.nSilenceLevelRec;
-    cut = o.bRecCutTheSilence;
+    level = o.recording_silence_level;
+    cut = o.cut_recording_silence;
   }
-  if (c.bAnswerMachine && o.bDropIfSilence) {
+  if (c.machine_answers && o.drop_message_on_silence) {
     detect = true;
     // A message taken on a call that is recorded too keeps the call's level
     // (the message settings were loaded into the same threshold).
-    level = c.bRecTheCall && o.bDropIfSilenceRec ? o.nSilenceLevelRec
-                                                 : SilenceThreshold_;
-    cut = o.bCutTheSilence;
+    level = c.recording_call && o.drop_recording_on_silence
+                ? o.recording_silence_level
+                : SilenceThreshold_;
+    cut = o.cut_message_silence;
   }
   Wave& wave = line_.line_wave();
   wave.SetDetectSilence(detect);
@@ -94,7 +99,7 @@ void CallRecorder::SetSilenceHandling() {
 void CallRecorder::Start(int16_t format_index) {
   PerCall& c = line_.call();
   waiting_format_.reset();
-  if (c.bRemoteAccess) return;
+  if (c.remote_access_call) return;
   Journal& journal = line_.journal();
   Wave& wave = line_.line_wave();
   Telephony& tapi = line_.telephony();
@@ -133,37 +138,37 @@ void CallRecorder::Start(int16_t format_index) {
                        wave.GetRecordErrorText(result),
                    0, "");
 
-    if (c.bRecTheCall) {
-      if (o.bRecPreScreen) {
+    if (c.recording_call) {
+      if (o.prescreen_recordings) {
         wave.StartMonitor(LineWaveFormat(), sound_device);
       }
-      if (o.bDropIfDigit) line_.MonitorDigitsJournalled(true);
+      if (o.drop_on_digit) line_.MonitorDigitsJournalled(true);
       line_.SendOutWithDevice("RecCall");
       info.call_type = kCallTypeIncomingRecorded;
       wave.SetFreqDetect(true);
-      TimerOn(tmrRecFreqCounter_.get());
-      if (o.bMaxRecCall) {
-        MaxRecordMinutes_ = o.dMaxRecCall;
-        TimerOn(tmrRecLong_.get());
+      TimerOn(tone_timer_.get());
+      if (o.limit_recording_length) {
+        MaxRecordMinutes_ = o.max_recording_minutes;
+        TimerOn(length_limit_timer_.get());
       }
-      if (o.bDropIfSilenceRec) {
-        SilenceThreshold_ = o.nSilenceLevelRec;
-        SilenceSeconds_ = o.lSilenceSecRec;
-        TimerOn(tmrSilence_.get());
+      if (o.drop_recording_on_silence) {
+        SilenceThreshold_ = o.recording_silence_level;
+        SilenceSeconds_ = o.recording_silence_seconds;
+        TimerOn(silence_timer_.get());
       }
     }
 
-    if (!c.bAnswerMachine) return;
+    if (!c.machine_answers) return;
     line_.SendOutWithDevice("RecMessage");
-    if (o.bPreScreen) {
+    if (o.prescreen_messages) {
       wave.StartMonitor(LineWaveFormat(), sound_device);
     }
     info.call_type = kCallTypeVoiceMessage;
     if (o.limit_message_length) {
-      MaxRecordMinutes_ = o.dRecLong;
-      TimerOn(tmrRecLong_.get());
+      MaxRecordMinutes_ = o.max_message_minutes;
+      TimerOn(length_limit_timer_.get());
     }
-    if (o.bDropIfSilence) TimerOn(tmrSilence_.get());
+    if (o.drop_message_on_silence) TimerOn(silence_timer_.get());
   });
   // Noted once the call's type is settled: a crash during the call leaves
   // the note, and the next start stores the call from it.
@@ -181,7 +186,7 @@ void CallRecorder::ContinueAfterGreeting() {
     line_.DropCall();
     return;
   }
-  Start(line_.options().nRecordFormatRec);
+  Start(line_.options().recording_format);
 }
 
 void CallRecorder::StartWaitingRecording() {
@@ -205,38 +210,38 @@ void CallRecorder::StopRecMessage() {
 void CallRecorder::StartLengthLimit(double minutes) {
   RecordSeconds_ = 0;
   MaxRecordMinutes_ = minutes;
-  TimerOn(tmrRecLong_.get());
+  TimerOn(length_limit_timer_.get());
 }
 
 void CallRecorder::StopLimits() {
-  TimerOff(tmrSilence_.get());
-  TimerOff(tmrRecLong_.get());
-  TimerOff(tmrRecFreqCounter_.get());
+  TimerOff(silence_timer_.get());
+  TimerOff(length_limit_timer_.get());
+  TimerOff(tone_timer_.get());
 }
 
-void CallRecorder::StopToneDetection() { TimerOff(tmrRecFreqCounter_.get()); }
+void CallRecorder::StopToneDetection() { TimerOff(tone_timer_.get()); }
 
-void CallRecorder::tmrRecLong_Timer() {
+void CallRecorder::OnLengthLimitTick() {
   ++RecordSeconds_;
   if (RecordSeconds_ > MaxRecordMinutes_ * 60) {
-    TimerOff(tmrRecLong_.get());
+    TimerOff(length_limit_timer_.get());
     line_.DropCall();
   }
 }
 
-void CallRecorder::tmrSilence_Timer() {
+void CallRecorder::OnSilenceTick() {
   bool active = false;
-  Trapped(line_.journal(), "tmrSilence_Timer",
+  Trapped(line_.journal(), kTagSilence,
           [&] { active = line_.telephony().IsCallActive(); });
   if (!active) {
-    TimerOff(tmrSilence_.get());
+    TimerOff(silence_timer_.get());
     line_.DropCall();
     return;
   }
   if (LastLevel_ < SilenceThreshold_) {
     ++SilenceTicks_;
     if (SilenceTicks_ / 10 >= SilenceSeconds_) {
-      TimerOff(tmrSilence_.get());
+      TimerOff(silence_timer_.get());
       line_.DropCall();
     }
   } else {
@@ -244,10 +249,10 @@ void CallRecorder::tmrSilence_Timer() {
   }
 }
 
-void CallRecorder::tmrRecFreqCounter_Timer() {
+void CallRecorder::OnToneTick() {
   ++FreqTicks_;
   if (FreqTicks_ > kFreqTicks) {
-    TimerOff(tmrRecFreqCounter_.get());
+    TimerOff(tone_timer_.get());
     line_.line_wave().SetFreqDetect(false);
   }
 }

@@ -33,9 +33,9 @@ class CallRecorder {
 
   // Starts recording the current call into its day folder under the
   // recording name rule, in format `format_index` (0 PCM, 1 mu-law, 2 GSM
-  // 6.10, 3 TrueSpeech). With bRecTheCall the call recording's extras follow
+  // 6.10, 3 TrueSpeech). With recording_call the call recording's extras follow
   // (listening, digit watching, "RecCall", type "3", tone detection, length
-  // and silence limits); with bAnswerMachine the voice message's extras
+  // and silence limits); with machine_answers the voice message's extras
   // ("RecMessage", listening, type "2", its limits). A remote-access call is
   // never recorded. The limits start even when the recording could not be
   // started; the call then ends by them or by hang-up. On a half-duplex line
@@ -66,22 +66,22 @@ class CallRecorder {
 
  private:
   void SetSilenceHandling();
-  void tmrRecLong_Timer();
-  void tmrSilence_Timer();
-  void tmrRecFreqCounter_Timer();
+  void OnLengthLimitTick();
+  void OnSilenceTick();
+  void OnToneTick();
 
   CallLine& line_;
-  std::unique_ptr<Timer> tmrRecLong_;         // 1 s, maximum length
-  std::unique_ptr<Timer> tmrSilence_;         // 100 ms, drop on silence
-  std::unique_ptr<Timer> tmrRecFreqCounter_;  // 100 ms, ends tone detection
+  std::unique_ptr<Timer> length_limit_timer_;  // 1 s, maximum length
+  std::unique_ptr<Timer> silence_timer_;       // 100 ms, drop on silence
+  std::unique_ptr<Timer> tone_timer_;          // 100 ms, ends tone detection
 
   double MaxRecordMinutes_ = 0;
-  int32_t RecordSeconds_ = 0;     // ticks of tmrRecLong
+  int32_t RecordSeconds_ = 0;     // ticks of length_limit_timer_
   int16_t SilenceThreshold_ = 0;  // level below which sound is silence
   int32_t SilenceSeconds_ = 0;    // silence that ends the call
   int32_t SilenceTicks_ = 0;      // 100 ms ticks of silence so far
   int32_t LastLevel_ = 0;         // last level reported while recording
-  int32_t FreqTicks_ = 0;         // ticks of tmrRecFreqCounter
+  int32_t FreqTicks_ = 0;         // ticks of tone_timer_
   // The format of the current recording; a recording asked for in a format
   // outside the four keeps the previous one.
   WaveFormatRecord recording_format_{};

@@ -42,30 +42,34 @@ void EventSounds::PlayEvent(const char* event, bool play,
 
 void EventSounds::PlayIncomingSound() {
   const CallOptions& o = line_.options();
-  PlayEvent("PLAY_IC", o.bPlaySound_IC, o.sPlaySound_IC, o.bSay_IC, o.sSay_IC);
+  PlayEvent("PLAY_IC", o.play_sound_on_incoming, o.incoming_sound,
+            o.say_on_incoming, o.incoming_text);
 }
 
 void EventSounds::PlayDisconnectSound() {
   const CallOptions& o = line_.options();
-  PlayEvent("PLAY_DC", o.bPlaySound_DC, o.sPlaySound_DC, o.bSay_DC, o.sSay_DC);
+  PlayEvent("PLAY_DC", o.play_sound_on_disconnect, o.disconnect_sound,
+            o.say_on_disconnect, o.disconnect_text);
 }
 
 void EventSounds::PlayLineOpenBeep(const std::string& file) {
   if (player_ == nullptr) return;
   // Only a beep that plays has an end to pass over; a failed one must not
   // swallow the end of the next event sound.
-  bModemSoundControl_ =
+  modem_sound_control_ =
       player_->PlayFile(file, line_.process().SoundDeviceIndex) == 0;
 }
 
 void EventSounds::PlayDone() {
-  if (bModemSoundControl_) {
-    bModemSoundControl_ = false;
+  if (modem_sound_control_) {
+    modem_sound_control_ = false;
     return;
   }
   const CallOptions& o = line_.options();
-  if (LastSoundEvent_ == "PLAY_IC" && o.bSay_IC) Announce(o.sSay_IC);
-  if (LastSoundEvent_ == "PLAY_DC" && o.bSay_DC) Announce(o.sSay_DC);
+  if (LastSoundEvent_ == "PLAY_IC" && o.say_on_incoming)
+    Announce(o.incoming_text);
+  if (LastSoundEvent_ == "PLAY_DC" && o.say_on_disconnect)
+    Announce(o.disconnect_text);
 }
 
 }  // namespace lw

@@ -42,7 +42,7 @@ class EventSounds {
   SpeechWindow* speech_;
   Wave* player_ = nullptr;
   // One-shot: the next PlayDone belongs to the line-opening beep.
-  bool bModemSoundControl_ = false;
+  bool modem_sound_control_ = false;
   // "PLAY_IC" or "PLAY_DC": the event whose sound started last.
   std::string LastSoundEvent_;
 };

@@ -15,6 +15,8 @@ constexpr const char* kWellcome = "Wellcome";
 constexpr const char* kBeforeCall = "BeforeCall";
 constexpr const char* kAfterCall = "AfterCall";
 
+// The journal source of the access code timer.
+constexpr char kTagAccessCodeTimer[] = "tmrPassRC_Timer";
 constexpr uint32_t kPassIntervalMs = 1000;
 // Seconds counted after a wrong code; the tick after them ends the call.
 constexpr int32_t kPassSeconds = 16;
@@ -40,10 +42,11 @@ bool IsKeypadDigit(std::string_view digit) {
 RemoteAccess::RemoteAccess(CallLine& line, AnsweringMachine& machine,
                            CallRecorder& recorder, Clock& clock)
     : line_(line), machine_(machine), recorder_(recorder), clock_(clock) {
-  tmrPassRC_ = clock_.CreateTimer([this] {
-    Trapped(line_.journal(), "tmrPassRC_Timer", [&] { tmrPassRC_Timer(); });
+  access_code_timer_ = clock_.CreateTimer([this] {
+    Trapped(line_.journal(), kTagAccessCodeTimer,
+            [&] { OnAccessCodeTimeout(); });
   });
-  tmrPassRC_->SetInterval(kPassIntervalMs);
+  access_code_timer_->SetInterval(kPassIntervalMs);
 }
 
 void RemoteAccess::StopAnswering() {
@@ -60,28 +63,28 @@ void RemoteAccess::StopAnswering() {
 void RemoteAccess::Start() {
   Trapped(line_.journal(), "StartRemoteAccess", [&] {
     StopAnswering();
-    TimerOff(tmrPassRC_.get());
+    TimerOff(access_code_timer_.get());
   });
   clock_.Pause(10);
   Trapped(line_.journal(), "StartRemoteAccess", [&] {
     line_.call().Call.description =
         line_.process().TransText[kTransRemoteAccess];
-    bRCMenu_ = false;
+    remote_menu_active_ = false;
     RCStage_ = kWellcome;
     SpeakRemoteStage();
   });
 }
 
 void RemoteAccess::ReadCurrentEntry() {
-  if (line_.store().GetLastCall(lCurCallRC_, RCCallInfo_, true))
+  if (line_.store().GetLastCall(current_entry_, RCCallInfo_, true))
     RCCallInfo_ = {};
 }
 
 void RemoteAccess::SpeakRemoteStage() {
-  bRCMenu_ = false;
+  remote_menu_active_ = false;
   // The welcome counts afresh: a position left past the end by an earlier
   // call (after its empty welcome) must not end this one unheard.
-  if (RCStage_ != kWellcome && lCurCallRC_ > counts_.NumOfCalls) {
+  if (RCStage_ != kWellcome && current_entry_ > counts_.NumOfCalls) {
     line_.StopAllSound();
     line_.DropCall();
     return;
@@ -91,7 +94,7 @@ void RemoteAccess::SpeakRemoteStage() {
   if (RCStage_ == kWellcome) {
     line_.store().CountLastCalls(counts_);
     line_.MonitorDigits(false);
-    lCurCallRC_ = 1;
+    current_entry_ = 1;
     text = FillCountTemplate(o.RCMSGWellcome, counts_);
   } else if (RCStage_ == kBeforeCall) {
     line_.MonitorDigits(true);
@@ -106,7 +109,7 @@ void RemoteAccess::SpeakRemoteStage() {
     return;
   }
   SpeakStageText(text);
-  bRCMenu_ = true;
+  remote_menu_active_ = true;
 }
 
 void RemoteAccess::SpeakStageText(const std::string& text) {
@@ -126,13 +129,13 @@ void RemoteAccess::SpeakStageText(const std::string& text) {
 void RemoteAccess::Voice_EndStream() {
   Trapped(line_.journal(), "Voice_EndStream", [&] {
     line_.MonitorDigits(true);
-    if (!bRCMenu_) return;
+    if (!remote_menu_active_) return;
     if (RCStage_ == kWellcome) {
       if (counts_.NumOfCalls < 1) {
         EndCall();
         return;
       }
-      lCurCallRC_ = 1;
+      current_entry_ = 1;
       RCStage_ = kBeforeCall;
       SpeakRemoteStage();
     } else if (RCStage_ == kBeforeCall) {
@@ -144,8 +147,9 @@ void RemoteAccess::Voice_EndStream() {
         // otherwise stay off-hook.
         const CallOptions& o = line_.options();
         if (PlayToAdminWave(line_, RCCallInfo_.message_path) != 0)
-          recorder_.StartLengthLimit(
-              o.limit_message_length ? o.dRecLong : kUnplayableWaitMinutes);
+          recorder_.StartLengthLimit(o.limit_message_length
+                                         ? o.max_message_minutes
+                                         : kUnplayableWaitMinutes);
       } else {
         RCStage_ = kAfterCall;
         SpeakRemoteStage();
@@ -162,7 +166,7 @@ void RemoteAccess::Voice_EndStream() {
 
 void RemoteAccess::PlayDone() {
   Trapped(line_.journal(), "Wave1_PlayDone", [&] {
-    if (RCStage_ != kWellcome && bRCMenu_) {
+    if (RCStage_ != kWellcome && remote_menu_active_) {
       RCStage_ = kAfterCall;
       SpeakRemoteStage();
     }
@@ -181,18 +185,18 @@ void RemoteAccess::MonitorDigit(const std::string& digit) {
     line_.journal().LogSys("Tapi_MonitorDigit(" + device + "):" + digit, 0, "");
     line_.Send(kChannelOut, {"Tapi_MonitorDigit", device, digit});
 
-    if (line_.call().bRemoteAccess) {
+    if (line_.call().remote_access_call) {
       DialogueKey(digit);
       line_.Send(kChannelOut, {"Tapi_MonitorDigit", device, "DoRefresh"});
       return;
     }
     const CallOptions& o = line_.options();
-    if (line_.line_wave().IsRecording() && digit == o.sDropIfDigit &&
-        line_.call().bAnswerMachine && o.bDropIfDigit) {
+    if (line_.line_wave().IsRecording() && digit == o.drop_digit &&
+        line_.call().machine_answers && o.drop_on_digit) {
       line_.DropCall();
       return;  // a call that is over takes no access code
     }
-    if (o.bAllowRemoteAccess) AccessCodeDigit(digit);
+    if (o.allow_remote_access) AccessCodeDigit(digit);
   });
 }
 
@@ -200,7 +204,7 @@ void RemoteAccess::DialogueKey(const std::string& digit) {
   const CallOptions& o = line_.options();
   // Every key that acts cuts off what is spoken or played first.
   auto interrupt = [&] {
-    bRCMenu_ = false;
+    remote_menu_active_ = false;
     line_.StopAllSound();
     recorder_.StopLimits();
   };
@@ -211,29 +215,29 @@ void RemoteAccess::DialogueKey(const std::string& digit) {
   }
   if (digit == o.RCDelete) {
     interrupt();
-    line_.store().RemoveFromLastCalls(lCurCallRC_);
+    line_.store().RemoveFromLastCalls(current_entry_);
     const bool was_only_entry = counts_.NumOfCalls == 1;
     --counts_.NumOfCalls;
     if (was_only_entry) {
-      lCurCallRC_ = 0;
+      current_entry_ = 0;
       RCStage_ = kWellcome;
     } else {
-      if (lCurCallRC_ > counts_.NumOfCalls) --lCurCallRC_;
+      if (current_entry_ > counts_.NumOfCalls) --current_entry_;
       RCStage_ = kBeforeCall;
     }
   } else if (digit == o.RCFirstDigit) {
     interrupt();
-    lCurCallRC_ = 1;
+    current_entry_ = 1;
     RCStage_ = kBeforeCall;
   } else if (digit == o.RCNextDigit) {
-    if (lCurCallRC_ >= counts_.NumOfCalls) return;
+    if (current_entry_ >= counts_.NumOfCalls) return;
     interrupt();
-    ++lCurCallRC_;
+    ++current_entry_;
     RCStage_ = kBeforeCall;
   } else if (digit == o.RCPrevDigit) {
-    if (lCurCallRC_ <= 1) return;
+    if (current_entry_ <= 1) return;
     interrupt();
-    --lCurCallRC_;
+    --current_entry_;
     RCStage_ = kBeforeCall;
   } else if (digit == o.RCPlay) {
     interrupt();
@@ -246,23 +250,23 @@ void RemoteAccess::DialogueKey(const std::string& digit) {
 
 void RemoteAccess::AccessCodeDigit(const std::string& digit) {
   const CallOptions& o = line_.options();
-  if (digit != o.sConfirmDigit) {
+  if (digit != o.access_confirm_digit) {
     EnteredDigits_ += digit;
     return;
   }
   // Without a code, the confirm digit alone would open the list.
-  if (o.sDigitsToEnter.empty()) {
+  if (o.access_code.empty()) {
     line_.journal().LogSys(
         "Remote access by code is allowed but no access code is set", 0,
         "Tapi_MonitorDigit");
     return;
   }
-  if (EnteredDigits_ == o.sDigitsToEnter) {
-    line_.call().bRemoteAccess = true;
+  if (EnteredDigits_ == o.access_code) {
+    line_.call().remote_access_call = true;
     Start();
     return;
   }
-  TimerOn(tmrPassRC_.get());
+  TimerOn(access_code_timer_.get());
   ++PasswordFailures_;
   PassTicks_ = 0;
   if (PasswordFailures_ > kPasswordTries) {
@@ -273,29 +277,29 @@ void RemoteAccess::AccessCodeDigit(const std::string& digit) {
   StopAnswering();
   clock_.Pause(10);
   line_.SpeakOnLine(kWrongCodeText);
-  line_.call().bRemoteAccess = false;
+  line_.call().remote_access_call = false;
 }
 
-void RemoteAccess::tmrPassRC_Timer() {
+void RemoteAccess::OnAccessCodeTimeout() {
   if (PassTicks_ < kPassSeconds) {
     ++PassTicks_;
     return;
   }
-  TimerOff(tmrPassRC_.get());
+  TimerOff(access_code_timer_.get());
   EndCall();
 }
 
 void RemoteAccess::EndCall() {
-  bRCMenu_ = false;
+  remote_menu_active_ = false;
   line_.StopAllSound();
   line_.DropCall();
 }
 
 void RemoteAccess::CallEnded() {
-  bRCMenu_ = false;
+  remote_menu_active_ = false;
   RCStage_.clear();
   ++texts_;
-  TimerOff(tmrPassRC_.get());
+  TimerOff(access_code_timer_.get());
   EnteredDigits_.clear();
   PasswordFailures_ = 0;
   AfterCallCount_ = 0;

@@ -1,7 +1,7 @@
 // Remote access by telephone keypad, and the line's keypad digit handler.
 //
 // The owner calls the line and is let in either by the caller number (the
-// call state has set bRemoteAccess at caller identification and answered)
+// call state has set remote_access_call at caller identification and answered)
 // or by typing the access code and the confirm digit while the answering
 // machine takes the call. The dialogue then speaks the welcome with the
 // counts of the latest-call list and, for each entry, a text before it, the
@@ -68,7 +68,7 @@ class RemoteAccess {
   // text, no voice) the dialogue goes on from the loop as if it had been
   // spoken.
   void SpeakStageText(const std::string& text);
-  // The entry at lCurCallRC_ into RCCallInfo_, marked read; an entry gone
+  // The entry at current_entry_ into RCCallInfo_, marked read; an entry gone
   // from the list leaves RCCallInfo_ empty.
   void ReadCurrentEntry();
   // A key of the dialogue; the first that matches in the order close,
@@ -79,21 +79,21 @@ class RemoteAccess {
   // What the answering machine was doing ends: the greeting or beep, the
   // message's recording (the part recorded so far is kept) and its limits.
   void StopAnswering();
-  // bRCMenu_ cleared, all sound stopped, the call dropped.
+  // remote_menu_active_ cleared, all sound stopped, the call dropped.
   void EndCall();
-  void tmrPassRC_Timer();
+  void OnAccessCodeTimeout();
 
   CallLine& line_;
   AnsweringMachine& machine_;
   CallRecorder& recorder_;
   Clock& clock_;
   // 1 s; counts the seconds after a wrong access code.
-  std::unique_ptr<Timer> tmrPassRC_;
+  std::unique_ptr<Timer> access_code_timer_;
 
   std::string RCStage_;
-  bool bRCMenu_ = false;
+  bool remote_menu_active_ = false;
   CallCounts counts_;  // NumOfCalls, NumOfMessages, NumOfNewCalls, ...
-  int32_t lCurCallRC_ = 0;
+  int32_t current_entry_ = 0;
   CallInfo RCCallInfo_;
   int32_t AfterCallCount_ = 0;
   std::string EnteredDigits_;

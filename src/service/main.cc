@@ -115,13 +115,14 @@ class Program : public lw::MainController {
     lw::SetDescriptorNoteHandler([this](const std::string& note) {
       journal_.LogSys(note, 0, "Descriptors");
     });
-    speech_ = std::make_unique<lw::frmTTS>(devices_, store_, journal_);
+    speech_ =
+        std::make_unique<lw::SpeechController>(devices_, store_, journal_);
     lw::ProcessHooks hooks;
     hooks.speech = speech_.get();
     hooks.web_io = &io_;
     hooks.unloaded = [this] { request_unload_(); };
-    main_ = std::make_unique<lw::frmMain>(devices_, store_, journal_, app_path_,
-                                          std::move(hooks));
+    main_ = std::make_unique<lw::ProcessController>(
+        devices_, store_, journal_, app_path_, std::move(hooks));
   }
 
   void Load() override {
@@ -214,8 +215,8 @@ class Program : public lw::MainController {
   std::vector<std::unique_ptr<lw::LineBackend>> backends_;
   lw::Devices devices_;
   std::function<void()> request_unload_;
-  std::unique_ptr<lw::frmTTS> speech_;
-  std::unique_ptr<lw::frmMain> main_;
+  std::unique_ptr<lw::SpeechController> speech_;
+  std::unique_ptr<lw::ProcessController> main_;
 };
 
 }  // namespace

@@ -154,12 +154,12 @@ class OptionReader {
 // the fields of GetOptions keep their values.
 void ResetLoadedFields(CallOptions& o) {
   CallOptions fresh;
-  fresh.sDigitsToEnter = std::move(o.sDigitsToEnter);
-  fresh.sConfirmDigit = std::move(o.sConfirmDigit);
-  fresh.bAllowRemoteAccess = o.bAllowRemoteAccess;
-  fresh.bAllowCallerNameNumAccess = o.bAllowCallerNameNumAccess;
-  fresh.sAccessCallerName = std::move(o.sAccessCallerName);
-  fresh.sAccessCallerNumber = std::move(o.sAccessCallerNumber);
+  fresh.access_code = std::move(o.access_code);
+  fresh.access_confirm_digit = std::move(o.access_confirm_digit);
+  fresh.allow_remote_access = o.allow_remote_access;
+  fresh.allow_access_by_caller = o.allow_access_by_caller;
+  fresh.access_caller_name = std::move(o.access_caller_name);
+  fresh.access_caller_number = std::move(o.access_caller_number);
   fresh.RCMSGWellcome = std::move(o.RCMSGWellcome);
   fresh.RCMSGBeforeCall = std::move(o.RCMSGBeforeCall);
   fresh.RCMSGAfterCall = std::move(o.RCMSGAfterCall);
@@ -240,12 +240,12 @@ void GetOptions(RegistryRoutines& registry, Journal& journal, CallOptions& o,
   try {
     OptionReader r(registry, journal, kTagGetOptions);
     r.Section("RemoteAccess\\TabPhoneAccess");
-    r.Text("txtDigitsToEnter", o.sDigitsToEnter);
-    r.Text("cmbConfirmDigit", o.sConfirmDigit);
-    r.Boolean("chkAllowRemoteAccess", o.bAllowRemoteAccess);
-    r.Boolean("chkAllowCallerNameNumAccess", o.bAllowCallerNameNumAccess);
-    r.Text("txtAccessCallerName", o.sAccessCallerName);
-    r.Text("txtAccessCallerNumber", o.sAccessCallerNumber);
+    r.Text("txtDigitsToEnter", o.access_code);
+    r.Text("cmbConfirmDigit", o.access_confirm_digit);
+    r.Boolean("chkAllowRemoteAccess", o.allow_remote_access);
+    r.Boolean("chkAllowCallerNameNumAccess", o.allow_access_by_caller);
+    r.Text("txtAccessCallerName", o.access_caller_name);
+    r.Text("txtAccessCallerNumber", o.access_caller_number);
 
     r.Section("Access\\Phone\\Messages");
     r.Text("txtRCTTSWllcome", o.RCMSGWellcome);
@@ -326,87 +326,87 @@ void LoadCallOptions(RegistryRoutines& registry, Journal& journal,
     r.Boolean("chkDoEventsWhenGUI", process.DoEventsWhenGUI);
 
     r.Section("Answer\\TabAnsweringMachine");
-    r.Boolean("chkRunAnsIfNotAnswered", o.bRunAnsIfNotAnswered);
-    r.Int16("txtNumOfRing", o.nNumOfRing);
-    o.sGreetsMessage = r.Text("CmbGreetsMessages") + ".wav";
-    r.Boolean("cmdRecordMessage", o.bRecordMessage);
+    r.Boolean("chkRunAnsIfNotAnswered", o.answer_if_not_answered);
+    r.Int16("txtNumOfRing", o.rings_to_answer);
+    o.greeting_file = r.Text("CmbGreetsMessages") + ".wav";
+    r.Boolean("cmdRecordMessage", o.record_message);
     r.Boolean("chkMaxRec", o.limit_message_length);
-    r.Int16("cmbAnsweringFormatRec", o.nAnsweringFormatRec);
-    r.Boolean("chkPreScreen", o.bPreScreen);
-    o.sMessagesPath = r.Text("txtMassagesPath") + "\\Data\\Log";
-    r.Real("txtRecLong", o.dRecLong);
+    r.Int16("cmbAnsweringFormatRec", o.message_format);
+    r.Boolean("chkPreScreen", o.prescreen_messages);
+    o.messages_path = r.Text("txtMassagesPath") + "\\Data\\Log";
+    r.Real("txtRecLong", o.max_message_minutes);
 
     r.Section("Answer\\TabCallsRecord");
-    r.Boolean("chkDetectPickUp", o.bDetectPickUP);
-    r.Int16("cmbRecWhen", o.nRecWhen);
-    r.Int32("lblNumOfCallToRec", o.lNumOfCallToRec);
-    r.Boolean("chkLegalRecMSG", o.bLegalRecMSG);
-    r.Text("cmbLegalRecMSG", o.sLegalRecMSG);
-    r.Int16("cmbRecordFormatRec", o.nRecordFormatRec);
-    r.Boolean("chkMaxRecCall", o.bMaxRecCall);
-    r.Boolean("chkRecPreScreen", o.bRecPreScreen);
-    r.Real("cmbMaxRecCall", o.dMaxRecCall);
+    r.Boolean("chkDetectPickUp", o.detect_pick_up);
+    r.Int16("cmbRecWhen", o.record_when);
+    r.Int32("lblNumOfCallToRec", o.record_every_nth_call);
+    r.Boolean("chkLegalRecMSG", o.play_recording_notice);
+    r.Text("cmbLegalRecMSG", o.recording_notice);
+    r.Int16("cmbRecordFormatRec", o.recording_format);
+    r.Boolean("chkMaxRecCall", o.limit_recording_length);
+    r.Boolean("chkRecPreScreen", o.prescreen_recordings);
+    r.Real("cmbMaxRecCall", o.max_recording_minutes);
 
     r.Section("Answer\\TabDisconnectMode");
-    r.Boolean("chkDropOnDisconnect", o.bDropOnDisconnect);
-    r.Boolean("chkDropIfSilnce", o.bDropIfSilence);
-    r.Int32("txtSilenceSec", o.lSilenceSec);
-    r.Int16("cSliderSilence", o.nSilenceLevel);
-    r.Boolean("chkDropOnDisconnectRec", o.bDropOnDisconnectRec);
-    r.Boolean("chkDropIfSilnceRec", o.bDropIfSilenceRec);
-    r.Int32("txtSilenceSecRec", o.lSilenceSecRec);
-    r.Int16("cSliderSilenceRec", o.nSilenceLevelRec);
-    r.Int32("txtListRecMoreThen", o.lListRecMoreThen);
-    r.Boolean("chkCutTheSilense", o.bCutTheSilence);
-    r.Boolean("chkRecCutTheSilense", o.bRecCutTheSilence);
-    r.Boolean("chkDropIfDigit", o.bDropIfDigit);
-    r.Text("txtDropIfDigit", o.sDropIfDigit);
+    r.Boolean("chkDropOnDisconnect", o.drop_message_on_disconnect);
+    r.Boolean("chkDropIfSilnce", o.drop_message_on_silence);
+    r.Int32("txtSilenceSec", o.message_silence_seconds);
+    r.Int16("cSliderSilence", o.message_silence_level);
+    r.Boolean("chkDropOnDisconnectRec", o.drop_recording_on_disconnect);
+    r.Boolean("chkDropIfSilnceRec", o.drop_recording_on_silence);
+    r.Int32("txtSilenceSecRec", o.recording_silence_seconds);
+    r.Int16("cSliderSilenceRec", o.recording_silence_level);
+    r.Int32("txtListRecMoreThen", o.list_calls_longer_than);
+    r.Boolean("chkCutTheSilense", o.cut_message_silence);
+    r.Boolean("chkRecCutTheSilense", o.cut_recording_silence);
+    r.Boolean("chkDropIfDigit", o.drop_on_digit);
+    r.Text("txtDropIfDigit", o.drop_digit);
 
     r.Section("Events\\TabInCommingCall");
-    r.Boolean("chkWhenCallerID", o.bWhenCallerID);
-    r.Boolean("chkViewLineControl_IC", o.bViewLineControl_IC);
-    r.Int16("cmbCallDisplayStyleIncomming", o.nCallDisplayStyle_IC);
-    r.Boolean("chkICViewCD", o.bViewCD_IC);
-    r.Boolean("chkPlayInCall", o.bPlaySound_IC);
-    r.Text("CmbPlayWhenCall", o.sPlaySound_IC);
-    r.Boolean("chkSayInCommingCall", o.bSay_IC);
-    r.Text("IC_txtTTS", o.sSay_IC);
+    r.Boolean("chkWhenCallerID", o.announce_after_caller_id);
+    r.Boolean("chkViewLineControl_IC", o.show_line_control_on_call);
+    r.Int16("cmbCallDisplayStyleIncomming", o.call_display_style);
+    r.Boolean("chkICViewCD", o.show_call_on_incoming);
+    r.Boolean("chkPlayInCall", o.play_sound_on_incoming);
+    r.Text("CmbPlayWhenCall", o.incoming_sound);
+    r.Boolean("chkSayInCommingCall", o.say_on_incoming);
+    r.Text("IC_txtTTS", o.incoming_text);
 
     r.Section("Events\\TabDisconnectCall");
-    r.Boolean("chkDCViewCD", o.bViewCD_DC);
-    r.Boolean("chkPlayInDis", o.bPlaySound_DC);
-    r.Text("CmbPlayWhenDis", o.sPlaySound_DC);
-    r.Boolean("chkSayInDisCall", o.bSay_DC);
-    r.Text("DC_txtTTS", o.sSay_DC);
-    r.Boolean("chkOnlyIfGotMessage", o.bOnlyIfGotMessage);
+    r.Boolean("chkDCViewCD", o.show_call_on_disconnect);
+    r.Boolean("chkPlayInDis", o.play_sound_on_disconnect);
+    r.Text("CmbPlayWhenDis", o.disconnect_sound);
+    r.Boolean("chkSayInDisCall", o.say_on_disconnect);
+    r.Text("DC_txtTTS", o.disconnect_text);
+    r.Boolean("chkOnlyIfGotMessage", o.disconnect_only_with_message);
 
     r.Section("Forward\\Mail");
-    r.Boolean("chkSendToMail", o.bSendToMail);
-    r.Int16("cmbActMail", o.nActMail);
-    r.Text("txtMailTo", o.sMailTo);
+    r.Boolean("chkSendToMail", o.forward_by_mail);
+    r.Int16("cmbActMail", o.mail_when);
+    r.Text("txtMailTo", o.mail_to);
 
     r.Section("MailForward\\Details");
-    r.Text("txtFromMail", o.sFromMail);
-    r.Text("txtSubject", o.sSubject);
-    r.Text("txtMessage", o.sMessage);
+    r.Text("txtFromMail", o.mail_from);
+    r.Text("txtSubject", o.mail_subject);
+    r.Text("txtMessage", o.mail_text);
 
     r.Section("MailForward\\SMTP");
-    r.Text("txtSMTP", o.sSMTP);
-    r.Text("txtSMTPUserName", o.sSMTPUserName);
-    r.Text("txtSMTPPass", o.sSMTPPass);
+    r.Text("txtSMTP", o.smtp_server);
+    r.Text("txtSMTPUserName", o.smtp_user);
+    r.Text("txtSMTPPass", o.smtp_password);
     // Only the text "1" selects the relay ("True" does not); a number 1
     // reads as the text "1".
-    o.bMAPI = r.Text("MAPI") == "1";
+    o.use_mail_relay = r.Text("MAPI") == "1";
 
     r.Section("Forward\\App");
-    r.Boolean("chkApp", o.bApp);
-    r.Int16("cmbActApp", o.nActApp);
-    r.Text("txtAppTo", o.sAppTo);
-    r.Boolean("chkBGAPP", o.bBGApp);
+    r.Boolean("chkApp", o.forward_to_app);
+    r.Int16("cmbActApp", o.app_when);
+    r.Text("txtAppTo", o.app_command);
+    r.Boolean("chkBGAPP", o.app_in_background);
 
     r.Section("Properties\\TabGeneral");
     r.Int32("txtlNumOfItemsInLast", process.NumOfItemsInLast);
-    r.Boolean("chkListMessagesOnly", o.bListMessagesOnly);
+    r.Boolean("chkListMessagesOnly", o.list_messages_only);
   } catch (...) {
     JournalException(journal, kTagLoadCallOptions);
   }

@@ -1,9 +1,8 @@
 // The line options: the line controller's option record `CallOptions`, the
 // process-wide values read with it, and the three routines that fill them
 // from the settings (`GetOptions`, `LoadTTSOptions`, `LoadCallOptions`).
-// Option names are the settings' value names; the record's fields carry the
-// prefixes b (Boolean), n (16-bit), l (32-bit), d (real) and s (text) and the
-// suffixes _IC (incoming call) and _DC (disconnected call).
+// The setting names appear only as texts in the routines' option table
+// (call_options.cc); each field notes the setting it is read from.
 //
 // Every value is read with no default, so a missing value gives False, 0 or
 // the empty text. A value that is present but cannot be converted (not a
@@ -28,12 +27,12 @@ namespace lw {
 // are noted there.
 struct CallOptions : ContactOverlay {
   // "RemoteAccess\TabPhoneAccess" (GetOptions).
-  std::string sDigitsToEnter;              // txtDigitsToEnter
-  std::string sConfirmDigit;               // cmbConfirmDigit
-  bool bAllowRemoteAccess = false;         // chkAllowRemoteAccess
-  bool bAllowCallerNameNumAccess = false;  // chkAllowCallerNameNumAccess
-  std::string sAccessCallerName;           // txtAccessCallerName
-  std::string sAccessCallerNumber;         // txtAccessCallerNumber
+  std::string access_code;              // txtDigitsToEnter
+  std::string access_confirm_digit;     // cmbConfirmDigit
+  bool allow_remote_access = false;     // chkAllowRemoteAccess
+  bool allow_access_by_caller = false;  // chkAllowCallerNameNumAccess
+  std::string access_caller_name;       // txtAccessCallerName
+  std::string access_caller_number;     // txtAccessCallerNumber
 
   // "Access\Phone\Messages" (GetOptions): spoken texts of remote access.
   std::string RCMSGWellcome;    // txtRCTTSWllcome
@@ -52,66 +51,66 @@ struct CallOptions : ContactOverlay {
   // every LoadCallOptions.
 
   // "Properties\TabGeneral".
-  bool bListMessagesOnly = false;  // chkListMessagesOnly
+  bool list_messages_only = false;  // chkListMessagesOnly
 
   // "Answer\TabAnsweringMachine".
   bool limit_message_length = false;  // chkMaxRec
-  int16_t nAnsweringFormatRec = 0;    // cmbAnsweringFormatRec
-  bool bPreScreen = false;            // chkPreScreen
-  std::string sMessagesPath;          // txtMassagesPath + "\Data\Log"
-  double dRecLong = 0;                // txtRecLong
+  int16_t message_format = 0;         // cmbAnsweringFormatRec
+  bool prescreen_messages = false;    // chkPreScreen
+  std::string messages_path;          // txtMassagesPath + "\Data\Log"
+  double max_message_minutes = 0;     // txtRecLong
 
   // "Answer\TabCallsRecord".
-  int16_t nRecWhen = 0;          // cmbRecWhen
-  int32_t lNumOfCallToRec = 0;   // lblNumOfCallToRec
-  bool bLegalRecMSG = false;     // chkLegalRecMSG
-  std::string sLegalRecMSG;      // cmbLegalRecMSG
-  int16_t nRecordFormatRec = 0;  // cmbRecordFormatRec
-  bool bMaxRecCall = false;      // chkMaxRecCall
-  bool bRecPreScreen = false;    // chkRecPreScreen
-  double dMaxRecCall = 0;        // cmbMaxRecCall
+  int16_t record_when = 0;              // cmbRecWhen
+  int32_t record_every_nth_call = 0;    // lblNumOfCallToRec
+  bool play_recording_notice = false;   // chkLegalRecMSG
+  std::string recording_notice;         // cmbLegalRecMSG
+  int16_t recording_format = 0;         // cmbRecordFormatRec
+  bool limit_recording_length = false;  // chkMaxRecCall
+  bool prescreen_recordings = false;    // chkRecPreScreen
+  double max_recording_minutes = 0;     // cmbMaxRecCall
 
   // "Answer\TabDisconnectMode".
-  bool bDropOnDisconnect = false;     // chkDropOnDisconnect
-  bool bDropIfSilence = false;        // chkDropIfSilnce
-  int32_t lSilenceSec = 0;            // txtSilenceSec
-  int16_t nSilenceLevel = 0;          // cSliderSilence
-  bool bDropOnDisconnectRec = false;  // chkDropOnDisconnectRec
-  bool bDropIfSilenceRec = false;     // chkDropIfSilnceRec
-  int32_t lSilenceSecRec = 0;         // txtSilenceSecRec
-  int16_t nSilenceLevelRec = 0;       // cSliderSilenceRec
-  int32_t lListRecMoreThen = 0;       // txtListRecMoreThen
-  bool bCutTheSilence = false;        // chkCutTheSilense
-  bool bRecCutTheSilence = false;     // chkRecCutTheSilense
-  bool bDropIfDigit = false;          // chkDropIfDigit
-  std::string sDropIfDigit;           // txtDropIfDigit
+  bool drop_message_on_disconnect = false;    // chkDropOnDisconnect
+  bool drop_message_on_silence = false;       // chkDropIfSilnce
+  int32_t message_silence_seconds = 0;        // txtSilenceSec
+  int16_t message_silence_level = 0;          // cSliderSilence
+  bool drop_recording_on_disconnect = false;  // chkDropOnDisconnectRec
+  bool drop_recording_on_silence = false;     // chkDropIfSilnceRec
+  int32_t recording_silence_seconds = 0;      // txtSilenceSecRec
+  int16_t recording_silence_level = 0;        // cSliderSilenceRec
+  int32_t list_calls_longer_than = 0;         // txtListRecMoreThen
+  bool cut_message_silence = false;           // chkCutTheSilense
+  bool cut_recording_silence = false;         // chkRecCutTheSilense
+  bool drop_on_digit = false;                 // chkDropIfDigit
+  std::string drop_digit;                     // txtDropIfDigit
 
   // "Events\TabInCommingCall".
-  bool bWhenCallerID = false;  // chkWhenCallerID
+  bool announce_after_caller_id = false;  // chkWhenCallerID
 
   // "Events\TabDisconnectCall".
-  bool bViewCD_DC = false;         // chkDCViewCD
-  bool bPlaySound_DC = false;      // chkPlayInDis
-  std::string sPlaySound_DC;       // CmbPlayWhenDis
-  bool bSay_DC = false;            // chkSayInDisCall
-  std::string sSay_DC;             // DC_txtTTS
-  bool bOnlyIfGotMessage = false;  // chkOnlyIfGotMessage
+  bool show_call_on_disconnect = false;       // chkDCViewCD
+  bool play_sound_on_disconnect = false;      // chkPlayInDis
+  std::string disconnect_sound;               // CmbPlayWhenDis
+  bool say_on_disconnect = false;             // chkSayInDisCall
+  std::string disconnect_text;                // DC_txtTTS
+  bool disconnect_only_with_message = false;  // chkOnlyIfGotMessage
 
   // "Forward\Mail".
 
   // "MailForward\Details".
-  std::string sFromMail;  // txtFromMail
-  std::string sSubject;   // txtSubject
-  std::string sMessage;   // txtMessage
+  std::string mail_from;     // txtFromMail
+  std::string mail_subject;  // txtSubject
+  std::string mail_text;     // txtMessage
 
   // "MailForward\SMTP".
-  std::string sSMTP;          // txtSMTP
-  std::string sSMTPUserName;  // txtSMTPUserName
-  std::string sSMTPPass;      // txtSMTPPass
-  bool bMAPI = false;         // MAPI: only the text "1" selects it
+  std::string smtp_server;      // txtSMTP
+  std::string smtp_user;        // txtSMTPUserName
+  std::string smtp_password;    // txtSMTPPass
+  bool use_mail_relay = false;  // MAPI: only the text "1" selects it
 
   // "Forward\App".
-  bool bBGApp = false;  // chkBGAPP
+  bool app_in_background = false;  // chkBGAPP
 
   friend bool operator==(const CallOptions&, const CallOptions&) = default;
 };

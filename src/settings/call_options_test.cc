@@ -21,8 +21,8 @@ const std::string kProductKey = std::string(kKeyRoot);
 // The record as a fresh installation reads it.
 CallOptions Fresh() {
   CallOptions o;
-  o.sGreetsMessage = ".wav";
-  o.sMessagesPath = "\\Data\\Log";
+  o.greeting_file = ".wav";
+  o.messages_path = "\\Data\\Log";
   return o;
 }
 
@@ -123,8 +123,8 @@ TEST_F(CallOptionsTest, FreshInstallationReadsOffZeroAndEmpty) {
   // given an empty store and a record full of values, expect every field
   // off, 0 or empty, the greeting ".wav", the store folder "\Data\Log";
   // a greeting and store folder get ".wav" and "\Data\Log" appended
-  options_.sMailTo = "a@b";
-  options_.bAllowRemoteAccess = options_.ContactBlock = true;
+  options_.mail_to = "a@b";
+  options_.allow_remote_access = options_.ContactBlock = true;
   process_ = {true, true, 20};
   Load();
   EXPECT_EQ(options_, Fresh());
@@ -135,8 +135,8 @@ TEST_F(CallOptionsTest, FreshInstallationReadsOffZeroAndEmpty) {
          std::string("\x07\0\0\0", 4));
   Put("Answer\\TabAnsweringMachine", "txtMassagesPath", "D:\\Calls");
   Load();
-  EXPECT_EQ(options_.sGreetsMessage, "7.wav");
-  EXPECT_EQ(options_.sMessagesPath, "D:\\Calls\\Data\\Log");
+  EXPECT_EQ(options_.greeting_file, "7.wav");
+  EXPECT_EQ(options_.messages_path, "D:\\Calls\\Data\\Log");
 }
 
 TEST_F(CallOptionsTest, BadValuesAreJournalledAndTheNextValueIsStillRead) {
@@ -148,8 +148,8 @@ TEST_F(CallOptionsTest, BadValuesAreJournalledAndTheNextValueIsStillRead) {
   Put(am, "txtNumOfRing", "5");
   Put(remote, "chkAllowRemoteAccess", "1");
   Load();
-  ASSERT_EQ(options_.nNumOfRing, 5);
-  ASSERT_TRUE(options_.bAllowRemoteAccess);
+  ASSERT_EQ(options_.rings_to_answer, 5);
+  ASSERT_TRUE(options_.allow_remote_access);
 
   Put(am, "txtNumOfRing", "abc");
   Put(am, "cmdRecordMessage", "1");
@@ -164,11 +164,11 @@ TEST_F(CallOptionsTest, BadValuesAreJournalledAndTheNextValueIsStillRead) {
   Load();
 
   CallOptions expected = Fresh();
-  expected.bRecordMessage = true;
-  expected.sAppTo = "run <Number>";
-  expected.bListMessagesOnly = true;
-  expected.bAllowRemoteAccess = true;
-  expected.bAllowCallerNameNumAccess = true;
+  expected.record_message = true;
+  expected.app_command = "run <Number>";
+  expected.list_messages_only = true;
+  expected.allow_remote_access = true;
+  expected.allow_access_by_caller = true;
   EXPECT_EQ(options_, expected);
   const std::string m =
       "14:03:22 : ErrSetDefaultCallOption->Type mismatch(13)\r\n";

@@ -10,34 +10,34 @@
 namespace lw {
 
 struct ContactOverlay {
-  // Call handling results, turned into bBlockCall / bIgnoreCall by the
+  // Call handling results, turned into block_call / ignore_call by the
   // caller identification handler. Cleared when the options are loaded.
   bool ContactBlock = false;
   bool ContactIgnore = false;
 
   // Answering ("Answer\TabCallsRecord", "Answer\TabAnsweringMachine").
-  bool bDetectPickUP = false;         // chkDetectPickUp
-  bool bRunAnsIfNotAnswered = false;  // chkRunAnsIfNotAnswered
-  std::string sGreetsMessage;         // CmbGreetsMessages + ".wav"
-  bool bRecordMessage = false;        // cmdRecordMessage
-  int16_t nNumOfRing = 0;             // txtNumOfRing
+  bool detect_pick_up = false;          // chkDetectPickUp
+  bool answer_if_not_answered = false;  // chkRunAnsIfNotAnswered
+  std::string greeting_file;            // CmbGreetsMessages + ".wav"
+  bool record_message = false;          // cmdRecordMessage
+  int16_t rings_to_answer = 0;          // txtNumOfRing
 
   // Incoming-call announcements ("Events\TabInCommingCall").
-  bool bViewLineControl_IC = false;  // chkViewLineControl_IC
-  int16_t nCallDisplayStyle_IC = 0;  // cmbCallDisplayStyleIncomming
-  bool bViewCD_IC = false;           // chkICViewCD
-  bool bPlaySound_IC = false;        // chkPlayInCall
-  std::string sPlaySound_IC;         // CmbPlayWhenCall
-  bool bSay_IC = false;              // chkSayInCommingCall
-  std::string sSay_IC;               // IC_txtTTS
+  bool show_line_control_on_call = false;  // chkViewLineControl_IC
+  int16_t call_display_style = 0;          // cmbCallDisplayStyleIncomming
+  bool show_call_on_incoming = false;      // chkICViewCD
+  bool play_sound_on_incoming = false;     // chkPlayInCall
+  std::string incoming_sound;              // CmbPlayWhenCall
+  bool say_on_incoming = false;            // chkSayInCommingCall
+  std::string incoming_text;               // IC_txtTTS
 
   // Forwarding ("Forward\Mail", "Forward\App").
-  bool bSendToMail = false;  // chkSendToMail
-  int16_t nActMail = 0;      // cmbActMail
-  std::string sMailTo;       // txtMailTo
-  bool bApp = false;         // chkApp
-  int16_t nActApp = 0;       // cmbActApp
-  std::string sAppTo;        // txtAppTo
+  bool forward_by_mail = false;  // chkSendToMail
+  int16_t mail_when = 0;         // cmbActMail
+  std::string mail_to;           // txtMailTo
+  bool forward_to_app = false;   // chkApp
+  int16_t app_when = 0;          // cmbActApp
+  std::string app_command;       // txtAppTo
 
   friend bool operator==(const ContactOverlay&,
                          const ContactOverlay&) = default;

@@ -179,8 +179,8 @@ void HttpCore::Load() {
                   headers;
   dispatcher_ = std::make_unique<WebDispatcher>(
       clock_, store_, journal_, app_path_, options_, http_headers_);
-  slots_.reserve(frmHTTP::kSlots);
-  for (int i = 0; i < frmHTTP::kSlots; ++i)
+  slots_.reserve(HttpServer::kSlots);
+  for (int i = 0; i < HttpServer::kSlots; ++i)
     slots_.push_back(std::make_unique<Slot>(io_));
 
   asio::error_code ec;
@@ -240,7 +240,7 @@ void HttpCore::Shutdown() noexcept {
 
 void HttpCore::StartAccept() {
   if (closed_ || accepting_ || !acceptor_.is_open()) return;
-  const bool any_free = taken_ < frmHTTP::kSlots;
+  const bool any_free = taken_ < HttpServer::kSlots;
   // With every slot taken, connection requests wait in the listen queue
   // until a slot is released.
   if (!any_free) return;
@@ -270,9 +270,9 @@ void HttpCore::StartAccept() {
 
 void HttpCore::Accepted(tcp::socket socket) {
   int s = 0;
-  while (s < frmHTTP::kSlots && !slots_[s]->SlotFree) ++s;
+  while (s < HttpServer::kSlots && !slots_[s]->SlotFree) ++s;
   // Accepting starts only with a slot free, and only this takes one.
-  if (s == frmHTTP::kSlots) return;
+  if (s == HttpServer::kSlots) return;
   Slot& slot = *slots_[s];
   slot.SlotFree = false;
   ++taken_;
@@ -532,9 +532,9 @@ void HttpCore::Release(int s) {
 
 void HttpCore::Linger(tcp::socket socket) {
   // Bounded: under a flood the oldest lingering connection is closed first.
-  if (lingering_.size() >= static_cast<size_t>(frmHTTP::kSlots))
+  if (lingering_.size() >= static_cast<size_t>(HttpServer::kSlots))
     lingering_.remove_if([](const auto& w) { return w.expired(); });
-  if (lingering_.size() >= static_cast<size_t>(frmHTTP::kSlots)) {
+  if (lingering_.size() >= static_cast<size_t>(HttpServer::kSlots)) {
     if (auto oldest = lingering_.front().lock()) oldest->Close();
     lingering_.pop_front();
   }
@@ -543,15 +543,16 @@ void HttpCore::Linger(tcp::socket socket) {
   lingering->Start();
 }
 
-frmHTTP::frmHTTP(asio::io_context& io, Clock& clock, SettingsStore& store,
-                 Journal& journal, std::string app_path, WebOptions options)
+HttpServer::HttpServer(asio::io_context& io, Clock& clock, SettingsStore& store,
+                       Journal& journal, std::string app_path,
+                       WebOptions options)
     : core_(std::make_shared<HttpCore>(io, clock, store, journal,
                                        std::move(app_path), options)) {}
 
-frmHTTP::~frmHTTP() { core_->Shutdown(); }
+HttpServer::~HttpServer() { core_->Shutdown(); }
 
-void frmHTTP::Load() { core_->Load(); }
+void HttpServer::Load() { core_->Load(); }
 
-bool frmHTTP::Listening() const { return core_->Listening(); }
+bool HttpServer::Listening() const { return core_->Listening(); }
 
 }  // namespace lw

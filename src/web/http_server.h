@@ -1,4 +1,4 @@
-// The web server `frmHTTP`: one listening socket and 256 connection slots on
+// The web server `HttpServer`: one listening socket and 256 connection slots on
 // the process's event loop. It takes the path from each request, checks the
 // Basic authorization when protection is on, dispatches by the route table
 // (calls list, journal, delete, options, recordings, the static files of
@@ -28,19 +28,19 @@
 
 namespace lw {
 
-class frmHTTP {
+class HttpServer {
  public:
   static constexpr int kSlots = 256;
 
   // `app_path`: AppPath (native, no trailing separator). Everything referred
   // to outlives the server.
-  frmHTTP(asio::io_context& io, Clock& clock, SettingsStore& store,
-          Journal& journal, std::string app_path, WebOptions options);
+  HttpServer(asio::io_context& io, Clock& clock, SettingsStore& store,
+             Journal& journal, std::string app_path, WebOptions options);
   // Unloading: the listener and every connection close at once; handlers
   // still queued on the loop find the server gone and do nothing.
-  ~frmHTTP();
-  frmHTTP(const frmHTTP&) = delete;
-  frmHTTP& operator=(const frmHTTP&) = delete;
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
 
   // Form load: creates the slots and listens on RCWWWPort. A port that
   // cannot be taken is journalled, RCWWWAllow becomes 0 and the server

@@ -169,8 +169,8 @@ std::string BottomPage() {
          std::string(kAppTitle) + "</font>\r\n</html>";
 }
 
-std::string GetTypeString(std::string_view sType) {
-  const std::string_view code = TrimField(sType);
+std::string GetTypeString(std::string_view type) {
+  const std::string_view code = TrimField(type);
   if (code == "0") return "Empty In";
   if (code == "1") return "Empty Out";
   if (code == "2") return "Message";
@@ -283,7 +283,7 @@ void SortArr(std::vector<LogFileEntry>& entries) {
 }
 
 std::string MakeLogList(const PageContext& page, std::string_view WhatToShow,
-                        std::string_view sCurLogFile) {
+                        std::string_view selected_file) {
   std::string_view suffix;
   if (WhatToShow == "All")
     suffix = ".txt";
@@ -309,7 +309,7 @@ std::string MakeLogList(const PageContext& page, std::string_view WhatToShow,
             [](const auto& a, const auto& b) { return a.name < b.name; });
   SortArr(entries);
 
-  std::string current(sCurLogFile);
+  std::string current(selected_file);
   for (char& c : current) c = static_cast<char>(tolower(c));
   std::string out = "<select size=\"1\" name=\"dt\">";
   for (const LogFileEntry& entry : entries) {
@@ -323,8 +323,8 @@ std::string MakeLogList(const PageContext& page, std::string_view WhatToShow,
   return out;
 }
 
-std::string GetLogFile(const PageContext& page, std::string_view sFileName) {
-  const auto name = JournalFileName(sFileName);
+std::string GetLogFile(const PageContext& page, std::string_view file_name) {
+  const auto name = JournalFileName(file_name);
   if (!name) return {};
   std::ifstream in(NativePathNoCase(page.app_path, "\\Journal\\" + *name),
                    std::ios::binary);
@@ -346,8 +346,8 @@ std::string GetLogFile(const PageContext& page, std::string_view sFileName) {
   return out;
 }
 
-std::string Journal(const PageContext& page, std::string_view sDayViewFile) {
-  const auto chosen = JournalFileName(sDayViewFile);
+std::string Journal(const PageContext& page, std::string_view day_file) {
+  const auto chosen = JournalFileName(day_file);
   std::string out = Links();
   out += "<center>";
   out += TitleBar("&nbsp;Journal -", page.clock, "");
@@ -362,7 +362,7 @@ std::string Journal(const PageContext& page, std::string_view sDayViewFile) {
       "<input type=\"submit\" value=\"View\"></td></tr></form>\r\n"
       "<tr style=\"font-size:10pt\"><td valign=\"top\" width=\"69%\">"
       "<textarea rows=\"27\" cols=\"72\">";
-  if (!sDayViewFile.empty()) out += HtmlEscape(GetLogFile(page, sDayViewFile));
+  if (!day_file.empty()) out += HtmlEscape(GetLogFile(page, day_file));
   out +=
       "</textarea></td></tr></table>\r\n"
       "<p align=\"center\">&nbsp;</p><p align=\"center\">&nbsp;</p>"

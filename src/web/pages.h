@@ -28,7 +28,7 @@ std::string BottomPage();
 
 // "Empty In", "Empty Out", "Message", "Record In", "Record Out" for the
 // trimmed codes "0" to "4"; empty text for any other.
-std::string GetTypeString(std::string_view sType);
+std::string GetTypeString(std::string_view type);
 
 // What a page builder works on: AppPath (native, no trailing separator),
 // the clock of the title bars.
@@ -45,9 +45,9 @@ struct PageContext {
 std::string LastCalls(const PageContext& page, bool players = false);
 
 // The journal page: the chooser of the files of "\Journal\" (oldest first,
-// `sDayViewFile` selected) and the chosen file's text. The selector names a
+// `day_file` selected) and the chosen file's text. The selector names a
 // file of that folder only; any other text shows an empty box.
-std::string Journal(const PageContext& page, std::string_view sDayViewFile);
+std::string Journal(const PageContext& page, std::string_view day_file);
 
 // A journal file name with its date (the first ten characters read as a
 // date; nullopt when they are not one, which sorts first).
@@ -60,11 +60,11 @@ void SortArr(std::vector<LogFileEntry>& entries);
 // The chooser: a select "dt" with the files that match `WhatToShow`
 // ("All", "System", "Calls").
 std::string MakeLogList(const PageContext& page, std::string_view WhatToShow,
-                        std::string_view sCurLogFile);
-// The lines of "\Journal\" + sFileName (found without regard to case), each
+                        std::string_view selected_file);
+// The lines of "\Journal\" + file_name (found without regard to case), each
 // followed by CR LF; empty when the name leaves the folder or the file cannot
 // be read.
-std::string GetLogFile(const PageContext& page, std::string_view sFileName);
+std::string GetLogFile(const PageContext& page, std::string_view file_name);
 
 // The options page: title bar and the form of the four settings, with the
 // values the settings store holds now.

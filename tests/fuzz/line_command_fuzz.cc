@@ -102,8 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // No local voice: the announcement texts are the templates' (fuzzed by
   // callstore_fuzz).
-  auto line = std::make_unique<lw::frmLine>(fake.devices(), p.store, p.journal,
-                                            process, nullptr);
+  auto line = std::make_unique<lw::LineController>(fake.devices(), p.store,
+                                                   p.journal, process, nullptr);
   line->Load();
   line->OpenLine();
   lw::testing::SimFarEnd far(fake.line());

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     return d;
   }();
-  static lw::frmTTS speech(devices, p.store, p.journal);
+  static lw::SpeechController speech(devices, p.store, p.journal);
   if (!speech.loaded()) speech.Load();
   voice->ClearOps();
   const int files = voice->files;

@@ -1,4 +1,4 @@
-#include "line/modem_mode.h"
+#include "line/serial_caller_id_mode.h"
 
 #include <algorithm>
 #include <utility>
@@ -20,9 +20,11 @@ constexpr uint32_t kLastRetryMs = 300'000;
 
 }  // namespace
 
-ModemMode::ModemMode(Telephony& tapi, std::unique_ptr<SerialPort> port,
-                     Clock& clock, Journal& journal,
-                     const std::string& app_path, ModemModeEvents events)
+SerialCallerIdMode::SerialCallerIdMode(Telephony& tapi,
+                                       std::unique_ptr<SerialPort> port,
+                                       Clock& clock, Journal& journal,
+                                       const std::string& app_path,
+                                       SerialCallerIdEvents events)
     : tapi_(tapi),
       port_(std::move(port)),
       clock_(clock),
@@ -40,10 +42,10 @@ ModemMode::ModemMode(Telephony& tapi, std::unique_ptr<SerialPort> port,
         if (on_) Connect(true);
       })) {}
 
-ModemMode::~ModemMode() { channel_.CommDisconnect(); }
+SerialCallerIdMode::~SerialCallerIdMode() { channel_.CommDisconnect(); }
 
-int32_t ModemMode::Open(bool wanted, int32_t result,
-                        const std::string& command_set) {
+int32_t SerialCallerIdMode::Open(bool wanted, int32_t result,
+                                 const std::string& command_set) {
   wanted_ = wanted;
   if (!wanted) return result;
   if (result != 0) {
@@ -63,7 +65,7 @@ int32_t ModemMode::Open(bool wanted, int32_t result,
   return ReturnModemToPort("LineOpen:CommConnect", false);
 }
 
-void ModemMode::Close() {
+void SerialCallerIdMode::Close() {
   const bool was_on = on_;
   on_ = false;
   retry_ms_ = 0;
@@ -75,12 +77,12 @@ void ModemMode::Close() {
   if (was_on) journal_.LogSys("CommDisconnect", 0, "CloseLine");
 }
 
-int32_t ModemMode::RingsBefore() {
+int32_t SerialCallerIdMode::RingsBefore() {
   return on_ && !port_->PortOpen() ? channel_.CommRings() : 0;
 }
 
-void ModemMode::WaitWhile(const std::function<bool()>& busy, const char* what,
-                          const char* source) {
+void SerialCallerIdMode::WaitWhile(const std::function<bool()>& busy,
+                                   const char* what, const char* source) {
   const uint32_t start = clock_.TickCount();
   while (busy()) {
     if (clock_.TickCount() - start >= kWaitLimitMs) {
@@ -92,7 +94,7 @@ void ModemMode::WaitWhile(const std::function<bool()>& busy, const char* what,
   }
 }
 
-int32_t ModemMode::ReturnModemToPort(const char* source, bool tell) {
+int32_t SerialCallerIdMode::ReturnModemToPort(const char* source, bool tell) {
   tapi_.LineClose();
   const int32_t result = tapi_.LineShutdown();
   WaitWhile([&] { return tapi_.IsLineOpen(); }, "The line did not close",
@@ -103,7 +105,7 @@ int32_t ModemMode::ReturnModemToPort(const char* source, bool tell) {
   return result != 0 ? result : port;
 }
 
-int32_t ModemMode::Connect(bool tell) {
+int32_t SerialCallerIdMode::Connect(bool tell) {
   const int32_t code = channel_.CommConnect(port_number_, command_set_);
   const std::string port = std::to_string(port_number_);
   if (code == 0) {
@@ -129,7 +131,7 @@ int32_t ModemMode::Connect(bool tell) {
   return code;
 }
 
-void ModemMode::PortLost() {
+void SerialCallerIdMode::PortLost() {
   if (!on_ || retry_ms_ != 0) return;
   retry_ms_ = kFirstRetryMs;
   retry_timer_->SetInterval(retry_ms_);
@@ -137,7 +139,7 @@ void ModemMode::PortLost() {
   if (events_.PortChanged) events_.PortChanged(false);
 }
 
-void ModemMode::HandOver() {
+void SerialCallerIdMode::HandOver() {
   Trapped(journal_, "ErretTapiFromComm", [&] {
     channel_.CommDisconnect();
     WaitWhile([&] { return port_->PortOpen(); },
@@ -158,7 +160,7 @@ void ModemMode::HandOver() {
   });
 }
 
-void ModemMode::CallEnded() {
+void SerialCallerIdMode::CallEnded() {
   // Not while the port is being tried again: the telephony control does
   // not hold the modem then.
   if (!on_ || port_->PortOpen() || retry_ms_ != 0) return;
@@ -167,7 +169,7 @@ void ModemMode::CallEnded() {
   ReturnModemToPort("CommCloseTapi", true);
 }
 
-void ModemMode::Idle() {
+void SerialCallerIdMode::Idle() {
   // The telephony control may hold the modem; a hand-over whose every open
   // failed left it on neither side. Either way it goes back to the port, so
   // the line waits for calls again.

@@ -1,19 +1,19 @@
-// Modem mode: serial caller identification on a line whose voice modem also
-// has a serial port. While the line waits for a call, the modem is on its
-// serial port (spoken to by the ModemChannel) and the telephony line is
-// closed. The modem's first ring announces the call, the second brings the
-// caller identification; then (or at the fourth ring) the modem is handed to
-// the telephony control, whose events carry the call on, and at the end of
-// the call it goes back to the port. A caller who gives up before the
-// hand-over is wrapped up by the idle timer, 13 s after the last ring the
+// Serial caller-ID mode: the caller identification read from the serial
+// port of a line whose voice modem also has one. While the line waits for a
+// call, the modem is on its serial port (spoken to by the ModemChannel) and
+// the telephony line is closed. The modem's first ring announces the call, the
+// second brings the caller identification; then (or at the fourth ring) the
+// modem is handed to the telephony control, whose events carry the call on, and
+// at the end of the call it goes back to the port. A caller who gives up before
+// the hand-over is wrapped up by the idle timer, 13 s after the last ring the
 // modem announced. A call that already rings when the telephony control
 // takes the modem is reported by it (InComeCall after LineOpen, as every
 // line does for an offered call), which stops the idle timer.
 //
-// The line runs in modem mode only when "Tapi" asks for it and the opened
-// line has a serial port (GetDeviceID answers one); any other line runs in
-// telephony mode, and a line that wanted modem mode says so in the journal
-// when it opens.
+// The line runs in serial caller-ID mode only when "Tapi" asks for it and the
+// opened line has a serial port (GetDeviceID answers one); any other line runs
+// in telephony mode, and a line that wanted serial caller-ID mode says so in
+// the journal when it opens.
 //
 // A port that cannot be opened (another program holds it, the modem is
 // unplugged) or that is lost leaves the line deaf: the line controller
@@ -39,8 +39,8 @@
 
 namespace lw {
 
-// What modem mode tells the line controller. Each may be empty.
-struct ModemModeEvents {
+// What serial caller-ID mode tells the line controller. Each may be empty.
+struct SerialCallerIdEvents {
   // Every RING the modem reports.
   std::function<void()> Ring;
   // The first RING of a call announces it.
@@ -55,29 +55,29 @@ struct ModemModeEvents {
   std::function<void(bool hears)> PortChanged;
 };
 
-class ModemMode {
+class SerialCallerIdMode {
  public:
   // `tapi`, `clock` and `journal` outlive this; `app_path` is AppPath.
-  ModemMode(Telephony& tapi, std::unique_ptr<SerialPort> port, Clock& clock,
-            Journal& journal, const std::string& app_path,
-            ModemModeEvents events);
-  ~ModemMode();
-  ModemMode(const ModemMode&) = delete;
-  ModemMode& operator=(const ModemMode&) = delete;
+  SerialCallerIdMode(Telephony& tapi, std::unique_ptr<SerialPort> port,
+                     Clock& clock, Journal& journal,
+                     const std::string& app_path, SerialCallerIdEvents events);
+  ~SerialCallerIdMode();
+  SerialCallerIdMode(const SerialCallerIdMode&) = delete;
+  SerialCallerIdMode& operator=(const SerialCallerIdMode&) = delete;
 
   // After the telephony line opened with `result`: when `wanted` and the
-  // line has a serial port, the line runs in modem mode from here and the
-  // modem goes to its port with the AT scenario `command_set`. Answers what
-  // decides the line state: the open's result, the telephony shutdown's, or
-  // the port's error.
+  // line has a serial port, the line runs in serial caller-ID mode from here
+  // and the modem goes to its port with the AT scenario `command_set`. Answers
+  // what decides the line state: the open's result, the telephony shutdown's,
+  // or the port's error.
   int32_t Open(bool wanted, int32_t result, const std::string& command_set);
-  // Leaves modem mode: the port closes and the retries and the idle timer
-  // stop.
+  // Leaves serial caller-ID mode: the port closes and the retries and the idle
+  // timer stop.
   void Close();
-  // The line runs in modem mode (from Open to Close, also while its port is
-  // being tried again).
+  // The line runs in serial caller-ID mode (from Open to Close, also while its
+  // port is being tried again).
   bool on() const { return on_; }
-  // Whether the last Open was asked for modem mode.
+  // Whether the last Open was asked for serial caller-ID mode.
   bool wanted() const { return wanted_; }
   // The modem is on its port: what the telephony control reports is not the
   // call's yet.
@@ -110,7 +110,7 @@ class ModemMode {
   std::unique_ptr<SerialPort> port_;
   Clock& clock_;
   Journal& journal_;
-  ModemModeEvents events_;
+  SerialCallerIdEvents events_;
   ModemChannel channel_;
   bool wanted_ = false;
   bool on_ = false;
