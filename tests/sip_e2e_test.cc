@@ -189,7 +189,8 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   })) << env_.Journal();
 
   // Random bytes and an offer of a codec the line lacks change nothing.
-  SendToLine(std::string("\x80\x00\xffINVITE \x01\r\n\r\n", 17));
+  constexpr char kNoise[] = "\x80\x00\xffINVITE \x01\r\n\r\n";
+  SendToLine(std::string(kNoise, sizeof kNoise - 1));
   const std::string sdp =
       "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n"
       "t=0 0\r\nm=audio 4000 RTP/AVP 9\r\n";
