@@ -20,9 +20,10 @@ struct SipAddressParts {
 };
 SipAddressParts SplitSipAddress(std::string_view uri);
 
-// A name-addr or addr-spec header value ("\"Alice\" <sip:5551234@host>;tag=1",
-// "Bob <sip:bob@host>", "sip:carol@host"): its display name (quotes and
-// escapes removed) and the user part of its address.
+// An address header value, with or without a display name and angle
+// brackets ("\"Alice\" <sip:5551234@host>;tag=1", "Bob <sip:bob@host>",
+// "sip:carol@host"): its display name (quotes and escapes removed) and the
+// user part of its address.
 struct NameAndUser {
   std::string name;
   std::string user;
