@@ -3,6 +3,10 @@
 wake-ups, resident memory, and CPU while a call is recorded in real time.
 
 Usage: bench/process_bench.py [--bin build/bin] [--idle-seconds 60] [--idle-only]
+       bench/process_bench.py --modem usr|conexant|rockwell [--call-seconds 30]
+The second form measures only the CPU while a call is recorded on a voice
+modem: the modem simulator on a pseudo-terminal, the process on its real
+serial driver.
 Each figure is printed with its target.
 """
 import argparse
@@ -119,6 +123,62 @@ def measure_idle(proc, seconds):
     print(f"resident memory idle: {rss_kib(proc.pid)/1024:.1f} MB (target < 20 MB)")
 
 
+def record_call(home, proc, bin_dir, seconds, call):
+    """A conversation picked up on an extension: the line records it for the
+    whole call; the process's CPU over the recording."""
+    voice = os.path.join(home.dir, "voice.wav")
+    write_tone(voice, 500, seconds)
+    phone = subprocess.Popen(
+        call + ["--name", "BENCH", "--number", "5551234", "--rings", "3",
+                "--ring-interval", "0.5", "--pickup-after-ring", "1", "--play",
+                voice, "--hangup-after", str(seconds + 8)],
+        env=home.env, stdout=subprocess.DEVNULL)
+    deadline = time.perf_counter() + 60
+    while "StartRecord" not in home.journal():
+        if time.perf_counter() > deadline:
+            raise RuntimeError("the call was not recorded")
+        time.sleep(0.05)
+    c0 = cpu_seconds(proc.pid)
+    t0 = time.perf_counter()
+    time.sleep(seconds - 2)
+    c1 = cpu_seconds(proc.pid)
+    t1 = time.perf_counter()
+    phone.wait(timeout=60)
+    return (c1 - c0) / (t1 - t0) * 100, t1 - t0
+
+
+def measure_modem(bin_dir, profile, seconds):
+    home = Home(bin_dir)
+    link = os.path.join(home.dir, "modem")
+    control = os.path.join(home.dir, "modem.sock")
+    sim = subprocess.Popen(
+        [os.path.join(bin_dir, "linewarden-modemsim"), "--profile", profile,
+         "--link", link, "--control", control], stdout=subprocess.DEVNULL)
+    try:
+        while not os.path.exists(control):
+            time.sleep(0.01)
+        maker = {"usr": "U.S. Robotics", "conexant": "CONEXANT",
+                 "rockwell": "ROCKWELL"}[profile]
+        home.lwdctl("reg", "set", "Properties\\TabDevices\\VoiceModem",
+                    "txtModemPorts", link)
+        home.lwdctl("reg", "set", "Properties\\TabDevices", "cmbModemDev",
+                    f"{maker} ({link})")
+        home.lwdctl("reg", "set", "Answer\\TabAnsweringMachine",
+                    "chkRunAnsIfNotAnswered", "0")
+        proc, _ = home.start()
+        cpu, over = record_call(
+            home, proc, bin_dir, seconds,
+            [os.path.join(bin_dir, "linewarden-modemsim"), "call", "--control",
+             control])
+        print(f"CPU while recording a call on the {profile} voice modem: "
+              f"{cpu:.2f} % of one core over {over:.0f} s (target < 1 %)")
+        home.stop(proc)
+    finally:
+        sim.send_signal(signal.SIGTERM)
+        sim.wait(timeout=10)
+        home.remove()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", default=os.path.join(ROOT, "build", "bin"))
@@ -126,7 +186,12 @@ def main():
     ap.add_argument("--call-seconds", type=float, default=30)
     ap.add_argument("--idle-only", action="store_true",
                     help="only the idle figures (CPU, wake-ups, memory)")
+    ap.add_argument("--modem", choices=["usr", "conexant", "rockwell"],
+                    help="only the CPU while recording on this voice modem")
     args = ap.parse_args()
+    if args.modem:
+        measure_modem(args.bin, args.modem, args.call_seconds)
+        return 0
     home = Home(args.bin)
     try:
         if args.idle_only:
@@ -145,26 +210,11 @@ def main():
         proc, _ = home.start()
         measure_idle(proc, args.idle_seconds)
 
-        # A conversation picked up on an extension: the line records it for
-        # the whole call; measure the process's CPU over the recording.
-        voice = os.path.join(home.dir, "voice.wav")
-        write_tone(voice, 500, args.call_seconds)
         home.lwdctl("reg", "set", "Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered", "0")
-        phone = subprocess.Popen(
-            [os.path.join(args.bin, "lwdctl"), "phone", "call", "--name", "BENCH",
-             "--number", "5551234", "--rings", "3", "--ring-interval", "0.5",
-             "--pickup-after-ring", "1", "--play", voice, "--hangup-after",
-             str(args.call_seconds + 8)], env=home.env, stdout=subprocess.DEVNULL)
-        while "Wave.StartRecord" not in home.journal() and "StartRecord" not in home.journal():
-            time.sleep(0.05)
-        c0 = cpu_seconds(proc.pid)
-        t0 = time.perf_counter()
-        time.sleep(args.call_seconds - 2)
-        c1 = cpu_seconds(proc.pid)
-        t1 = time.perf_counter()
-        print(f"CPU while recording a call: {(c1-c0)/(t1-t0)*100:.2f} % of one core over "
-              f"{t1-t0:.0f} s (target < 1 %)")
-        phone.wait(timeout=60)
+        cpu, over = record_call(home, proc, args.bin, args.call_seconds,
+                                [os.path.join(args.bin, "lwdctl"), "phone", "call"])
+        print(f"CPU while recording a call: {cpu:.2f} % of one core over "
+              f"{over:.0f} s (target < 1 %)")
         time.sleep(1)
         print(f"resident memory after a call: {rss_kib(proc.pid)/1024:.1f} MB (target < 20 MB)")
         home.stop(proc)
