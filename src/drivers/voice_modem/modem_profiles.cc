@@ -20,7 +20,9 @@ const std::vector<ModemProfile>& ModemProfiles() {
        "AT+VRX",
        {{128, ModemSound::kLinear8}, {130, ModemSound::kMuLaw}},
        "bdsq",
-       '\0'},
+       '\0',
+       'o',
+       'u'},
       {"conexant",
        {"conexant", "cx"},
        "AT+FCLASS=8",
@@ -35,7 +37,9 @@ const std::vector<ModemProfile>& ModemProfiles() {
         {4, ModemSound::kMuLaw},
         {132, ModemSound::kLinear16}},
        "bdsql",
-       'P'},
+       'P',
+       'o',
+       'u'},
       {"rockwell",
        {"rockwell", "rc56"},
        "AT#CLS=8",
@@ -48,7 +52,9 @@ const std::vector<ModemProfile>& ModemProfiles() {
        "AT#VRX",
        {{0, ModemSound::kLinear8}, {3, ModemSound::kMuLaw}},
        "bdql",
-       '\0'},
+       '\0',
+       'o',
+       'u'},
   };
   return profiles;
 }

@@ -40,6 +40,10 @@ struct ModemProfile {
   std::string_view hang_up_codes;
   // The shielded code of an extension lifted; '\0' where there is none.
   char pick_up_code;
+  // The shielded codes of the modem's buffers: the sound it receives from
+  // the line overran (some was dropped), the sound to play ran short.
+  char overrun_code;
+  char underrun_code;
 };
 
 // The known chipsets: usr, conexant, rockwell.

@@ -136,6 +136,8 @@ ModemSignal ModemSignals::Decode(char code, std::string& digit) {
     return ModemSignal::kPickUp;
   if (profile_.hang_up_codes.find(code) != std::string_view::npos)
     return ModemSignal::kHangUp;
+  if (code == profile_.overrun_code) return ModemSignal::kOverrun;
+  if (code == profile_.underrun_code) return ModemSignal::kUnderrun;
   return ModemSignal::kNone;
 }
 

@@ -61,7 +61,15 @@ class ModemStream {
 std::string ShieldSound(std::string_view sound);
 
 // What a shielded code means on a call of `profile`'s chipset.
-enum class ModemSignal { kNone, kDigit, kHangUp, kPickUp, kRing };
+enum class ModemSignal {
+  kNone,
+  kDigit,
+  kHangUp,
+  kPickUp,
+  kRing,
+  kOverrun,
+  kUnderrun
+};
 
 // Turns shielded codes into signals. A keypad digit comes either as its
 // code alone or between DLE / and DLE ~ (pressed, released), where a

@@ -3,6 +3,7 @@
 // call, sound, digits and every hang-up code.
 #include "drivers/voice_modem/modem_protocol.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -100,7 +101,9 @@ struct ScriptedModem {
         }
         commands.push_back(command);
         const auto it = replies.find(command);
-        Send(it == replies.end() ? "OK" : it->second);
+        // An empty reply: the modem says nothing.
+        if (it == replies.end() || !it->second.empty())
+          Send(it == replies.end() ? "OK" : it->second);
         command.clear();
       }
     };
@@ -115,6 +118,20 @@ struct ScriptedModem {
   Events commands;
 };
 
+// What the probe finds on `modem`.
+std::optional<ModemIdentity> Probe(FakeClock& clock, ScriptedModem& modem) {
+  modem.port->SetPortOpen(true);
+  std::optional<ModemIdentity> found;
+  {
+    ModemSession session(clock, *modem.port, {});
+    ModemProbe probe(session, "tty",
+                     [&](const std::optional<ModemIdentity>& i) { found = i; });
+    clock.Advance(100);
+  }
+  modem.port->SetPortOpen(false);
+  return found;
+}
+
 TEST(ModemProtocolTest, EveryProfileProbesAnswersRecordsAndHangsUp) {
   // Given a modem of each profile, expect the probe to find it voice-capable
   // with its first format, a call offered with its caller, answered with
@@ -124,16 +141,7 @@ TEST(ModemProtocolTest, EveryProfileProbesAnswersRecordsAndHangsUp) {
     SCOPED_TRACE(std::string(profile.name));
     FakeClock clock;
     ScriptedModem probed(clock, profile);
-    probed.port->SetPortOpen(true);
-    std::optional<ModemIdentity> found;
-    {
-      ModemSession session(clock, *probed.port, {});
-      ModemProbe probe(
-          session, "/dev/ttyACM0",
-          [&](const std::optional<ModemIdentity>& i) { found = i; });
-      clock.Advance(100);
-      ASSERT_TRUE(probe.finished());
-    }
+    const std::optional<ModemIdentity> found = Probe(clock, probed);
     ASSERT_TRUE(found && found->voice);
     EXPECT_EQ(found->profile, &profile);
     EXPECT_EQ(found->format.number, profile.formats[0].number);
@@ -183,6 +191,126 @@ TEST(ModemProtocolTest, EveryProfileProbesAnswersRecordsAndHangsUp) {
               modem.commands.end());
     line.Audio()->SetRecordSink(nullptr);
   }
+}
+
+// A line on a modem of `profile` found by the probe, opened, its journal
+// lines and events logged.
+struct ScriptedLine {
+  ScriptedLine(FakeClock& clock, const char* profile)
+      : modem(clock, *FindModemProfile(profile)), port(*modem.port) {
+    ScriptedModem probed(clock, modem.profile);
+    found = *Probe(clock, probed);
+    line = std::make_unique<VoiceModemLine>(
+        clock, hub, std::move(modem.port), 1, found,
+        [this](const std::string& l) { journal.push_back(l); });
+    line->SetEvents(testing::LogEvents(log));
+    line->Open(kPrivilegesOwnerMonitor, kMediaModesVoice);
+    clock.RunDue();
+  }
+  Events Take() { return std::exchange(log, {}); }
+
+  ScriptedModem modem;
+  FakeSerialPort& port;
+  ModemIdentity found;
+  LineAudioHub hub;
+  std::unique_ptr<VoiceModemLine> line;
+  Events log;
+  Events journal;
+};
+
+TEST(ModemProtocolTest, FailedDialsSilentModemAndNoiseEndInAJournalLine) {
+  // Given each failed dial result, a modem silent to the answer, noise and
+  // stray results between commands, expect the call ended with Idle and a
+  // journal line each, and the line taking the next call.
+  FakeClock clock;
+  ScriptedLine l(clock, "conexant");
+  std::string text;
+  for (const char* result :
+       {"BUSY", "NO DIALTONE", "NO ANSWER", "NO CARRIER"}) {
+    l.modem.replies["ATDT5551234"] = result;
+    ASSERT_EQ(l.line->Dial("5551234", text), 0);
+    clock.RunDue();
+    EXPECT_EQ(l.Take(), (Events{"Dialing", "Idle"}));
+    EXPECT_EQ(l.journal.back(),
+              std::string("tty: the call was not connected: ") + result);
+  }
+  l.modem.replies["AT+VLS=1"] = "";
+  l.modem.Send("RING");
+  clock.RunDue();
+  ASSERT_EQ(l.line->Answer(), 0);
+  clock.Advance(ModemSession::kCommandTimeoutMs);
+  EXPECT_EQ(l.Take(), (Events{"InComeCall", "Ring(1)", "Idle"}));
+  EXPECT_EQ(l.journal.back(),
+            "tty: answering failed: no answer from the modem");
+  l.modem.Send("\x01noise");
+  l.modem.Send("CONNECT");
+  l.modem.Send("RING");
+  clock.RunDue();
+  EXPECT_EQ(l.Take(), (Events{"InComeCall", "Ring(1)"}));
+  EXPECT_EQ(l.journal.end()[-2], "tty: unexpected from the modem: ?noise");
+  EXPECT_EQ(l.journal.back(), "tty: unexpected from the modem: CONNECT");
+}
+
+TEST(ModemProtocolTest, QuietDataOnlyAndOverrunningModems) {
+  // Given a modem that goes quiet in its set-up, expect one journal line and
+  // a call still taken from its next RING. Given one without the voice
+  // class or refusing voice mode, expect it not voice-capable and never
+  // opened. Given buffer reports in a call, expect one line each and the
+  // recording going on.
+  FakeClock clock;
+  {
+    ScriptedModem quiet(clock, *FindModemProfile("usr"));
+    quiet.replies["AT+VCID=1"] = "";
+    LineAudioHub hub;
+    ModemIdentity id{"tty", "usr", FindModemProfile("usr"), true, {128, {}}};
+    Events journal;
+    VoiceModemLine line(clock, hub, std::move(quiet.port), 1, id,
+                        [&](const std::string& l) { journal.push_back(l); });
+    Events log;
+    line.SetEvents(testing::LogEvents(log));
+    line.Open(kPrivilegesOwnerMonitor, kMediaModesVoice);
+    clock.Advance(ModemSession::kCommandTimeoutMs + 100);
+    EXPECT_EQ(journal, Events{"tty: no answer from the modem to AT+VCID=1 "
+                              "within 2 s; the rest of its set-up is left "
+                              "out"});
+    EXPECT_EQ(quiet.commands.back(), "AT+VCID=1");
+    quiet.Send("RING");
+    clock.RunDue();
+    EXPECT_EQ(log, (Events{"InComeCall", "Ring(1)"}));
+  }
+  for (const char* refusal : {"AT+FCLASS=?", "AT+FCLASS=8"}) {
+    ScriptedModem data(clock, *FindModemProfile("conexant"));
+    data.replies[refusal] =
+        refusal == std::string("AT+FCLASS=8") ? "ERROR" : "0,1,2\r\nOK";
+    std::optional<ModemIdentity> found = Probe(clock, data);
+    ASSERT_TRUE(found);
+    EXPECT_FALSE(found->voice);
+    LineAudioHub hub;
+    data.commands.clear();
+    VoiceModemLine line(clock, hub, std::move(data.port), 1, *found, {});
+    EXPECT_FALSE(line.Caps().VoiceCapable);
+    EXPECT_EQ(line.Open(kPrivilegesOwnerMonitor, kMediaModesVoice),
+              kVoiceModemNotVoice);
+    clock.Advance(100);
+    EXPECT_EQ(data.commands, Events{});
+  }
+  ScriptedLine l(clock, "rockwell");
+  std::vector<int16_t> recorded;
+  l.line->Audio()->SetRecordSink([&](std::span<const int16_t> s) {
+    recorded.insert(recorded.end(), s.begin(), s.end());
+  });
+  l.modem.Send("RING");
+  clock.RunDue();
+  ASSERT_EQ(l.line->Answer(), 0);
+  clock.RunDue();
+  l.port.Receive("\x80\x10o\x80\x10o\x10u\x80");
+  clock.RunDue();
+  EXPECT_EQ(recorded.size(), 3u);
+  EXPECT_EQ(l.Take(), (Events{"InComeCall", "Ring(1)", "Connected"}));
+  ASSERT_EQ(l.journal.size(), 2u);
+  EXPECT_THAT(l.journal[0], ::testing::HasSubstr("buffer overran"));
+  EXPECT_THAT(l.journal[1], ::testing::HasSubstr("ran out of sound"));
+  l.line->Audio()->SetRecordSink(nullptr);
 }
 
 }  // namespace

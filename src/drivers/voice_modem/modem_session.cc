@@ -41,7 +41,16 @@ void ModemSession::Write(std::string_view bytes) {
 }
 
 void ModemSession::Abandon(ModemResult result) {
-  while (!queue_.empty()) Finish(result);
+  // None of the abandoned commands goes out; what their callbacks queue
+  // does.
+  timeout_->SetEnabled(false);
+  std::deque<Pending> gone = std::exchange(queue_, {});
+  const std::shared_ptr<bool> alive = alive_;
+  for (Pending& p : gone) {
+    if (p.done) p.done(result, p.lines);
+    if (!*alive) return;
+  }
+  SendNext();
 }
 
 void ModemSession::OnComm() {

@@ -126,12 +126,20 @@ void VoiceModemLine::Setup() {
       std::string(p.silence)};
   for (const std::string& command : commands) {
     if (command.empty()) continue;
-    session_->Command(
-        command,
-        [this, command](ModemResult result, const std::vector<std::string>&) {
-          if (result != ModemResult::kOk && result != ModemResult::kLost)
-            Report(command + " answered " + std::string(ResultText(result)));
-        });
+    session_->Command(command, [this, command](
+                                   ModemResult result,
+                                   const std::vector<std::string>&) {
+      if (result == ModemResult::kTimeout) {
+        // A modem that went quiet: said once, the rest of the set-up
+        // left out; its next report (a RING) is taken as it comes.
+        Report("no answer from the modem to " + command + " within " +
+               std::to_string(kCommandTimeoutMs / 1000) +
+               " s; the rest of its set-up is left out");
+        session_->Abandon(ModemResult::kLost);
+      } else if (result != ModemResult::kOk && result != ModemResult::kLost) {
+        Report(command + " answered " + std::string(ResultText(result)));
+      }
+    });
   }
 }
 
@@ -160,7 +168,7 @@ int32_t VoiceModemLine::Answer() {
         const std::string_view expected = identity_.profile->answer_result;
         if (ResultText(result) != expected && result != ModemResult::kOk &&
             result != ModemResult::kVcon) {
-          Report("the answer was " + std::string(ResultText(result)));
+          Report("answering failed: " + std::string(ResultText(result)));
           EndCall();
           if (events_.Idle) events_.Idle();
           return;
@@ -285,7 +293,8 @@ void VoiceModemLine::OnGiveUp() {
 
 void VoiceModemLine::OnCode(char code) {
   std::string digit;
-  switch (signals_.Decode(code, digit)) {
+  const ModemSignal signal = signals_.Decode(code, digit);
+  switch (signal) {
     case ModemSignal::kDigit:
       if (monitoring_ && state_ == State::kConnected && events_.MonitorDigit)
         events_.MonitorDigit(digit);
@@ -302,9 +311,25 @@ void VoiceModemLine::OnCode(char code) {
     case ModemSignal::kRing:
       OnRing();
       break;
+    case ModemSignal::kOverrun:
+    case ModemSignal::kUnderrun:
+      OnBufferReport(signal == ModemSignal::kOverrun);
+      break;
     case ModemSignal::kNone:
       break;
   }
+}
+
+void VoiceModemLine::OnBufferReport(bool overrun) {
+  // The stream goes on: a gap in the recording or a moment of silence in
+  // what is played, once a call in the journal.
+  bool& reported = overrun ? overrun_reported_ : underrun_reported_;
+  if (reported) return;
+  reported = true;
+  Report(overrun ? "the modem's receive buffer overran: a moment of the "
+                   "call's sound is missing, the call goes on"
+                 : "the modem ran out of sound to play: a moment of silence "
+                   "went into the call, the call goes on");
 }
 
 void VoiceModemLine::FarEndGone() {
@@ -321,6 +346,8 @@ void VoiceModemLine::EndCall() {
   monitoring_ = false;
   caller_ = {};
   caller_reported_ = false;
+  overrun_reported_ = false;
+  underrun_reported_ = false;
   if (flow_ != Flow::kCommand) StopStream();
   flow_ = Flow::kCommand;
   awaiting_end_result_ = false;

@@ -20,6 +20,12 @@
 // Switching from recording to playing sends DLE ! and waits for the end of
 // the stream. Keypad digits and hang-up codes arrive in either mode.
 //
+// The modem's own reports: an overrun of its receive buffer or an underrun
+// of its play buffer is journalled once a call and the stream goes on; a
+// command left unanswered for kCommandTimeoutMs is journalled and ends what
+// it was for (the set-up, the answer or the dial), never waiting longer;
+// lines that answer nothing are journalled as noise, kMaxUnexpected at most.
+//
 // A port that reports its device gone ends the call at once (no Idle),
 // raises LineLost and fails every operation but Close; the port is tried
 // again every kRetryMs, and LineBack follows once it opens.
@@ -64,6 +70,7 @@ class VoiceModemLine : public LineDevice {
   static constexpr uint32_t kRetryMs = 2000;
   static constexpr uint32_t kBlockMs = 20;
   static constexpr uint32_t kDialTimeoutMs = 60000;
+  static constexpr uint32_t kCommandTimeoutMs = ModemSession::kCommandTimeoutMs;
   // Lines of noise journalled after each opening of the port.
   static constexpr int kMaxUnexpected = 10;
 
@@ -124,6 +131,7 @@ class VoiceModemLine : public LineDevice {
   void OnLost();
   void OnRing();
   void OnGiveUp();
+  void OnBufferReport(bool overrun);
   void OnRetry();
   void FarEndGone();
   void EndCall();
@@ -154,6 +162,8 @@ class VoiceModemLine : public LineDevice {
   bool monitoring_ = false;
   CallerId caller_;
   bool caller_reported_ = false;
+  bool overrun_reported_ = false;
+  bool underrun_reported_ = false;
   uint64_t call_serial_ = 0;
 
   LineAudioEndpoint audio_;
