@@ -129,6 +129,27 @@ TEST_F(ModemSimE2E, UnpluggedModemKeepsTheCallAndTheLineComesBack) {
   ASSERT_TRUE(env_.WaitRecords(2));
 }
 
+class NoMachineE2E : public ModemSimE2E {
+ protected:
+  void Prepare() override {
+    ModemSimE2E::Prepare();
+    env_.Set("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered", "0");
+  }
+};
+
+TEST_F(NoMachineE2E, ConversationOnAnExtensionIsRecorded) {
+  // Given no answering machine and an extension lifted at the first ring
+  // (DLE P), expect the line to take the call once the rings stopped and
+  // the caller's 440 Hz talk after that in the stored recording.
+  const std::string voice = env_.home() + "/voice.wav";
+  WriteTone(voice, 440, 3);
+  Call({"--number", "5553333", "--rings", "6", "--pickup-after-ring", "1",
+        "--play", voice, "--play-after", "8.5", "--hangup-after", "12"});
+  ASSERT_TRUE(env_.WaitRecords(1)) << env_.Journal();
+  EXPECT_TRUE(
+      HasTone(ReadSamples(env_.RecordingOf(env_.Records().at(0))), 440));
+}
+
 // Serial caller identification on the modem, then the hand-over.
 class ModemModeE2E : public ModemSimE2E {
  protected:
