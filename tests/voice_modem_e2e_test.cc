@@ -150,6 +150,29 @@ TEST_F(NoMachineE2E, ConversationOnAnExtensionIsRecorded) {
       HasTone(ReadSamples(env_.RecordingOf(env_.Records().at(0))), 440));
 }
 
+// The modem's terminal appears only after the process started.
+class HotPlugE2E : public ModemSimE2E {
+ protected:
+  void Prepare() override {
+    ModemSimE2E::Prepare();
+    EndProgram(&sim_);
+  }
+};
+
+TEST_F(HotPlugE2E, ModemPluggedInLaterIsProbedAndListed) {
+  // Given the modem plugged in after start-up, expect it probed and listed
+  // by lwdctl devices without a restart.
+  StartSim();
+  ASSERT_TRUE(WaitFor([&] {
+    return env_.Journalled("Modem CONEXANT (" + link_ + ") on " + link_);
+  })) << env_.Journal();
+  std::string out;
+  EXPECT_TRUE(WaitFor([&] {
+    env_.Run("lwdctl", {"devices"}, &out);
+    return out.find("CONEXANT (" + link_ + ")") != std::string::npos;
+  })) << out;
+}
+
 // Serial caller identification on the modem, then the hand-over.
 class ModemModeE2E : public ModemSimE2E {
  protected:

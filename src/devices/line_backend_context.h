@@ -48,6 +48,9 @@ struct LineBackendContext {
   std::string runtime_dir;
   // Journals one line of the backend's (problems at start-up, a lost line).
   std::function<void(const std::string& text)> report;
+  // Told when the backend's lines changed after it was made (a modem
+  // plugged in); may be empty.
+  std::function<void()> lines_changed = {};
 };
 
 // One per driver: makes the backend, or null when it cannot exist at all on

@@ -55,6 +55,9 @@ class SerialPort {
   // Line settings "baud,parity,data bits,stop bits"; default "9600,n,8,1".
   virtual void SetSettings(const std::string& settings) = 0;
   virtual std::string Settings() = 0;
+  // RTS/CTS hardware flow control from the next opening, where the port has
+  // it (off by default); ports without it ignore this.
+  virtual void SetHardwareFlowControl(bool) {}
 
   // Opens (true) or closes (false) the port. 0 = done; opening an open port
   // gives kCommPortAlreadyOpen; closing a closed port does nothing.

@@ -167,7 +167,8 @@ class Program : public lw::MainController {
           runtime_dir_,
           [this, source](const std::string& text) {
             journal_.LogSys(text, 0, source);
-          }};
+          },
+          [this] { PublishLines(); }};
       std::unique_ptr<lw::LineBackend> backend = entry.make(context);
       if (backend == nullptr) continue;
       lines_.Register(entry.name, *backend, entry.simulated);

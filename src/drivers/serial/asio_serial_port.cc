@@ -78,8 +78,10 @@ std::optional<LineSettings> ParseSettings(const std::string& text) {
   return s;
 }
 
-// Raw mode with `s`, flow control off, the receiver on.
-bool SetRaw(int fd, const LineSettings& s) {
+// Raw mode with `s`, the receiver on, no software flow control; RTS/CTS
+// when `rts_cts` is asked for and the device raises CTS (a port without
+// the line, or a pseudo-terminal, runs without).
+bool SetRaw(int fd, const LineSettings& s, bool rts_cts) {
   termios t{};
   if (::tcgetattr(fd, &t) != 0) return false;
   ::cfmakeraw(&t);
@@ -87,6 +89,9 @@ bool SetRaw(int fd, const LineSettings& s) {
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
   t.c_cflag |= CLOCAL | CREAD | s.size | s.parity;
   if (s.two_stop_bits) t.c_cflag |= CSTOPB;
+  int lines = 0;
+  if (rts_cts && ::ioctl(fd, TIOCMGET, &lines) == 0 && (lines & TIOCM_CTS))
+    t.c_cflag |= CRTSCTS;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   if (::cfsetispeed(&t, s.speed) != 0 || ::cfsetospeed(&t, s.speed) != 0) {
@@ -111,6 +116,7 @@ struct AsioSerialPort::State {
   SerialPortEvents events;
   int16_t number = 1;
   std::string settings = kDefaultSettings;
+  bool rts_cts = false;
   bool open = false;
   // Counts openings and closings, so that a completion of an earlier
   // opening does nothing.
@@ -217,6 +223,8 @@ void AsioSerialPort::SetSettings(const std::string& settings) {
 
 std::string AsioSerialPort::Settings() { return s_->settings; }
 
+void AsioSerialPort::SetHardwareFlowControl(bool on) { s_->rts_cts = on; }
+
 int32_t AsioSerialPort::SetPortOpen(bool open) {
   if (!open) {
     Close();
@@ -238,7 +246,7 @@ int32_t AsioSerialPort::Open() {
   if (code == 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     code = OpenErrorCode(errno);
   } else if (code == 0 && (!::isatty(fd) || ::ioctl(fd, TIOCEXCL) != 0 ||
-                           !SetRaw(fd, *settings))) {
+                           !SetRaw(fd, *settings, s_->rts_cts))) {
     code = kCommPortInvalid;
   }
   std::error_code ec;

@@ -4,8 +4,9 @@
 // backend open their ports with it, each as its own SerialPortUser.
 //
 // Opening puts the terminal in raw mode: no echo, no line editing or
-// signals, no input or output translation (CR stays CR), no XON/XOFF and no
-// hardware flow control; line settings from Settings ("9600,n,8,1" unless
+// signals, no input or output translation (CR stays CR), no XON/XOFF, and
+// RTS/CTS flow control only when asked for and the device raises CTS at
+// the opening; line settings from Settings ("9600,n,8,1" unless
 // set otherwise). The port is held alone: an exclusive flock, and the
 // terminal's exclusive mode while open. Error numbers:
 // - kCommPortInvalid: no name for the number, no such device, not a
@@ -52,6 +53,7 @@ class AsioSerialPort : public SerialPort {
   // were.
   void SetSettings(const std::string& settings) override;
   std::string Settings() override;
+  void SetHardwareFlowControl(bool on) override;
   int32_t SetPortOpen(bool open) override;
   bool PortOpen() override;
   void SetRThreshold(int16_t count) override;

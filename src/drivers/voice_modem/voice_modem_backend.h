@@ -1,11 +1,14 @@
 // The voice modems of the machine as a line backend. The ports come from
 // "txtModemPorts" in the backend's settings section: terminal paths
 // separated by blanks; empty or missing probes every /dev/ttyACM* and
-// /dev/ttyUSB*. Each port is probed once when the backend is made, before
-// the loop runs, bounded by kProbeBudgetMs: a terminal that does not answer
+// /dev/ttyUSB*. Each port is probed when the backend is made, before the
+// loop runs, bounded by kProbeBudgetMs: a terminal that does not answer
 // ATE0 V1 is no modem and is left out; a modem without the voice class is
-// listed as not voice-capable and never opened. Modems are serial ports 1,
-// 2, ... in that order, their terminals named in SerialPortNames.
+// listed as not voice-capable and never opened. A port that appears later
+// (a modem plugged in) is probed on the loop, without waiting, and its
+// modem listed after the others: the folders of the ports are watched, so
+// nothing runs while none changes. Modems are serial ports 1, 2, ... in the
+// order found, their terminals named in SerialPortNames.
 #pragma once
 
 #include <memory>

@@ -50,6 +50,9 @@ VoiceModemLine::VoiceModemLine(Clock& clock, LineAudioHub& hub,
   port_->SetCommPort(port_number_);
   port_->SetSettings(std::to_string(PortSpeedFor(identity_.format.sound)) +
                      ",n,8,1");
+  // Sound at the port's full speed: the modem holds the host back through
+  // CTS while its buffer is full.
+  port_->SetHardwareFlowControl(true);
 }
 
 VoiceModemLine::~VoiceModemLine() {
