@@ -48,6 +48,9 @@ class LineFarEnd {
   // once more at Offer; the suite then leaves out what such a line cannot
   // show.
   virtual bool OfferRings() const { return false; }
+  // A sample the line carries to a record sink unchanged: a line with
+  // 8-bit sound keeps only a sample's high byte.
+  virtual int16_t CarriedSample() const { return 7; }
 
   // --- What the line sent this far end.
   virtual size_t samples_heard() const = 0;

@@ -1,18 +1,20 @@
-// The line contract suite on the voice-modem line, with the modem simulator
-// (conexant, whose 16-bit sound keeps the suite's samples exact) as its far
-// end.
+// The line contract suite on the voice-modem line of each profile, with the
+// modem simulator as its far end.
 #include "devices/line_contract_test_fixture.h"
 #include "modem_far_end_test_util.h"
 
 namespace lw::testing {
 namespace {
 
-LinePair ConexantPair(Clock& clock, LineAudioHub& hub) {
-  return ModemPair(clock, hub, "conexant");
+LinePairFactory PairOf(const char* profile) {
+  return [profile](Clock& clock, LineAudioHub& hub) {
+    return ModemPair(clock, hub, profile);
+  };
 }
 
 INSTANTIATE_TEST_SUITE_P(VoiceModem, LineContractTest,
-                         ::testing::Values(ConexantPair));
+                         ::testing::Values(PairOf("usr"), PairOf("conexant"),
+                                           PairOf("rockwell")));
 
 }  // namespace
 }  // namespace lw::testing

@@ -67,6 +67,10 @@ class ModemFarEnd : public LineFarEnd {
   ModemFarEnd& operator=(const ModemFarEnd&) = delete;
 
   bool OfferRings() const override { return true; }
+  int16_t CarriedSample() const override { return carried_; }
+  void SetSound(ModemSound sound) {
+    carried_ = sound == ModemSound::kLinear16 ? 7 : 7 * 256;
+  }
 
   void Offer() override {
     sim_->CallerHangsUp();  // what is left of an earlier call
@@ -150,11 +154,12 @@ class ModemFarEnd : public LineFarEnd {
   std::vector<int16_t> capture_;
   std::unique_ptr<ModemSim> sim_;
   int lost_calls_ = 0;
+  int16_t carried_ = 7;
   mutable std::string dialed_;
 };
 
-// The voice-modem line of `profile` with 16-bit sound (the contract's
-// sound checks are exact) and the simulator as its far end.
+// The voice-modem line of `profile` with 16-bit sound where the chipset has
+// it, else its first format, and the simulator as its far end.
 class OneModemBackend : public LineBackend {
  public:
   explicit OneModemBackend(std::unique_ptr<VoiceModemLine> line)
@@ -176,6 +181,7 @@ inline LinePair ModemPair(Clock& clock, LineAudioHub& hub,
   std::optional<ModemIdentity> identity = ProbeOn(fake_clock, *port);
   for (const ModemSampleFormat& f : identity->profile->formats)
     if (f.sound == ModemSound::kLinear16) identity->format = f;
+  far_end->SetSound(identity->format.sound);
   auto line = std::make_unique<VoiceModemLine>(clock, hub, std::move(port), 1,
                                                *identity, nullptr);
   return {std::make_unique<OneModemBackend>(std::move(line)),

@@ -114,30 +114,5 @@ TEST(ModemSimTest, EveryProfileAnswersPlaysThenRecordsAndHearsTheHangUp) {
   }
 }
 
-TEST(ModemSimTest, UnpluggedModemIsLostUntilItsPortOpensAgain) {
-  // Given a connected call and the modem's port gone, expect LineLost, every
-  // operation refused, and LineBack once the port opens again.
-  SimPair pair("conexant");
-  ASSERT_TRUE(pair.line);
-  ASSERT_EQ(pair.line->Open(kPrivilegesOwnerMonitor, kMediaModesVoice), 0);
-  CallScript call;
-  call.hangup_after_ms = 60000;
-  pair.clock.Advance(100);
-  pair.sim->Call(call);
-  pair.Take(100);
-  ASSERT_EQ(pair.line->Answer(), 0);
-  EXPECT_EQ(pair.Take(100), Events{"Connected"});
-  pair.port->busy_opens = 1000;
-  pair.port->Lose();
-  EXPECT_EQ(pair.Take(VoiceModemLine::kRetryMs * 3), Events{"LineLost"});
-  EXPECT_FALSE(pair.line->CallActive());
-  EXPECT_NE(pair.line->Drop(), 0);
-  EXPECT_NE(pair.line->Close(), 1);
-  EXPECT_NE(pair.line->Open(kPrivilegesOwnerMonitor, kMediaModesVoice), 0);
-  pair.port->busy_opens = 0;
-  EXPECT_EQ(pair.Take(VoiceModemLine::kRetryMs), Events{"LineBack"});
-  EXPECT_EQ(pair.line->Open(kPrivilegesOwnerMonitor, kMediaModesVoice), 0);
-}
-
 }  // namespace
 }  // namespace lw
