@@ -8,6 +8,10 @@
 //   linewarden-modemsim call --control SOCKET [options of lwdctl phone call]
 //                      [--hangup-signal busy|dialtone|silence|loop]
 //     plays the caller of one call and prints what happens as JSON lines.
+//   linewarden-modemsim answer --control SOCKET [--after SEC]
+//                      [--result answer|busy|nodialtone|noanswer|nocarrier]
+//                      [the talk options of call]
+//     waits for the process's next dialled call and plays the called party.
 //
 // The control socket carries one call per connection: the client sends
 // "option value" lines ended by an empty line; the modem answers JSON lines
@@ -52,11 +56,20 @@ constexpr const char* kUsage =
     "         [--pickup-after-ring N] [--play FILE] [--play-after SEC]\n"
     "         [--digits SEQ] [--digits-after SEC] [--hangup-after SEC]\n"
     "         [--capture FILE] [--hangup-signal busy|dialtone|silence|loop]\n"
+    "       linewarden-modemsim answer --control SOCKET [--after SEC]\n"
+    "         [--result answer|busy|nodialtone|noanswer|nocarrier] [--play "
+    "FILE]\n"
+    "         [--play-after SEC] [--digits SEQ] [--digits-after SEC]\n"
+    "         [--hangup-after SEC] [--capture FILE] [--hangup-signal ...]\n"
     "The first form runs a voice modem of the chipset on a pseudo-terminal "
     "(PATH is\n"
     "a symbolic link to it); the second plays the caller of one call to that "
     "modem\n"
-    "and prints JSON lines as 'lwdctl phone call' does.\n";
+    "and prints JSON lines as 'lwdctl phone call' does; the third waits for "
+    "the\n"
+    "process's next dialled call, lets it ring --after seconds (2) and "
+    "answers it\n"
+    "or ends the dial with --result.\n";
 
 // A write queue over any Asio stream.
 template <typename Socket>
@@ -115,11 +128,23 @@ class Session : public std::enable_shared_from_this<Session> {
       o[line.substr(0, space)] =
           space == std::string::npos ? "" : line.substr(space + 1);
     }
-    static const char* const kKnown[] = {
-        "name",       "number",        "withhold-name",     "withhold-number",
-        "rings",      "ring-interval", "pickup-after-ring", "play",
-        "play-after", "digits",        "digits-after",      "hangup-after",
-        "capture",    "hangup-signal"};
+    static const char* const kKnown[] = {"name",
+                                         "number",
+                                         "withhold-name",
+                                         "withhold-number",
+                                         "rings",
+                                         "ring-interval",
+                                         "pickup-after-ring",
+                                         "play",
+                                         "play-after",
+                                         "digits",
+                                         "digits-after",
+                                         "hangup-after",
+                                         "capture",
+                                         "hangup-signal",
+                                         "answer",
+                                         "after",
+                                         "result"};
     for (const auto& [key, value] : o) {
       if (std::find(std::begin(kKnown), std::end(kKnown), key) ==
           std::end(kKnown)) {
@@ -145,6 +170,8 @@ class Session : public std::enable_shared_from_this<Session> {
     s.digits_after_ms = ms("digits-after", 0);
     if (o.count("hangup-after")) s.hangup_after_ms = ms("hangup-after", 0);
     if (o.count("hangup-signal")) s.hangup_signal = o["hangup-signal"];
+    s.answer_after_ms = ms("after", 2000);
+    if (o.count("result")) s.dial_result = o["result"];
     capture_ = o["capture"];
     std::string error;
     if (!o["play"].empty() &&
@@ -156,8 +183,12 @@ class Session : public std::enable_shared_from_this<Session> {
       Event("{\"event\":\"busy\"}");
       return;
     }
+    if (o.count("answer") ? !modem_.Await(std::move(s))
+                          : !modem_.Call(std::move(s))) {
+      Event("{\"event\":\"busy\"}");
+      return;
+    }
     current_ = shared_from_this();
-    modem_.Call(std::move(s));
     // A caller whose client goes away hangs up.
     socket_.async_read_some(
         asio::buffer(probe_),
@@ -240,9 +271,9 @@ int RunModem(const std::string& profile, const std::string& link,
   return 0;
 }
 
-int RunCall(const std::vector<std::string>& args) {
+int RunCall(const std::vector<std::string>& args, bool answer) {
   std::string control;
-  std::string order;
+  std::string order = answer ? "answer\n" : "";
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help") {
@@ -300,8 +331,8 @@ int RunCall(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) try {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  if (!args.empty() && args[0] == "call")
-    return RunCall({args.begin() + 1, args.end()});
+  if (!args.empty() && (args[0] == "call" || args[0] == "answer"))
+    return RunCall({args.begin() + 1, args.end()}, args[0] == "answer");
   std::map<std::string, std::string> o;
   for (size_t i = 0; i + 1 < args.size(); i += 2) o[args[i]] = args[i + 1];
   if (args.size() % 2 != 0 || o.size() != 3 ||

@@ -173,6 +173,31 @@ bool ModemSim::Call(CallScript script) {
   return true;
 }
 
+bool ModemSim::Await(CallScript script) {
+  if (call_ || awaited_) return false;
+  awaited_ = std::make_unique<CallScript>(std::move(script));
+  return true;
+}
+
+void ModemSim::EndDial() {
+  // The called party's answer, or the exchange's word for why none came.
+  static const std::pair<const char*, std::pair<const char*, int>> kResults[] =
+      {{"busy", {"BUSY", 7}},
+       {"nodialtone", {"NO DIALTONE", 6}},
+       {"noanswer", {"NO ANSWER", 8}},
+       {"nocarrier", {"NO CARRIER", 3}}};
+  for (const auto& [name, result] : kResults) {
+    if (call_->script.dial_result != name) continue;
+    Result(result.first, result.second);
+    handlers_.event(
+        Json("refused", std::string("\"result\":\"") + result.first + "\""));
+    off_hook_ = false;
+    EndCall("caller");
+    return;
+  }
+  AnswerDial();
+}
+
 void ModemSim::RingNow() {
   if (call_ && !call_->talking) Ring();
 }
@@ -217,6 +242,7 @@ bool ModemSim::talking() const { return call_ && call_->talking; }
 size_t ModemSim::heard() const { return call_ ? call_->capture.size() : 0; }
 
 void ModemSim::CallerHangsUp() {
+  awaited_.reset();
   if (call_ && !call_->over) EndCall("caller");
 }
 
@@ -227,10 +253,11 @@ void ModemSim::Send(const std::string& bytes) {
 void ModemSim::Code(char code) { Send(std::string{kDle, code}); }
 
 void ModemSim::Result(const std::string& word, int number) {
-  if (words_)
-    Send("\r\n" + word + "\r\n");
-  else
-    Send(std::to_string(number) + "\r");
+  Send(ResultBytes(word, number));
+}
+
+std::string ModemSim::ResultBytes(const std::string& word, int number) const {
+  return words_ ? "\r\n" + word + "\r\n" : std::to_string(number) + "\r";
 }
 
 void ModemSim::Ring() {
@@ -281,7 +308,11 @@ void ModemSim::OnTick() {
       Result(chipset_.answers_with_ata ? "VCON" : "OK", 0);
     }
   }
-  if (call_ && !call_->over) {
+  if (call_ && !call_->over && call_->dialing && !call_->script.driven) {
+    if (static_cast<int32_t>(now - call_->start -
+                             call_->script.answer_after_ms) >= 0)
+      EndDial();
+  } else if (call_ && !call_->over) {
     if (call_->script.driven) {
       if (call_->talking) TalkTick();
     } else if (!call_->talking) {
@@ -483,8 +514,10 @@ void ModemSim::Command(const std::string& line) {
 // Runs the commands after "AT"; false for one the modem refuses. Adds the
 // answer lines to `out`, and the final result unless a command sent its own.
 bool ModemSim::Execute(std::string rest, std::string& out) {
-  auto line = [&out](const std::string& text) {
-    out += "\r\n" + text + "\r\n";
+  // Information text: framed like a word result under V1, ended only under
+  // V0.
+  auto line = [&out, this](const std::string& text) {
+    out += words_ ? "\r\n" + text + "\r\n" : text + "\r\n";
   };
   const bool voice = voice_class_ == 8;
   const std::string cls = chipset_.hash_commands ? "#CLS" : "+FCLASS";
@@ -544,13 +577,16 @@ bool ModemSim::Execute(std::string rest, std::string& out) {
     }
     if (first == 'D') {
       const std::string dial = rest.substr(1);
-      if (expect_dial_ && !call_ && voice) {
-        // The called party rings; AnswerDial takes the call.
-        expect_dial_ = false;
+      if ((expect_dial_ || awaited_) && !call_ && voice) {
+        // The called party rings; AnswerDial (driven) or the awaited
+        // script's time takes the call.
         CallScript driven;
         driven.driven = true;
         call_ = std::make_unique<CallState>();
-        call_->script = driven;
+        call_->script = expect_dial_ ? driven : std::move(*awaited_);
+        expect_dial_ = false;
+        awaited_.reset();
+        call_->start = clock_.TickCount();
         call_->dialing = true;
         const size_t digits = dial.find_first_of("0123456789*#+");
         handlers_.event(
@@ -562,7 +598,7 @@ bool ModemSim::Execute(std::string rest, std::string& out) {
         return true;
       }
       // No one to answer: the simulated exchange reports no carrier.
-      out += words_ ? "\r\nNO CARRIER\r\n" : "3\r";
+      out += ResultBytes("NO CARRIER", 3);
       return true;
     }
     rest.erase(0, 1);
@@ -599,13 +635,13 @@ bool ModemSim::Execute(std::string rest, std::string& out) {
         if (!voice || !chipset_.answers_with_ata || !call_) return false;
         off_hook_ = true;
         if (!call_->talking) Converse(true);
-        out += "\r\nVCON\r\n";
+        out += ResultBytes("VCON", 1);
         return true;
       default:
         return false;
     }
   }
-  out += words_ ? "\r\nOK\r\n" : "0\r";
+  out += ResultBytes("OK", 0);
   return true;
 }
 

@@ -43,6 +43,11 @@ struct CallScript {
   // A far end that drives the call step by step (the methods below): no
   // rings, sound, digits or hang-up of the call's own.
   bool driven = false;
+  // A call the host dials (Await): how long the called party lets it ring,
+  // and what the dial ends in: "answer" (VCON, then the talk above), "busy",
+  // "nodialtone", "noanswer" or "nocarrier".
+  uint32_t answer_after_ms = 2000;
+  std::string dial_result = "answer";
 };
 
 class ModemSim {
@@ -70,6 +75,9 @@ class ModemSim {
   void FromHost(const std::string& bytes);
   // Starts a call to the host; false while one is going on.
   bool Call(CallScript script);
+  // Waits for the host's next dial and plays the called party of `script`;
+  // false while a call is going on or awaited.
+  bool Await(CallScript script);
   // The caller hangs up now (the client went away).
   void CallerHangsUp();
   bool in_call() const { return call_ != nullptr; }
@@ -98,6 +106,9 @@ class ModemSim {
   void Command(const std::string& line);
   bool Execute(std::string command, std::string& out);
   void Result(const std::string& word, int number);
+  // A result code as E/V set it: "\r\nOK\r\n" in words, "0\r" in numbers.
+  std::string ResultBytes(const std::string& word, int number) const;
+  void EndDial();
   void Send(const std::string& bytes);
   void Code(char code);
   void OnTick();
@@ -127,6 +138,7 @@ class ModemSim {
   bool draining_ = false;
   std::unique_ptr<CallState> call_;
   bool expect_dial_ = false;
+  std::unique_ptr<CallScript> awaited_;
   std::unique_ptr<Timer> tick_;
 };
 
