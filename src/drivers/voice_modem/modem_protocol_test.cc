@@ -132,67 +132,6 @@ std::optional<ModemIdentity> Probe(FakeClock& clock, ScriptedModem& modem) {
   return found;
 }
 
-TEST(ModemProtocolTest, EveryProfileProbesAnswersRecordsAndHangsUp) {
-  // Given a modem of each profile, expect the probe to find it voice-capable
-  // with its first format, a call offered with its caller, answered with
-  // the profile's command, its sound recorded without the DLE codes, its
-  // digits in both forms, and each of its hang-up codes ending the call.
-  for (const ModemProfile& profile : ModemProfiles()) {
-    SCOPED_TRACE(std::string(profile.name));
-    FakeClock clock;
-    ScriptedModem probed(clock, profile);
-    const std::optional<ModemIdentity> found = Probe(clock, probed);
-    ASSERT_TRUE(found && found->voice);
-    EXPECT_EQ(found->profile, &profile);
-    EXPECT_EQ(found->format.number, profile.formats[0].number);
-
-    ScriptedModem modem(clock, profile);
-    FakeSerialPort& port = *modem.port;
-    LineAudioHub hub;
-    VoiceModemLine line(clock, hub, std::move(modem.port), 1, *found, {});
-    Events log;
-    line.SetEvents(testing::LogEvents(log));
-    ASSERT_EQ(line.Open(kPrivilegesOwnerMonitor, kMediaModesVoice), 0);
-    std::vector<int16_t> recorded;
-    line.Audio()->SetRecordSink([&](std::span<const int16_t> s) {
-      recorded.insert(recorded.end(), s.begin(), s.end());
-    });
-    for (const char hang_up : profile.hang_up_codes) {
-      modem.Send("RING");
-      modem.Send("NMBR = 5551234");
-      modem.Send("NAME=ANN");
-      modem.Send("RING");
-      clock.RunDue();
-      ASSERT_EQ(line.Answer(), 0);
-      clock.RunDue();
-      recorded.clear();
-      ASSERT_EQ(line.MonitorDigits(true), 0);
-      port.Receive(
-          "\x80\x10\x10\x10/\x10"
-          "1\x10"
-          "1\x10~\x10#");
-      clock.RunDue();
-      EXPECT_EQ(recorded, (std::vector<int16_t>{0, (0x10 - 128) * 256}));
-      port.Receive(std::string{kDle, hang_up});
-      clock.RunDue();
-      EXPECT_EQ(log, (Events{"InComeCall", "Ring(1)", "CallerID(ANN,5551234)",
-                             "Ring(2)", "Connected", "Digit(1)", "Digit(#)",
-                             "Disconnected"}));
-      log.clear();
-      port.Receive(std::string{kDle, kEtx} + "\r\nOK\r\n");
-      ASSERT_EQ(line.Drop(), 0);
-      clock.RunDue();
-      EXPECT_EQ(log, Events{"Idle"});
-      log.clear();
-    }
-    EXPECT_EQ(modem.commands.front(), "ATE0 V1");
-    EXPECT_NE(std::find(modem.commands.begin(), modem.commands.end(),
-                        std::string(profile.record)),
-              modem.commands.end());
-    line.Audio()->SetRecordSink(nullptr);
-  }
-}
-
 // A line on a modem of `profile` found by the probe, opened, its journal
 // lines and events logged.
 struct ScriptedLine {
@@ -217,6 +156,54 @@ struct ScriptedLine {
   Events log;
   Events journal;
 };
+
+TEST(ModemProtocolTest, EveryProfileProbesAnswersRecordsAndHangsUp) {
+  // Given a modem of each profile, expect the probe to find it voice-capable
+  // with its first format, a call offered with its caller, answered with
+  // the profile's command, its sound recorded without the DLE codes, its
+  // digits in both forms, and each of its hang-up codes ending the call.
+  for (const ModemProfile& profile : ModemProfiles()) {
+    SCOPED_TRACE(std::string(profile.name));
+    FakeClock clock;
+    ScriptedLine l(clock, std::string(profile.name).c_str());
+    EXPECT_TRUE(l.found.voice);
+    EXPECT_EQ(l.found.profile, &profile);
+    EXPECT_EQ(l.found.format.number, profile.formats[0].number);
+    std::vector<int16_t> recorded;
+    l.line->Audio()->SetRecordSink([&](std::span<const int16_t> s) {
+      recorded.insert(recorded.end(), s.begin(), s.end());
+    });
+    for (const char hang_up : profile.hang_up_codes) {
+      for (const char* text : {"RING", "NMBR = 5551234", "NAME=ANN", "RING"})
+        l.modem.Send(text);
+      clock.RunDue();
+      ASSERT_EQ(l.line->Answer(), 0);
+      clock.RunDue();
+      recorded.clear();
+      ASSERT_EQ(l.line->MonitorDigits(true), 0);
+      l.port.Receive(
+          "\x80\x10\x10\x10/\x10"
+          "1\x10"
+          "1\x10~\x10#" +
+          std::string{kDle, hang_up});
+      clock.RunDue();
+      EXPECT_EQ(recorded, (std::vector<int16_t>{0, (0x10 - 128) * 256}));
+      EXPECT_EQ(
+          l.Take(),
+          (Events{"InComeCall", "Ring(1)", "CallerID(ANN,5551234)", "Ring(2)",
+                  "Connected", "Digit(1)", "Digit(#)", "Disconnected"}));
+      l.port.Receive(std::string{kDle, kEtx} + "\r\nOK\r\n");
+      ASSERT_EQ(l.line->Drop(), 0);
+      clock.RunDue();
+      EXPECT_EQ(l.Take(), Events{"Idle"});
+    }
+    EXPECT_EQ(l.modem.commands.front(), "ATE0 V1");
+    EXPECT_NE(std::find(l.modem.commands.begin(), l.modem.commands.end(),
+                        std::string(profile.record)),
+              l.modem.commands.end());
+    l.line->Audio()->SetRecordSink(nullptr);
+  }
+}
 
 TEST(ModemProtocolTest, FailedDialsSilentModemAndNoiseEndInAJournalLine) {
   // Given each failed dial result, a modem silent to the answer, noise and
