@@ -73,6 +73,7 @@ struct ModemSim::CallState {
   std::vector<int16_t> capture;
   std::vector<int16_t> said;  // a driven caller's sound, not yet streamed
   bool dialing = false;
+  bool caller_id_due = false;  // the identity follows the first ring
   uint32_t HangUpAt() const {
     if (script.hangup_after_ms >= 0)
       return static_cast<uint32_t>(script.hangup_after_ms);
@@ -264,7 +265,20 @@ void ModemSim::Ring() {
   ++call_->rings;
   Result("RING", 2);
   handlers_.event(Json("ring", "\"count\":" + std::to_string(call_->rings)));
-  if (call_->rings == 1 && caller_id_ && !call_->script.driven) {
+  // The exchange sends the caller's identity in the pause after the first
+  // ring; the modem reports it if caller identification is on by then.
+  if (call_->rings == 1 && !call_->script.driven) call_->caller_id_due = true;
+  if (call_->script.pickup_after_ring == call_->rings) {
+    if (chipset_.pick_up != 0) Code(chipset_.pick_up);
+    handlers_.event(
+        Json("picked_up", "\"after_rings\":" + std::to_string(call_->rings)));
+    Converse(false);
+  }
+}
+
+void ModemSim::ReportCaller() {
+  call_->caller_id_due = false;
+  if (caller_id_) {
     const char* eq = chipset_.spaced_reports ? " = " : "=";
     const LocalDateTime now = clock_.Now();
     char date[8], time[8];
@@ -279,12 +293,6 @@ void ModemSim::Ring() {
         (s.withhold_number || s.number.empty() ? "P" : s.number) + "\r\nNAME" +
         eq + (s.withhold_name || s.name.empty() ? "P" : s.name) + "\r\n";
     Send(report);
-  }
-  if (call_->script.pickup_after_ring == call_->rings) {
-    if (chipset_.pick_up != 0) Code(chipset_.pick_up);
-    handlers_.event(
-        Json("picked_up", "\"after_rings\":" + std::to_string(call_->rings)));
-    Converse(false);
   }
 }
 
@@ -308,6 +316,10 @@ void ModemSim::OnTick() {
       Result(chipset_.answers_with_ata ? "VCON" : "OK", 0);
     }
   }
+  if (call_ && !call_->over && call_->caller_id_due &&
+      static_cast<int32_t>(now - call_->start -
+                           call_->script.ring_interval_ms / 2) >= 0)
+    ReportCaller();
   if (call_ && !call_->over && call_->dialing && !call_->script.driven) {
     if (static_cast<int32_t>(now - call_->start -
                              call_->script.answer_after_ms) >= 0)

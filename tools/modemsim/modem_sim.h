@@ -4,7 +4,8 @@
 // checks the other: AT commands ended by CR, several in one line
 // ("ATE0 V1", "AT+FCLASS=8;+VCID=1"), echo (E0/E1) and word or number
 // results (V1/V0), RING sent whenever a ring is due, also amid a command,
-// caller identification after the first ring in the profile's form, and the
+// caller identification half a ring interval after the first ring (when the
+// exchange sends it) in the profile's form, and the
 // voice states: on-hook, voice command mode off-hook, receiving (VRX: the
 // caller's sound at 8,000 samples a second in real time, shielded codes in
 // the stream) and transmitting (VTX: sound taken in, DLE ETX ends it once
@@ -113,6 +114,7 @@ class ModemSim {
   void Code(char code);
   void OnTick();
   void Ring();
+  void ReportCaller();
   void Converse(bool answered);
   void TalkTick();
   void EndCall(const char* by);

@@ -144,7 +144,7 @@ class VoiceModemBackend : public LineBackend {
       const uint64_t serial = ++probe_serial_;
       probing_->probe = std::make_unique<ModemProbe>(
           *probing_->session, tty,
-          [this, alive, serial](std::optional<ModemIdentity> identity) {
+          [this, alive, serial](const std::optional<ModemIdentity>& identity) {
             context_.clock.Post([this, alive, serial, identity] {
               // Not for a probe given up over its budget.
               if (*alive && probing_ && serial == probe_serial_)
