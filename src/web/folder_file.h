@@ -1,0 +1,31 @@
+// Opening the files the web reads (pages, recordings, journals) below their
+// folder: no symbolic link is followed and no ".." leaves the folder, and
+// the settings store with the files that carry its locks is never opened at
+// all, since closing any descriptor of a file drops every lock the process
+// holds on it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lw {
+
+// The store kept at `store_file` and its "-wal", "-shm" and "-journal"
+// companions; nothing when `store_file` is empty.
+std::vector<std::string> StoreFiles(const std::string& store_file);
+
+// A descriptor (O_RDONLY, close-on-exec) of the regular file `relative`
+// ("/"-separated) below the folder `folder`; -1 when it is missing, not a
+// regular file, reached through a symbolic link or "..", or one of `never`
+// (compared by device and inode, so a hard link is refused too). The
+// lookup uses openat2 with RESOLVE_BENEATH and RESOLVE_NO_SYMLINKS, or
+// O_NOFOLLOW on every component where the kernel lacks openat2.
+int OpenInFolder(const std::string& folder, const std::string& relative,
+                 const std::vector<std::string>& never);
+
+// True when `path` lies in `folder` (a "/" follows the folder's name); then
+// `relative` receives the rest.
+bool SplitBelow(const std::string& folder, const std::string& path,
+                std::string& relative);
+
+}  // namespace lw
