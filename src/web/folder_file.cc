@@ -16,8 +16,8 @@ namespace {
 // lacks openat2, and every later lookup walks the components itself.
 std::atomic<bool> openat2_works{true};
 
-int OpenPathBeneath(int dir, const std::string& relative) {
-  if (openat2_works.load()) {
+int OpenPathBeneath(int dir, const std::string& relative, Lookup lookup) {
+  if (lookup == Lookup::kBeneath && openat2_works.load()) {
     open_how how{};
     how.flags = O_PATH | O_CLOEXEC;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
@@ -70,12 +70,12 @@ bool SplitBelow(const std::string& folder, const std::string& path,
 }
 
 int OpenInFolder(const std::string& folder, const std::string& relative,
-                 const std::vector<std::string>& never) {
+                 const std::vector<std::string>& never, Lookup lookup) {
   // Only descriptors opened with O_PATH until the file is known: closing
   // those leaves every lock in place.
   const int dir = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return -1;
-  const int found = OpenPathBeneath(dir, relative);
+  const int found = OpenPathBeneath(dir, relative, lookup);
   ::close(dir);
   if (found < 0) return -1;
   struct stat st {};

@@ -14,14 +14,18 @@ namespace lw {
 // companions; nothing when `store_file` is empty.
 std::vector<std::string> StoreFiles(const std::string& store_file);
 
+// How a file is looked up below its folder: openat2 with RESOLVE_BENEATH
+// and RESOLVE_NO_SYMLINKS (one component at a time instead where the kernel
+// lacks openat2), or one component at a time with O_NOFOLLOW.
+enum class Lookup { kBeneath, kByComponent };
+
 // A descriptor (O_RDONLY, close-on-exec) of the regular file `relative`
 // ("/"-separated) below the folder `folder`; -1 when it is missing, not a
 // regular file, reached through a symbolic link or "..", or one of `never`
-// (compared by device and inode, so a hard link is refused too). The
-// lookup uses openat2 with RESOLVE_BENEATH and RESOLVE_NO_SYMLINKS, or
-// O_NOFOLLOW on every component where the kernel lacks openat2.
+// (compared by device and inode, so a hard link is refused too).
 int OpenInFolder(const std::string& folder, const std::string& relative,
-                 const std::vector<std::string>& never);
+                 const std::vector<std::string>& never,
+                 Lookup lookup = Lookup::kBeneath);
 
 // True when `path` lies in `folder` (a "/" follows the folder's name); then
 // `relative` receives the rest.
