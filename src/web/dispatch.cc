@@ -31,7 +31,7 @@ WebDispatcher::WebDispatcher(Clock& clock, SettingsStore& store,
     : clock_(clock),
       journal_(journal),
       reg_(store),
-      never_open_(StoreFiles(store.FilePath())),
+      never_open_(store.FilePath()),
       app_path_(std::move(app_path)),
       options_(options),
       http_headers_(http_headers) {
@@ -96,7 +96,7 @@ WebReply WebDispatcher::Handle(const std::string& request) {
 
 WebReply WebDispatcher::Route(const std::string& request,
                               const std::string& path) {
-  const web::PageContext page{app_path_, clock_, never_open_};
+  const web::PageContext page{app_path_, clock_, &never_open_};
   bool view_log = false;
   OptionToBoolean(RegValue(options_.RCWWWViewLog), view_log);
 
@@ -158,8 +158,9 @@ WebReply WebDispatcher::FileReply(const std::string& folder,
   std::string path = PercentDecode(sub);
   for (char& c : path)
     if (c == '/') c = '\\';
-  return {WebReply::kFile, NativePathNoCase(app_path_, folder + path),
-          NativePathNoCase(app_path_, folder)};
+  std::string root = NativePathNoCase(app_path_, folder);
+  std::string native = NativePathNoCase(root, path);
+  return {WebReply::kFile, std::move(native), std::move(root)};
 }
 
 }  // namespace lw

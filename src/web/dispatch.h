@@ -12,6 +12,7 @@
 #include "devices/settings_store.h"
 #include "journal/journal.h"
 #include "settings/registry_routines.h"
+#include "web/folder_file.h"
 
 namespace lw {
 
@@ -68,7 +69,7 @@ class WebDispatcher {
   Clock& clock_;
   Journal& journal_;
   RegistryRoutines reg_;
-  std::vector<std::string> never_open_;
+  StoreFiles never_open_;
   std::string app_path_;
   WebOptions options_;
   bool http_headers_;

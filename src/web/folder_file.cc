@@ -54,10 +54,28 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-std::vector<std::string> StoreFiles(const std::string& store_file) {
-  if (store_file.empty()) return {};
-  return {store_file, store_file + "-wal", store_file + "-shm",
-          store_file + "-journal"};
+StoreFiles::StoreFiles(const std::string& store_file) {
+  if (store_file.empty()) return;
+  const size_t slash = store_file.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : store_file.substr(0, slash + 1);
+  name_ = store_file.substr(slash == std::string::npos ? 0 : slash + 1);
+  folder_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+StoreFiles::~StoreFiles() {
+  if (folder_ >= 0) ::close(folder_);
+}
+
+bool StoreFiles::Holds(const struct stat& st) const {
+  if (folder_ < 0) return false;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    struct stat other {};
+    if (::fstatat(folder_, (name_ + suffix).c_str(), &other, 0) == 0 &&
+        SameFile(st, other))
+      return true;
+  }
+  return false;
 }
 
 bool SplitBelow(const std::string& folder, const std::string& path,
@@ -70,7 +88,7 @@ bool SplitBelow(const std::string& folder, const std::string& path,
 }
 
 int OpenInFolder(const std::string& folder, const std::string& relative,
-                 const std::vector<std::string>& never, Lookup lookup) {
+                 const StoreFiles* never, Lookup lookup) {
   // Only descriptors opened with O_PATH until the file is known: closing
   // those leaves every lock in place.
   const int dir = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -79,12 +97,8 @@ int OpenInFolder(const std::string& folder, const std::string& relative,
   ::close(dir);
   if (found < 0) return -1;
   struct stat st {};
-  bool allowed = ::fstat(found, &st) == 0 && S_ISREG(st.st_mode);
-  for (const std::string& path : never) {
-    struct stat other {};
-    if (allowed && ::stat(path.c_str(), &other) == 0 && SameFile(st, other))
-      allowed = false;
-  }
+  const bool allowed = ::fstat(found, &st) == 0 && S_ISREG(st.st_mode) &&
+                       (never == nullptr || !never->Holds(st));
   int fd = -1;
   if (allowed) {
     // Reopening the very file found, for reading.

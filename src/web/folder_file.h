@@ -5,14 +5,30 @@
 // holds on it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
-#include <vector>
 
 namespace lw {
 
-// The store kept at `store_file` and its "-wal", "-shm" and "-journal"
-// companions; nothing when `store_file` is empty.
-std::vector<std::string> StoreFiles(const std::string& store_file);
+// The settings store kept at a file and the "-wal", "-shm" and "-journal"
+// files beside it, which hold its locks. Their folder is held open (O_PATH)
+// from construction, so a check looks each name up in it alone.
+class StoreFiles {
+ public:
+  // An empty `store_file`: a store in memory, nothing to keep out.
+  explicit StoreFiles(const std::string& store_file);
+  ~StoreFiles();
+  StoreFiles(const StoreFiles&) = delete;
+  StoreFiles& operator=(const StoreFiles&) = delete;
+
+  // True when the file with the status `st` is one of them.
+  bool Holds(const struct stat& st) const;
+
+ private:
+  int folder_ = -1;
+  std::string name_;
+};
 
 // How a file is looked up below its folder: openat2 with RESOLVE_BENEATH
 // and RESOLVE_NO_SYMLINKS (one component at a time instead where the kernel
@@ -24,8 +40,7 @@ enum class Lookup { kBeneath, kByComponent };
 // regular file, reached through a symbolic link or "..", or one of `never`
 // (compared by device and inode, so a hard link is refused too).
 int OpenInFolder(const std::string& folder, const std::string& relative,
-                 const std::vector<std::string>& never,
-                 Lookup lookup = Lookup::kBeneath);
+                 const StoreFiles* never, Lookup lookup = Lookup::kBeneath);
 
 // True when `path` lies in `folder` (a "/" follows the folder's name); then
 // `relative` receives the rest.

@@ -20,18 +20,16 @@ TEST(FolderFileTest, NoLinkLeadsOutAndTheStoreIsNeverOpened) {
   std::filesystem::create_symlink(dir / "outside.gif", root + "/a/link.gif");
   std::filesystem::create_symlink(root + "/a", root + "/b");
   std::filesystem::create_hard_link(dir / "registry.db", root + "/hard.gif");
+  const StoreFiles store(dir / "registry.db");
   for (const Lookup lookup : {Lookup::kBeneath, Lookup::kByComponent}) {
-    const int fd = OpenInFolder(root, "a/page.html", {}, lookup);
+    const int fd = OpenInFolder(root, "a/page.html", nullptr, lookup);
     char text[8] = {};
     EXPECT_EQ(read(fd, text, sizeof text), 4);
     close(fd);
     for (const char* refused :
          {"a/link.gif", "b/page.html", "a/../../registry.db", "../registry.db",
           "hard.gif", "a", "missing"})
-      EXPECT_EQ(
-          OpenInFolder(root, refused, StoreFiles(dir / "registry.db"), lookup),
-          -1)
-          << refused;
+      EXPECT_EQ(OpenInFolder(root, refused, &store, lookup), -1) << refused;
   }
 }
 

@@ -181,7 +181,7 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   std::vector<std::unique_ptr<Slot>> slots_;
   std::unique_ptr<WebDispatcher> dispatcher_;
   // The settings store's files, which no route may open.
-  std::vector<std::string> never_open_;
+  std::unique_ptr<StoreFiles> never_open_;
   std::list<std::weak_ptr<Lingering>> lingering_;
 };
 
@@ -196,7 +196,7 @@ void HttpCore::Load() {
   http_headers_ = OptionToBoolean(reg.GetRegistryValue("chkWWWHttpHeaders"),
                                   headers) == 0 &&
                   headers;
-  never_open_ = StoreFiles(store_.FilePath());
+  never_open_ = std::make_unique<StoreFiles>(store_.FilePath());
   dispatcher_ = std::make_unique<WebDispatcher>(
       clock_, store_, journal_, app_path_, options_, http_headers_);
   slots_.reserve(HttpServer::kSlots);
@@ -479,7 +479,7 @@ void HttpCore::SendFile(int s, const std::string& folder,
   Slot& slot = *slots_[s];
   std::string relative;
   const int fd = SplitBelow(folder, native, relative)
-                     ? OpenInFolder(folder, relative, never_open_)
+                     ? OpenInFolder(folder, relative, never_open_.get())
                      : -1;
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0) {

@@ -19,6 +19,7 @@ namespace lw {
 
 class Journal;
 class RegistryRoutines;
+class StoreFiles;
 
 // The page builders keep their own names; `web::Journal` is the journal
 // page, `lw::Journal` the journal writer.
@@ -38,7 +39,7 @@ std::string GetTypeString(std::string_view type);
 struct PageContext {
   std::string app_path;
   Clock& clock;
-  std::vector<std::string> never_open = {};
+  const StoreFiles* never_open = nullptr;
 };
 
 // The title bar and the calls table of the latest-call list "\Data\Last".
