@@ -1,6 +1,7 @@
 // The web server of the real process, asked with raw requests on loopback:
 // the pages, the routes that must stay inside their folders, protection, and
 // clients that misbehave.
+#include <ifaddrs.h>
 #include <poll.h>
 
 #include <cstring>
@@ -11,6 +12,10 @@
 
 namespace lw::testing {
 namespace {
+
+using ::testing::AllOf;
+using ::testing::Optional;
+using ::testing::StartsWith;
 
 constexpr const char* kWeb = "RemoteAccess\\TabInternetAccess";
 constexpr const char* kTop =
@@ -272,6 +277,130 @@ TEST_F(WebE2E, ProtectionAndTheControllersCommands) {
   EXPECT_TRUE(
       WaitFor([&] { return Setting(kWeb, "chkAllowWWWRemoteAccess") == "1"; }));
   EXPECT_EQ(Get(port_, "/").rfind(kTop, 0), 0u);
+}
+
+// A non-loopback IPv4 address of this machine; empty when it has none.
+std::string OtherAddress() {
+  std::string out;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return out;
+  for (ifaddrs* i = list; i != nullptr && out.empty(); i = i->ifa_next) {
+    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+    char text[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr,
+              text, sizeof text);
+    if (std::string(text).rfind("127.", 0) != 0) out = text;
+  }
+  freeifaddrs(list);
+  return out;
+}
+
+bool Reachable(const std::string& address, int port) {
+  sockaddr_in a = LoopbackAddress(port);
+  inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
+TEST_F(WebE2E, StrangersCannotHoldTheSlotsOrFillTheJournal) {
+  // Given 256 clients dripping junk, one that drips forever, 200 of 64 KiB
+  // junk and a 3 MB journal, expect a new client answered within 2 s, the
+  // dripper dropped after 10 s, the journal grown by under 1 MB without the
+  // credentials, the journal page showing only its end, and a client that
+  // half-closes after its request line answered.
+  Write("Journal/big_Sys.txt",
+        "FIRST\n" + std::string(3 << 20, 'j') + "\nLAST\n");
+  Start();
+  std::vector<int> drippers;
+  for (int i = 0; i < 256; ++i) drippers.push_back(Connect(port_));
+  for (int round = 0; round < 4; ++round, usleep(500000))
+    for (int fd : drippers) send(fd, "x", 1, MSG_NOSIGNAL);
+  auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ask(port_, "GET /missing HTTP/1.0\r\n\r\n", 2000),
+            "Internal Error\r\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+  for (int fd : drippers) close(fd);
+
+  const int dripper = Connect(port_);
+  begin = std::chrono::steady_clock::now();
+  const size_t journal = env_.Journal("WWW").size();
+  std::vector<int> junk;
+  for (int i = 0; i < 200; ++i) junk.push_back(Connect(port_));
+  for (int fd : junk) send(fd, std::string(64 << 10, 'J').data(), 64 << 10, 0);
+  for (int fd : junk) close(fd);
+  Ask(port_, "GET /x HTTP/1.0\r\nAuthorization: Basic c2VjcmV0\r\n\r\n");
+  EXPECT_TRUE(
+      WaitFor([&] { return Count(env_.Journal("WWW"), "J...") >= 200; }));
+  EXPECT_LT(env_.Journal("WWW").size() - journal, size_t{1} << 20);
+  EXPECT_THAT(env_.Journal("WWW"), Not(HasSubstr("c2VjcmV0")));
+  const std::string page = Get(port_, "/journal?dt=big_Sys.txt");
+  EXPECT_THAT(page, AllOf(HasSubstr("LAST"), Not(HasSubstr("FIRST"))));
+  EXPECT_LT(page.size(), size_t{11} << 17);
+
+  const int half = Connect(port_);
+  send(half, "GET /missing HTTP/1.0\r\n", 23, 0);
+  shutdown(half, SHUT_WR);
+  EXPECT_EQ(ReadAll(half), "Internal Error\r\n");
+  close(half);
+  for (int i = 0; i < 12 && send(dripper, "x", 1, MSG_NOSIGNAL) == 1; ++i)
+    usleep(1000000);
+  EXPECT_EQ(ReadAll(dripper), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(12));
+  close(dripper);
+}
+
+TEST_F(WebE2E, NoLinkToTheStoreNoStrangersWithoutPassword) {
+  // Given links to the settings store in the served folders, expect none
+  // served and options saved afterwards kept; without a password, expect
+  // loopback connections only and Host names of this machine only; options
+  // from another site's page refused; "txtWWWListen" or a password opening
+  // the server to the network.
+  const std::string store = env_.home() + "/registry.db";
+  std::filesystem::create_directories(env_.home() + "/WWW");
+  std::filesystem::create_directories(env_.home() + "/Data/Log/2005");
+  Start();
+  std::filesystem::create_symlink(store, env_.home() + "/WWW/store.gif");
+  std::filesystem::create_symlink(store, env_.home() + "/Data/Log/2005/a.wav");
+  std::filesystem::create_symlink(store, env_.home() + "/Journal/a_Sys.txt");
+  std::filesystem::create_hard_link(store, env_.home() + "/WWW/hard.gif");
+  EXPECT_EQ(Get(port_, "/store.gif"), "Internal Error\r\n");
+  EXPECT_EQ(Get(port_, "/hard.gif"), "Internal Error\r\n");
+  EXPECT_EQ(Get(port_, "/messages/data/log/2005/a.wav"), "Internal Error\r\n");
+  EXPECT_THAT(Get(port_, "/journal?dt=a_Sys.txt"), HasSubstr("\"72\"></text"));
+  const auto options = [&](const std::string& origin, const char* rings) {
+    const std::string form = std::string("RunCallRecordWare=Off&") +
+                             "RunAnsweringMachine=On&NumOfRings=" + rings +
+                             "&GetMessages=Yes";
+    Ask(port_, "POST /options HTTP/1.1\r\nHost: 127.0.0.1:" +
+                   std::to_string(port_) + "\r\nOrigin: " + origin +
+                   "\r\nContent-Length: " + std::to_string(form.size()) +
+                   "\r\n\r\n" + form);
+  };
+  options("http://127.0.0.1:" + std::to_string(port_), "9");
+  options("http://evil.example", "3");
+
+  const std::string refused = "HTTP/1.0 403 Forbidden\r\n";
+  EXPECT_THAT(Ask(port_, "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n"),
+              Optional(StartsWith(refused)));
+  EXPECT_THAT(Ask(port_, "GET / HTTP/1.1\r\nHost: localhost:1\r\n\r\n"),
+              Optional(StartsWith(kTop)));
+  const std::string other = OtherAddress();
+  if (!other.empty()) {
+    EXPECT_FALSE(Reachable(other, port_));
+    env_.Set(kWeb, "chkWWWProtect", "1");
+    env_.Set(kWeb, "txtWWWPass", "pass");
+    ASSERT_EQ(env_.Run("lwdctl", {"send", "105", "OPEN_WEB"}), 0);
+    EXPECT_TRUE(WaitFor([&] { return Reachable(other, port_); }));
+    env_.Set(kWeb, "chkWWWProtect", "0");
+    env_.Set(kWeb, "txtWWWListen", other);
+    ASSERT_EQ(env_.Run("lwdctl", {"send", "105", "OPEN_WEB"}), 0);
+    EXPECT_TRUE(WaitFor([&] { return !Reachable("127.0.0.1", port_); }));
+    EXPECT_TRUE(Reachable(other, port_));
+  }
+  EndProgram(&proc_);
+  EXPECT_EQ(Setting("Answer\\TabAnsweringMachine", "txtNumOfRing"), "9");
 }
 
 }  // namespace

@@ -135,6 +135,11 @@ class SettingsStore {
 
   // Describes the latest failure; empty when there was none.
   virtual std::string LastError() const = 0;
+
+  // The file the store is kept in; empty for a store held in memory. Other
+  // parts of the process must never open it: closing any descriptor of it
+  // would drop the store's own locks.
+  virtual std::string FilePath() const { return {}; }
 };
 
 }  // namespace lw

@@ -1,11 +1,14 @@
 #include "web/dispatch.h"
 
 #include <charconv>
+#include <cstdio>
 #include <exception>
+#include <random>
 
 #include "base/paths.h"
 #include "callstore/call_store.h"
 #include "settings/call_options.h"
+#include "web/folder_file.h"
 #include "web/pages.h"
 #include "web/request.h"
 
@@ -28,9 +31,21 @@ WebDispatcher::WebDispatcher(Clock& clock, SettingsStore& store,
     : clock_(clock),
       journal_(journal),
       reg_(store),
+      never_open_(store.FilePath()),
       app_path_(std::move(app_path)),
       options_(options),
-      http_headers_(http_headers) {}
+      http_headers_(http_headers) {
+  std::random_device random;
+  for (int i = 0; i < 4; ++i) {
+    char part[9];
+    std::snprintf(part, sizeof part, "%08x", random());
+    page_token_ += part;
+  }
+}
+
+bool PasswordSet(const WebOptions& options) {
+  return options.RCWWWProtect == 1 && !options.RCWWWPass.empty();
+}
 
 void WebDispatcher::LogError(const std::string& text) {
   journal_.LogWWW(text);
@@ -38,10 +53,16 @@ void WebDispatcher::LogError(const std::string& text) {
 }
 
 WebReply WebDispatcher::Handle(const std::string& request) {
-  journal_.LogWWW(request);
+  journal_.LogWWW(RequestForJournal(request));
   if (request.compare(0, 3, "GET") != 0 && request.compare(0, 4, "POST") != 0)
     return {};
   try {
+    if (!PasswordSet(options_) && !IsAllowedHost(request, listen_address_)) {
+      LogError("errDataArrival:the Host " +
+               JournalShown(HeaderValue(request, "Host").value_or("")) +
+               " is not this machine; refused (403)");
+      return {WebReply::kText, StatusHead("403 Forbidden", "text/plain", 0)};
+    }
     std::string path;
     if (auto p = RequestPathOf(request)) {
       path = std::move(*p);
@@ -75,7 +96,7 @@ WebReply WebDispatcher::Handle(const std::string& request) {
 
 WebReply WebDispatcher::Route(const std::string& request,
                               const std::string& path) {
-  const web::PageContext page{app_path_, clock_};
+  const web::PageContext page{app_path_, clock_, &never_open_};
   bool view_log = false;
   OptionToBoolean(RegValue(options_.RCWWWViewLog), view_log);
 
@@ -102,8 +123,15 @@ WebReply WebDispatcher::Route(const std::string& request,
                                  web::LastCalls(page, http_headers_)};
   }
   if (path == "options") {
-    if (request.find("RunAnsweringMachine=") != std::string::npos)
+    const bool submitted =
+        request.find("RunAnsweringMachine=") != std::string::npos;
+    if (submitted && IsSameOrigin(request, page_token_)) {
       web::SaveOptions(request, reg_, journal_);
+    } else if (submitted) {
+      LogError(
+          "errDataArrival:options sent from a page of another site; not "
+          "saved (403)");
+    }
     return {WebReply::kText,
             web::TopPage() + web::Links() + web::OptionsPage(page, reg_)};
   }
@@ -115,21 +143,24 @@ WebReply WebDispatcher::Route(const std::string& request,
     const std::string rest = path.substr(8);
     if (rest.compare(0, 10, "/data/log/") != 0 || !IsContainedPath(rest))
       return {WebReply::kRefused, {}};
-    return FileReply(PathFromUrl(rest));
+    return FileReply("\\Data\\Log", PathFromUrl(rest.substr(9)));
   }
   const std::string segment = LastUrlSegment(path);
   if (segment.empty() || !IsContainedPath(segment))
     return {WebReply::kRefused, {}};
-  return FileReply("\\WWW\\" + segment);
+  return FileReply("\\WWW", "\\" + segment);
 }
 
-WebReply WebDispatcher::FileReply(const std::string& sub) {
+WebReply WebDispatcher::FileReply(const std::string& folder,
+                                  const std::string& sub) {
   // The browser sends a blank as "%20" and the bytes of other characters
   // as "%XX"; the checked path holds no encoded dot or separator.
   std::string path = PercentDecode(sub);
   for (char& c : path)
     if (c == '/') c = '\\';
-  return {WebReply::kFile, NativePathNoCase(app_path_, path)};
+  std::string root = NativePathNoCase(app_path_, folder);
+  std::string native = NativePathNoCase(root, path);
+  return {WebReply::kFile, std::move(native), std::move(root)};
 }
 
 }  // namespace lw

@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "devices/clock.h"
 #include "devices/settings_store.h"
 #include "journal/journal.h"
 #include "settings/registry_routines.h"
+#include "web/folder_file.h"
 
 namespace lw {
 
@@ -31,10 +33,13 @@ struct WebReply {
   enum Kind {
     kNone,     // not a GET or POST request: nothing is sent
     kText,     // a page (or the refusal), sent as it is
-    kFile,     // `body` is the file's native path
+    kFile,     // `body` is the file's native path, below `folder`
     kRefused,  // a file that is missing or outside its folder
   } kind = kNone;
   std::string body;
+  // For kFile: the native folder the file is opened below (see
+  // OpenInFolder).
+  std::string folder = {};
 };
 
 class WebDispatcher {
@@ -46,18 +51,34 @@ class WebDispatcher {
 
   WebReply Handle(const std::string& request);
 
+  // The address the server listens on as the owner gave it
+  // ("txtWWWListen"); a Host header may name it.
+  void SetListenAddress(std::string address) {
+    listen_address_ = std::move(address);
+  }
+  // A random text made for this server, which its own pages carry and send
+  // back as "X-Linewarden-Token" with their changes (see IsSameOrigin).
+  const std::string& PageToken() const { return page_token_; }
+
  private:
   WebReply Route(const std::string& request, const std::string& path);
-  WebReply FileReply(const std::string& sub);
+  // `sub` (beginning with a separator) below `folder` ("\\WWW").
+  WebReply FileReply(const std::string& folder, const std::string& sub);
   void LogError(const std::string& text);
 
   Clock& clock_;
   Journal& journal_;
   RegistryRoutines reg_;
+  StoreFiles never_open_;
   std::string app_path_;
   WebOptions options_;
   bool http_headers_;
+  std::string listen_address_;
+  std::string page_token_;
 };
+
+// True when the pages are protected by a password that is not empty.
+bool PasswordSet(const WebOptions& options);
 
 // "HTTP/1.0 " + status, Content-Type, Content-Length, "Connection: close"
 // and the empty line.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/ip/v6_only.hpp>
 #include <asio/post.hpp>
@@ -19,6 +20,7 @@
 #include "base/descriptors.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
+#include "web/folder_file.h"
 #include "web/request.h"
 
 namespace lw {
@@ -28,6 +30,16 @@ namespace {
 using asio::ip::tcp;
 
 constexpr size_t kMaxRequest = size_t{64} * 1024;
+// The whole request must arrive within this time after the connection,
+// however it trickles in.
+constexpr auto kRequestLimit = std::chrono::seconds(10);
+// With every slot taken, a new client takes the slot of the client that has
+// waited longest for its request, once that one had this long to send it:
+// a request comes in milliseconds, and a flood of new connections must not
+// push out the owner's own before it could send.
+constexpr auto kEvictAfter = std::chrono::milliseconds(1500);
+// While an answer goes out, a client that takes nothing for this long is
+// dropped.
 constexpr auto kIdleLimit = std::chrono::seconds(30);
 // A request that stops arriving before its header block ends is handled as
 // it stands once nothing more came for this long.
@@ -108,6 +120,7 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
     asio::steady_timer idle;
     asio::steady_timer quiet;
     std::chrono::steady_clock::time_point idle_armed;
+    std::chrono::steady_clock::time_point accepted;
     bool SlotFree = true;
     bool SlotBusy = false;
     bool SlotError = false;
@@ -134,14 +147,18 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
 
   void StartAccept();
   void Accepted(tcp::socket socket);
+  void Listen(asio::error_code& ec);
+  // The taken slot that has waited longest for its request; -1 when every
+  // taken slot is answering.
+  int OldestWaiting() const;
   void StartRead(int s);
   void OnRead(int s, const asio::error_code& ec, size_t n);
   // Starts the 30 s of silence afresh; at most once a second unless forced
-  // (a new connection), as progress is reported for every written block.
+  // (an answer begins), as progress is reported for every written block.
   void ArmIdle(int s, bool force = false);
   void HandleRequest(int s);
   void SendText(int s, std::string text);
-  void SendFile(int s, const std::string& native);
+  void SendFile(int s, const std::string& folder, const std::string& native);
   void PumpFile(int s);
   void Abort(int s);
   void Finish(int s);
@@ -163,6 +180,8 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   asio::steady_timer retry_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::unique_ptr<WebDispatcher> dispatcher_;
+  // The settings store's files, which no route may open.
+  std::unique_ptr<StoreFiles> never_open_;
   std::list<std::weak_ptr<Lingering>> lingering_;
 };
 
@@ -177,6 +196,7 @@ void HttpCore::Load() {
   http_headers_ = OptionToBoolean(reg.GetRegistryValue("chkWWWHttpHeaders"),
                                   headers) == 0 &&
                   headers;
+  never_open_ = std::make_unique<StoreFiles>(store_.FilePath());
   dispatcher_ = std::make_unique<WebDispatcher>(
       clock_, store_, journal_, app_path_, options_, http_headers_);
   slots_.reserve(HttpServer::kSlots);
@@ -184,25 +204,7 @@ void HttpCore::Load() {
     slots_.push_back(std::make_unique<Slot>(io_));
 
   asio::error_code ec;
-  if (options_.RCWWWPort < 0 || options_.RCWWWPort > 65535) {
-    ec = asio::error::invalid_argument;
-  } else {
-    const auto port = static_cast<uint16_t>(options_.RCWWWPort);
-    // Both address families when the machine has IPv6, else IPv4 alone.
-    tcp::endpoint endpoint(tcp::v6(), port);
-    acceptor_.open(tcp::v6(), ec);
-    if (!ec) {
-      asio::error_code ignored;
-      acceptor_.set_option(asio::ip::v6_only(false), ignored);
-    } else {
-      endpoint = tcp::endpoint(tcp::v4(), port);
-      ec.clear();
-      acceptor_.open(tcp::v4(), ec);
-    }
-    if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
-    if (!ec) acceptor_.bind(endpoint, ec);
-    if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
-  }
+  Listen(ec);
   if (ec) {
     asio::error_code ignored;
     acceptor_.close(ignored);
@@ -214,6 +216,53 @@ void HttpCore::Load() {
     return;
   }
   StartAccept();
+}
+
+void HttpCore::Listen(asio::error_code& ec) {
+  if (options_.RCWWWPort < 0 || options_.RCWWWPort > 65535) {
+    ec = asio::error::invalid_argument;
+    return;
+  }
+  const auto port = static_cast<uint16_t>(options_.RCWWWPort);
+  RegistryRoutines reg(store_);
+  reg.SetSubkey(kWebSection);
+  std::string address = RegValueText(reg.GetRegistryValue("txtWWWListen"));
+  while (!address.empty() && address.back() == ' ') address.pop_back();
+  while (!address.empty() && address.front() == ' ') address.erase(0, 1);
+  tcp::endpoint endpoint;
+  if (!address.empty()) {
+    endpoint = tcp::endpoint(asio::ip::make_address(address, ec), port);
+    if (ec) {
+      journal_.LogSys("txtWWWListen " + JournalShown(address) +
+                          " is not an address of this machine",
+                      0, "OpenWeb");
+      return;
+    }
+    dispatcher_->SetListenAddress(address);
+  } else if (!PasswordSet(options_)) {
+    // Nobody else may reach pages that ask for no password.
+    endpoint = tcp::endpoint(asio::ip::address_v4::loopback(), port);
+    journal_.LogSys(
+        "The web server answers this machine only (127.0.0.1) until a "
+        "password is set or txtWWWListen names an address",
+        0, "OpenWeb");
+  } else {
+    // Every interface: both address families when the machine has IPv6,
+    // else IPv4 alone.
+    endpoint = tcp::endpoint(tcp::v6(), port);
+    acceptor_.open(tcp::v6(), ec);
+    if (!ec) {
+      asio::error_code ignored;
+      acceptor_.set_option(asio::ip::v6_only(false), ignored);
+    } else {
+      endpoint = tcp::endpoint(tcp::v4(), port);
+      ec.clear();
+    }
+  }
+  if (!acceptor_.is_open()) acceptor_.open(endpoint.protocol(), ec);
+  if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acceptor_.bind(endpoint, ec);
+  if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
 }
 
 void HttpCore::Shutdown() noexcept {
@@ -240,10 +289,20 @@ void HttpCore::Shutdown() noexcept {
 
 void HttpCore::StartAccept() {
   if (closed_ || accepting_ || !acceptor_.is_open()) return;
-  const bool any_free = taken_ < HttpServer::kSlots;
-  // With every slot taken, connection requests wait in the listen queue
-  // until a slot is released.
-  if (!any_free) return;
+  if (taken_ >= HttpServer::kSlots) {
+    // Every slot taken: connection requests wait in the listen queue until
+    // a slot is released or the oldest waiting one may be taken over.
+    const int oldest = OldestWaiting();
+    if (oldest < 0) return;
+    const auto ready = slots_[oldest]->accepted + kEvictAfter;
+    if (ready > std::chrono::steady_clock::now()) {
+      retry_.expires_at(ready);
+      retry_.async_wait([self = shared_from_this()](const asio::error_code& e) {
+        if (!e && !self->closed_) self->StartAccept();
+      });
+      return;
+    }
+  }
   accepting_ = true;
   acceptor_.async_accept([self = shared_from_this()](const asio::error_code& ec,
                                                      tcp::socket socket) {
@@ -268,10 +327,31 @@ void HttpCore::StartAccept() {
   });
 }
 
+int HttpCore::OldestWaiting() const {
+  int oldest = -1;
+  for (int s = 0; s < HttpServer::kSlots; ++s) {
+    const Slot& slot = *slots_[s];
+    if (slot.SlotFree || slot.answering) continue;
+    if (oldest < 0 || slot.accepted < slots_[oldest]->accepted) oldest = s;
+  }
+  return oldest;
+}
+
 void HttpCore::Accepted(tcp::socket socket) {
+  if (taken_ >= HttpServer::kSlots) {
+    // Accepting started with a slot to take over.
+    const int oldest = OldestWaiting();
+    if (oldest < 0) {
+      StartAccept();
+      return;
+    }
+    // The slot released is this client's: no other accept starts for it.
+    accepting_ = true;
+    Release(oldest);
+    accepting_ = false;
+  }
   int s = 0;
   while (s < HttpServer::kSlots && !slots_[s]->SlotFree) ++s;
-  // Accepting starts only with a slot free, and only this takes one.
   if (s == HttpServer::kSlots) return;
   Slot& slot = *slots_[s];
   slot.SlotFree = false;
@@ -283,8 +363,12 @@ void HttpCore::Accepted(tcp::socket socket) {
   slot.answering = false;
   slot.anything_sent = false;
   slot.request.clear();
+  slot.accepted = std::chrono::steady_clock::now();
   StartRead(s);
-  ArmIdle(s, true);
+  slot.idle.expires_after(kRequestLimit);
+  slot.idle.async_wait(Guarded(s, [this, s](const asio::error_code& ec) {
+    if (!ec) Release(s);
+  }));
   StartAccept();
 }
 
@@ -314,6 +398,13 @@ void HttpCore::OnRead(int s, const asio::error_code& ec, size_t n) {
     // While an answer goes out, a closed reading side is no reason to stop
     // sending; the send notices a connection that is really gone.
     if (slot.answering) return;
+    if (ec == asio::error::eof && !slot.request.empty()) {
+      // The client closed its sending side after its request (with or
+      // without the empty line): it still waits for the answer.
+      slot.quiet.cancel();
+      HandleRequest(s);
+      if (slot.answering) return;
+    }
     if (ec != asio::error::eof) sender_Error(s, ec);
     Release(s);
     return;
@@ -322,7 +413,6 @@ void HttpCore::OnRead(int s, const asio::error_code& ec, size_t n) {
     StartRead(s);
     return;
   }
-  ArmIdle(s);
   const size_t room = kMaxRequest - slot.request.size();
   slot.request.append(slot.buffer.data(), std::min(n, room));
   const bool full = slot.request.size() >= kMaxRequest;
@@ -352,12 +442,13 @@ void HttpCore::HandleRequest(int s) {
   WebReply reply = dispatcher_->Handle(request);
   if (reply.kind == WebReply::kNone) return;
   slot.answering = true;
+  ArmIdle(s, true);
   switch (reply.kind) {
     case WebReply::kText:
       SendText(s, std::move(reply.body));
       break;
     case WebReply::kFile:
-      SendFile(s, reply.body);
+      SendFile(s, reply.folder, reply.body);
       break;
     default:
       Abort(s);
@@ -383,11 +474,15 @@ void HttpCore::SendText(int s, std::string text) {
                     }));
 }
 
-void HttpCore::SendFile(int s, const std::string& native) {
+void HttpCore::SendFile(int s, const std::string& folder,
+                        const std::string& native) {
   Slot& slot = *slots_[s];
-  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string relative;
+  const int fd = SplitBelow(folder, native, relative)
+                     ? OpenInFolder(folder, relative, never_open_.get())
+                     : -1;
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
     if (fd >= 0) ::close(fd);
     Abort(s);
     return;

@@ -10,10 +10,20 @@
 // browsers accept them on any port.
 //
 // Sends never block the loop: a text goes out with one asynchronous write,
-// a file with sendfile whenever the socket can take more. A slot is released
-// when its client closes, fails, or sends and takes nothing for 30 s; a
-// request is at most 64 KiB. The file routes serve only files inside their
-// folders ("\WWW\", and "\Data\Log\" for recordings).
+// a file with sendfile whenever the socket can take more. A client has 10 s
+// from its connection to send its whole request, however it trickles in;
+// with every slot taken, a new client takes over the slot that has waited
+// longest for its request (once that one had 1.5 s). A slot is released
+// when its client closes, fails, or takes nothing of its answer for 30 s; a
+// request is at most 64 KiB, and a client that closes its sending side
+// after its request still gets the answer. The file routes serve only files
+// inside their folders ("\WWW\", and "\Data\Log\" for recordings),
+// never through a symbolic link and never the settings store.
+//
+// It listens on the address "txtWWWListen" names; without one, on every
+// interface, or on loopback alone while no password is set. Without a
+// password, requests whose Host names neither this machine's loopback nor
+// that address are refused.
 #pragma once
 
 #include <asio/io_context.hpp>

@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include "journal/regional.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
+#include "web/folder_file.h"
 #include "web/request.h"
 
 namespace lw::web {
@@ -326,11 +329,24 @@ std::string MakeLogList(const PageContext& page, std::string_view WhatToShow,
 std::string GetLogFile(const PageContext& page, std::string_view file_name) {
   const auto name = JournalFileName(file_name);
   if (!name) return {};
-  std::ifstream in(NativePathNoCase(page.app_path, "\\Journal\\" + *name),
-                   std::ios::binary);
-  if (!in) return {};
-  const std::string text{std::istreambuf_iterator<char>(in),
-                         std::istreambuf_iterator<char>()};
+  const std::string folder = NativePathNoCase(page.app_path, "\\Journal");
+  std::string relative;
+  if (!SplitBelow(folder,
+                  NativePathNoCase(page.app_path, "\\Journal\\" + *name),
+                  relative))
+    return {};
+  const int fd = OpenInFolder(folder, relative, page.never_open);
+  if (fd < 0) return {};
+  // Only the end of a long journal: the page never holds more than
+  // kJournalShown of it, beginning at a whole line.
+  struct stat st {};
+  const off_t size = ::fstat(fd, &st) == 0 ? st.st_size : 0;
+  const off_t from = size > kJournalShown ? size - kJournalShown : 0;
+  std::string text(static_cast<size_t>(size - from), '\0');
+  const ssize_t got = ::pread(fd, text.data(), text.size(), from);
+  ::close(fd);
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  if (from > 0) text.erase(0, std::min(text.size(), text.find('\n') + 1));
   std::string out;
   out.reserve(text.size() + text.size() / 32);
   size_t begin = 0;

@@ -6,6 +6,8 @@
 // links keep the targets the server's routes answer.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,7 @@ namespace lw {
 
 class Journal;
 class RegistryRoutines;
+class StoreFiles;
 
 // The page builders keep their own names; `web::Journal` is the journal
 // page, `lw::Journal` the journal writer.
@@ -31,10 +34,12 @@ std::string BottomPage();
 std::string GetTypeString(std::string_view type);
 
 // What a page builder works on: AppPath (native, no trailing separator),
-// the clock of the title bars.
+// the clock of the title bars, the files no page may open (see
+// OpenInFolder).
 struct PageContext {
   std::string app_path;
   Clock& clock;
+  const StoreFiles* never_open = nullptr;
 };
 
 // The title bar and the calls table of the latest-call list "\Data\Last".
@@ -62,8 +67,10 @@ void SortArr(std::vector<LogFileEntry>& entries);
 std::string MakeLogList(const PageContext& page, std::string_view WhatToShow,
                         std::string_view selected_file);
 // The lines of "\Journal\" + file_name (found without regard to case), each
-// followed by CR LF; empty when the name leaves the folder or the file cannot
-// be read.
+// followed by CR LF: the whole lines of its last kJournalShown bytes. Empty
+// when the name leaves the folder, the file cannot be read or is reached
+// through a symbolic link.
+inline constexpr off_t kJournalShown = off_t{1} << 20;
 std::string GetLogFile(const PageContext& page, std::string_view file_name);
 
 // The options page: title bar and the form of the four settings, with the

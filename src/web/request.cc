@@ -225,21 +225,101 @@ bool RequestComplete(std::string_view text) {
 }
 
 size_t ContentLengthOf(std::string_view request) {
-  constexpr std::string_view kName = "\r\ncontent-length:";
-  for (size_t i = 0; i + kName.size() <= request.size(); ++i) {
-    if (!EqualsNoCase(request.substr(i, kName.size()), kName)) continue;
-    size_t at = i + kName.size();
-    while (at < request.size() && request[at] == ' ') ++at;
-    size_t n = 0;
-    bool digits = false;
-    while (at < request.size() && request[at] >= '0' && request[at] <= '9' &&
-           n < (size_t{1} << 40)) {
-      n = n * 10 + static_cast<size_t>(request[at++] - '0');
-      digits = true;
+  const auto value = HeaderValue(request, "Content-Length");
+  size_t n = 0;
+  if (!value) return 0;
+  for (size_t at = 0; at < value->size() && (*value)[at] >= '0' &&
+                      (*value)[at] <= '9' && n < (size_t{1} << 40);
+       ++at)
+    n = n * 10 + static_cast<size_t>((*value)[at] - '0');
+  return n;
+}
+
+std::optional<std::string> HeaderValue(std::string_view request,
+                                       std::string_view name) {
+  // Header lines follow the request line and end at the first empty line.
+  size_t at = request.find('\n');
+  while (at != std::string_view::npos && at + 1 < request.size()) {
+    const size_t begin = at + 1;
+    size_t end = request.find('\n', begin);
+    if (end == std::string_view::npos) end = request.size();
+    std::string_view line = request.substr(begin, end - begin);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) break;
+    if (line.size() > name.size() && line[name.size()] == ':' &&
+        EqualsNoCase(line.substr(0, name.size()), name)) {
+      line.remove_prefix(name.size() + 1);
+      while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+        line.remove_prefix(1);
+      while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+        line.remove_suffix(1);
+      return std::string(line);
     }
-    return digits ? n : 0;
+    at = end;
   }
-  return 0;
+  return std::nullopt;
+}
+
+std::string RequestForJournal(std::string_view request) {
+  std::string out(request.substr(0, kJournalledRequest));
+  constexpr std::string_view kName = "\nauthorization:";
+  for (size_t i = 0; i + kName.size() <= out.size(); ++i) {
+    if (!EqualsNoCase(std::string_view(out).substr(i, kName.size()), kName))
+      continue;
+    const size_t from = i + kName.size();
+    const size_t end = std::min(out.find('\n', from), out.size());
+    size_t stop = end;
+    if (stop > from && out[stop - 1] == '\r') --stop;
+    if (stop > from) out.replace(from, stop - from, " (hidden)");
+  }
+  if (request.size() > kJournalledRequest)
+    out += "... (" + std::to_string(request.size()) + " bytes)";
+  return out;
+}
+
+namespace {
+
+// The host of a "host[:port]" text ("[v6]" keeps its brackets), lowercased.
+std::string HostPart(std::string_view authority) {
+  size_t end = authority.size();
+  if (!authority.empty() && authority.front() == '[') {
+    end = authority.find(']');
+    end = end == std::string_view::npos ? authority.size() : end + 1;
+  } else if (const size_t colon = authority.rfind(':');
+             colon != std::string_view::npos) {
+    end = colon;
+  }
+  std::string host(authority.substr(0, end));
+  for (char& c : host) c = LowerAscii(c);
+  return host;
+}
+
+}  // namespace
+
+bool IsSameOrigin(std::string_view request, std::string_view page_token) {
+  const auto token = HeaderValue(request, "X-Linewarden-Token");
+  if (token && !page_token.empty() && *token == page_token) return true;
+  const auto origin = HeaderValue(request, "Origin");
+  if (!origin) return !HeaderValue(request, "Sec-Fetch-Site");
+  const auto host = HeaderValue(request, "Host");
+  const size_t scheme = origin->find("://");
+  if (!host || scheme == std::string::npos) return false;
+  return EqualsNoCase(std::string_view(*origin).substr(scheme + 3), *host);
+}
+
+bool IsAllowedHost(std::string_view request, std::string_view listen_address) {
+  const auto value = HeaderValue(request, "Host");
+  if (!value) return true;
+  const std::string host = HostPart(*value);
+  const bool loopback_v4 =
+      host.rfind("127.", 0) == 0 &&
+      host.find_first_not_of("0123456789.") == std::string::npos;
+  if (host == "localhost" || host == "[::1]" || loopback_v4 ||
+      EndsWithNoCase(host, ".localhost"))
+    return true;
+  std::string listen(listen_address);
+  if (listen.find(':') != std::string::npos) listen = "[" + listen + "]";
+  return !listen_address.empty() && EqualsNoCase(host, listen);
 }
 
 }  // namespace lw

@@ -64,4 +64,31 @@ bool RequestComplete(std::string_view text);
 // regard to case); 0 when there is none or it is not a number.
 size_t ContentLengthOf(std::string_view request);
 
+// The value of the first header `name` (compared without regard to case) in
+// the header block, blanks around it removed; nullopt when there is none.
+std::optional<std::string> HeaderValue(std::string_view request,
+                                       std::string_view name);
+
+// What the web journal keeps of a request: at most its first
+// kJournalledRequest bytes, the value of every "Authorization" header
+// replaced by "(hidden)", and when the request is longer, its length.
+inline constexpr size_t kJournalledRequest = 2048;
+std::string RequestForJournal(std::string_view request);
+
+// True when a request that changes something (delete, mark heard, options)
+// comes from this server's own pages: it carries "X-Linewarden-Token" equal
+// to `page_token` (non-empty), or its "Origin" names the host and port of
+// its "Host" header. A request with neither an Origin nor fetch metadata
+// ("Sec-Fetch-Site") comes from no browser page (a script on a machine the
+// owner allowed) and is accepted; "Origin: null" and every other site are
+// refused.
+bool IsSameOrigin(std::string_view request, std::string_view page_token);
+
+// True when the request's "Host" header, if any, names this machine by a
+// loopback name ("localhost", "*.localhost", 127.x.x.x, "[::1]") or by
+// `listen_address` (the address the server was told to listen on, may be
+// empty). Without a password this keeps pages of other sites that had their
+// name pointed at this machine (DNS rebinding) from reading it.
+bool IsAllowedHost(std::string_view request, std::string_view listen_address);
+
 }  // namespace lw

@@ -52,5 +52,25 @@ TEST(RequestTest, ContainedPathsAndWholeRequests) {
       "POST /options HTTP/1.1\r\nContent-Length:5\r\n\r\nabcde"));
 }
 
+TEST(RequestTest, ChangesComeFromThisServersPagesOnly) {
+  // Given requests with and without Origin, fetch metadata and the page's
+  // token, expect only the server's own origin, the token or a client that
+  // is no browser page accepted; Host names of this machine only.
+  const std::string head = "POST /options HTTP/1.1\r\nHost: 10.0.0.5:8080\r\n";
+  EXPECT_TRUE(IsSameOrigin(head + "Origin: http://10.0.0.5:8080\r\n\r\n", "t"));
+  EXPECT_TRUE(IsSameOrigin(head + "\r\n", "t"));
+  EXPECT_TRUE(
+      IsSameOrigin(head + "Origin: null\r\nx-linewarden-token: t\r\n", "t"));
+  for (const char* foreign : {"Origin: null\r\n", "Origin: http://10.0.0.5\r\n",
+                              "Origin: http://evil.example:8080\r\n",
+                              "Sec-Fetch-Site: cross-site\r\n",
+                              "Origin: x\r\nX-Linewarden-Token: \r\n"})
+    EXPECT_FALSE(IsSameOrigin(head + foreign + "\r\n", "")) << foreign;
+  EXPECT_TRUE(
+      IsAllowedHost("GET / HTTP/1.1\r\nHost: [fe80::1]:80\r\n", "fe80::1"));
+  EXPECT_TRUE(IsAllowedHost("GET / HTTP/1.1\r\nHost: 127.1.2.3\r\n", ""));
+  EXPECT_FALSE(IsAllowedHost("GET / HTTP/1.1\r\nHost: 127.0.0.1.evil\r\n", ""));
+}
+
 }  // namespace
 }  // namespace lw

@@ -49,6 +49,7 @@ class SqliteSettingsStore final : public SettingsStore {
   bool IsOpen();
   bool IsReadOnly() const { return read_only_; }
   const std::string& path() const { return path_; }
+  std::string FilePath() const override { return path_; }
 
   StoreStatus KeyExists(uint32_t root, std::string_view key) override;
   StoreStatus CreateKey(uint32_t root, std::string_view key) override;
