@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/message_text.h"
+#include "call/call_line.h"
 #include "commands.h"
 #include "drivers/unix_channel/unix_channel.h"
 #include "service/paths.h"
@@ -177,6 +178,13 @@ int RunSend(const Args& args) {
   int32_t channel;
   if (!ParseChannel(args[first], &channel))
     return BadArgs("send", "bad channel number '" + args[first] + "'");
+  // The process's channels: 105 (process), 106 (speech), then the line's
+  // from kChannelOut to kChannelMail. A message to any other would wait for
+  // a party that never comes.
+  if (channel < 105 || channel > lw::kChannelMail)
+    return BadArgs("send", "channel " + args[first] +
+                               " is not one the process uses (105 to " +
+                               std::to_string(lw::kChannelMail) + ")");
   const std::string text = lw::JoinFields(
       std::vector<std::string>(args.begin() + first + 1, args.end()));
   if (text.size() > lw::UnixChannel::kMaxMessageBytes) {
