@@ -5,7 +5,11 @@
 #                                              and the sample settings
 #   tests/install_test.sh BUILD_DIR --systemd  installs on this machine and
 #                                              runs the unit under systemd
-# Ends with 77 (skipped) where the second cannot run.
+#   tests/install_test.sh BUILD_DIR --fresh    installs, takes a call and
+#                                              uninstalls in a private mount
+#                                              namespace: the machine's own
+#                                              files are never changed
+# Ends with 77 (skipped) where the last two cannot run.
 set -euo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "$1" && pwd)"
@@ -43,6 +47,113 @@ if [ "${2:-}" = --systemd ]; then
     fail "a reload replaced the process"
   systemctl stop linewarden
   [ "$fails" -eq 0 ] && echo "PASS: the unit runs as linewarden"
+  exit "$fails"
+fi
+
+if [ "${2:-}" = --fresh ]; then
+  if [ "$(id -u)" -ne 0 ] || ! unshare --mount true 2>/dev/null; then
+    echo "SKIP: a private mount namespace needs root"
+    exit 77
+  fi
+  if [ -z "${LW_PRIVATE_MOUNTS:-}" ]; then
+    exec unshare --mount --propagation private \
+      env LW_PRIVATE_MOUNTS=1 "$0" "$@"
+  fi
+  # What the installation writes to lands in overlays, whose upper folders
+  # show afterwards what is left of it.
+  scratch="$(mktemp -d)"
+  trap 'kill "$proc" 2>/dev/null; rm -rf "$scratch"' EXIT
+  for dir in /etc /usr/local /var /run; do
+    name="${dir//\//_}"
+    mkdir -p "$scratch/lower$name" "$scratch/upper$name" "$scratch/work$name"
+    mount --bind "$dir" "$scratch/lower$name"
+    mount -t overlay overlay -o "lowerdir=$dir,upperdir=$scratch/upper$name,workdir=$scratch/work$name" "$dir" ||
+      { echo "SKIP: overlays cannot be mounted here"; exit 77; }
+  done
+  lwdctl() { /usr/local/bin/lwdctl "$@"; }
+  had_user=0
+  getent passwd linewarden >/dev/null && had_user=1
+  "$src/scripts/install" "$build" >"$scratch/install.out"
+  home=/var/lib/linewarden
+  for f in Greets/Greeting.wav Beep.wav; do
+    [ "$(stat -c %U "$home/$f" 2>/dev/null)" = linewarden ] ||
+      fail "no $f of the service's own in the home"
+  done
+  # Without LINEWARDEN_HOME, lwdctl finds the installed home, and reading
+  # makes no store anywhere.
+  unset LINEWARDEN_HOME LINEWARDEN_RUNTIME LINEWARDEN_REGISTRY XDG_RUNTIME_DIR
+  lwdctl where | grep -q "^home: *$home (from the installed service" ||
+    fail "lwdctl where: $(lwdctl where)"
+  lwdctl devices >/dev/null 2>&1 || true
+  [ ! -e /usr/local/bin/registry.db ] || fail "lwdctl devices made a store"
+  # Refused settings change nothing.
+  lwdctl reg export >"$scratch/before.reg"
+  lwdctl reg set 'Answer\TabAnsweringMachine' txtNumOfRings 5 2>"$scratch/err" &&
+    fail "an unknown setting was written"
+  grep -q "did you mean txtNumOfRing?" "$scratch/err" ||
+    fail "no nearest name: $(cat "$scratch/err")"
+  lwdctl reg set 'Answer\TabAnsweringMachine' txtNumOfRing five 2>/dev/null &&
+    fail "a ring count of 'five' was written"
+  lwdctl reg export | cmp -s - "$scratch/before.reg" ||
+    fail "a refused setting changed the store"
+
+  # The process started by hand as the README says (sudo -u is runuser here).
+  runuser -u linewarden -- env LINEWARDEN_HOME=$home \
+    LINEWARDEN_RUNTIME=/run/linewarden /usr/local/bin/linewarden-proc &
+  proc=$!
+  for _ in $(seq 100); do
+    [ -S /run/linewarden/simline.sock ] && break
+    sleep 0.1
+  done
+  ls /run/linewarden >"$scratch/run-before"
+  lwdctl send 999 HELLO 2>/dev/null && fail "channel 999 was taken"
+  ls /run/linewarden | cmp -s - "$scratch/run-before" ||
+    fail "a refused send left something behind"
+  sox -n -r 8000 -c 1 -b 16 "$scratch/message.wav" synth 2 sine 440 vol 0.3
+  lwdctl phone call --name "Ann Smith" --number 5551234 --rings 4 \
+    --ring-interval 1 --play "$scratch/message.wav" --play-after 7 \
+    --capture "$scratch/heard.wav" >/dev/null || fail "the call failed"
+  # The caller heard the greeting: seconds of sound before the message.
+  heard=$(sox "$scratch/heard.wav" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}')
+  awk -v a="${heard:-0}" 'BEGIN { exit !(a > 0.01) }' ||
+    fail "the caller heard no greeting (RMS ${heard:-none})"
+  sleep 1
+  lwdctl calls | grep -q "5551234 .* new$" || fail "lwdctl calls: $(lwdctl calls)"
+  recording="$(lwdctl calls play 1 --path)" || fail "no recording"
+  lwdctl calls --json | grep -qF "\"recording\":\"$recording\"" ||
+    fail "lwdctl calls --json: $(lwdctl calls --json)"
+  lwdctl calls heard 1 && lwdctl calls | grep -q "5551234 .* heard$" ||
+    fail "calls heard 1: $(lwdctl calls)"
+  kill "$proc"
+  wait "$proc" || true
+
+  "$src/scripts/uninstall" >/dev/null
+  [ ! -e /usr/local/bin/lwdctl ] || fail "uninstall left lwdctl"
+  [ -s "$recording" ] || fail "uninstall without --purge lost the calls"
+  getent passwd linewarden >/dev/null || fail "uninstall removed the user"
+  "$src/scripts/uninstall" --purge >/dev/null
+  [ ! -e "$home" ] || fail "--purge left the home"
+  if [ "$had_user" -eq 0 ] && getent passwd linewarden >/dev/null; then
+    fail "--purge left the user"
+  fi
+  # Whatever is left in the upper folders is a change to the machine:
+  # deleted files show as whiteouts, new or changed ones as files.
+  for dir in /etc /usr/local /var /run; do
+    upper="$scratch/upper${dir//\//_}"
+    lower="$scratch/lower${dir//\//_}"
+    while read -r path; do
+      rel="${path#"$upper"}"
+      case "$dir$rel" in /etc/*- | /etc/.pwd.lock | /var/log/* | /var/cache/*) continue ;; esac
+      if [ -c "$path" ]; then
+        fail "removed: $dir$rel"
+      elif [ -d "$path" ]; then
+        [ -d "$lower$rel" ] || fail "left: $dir$rel"
+      else
+        cmp -s "$path" "$lower$rel" || fail "left or changed: $dir$rel"
+      fi
+    done < <(find "$upper" -mindepth 1)
+  done
+  [ "$fails" -eq 0 ] && echo "PASS: a fresh install takes a call; uninstall undoes it"
   exit "$fails"
 fi
 
