@@ -84,10 +84,12 @@ TEST_P(ServiceManagerE2E, ReportsItsStatesSurvivesReloadsAndStopsInOrder) {
                 {"LINEWARDEN_RUNTIME=" + env.home() + "/run2"}, out);
   ASSERT_TRUE(WaitExit(third, &status));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-  EXPECT_EQ(ReadFile(out), "Another linewarden-proc runs on the home folder " +
-                               env.home() +
-                               " (with another runtime folder); nothing "
-                               "started.\n");
+  EXPECT_EQ(
+      ReadFile(out),
+      "Linewarden Proc: Another linewarden-proc runs on the home folder " +
+          env.home() +
+          " (with another runtime folder); nothing "
+          "started.\n");
 
   kill(proc, SIGTERM);
   ASSERT_TRUE(WaitExit(proc, &status));

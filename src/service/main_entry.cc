@@ -192,7 +192,8 @@ int Main(EntryContext& ctx) {
       break;
     case InstanceLock::Result::kTaken:
       ShowError("Another linewarden-proc runs on the home folder " +
-                ctx.app_path + " (with another runtime folder); nothing started.");
+                ctx.app_path +
+                " (with another runtime folder); nothing started.");
       return 1;
     case InstanceLock::Result::kFailed:
       ShowError("The instance lock cannot be taken (" + home_lock.error() +
