@@ -127,6 +127,14 @@ if [ "${2:-}" = --fresh ]; then
     fail "lwdctl calls --json: $(lwdctl calls --json)"
   lwdctl calls heard 1 && lwdctl calls | grep -q "5551234 .* heard$" ||
     fail "calls heard 1: $(lwdctl calls)"
+  # Contacts: an undialable number is refused; edit and remove by number.
+  lwdctl contacts add Spam abc-def 2>/dev/null && fail "abc-def was taken"
+  lwdctl contacts add "Ann Smith" 5551234 >/dev/null
+  lwdctl contacts add Spam 5550000 >/dev/null
+  lwdctl contacts edit 2 --block --number 5550001
+  lwdctl contacts remove 1
+  [ "$(lwdctl contacts list)" = "$(printf '1\tSpam\t5550001\tblock')" ] ||
+    fail "contacts after edit and remove: $(lwdctl contacts list)"
   kill "$proc"
   wait "$proc" || true
 
