@@ -5,10 +5,11 @@
 #                                              and the sample settings
 #   tests/install_test.sh BUILD_DIR --systemd  installs on this machine and
 #                                              runs the unit under systemd
-#   tests/install_test.sh BUILD_DIR --fresh    installs, takes a call and
-#                                              uninstalls in a private mount
-#                                              namespace: the machine's own
-#                                              files are never changed
+#   tests/install_test.sh BUILD_DIR --fresh    installs with scripts/install
+#                                              and as a package, takes a call
+#                                              and uninstalls, in a private
+#                                              mount namespace: the machine's
+#                                              own files are never changed
 # Ends with 77 (skipped) where the last two cannot run.
 set -euo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
@@ -63,13 +64,40 @@ if [ "${2:-}" = --fresh ]; then
   # show afterwards what is left of it.
   scratch="$(mktemp -d)"
   trap 'kill "$proc" 2>/dev/null; rm -rf "$scratch"' EXIT
-  for dir in /etc /usr/local /var /run; do
+  for dir in /etc /usr /var /run; do
     name="${dir//\//_}"
     mkdir -p "$scratch/lower$name" "$scratch/upper$name" "$scratch/work$name"
     mount --bind "$dir" "$scratch/lower$name"
     mount -t overlay overlay -o "lowerdir=$dir,upperdir=$scratch/upper$name,workdir=$scratch/work$name" "$dir" ||
       { echo "SKIP: overlays cannot be mounted here"; exit 77; }
   done
+  # Starts the installed process by hand as the README says (sudo -u is
+  # runuser here), calls it, and checks the caller heard the greeting and
+  # lwdctl lists the message as new; sets $recording.
+  take_call() {
+    runuser -u linewarden -- env LINEWARDEN_HOME=$home \
+      LINEWARDEN_RUNTIME=/run/linewarden "$1/linewarden-proc" \
+      2>>"$scratch/proc.err" &
+    proc=$!
+    for _ in $(seq 100); do
+      [ -S /run/linewarden/simline.sock ] && break
+      sleep 0.1
+    done
+    lwdctl phone call --name "Ann Smith" --number 5551234 --rings 4 \
+      --ring-interval 1 --play "$scratch/message.wav" --play-after 7 \
+      --capture "$scratch/heard.wav" >/dev/null || fail "the call failed"
+    # The caller heard the greeting: sound in the first seconds after the
+    # answer, well before the beep.
+    heard=$(sox "$scratch/heard.wav" -n trim 0 2 stat 2>&1 |
+      awk '/RMS +amplitude/ {print $3}')
+    awk -v a="${heard:-0}" 'BEGIN { exit !(a > 0.01) }' ||
+      fail "the caller heard no greeting (RMS ${heard:-none})"
+    sleep 1
+    lwdctl calls | grep -q "5551234 .* new$" ||
+      fail "lwdctl calls: $(lwdctl calls)"
+    recording="$(lwdctl calls play 1 --path)" || fail "no recording"
+  }
+  sox -n -r 8000 -c 1 -b 16 "$scratch/message.wav" synth 2 sine 440 vol 0.3
   lwdctl() { /usr/local/bin/lwdctl "$@"; }
   had_user=0
   getent passwd linewarden >/dev/null && had_user=1
@@ -97,32 +125,11 @@ if [ "${2:-}" = --fresh ]; then
   lwdctl reg export | cmp -s - "$scratch/before.reg" ||
     fail "a refused setting changed the store"
 
-  # The process started by hand as the README says (sudo -u is runuser here).
-  runuser -u linewarden -- env LINEWARDEN_HOME=$home \
-    LINEWARDEN_RUNTIME=/run/linewarden /usr/local/bin/linewarden-proc \
-    2>"$scratch/proc.err" &
-  proc=$!
-  for _ in $(seq 100); do
-    [ -S /run/linewarden/simline.sock ] && break
-    sleep 0.1
-  done
+  take_call /usr/local/bin
   ls /run/linewarden >"$scratch/run-before"
   lwdctl send 999 HELLO 2>/dev/null && fail "channel 999 was taken"
   ls /run/linewarden | cmp -s - "$scratch/run-before" ||
     fail "a refused send left something behind"
-  sox -n -r 8000 -c 1 -b 16 "$scratch/message.wav" synth 2 sine 440 vol 0.3
-  lwdctl phone call --name "Ann Smith" --number 5551234 --rings 4 \
-    --ring-interval 1 --play "$scratch/message.wav" --play-after 7 \
-    --capture "$scratch/heard.wav" >/dev/null || fail "the call failed"
-  # The caller heard the greeting: sound in the first seconds after the
-  # answer, well before the beep.
-  heard=$(sox "$scratch/heard.wav" -n trim 0 2 stat 2>&1 |
-    awk '/RMS +amplitude/ {print $3}')
-  awk -v a="${heard:-0}" 'BEGIN { exit !(a > 0.01) }' ||
-    fail "the caller heard no greeting (RMS ${heard:-none})"
-  sleep 1
-  lwdctl calls | grep -q "5551234 .* new$" || fail "lwdctl calls: $(lwdctl calls)"
-  recording="$(lwdctl calls play 1 --path)" || fail "no recording"
   lwdctl calls --json | grep -qF "\"recording\":\"$recording\"" ||
     fail "lwdctl calls --json: $(lwdctl calls --json)"
   lwdctl calls heard 1 && lwdctl calls | grep -q "5551234 .* heard$" ||
@@ -147,14 +154,37 @@ if [ "${2:-}" = --fresh ]; then
   if [ "$had_user" -eq 0 ] && getent passwd linewarden >/dev/null; then
     fail "--purge left the user"
   fi
+
+  # The package: installed with apt, it takes a call with its greeting;
+  # removed, it keeps the calls; purged, it leaves nothing.
+  deb="$(cd "$scratch" && "$src/scripts/package" "$build" | tail -1)"
+  apt-get install -y -qq "$deb" >"$scratch/apt.out" 2>&1 ||
+    fail "apt install: $(cat "$scratch/apt.out")"
+  lwdctl() { /usr/bin/lwdctl "$@"; }
+  [ -s "$home/Greets/Greeting.wav" ] || fail "the package made no greeting"
+  take_call /usr/bin
+  kill "$proc"
+  wait "$proc" || true
+  apt-get remove -y -qq linewarden >/dev/null 2>&1 || fail "apt remove"
+  [ ! -e /usr/bin/lwdctl ] && [ -s "$recording" ] ||
+    fail "apt remove left the program or lost the calls"
+  apt-get purge -y -qq linewarden >/dev/null 2>&1 || fail "apt purge"
+  [ ! -e "$home" ] || fail "apt purge left the home"
+  if [ "$had_user" -eq 0 ] && getent passwd linewarden >/dev/null; then
+    fail "apt purge left the user"
+  fi
+
   # Whatever is left in the upper folders is a change to the machine:
   # deleted files show as whiteouts, new or changed ones as files.
-  for dir in /etc /usr/local /var /run; do
+  for dir in /etc /usr /var /run; do
     upper="$scratch/upper${dir//\//_}"
     lower="$scratch/lower${dir//\//_}"
     while read -r path; do
       rel="${path#"$upper"}"
-      case "$dir$rel" in /etc/*- | /etc/.pwd.lock | /var/log/* | /var/cache/*) continue ;; esac
+      case "$dir$rel" in
+        /etc/*- | /etc/.pwd.lock | /var/log/* | /var/cache/* | \
+        /var/lib/dpkg/* | /var/lib/apt/*) continue ;;
+      esac
       if [ -c "$path" ]; then
         fail "removed: $dir$rel"
       elif [ -d "$path" ]; then
@@ -164,7 +194,7 @@ if [ "${2:-}" = --fresh ]; then
       fi
     done < <(find "$upper" -mindepth 1)
   done
-  [ "$fails" -eq 0 ] && echo "PASS: a fresh install takes a call; uninstall undoes it"
+  [ "$fails" -eq 0 ] && echo "PASS: fresh installs take a call; uninstalls undo them"
   exit "$fails"
 fi
 
