@@ -2,6 +2,7 @@
 // read and changed through the call store itself.
 #include <unistd.h>
 
+#include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <charconv>
 #include <cstdio>
@@ -126,6 +127,9 @@ class Calls {
                    error.empty() ? out.Error().c_str() : error.c_str());
       return 1;
     }
+    // The sound device's worker reports the end through the loop, which
+    // waits for it.
+    auto work = asio::make_work_guard(io_);
     out.Finish([this] { io_.stop(); });
     io_.run();
     return 0;
