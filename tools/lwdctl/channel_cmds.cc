@@ -24,7 +24,8 @@ namespace {
 
 constexpr const char* kSendHelp =
     "usage: lwdctl send [--repeat N] CHANNEL FIELD...\n"
-    "Sends one message on CHANNEL (e.g. 108): the FIELDs joined by CR LF,\n"
+    "Sends one message on CHANNEL, one of the process's channels 105 to 111\n"
+    "(e.g. 108): the FIELDs joined by CR LF,\n"
     "the first field being the message name, e.g.\n"
     "  lwdctl send 108 HELLO\n"
     "  lwdctl send 107 LineStatus 0 0 False\n"

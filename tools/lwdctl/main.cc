@@ -24,7 +24,7 @@ void Usage(FILE* out) {
       "  send      send a message on a channel\n"
       "  listen    print the messages of channels\n"
       "  phone     play the far end of the simulated line\n"
-      "  contacts  list and add entries of the contact file\n"
+      "  contacts  list, add, edit and remove entries of the contact file\n"
       "  devices   list the line devices with their modes and serial ports\n"
       "  greeting  speak or set the answering machine's greeting\n"
       "  calls     list, play, mark and delete the stored calls\n"
