@@ -263,10 +263,14 @@ std::optional<int32_t> ParseDword(std::string_view s) {
 
 class Store {
  public:
-  // A store opened to read is never made: a missing one is an error.
-  explicit Store(bool read_only = false)
+  // Only writing a value or importing makes a missing store; reading or
+  // deleting from one is an error.
+  enum Use { kRead, kDelete, kWrite };
+  explicit Store(Use use)
       : path_(lw::ResolveRegistryPath(lw::ResolveAppPath())),
-        db_(path_, {.read_only = read_only}) {}
+        db_(path_, {.read_only = use == kRead ||
+                                 (use == kDelete &&
+                                  ::access(path_.c_str(), F_OK) != 0)}) {}
   bool Open(const char* sub) {
     if (db_.IsOpen()) return true;
     if (::access(path_.c_str(), F_OK) != 0) {
@@ -293,7 +297,7 @@ int Get(const Args& args) {
     return Usage("get", "expected SECTION and NAME", kGetHelp);
   const std::string& section = p.positional[0];
   const std::string& name = p.positional[1];
-  Store store(true);
+  Store store(Store::kRead);
   if (!store.Open("get")) return 1;
   uint32_t type = 0;
   std::string data;
@@ -425,7 +429,7 @@ int Set(const Args& args) {
       return Failure("set",
                      problem + "; nothing was written (--force writes it)");
   }
-  Store store;
+  Store store(Store::kWrite);
   if (!store.Open("set")) return 1;
   lw::RegistryRoutines reg(store.db());
   reg.SetSubkey(section);
@@ -445,7 +449,7 @@ int List(const Args& args) {
     return Usage("list", "expected at most one SECTION", kListHelp);
   const std::string section =
       p.positional.empty() ? std::string() : p.positional[0];
-  Store store(true);
+  Store store(Store::kRead);
   if (!store.Open("list")) return 1;
   const std::string path = SectionPath(section);
   std::vector<std::string> keys;
@@ -482,7 +486,7 @@ int Delete(const Args& args) {
   if (p.positional.size() == 1 && lw::NormalizeKeyPath(section).empty())
     return Usage("delete", "refusing to delete every setting; name a SECTION",
                  kDeleteHelp);
-  Store store;
+  Store store(Store::kDelete);
   if (!store.Open("delete")) return 1;
   lw::StoreStatus st;
   if (p.positional.size() == 2) {
@@ -518,7 +522,7 @@ int Import(const Args& args) {
     text.assign(std::istreambuf_iterator<char>(in), {});
     if (in.bad()) return Failure("import", file + ": read error");
   }
-  Store store;
+  Store store(Store::kWrite);
   if (!store.Open("import")) return 1;
   std::string error;
   std::vector<std::string> outside;
@@ -554,7 +558,7 @@ int Export(const Args& all_args) {
     return Usage("export", "expected at most one SECTION", kExportHelp);
   const std::string section =
       p.positional.empty() ? std::string() : p.positional[0];
-  Store store(true);
+  Store store(Store::kRead);
   if (!store.Open("export")) return 1;
   std::string text;
   std::string error;
