@@ -56,14 +56,21 @@ if [ "${2:-}" = --fresh ]; then
     echo "SKIP: a private mount namespace needs root"
     exit 77
   fi
+  # The scratch folder holds binds of the machine's folders while the
+  # namespace lives: it is removed only once the namespace has ended.
   if [ -z "${LW_PRIVATE_MOUNTS:-}" ]; then
-    exec unshare --mount --propagation private \
-      env LW_PRIVATE_MOUNTS=1 "$0" "$@"
+    scratch="$(mktemp -d)"
+    status=0
+    unshare --mount --propagation private \
+      env LW_PRIVATE_MOUNTS="$scratch" "$0" "$@" || status=$?
+    rm -rf --one-file-system "$scratch"
+    exit "$status"
   fi
   # What the installation writes to lands in overlays, whose upper folders
   # show afterwards what is left of it.
-  scratch="$(mktemp -d)"
-  trap 'kill "$proc" 2>/dev/null; rm -rf "$scratch"' EXIT
+  scratch="$LW_PRIVATE_MOUNTS"
+  proc=""
+  trap '[ -z "$proc" ] || kill "$proc" 2>/dev/null || true' EXIT
   for dir in /etc /usr /var /run; do
     name="${dir//\//_}"
     mkdir -p "$scratch/lower$name" "$scratch/upper$name" "$scratch/work$name"
