@@ -97,10 +97,12 @@ class ProgramEnv {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  // Sets one setting of the product key with `lwdctl reg set`.
+  // Sets one setting of the product key with `lwdctl reg set`, unguarded:
+  // tests also store values the process must cope with.
   void Set(const std::string& section, const std::string& name,
            const std::string& value) const {
-    ASSERT_EQ(Run("lwdctl", {"reg", "set", section, name, value}), 0);
+    ASSERT_EQ(Run("lwdctl", {"reg", "set", "--force", section, name, value}),
+              0);
   }
 
   // The system journal ("Sys") or the web journal ("WWW"), every day's.

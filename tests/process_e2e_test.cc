@@ -42,7 +42,8 @@ class ServiceManagerE2E : public ::testing::TestWithParam<const char*> {};
 TEST_P(ServiceManagerE2E, ReportsItsStatesSurvivesReloadsAndStopsInOrder) {
   // given either mode, expect start pending, running, a re-report on
   // SIGUSR1 and on SIGHUP with the process still serving, a second instance
-  // ending at once and silently, then stop pending and stopped after the
+  // ending at once and silently (one on the same home with another runtime
+  // folder with one line and status 1), then stop pending and stopped after the
   // line was closed
   ProgramEnv env;
   MinimalSettings(env);
@@ -76,6 +77,19 @@ TEST_P(ServiceManagerE2E, ReportsItsStatesSurvivesReloadsAndStopsInOrder) {
   std::string second;
   EXPECT_EQ(env.Run("linewarden-proc", {"-gc"}, &second), 0);
   EXPECT_EQ(second, "");
+  // Another runtime folder on the same home: one clear line, status 1.
+  const std::string out = env.home() + "/third";
+  const pid_t third =
+      env.Spawn("linewarden-proc", args,
+                {"LINEWARDEN_RUNTIME=" + env.home() + "/run2"}, out);
+  ASSERT_TRUE(WaitExit(third, &status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(
+      ReadFile(out),
+      "Linewarden Proc: Another linewarden-proc runs on the home folder " +
+          env.home() +
+          " (with another runtime folder); nothing "
+          "started.\n");
 
   kill(proc, SIGTERM);
   ASSERT_TRUE(WaitExit(proc, &status));

@@ -258,4 +258,37 @@ void Contacts::ApplyContact(const ContactRecord& c, ContactOverlay& o,
   }
 }
 
+bool IsDialableNumber(std::string_view number) {
+  bool digit = false;
+  for (size_t i = 0; i < number.size(); ++i) {
+    const char c = number[i];
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (!(c == '*' || c == '#' || (c == '+' && i == 0) ||
+                 std::strchr(" -()/.", c) != nullptr) ||
+               c == '\0') {
+      return false;
+    }
+  }
+  return digit;
+}
+
+bool Contacts::ReadAll(std::vector<ContactRecord>& records) const {
+  std::string data;
+  if (!ReadWholeFile(path_, data)) return false;
+  records.resize(data.size() / ContactRecord::kSize);
+  for (size_t i = 0; i < records.size(); ++i)
+    std::memcpy(records[i].bytes(), data.data() + i * ContactRecord::kSize,
+                ContactRecord::kSize);
+  return true;
+}
+
+bool Contacts::WriteAll(const std::vector<ContactRecord>& records) const {
+  std::string data;
+  data.reserve(records.size() * ContactRecord::kSize);
+  for (const ContactRecord& r : records)
+    data.append(r.bytes(), ContactRecord::kSize);
+  return ReplaceFile(path_, path_ + ".new", data);
+}
+
 }  // namespace lw

@@ -70,6 +70,11 @@ int16_t ContactDigit(const ContactRecord& contact);
 bool ParseSwitchText(std::string_view text, bool& out);
 bool ParseInt16Text(std::string_view text, int16_t& out);
 
+// Whether a telephone can dial `number`: the keypad's digits, "*" and "#",
+// a leading "+", and blanks, "-", "(", ")", "/" and "." between them, with
+// at least one digit.
+bool IsDialableNumber(std::string_view number);
+
 class Contacts {
  public:
   // `app_path`: AppPath, native, no trailing separator.
@@ -99,6 +104,14 @@ class Contacts {
     std::string name;
   };
   std::vector<NameEntry> NameIndex() const;
+
+  // Every whole record in file order (a missing file has none). False when
+  // the file exists but cannot be read.
+  bool ReadAll(std::vector<ContactRecord>& records) const;
+  // Replaces the file whole by `records` (a reader sees the old list or the
+  // new one). False, with the file unchanged, when it cannot.
+  bool WriteAll(const std::vector<ContactRecord>& records) const;
+  const std::string& path() const { return path_; }
 
   // Lays a found contact's choices over the options.
   static void ApplyContact(const ContactRecord& contact,

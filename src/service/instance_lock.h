@@ -1,10 +1,14 @@
-// One running instance per runtime folder: an exclusive lock on a lock file,
-// held for the life of the process and released by the system when it ends.
+// One running instance per runtime folder and per home: an exclusive lock on
+// a lock file in each, held for the life of the process and released by the
+// system when it ends.
 #pragma once
 
 #include <string>
 
 namespace lw {
+
+// The lock file in the home folder.
+inline constexpr const char* kHomeLockFile = ".linewarden.lock";
 
 class InstanceLock {
  public:

@@ -184,6 +184,22 @@ int Main(EntryContext& ctx) {
                 "); nothing started.");
       return 1;
   }
+  // The home is locked as well: a process with another runtime folder on the
+  // same home would write into the same journal, calls and settings.
+  InstanceLock home_lock;
+  switch (home_lock.Acquire(ctx.app_path + "/" + kHomeLockFile)) {
+    case InstanceLock::Result::kHeld:
+      break;
+    case InstanceLock::Result::kTaken:
+      ShowError("Another linewarden-proc runs on the home folder " +
+                ctx.app_path +
+                " (with another runtime folder); nothing started.");
+      return 1;
+    case InstanceLock::Result::kFailed:
+      ShowError("The instance lock cannot be taken (" + home_lock.error() +
+                "); nothing started.");
+      return 1;
+  }
 
   std::string error;
   SettingsStore* store = ctx.open_store(&error);

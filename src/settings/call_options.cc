@@ -6,12 +6,14 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <utility>
 #include <variant>
 
 #include "base/text.h"
+#include "settings/known_settings.h"
 
 namespace lw {
 namespace {
@@ -122,25 +124,37 @@ class OptionReader {
   OptionReader(RegistryRoutines& registry, Journal& journal, const char* tag)
       : registry_(registry), journal_(journal), tag_(tag) {}
 
-  void Section(const char* section) { registry_.SetSubkey(section); }
+  void Section(const char* section) {
+    section_ = section;
+    registry_.SetSubkey(section);
+  }
 
   void Boolean(const char* name, bool& field) {
-    Check(OptionToBoolean(Get(name), field));
+    Check(OptionToBoolean(Get(name, SettingKind::kSwitch), field));
   }
   void Int16(const char* name, int16_t& field) {
-    Check(OptionToInt16(Get(name), field));
+    Check(OptionToInt16(Get(name, SettingKind::kInt16), field));
   }
   void Int32(const char* name, int32_t& field) {
-    Check(OptionToInt32(Get(name), field));
+    Check(OptionToInt32(Get(name, SettingKind::kInt32), field));
   }
   void Real(const char* name, double& field) {
-    Check(OptionToDouble(Get(name), field));
+    Check(OptionToDouble(Get(name, SettingKind::kReal), field));
   }
-  std::string Text(const char* name) { return OptionToText(Get(name)); }
+  // A text reading takes a value of any kind.
+  std::string Text(const char* name) { return OptionToText(Get(name, {})); }
   void Text(const char* name, std::string& field) { field = Text(name); }
 
  private:
-  RegValue Get(const char* name) { return registry_.GetRegistryValue(name); }
+  // Every value read is one of the known settings, read as its kind (the
+  // table lwdctl guards its writes by); a read outside it is an internal
+  // error of this reader, journalled like one.
+  RegValue Get(const char* name, std::optional<SettingKind> kind) {
+    const KnownSetting* known = FindKnownSetting(section_, name);
+    if (known == nullptr || (kind && known->kind != *kind))
+      journal_.LogSys(ConversionErrorText(kErrInternal), kErrInternal, tag_);
+    return registry_.GetRegistryValue(name);
+  }
   void Check(int32_t err) {
     if (err != 0) journal_.LogSys(ConversionErrorText(err), err, tag_);
   }
@@ -148,6 +162,7 @@ class OptionReader {
   RegistryRoutines& registry_;
   Journal& journal_;
   const char* tag_;
+  const char* section_ = "";
 };
 
 // Sets every field that LoadCallOptions fills to False, 0 or the empty text;

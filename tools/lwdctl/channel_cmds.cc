@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/message_text.h"
+#include "call/call_line.h"
 #include "commands.h"
 #include "drivers/unix_channel/unix_channel.h"
 #include "service/paths.h"
@@ -23,7 +24,8 @@ namespace {
 
 constexpr const char* kSendHelp =
     "usage: lwdctl send [--repeat N] CHANNEL FIELD...\n"
-    "Sends one message on CHANNEL (e.g. 108): the FIELDs joined by CR LF,\n"
+    "Sends one message on CHANNEL, one of the process's channels 105 to 111\n"
+    "(e.g. 108): the FIELDs joined by CR LF,\n"
     "the first field being the message name, e.g.\n"
     "  lwdctl send 108 HELLO\n"
     "  lwdctl send 107 LineStatus 0 0 False\n"
@@ -177,6 +179,13 @@ int RunSend(const Args& args) {
   int32_t channel;
   if (!ParseChannel(args[first], &channel))
     return BadArgs("send", "bad channel number '" + args[first] + "'");
+  // The process's channels: 105 (process), 106 (speech), then the line's
+  // from kChannelOut to kChannelMail. A message to any other would wait for
+  // a party that never comes.
+  if (channel < 105 || channel > lw::kChannelMail)
+    return BadArgs("send", "channel " + args[first] +
+                               " is not one the process uses (105 to " +
+                               std::to_string(lw::kChannelMail) + ")");
   const std::string text = lw::JoinFields(
       std::vector<std::string>(args.begin() + first + 1, args.end()));
   if (text.size() > lw::UnixChannel::kMaxMessageBytes) {

@@ -15,5 +15,7 @@ int RunListen(const Args& args);
 int RunPhone(const Args& args);
 int RunContacts(const Args& args);
 int RunDevices(const Args& args);
+int RunGreeting(const Args& args);
+int RunCalls(const Args& args);
 
 }  // namespace lwdctl

@@ -1,21 +1,17 @@
-// lwdctl contacts: lists and adds entries of the contact file
-// "\Data\Contactes" (fixed records of 1794 bytes, blank-padded texts). The
-// desktop application is the usual editor of the list; this is for setting up
-// an installation, demos and tests.
+// lwdctl contacts: lists, adds, edits and removes entries of the contact
+// file "\Data\Contactes" (fixed records of 1794 bytes, blank-padded texts),
+// read and replaced whole through the call store's contact list. The desktop
+// application is the usual editor of the list; this is for setting up an
+// installation, demos and tests.
 #include "callstore/contacts.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <vector>
 
-#include "base/paths.h"
 #include "base/system.h"
 #include "commands.h"
 #include "service/paths.h"
@@ -25,13 +21,17 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: lwdctl contacts list\n"
-    "       lwdctl contacts add NAME NUMBER [--caller-name TEXT] [--note "
-    "TEXT]\n"
-    "                           [--block | --ignore]\n"
-    "The contact file is $LINEWARDEN_HOME/Data/Contactes. 'add' appends one\n"
-    "contact recognised by its caller NUMBER; --block blocks its calls,\n"
-    "--ignore ignores them; otherwise the line's own options apply. Its\n"
-    "announcements follow the line's general settings.\n";
+    "       lwdctl contacts add NAME NUMBER [OPTIONS]\n"
+    "       lwdctl contacts edit N [--name NAME] [--number NUMBER] [OPTIONS]\n"
+    "       lwdctl contacts remove N\n"
+    "OPTIONS: [--caller-name TEXT] [--note TEXT] [--block | --ignore | "
+    "--answer]\n"
+    "The contact file is $LINEWARDEN_HOME/Data/Contactes; N is the number "
+    "'list'\nshows. A contact is recognised by its caller NUMBER, which must "
+    "be one a\ntelephone can dial (digits, * and #, a leading +, and blanks, "
+    "- ( ) / . between).\n--block blocks its calls, --ignore ignores them, "
+    "--answer lets the line's own\noptions apply again (the default). Its "
+    "announcements follow the line's general\nsettings.\n";
 
 // Texts are stored as typed (UTF-8). One that does not fit is cut before
 // the character that would be split, so the field never ends in part of a
@@ -57,24 +57,32 @@ std::string Get(const char* field, size_t n) {
   return s;
 }
 
-std::string ContactsPath() {
-  return lw::NativePath(lw::ResolveAppPath(), "\\Data\\Contactes");
+lw::Contacts ContactFile() { return lw::Contacts(lw::ResolveAppPath()); }
+
+bool ReadAll(const lw::Contacts& file, std::vector<lw::ContactRecord>& all) {
+  if (file.ReadAll(all)) return true;
+  std::fprintf(stderr, "lwdctl contacts: cannot read %s\n",
+               file.path().c_str());
+  return false;
+}
+
+int WriteAll(const lw::Contacts& file,
+             const std::vector<lw::ContactRecord>& all) {
+  std::error_code ec;
+  std::filesystem::create_directories(
+      std::filesystem::path(file.path()).parent_path(), ec);
+  if (file.WriteAll(all)) return 0;
+  std::fprintf(stderr, "lwdctl contacts: cannot write %s: %s\n",
+               file.path().c_str(), lw::ErrnoText(errno).c_str());
+  return 1;
 }
 
 int List() {
-  std::ifstream in(ContactsPath(), std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "lwdctl contacts: no contact file at %s\n",
-                 ContactsPath().c_str());
-    return 1;
-  }
-  std::string data((std::istreambuf_iterator<char>(in)),
-                   std::istreambuf_iterator<char>());
-  const size_t n = data.size() / lw::ContactRecord::kSize;
-  for (size_t i = 0; i < n; ++i) {
-    lw::ContactRecord c;
-    std::memcpy(c.bytes(), data.data() + i * lw::ContactRecord::kSize,
-                lw::ContactRecord::kSize);
+  const lw::Contacts file = ContactFile();
+  std::vector<lw::ContactRecord> all;
+  if (!ReadAll(file, all)) return 1;
+  for (size_t i = 0; i < all.size(); ++i) {
+    const lw::ContactRecord& c = all[i];
     const char h = c.call_handling[0];
     std::printf("%zu\t%s\t%s\t%s\n", i + 1, Get(c.name, sizeof c.name).c_str(),
                 Get(c.caller_number, sizeof c.caller_number).c_str(),
@@ -85,73 +93,120 @@ int List() {
   return 0;
 }
 
-int Add(const Args& args) {
-  std::string name, number, caller_name, note;
-  char handling = '0';
-  size_t positional = 0;
+// The fields a command line gives; unset ones stay as they are.
+struct ContactArgs {
+  std::vector<std::string> positional;
+  const std::string* name = nullptr;
+  const std::string* number = nullptr;
+  const std::string* caller_name = nullptr;
+  const std::string* note = nullptr;
+  char handling = 0;
+};
+
+bool Dialable(const std::string* number) {
+  if (number == nullptr || lw::IsDialableNumber(*number)) return true;
+  std::fprintf(stderr,
+               "lwdctl contacts: '%s' is not a number a telephone can dial "
+               "(digits, * and #, a leading +, and blanks, - ( ) / . "
+               "between)\n",
+               number->c_str());
+  return false;
+}
+
+bool Parse(const Args& args, bool edit, ContactArgs& out) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--block") {
-      handling = '2';
-    } else if (a == "--ignore") {
-      handling = '3';
-    } else if ((a == "--caller-name" || a == "--note") && i + 1 < args.size()) {
-      (a == "--note" ? note : caller_name) = args[++i];
-    } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
-      std::fprintf(stderr, "lwdctl contacts add: unknown option '%s'\n%s",
+    const bool more = i + 1 < args.size();
+    if (a == "--block" || a == "--ignore" || a == "--answer") {
+      out.handling = a == "--block" ? '2' : a == "--ignore" ? '3' : '0';
+    } else if (a == "--caller-name" && more) {
+      out.caller_name = &args[++i];
+    } else if (a == "--note" && more) {
+      out.note = &args[++i];
+    } else if (edit && a == "--name" && more) {
+      out.name = &args[++i];
+    } else if (edit && a == "--number" && more) {
+      out.number = &args[++i];
+    } else if (a.size() > 1 && a[0] == '-') {
+      std::fprintf(stderr, "lwdctl contacts: unknown option '%s'\n%s",
                    a.c_str(), kUsage);
-      return 2;
-    } else if (positional == 0) {
-      name = a;
-      ++positional;
-    } else if (positional == 1) {
-      number = a;
-      ++positional;
+      return false;
     } else {
-      std::fputs(kUsage, stderr);
-      return 2;
+      out.positional.push_back(a);
     }
   }
-  if (positional != 2 || number.empty()) {
+  return Dialable(out.number);
+}
+
+void Fill(lw::ContactRecord& c, const ContactArgs& a) {
+  if (a.name != nullptr) Put(c.name, *a.name);
+  if (a.note != nullptr) Put(c.second_text, *a.note);
+  if (a.caller_name != nullptr) Put(c.caller_name, *a.caller_name);
+  if (a.number != nullptr) Put(c.caller_number, *a.number);
+  if (a.handling != 0) c.call_handling[0] = a.handling;
+}
+
+// The record number N of the list; 0 (said) when there is no such contact.
+size_t Index(const std::string& text, size_t count) {
+  size_t n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9' || n > count) {
+      n = 0;
+      break;
+    }
+    n = n * 10 + static_cast<size_t>(c - '0');
+  }
+  if (n >= 1 && n <= count) return n;
+  std::fprintf(
+      stderr, "lwdctl contacts: no contact '%s' (see 'lwdctl contacts list')\n",
+      text.c_str());
+  return 0;
+}
+
+int Add(const Args& args) {
+  ContactArgs a;
+  if (!Parse(args, false, a)) return 2;
+  if (a.positional.size() != 2 || a.positional[1].empty()) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  a.name = &a.positional[0];
+  a.number = &a.positional[1];
+  if (!Dialable(a.number)) return 2;
+  if (a.caller_name == nullptr) a.caller_name = a.name;
   lw::ContactRecord c;
   std::memset(c.bytes(), ' ', lw::ContactRecord::kSize);
-  Put(c.name, name);
-  Put(c.second_text, note);
-  Put(c.caller_name, caller_name.empty() ? name : caller_name);
-  Put(c.caller_number, number);
-  c.call_handling[0] = handling;
+  c.call_handling[0] = '0';
   c.announcements[0] = '1';
   c.forwarding[0] = '1';
-
-  const std::string path = ContactsPath();
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(),
-                                      ec);
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    std::fprintf(stderr, "lwdctl contacts: cannot open %s: %s\n", path.c_str(),
-                 lw::ErrnoText(errno).c_str());
-    return 1;
-  }
-  // Append on a whole-record boundary, even after a torn earlier write.
-  const off_t end = lseek(fd, 0, SEEK_END);
-  const off_t at = end - end % static_cast<off_t>(lw::ContactRecord::kSize);
-  const bool ok = pwrite(fd, c.bytes(), lw::ContactRecord::kSize, at) ==
-                  static_cast<ssize_t>(lw::ContactRecord::kSize);
-  close(fd);
-  if (!ok) {
-    std::fprintf(stderr, "lwdctl contacts: cannot write %s\n", path.c_str());
-    return 1;
-  }
-  const auto record_number =
-      static_cast<long long>(at) /
-          static_cast<long long>(lw::ContactRecord::kSize) +
-      1;
-  std::printf("%lld\n", record_number);
+  Fill(c, a);
+  const lw::Contacts file = ContactFile();
+  std::vector<lw::ContactRecord> all;
+  if (!ReadAll(file, all)) return 1;
+  all.push_back(c);
+  if (const int rc = WriteAll(file, all); rc != 0) return rc;
+  std::printf("%zu\n", all.size());
   return 0;
+}
+
+int Edit(const Args& args, bool remove) {
+  ContactArgs a;
+  if (!Parse(args, true, a)) return 2;
+  if (a.positional.size() != 1) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const lw::Contacts file = ContactFile();
+  std::vector<lw::ContactRecord> all;
+  if (!ReadAll(file, all)) return 1;
+  const size_t n = Index(a.positional[0], all.size());
+  if (n == 0) return 1;
+  if (remove) {
+    all.erase(all.begin() + static_cast<std::ptrdiff_t>(n - 1));
+  } else {
+    Fill(all[n - 1], a);
+  }
+  return WriteAll(file, all);
 }
 
 }  // namespace
@@ -162,7 +217,10 @@ int RunContacts(const Args& args) {
     return args.empty() ? 2 : 0;
   }
   if (args[0] == "list") return List();
-  if (args[0] == "add") return Add(Args(args.begin() + 1, args.end()));
+  const Args rest(args.begin() + 1, args.end());
+  if (args[0] == "add") return Add(rest);
+  if (args[0] == "edit") return Edit(rest, false);
+  if (args[0] == "remove") return Edit(rest, true);
   std::fprintf(stderr, "lwdctl contacts: unknown subcommand '%s'\n%s",
                args[0].c_str(), kUsage);
   return 2;

@@ -57,7 +57,9 @@ int RunDevices(const Args& args) {
                  path.c_str());
     return 1;
   }
-  lw::SqliteSettingsStore store(lw::ResolveRegistryPath(lw::ResolveAppPath()));
+  // Read only: a missing store reads as empty settings and is not made.
+  lw::SqliteSettingsStore store(lw::ResolveRegistryPath(lw::ResolveAppPath()),
+                                {.read_only = true});
   lw::RegistryRoutines reg(store);
   const std::string chosen =
       Setting(reg, "Properties\\TabDevices", "cmbModemDev");

@@ -38,19 +38,25 @@ bool ReadLineSound(const std::string& path, std::vector<int16_t>* samples,
   }
   sf_close(f);
 
+  if (ToLineSamples(mono, info.samplerate, samples, error)) return true;
+  *error = path + ": " + *error;
+  return false;
+}
+
+bool ToLineSamples(const std::vector<float>& sound, int rate,
+                   std::vector<int16_t>* samples, std::string* error) {
   std::vector<float> line;
-  if (info.samplerate == lw::kLineSampleRate) {
-    line = std::move(mono);
+  if (rate == lw::kLineSampleRate) {
+    line = sound;
   } else {
-    const double ratio =
-        static_cast<double>(lw::kLineSampleRate) / info.samplerate;
-    line.resize(static_cast<size_t>(std::ceil(mono.size() * ratio)) + 16);
+    const double ratio = static_cast<double>(lw::kLineSampleRate) / rate;
+    line.resize(static_cast<size_t>(std::ceil(sound.size() * ratio)) + 16);
     size_t done = 0;
     const soxr_error_t e = soxr_oneshot(
-        info.samplerate, lw::kLineSampleRate, 1, mono.data(), mono.size(),
-        nullptr, line.data(), line.size(), &done, nullptr, nullptr, nullptr);
+        rate, lw::kLineSampleRate, 1, sound.data(), sound.size(), nullptr,
+        line.data(), line.size(), &done, nullptr, nullptr, nullptr);
     if (e != nullptr) {
-      *error = path + ": cannot convert the rate: " + e;
+      *error = std::string("cannot convert the rate: ") + e;
       return false;
     }
     line.resize(done);

@@ -14,6 +14,10 @@ namespace lwdctl {
 bool ReadLineSound(const std::string& path, std::vector<int16_t>* samples,
                    std::string* error);
 
+// Mono sound at `rate` Hz (samples from -1 to 1) as line samples.
+bool ToLineSamples(const std::vector<float>& sound, int rate,
+                   std::vector<int16_t>* samples, std::string* error);
+
 // Writes `samples` as an 8 kHz 16-bit mono PCM wave file.
 bool WriteLineSound(const std::string& path,
                     const std::vector<int16_t>& samples, std::string* error);

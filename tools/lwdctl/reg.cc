@@ -1,5 +1,7 @@
 // lwdctl reg: reads and writes the settings store as the desktop application
 // does, and moves settings in and out as registry export files.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -18,6 +20,7 @@
 #include "commands.h"
 #include "drivers/sqlite/sqlite_settings_store.h"
 #include "service/paths.h"
+#include "settings/known_settings.h"
 #include "settings/reg_file.h"
 #include "settings/registry_routines.h"
 
@@ -62,9 +65,15 @@ constexpr const char* kGetHelp =
     "value is missing.\n";
 
 constexpr const char* kSetHelp =
-    "usage: lwdctl reg set SECTION NAME DATA... [--type TYPE]\n"
-    "Writes a value, creating the section first when needed. TYPE is one "
-    "of\nthe following, in any case and with or without 'REG_' before it:\n"
+    "usage: lwdctl reg set SECTION NAME DATA... [--type TYPE] [--force]\n"
+    "Writes a value, creating the section first when needed. A NAME that is\n"
+    "not a setting the process reads in SECTION, and DATA of the wrong kind "
+    "for\n"
+    "a numeric or on/off setting, are refused (naming the nearest settings or\n"
+    "what is allowed) and nothing is written; --force writes them all the "
+    "same.\n"
+    "TYPE is one of\nthe following, in any case and with or without 'REG_' "
+    "before it:\n"
     "  sz         text (default)\n"
     "  expand_sz  text in which %VAR% is replaced from the environment on "
     "reading\n"
@@ -113,6 +122,7 @@ struct Parsed {
   std::vector<std::string> positional;
   std::string type = "sz";
   bool type_given = false;
+  bool force = false;
   bool help = false;
   std::string error;
 };
@@ -126,6 +136,8 @@ Parsed ParseArgs(const Args& args, bool allow_type) {
       options = false;
     } else if (options && (a == "--help" || a == "-h")) {
       p.help = true;
+    } else if (options && allow_type && a == "--force") {
+      p.force = true;
     } else if (options && allow_type && a == "--type") {
       if (i + 1 >= args.size()) {
         p.error = "--type needs a TYPE";
@@ -251,9 +263,21 @@ std::optional<int32_t> ParseDword(std::string_view s) {
 
 class Store {
  public:
-  Store() : path_(lw::ResolveRegistryPath(lw::ResolveAppPath())), db_(path_) {}
+  // Only writing a value or importing makes a missing store; reading or
+  // deleting from one is an error.
+  enum Use { kRead, kDelete, kWrite };
+  explicit Store(Use use)
+      : path_(lw::ResolveRegistryPath(lw::ResolveAppPath())),
+        db_(path_, {.read_only = use == kRead ||
+                                 (use == kDelete &&
+                                  ::access(path_.c_str(), F_OK) != 0)}) {}
   bool Open(const char* sub) {
     if (db_.IsOpen()) return true;
+    if (::access(path_.c_str(), F_OK) != 0) {
+      Failure(sub, "no settings store at " + path_ +
+                       " ('lwdctl where' shows the home in use)");
+      return false;
+    }
     Failure(sub,
             "cannot open the settings store " + path_ + ": " + db_.LastError());
     return false;
@@ -273,7 +297,7 @@ int Get(const Args& args) {
     return Usage("get", "expected SECTION and NAME", kGetHelp);
   const std::string& section = p.positional[0];
   const std::string& name = p.positional[1];
-  Store store;
+  Store store(Store::kRead);
   if (!store.Open("get")) return 1;
   uint32_t type = 0;
   std::string data;
@@ -312,6 +336,37 @@ int Get(const Args& args) {
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
   return 0;
+}
+
+// Why the process would not read `value` as the setting `name` in `section`;
+// empty when it would.
+std::string Unguarded(const std::string& section, const std::string& name,
+                      uint32_t type, const lw::RegValue& value) {
+  auto nearest = [&] {
+    std::string list;
+    for (const std::string& n : lw::NearestSettingNames(section, name, 3))
+      list += (list.empty() ? "" : ", ") + n;
+    return list;
+  };
+  if (!lw::IsKnownSection(section))
+    return "'" + section +
+           "' is not a section the process reads (did you mean " + nearest() +
+           "?)";
+  const lw::KnownSetting* known = lw::FindKnownSetting(section, name);
+  if (known == nullptr)
+    return "'" + name + "' is not a setting the process reads in '" + section +
+           "' (did you mean " + nearest() + "?)";
+  if (known->kind == lw::SettingKind::kText) return "";
+  const bool text = type == lw::REG_SZ || type == lw::REG_EXPAND_SZ;
+  std::string shown;
+  if (text || type == lw::REG_DWORD) {
+    shown = lw::RegValueText(value);
+    const std::string allowed = lw::SettingValueProblem(known->kind, shown);
+    if (allowed.empty()) return "";
+    return std::string(known->name) + " takes " + allowed + ", not '" + shown +
+           "'";
+  }
+  return std::string(known->name) + " takes a text or a dword";
 }
 
 int Set(const Args& args) {
@@ -368,7 +423,13 @@ int Set(const Args& args) {
   } else {
     return Usage("set", "unknown --type '" + p.type + "'", kSetHelp);
   }
-  Store store;
+  if (!p.force) {
+    const std::string problem = Unguarded(section, name, dtype, value);
+    if (!problem.empty())
+      return Failure("set",
+                     problem + "; nothing was written (--force writes it)");
+  }
+  Store store(Store::kWrite);
   if (!store.Open("set")) return 1;
   lw::RegistryRoutines reg(store.db());
   reg.SetSubkey(section);
@@ -388,7 +449,7 @@ int List(const Args& args) {
     return Usage("list", "expected at most one SECTION", kListHelp);
   const std::string section =
       p.positional.empty() ? std::string() : p.positional[0];
-  Store store;
+  Store store(Store::kRead);
   if (!store.Open("list")) return 1;
   const std::string path = SectionPath(section);
   std::vector<std::string> keys;
@@ -425,7 +486,7 @@ int Delete(const Args& args) {
   if (p.positional.size() == 1 && lw::NormalizeKeyPath(section).empty())
     return Usage("delete", "refusing to delete every setting; name a SECTION",
                  kDeleteHelp);
-  Store store;
+  Store store(Store::kDelete);
   if (!store.Open("delete")) return 1;
   lw::StoreStatus st;
   if (p.positional.size() == 2) {
@@ -461,7 +522,7 @@ int Import(const Args& args) {
     text.assign(std::istreambuf_iterator<char>(in), {});
     if (in.bad()) return Failure("import", file + ": read error");
   }
-  Store store;
+  Store store(Store::kWrite);
   if (!store.Open("import")) return 1;
   std::string error;
   std::vector<std::string> outside;
@@ -497,7 +558,7 @@ int Export(const Args& all_args) {
     return Usage("export", "expected at most one SECTION", kExportHelp);
   const std::string section =
       p.positional.empty() ? std::string() : p.positional[0];
-  Store store;
+  Store store(Store::kRead);
   if (!store.Open("export")) return 1;
   std::string text;
   std::string error;
