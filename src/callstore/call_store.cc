@@ -488,15 +488,7 @@ bool CallStore::GetLastCall(int64_t position, CallInfo& info, bool mark_read) {
   info.contact =
       read ? contacts_.GetContactName(info.caller_name, info.caller_number)
            : std::string();
-  info.message_path.clear();
-  if (read && IsMessageType(info.call_type)) {
-    if (auto date = ParseShortDate(info.date)) {
-      info.message_path = NativePath(
-          app_path_, DayFolderText(*date) +
-                         RecordingName(info.caller_name, info.caller_number,
-                                       info.date, info.time));
-    }
-  }
+  info.message_path = read ? RecordingPath(record) : std::string();
   if (mark_read && split) SetReadMark(number, folder, "1");
   return false;
 }
@@ -546,6 +538,39 @@ void CallStore::RemoveFromLastCalls(int64_t position) {
   if (position < 1 || static_cast<uint64_t>(position) > lines.size()) return;
   lines.erase(lines.begin() + (position - 1));
   WriteLastCalls(lines);
+}
+
+std::string CallStore::RecordingPath(const CallRecord& record) const {
+  const std::string date = FieldText(record.date);
+  const auto day = ParseShortDate(date);
+  if (!IsMessageType(FieldText(record.call_type)) || !day) return {};
+  return NativePath(
+      app_path_,
+      DayFolderText(*day) + RecordingName(FieldText(record.caller_name),
+                                          FieldText(record.caller_number), date,
+                                          FieldText(record.time)));
+}
+
+bool CallStore::RemoveCall(int64_t record_number, std::string_view day_folder) {
+  std::vector<std::string> lines;
+  if (!ReadLastCalls(lines)) return false;
+  const size_t before = lines.size();
+  std::erase_if(lines, [&](const std::string& line) {
+    int64_t number = 0;
+    std::string folder;
+    return SplitLastCallLine(line, number, folder) && number == record_number &&
+           folder == day_folder;
+  });
+  if (lines.size() == before) return false;
+  CallRecord record{};
+  const bool read = ReadCallRecord(record, day_folder, record_number);
+  if (!WriteLastCalls(lines)) return false;
+  if (const std::string path = read ? RecordingPath(record) : std::string();
+      !path.empty()) {
+    ::unlink(path.c_str());
+    ::unlink((path + std::string(kCallNoteSuffix)).c_str());
+  }
+  return true;
 }
 
 }  // namespace lw

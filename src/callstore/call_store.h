@@ -181,6 +181,18 @@ class CallStore {
   // its recording stay on disk.
   void RemoveFromLastCalls(int64_t position);
 
+  // The native path of a stored call's recording: in the day folder of the
+  // call's date, named by RecordingName. Empty for a call without one (not
+  // a message type, or no valid date).
+  std::string RecordingPath(const CallRecord& record) const;
+
+  // Deletes a call: every list entry that points at record `record_number`
+  // of `day_folder` leaves the list, and the call's recording file (with a
+  // note left beside it) is removed. The record itself stays in the day's
+  // data file, whose records are numbered by position. False when no entry
+  // pointed at it or the list could not be replaced.
+  bool RemoveCall(int64_t record_number, std::string_view day_folder);
+
   // The list's lines in order (newest first). A missing list is empty; false
   // when the list exists but cannot be read.
   bool ReadLastCalls(std::vector<std::string>& lines) const;

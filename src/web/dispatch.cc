@@ -6,6 +6,7 @@
 #include "base/paths.h"
 #include "callstore/call_store.h"
 #include "settings/call_options.h"
+#include "web/calls_api.h"
 #include "web/pages.h"
 #include "web/request.h"
 
@@ -39,6 +40,10 @@ void WebDispatcher::LogError(const std::string& text) {
 
 WebReply WebDispatcher::Handle(const std::string& request) {
   journal_.LogWWW(request);
+  // The owner's interface ("/app/", "/api/") answers in HTTP/1.1 always.
+  if (const auto app = web::AppRequestOf(request))
+    return web::AppRoutes(clock_, journal_, app_path_, options_)
+        .Handle(*app, request);
   if (request.compare(0, 3, "GET") != 0 && request.compare(0, 4, "POST") != 0)
     return {};
   try {
@@ -65,7 +70,8 @@ WebReply WebDispatcher::Handle(const std::string& request) {
     WebReply reply = Route(request, path);
     if (reply.kind == WebReply::kText && http_headers_)
       reply.body =
-          StatusHead("200 OK", "text/html", reply.body.size()) + reply.body;
+          StatusHead("200 OK", "text/html; charset=utf-8", reply.body.size()) +
+          reply.body;
     return reply;
   } catch (const std::exception& e) {
     LogError(std::string("errDataArrival:") + e.what() + " (0)");

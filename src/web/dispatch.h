@@ -33,6 +33,9 @@ struct WebReply {
     kText,     // a page (or the refusal), sent as it is
     kFile,     // `body` is the file's native path
     kRefused,  // a file that is missing or outside its folder
+    // Long answers of the owner's interface, sent by AppStreams:
+    kEvents,     // the event stream of the calls
+    kRecording,  // `body` is a recording's native path, sent as PCM WAV
   } kind = kNone;
   std::string body;
 };

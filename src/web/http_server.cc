@@ -19,6 +19,7 @@
 #include "base/descriptors.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
+#include "web/app_streams.h"
 #include "web/request.h"
 
 namespace lw {
@@ -163,6 +164,7 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   asio::steady_timer retry_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::unique_ptr<WebDispatcher> dispatcher_;
+  std::unique_ptr<AppStreams> streams_;
   std::list<std::weak_ptr<Lingering>> lingering_;
 };
 
@@ -179,6 +181,7 @@ void HttpCore::Load() {
                   headers;
   dispatcher_ = std::make_unique<WebDispatcher>(
       clock_, store_, journal_, app_path_, options_, http_headers_);
+  streams_ = std::make_unique<AppStreams>(io_, clock_, app_path_);
   slots_.reserve(HttpServer::kSlots);
   for (int i = 0; i < HttpServer::kSlots; ++i)
     slots_.push_back(std::make_unique<Slot>(io_));
@@ -234,6 +237,7 @@ void HttpCore::Shutdown() noexcept {
     for (auto& weak : lingering_)
       if (auto lingering = weak.lock()) lingering->Close();
     lingering_.clear();
+    streams_.reset();
   } catch (...) {
   }
 }
@@ -358,6 +362,16 @@ void HttpCore::HandleRequest(int s) {
       break;
     case WebReply::kFile:
       SendFile(s, reply.body);
+      break;
+    case WebReply::kEvents:
+    case WebReply::kRecording:
+      // Long answers leave the slot: the connection is the streams' now.
+      if (reply.kind == WebReply::kEvents)
+        streams_->AddEventStream(std::move(slot.socket));
+      else
+        streams_->SendRecording(std::move(slot.socket), reply.body);
+      slot.socket = tcp::socket(io_);
+      Release(s);
       break;
     default:
       Abort(s);
