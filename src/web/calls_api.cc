@@ -123,7 +123,9 @@ std::string CallId(std::string_view day_folder, int64_t record_number) {
 
 bool ParseCallId(std::string_view id, std::string& day_folder,
                  int64_t& record_number) {
-  if (id.size() < 10 || id[8] != '-' || !AllDigits(id.substr(0, 8)) ||
+  // One text per call: a number with a leading zero names no call.
+  if (id.size() < 10 || id[8] != '-' || id[9] == '0' ||
+      !AllDigits(id.substr(0, 8)) ||
       !ParseNumber(id.substr(9), record_number) || record_number < 1)
     return false;
   day_folder = std::string(CallStore::kLogFolder);

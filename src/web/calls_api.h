@@ -35,7 +35,7 @@ namespace web {
 // folder is not a day folder "\Data\Log\YYYY\MM\DD\" (any letter case).
 std::string CallId(std::string_view day_folder, int64_t record_number);
 // The day folder ("\Data\Log\YYYY\MM\DD\") and record number of an
-// identity; false for any other text.
+// identity; false for any other text (CallId gives the identity back).
 bool ParseCallId(std::string_view id, std::string& day_folder,
                  int64_t& record_number);
 
