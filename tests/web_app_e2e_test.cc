@@ -85,17 +85,18 @@ TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
   };
   EXPECT_EQ(ask("GET /api/calls").rfind("HTTP/1.1 401 ", 0), 0u);
   const std::string calls = ask("GET /api/calls", auth);
-  EXPECT_EQ(calls.substr(calls.find("\r\n\r\n") + 4),
-            R"([{"contact":"","heard":false,"id":"20050315-3","length":7,)"
-            R"("name":"","number":"777","recording":null,)"
-            R"("time":"2005-03-15T10:15:30","type":"outgoing"},)"
-            R"({"contact":"No","heard":true,"id":"20050315-2","length":7,)"
-            R"("name":"Spam","number":"666","recording":null,)"
-            R"("time":"2005-03-15T10:15:30","type":"blocked"},)"
-            R"({"contact":"Zoë","heard":false,"id":"20050315-1","length":7,)"
-            R"("name":"Zoë Ångström 王","number":"5551234",)"
-            R"("recording":"/api/calls/20050315-1/recording",)"
-            R"("time":"2005-03-15T10:15:30","type":"message"}])");
+  EXPECT_EQ(
+      calls.substr(calls.find("\r\n\r\n") + 4),
+      R"([{"id":"20050315-3","type":"outgoing","name":"","number":"777",)"
+      R"("contact":"","time":"2005-03-15T10:15:30","length":7,)"
+      R"("heard":false,"recording":null},)"
+      R"({"id":"20050315-2","type":"blocked","name":"Spam","number":"666",)"
+      R"("contact":"No","time":"2005-03-15T10:15:30","length":7,)"
+      R"("heard":true,"recording":null},)"
+      R"({"id":"20050315-1","type":"message","name":"Zoë Ångström 王",)"
+      R"("number":"5551234","contact":"Zoë","time":"2005-03-15T10:15:30",)"
+      R"("length":7,"heard":false,)"
+      R"("recording":"/api/calls/20050315-1/recording"}])");
 
   const std::string wav = ask("GET /api/calls/20050315-1/recording", auth);
   EXPECT_THAT(wav, HasSubstr("Content-Length: 8044\r\n"));

@@ -450,15 +450,25 @@ bool CallStore::RecordReader::Read(CallRecord& record,
     if (fd_ >= 0) ::close(fd_);
     folder_ = day_folder;
     records_ = 0;
+    whole_.clear();
     fd_ = OpenFile(store_.DataFilePath(day_folder), O_RDONLY);
     struct stat st;
     if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
       records_ = st.st_size / kRecordSize;
+    if (records_ * kRecordSize <= kWholeFileLimit) {
+      whole_.resize(static_cast<size_t>(records_ * kRecordSize));
+      if (!ReadAllAt(fd_, whole_.data(), whole_.size(), 0)) {
+        whole_.clear();
+        records_ = 0;
+      }
+    }
   }
   if (fd_ < 0 || record_number < 1 || record_number > records_) return false;
   CallRecord got;
-  if (!ReadAllAt(fd_, got.bytes(), CallRecord::kSize,
-                 (record_number - 1) * kRecordSize))
+  const auto at = (record_number - 1) * kRecordSize;
+  if (!whole_.empty())
+    std::memcpy(got.bytes(), whole_.data() + at, CallRecord::kSize);
+  else if (!ReadAllAt(fd_, got.bytes(), CallRecord::kSize, at))
     return false;
   record = got;
   return ValidDate(record);

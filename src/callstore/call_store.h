@@ -145,7 +145,8 @@ class CallStore {
 
   // ReadCallRecord for many records of few days, as the calls page reads
   // them: the data file of the last day asked for stays open while the
-  // reader lives (a page's building), so each record costs one read.
+  // reader lives (a page's building), so each record costs one read; a
+  // data file of up to kWholeFileLimit bytes is read at once instead.
   class RecordReader {
    public:
     explicit RecordReader(const CallStore& store) : store_(store) {}
@@ -157,10 +158,12 @@ class CallStore {
               int64_t record_number);
 
    private:
+    static constexpr int64_t kWholeFileLimit = int64_t{1} << 20;
     const CallStore& store_;
     std::string folder_;
     int fd_ = -1;
     int64_t records_ = 0;
+    std::string whole_;  // the data file's records when read at once
   };
 
   // Fills `info` from the list entry at `position` (from 1) and, with

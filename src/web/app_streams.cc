@@ -27,7 +27,7 @@ using asio::ip::tcp;
 constexpr auto kIdleLimit = std::chrono::seconds(30);
 // Changes come in bursts (a record appended, then the list replaced): they
 // are looked at together once this much time passed after the first.
-constexpr auto kSettle = std::chrono::milliseconds(5);
+constexpr auto kSettle = std::chrono::milliseconds(1);
 constexpr auto kLookInterval = std::chrono::seconds(1);
 // Every this many looks an event stream gets a comment line, so a browser
 // that went away is noticed and its stream closed.
