@@ -3,7 +3,6 @@
 #include <dirent.h>
 
 #include <charconv>
-#include <cstdio>
 #include <exception>
 #include <nlohmann/json.hpp>
 #include <unordered_map>
@@ -65,15 +64,22 @@ std::optional<std::string_view> HeaderOf(std::string_view request,
 std::string IsoTime(std::string_view date, std::string_view time) {
   const auto day = ParseShortDate(date);
   if (!day) return {};
-  char text[32];
-  const auto clock = ParseLongTime(time);
-  if (clock)
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", day->year,
-                  day->month, day->day, clock->hour, clock->minute,
-                  clock->second);
-  else
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day->year, day->month,
-                  day->day);
+  std::string text;
+  const auto put = [&text](int value, int digits, char after) {
+    for (int unit = digits == 4 ? 1000 : 10; unit > 0; unit /= 10)
+      text += static_cast<char>('0' + value / unit % 10);
+    if (after != 0) text += after;
+  };
+  put(day->year, 4, '-');
+  put(day->month, 2, '-');
+  if (const auto clock = ParseLongTime(time)) {
+    put(day->day, 2, 'T');
+    put(clock->hour, 2, ':');
+    put(clock->minute, 2, ':');
+    put(clock->second, 2, 0);
+  } else {
+    put(day->day, 2, 0);
+  }
   return text;
 }
 
