@@ -16,6 +16,7 @@
 
 #include "callstore/call_store.h"
 #include "controller/controller_test_util.h"
+#include "fetch_loop.h"
 #include "journal/regional.h"
 #include "loopback.h"
 #include "web/dispatch.h"
@@ -70,21 +71,8 @@ struct ServedHome {
 
 void BM_CallsListOverLoopback(benchmark::State& state) {
   ServedHome home(1000);
-  const std::string request = "GET /api/calls HTTP/1.1\r\nHost: x\r\n\r\n";
-  size_t bytes = 0;
-  char buf[65536];
-  for (auto _ : state) {
-    const int fd = lw::testing::Connect(home.port);
-    if (fd < 0) {
-      state.SkipWithError("connect failed");
-      break;
-    }
-    send(fd, request.data(), request.size(), 0);
-    ssize_t n;
-    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) bytes += n;
-    close(fd);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(bytes));
+  FetchEachIteration(state, home.port,
+                     "GET /api/calls HTTP/1.1\r\nHost: x\r\n\r\n");
 }
 BENCHMARK(BM_CallsListOverLoopback)
     ->Repetitions(5)
