@@ -178,7 +178,8 @@ class RecordingSend : public Connection {
     }
     channels_ = info.channels;
     // A WAV file holds at most 4 GiB; what lies beyond is not sent.
-    const uint64_t limit = (uint64_t{0xFFFFFFFF} - 36) / (2 * channels_);
+    const uint64_t limit =
+        (uint64_t{0xFFFFFFFF} - 36) / (uint64_t{2} * channels_);
     frames_left_ =
         std::min<uint64_t>(static_cast<uint64_t>(info.frames), limit);
     const auto data_bytes = static_cast<uint32_t>(frames_left_ * 2 * channels_);

@@ -188,9 +188,11 @@ std::vector<CallView> ListCalls(const CallStore& store) {
     if (!SplitLastCallLine(line, number, folder)) continue;
     call.id = CallId(folder, number);
     if (call.id.empty() || !reader.Read(call.record, folder, number)) continue;
-    const std::string name = FieldText(call.record.caller_name);
     const std::string phone = FieldText(call.record.caller_number);
-    if (auto found = by_pair.find(name + '\n' + phone); found != by_pair.end())
+    std::string pair = FieldText(call.record.caller_name);
+    pair += '\n';
+    pair += phone;
+    if (auto found = by_pair.find(pair); found != by_pair.end())
       call.contact = found->second.name;
     if (auto found = blocks_number.find(phone); found != blocks_number.end())
       call.blocked = found->second;
