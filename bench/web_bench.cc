@@ -14,6 +14,7 @@
 #include "callstore/call_record.h"
 #include "callstore/contacts.h"
 #include "controller/controller_test_util.h"
+#include "fetch_loop.h"
 #include "loopback.h"
 #include "web/dispatch.h"
 #include "web/http_server.h"
@@ -69,21 +70,7 @@ void BM_CallsPageOverLoopback(benchmark::State& state) {
                         home.env.journal(), home.env.home.path(), home.options);
   server.Load();
   std::thread loop([&] { io.run(); });
-  const std::string request = "GET / HTTP/1.0\r\n\r\n";
-  size_t bytes = 0;
-  char buf[65536];
-  for (auto _ : state) {
-    const int fd = lw::testing::Connect(home.port);
-    if (fd < 0) {
-      state.SkipWithError("connect failed");
-      break;
-    }
-    send(fd, request.data(), request.size(), 0);
-    ssize_t n;
-    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) bytes += n;
-    close(fd);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(bytes));
+  FetchEachIteration(state, home.port, "GET / HTTP/1.0\r\n\r\n");
   io.stop();
   loop.join();
 }

@@ -4,7 +4,11 @@
 What only a browser shows: that the calls page renders a row per call, that
 its audio element plays a PCM recording while a GSM one is offered for
 download, that the recording's link downloads it with its type, and that the
-options form submits what the server expects and shows what it stored. Starts
+options form submits what the server expects and shows what it stored; and
+the owner's page "/app/" on a 390x844 phone viewport: no horizontal
+scrolling, a UTF-8-named message and a GSM 6.10 one play to their end,
+playing marks heard in the store, a new call appears without a reload, and
+delete removes exactly the call on screen and its recording. Starts
 linewarden-proc with the demo settings ("chkWWWHttpHeaders" on) in a home of
 its own and drives Chromium through chromedriver (W3C WebDriver over HTTP,
 standard library only). A screenshot of the calls page is kept under the
@@ -102,16 +106,31 @@ def main():
     with open(os.path.join(home, "Data/Last"), "wb") as f:
         f.write(f"1:{DAY}\r\n2:{DAY}\r\n3:{DAY}\r\n".encode())
     # A GSM 6.10 recording (format tag 0x31), which browsers cannot play.
-    with open(os.path.join(day, "Carol_5551234_03-15-2005_10-15-30.wav"), "wb") as f:
-        f.write(b"RIFF" + struct.pack("<I", 60) + b"WAVEfmt " +
-                struct.pack("<IHHIIHH", 20, 0x31, 1, 8000, 1625, 65, 0) + b"\0" * 32)
-    recording = os.path.join(day, "Alice_5551234_03-15-2005_10-15-30.wav")
-    with wave.open(recording, "wb") as w:
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(8000)
-        w.writeframes(b"".join(struct.pack("<h", int(8000 * math.sin(i / 8)))
-                               for i in range(8000)))
+    subprocess.run(["sox", "-n", "-r", "8000", "-e", "gsm-full-rate",
+                    os.path.join(day, "Carol_5551234_03-15-2005_10-15-30.wav"),
+                    "synth", "1", "sine", "440"], check=True)
+    def pcm(name):
+        path = os.path.join(day, f"{name}_5551234_03-15-2005_10-15-30.wav")
+        with wave.open(path, "wb") as w:
+            w.setnchannels(1)
+            w.setsampwidth(2)
+            w.setframerate(8000)
+            w.writeframes(b"".join(struct.pack("<h", int(8000 * math.sin(i / 8)))
+                                   for i in range(8000)))
+        return path
+
+    def store_call(call_type, name):
+        """Appends a record and puts it at the head of the list, as the line does."""
+        with open(os.path.join(day, "Data"), "ab") as f:
+            f.write(record(call_type, name))
+            number = f.tell() // 467
+        last = os.path.join(home, "Data/Last")
+        with open(last + ".tmp", "wb") as f:
+            f.write(f"{number}:{DAY}\r\n".encode() + open(last, "rb").read())
+        os.rename(last + ".tmp", last)
+        return f"20050315-{number}"
+
+    recording = pcm("Alice")
 
     env = {k: v for k, v in os.environ.items()
            if not k.startswith("LINEWARDEN_") and k != "NOTIFY_SOCKET"}
@@ -195,6 +214,55 @@ def main():
         shown = wd.js("return Object.fromEntries([...document.querySelectorAll("
                       "'select')].map(s => [s.name, s.value]));")
         check(shown == form, f"the answer shows the stored choices: {shown}")
+
+        zoe = "Zo\u00eb \u00c5ngstr\u00f6m \u738b"
+        pcm(zoe)
+        zoe_id = store_call("2", zoe)
+        wd.call("POST", "/url", {"url": site})
+        href = wd.js("return [...document.querySelectorAll('a[href^=\"messages\"]')]"
+                     ".map(a => a.href).find(h => h.includes('Zo%C3%AB'));")
+        got = wd.js("const done = arguments[arguments.length - 1];"
+                    "fetch(arguments[0]).then(r => done(r.status));", href, run="async")
+        check(got == 200, f"the old page's link to a UTF-8 name's recording: {href} {got}")
+        wd.call("POST", "/goog/cdp/execute", {
+            "cmd": "Emulation.setDeviceMetricsOverride", "params": {
+                "width": 390, "height": 844, "deviceScaleFactor": 3, "mobile": True}})
+        wd.call("POST", "/url", {"url": site + "app/"})
+        row_names = "return [...document.querySelectorAll('li .who')].map(e => e.textContent);"
+        check(wait_for(lambda: wd.js(row_names) == [zoe, "Alice", "Bob & Co", "Carol"]),
+              f"the page lists the calls newest first: {wd.js(row_names)}")
+        layout = wd.js("window.kept = 1; return [innerWidth, document.documentElement"
+                       ".scrollWidth, document.title];")
+        check(layout == [390, 390, "(2) Calls"],
+              f"390 px wide without horizontal scrolling, new messages counted: {layout}")
+        with open(os.path.join(a.artifacts, "web_app_page.png"), "wb") as f:
+            f.write(base64.b64decode(wd.call("GET", "/screenshot")))
+        play = ("const done = arguments[arguments.length - 1];"
+                "const a = document.querySelector(`li[data-id='${arguments[0]}'] audio`);"
+                "a.muted = true; a.onended = () => done([a.duration, a.currentTime]);"
+                "a.onerror = () => done('error ' + a.error.code);"
+                "a.play().catch(e => done(String(e)));")
+        for name, call_id in ((zoe, zoe_id), ("Carol (GSM 6.10)", "20050315-3")):
+            played = wd.js(play, call_id, run="async")
+            check(isinstance(played, list) and played[0] > 0.9 and played[1] == played[0],
+                  f"{name}'s recording plays to its end: {played}")
+        with open(os.path.join(day, "Data"), "rb") as f:
+            marks = f.read()[146::467]
+        check(marks[3:4] == b"1" and wait_for(lambda: wd.js("return document.title")
+                                               == "(1) Calls"),
+              f"playing marks the message heard in the store: {marks}")
+
+        second = wd.js("window.confirm = () => true;"
+                       "return document.querySelectorAll('li')[1].dataset.id;")
+        eve_id = store_call("2", "Eve")
+        wd.click(f"li[data-id='{second}'] button.del")
+        check(wait_for(lambda: wd.js(row_names) == ["Eve", zoe, "Bob & Co", "Carol"]) and
+              wd.js("return window.kept") == 1,
+              f"a new call appears without reload, the deleted one goes: {wd.js(row_names)}")
+        last = open(os.path.join(home, "Data/Last"), "rb").read().decode()
+        check(second == "20050315-1" and eve_id == "20050315-5" and
+              "\n1:" not in "\n" + last and not os.path.exists(recording),
+              f"delete removed exactly that call and its recording: {last!r}")
     finally:
         if wd.session:
             try:

@@ -5,9 +5,19 @@
 namespace lw {
 
 std::string_view Trim(std::string_view text, std::string_view blanks) {
-  const size_t first = text.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+  // Plain loops: stored fields are mostly padding, and the library's search
+  // calls memchr once per character.
+  const auto blank = [blanks](char c) {
+    for (char b : blanks)
+      if (b == c) return true;
+    return false;
+  };
+  size_t first = 0;
+  size_t end = text.size();
+  while (first < end && blank(text[first])) ++first;
+  while (end > first && blank(text[end - 1])) --end;
+  if (first == end) return {};
+  return text.substr(first, end - first);
 }
 
 std::u32string_view Trim(std::u32string_view text) {

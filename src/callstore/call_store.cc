@@ -450,15 +450,25 @@ bool CallStore::RecordReader::Read(CallRecord& record,
     if (fd_ >= 0) ::close(fd_);
     folder_ = day_folder;
     records_ = 0;
+    whole_.clear();
     fd_ = OpenFile(store_.DataFilePath(day_folder), O_RDONLY);
     struct stat st;
     if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
       records_ = st.st_size / kRecordSize;
+    if (records_ * kRecordSize <= kWholeFileLimit) {
+      whole_.resize(static_cast<size_t>(records_ * kRecordSize));
+      if (!ReadAllAt(fd_, whole_.data(), whole_.size(), 0)) {
+        whole_.clear();
+        records_ = 0;
+      }
+    }
   }
   if (fd_ < 0 || record_number < 1 || record_number > records_) return false;
   CallRecord got;
-  if (!ReadAllAt(fd_, got.bytes(), CallRecord::kSize,
-                 (record_number - 1) * kRecordSize))
+  const auto at = (record_number - 1) * kRecordSize;
+  if (!whole_.empty())
+    std::memcpy(got.bytes(), whole_.data() + at, CallRecord::kSize);
+  else if (!ReadAllAt(fd_, got.bytes(), CallRecord::kSize, at))
     return false;
   record = got;
   return ValidDate(record);
@@ -488,15 +498,7 @@ bool CallStore::GetLastCall(int64_t position, CallInfo& info, bool mark_read) {
   info.contact =
       read ? contacts_.GetContactName(info.caller_name, info.caller_number)
            : std::string();
-  info.message_path.clear();
-  if (read && IsMessageType(info.call_type)) {
-    if (auto date = ParseShortDate(info.date)) {
-      info.message_path = NativePath(
-          app_path_, DayFolderText(*date) +
-                         RecordingName(info.caller_name, info.caller_number,
-                                       info.date, info.time));
-    }
-  }
+  info.message_path = read ? RecordingPath(record) : std::string();
   if (mark_read && split) SetReadMark(number, folder, "1");
   return false;
 }
@@ -546,6 +548,39 @@ void CallStore::RemoveFromLastCalls(int64_t position) {
   if (position < 1 || static_cast<uint64_t>(position) > lines.size()) return;
   lines.erase(lines.begin() + (position - 1));
   WriteLastCalls(lines);
+}
+
+std::string CallStore::RecordingPath(const CallRecord& record) const {
+  const std::string date = FieldText(record.date);
+  const auto day = ParseShortDate(date);
+  if (!IsMessageType(FieldText(record.call_type)) || !day) return {};
+  return NativePath(
+      app_path_,
+      DayFolderText(*day) + RecordingName(FieldText(record.caller_name),
+                                          FieldText(record.caller_number), date,
+                                          FieldText(record.time)));
+}
+
+bool CallStore::RemoveCall(int64_t record_number, std::string_view day_folder) {
+  std::vector<std::string> lines;
+  if (!ReadLastCalls(lines)) return false;
+  const size_t before = lines.size();
+  std::erase_if(lines, [&](const std::string& line) {
+    int64_t number = 0;
+    std::string folder;
+    return SplitLastCallLine(line, number, folder) && number == record_number &&
+           folder == day_folder;
+  });
+  if (lines.size() == before) return false;
+  CallRecord record{};
+  const bool read = ReadCallRecord(record, day_folder, record_number);
+  if (!WriteLastCalls(lines)) return false;
+  if (const std::string path = read ? RecordingPath(record) : std::string();
+      !path.empty()) {
+    ::unlink(path.c_str());
+    ::unlink((path + std::string(kCallNoteSuffix)).c_str());
+  }
+  return true;
 }
 
 }  // namespace lw

@@ -145,7 +145,8 @@ class CallStore {
 
   // ReadCallRecord for many records of few days, as the calls page reads
   // them: the data file of the last day asked for stays open while the
-  // reader lives (a page's building), so each record costs one read.
+  // reader lives (a page's building), so each record costs one read; a
+  // data file of up to kWholeFileLimit bytes is read at once instead.
   class RecordReader {
    public:
     explicit RecordReader(const CallStore& store) : store_(store) {}
@@ -157,10 +158,12 @@ class CallStore {
               int64_t record_number);
 
    private:
+    static constexpr int64_t kWholeFileLimit = int64_t{1} << 20;
     const CallStore& store_;
     std::string folder_;
     int fd_ = -1;
     int64_t records_ = 0;
+    std::string whole_;  // the data file's records when read at once
   };
 
   // Fills `info` from the list entry at `position` (from 1) and, with
@@ -180,6 +183,18 @@ class CallStore {
   // Takes the entry at `position` (from 1) out of the list; the record and
   // its recording stay on disk.
   void RemoveFromLastCalls(int64_t position);
+
+  // The native path of a stored call's recording: in the day folder of the
+  // call's date, named by RecordingName. Empty for a call without one (not
+  // a message type, or no valid date).
+  std::string RecordingPath(const CallRecord& record) const;
+
+  // Deletes a call: every list entry that points at record `record_number`
+  // of `day_folder` leaves the list, and the call's recording file (with a
+  // note left beside it) is removed. The record itself stays in the day's
+  // data file, whose records are numbered by position. False when no entry
+  // pointed at it or the list could not be replaced.
+  bool RemoveCall(int64_t record_number, std::string_view day_folder);
 
   // The list's lines in order (newest first). A missing list is empty; false
   // when the list exists but cannot be read.

@@ -191,7 +191,8 @@ std::vector<Contacts::NameEntry> Contacts::NameIndex() const {
              std::string(
                  Field(rec + offsetof(ContactRecord, caller_number), 40)),
              std::string(Field(rec + offsetof(ContactRecord, name),
-                               sizeof(ContactRecord::name)))});
+                               sizeof(ContactRecord::name))),
+             rec[offsetof(ContactRecord, call_handling)] == '2'});
         return false;
       },
       nullptr);

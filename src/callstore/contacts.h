@@ -97,11 +97,13 @@ class Contacts {
 
   // GetContactName for many callers at once: one reading of the file. The
   // entries are (trimmed caller name, trimmed caller number, trimmed contact
-  // name) in file order, so the first match of a pair is GetContactName's.
+  // name) in file order, so the first match of a pair is GetContactName's;
+  // `blocks` says the contact's call handling blocks its caller.
   struct NameEntry {
     std::string caller_name;
     std::string caller_number;
     std::string name;
+    bool blocks = false;
   };
   std::vector<NameEntry> NameIndex() const;
 

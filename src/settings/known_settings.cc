@@ -134,6 +134,7 @@ constexpr KnownSetting kTable[] = {
     {kWeb, "txtWWWUserName", K::kText},
     {kWeb, "txtWWWPass", K::kText},
     {kWeb, "chkWWWHttpHeaders", K::kSwitch},
+    {kWeb, "txtWWWListen", K::kText},
 };
 
 bool Same(std::string_view a, std::string_view b) {

@@ -8,6 +8,7 @@
 #include "base/paths.h"
 #include "callstore/call_store.h"
 #include "settings/call_options.h"
+#include "web/calls_api.h"
 #include "web/folder_file.h"
 #include "web/pages.h"
 #include "web/request.h"
@@ -54,15 +55,19 @@ void WebDispatcher::LogError(const std::string& text) {
 
 WebReply WebDispatcher::Handle(const std::string& request) {
   journal_.LogWWW(RequestForJournal(request));
+  if (!PasswordSet(options_) && !IsAllowedHost(request, listen_address_)) {
+    LogError("errDataArrival:the Host " +
+             JournalShown(HeaderValue(request, "Host").value_or("")) +
+             " is not this machine; refused (403)");
+    return {WebReply::kText, StatusHead("403 Forbidden", "text/plain", 0)};
+  }
+  // The owner's interface ("/app/", "/api/") answers in HTTP/1.1 always.
+  if (const auto app = web::AppRequestOf(request))
+    return web::AppRoutes(clock_, journal_, app_path_, options_, page_token_)
+        .Handle(*app, request);
   if (request.compare(0, 3, "GET") != 0 && request.compare(0, 4, "POST") != 0)
     return {};
   try {
-    if (!PasswordSet(options_) && !IsAllowedHost(request, listen_address_)) {
-      LogError("errDataArrival:the Host " +
-               JournalShown(HeaderValue(request, "Host").value_or("")) +
-               " is not this machine; refused (403)");
-      return {WebReply::kText, StatusHead("403 Forbidden", "text/plain", 0)};
-    }
     std::string path;
     if (auto p = RequestPathOf(request)) {
       path = std::move(*p);
@@ -86,7 +91,8 @@ WebReply WebDispatcher::Handle(const std::string& request) {
     WebReply reply = Route(request, path);
     if (reply.kind == WebReply::kText && http_headers_)
       reply.body =
-          StatusHead("200 OK", "text/html", reply.body.size()) + reply.body;
+          StatusHead("200 OK", "text/html; charset=utf-8", reply.body.size()) +
+          reply.body;
     return reply;
   } catch (const std::exception& e) {
     LogError(std::string("errDataArrival:") + e.what() + " (0)");

@@ -35,6 +35,9 @@ struct WebReply {
     kText,     // a page (or the refusal), sent as it is
     kFile,     // `body` is the file's native path, below `folder`
     kRefused,  // a file that is missing or outside its folder
+    // Long answers of the owner's interface, sent by AppStreams:
+    kEvents,     // the event stream of the calls
+    kRecording,  // `body` is a recording's native path, sent as PCM WAV
   } kind = kNone;
   std::string body;
   // For kFile: the native folder the file is opened below (see

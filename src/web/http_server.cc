@@ -20,6 +20,7 @@
 #include "base/descriptors.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
+#include "web/app_streams.h"
 #include "web/folder_file.h"
 #include "web/request.h"
 
@@ -159,6 +160,8 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   void HandleRequest(int s);
   void SendText(int s, std::string text);
   void SendFile(int s, const std::string& folder, const std::string& native);
+  // A descriptor of `native` opened below `folder` (-1 when refused).
+  int OpenBelow(const std::string& folder, const std::string& native) const;
   void PumpFile(int s);
   void Abort(int s);
   void Finish(int s);
@@ -182,6 +185,7 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   std::unique_ptr<WebDispatcher> dispatcher_;
   // The settings store's files, which no route may open.
   std::unique_ptr<StoreFiles> never_open_;
+  std::unique_ptr<AppStreams> streams_;
   std::list<std::weak_ptr<Lingering>> lingering_;
 };
 
@@ -199,6 +203,7 @@ void HttpCore::Load() {
   never_open_ = std::make_unique<StoreFiles>(store_.FilePath());
   dispatcher_ = std::make_unique<WebDispatcher>(
       clock_, store_, journal_, app_path_, options_, http_headers_);
+  streams_ = std::make_unique<AppStreams>(io_, clock_, app_path_);
   slots_.reserve(HttpServer::kSlots);
   for (int i = 0; i < HttpServer::kSlots; ++i)
     slots_.push_back(std::make_unique<Slot>(io_));
@@ -283,6 +288,7 @@ void HttpCore::Shutdown() noexcept {
     for (auto& weak : lingering_)
       if (auto lingering = weak.lock()) lingering->Close();
     lingering_.clear();
+    streams_.reset();
   } catch (...) {
   }
 }
@@ -450,6 +456,17 @@ void HttpCore::HandleRequest(int s) {
     case WebReply::kFile:
       SendFile(s, reply.folder, reply.body);
       break;
+    case WebReply::kEvents:
+    case WebReply::kRecording:
+      // Long answers leave the slot: the connection is the streams' now.
+      if (reply.kind == WebReply::kEvents)
+        streams_->AddEventStream(std::move(slot.socket));
+      else
+        streams_->SendRecording(std::move(slot.socket),
+                                OpenBelow(reply.folder, reply.body));
+      slot.socket = tcp::socket(io_);
+      Release(s);
+      break;
     default:
       Abort(s);
       break;
@@ -474,13 +491,18 @@ void HttpCore::SendText(int s, std::string text) {
                     }));
 }
 
+int HttpCore::OpenBelow(const std::string& folder,
+                        const std::string& native) const {
+  std::string relative;
+  return SplitBelow(folder, native, relative)
+             ? OpenInFolder(folder, relative, never_open_.get())
+             : -1;
+}
+
 void HttpCore::SendFile(int s, const std::string& folder,
                         const std::string& native) {
   Slot& slot = *slots_[s];
-  std::string relative;
-  const int fd = SplitBelow(folder, native, relative)
-                     ? OpenInFolder(folder, relative, never_open_.get())
-                     : -1;
+  const int fd = OpenBelow(folder, native);
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0) {
     if (fd >= 0) ::close(fd);

@@ -32,19 +32,21 @@ std::string NowText(Clock& clock) {
 }
 
 // A link target inside an attribute: characters that would end the path
-// early in a browser ("#", "?") and "%" itself are percent-encoded, the rest
-// is escaped for the attribute.
+// early in a browser ("#", "?"), "%" itself and the bytes of non-ASCII
+// characters (UTF-8, whatever charset the browser reads the page in) are
+// percent-encoded, the rest is escaped for the attribute.
 std::string LinkTarget(std::string_view target) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string encoded;
   for (char c : target) {
-    if (c == '%')
-      encoded += "%25";
-    else if (c == '#')
-      encoded += "%23";
-    else if (c == '?')
-      encoded += "%3F";
-    else
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '%' || c == '#' || c == '?' || byte >= 0x80) {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 15];
+    } else {
       encoded += c;
+    }
   }
   return HtmlEscape(encoded);
 }

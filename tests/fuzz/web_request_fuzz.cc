@@ -1,11 +1,17 @@
 // Feeds arbitrary bytes to the web server's request side: the reader's test
 // for a whole request and the dispatch of the request (path, authorization,
-// routes, the pages and the options form). The first byte switches
+// routes, the pages and the options form, the owner's JSON interface and
+// its call identities, which name each call by one text only). The first
+// byte switches
 // protection and the HTTP headers. Nothing may crash, and a file reply may
 // only name a file below "\WWW\" or "\Data\Log\" once resolved, never the
 // settings store (a file named registry.db lies beside them).
+#include <cstring>
+
+#include "callstore/call_record.h"
 #include "devices/memory_settings_store.h"
 #include "fuzz_home.h"
+#include "web/calls_api.h"
 #include "web/dispatch.h"
 #include "web/request.h"
 
@@ -21,7 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     app.Write("WWW/logo.gif", "GIF89a");
     app.Write("registry.db", "private");
     app.Write("Journal/03-15-2005_Sys.txt", "line\r\n");
-    app.Write("Data/Last", "1:\\Data\\Log\\2005\\03\\15\\\r\n");
+    // A message whose caller name tries to leave the day folder.
+    lw::CallRecord call{};
+    std::memset(&call, ' ', sizeof call);
+    lw::PutField(call.call_type, "2");
+    lw::PutField(call.caller_name, "../../registry.db");
+    lw::PutField(call.date, "03/15/2005");
+    lw::PutField(call.time, "10:15:30");
+    app.Write("Data/Log/2005/03/15/Data",
+              std::string(call.bytes(), sizeof call));
     lw::RegistryRoutines reg(store);
     reg.CreateKey("Answer\\TabAnsweringMachine");
     reg.CreateKey("Answer\\TabCallsRecord");
@@ -29,6 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   (void)once;
   if (size == 0) return 0;
+  // Deletes and the calls page change the list: every input starts afresh.
+  app.Write("Data/Last", "1:\\Data\\Log\\2005\\03\\15\\\r\n");
 
   int32_t port = 80, allow = 1, protect = data[0] & 1, view_calls = 1;
   std::string user = "owner", pass = "secret", view_log = "1";
@@ -39,7 +55,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string request = lw::fuzz::Text(data + 1, size - 1);
   lw::RequestComplete(request);
   const lw::WebReply reply = dispatcher.Handle(request);
-  if (reply.kind == lw::WebReply::kFile) {
+  if (const auto app = lw::web::AppRequestOf(request)) {
+    const std::string_view path = app->path;
+    const std::string id(path.substr(std::min(path.size(), size_t{11}), 20));
+    std::string folder;
+    int64_t number = 0;
+    if (lw::web::ParseCallId(id, folder, number))
+      Check(lw::web::CallId(folder, number) == id);
+    Check(reply.kind != lw::WebReply::kFile);
+  }
+  if (reply.kind == lw::WebReply::kFile ||
+      reply.kind == lw::WebReply::kRecording) {
     // The path as the file system resolves it, without following links: a
     // name that merely contains "registry.db" below "\Data\Log\" is fine.
     const std::string path =

@@ -1,0 +1,53 @@
+// The long answers of the owner's interface, which outlive the request's
+// slot in the web server: the event stream "/api/events" and recordings sent
+// as 16-bit PCM WAV. The server hands each such connection over once its
+// request is read; from then on it is this module's, so a browser that keeps
+// its event stream open never holds one of the server's request slots.
+//
+// Events: while any stream is open, the latest-call list and the day files
+// it points at are watched (inotify, and a look every second as a safety
+// net), and every change is sent to every stream as one Server-Sent Event:
+// "stored" (data: the call's JSON object), "heard" or "deleted" (data:
+// {"id": …}). A change is seen whoever made it: the line storing a call,
+// remote access by phone marking a message heard, this interface, a script.
+//
+// Recordings: read through libsndfile in blocks and written as they go, so
+// a long recording in GSM 6.10 or mu-law is never held in memory; the
+// answer is a PCM WAV of the same rate and channels, its length announced.
+//
+// At most kMaxStreams event streams and kMaxSends recordings are open at
+// once; beyond that the oldest is closed. A stream or send that the client
+// stops taking for 30 s is closed. Everything runs on the loop's thread.
+#pragma once
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <memory>
+#include <string>
+
+#include "devices/clock.h"
+
+namespace lw {
+
+class AppStreams {
+ public:
+  static constexpr size_t kMaxStreams = 32;
+  static constexpr size_t kMaxSends = 64;
+
+  // `app_path`: AppPath (native, no trailing separator).
+  AppStreams(asio::io_context& io, Clock& clock, std::string app_path);
+  // Every stream and send is closed at once.
+  ~AppStreams();
+  AppStreams(const AppStreams&) = delete;
+  AppStreams& operator=(const AppStreams&) = delete;
+
+  // Takes over a connection that asked for the event stream.
+  void AddEventStream(asio::ip::tcp::socket socket);
+  // Takes over a connection that asked for the recording at `native`.
+  void SendRecording(asio::ip::tcp::socket socket, int fd);
+
+ private:
+  std::shared_ptr<class StreamsCore> core_;
+};
+
+}  // namespace lw

@@ -1,0 +1,139 @@
+// The owner's JSON interface of the real process, asked with raw requests on
+// loopback: always HTTP/1.1 whatever the old pages send, the list's bytes,
+// recordings converted to PCM, changes by identity and only from the same
+// origin, and the event stream.
+#include <poll.h>
+
+#include "callstore/test_util.h"
+#include "e2e_util.h"
+
+namespace lw::testing {
+namespace {
+
+// What arrives on `fd` until the server closes, `until` appears in it, or
+// nothing came for 5 s.
+std::string ReadUntil(int fd, const std::string& until = {}) {
+  std::string got;
+  char buf[8192];
+  pollfd p{fd, POLLIN, 0};
+  while (poll(&p, 1, 5000) > 0) {
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    got.append(buf, static_cast<size_t>(n));
+    if (!until.empty() && got.find(until) != std::string::npos) break;
+  }
+  return got;
+}
+
+// Connects and sends `request`; -1 when the server cannot be reached.
+int Send(int port, const std::string& request) {
+  const int fd = Connect(port);
+  if (fd >= 0) send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  return fd;
+}
+
+TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
+  // Given protection on, the old pages without headers, a UTF-8 caller's
+  // message recorded in mu-law, a blocked contact's call and an outgoing
+  // call, expect HTTP/1.1 answers only, the list's exact JSON, the
+  // recording as PCM with the same samples, changes refused from another
+  // site, and heard and delete in the store and on the event stream.
+  ProgramEnv env;
+  DemoSettings(env);
+  const int port = FreePort();
+  const char* web = "RemoteAccess\\TabInternetAccess";
+  env.Set(web, "txtWWWPort", std::to_string(port));
+  env.Set(web, "chkWWWHttpHeaders", "0");
+  env.Set(web, "chkWWWProtect", "1");
+  env.Set(web, "txtWWWUserName", "owner");
+  env.Set(web, "txtWWWPass", "pa:ss");
+  const std::string day = env.home() + "/Data/Log/2005/03/15/";
+  const std::string name = "Zo\u00eb \u00c5ngstr\u00f6m \u738b";
+  const auto record = [](const CallRecord& r) {
+    return std::string(r.bytes(), sizeof r);
+  };
+  WriteFile(day + "Data",
+            record(MakeRecord(name, "5551234", "03/15/2005", "2")) +
+                record(MakeRecord("Spam", "666", "03/15/2005", "0", "1")) +
+                record(MakeRecord("", "777", "03/15/2005", "1")));
+  WriteContacts(env.home(), {MakeContact("Zo\u00eb", name, "5551234"),
+                             MakeContact("No", "Spam", "666")});
+  std::string blocks = ReadFile(env.home() + "/Data/Contactes");
+  blocks[ContactRecord::kSize + offsetof(ContactRecord, call_handling)] = '2';
+  WriteFile(env.home() + "/Data/Contactes", blocks);
+  const std::string list =
+      "3:\\Data\\Log\\2005\\03\\15\\\r\n2:\\Data\\Log\\2005\\03\\15\\\r\n"
+      "1:\\Data\\Log\\2005\\03\\15\\\r\n";
+  WriteFile(env.home() + "/Data/Last", list);
+  const std::string sound = day + name + "_5551234_03-15-2005_10-15-30.wav";
+  SF_INFO info{0, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_ULAW, 0, 0};
+  SNDFILE* f = sf_open(sound.c_str(), SFM_WRITE, &info);
+  const std::vector<short> tone = Sine(0.5, 440, 0.4);
+  sf_write_short(f, tone.data(), static_cast<sf_count_t>(tone.size()));
+  sf_close(f);
+  pid_t proc = -1;
+  ASSERT_TRUE(StartProcess(env, &proc));
+
+  const std::string auth = "Authorization: Basic b3duZXI6cGE6c3M=\r\n";
+  const auto ask = [&](const std::string& line, const std::string& extra = {}) {
+    const int fd = Send(
+        port, line + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                  "\r\n" + extra + "\r\n");
+    std::string answer = ReadUntil(fd);
+    close(fd);
+    return answer;
+  };
+  EXPECT_EQ(ask("GET /api/calls").rfind("HTTP/1.1 401 ", 0), 0u);
+  const std::string calls = ask("GET /api/calls", auth);
+  EXPECT_EQ(
+      calls.substr(calls.find("\r\n\r\n") + 4),
+      R"([{"id":"20050315-3","type":"outgoing","name":"","number":"777",)"
+      R"("contact":"","time":"2005-03-15T10:15:30","length":7,)"
+      R"("heard":false,"recording":null},)"
+      R"({"id":"20050315-2","type":"blocked","name":"Spam","number":"666",)"
+      R"("contact":"No","time":"2005-03-15T10:15:30","length":7,)"
+      R"("heard":true,"recording":null},)"
+      R"({"id":"20050315-1","type":"message","name":"Zoë Ångström 王",)"
+      R"("number":"5551234","contact":"Zoë","time":"2005-03-15T10:15:30",)"
+      R"("length":7,"heard":false,)"
+      R"("recording":"/api/calls/20050315-1/recording"}])");
+
+  const std::string wav = ask("GET /api/calls/20050315-1/recording", auth);
+  EXPECT_THAT(wav, HasSubstr("Content-Length: 8044\r\n"));
+  WriteFile(env.home() + "/served.wav", wav.substr(wav.find("\r\n\r\n") + 4));
+  SF_INFO served{};
+  EXPECT_EQ(ReadSamples(env.home() + "/served.wav", &served),
+            ReadSamples(sound));
+  EXPECT_EQ(served.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+
+  const int events = Send(port, "GET /api/events HTTP/1.1\r\n" + auth + "\r\n");
+  EXPECT_THAT(ReadUntil(events, "retry:"), HasSubstr("text/event-stream"));
+  EXPECT_EQ(ask("POST /api/calls/20050315-1/heard",
+                auth + "Origin: http://evil.example\r\n")
+                .rfind("HTTP/1.1 403 ", 0),
+            0u);
+  EXPECT_EQ(ReadFile(day + "Data")[offsetof(CallRecord, read_mark)], '0');
+  EXPECT_EQ(
+      ask("POST /api/calls/20050315-1/heard",
+          auth + "Origin: http://127.0.0.1:" + std::to_string(port) + "\r\n")
+          .rfind("HTTP/1.1 200 ", 0),
+      0u);
+  EXPECT_EQ(ReadFile(day + "Data")[offsetof(CallRecord, read_mark)], '1');
+  EXPECT_THAT(ReadUntil(events, "}\n\n"),
+              HasSubstr("event: heard\ndata: {\"id\":\"20050315-1\"}"));
+  EXPECT_EQ(ask("DELETE /api/calls/20050315-1", auth).rfind("HTTP/1.1 200 ", 0),
+            0u);
+  EXPECT_EQ(ask("DELETE /api/calls/20050315-1", auth).rfind("HTTP/1.1 404 ", 0),
+            0u);
+  EXPECT_EQ(ReadFile(env.home() + "/Data/Last"),
+            list.substr(0, list.rfind("1:\\")));
+  EXPECT_FALSE(std::filesystem::exists(sound));
+  EXPECT_EQ(ReadFile(day + "Data").size(), 3 * CallRecord::kSize);
+  EXPECT_THAT(ReadUntil(events, "}\n\n"),
+              HasSubstr("event: deleted\ndata: {\"id\":\"20050315-1\"}"));
+  close(events);
+  EndProgram(&proc);
+}
+
+}  // namespace
+}  // namespace lw::testing
