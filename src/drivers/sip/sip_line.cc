@@ -308,26 +308,26 @@ void SipLine::UpdatePacing() {
 }
 
 void SipLine::Tick() {
-  std::vector<int16_t> block(kLineBlockSamples);
-  audio_.PullBlock(block);
+  // The blocks are members: nothing is allocated at the line's pace.
+  audio_.PullBlock(block_);
   if (state_ != State::kConnected) return UpdatePacing();
   if (stack_ != nullptr) {
-    stack_->Send(call_, block);
+    stack_->Send(call_, block_);
     stack_->TakeHeard(call_, received_);
   }
   if (received_.size() > kMaxQueuedSamples)
     received_.erase(received_.begin(),
                     received_.end() - static_cast<ptrdiff_t>(kPrimedSamples));
   if (!primed_ && received_.size() >= kPrimedSamples) primed_ = true;
-  std::vector<int16_t> heard(kLineBlockSamples, 0);
+  std::fill(block_.begin(), block_.end(), int16_t{0});
   if (primed_) {
-    const size_t n = std::min(received_.size(), heard.size());
-    std::copy_n(received_.begin(), n, heard.begin());
+    const size_t n = std::min(received_.size(), block_.size());
+    std::copy_n(received_.begin(), n, block_.begin());
     received_.erase(received_.begin(),
                     received_.begin() + static_cast<ptrdiff_t>(n));
     if (received_.empty()) primed_ = false;
   }
-  audio_.Received(heard);
+  audio_.Received(block_);
 }
 
 std::unique_ptr<LineBackend> NewSipBackend(const LineBackendContext& context) {

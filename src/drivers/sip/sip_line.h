@@ -9,8 +9,11 @@
 // touched on that thread only: the loop thread hands it work through a libre
 // message queue (SipStack::Run), and every event of the stack comes back to
 // the loop thread with Clock::Post, where the line keeps all of its call
-// state. A posted event carries the number of the call it belongs to, so a
-// late event of a call that has ended changes nothing.
+// state. The call's sound does not take that way: the loop thread sends
+// each RTP packet itself on the call's socket, and takes the far end's
+// sound from a locked queue the libre thread fills, so neither thread wakes
+// the other at the sound's pace. A posted event carries the number of the call
+// it belongs to, so a late event of a call that has ended changes nothing.
 //
 // Calls. An offered INVITE is answered 180 Ringing and raises InComeCall,
 // CallerID (P-Asserted-Identity, else From; a withheld part is empty) and
@@ -32,6 +35,7 @@
 // is never part of one.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -149,6 +153,7 @@ class SipLine : public LineBackend, public LineDevice {
   bool monitoring_digits_ = false;
   DigitPresses presses_;
   std::vector<int16_t> received_;  // the jitter queue
+  std::array<int16_t, kLineBlockSamples> block_{};
   bool primed_ = false;
 };
 
