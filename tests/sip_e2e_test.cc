@@ -29,29 +29,36 @@ std::string Peer(const std::string& path) {
 }
 
 // kamailio on a free port, every account's password PASSWORD but that of
-// "linewarden", which is `password`.
+// "linewarden", which is `password`; stopped and started again on its port.
 class Registrar {
  public:
-  Registrar(const ProgramEnv& env, const std::string& password)
-      : port_(FreePort()), dir_(env.home() + "/kamailio") {
+  Registrar(const ProgramEnv& env, std::string password)
+      : port_(FreePort()),
+        dir_(env.home() + "/kamailio"),
+        password_(std::move(password)) {
     std::filesystem::create_directories(dir_);
+    Start();
+  }
+  ~Registrar() { Stop(); }
+  int port() const { return port_; }
+  void Start() {
     pid_ = SpawnProgram(
         {Peer("/usr/sbin/kamailio"), "-f",
          LW_SOURCE_DIR "/tests/sip/kamailio.cfg", "-l",
          "udp:127.0.0.1:" + std::to_string(port_), "-A",
-         "PASSWORD=\"" + password + "\"", "-DD", "-E", "-Y", dir_, "-w", dir_},
+         "PASSWORD=\"" + password_ + "\"", "-DD", "-E", "-Y", dir_, "-w", dir_},
         {}, dir_ + "/out.txt");
     EXPECT_TRUE(WaitFor([&] {
       return ReadFile(dir_ + "/out.txt").find("Listening on") !=
              std::string::npos;
     })) << ReadFile(dir_ + "/out.txt");
   }
-  ~Registrar() { EndProgram(&pid_); }
-  int port() const { return port_; }
+  void Stop() { EndProgram(&pid_); }
 
  private:
   int port_;
   std::string dir_;
+  std::string password_;
   pid_t pid_ = -1;
 };
 
@@ -161,6 +168,25 @@ class SipE2E : public ::testing::Test {
     close(fd);
   }
 
+  // An INVITE from 666 offering audio of payload type `format` only.
+  void SendInvite(const std::string& call_id, int format) const {
+    const std::string sdp =
+        "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n"
+        "t=0 0\r\nm=audio 4000 RTP/AVP " +
+        std::to_string(format) + "\r\n";
+    SendToLine(
+        "INVITE sip:linewarden@127.0.0.1 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK" +
+        call_id +
+        "\r\nMax-Forwards: 70\r\n"
+        "From: <sip:666@127.0.0.1>;tag=1\r\nTo: <sip:linewarden@127.0.0.1>\r\n"
+        "Call-ID: " +
+        call_id +
+        "\r\nCSeq: 1 INVITE\r\nContact: <sip:666@127.0.0.1:9>\r\n"
+        "Content-Type: application/sdp\r\nContent-Length: " +
+        std::to_string(sdp.size()) + "\r\n\r\n" + sdp);
+  }
+
   ProgramEnv env_;
   int sip_port_ = FreePort();
   Registrar kamailio_{env_, "right horse"};
@@ -173,7 +199,8 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   // through kamailio answered after two rings, baresip to hear greeting and
   // beep, its 440 Hz message stored with its name and number, each digit
   // once, "CallOutRec" to baresip stored as a recorded outgoing call, and a
-  // call given up while ringing stored as unanswered
+  // call given up while ringing stored as unanswered; a second call while
+  // one is up refused 486; the registrar restarted, the line lost and back
   env_.Set("Properties\\TabDevices\\SipLine", "txtSipPassword", "wrong horse");
   proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
   ASSERT_TRUE(WaitFor([&] { return env_.Journalled("Tapi_LineLost"); }))
@@ -191,16 +218,7 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   // Random bytes and an offer of a codec the line lacks change nothing.
   constexpr char kNoise[] = "\x80\x00\xffINVITE \x01\r\n\r\n";
   SendToLine(std::string(kNoise, sizeof kNoise - 1));
-  const std::string sdp =
-      "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n"
-      "t=0 0\r\nm=audio 4000 RTP/AVP 9\r\n";
-  SendToLine(
-      "INVITE sip:linewarden@127.0.0.1 SIP/2.0\r\n"
-      "Via: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK1\r\nMax-Forwards: 70\r\n"
-      "From: <sip:666@127.0.0.1>;tag=1\r\nTo: <sip:linewarden@127.0.0.1>\r\n"
-      "Call-ID: 1\r\nCSeq: 1 INVITE\r\nContact: <sip:666@127.0.0.1:9>\r\n"
-      "Content-Type: application/sdp\r\nContent-Length: " +
-      std::to_string(sdp.size()) + "\r\n\r\n" + sdp);
+  SendInvite("1", 9);
   ASSERT_TRUE(WaitFor([&] {
     return env_.Journalled(
         "(488 Not Acceptable Here): the SDP offer has no "
@@ -221,7 +239,10 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   baresip.Command(
       "dial", "sip:linewarden@127.0.0.1:" + std::to_string(kamailio_.port()));
   ASSERT_TRUE(baresip.WaitEvent("CALL_ESTABLISHED")) << baresip.events();
+  SendInvite("2", 0);  // a second call while this one is up
   std::this_thread::sleep_for(std::chrono::seconds(3));
+  EXPECT_TRUE(env_.Journalled("(486 Busy Here): a call is in progress"))
+      << env_.Journal();
   baresip.Command("sndcode", "4");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   baresip.Command("sndcode", "2");
@@ -266,6 +287,20 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   EXPECT_EQ(FieldText(env_.Records()[2].call_type), "0");
   EXPECT_EQ(FieldText(env_.Records()[2].caller_name), "Alice");
   EXPECT_THAT(env_.Journal(), Not(HasSubstr("horse")));
+
+  // The registrar restarts: the line is lost once its refresh goes
+  // unanswered (the registrar grants 4 s, a request times out in 32 s) and
+  // back within the first retry after the registrar's return.
+  const size_t lost = Count(env_.Journal(), "Tapi_LineLost");
+  kamailio_.Stop();
+  ASSERT_TRUE(
+      WaitFor([&] { return Count(env_.Journal(), "Tapi_LineLost") > lost; },
+              std::chrono::seconds(45)))
+      << env_.Journal();
+  kamailio_.Start();
+  ASSERT_TRUE(WaitFor([&] { return env_.Journalled("Tapi_LineBack"); },
+                      std::chrono::seconds(5)))
+      << env_.Journal();
 }
 
 }  // namespace

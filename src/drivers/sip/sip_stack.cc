@@ -25,6 +25,10 @@ namespace lw {
 namespace {
 
 constexpr uint32_t kRegisterExpiresS = 600;
+// After a failed registration the next try comes this long after, doubling
+// up to the longest: libre's own retry waits half a minute and more.
+constexpr uint64_t kFirstRetryMs = 1000;
+constexpr uint64_t kLongestRetryMs = 60000;
 constexpr uint16_t kFirstRtpPort = 16384;
 constexpr uint16_t kLastRtpPort = 32767;
 // The line takes the far end's sound every 20 ms; what it has not taken in
@@ -63,6 +67,8 @@ struct SipStack::State {
   sip* stack = nullptr;
   sipsess_sock* sessions = nullptr;
   sipreg* registration = nullptr;
+  tmr retry{};  // the next registration after a failure
+  uint64_t retry_ms = kFirstRetryMs;
   bool completed_elsewhere = false;  // the offered call's CANCEL said so
   // The one call.
   sipsess* session = nullptr;
@@ -114,6 +120,7 @@ struct SipStack::State {
   }
 
   int Open();
+  int Register();
   void Close();
   int MakeMedia(const sa* toward);
   bool ChooseFormats();
@@ -128,6 +135,7 @@ struct SipStack::State {
   static void OnQueue(int, void* data, void*);
   static int OnAuth(char** user, char** password, const char*, void* arg);
   static void OnRegister(int err, const sip_msg* msg, void* arg);
+  static void OnRetry(void* arg);
   static void OnConnect(const sip_msg* msg, void* arg);
   static void OnPacket(bool sent, enum sip_transp, const sa*, const sa*,
                        const uint8_t* packet, size_t size, void* arg);
@@ -159,6 +167,10 @@ int SipStack::State::Open() {
   err = sipsess_listen(&sessions, stack, 32, OnConnect, this);
   if (!err) sip_set_trace_handler(stack, OnPacket);
   if (err || !register_account) return err;
+  return Register();
+}
+
+int SipStack::State::Register() {
   const char* routes[] = {route.c_str()};
   return sipreg_register(&registration, stack, registrar_uri.c_str(),
                          aor.c_str(), nullptr, aor.c_str(), kRegisterExpiresS,
@@ -168,6 +180,7 @@ int SipStack::State::Open() {
 
 void SipStack::State::Close() {
   EndSession();
+  tmr_cancel(&retry);
   registration = static_cast<sipreg*>(mem_deref(registration));
   sessions = static_cast<sipsess_sock*>(mem_deref(sessions));
   if (stack != nullptr) sip_close(stack, true);
@@ -312,8 +325,30 @@ void SipStack::State::OnRegister(int err, const sip_msg* msg, void* arg) {
     text = "SIP registration at " + s.registrar_uri +
            " failed: " + std::to_string(msg->scode) + " " + Text(msg->reason);
   }
+  if (registered) {
+    s.retry_ms = kFirstRetryMs;
+  } else if (!tmr_isrunning(&s.retry)) {
+    // The failed registration goes (not from inside its own handler), and
+    // a new one starts after the back-off.
+    tmr_start(&s.retry, 0, OnRetry, &s);
+  }
   s.Post(
       [registered, text](SipLine& l) { l.OnRegistration(registered, text); });
+}
+
+void SipStack::State::OnRetry(void* arg) {
+  auto& s = *static_cast<State*>(arg);
+  if (s.registration != nullptr) {
+    s.registration = static_cast<sipreg*>(mem_deref(s.registration));
+    tmr_start(&s.retry, s.retry_ms, OnRetry, &s);
+    s.retry_ms = std::min(s.retry_ms * 2, kLongestRetryMs);
+    return;
+  }
+  if (const int err = s.Register()) {
+    s.Report("SIP registration at " + s.registrar_uri +
+             " cannot start: " + ErrorName(err));
+    tmr_start(&s.retry, s.retry_ms, OnRetry, &s);
+  }
 }
 
 void SipStack::State::OnConnect(const sip_msg* msg, void* arg) {
