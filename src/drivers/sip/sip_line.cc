@@ -67,6 +67,8 @@ bool ReadSipAccount(SettingsStore& store, const std::string& key,
 
 SipLine::SipLine(const LineBackendContext& context, SipAccount account)
     : clock_(context.clock),
+      store_(context.store),
+      settings_key_(context.settings_key),
       account_(std::move(account)),
       report_(context.report),
       runtime_dir_(context.runtime_dir),
@@ -145,6 +147,9 @@ DeviceInfo SipLine::Caps() {
 }
 
 int32_t SipLine::Open(int32_t, int32_t) {
+  if (open_controls_ == 0) {
+    if (const int32_t failed = Reload()) return failed;
+  }
   if (lost_) return kLost;
   ++open_controls_;
   if (stack_ != nullptr) stack_->SetAccepting(true);
@@ -281,6 +286,25 @@ void SipLine::OnRegistration(bool registered, const std::string& text) {
     lost_ = false;
     if (events_.LineBack) events_.LineBack();
   }
+}
+
+int32_t SipLine::Reload() {
+  SipAccount account;
+  std::string problem;
+  if (!ReadSipAccount(store_, settings_key_, account, problem) ||
+      account == account_)
+    return 0;
+  Report("SIP line: the account changed to " + account.address +
+         ", starting afresh");
+  if (!problem.empty()) Report(problem);
+  const bool started = stack_ != nullptr;
+  Shutdown();
+  account_ = std::move(account);
+  rings_.SetInterval(account_.ring_ms);
+  if (!started) return 0;
+  const int32_t failed = Initialize();
+  if (failed) Report(ErrorText(failed));
+  return failed;
 }
 
 void SipLine::EndCall() {

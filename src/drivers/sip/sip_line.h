@@ -58,6 +58,7 @@ struct SipAccount {
   std::string listen = "0.0.0.0:5060";
   bool register_account = false;
   uint32_t ring_ms = kRingCadenceMs;
+  bool operator==(const SipAccount&) const = default;
 };
 // Reads the section; false when "txtSipAddress" is empty (no SIP line).
 // `problem` receives what was wrong with a value that fell back to its
@@ -127,6 +128,11 @@ class SipLine : public LineBackend, public LineDevice {
 
  private:
   enum class State { kIdle, kOffered, kConnected, kFarEndGone, kDialing };
+  // Reads the account again when the line opens: a changed one restarts
+  // the stack with it (the owner mends a password and switches the line
+  // off and on), without a restart of the process. Non-zero when the
+  // stack does not start again.
+  int32_t Reload();
   void EndCall();
   // Tells `lwdctl devices` the registration state: the file kStateFile of
   // the runtime folder holds "<line name> TAB <state>".
@@ -135,6 +141,8 @@ class SipLine : public LineBackend, public LineDevice {
   void Tick();
 
   Clock& clock_;
+  SettingsStore& store_;
+  std::string settings_key_;
   SipAccount account_;
   std::function<void(const std::string&)> report_;
   std::string runtime_dir_;
