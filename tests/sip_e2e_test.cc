@@ -159,32 +159,36 @@ class SipE2E : public ::testing::Test {
   }
   void TearDown() override { EndProgram(&proc_); }
 
-  // Sends `datagram` to the line's SIP port.
-  void SendToLine(const std::string& datagram) const {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  // Sends `datagram` to the line's SIP port, from `fd` when given.
+  void SendToLine(const std::string& datagram, int fd = -1) const {
+    const int from = fd >= 0 ? fd : socket(AF_INET, SOCK_DGRAM, 0);
     const sockaddr_in to = LoopbackAddress(sip_port_);
-    sendto(fd, datagram.data(), datagram.size(), 0,
+    sendto(from, datagram.data(), datagram.size(), 0,
            reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    close(fd);
+    if (fd < 0) close(from);
   }
 
-  // An INVITE from 666 offering audio of payload type `format` only.
-  void SendInvite(const std::string& call_id, int format) const {
+  // An INVITE from 666 offering audio of payload type `format` only, its
+  // answers going to `port` (and sent from `fd` when given).
+  void SendInvite(const std::string& call_id, int format, int port = 9,
+                  int fd = -1) const {
     const std::string sdp =
         "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n"
         "t=0 0\r\nm=audio 4000 RTP/AVP " +
         std::to_string(format) + "\r\n";
     SendToLine(
         "INVITE sip:linewarden@127.0.0.1 SIP/2.0\r\n"
-        "Via: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK" +
-        call_id +
-        "\r\nMax-Forwards: 70\r\n"
-        "From: <sip:666@127.0.0.1>;tag=1\r\nTo: <sip:linewarden@127.0.0.1>\r\n"
-        "Call-ID: " +
-        call_id +
-        "\r\nCSeq: 1 INVITE\r\nContact: <sip:666@127.0.0.1:9>\r\n"
-        "Content-Type: application/sdp\r\nContent-Length: " +
-        std::to_string(sdp.size()) + "\r\n\r\n" + sdp);
+        "Via: SIP/2.0/UDP 127.0.0.1:" +
+            std::to_string(port) + ";branch=z9hG4bK" + call_id +
+            "\r\nMax-Forwards: 70\r\n"
+            "From: <sip:666@127.0.0.1>;tag=1\r\nTo: "
+            "<sip:linewarden@127.0.0.1>\r\n"
+            "Call-ID: " +
+            call_id +
+            "\r\nCSeq: 1 INVITE\r\nContact: <sip:666@127.0.0.1:9>\r\n"
+            "Content-Type: application/sdp\r\nContent-Length: " +
+            std::to_string(sdp.size()) + "\r\n\r\n" + sdp,
+        fd);
   }
 
   ProgramEnv env_;
@@ -303,6 +307,49 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   ASSERT_TRUE(WaitFor([&] { return env_.Journalled("Tapi_LineBack"); },
                       std::chrono::seconds(5)))
       << env_.Journal();
+}
+
+TEST_F(SipE2E, BehindARouterThePublicAddressGoesIntoTheSdp) {
+  // given a registrar that saw the line's REGISTER come from
+  // 203.0.113.7:40000, expect that address journalled and in the SDP of a
+  // call through the registrar
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in at = LoopbackAddress(FreePort());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  const timeval wait{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  const int port = ntohs(at.sin_port);
+  env_.Set("Properties\\TabDevices\\SipLine", "txtSipRegistrar",
+           "127.0.0.1:" + std::to_string(port));
+  env_.Set("Properties\\TabDevices\\SipLine", "txtSipOutboundProxy", "");
+  proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
+  char buf[4096];
+  sockaddr_in from{};
+  socklen_t size = sizeof from;
+  const ssize_t got = recvfrom(fd, buf, sizeof buf, 0,
+                               reinterpret_cast<sockaddr*>(&from), &size);
+  ASSERT_GT(got, 0);
+  std::string answer = "SIP/2.0 200 OK\r\n";
+  const std::string request(buf, static_cast<size_t>(got));
+  const std::regex header("\r\n((Via|From|To|Call-ID|CSeq|Contact):[^\r]*)");
+  for (std::sregex_iterator h(request.begin(), request.end(), header), end;
+       h != end; ++h)
+    answer += std::regex_replace((*h)[1].str(), std::regex(";rport"),
+                                 ";received=203.0.113.7;rport=40000") +
+              "\r\n";
+  answer += "Content-Length: 0\r\n\r\n";
+  sendto(fd, answer.data(), answer.size(), 0,
+         reinterpret_cast<sockaddr*>(&from), size);
+  EXPECT_TRUE(WaitFor([&] {
+    return env_.Journalled("its public address is 203.0.113.7:40000");
+  })) << env_.Journal();
+  SendInvite("4", 0, port, fd);
+  std::string heard;
+  for (ssize_t n; heard.find("SIP/2.0 200") == std::string::npos &&
+                  (n = recv(fd, buf, sizeof buf, 0)) > 0;)
+    heard.assign(buf, static_cast<size_t>(n));
+  EXPECT_THAT(heard, HasSubstr("c=IN IP4 203.0.113.7")) << env_.Journal();
+  close(fd);
 }
 
 }  // namespace

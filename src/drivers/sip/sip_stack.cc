@@ -29,6 +29,10 @@ constexpr uint32_t kRegisterExpiresS = 600;
 // up to the longest: libre's own retry waits half a minute and more.
 constexpr uint64_t kFirstRetryMs = 1000;
 constexpr uint64_t kLongestRetryMs = 60000;
+// Behind a home router the line sends the registrar an empty line this
+// often, which keeps the router's mapping for its calls (routers forget an
+// idle one after 30 s and more).
+constexpr uint64_t kKeepAliveMs = 25000;
 constexpr uint16_t kFirstRtpPort = 16384;
 constexpr uint16_t kLastRtpPort = 32767;
 // The line takes the far end's sound every 20 ms; what it has not taken in
@@ -69,6 +73,12 @@ struct SipStack::State {
   sipreg* registration = nullptr;
   tmr retry{};  // the next registration after a failure
   uint64_t retry_ms = kFirstRetryMs;
+  // What the registrar's answer taught: where it is, and the address the
+  // line has on the internet (the received and rport of the answer's Via)
+  // when a router stands between them; unset when none does.
+  sa registrar_addr{};
+  sa public_addr{};
+  tmr keepalive{};
   bool completed_elsewhere = false;  // the offered call's CANCEL said so
   // The one call.
   sipsess* session = nullptr;
@@ -122,7 +132,10 @@ struct SipStack::State {
   int Open();
   int Register();
   void Close();
-  int MakeMedia(const sa* toward);
+  // The call's RTP socket and SDP, from the local address toward
+  // `toward`, or the public address for a call through the registrar.
+  int MakeMedia(const sa* toward, bool through_registrar);
+  void LearnPublicAddress(const sip_msg* msg);
   bool ChooseFormats();
   void EndSession();
   void Refuse(const sip_msg* msg, uint16_t code, const char* reason,
@@ -136,6 +149,7 @@ struct SipStack::State {
   static int OnAuth(char** user, char** password, const char*, void* arg);
   static void OnRegister(int err, const sip_msg* msg, void* arg);
   static void OnRetry(void* arg);
+  static void OnKeepAlive(void* arg);
   static void OnConnect(const sip_msg* msg, void* arg);
   static void OnPacket(bool sent, enum sip_transp, const sa*, const sa*,
                        const uint8_t* packet, size_t size, void* arg);
@@ -181,6 +195,7 @@ int SipStack::State::Register() {
 void SipStack::State::Close() {
   EndSession();
   tmr_cancel(&retry);
+  tmr_cancel(&keepalive);
   registration = static_cast<sipreg*>(mem_deref(registration));
   sessions = static_cast<sipsess_sock*>(mem_deref(sessions));
   if (stack != nullptr) sip_close(stack, true);
@@ -197,7 +212,7 @@ void SipStack::State::OnTone(char key, void* arg) {
   });
 }
 
-int SipStack::State::MakeMedia(const sa* toward) {
+int SipStack::State::MakeMedia(const sa* toward, bool through_registrar) {
   sa local;
   int err = sip_transp_laddr(stack, &local, SIP_TRANSP_UDP, toward);
   if (err) return err;
@@ -208,6 +223,8 @@ int SipStack::State::MakeMedia(const sa* toward) {
   err = rtp_listen(&rtp, IPPROTO_UDP, &local, kFirstRtpPort, kLastRtpPort,
                    false, OnRtp, nullptr, this);
   if (!err) err = sdp_session_alloc(&sdp, &local);
+  if (!err && through_registrar && sa_isset(&public_addr, SA_ADDR))
+    sdp_session_set_laddr(sdp, &public_addr);
   if (!err)
     err =
         sdp_media_add(&media, sdp, "audio", sa_port(rtp_local(rtp)), "RTP/AVP");
@@ -327,6 +344,8 @@ void SipStack::State::OnRegister(int err, const sip_msg* msg, void* arg) {
   }
   if (registered) {
     s.retry_ms = kFirstRetryMs;
+    s.registrar_addr = msg->src;
+    s.LearnPublicAddress(msg);
   } else if (!tmr_isrunning(&s.retry)) {
     // The failed registration goes (not from inside its own handler), and
     // a new one starts after the back-off.
@@ -351,6 +370,45 @@ void SipStack::State::OnRetry(void* arg) {
   }
 }
 
+void SipStack::State::LearnPublicAddress(const sip_msg* msg) {
+  pl received{};
+  pl rport{};
+  sa seen{};
+  sa local{};
+  const bool behind_router =
+      msg_param_decode(&msg->via.params, "received", &received) == 0 &&
+      sa_set(&seen, &received, 0) == 0 &&
+      sip_transp_laddr(stack, &local, SIP_TRANSP_UDP, &msg->src) == 0 &&
+      !sa_cmp(&seen, &local, SA_ADDR);
+  if (!behind_router) {
+    sa_init(&public_addr, AF_UNSPEC);
+    tmr_cancel(&keepalive);
+    return;
+  }
+  if (msg_param_decode(&msg->via.params, "rport", &rport) == 0)
+    sa_set_port(&seen, static_cast<uint16_t>(pl_u32(&rport)));
+  if (!sa_cmp(&seen, &public_addr, SA_ALL)) {
+    public_addr = seen;
+    char text[64] = "";
+    (void)re_snprintf(text, sizeof text, "%J", &seen);
+    Report(std::string("SIP line behind a router: its public address is ") +
+           text);
+  }
+  if (!tmr_isrunning(&keepalive))
+    tmr_start(&keepalive, kKeepAliveMs, OnKeepAlive, this);
+}
+
+void SipStack::State::OnKeepAlive(void* arg) {
+  auto& s = *static_cast<State*>(arg);
+  if (mbuf* mb = mbuf_alloc(4)) {
+    (void)mbuf_write_str(mb, "\r\n\r\n");
+    mb->pos = 0;
+    (void)sip_send(s.stack, nullptr, SIP_TRANSP_UDP, &s.registrar_addr, mb);
+    mem_deref(mb);
+  }
+  tmr_start(&s.keepalive, kKeepAliveMs, OnKeepAlive, &s);
+}
+
 void SipStack::State::OnConnect(const sip_msg* msg, void* arg) {
   auto& s = *static_cast<State*>(arg);
   if (s.session != nullptr)
@@ -360,7 +418,9 @@ void SipStack::State::OnConnect(const sip_msg* msg, void* arg) {
   if (!msg_ctype_cmp(&msg->ctyp, "application", "sdp") ||
       mbuf_get_left(msg->mb) == 0)
     return s.Refuse(msg, 488, "Not Acceptable Here", "no SDP offer");
-  if (int err = s.MakeMedia(&msg->src))
+  const bool through_registrar = sa_isset(&s.registrar_addr, SA_ADDR) &&
+                                 sa_cmp(&msg->src, &s.registrar_addr, SA_ADDR);
+  if (int err = s.MakeMedia(&msg->src, through_registrar))
     return s.Refuse(msg, 500, "Server Internal Error",
                     "no media socket: " + ErrorName(err));
   if (int err = sdp_decode(s.sdp, msg->mb, true)) {
@@ -611,7 +671,12 @@ void SipStack::Dial(uint32_t call, const std::string& uri) {
     const bool numeric =
         sa_decode(&toward, parts.host.data(), parts.host.size()) == 0 ||
         sa_set_str(&toward, host.c_str(), 5060) == 0;
-    int err = s->MakeMedia(numeric ? &toward : nullptr);
+    // A number at the account's domain, or any call by the outbound
+    // proxy, goes through the registrar's side of the router.
+    const bool through_registrar =
+        s->register_account &&
+        (!s->route.empty() || parts.host == SplitSipAddress(s->aor).host);
+    int err = s->MakeMedia(numeric ? &toward : nullptr, through_registrar);
     if (!err) err = sdp_encode(&offer, s->sdp, true);
     const char* routes[] = {s->route.c_str()};
     if (!err)
