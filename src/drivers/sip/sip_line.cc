@@ -10,12 +10,15 @@
 namespace lw {
 namespace {
 
+// The line wakes every kPaceMs for two 20 ms blocks each way: one wake-up
+// where two would do the same work (the far end gets its two RTP packets of
+// 20 ms back to back, which its jitter buffer takes in its stride).
+constexpr uint32_t kPaceMs = 40;
 // At most this much of the far end's sound waits for the line (a longer
 // queue means the far end sends faster than the line takes it: the oldest
-// goes), and this much is gathered before the first block is taken.
+// goes), and this much is gathered before the first blocks are taken.
 constexpr size_t kMaxQueuedSamples = size_t{12} * kLineBlockSamples;
-constexpr size_t kPrimedSamples = size_t{3} * kLineBlockSamples;
-constexpr uint32_t kBlockMs = 20;
+constexpr size_t kPrimedSamples = size_t{4} * kLineBlockSamples;
 
 // A text value of the section; empty when missing or not a text.
 std::string ReadText(SettingsStore& store, const std::string& key,
@@ -80,7 +83,7 @@ SipLine::SipLine(const LineBackendContext& context, SipAccount account)
           },
           account_.ring_ms),
       pace_(context.clock.CreateTimer([this] { Tick(); })) {
-  pace_->SetInterval(kBlockMs);
+  pace_->SetInterval(kPaceMs);
   audio_.SetChangeHandler([this] { UpdatePacing(); });
 }
 
@@ -336,7 +339,8 @@ void SipLine::Tick() {
   audio_.PullBlock(block_);
   if (state_ != State::kConnected) return UpdatePacing();
   if (stack_ != nullptr) {
-    stack_->Send(call_, block_);
+    for (size_t at = 0; at < block_.size(); at += kLineBlockSamples)
+      stack_->Send(call_, std::span(block_).subspan(at, kLineBlockSamples));
     stack_->TakeHeard(call_, received_);
   }
   if (received_.size() > kMaxQueuedSamples)

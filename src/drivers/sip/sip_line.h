@@ -18,14 +18,14 @@
 // Calls. An offered INVITE is answered 180 Ringing and raises InComeCall,
 // CallerID (P-Asserted-Identity, else From; a withheld part is empty) and
 // rings on a RingCadence of "txtSipRingSeconds" seconds. Answer sends 200
-// with SDP (PCMU, PCMA, telephone-event). While a call is connected, a 20 ms
-// timer on the loop sends the endpoint's next block as one RTP packet and
-// hands the endpoint one block of the far end's sound from a short jitter
-// queue (zeros where nothing arrived). Drop sends BYE on a connected call,
-// 486 on an offered one and CANCEL on a dialled one. A second INVITE while
-// a call is there is answered 486; an INVITE without usable SDP or codec
-// 488, each with a journal line. Keypad digits come as RFC 4733 events, SIP
-// INFO (application/dtmf-relay) or tones in the far end's sound (librem's
+// with SDP (PCMU, PCMA, telephone-event). While a call is connected, a 40 ms
+// timer on the loop sends the endpoint's next two blocks as two RTP packets
+// of 20 ms and hands the endpoint two blocks of the far end's sound from a
+// short jitter queue (zeros where nothing arrived). Drop sends BYE on a
+// connected call, 486 on an offered one and CANCEL on a dialled one. A second
+// INVITE while a call is there is answered 486; an INVITE without usable SDP or
+// codec 488, each with a journal line. Keypad digits come as RFC 4733 events,
+// SIP INFO (application/dtmf-relay) or tones in the far end's sound (librem's
 // detector); DigitPresses makes one MonitorDigit of each key press.
 //
 // Registration ("chkSipRegister" "1"): digest authentication with
@@ -160,8 +160,8 @@ class SipLine : public LineBackend, public LineDevice {
   bool registered_ = false;
   bool monitoring_digits_ = false;
   DigitPresses presses_;
-  std::vector<int16_t> received_;  // the jitter queue
-  std::array<int16_t, kLineBlockSamples> block_{};
+  std::vector<int16_t> received_;                       // the jitter queue
+  std::array<int16_t, 2 * kLineBlockSamples> block_{};  // one pace's sound
   bool primed_ = false;
 };
 
