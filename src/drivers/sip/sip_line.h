@@ -160,8 +160,9 @@ class SipLine : public LineBackend, public LineDevice {
   bool registered_ = false;
   bool monitoring_digits_ = false;
   DigitPresses presses_;
-  std::vector<int16_t> received_;                       // the jitter queue
-  std::array<int16_t, 2 * kLineBlockSamples> block_{};  // one pace's sound
+  std::vector<int16_t> received_;  // the jitter queue
+  std::array<int16_t, size_t{2} * kLineBlockSamples>
+      block_{};  // one pace's sound
   bool primed_ = false;
 };
 
