@@ -161,8 +161,8 @@ class SipLine : public LineBackend, public LineDevice {
   bool monitoring_digits_ = false;
   DigitPresses presses_;
   std::vector<int16_t> received_;  // the jitter queue
-  std::array<int16_t, size_t{2} * kLineBlockSamples>
-      block_{};  // one pace's sound
+  // One pace's sound, each way in turn.
+  std::array<int16_t, size_t{2} * kLineBlockSamples> block_{};
   bool primed_ = false;
 };
 
