@@ -29,10 +29,14 @@
 // detector); DigitPresses makes one MonitorDigit of each key press.
 //
 // Registration ("chkSipRegister" "1"): digest authentication with
-// "txtSipAuthUser" and "txtSipPassword", refreshed and retried by libre. A
-// failed registration is a lost line (LineLost), a later success brings it
-// back (LineBack); each change of state is one journal line. The password
-// is never part of one.
+// "txtSipAuthUser" and "txtSipPassword", refreshed by libre. A failed
+// registration is a lost line (LineLost) and is tried again by the stack
+// after 1 s, doubling to 60 s; a later success brings the line back
+// (LineBack). Each change of state is one journal line; the password is
+// never part of one. Behind a home router (the registrar's Via answer names
+// another address than the line's own) the stack puts that public address
+// in the SDP of calls through the registrar and keeps the router's mapping
+// open with an empty line to the registrar every 25 s.
 #pragma once
 
 #include <array>
