@@ -43,10 +43,6 @@ std::string Text(const pl& p) { return std::string(p.p ? p.p : "", p.l); }
 
 std::string ErrorName(int err) { return std::strerror(err); }
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
 }  // namespace
 
 // Everything here is touched on the libre thread only, but for `owner`,
@@ -250,21 +246,17 @@ int SipStack::State::MakeMedia(const sa* toward, bool through_registrar) {
 }
 
 bool SipStack::State::ChooseFormats() {
-  audio_pt = event_pt = -1;
+  std::vector<SdpFormat> formats;
   for (le* e = list_head(sdp_media_format_lst(media, false)); e != nullptr;
        e = e->next) {
     const auto* format = static_cast<const sdp_format*>(e->data);
-    std::string_view name = format->name != nullptr ? format->name : "";
-    if (name.empty() && format->pt == 0) name = "PCMU";
-    if (name.empty() && format->pt == 8) name = "PCMA";
-    if (audio_pt < 0 &&
-        (SameNoCase(name, "PCMU") || SameNoCase(name, "PCMA"))) {
-      audio_pt = format->pt;
-      alaw = SameNoCase(name, "PCMA");
-    }
-    if (event_pt < 0 && SameNoCase(name, "telephone-event"))
-      event_pt = format->pt;
+    formats.push_back(
+        {format->pt, format->name != nullptr ? format->name : ""});
   }
+  const ChosenFormats chosen = lw::ChooseFormats(formats);
+  audio_pt = chosen.audio_pt;
+  alaw = chosen.alaw;
+  event_pt = chosen.event_pt;
   const sa* address = sdp_media_raddr(media);
   if (address != nullptr) remote = *address;
   return audio_pt >= 0 && address != nullptr && sa_isset(&remote, SA_ALL);
