@@ -204,8 +204,9 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   // through kamailio answered after two rings, baresip to hear greeting and
   // beep, its 440 Hz message stored with its name and number, each digit
   // once, "CallOutRec" to baresip stored as a recorded outgoing call, and a
-  // call given up while ringing stored as unanswered; a second call while
-  // one is up refused 486; the registrar restarted, the line lost and back
+  // call given up while ringing stored as unanswered, as is a blocked
+  // caller's answered and dropped call; a second call while one is up
+  // refused 486; the registrar restarted, the line lost and back
   env_.Set("Properties\\TabDevices\\SipLine", "txtSipPassword", "wrong horse");
   proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
   ASSERT_TRUE(WaitFor([&] { return env_.Journalled("Tapi_LineLost"); }))
@@ -293,6 +294,19 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   EXPECT_EQ(FieldText(env_.Records()[2].call_type), "0");
   EXPECT_EQ(FieldText(env_.Records()[2].caller_name), "Alice");
   EXPECT_THAT(env_.Journal(), Not(HasSubstr("horse")));
+
+  // Blocked, the same caller is answered, dropped and stored unanswered.
+  ASSERT_EQ(
+      env_.Run("lwdctl", {"contacts", "add", "Alice", "5551234", "--block"}),
+      0);
+  const size_t established = Count(baresip.Read(), "\"CALL_ESTABLISHED\"");
+  baresip.Command(
+      "dial", "sip:linewarden@127.0.0.1:" + std::to_string(kamailio_.port()));
+  ASSERT_TRUE(baresip.WaitEvent("CALL_CLOSED", 4)) << baresip.events();
+  EXPECT_EQ(Count(baresip.events(), "\"CALL_ESTABLISHED\""), established + 1);
+  ASSERT_TRUE(env_.WaitRecords(4)) << env_.Journal();
+  EXPECT_EQ(FieldText(env_.Records()[3].call_type), "0");
+  EXPECT_EQ(FilesIn(env_.Today(), ".wav").size(), 2u);
 
   // The registrar restarts: the line is lost once its refresh goes
   // unanswered (the registrar grants 4 s, a request times out in 32 s) and
