@@ -88,6 +88,7 @@ SipLine::SipLine(const LineBackendContext& context, SipAccount account)
 }
 
 SipLine::~SipLine() {
+  *alive_ = false;
   audio_.SetChangeHandler(nullptr);
   stack_.reset();
 }
@@ -191,7 +192,12 @@ int32_t SipLine::Drop() {
 
 int32_t SipLine::MonitorDigits(bool on) {
   if (lost_) return kLost;
-  monitoring_digits_ = on;
+  // Digits come through the loop's queue: the change joins it, so that a
+  // digit the stack heard before it is judged as the line was then.
+  clock_.Post([alive = alive_, this, on, call = call_] {
+    if (*alive && call == call_ && state_ != State::kIdle)
+      monitoring_digits_ = on;
+  });
   return 0;
 }
 

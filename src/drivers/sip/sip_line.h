@@ -168,6 +168,8 @@ class SipLine : public LineBackend, public LineDevice {
   // One pace's sound, each way in turn.
   std::array<int16_t, size_t{2} * kLineBlockSamples> block_{};
   bool primed_ = false;
+  // Cleared when the line goes: a change still in the loop's queue is void.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // The factory of the backend "sip": null when no SIP line is set up.
