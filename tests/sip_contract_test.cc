@@ -28,6 +28,7 @@ class SipFarEnd : public LineFarEnd {
   SipFarEnd(FakeClock& clock, int line_port)
       : clock_(clock), line_port_(line_port) {}
 
+  // The line rings at the offer, and a closed line refuses the call (480).
   bool OfferRings() const override { return true; }
   bool OfferNamesCaller() const override { return true; }
   std::string Unable(const std::string& test) const override {
@@ -74,7 +75,7 @@ class SipFarEnd : public LineFarEnd {
     }
   }
   void Audio(std::span<const int16_t>) override { ADD_FAILURE() << "skipped"; }
-  void WaitCall() override {}
+  void WaitCall() override {}  // baresip waits for "accept" by itself
   void AnswerCall() override {
     const size_t established = Seen("CALL_ESTABLISHED");
     phone_.Command("accept", "");
@@ -85,7 +86,10 @@ class SipFarEnd : public LineFarEnd {
   void LoseLine() override { ADD_FAILURE() << "skipped"; }
   void RestoreLine() override { ADD_FAILURE() << "skipped"; }
 
-  size_t samples_heard() const override { return 0; }
+  size_t samples_heard() const override {
+    ADD_FAILURE() << "skipped";
+    return 0;
+  }
   int answers() const override {
     return static_cast<int>(Seen("CALL_ESTABLISHED"));
   }
