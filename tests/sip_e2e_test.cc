@@ -4,129 +4,45 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
-#include <fstream>
 #include <regex>
 
-#include "e2e_util.h"
+#include "sip_phone_test_util.h"
 
 namespace lw::testing {
 namespace {
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos;
-       at = text.find(what, at + 1))
-    ++n;
-  return n;
-}
-
-// A program of the system the test needs; the test fails without it, as
-// scripts/setup installs it.
-std::string Peer(const std::string& path) {
-  EXPECT_EQ(access(path.c_str(), X_OK), 0)
-      << path << " is missing: scripts/setup installs it";
-  return path;
-}
-
 // kamailio on a free port, every account's password PASSWORD but that of
-// "linewarden", which is `password`.
+// "linewarden", which is `password`; stopped and started again on its port.
 class Registrar {
  public:
-  Registrar(const ProgramEnv& env, const std::string& password)
-      : port_(FreePort()), dir_(env.home() + "/kamailio") {
+  Registrar(const ProgramEnv& env, std::string password)
+      : port_(FreePort()),
+        dir_(env.home() + "/kamailio"),
+        password_(std::move(password)) {
     std::filesystem::create_directories(dir_);
+    Start();
+  }
+  ~Registrar() { Stop(); }
+  int port() const { return port_; }
+  void Start() {
     pid_ = SpawnProgram(
         {Peer("/usr/sbin/kamailio"), "-f",
          LW_SOURCE_DIR "/tests/sip/kamailio.cfg", "-l",
          "udp:127.0.0.1:" + std::to_string(port_), "-A",
-         "PASSWORD=\"" + password + "\"", "-DD", "-E", "-Y", dir_, "-w", dir_},
+         "PASSWORD=\"" + password_ + "\"", "-DD", "-E", "-Y", dir_, "-w", dir_},
         {}, dir_ + "/out.txt");
     EXPECT_TRUE(WaitFor([&] {
       return ReadFile(dir_ + "/out.txt").find("Listening on") !=
              std::string::npos;
     })) << ReadFile(dir_ + "/out.txt");
   }
-  ~Registrar() { EndProgram(&pid_); }
-  int port() const { return port_; }
+  void Stop() { EndProgram(&pid_); }
 
  private:
   int port_;
   std::string dir_;
+  std::string password_;
   pid_t pid_ = -1;
-};
-
-// baresip with one account ("Alice" <sip:5551234@...>, answering calls at
-// once), `voice` as what it says, what it hears written to dump/.
-class Phone {
- public:
-  Phone(const ProgramEnv& env, const std::string& account,
-        const std::string& voice)
-      : dir_(env.home() + "/baresip"), ctrl_port_(FreePort()) {
-    std::filesystem::create_directories(dir_ + "/dump");
-    std::ifstream in(LW_SOURCE_DIR "/tests/sip/baresip.conf");
-    std::string config((std::istreambuf_iterator<char>(in)), {});
-    for (const auto& [field, value] :
-         {std::pair<std::string, std::string>{"@SIP_PORT@",
-                                              std::to_string(FreePort())},
-          {"@CTRL_PORT@", std::to_string(ctrl_port_)},
-          {"@VOICE@", voice},
-          {"@DUMP@", dir_ + "/dump"}})
-      config = std::regex_replace(config, std::regex(field), value);
-    std::ofstream(dir_ + "/config") << config;
-    std::ofstream(dir_ + "/accounts")
-        << "\"Alice\" <sip:5551234@" << account << ">;answermode=auto\n";
-    pid_ = SpawnProgram({Peer("/usr/bin/baresip"), "-f", dir_}, {},
-                        dir_ + "/out.txt");
-    EXPECT_TRUE(WaitFor([&] { return (fd_ = Connect(ctrl_port_)) >= 0; },
-                        std::chrono::seconds(5)))
-        << ReadFile(dir_ + "/out.txt");
-  }
-  ~Phone() {
-    if (fd_ >= 0) close(fd_);
-    EndProgram(&pid_);
-  }
-  // One command of the ctrl_tcp interface (a JSON netstring).
-  void Command(const std::string& command, const std::string& params) {
-    const std::string json = "{\"command\":\"" + command + "\",\"params\":\"" +
-                             params + "\",\"token\":\"t\"}";
-    const std::string netstring =
-        std::to_string(json.size()) + ":" + json + ",";
-    ASSERT_EQ(send(fd_, netstring.data(), netstring.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(netstring.size()));
-  }
-  // Waits until baresip reported `event` (a ctrl_tcp event type) `n` times.
-  bool WaitEvent(const std::string& event, size_t n = 1) {
-    return WaitFor([&] { return Count(Read(), "\"" + event + "\"") >= n; },
-                   std::chrono::seconds(20));
-  }
-  // Waits until its account is registered (it registers before the test
-  // connects, so no event tells).
-  bool WaitRegistered() {
-    return WaitFor([&] {
-      Command("reginfo", "");
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      return Read().find("mOK") != std::string::npos;
-    });
-  }
-  // What baresip heard in its calls, one recording per call.
-  std::vector<std::string> Heard() const {
-    return FilesIn(dir_ + "/dump", "-dec.wav");
-  }
-  const std::string& events() const { return events_; }
-  // What ctrl_tcp sent so far.
-  const std::string& Read() {
-    char buf[4096];
-    for (ssize_t got; (got = recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
-      events_.append(buf, static_cast<size_t>(got));
-    return events_;
-  }
-
- private:
-  std::string dir_;
-  int ctrl_port_;
-  pid_t pid_ = -1;
-  int fd_ = -1;
-  std::string events_;
 };
 
 class SipE2E : public ::testing::Test {
@@ -152,13 +68,36 @@ class SipE2E : public ::testing::Test {
   }
   void TearDown() override { EndProgram(&proc_); }
 
-  // Sends `datagram` to the line's SIP port.
-  void SendToLine(const std::string& datagram) const {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  // Sends `datagram` to the line's SIP port, from `fd` when given.
+  void SendToLine(const std::string& datagram, int fd = -1) const {
+    const int from = fd >= 0 ? fd : socket(AF_INET, SOCK_DGRAM, 0);
     const sockaddr_in to = LoopbackAddress(sip_port_);
-    sendto(fd, datagram.data(), datagram.size(), 0,
+    sendto(from, datagram.data(), datagram.size(), 0,
            reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    close(fd);
+    if (fd < 0) close(from);
+  }
+
+  // An INVITE from 666 offering audio of payload type `format` only, its
+  // answers going to `port` (and sent from `fd` when given).
+  void SendInvite(const std::string& call_id, int format, int port = 9,
+                  int fd = -1) const {
+    const std::string sdp =
+        "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n"
+        "t=0 0\r\nm=audio 4000 RTP/AVP " +
+        std::to_string(format) + "\r\n";
+    SendToLine(
+        "INVITE sip:linewarden@127.0.0.1 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 127.0.0.1:" +
+            std::to_string(port) + ";branch=z9hG4bK" + call_id +
+            "\r\nMax-Forwards: 70\r\n"
+            "From: <sip:666@127.0.0.1>;tag=1\r\nTo: "
+            "<sip:linewarden@127.0.0.1>\r\n"
+            "Call-ID: " +
+            call_id +
+            "\r\nCSeq: 1 INVITE\r\nContact: <sip:666@127.0.0.1:9>\r\n"
+            "Content-Type: application/sdp\r\nContent-Length: " +
+            std::to_string(sdp.size()) + "\r\n\r\n" + sdp,
+        fd);
   }
 
   ProgramEnv env_;
@@ -169,21 +108,25 @@ class SipE2E : public ::testing::Test {
 
 TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   // given the wrong password, expect the refusal journalled and the line
-  // closed; given the right one, bad packets journalled, a call from baresip
+  // closed; given the right one and the line switched off and on, the line
+  // registered without a restart, bad packets journalled, a call from baresip
   // through kamailio answered after two rings, baresip to hear greeting and
   // beep, its 440 Hz message stored with its name and number, each digit
   // once, "CallOutRec" to baresip stored as a recorded outgoing call, and a
-  // call given up while ringing stored as unanswered
+  // call given up while ringing stored as unanswered, as is a blocked
+  // caller's answered and dropped call; a second call while one is up
+  // refused 486; the registrar restarted, the line lost and back
   env_.Set("Properties\\TabDevices\\SipLine", "txtSipPassword", "wrong horse");
   proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
   ASSERT_TRUE(WaitFor([&] { return env_.Journalled("Tapi_LineLost"); }))
       << env_.Journal();
   EXPECT_TRUE(env_.Journalled("failed: 401 Unauthorized")) << env_.Journal();
-  EndProgram(&proc_);
 
+  // The mended password takes effect when the line is switched on again.
   env_.Set("Properties\\TabDevices\\SipLine", "txtSipPassword", "right horse");
   const size_t before = env_.Journal().size();
-  proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "OFF"}), 0);
+  ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "ON"}), 0);
   ASSERT_TRUE(WaitFor([&] {
     return env_.Journal().find(": registered", before) != std::string::npos;
   })) << env_.Journal();
@@ -191,16 +134,7 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   // Random bytes and an offer of a codec the line lacks change nothing.
   constexpr char kNoise[] = "\x80\x00\xffINVITE \x01\r\n\r\n";
   SendToLine(std::string(kNoise, sizeof kNoise - 1));
-  const std::string sdp =
-      "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\n"
-      "t=0 0\r\nm=audio 4000 RTP/AVP 9\r\n";
-  SendToLine(
-      "INVITE sip:linewarden@127.0.0.1 SIP/2.0\r\n"
-      "Via: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bK1\r\nMax-Forwards: 70\r\n"
-      "From: <sip:666@127.0.0.1>;tag=1\r\nTo: <sip:linewarden@127.0.0.1>\r\n"
-      "Call-ID: 1\r\nCSeq: 1 INVITE\r\nContact: <sip:666@127.0.0.1:9>\r\n"
-      "Content-Type: application/sdp\r\nContent-Length: " +
-      std::to_string(sdp.size()) + "\r\n\r\n" + sdp);
+  SendInvite("1", 9);
   ASSERT_TRUE(WaitFor([&] {
     return env_.Journalled(
         "(488 Not Acceptable Here): the SDP offer has no "
@@ -221,7 +155,10 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   baresip.Command(
       "dial", "sip:linewarden@127.0.0.1:" + std::to_string(kamailio_.port()));
   ASSERT_TRUE(baresip.WaitEvent("CALL_ESTABLISHED")) << baresip.events();
+  SendInvite("2", 0);  // a second call while this one is up
   std::this_thread::sleep_for(std::chrono::seconds(3));
+  EXPECT_TRUE(env_.Journalled("(486 Busy Here): a call is in progress"))
+      << env_.Journal();
   baresip.Command("sndcode", "4");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   baresip.Command("sndcode", "2");
@@ -266,6 +203,76 @@ TEST_F(SipE2E, RegisteredLineAnswersRecordsAndPlacesCallsThroughTheRegistrar) {
   EXPECT_EQ(FieldText(env_.Records()[2].call_type), "0");
   EXPECT_EQ(FieldText(env_.Records()[2].caller_name), "Alice");
   EXPECT_THAT(env_.Journal(), Not(HasSubstr("horse")));
+
+  // Blocked, the same caller is answered, dropped and stored unanswered.
+  ASSERT_EQ(
+      env_.Run("lwdctl", {"contacts", "add", "Alice", "5551234", "--block"}),
+      0);
+  const size_t established = Count(baresip.Read(), "\"CALL_ESTABLISHED\"");
+  baresip.Command(
+      "dial", "sip:linewarden@127.0.0.1:" + std::to_string(kamailio_.port()));
+  ASSERT_TRUE(baresip.WaitEvent("CALL_CLOSED", 4)) << baresip.events();
+  EXPECT_EQ(Count(baresip.events(), "\"CALL_ESTABLISHED\""), established + 1);
+  ASSERT_TRUE(env_.WaitRecords(4)) << env_.Journal();
+  EXPECT_EQ(FieldText(env_.Records()[3].call_type), "0");
+  EXPECT_EQ(FilesIn(env_.Today(), ".wav").size(), 2u);
+
+  // The registrar restarts: the line is lost once its refresh goes
+  // unanswered (the registrar grants 4 s, a request times out in 32 s) and
+  // back within the first retry after the registrar's return.
+  const size_t lost = Count(env_.Journal(), "Tapi_LineLost");
+  kamailio_.Stop();
+  ASSERT_TRUE(
+      WaitFor([&] { return Count(env_.Journal(), "Tapi_LineLost") > lost; },
+              std::chrono::seconds(45)))
+      << env_.Journal();
+  kamailio_.Start();
+  ASSERT_TRUE(WaitFor([&] { return env_.Journalled("Tapi_LineBack"); },
+                      std::chrono::seconds(5)))
+      << env_.Journal();
+}
+
+TEST_F(SipE2E, BehindARouterThePublicAddressGoesIntoTheSdp) {
+  // given a registrar that saw the line's REGISTER come from
+  // 203.0.113.7:40000, expect that address journalled and in the SDP of a
+  // call through the registrar
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in at = LoopbackAddress(FreePort());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  const timeval wait{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  const int port = ntohs(at.sin_port);
+  env_.Set("Properties\\TabDevices\\SipLine", "txtSipRegistrar",
+           "127.0.0.1:" + std::to_string(port));
+  env_.Set("Properties\\TabDevices\\SipLine", "txtSipOutboundProxy", "");
+  proc_ = env_.Spawn("linewarden-proc", {}, {}, env_.home() + "/out.txt");
+  char buf[4096];
+  sockaddr_in from{};
+  socklen_t size = sizeof from;
+  const ssize_t got = recvfrom(fd, buf, sizeof buf, 0,
+                               reinterpret_cast<sockaddr*>(&from), &size);
+  ASSERT_GT(got, 0);
+  std::string answer = "SIP/2.0 200 OK\r\n";
+  const std::string request(buf, static_cast<size_t>(got));
+  const std::regex header("\r\n((Via|From|To|Call-ID|CSeq|Contact):[^\r]*)");
+  for (std::sregex_iterator h(request.begin(), request.end(), header), end;
+       h != end; ++h)
+    answer += std::regex_replace((*h)[1].str(), std::regex(";rport"),
+                                 ";received=203.0.113.7;rport=40000") +
+              "\r\n";
+  answer += "Content-Length: 0\r\n\r\n";
+  sendto(fd, answer.data(), answer.size(), 0,
+         reinterpret_cast<sockaddr*>(&from), size);
+  EXPECT_TRUE(WaitFor([&] {
+    return env_.Journalled("its public address is 203.0.113.7:40000");
+  })) << env_.Journal();
+  SendInvite("4", 0, port, fd);
+  std::string heard;
+  for (ssize_t n; heard.find("SIP/2.0 200") == std::string::npos &&
+                  (n = recv(fd, buf, sizeof buf, 0)) > 0;)
+    heard.assign(buf, static_cast<size_t>(n));
+  EXPECT_THAT(heard, HasSubstr("c=IN IP4 203.0.113.7")) << env_.Journal();
+  close(fd);
 }
 
 }  // namespace

@@ -141,7 +141,7 @@ TEST_P(LineContractTest, DialledCallConnectsWhenTheFarEndAnswers) {
   far().WaitCall();
   std::string call_text;
   ASSERT_EQ(tapi_->MakeCall("5551234", call_text), 0);
-  EXPECT_EQ(call_text, "5551234");
+  EXPECT_EQ(call_text, far().CallText("5551234"));
   EXPECT_EQ(log_, Events{});
   EXPECT_EQ(Take(), Events{"Dialing"});
   EXPECT_EQ(far().dialed(), "5551234");

@@ -51,6 +51,18 @@ class LineFarEnd {
   // A sample the line carries to a record sink unchanged: a line with
   // 8-bit sound keeps only a sample's high byte.
   virtual int16_t CarriedSample() const { return 7; }
+  // A line that is told the caller with the offer (a SIP line) reports it
+  // at once; the suite looks at the caller only where it is told later.
+  virtual bool OfferNamesCaller() const { return false; }
+  // Why this far end cannot play the contract case `test`, or empty.
+  virtual std::string Unable(const std::string& /*test*/) const { return {}; }
+  // Waits until what the line sent has reached the line's loop (real
+  // sockets and threads take real time); then the loop runs it.
+  virtual void Settle() {}
+  // What the line calls its dialled call to `number`.
+  virtual std::string CallText(const std::string& number) const {
+    return number;
+  }
 
   // --- What the line sent this far end.
   virtual size_t samples_heard() const = 0;

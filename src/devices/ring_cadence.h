@@ -37,6 +37,9 @@ class RingCadence {
   // The call was answered, picked up or given up: no more rings.
   void Stop();
 
+  // A new interval, from the next call on.
+  void SetInterval(uint32_t interval_ms) { timer_->SetInterval(interval_ms); }
+
   bool running() const { return timer_->Enabled(); }
   int32_t count() const { return count_; }
 

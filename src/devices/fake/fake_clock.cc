@@ -57,9 +57,14 @@ std::unique_ptr<Timer> FakeClock::CreateTimer(std::function<void()> on_tick) {
 }
 
 void FakeClock::RunPosted() {
-  while (!posted_.empty()) {
-    std::function<void()> event = std::move(posted_.front());
-    posted_.pop_front();
+  for (;;) {
+    std::function<void()> event;
+    {
+      const std::lock_guard lock(posted_mutex_);
+      if (posted_.empty()) return;
+      event = std::move(posted_.front());
+      posted_.pop_front();
+    }
     try {
       event();
     } catch (...) {

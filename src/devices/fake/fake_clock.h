@@ -2,7 +2,8 @@
 // in deadline order at their virtual moments, and Pause moves time without
 // running anything (as the real busy wait lets no event run). Posted events
 // run at the next Advance (RunDue included), at the moment they were posted
-// if time has not moved since, before any timer that falls due later.
+// if time has not moved since, before any timer that falls due later. Posts
+// come from any thread (a driver's own thread posts like the real clock's).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "devices/clock.h"
@@ -30,6 +32,7 @@ class FakeClock : public Clock {
   void Pause(int tenths) override;
   std::unique_ptr<Timer> CreateTimer(std::function<void()> on_tick) override;
   void Post(std::function<void()> event) override {
+    const std::lock_guard lock(posted_mutex_);
     posted_.push_back(std::move(event));
   }
 
@@ -61,6 +64,7 @@ class FakeClock : public Clock {
   // (deadline in elapsed ms, sequence) -> timer
   std::map<std::pair<uint64_t, uint64_t>, FakeTimer*> queue_;
   std::map<FakeTimer*, std::pair<uint64_t, uint64_t>> keys_;
+  std::mutex posted_mutex_;
   std::deque<std::function<void()>> posted_;
 };
 

@@ -10,12 +10,15 @@
 namespace lw {
 namespace {
 
+// The line wakes every kPaceMs for two 20 ms blocks each way: one wake-up
+// where two would do the same work (the far end gets its two RTP packets of
+// 20 ms back to back, which its jitter buffer takes in its stride).
+constexpr uint32_t kPaceMs = 40;
 // At most this much of the far end's sound waits for the line (a longer
 // queue means the far end sends faster than the line takes it: the oldest
-// goes), and this much is gathered before the first block is taken.
+// goes), and this much is gathered before the first blocks are taken.
 constexpr size_t kMaxQueuedSamples = size_t{12} * kLineBlockSamples;
-constexpr size_t kPrimedSamples = size_t{3} * kLineBlockSamples;
-constexpr uint32_t kBlockMs = 20;
+constexpr size_t kPrimedSamples = size_t{4} * kLineBlockSamples;
 
 // A text value of the section; empty when missing or not a text.
 std::string ReadText(SettingsStore& store, const std::string& key,
@@ -67,6 +70,8 @@ bool ReadSipAccount(SettingsStore& store, const std::string& key,
 
 SipLine::SipLine(const LineBackendContext& context, SipAccount account)
     : clock_(context.clock),
+      store_(context.store),
+      settings_key_(context.settings_key),
       account_(std::move(account)),
       report_(context.report),
       runtime_dir_(context.runtime_dir),
@@ -78,11 +83,12 @@ SipLine::SipLine(const LineBackendContext& context, SipAccount account)
           },
           account_.ring_ms),
       pace_(context.clock.CreateTimer([this] { Tick(); })) {
-  pace_->SetInterval(kBlockMs);
+  pace_->SetInterval(kPaceMs);
   audio_.SetChangeHandler([this] { UpdatePacing(); });
 }
 
 SipLine::~SipLine() {
+  *alive_ = false;
   audio_.SetChangeHandler(nullptr);
   stack_.reset();
 }
@@ -145,6 +151,9 @@ DeviceInfo SipLine::Caps() {
 }
 
 int32_t SipLine::Open(int32_t, int32_t) {
+  if (open_controls_ == 0) {
+    if (const int32_t failed = Reload()) return failed;
+  }
   if (lost_) return kLost;
   ++open_controls_;
   if (stack_ != nullptr) stack_->SetAccepting(true);
@@ -183,7 +192,12 @@ int32_t SipLine::Drop() {
 
 int32_t SipLine::MonitorDigits(bool on) {
   if (lost_) return kLost;
-  monitoring_digits_ = on;
+  // Digits come through the loop's queue: the change joins it, so that a
+  // digit the stack heard before it is judged as the line was then.
+  clock_.Post([alive = alive_, this, on, call = call_] {
+    if (*alive && call == call_ && state_ != State::kIdle)
+      monitoring_digits_ = on;
+  });
   return 0;
 }
 
@@ -283,6 +297,25 @@ void SipLine::OnRegistration(bool registered, const std::string& text) {
   }
 }
 
+int32_t SipLine::Reload() {
+  SipAccount account;
+  std::string problem;
+  if (!ReadSipAccount(store_, settings_key_, account, problem) ||
+      account == account_)
+    return 0;
+  Report("SIP line: the account changed to " + account.address +
+         ", starting afresh");
+  if (!problem.empty()) Report(problem);
+  const bool started = stack_ != nullptr;
+  Shutdown();
+  account_ = std::move(account);
+  rings_.SetInterval(account_.ring_ms);
+  if (!started) return 0;
+  const int32_t failed = Initialize();
+  if (failed) Report(ErrorText(failed));
+  return failed;
+}
+
 void SipLine::EndCall() {
   rings_.Stop();
   if (state_ != State::kIdle && stack_ != nullptr) stack_->Hangup(call_);
@@ -308,26 +341,27 @@ void SipLine::UpdatePacing() {
 }
 
 void SipLine::Tick() {
-  std::vector<int16_t> block(kLineBlockSamples);
-  audio_.PullBlock(block);
+  // The blocks are members: nothing is allocated at the line's pace.
+  audio_.PullBlock(block_);
   if (state_ != State::kConnected) return UpdatePacing();
   if (stack_ != nullptr) {
-    stack_->Send(call_, block);
+    for (size_t at = 0; at < block_.size(); at += kLineBlockSamples)
+      stack_->Send(call_, std::span(block_).subspan(at, kLineBlockSamples));
     stack_->TakeHeard(call_, received_);
   }
   if (received_.size() > kMaxQueuedSamples)
     received_.erase(received_.begin(),
                     received_.end() - static_cast<ptrdiff_t>(kPrimedSamples));
   if (!primed_ && received_.size() >= kPrimedSamples) primed_ = true;
-  std::vector<int16_t> heard(kLineBlockSamples, 0);
+  std::fill(block_.begin(), block_.end(), int16_t{0});
   if (primed_) {
-    const size_t n = std::min(received_.size(), heard.size());
-    std::copy_n(received_.begin(), n, heard.begin());
+    const size_t n = std::min(received_.size(), block_.size());
+    std::copy_n(received_.begin(), n, block_.begin());
     received_.erase(received_.begin(),
                     received_.begin() + static_cast<ptrdiff_t>(n));
     if (received_.empty()) primed_ = false;
   }
-  audio_.Received(heard);
+  audio_.Received(block_);
 }
 
 std::unique_ptr<LineBackend> NewSipBackend(const LineBackendContext& context) {

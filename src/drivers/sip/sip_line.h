@@ -9,29 +9,37 @@
 // touched on that thread only: the loop thread hands it work through a libre
 // message queue (SipStack::Run), and every event of the stack comes back to
 // the loop thread with Clock::Post, where the line keeps all of its call
-// state. A posted event carries the number of the call it belongs to, so a
-// late event of a call that has ended changes nothing.
+// state. The call's sound does not take that way: the loop thread sends
+// each RTP packet itself on the call's socket, and takes the far end's
+// sound from a locked queue the libre thread fills, so neither thread wakes
+// the other at the sound's pace. A posted event carries the number of the call
+// it belongs to, so a late event of a call that has ended changes nothing.
 //
 // Calls. An offered INVITE is answered 180 Ringing and raises InComeCall,
 // CallerID (P-Asserted-Identity, else From; a withheld part is empty) and
 // rings on a RingCadence of "txtSipRingSeconds" seconds. Answer sends 200
-// with SDP (PCMU, PCMA, telephone-event). While a call is connected, a 20 ms
-// timer on the loop sends the endpoint's next block as one RTP packet and
-// hands the endpoint one block of the far end's sound from a short jitter
-// queue (zeros where nothing arrived). Drop sends BYE on a connected call,
-// 486 on an offered one and CANCEL on a dialled one. A second INVITE while
-// a call is there is answered 486; an INVITE without usable SDP or codec
-// 488, each with a journal line. Keypad digits come as RFC 4733 events, SIP
-// INFO (application/dtmf-relay) or tones in the far end's sound (librem's
+// with SDP (PCMU, PCMA, telephone-event). While a call is connected, a 40 ms
+// timer on the loop sends the endpoint's next two blocks as two RTP packets
+// of 20 ms and hands the endpoint two blocks of the far end's sound from a
+// short jitter queue (zeros where nothing arrived). Drop sends BYE on a
+// connected call, 486 on an offered one and CANCEL on a dialled one. A second
+// INVITE while a call is there is answered 486; an INVITE without usable SDP or
+// codec 488, each with a journal line. Keypad digits come as RFC 4733 events,
+// SIP INFO (application/dtmf-relay) or tones in the far end's sound (librem's
 // detector); DigitPresses makes one MonitorDigit of each key press.
 //
 // Registration ("chkSipRegister" "1"): digest authentication with
-// "txtSipAuthUser" and "txtSipPassword", refreshed and retried by libre. A
-// failed registration is a lost line (LineLost), a later success brings it
-// back (LineBack); each change of state is one journal line. The password
-// is never part of one.
+// "txtSipAuthUser" and "txtSipPassword", refreshed by libre. A failed
+// registration is a lost line (LineLost) and is tried again by the stack
+// after 1 s, doubling to 60 s; a later success brings the line back
+// (LineBack). Each change of state is one journal line; the password is
+// never part of one. Behind a home router (the registrar's Via answer names
+// another address than the line's own) the stack puts that public address
+// in the SDP of calls through the registrar and keeps the router's mapping
+// open with an empty line to the registrar every 25 s.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,6 +62,7 @@ struct SipAccount {
   std::string listen = "0.0.0.0:5060";
   bool register_account = false;
   uint32_t ring_ms = kRingCadenceMs;
+  bool operator==(const SipAccount&) const = default;
 };
 // Reads the section; false when "txtSipAddress" is empty (no SIP line).
 // `problem` receives what was wrong with a value that fell back to its
@@ -123,6 +132,11 @@ class SipLine : public LineBackend, public LineDevice {
 
  private:
   enum class State { kIdle, kOffered, kConnected, kFarEndGone, kDialing };
+  // Reads the account again when the line opens: a changed one restarts
+  // the stack with it (the owner mends a password and switches the line
+  // off and on), without a restart of the process. Non-zero when the
+  // stack does not start again.
+  int32_t Reload();
   void EndCall();
   // Tells `lwdctl devices` the registration state: the file kStateFile of
   // the runtime folder holds "<line name> TAB <state>".
@@ -131,6 +145,8 @@ class SipLine : public LineBackend, public LineDevice {
   void Tick();
 
   Clock& clock_;
+  SettingsStore& store_;
+  std::string settings_key_;
   SipAccount account_;
   std::function<void(const std::string&)> report_;
   std::string runtime_dir_;
@@ -149,7 +165,11 @@ class SipLine : public LineBackend, public LineDevice {
   bool monitoring_digits_ = false;
   DigitPresses presses_;
   std::vector<int16_t> received_;  // the jitter queue
+  // One pace's sound, each way in turn.
+  std::array<int16_t, size_t{2} * kLineBlockSamples> block_{};
   bool primed_ = false;
+  // Cleared when the line goes: a change still in the loop's queue is void.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // The factory of the backend "sip": null when no SIP line is set up.

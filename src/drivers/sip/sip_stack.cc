@@ -1,7 +1,14 @@
 #include "drivers/sip/sip_stack.h"
 
+#include <pthread.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <future>
+#include <mutex>
+#include <random>
 #include <string_view>
 
 #include "devices/line_audio.h"
@@ -18,16 +25,23 @@ namespace lw {
 namespace {
 
 constexpr uint32_t kRegisterExpiresS = 600;
+// After a failed registration the next try comes this long after, doubling
+// up to the longest: libre's own retry waits half a minute and more.
+constexpr uint64_t kFirstRetryMs = 1000;
+constexpr uint64_t kLongestRetryMs = 60000;
+// Behind a home router the line sends the registrar an empty line this
+// often, which keeps the router's mapping for its calls (routers forget an
+// idle one after 30 s and more).
+constexpr uint64_t kKeepAliveMs = 25000;
 constexpr uint16_t kFirstRtpPort = 16384;
 constexpr uint16_t kLastRtpPort = 32767;
+// The line takes the far end's sound every 20 ms; what it has not taken in
+// a quarter of a second is late and goes.
+constexpr size_t kMaxHeardSamples = 2000;
 
 std::string Text(const pl& p) { return std::string(p.p ? p.p : "", p.l); }
 
 std::string ErrorName(int err) { return std::strerror(err); }
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 }  // namespace
 
@@ -53,6 +67,14 @@ struct SipStack::State {
   sip* stack = nullptr;
   sipsess_sock* sessions = nullptr;
   sipreg* registration = nullptr;
+  tmr retry{};  // the next registration after a failure
+  uint64_t retry_ms = kFirstRetryMs;
+  // What the registrar's answer taught: where it is, and the address the
+  // line has on the internet (the received and rport of the answer's Via)
+  // when a router stands between them; unset when none does.
+  sa registrar_addr{};
+  sa public_addr{};
+  tmr keepalive{};
   bool completed_elsewhere = false;  // the offered call's CANCEL said so
   // The one call.
   sipsess* session = nullptr;
@@ -67,11 +89,24 @@ struct SipStack::State {
   int audio_pt = -1;
   bool alaw = false;
   int event_pt = -1;
-  uint32_t timestamp = 0;
-  bool marker = true;
   bool stray_reported = false;
   bool latched = false;       // `remote` is where the far end's RTP comes from
   dtmf_dec* tones = nullptr;  // keypad tones in the far end's sound
+  std::array<int16_t, 1024> decoded{};  // one packet's sound
+
+  // Shared with the loop thread under `shared_mutex`: where the line's
+  // sound goes (the RTP socket, closed while fd is -1), and the far end's
+  // sound waiting for the line.
+  std::mutex shared_mutex;
+  struct Outlet {
+    uint32_t call = 0;
+    int fd = -1;
+    sa to{};
+    uint8_t pt = 0;
+    bool alaw = false;
+  } outlet;
+  std::vector<int16_t> heard;
+  uint32_t heard_call = 0;
 
   // Hands `event` to the line on the loop thread.
   void Post(std::function<void(SipLine&)> event) {
@@ -91,17 +126,26 @@ struct SipStack::State {
   }
 
   int Open();
+  int Register();
   void Close();
-  int MakeMedia(const sa* toward);
+  // The call's RTP socket and SDP, from the local address toward
+  // `toward`, or the public address for a call through the registrar.
+  int MakeMedia(const sa* toward, bool through_registrar);
+  void LearnPublicAddress(const sip_msg* msg);
   bool ChooseFormats();
   void EndSession();
   void Refuse(const sip_msg* msg, uint16_t code, const char* reason,
               const std::string& why);
-  void SendBlock(const std::vector<int16_t>& block);
+  // Tells the loop thread where the line's sound goes now.
+  void PublishOutlet();
+  // Hands the far end's sound to the line.
+  void Heard(const int16_t* samples, size_t count);
 
   static void OnQueue(int, void* data, void*);
   static int OnAuth(char** user, char** password, const char*, void* arg);
   static void OnRegister(int err, const sip_msg* msg, void* arg);
+  static void OnRetry(void* arg);
+  static void OnKeepAlive(void* arg);
   static void OnConnect(const sip_msg* msg, void* arg);
   static void OnPacket(bool sent, enum sip_transp, const sa*, const sa*,
                        const uint8_t* packet, size_t size, void* arg);
@@ -133,6 +177,10 @@ int SipStack::State::Open() {
   err = sipsess_listen(&sessions, stack, 32, OnConnect, this);
   if (!err) sip_set_trace_handler(stack, OnPacket);
   if (err || !register_account) return err;
+  return Register();
+}
+
+int SipStack::State::Register() {
   const char* routes[] = {route.c_str()};
   return sipreg_register(&registration, stack, registrar_uri.c_str(),
                          aor.c_str(), nullptr, aor.c_str(), kRegisterExpiresS,
@@ -142,6 +190,8 @@ int SipStack::State::Open() {
 
 void SipStack::State::Close() {
   EndSession();
+  tmr_cancel(&retry);
+  tmr_cancel(&keepalive);
   registration = static_cast<sipreg*>(mem_deref(registration));
   sessions = static_cast<sipsess_sock*>(mem_deref(sessions));
   if (stack != nullptr) sip_close(stack, true);
@@ -158,7 +208,7 @@ void SipStack::State::OnTone(char key, void* arg) {
   });
 }
 
-int SipStack::State::MakeMedia(const sa* toward) {
+int SipStack::State::MakeMedia(const sa* toward, bool through_registrar) {
   sa local;
   int err = sip_transp_laddr(stack, &local, SIP_TRANSP_UDP, toward);
   if (err) return err;
@@ -169,6 +219,8 @@ int SipStack::State::MakeMedia(const sa* toward) {
   err = rtp_listen(&rtp, IPPROTO_UDP, &local, kFirstRtpPort, kLastRtpPort,
                    false, OnRtp, nullptr, this);
   if (!err) err = sdp_session_alloc(&sdp, &local);
+  if (!err && through_registrar && sa_isset(&public_addr, SA_ADDR))
+    sdp_session_set_laddr(sdp, &public_addr);
   if (!err)
     err =
         sdp_media_add(&media, sdp, "audio", sa_port(rtp_local(rtp)), "RTP/AVP");
@@ -183,8 +235,6 @@ int SipStack::State::MakeMedia(const sa* toward) {
                          1, nullptr, nullptr, nullptr, false, "0-15");
   if (!err) err = sdp_media_set_lattr(media, true, "ptime", "20");
   audio_pt = event_pt = -1;
-  timestamp = 0;
-  marker = true;
   stray_reported = false;
   latched = false;
   if (tones == nullptr && !err)
@@ -196,21 +246,17 @@ int SipStack::State::MakeMedia(const sa* toward) {
 }
 
 bool SipStack::State::ChooseFormats() {
-  audio_pt = event_pt = -1;
+  std::vector<SdpFormat> formats;
   for (le* e = list_head(sdp_media_format_lst(media, false)); e != nullptr;
        e = e->next) {
     const auto* format = static_cast<const sdp_format*>(e->data);
-    std::string_view name = format->name != nullptr ? format->name : "";
-    if (name.empty() && format->pt == 0) name = "PCMU";
-    if (name.empty() && format->pt == 8) name = "PCMA";
-    if (audio_pt < 0 &&
-        (SameNoCase(name, "PCMU") || SameNoCase(name, "PCMA"))) {
-      audio_pt = format->pt;
-      alaw = SameNoCase(name, "PCMA");
-    }
-    if (event_pt < 0 && SameNoCase(name, "telephone-event"))
-      event_pt = format->pt;
+    formats.push_back(
+        {format->pt, format->name != nullptr ? format->name : ""});
   }
+  const ChosenFormats chosen = lw::ChooseFormats(formats);
+  audio_pt = chosen.audio_pt;
+  alaw = chosen.alaw;
+  event_pt = chosen.event_pt;
   const sa* address = sdp_media_raddr(media);
   if (address != nullptr) remote = *address;
   return audio_pt >= 0 && address != nullptr && sa_isset(&remote, SA_ALL);
@@ -220,9 +266,10 @@ void SipStack::State::EndSession() {
   session = static_cast<sipsess*>(mem_deref(session));
   sdp = static_cast<sdp_session*>(mem_deref(sdp));
   media = nullptr;
-  rtp = static_cast<struct rtp_sock*>(mem_deref(rtp));
   media_up = false;
   answered = false;
+  PublishOutlet();  // before the socket closes
+  rtp = static_cast<struct rtp_sock*>(mem_deref(rtp));
 }
 
 void SipStack::State::Refuse(const sip_msg* msg, uint16_t code,
@@ -237,20 +284,24 @@ void SipStack::State::Refuse(const sip_msg* msg, uint16_t code,
          reason + "): " + why);
 }
 
-void SipStack::State::SendBlock(const std::vector<int16_t>& block) {
-  if (!media_up || rtp == nullptr) return;
-  mbuf* mb = mbuf_alloc(RTP_HEADER_SIZE + block.size());
-  if (mb == nullptr) return;
-  mb->pos = mb->end = RTP_HEADER_SIZE;
-  for (const int16_t sample : block)
-    (void)mbuf_write_u8(mb,
-                        alaw ? g711_pcm2alaw(sample) : g711_pcm2ulaw(sample));
-  mb->pos = RTP_HEADER_SIZE;
-  (void)rtp_send(rtp, &remote, false, marker, static_cast<uint8_t>(audio_pt),
-                 timestamp, mb);
-  mem_deref(mb);
-  timestamp += static_cast<uint32_t>(block.size());
-  marker = false;
+void SipStack::State::PublishOutlet() {
+  const std::lock_guard<std::mutex> lock(shared_mutex);
+  outlet.fd = -1;
+  if (!media_up || rtp == nullptr || audio_pt < 0) return;
+  const sa* local = rtp_local(rtp);
+  outlet.fd = udp_sock_fd(static_cast<udp_sock*>(rtp_sock(rtp)), sa_af(local));
+  outlet.call = call;
+  outlet.to = remote;
+  outlet.pt = static_cast<uint8_t>(audio_pt);
+  outlet.alaw = alaw;
+}
+
+void SipStack::State::Heard(const int16_t* samples, size_t count) {
+  const std::lock_guard<std::mutex> lock(shared_mutex);
+  if (heard_call != call) heard.clear();
+  heard_call = call;
+  if (heard.size() > kMaxHeardSamples) heard.clear();
+  heard.insert(heard.end(), samples, samples + count);
 }
 
 void SipStack::State::OnQueue(int, void* data, void*) {
@@ -283,8 +334,71 @@ void SipStack::State::OnRegister(int err, const sip_msg* msg, void* arg) {
     text = "SIP registration at " + s.registrar_uri +
            " failed: " + std::to_string(msg->scode) + " " + Text(msg->reason);
   }
+  if (registered) {
+    s.retry_ms = kFirstRetryMs;
+    s.registrar_addr = msg->src;
+    s.LearnPublicAddress(msg);
+  } else if (!tmr_isrunning(&s.retry)) {
+    // The failed registration goes (not from inside its own handler), and
+    // a new one starts after the back-off.
+    tmr_start(&s.retry, 0, OnRetry, &s);
+  }
   s.Post(
       [registered, text](SipLine& l) { l.OnRegistration(registered, text); });
+}
+
+void SipStack::State::OnRetry(void* arg) {
+  auto& s = *static_cast<State*>(arg);
+  if (s.registration != nullptr) {
+    s.registration = static_cast<sipreg*>(mem_deref(s.registration));
+    tmr_start(&s.retry, s.retry_ms, OnRetry, &s);
+    s.retry_ms = std::min(s.retry_ms * 2, kLongestRetryMs);
+    return;
+  }
+  if (const int err = s.Register()) {
+    s.Report("SIP registration at " + s.registrar_uri +
+             " cannot start: " + ErrorName(err));
+    tmr_start(&s.retry, s.retry_ms, OnRetry, &s);
+  }
+}
+
+void SipStack::State::LearnPublicAddress(const sip_msg* msg) {
+  pl received{};
+  pl rport{};
+  sa seen{};
+  sa local{};
+  const bool behind_router =
+      msg_param_decode(&msg->via.params, "received", &received) == 0 &&
+      sa_set(&seen, &received, 0) == 0 &&
+      sip_transp_laddr(stack, &local, SIP_TRANSP_UDP, &msg->src) == 0 &&
+      !sa_cmp(&seen, &local, SA_ADDR);
+  if (!behind_router) {
+    sa_init(&public_addr, AF_UNSPEC);
+    tmr_cancel(&keepalive);
+    return;
+  }
+  if (msg_param_decode(&msg->via.params, "rport", &rport) == 0)
+    sa_set_port(&seen, static_cast<uint16_t>(pl_u32(&rport)));
+  if (!sa_cmp(&seen, &public_addr, SA_ALL)) {
+    public_addr = seen;
+    char text[64] = "";
+    (void)re_snprintf(text, sizeof text, "%J", &seen);
+    Report(std::string("SIP line behind a router: its public address is ") +
+           text);
+  }
+  if (!tmr_isrunning(&keepalive))
+    tmr_start(&keepalive, kKeepAliveMs, OnKeepAlive, this);
+}
+
+void SipStack::State::OnKeepAlive(void* arg) {
+  auto& s = *static_cast<State*>(arg);
+  if (mbuf* mb = mbuf_alloc(4)) {
+    (void)mbuf_write_str(mb, "\r\n\r\n");
+    mb->pos = 0;
+    (void)sip_send(s.stack, nullptr, SIP_TRANSP_UDP, &s.registrar_addr, mb);
+    mem_deref(mb);
+  }
+  tmr_start(&s.keepalive, kKeepAliveMs, OnKeepAlive, &s);
 }
 
 void SipStack::State::OnConnect(const sip_msg* msg, void* arg) {
@@ -296,7 +410,9 @@ void SipStack::State::OnConnect(const sip_msg* msg, void* arg) {
   if (!msg_ctype_cmp(&msg->ctyp, "application", "sdp") ||
       mbuf_get_left(msg->mb) == 0)
     return s.Refuse(msg, 488, "Not Acceptable Here", "no SDP offer");
-  if (int err = s.MakeMedia(&msg->src))
+  const bool through_registrar = sa_isset(&s.registrar_addr, SA_ADDR) &&
+                                 sa_cmp(&msg->src, &s.registrar_addr, SA_ADDR);
+  if (int err = s.MakeMedia(&msg->src, through_registrar))
     return s.Refuse(msg, 500, "Server Internal Error",
                     "no media socket: " + ErrorName(err));
   if (int err = sdp_decode(s.sdp, msg->mb, true)) {
@@ -365,6 +481,7 @@ int SipStack::State::OnAnswer(const sip_msg* msg, void* arg) {
 void SipStack::State::OnEstablished(const sip_msg*, void* arg) {
   auto& s = *static_cast<State*>(arg);
   s.media_up = true;
+  s.PublishOutlet();
   const uint32_t call = s.call;
   s.Post([call](SipLine& l) { l.OnConnected(call); });
 }
@@ -411,6 +528,7 @@ void SipStack::State::OnRtp(const sa* src, const rtp_header* hdr, mbuf* mb,
     // the line's sound goes (symmetric RTP).
     s.latched = true;
     s.remote = *src;
+    s.PublishOutlet();
   } else if (!sa_cmp(src, &s.remote, SA_ALL)) {
     if (!s.stray_reported) {
       s.stray_reported = true;
@@ -435,11 +553,12 @@ void SipStack::State::OnRtp(const sa* src, const rtp_header* hdr, mbuf* mb,
     return;
   }
   if (hdr->pt != s.audio_pt) return;
-  std::vector<int16_t> samples(size);
-  for (size_t i = 0; i < size; ++i)
-    samples[i] = s.alaw ? g711_alaw2pcm(payload[i]) : g711_ulaw2pcm(payload[i]);
-  dtmf_dec_probe(s.tones, samples.data(), samples.size());
-  s.owner->Heard(call, samples);
+  const size_t count = std::min(size, s.decoded.size());
+  for (size_t i = 0; i < count; ++i)
+    s.decoded[i] =
+        s.alaw ? g711_alaw2pcm(payload[i]) : g711_ulaw2pcm(payload[i]);
+  dtmf_dec_probe(s.tones, s.decoded.data(), count);
+  s.Heard(s.decoded.data(), count);
 }
 
 SipStack::SipStack(Clock& clock, SipLine& line, const SipAccount& account)
@@ -473,6 +592,8 @@ std::string SipStack::Start() {
   std::future<int> result = opened.get_future();
   State* s = state_.get();
   thread_ = std::thread([s, &opened] {
+    // Named for top and the benchmark, which show each thread's CPU.
+    pthread_setname_np(pthread_self(), "lw-sip");
     int err = libre_init();
     if (!err) err = s->Open();
     opened.set_value(err);
@@ -514,6 +635,7 @@ void SipStack::Answer(uint32_t call) {
     if (err) return s->Ended("answer failed: " + ErrorName(err));
     s->answered = true;
     s->media_up = true;
+    s->PublishOutlet();
   });
 }
 
@@ -541,7 +663,12 @@ void SipStack::Dial(uint32_t call, const std::string& uri) {
     const bool numeric =
         sa_decode(&toward, parts.host.data(), parts.host.size()) == 0 ||
         sa_set_str(&toward, host.c_str(), 5060) == 0;
-    int err = s->MakeMedia(numeric ? &toward : nullptr);
+    // A number at the account's domain, or any call by the outbound
+    // proxy, goes through the registrar's side of the router.
+    const bool through_registrar =
+        s->register_account &&
+        (!s->route.empty() || parts.host == SplitSipAddress(s->aor).host);
+    int err = s->MakeMedia(numeric ? &toward : nullptr, through_registrar);
     if (!err) err = sdp_encode(&offer, s->sdp, true);
     const char* routes[] = {s->route.c_str()};
     if (!err)
@@ -556,28 +683,45 @@ void SipStack::Dial(uint32_t call, const std::string& uri) {
   });
 }
 
-void SipStack::Heard(uint32_t call, const std::vector<int16_t>& samples) {
-  const std::lock_guard<std::mutex> lock(heard_mutex_);
-  if (heard_call_ != call) heard_.clear();
-  heard_call_ = call;
-  // The line takes the sound every 20 ms; what it has not taken in a
-  // quarter of a second is late and goes.
-  if (heard_.size() > kMaxHeardSamples) heard_.clear();
-  heard_.insert(heard_.end(), samples.begin(), samples.end());
-}
-
 void SipStack::TakeHeard(uint32_t call, std::vector<int16_t>& into) {
-  const std::lock_guard<std::mutex> lock(heard_mutex_);
-  if (heard_call_ == call)
-    into.insert(into.end(), heard_.begin(), heard_.end());
-  heard_.clear();
+  State& s = *state_;
+  const std::lock_guard<std::mutex> lock(s.shared_mutex);
+  if (s.heard_call == call)
+    into.insert(into.end(), s.heard.begin(), s.heard.end());
+  s.heard.clear();
 }
 
-void SipStack::Send(uint32_t call, const std::vector<int16_t>& block) {
-  State* s = state_.get();
-  Run([s, call, block] {
-    if (call == s->call) s->SendBlock(block);
-  });
+void SipStack::Send(uint32_t call, std::span<const int16_t> block) {
+  State& s = *state_;
+  std::array<uint8_t, RTP_HEADER_SIZE + kLineBlockSamples> packet{};
+  const size_t count = std::min(block.size(), size_t{kLineBlockSamples});
+  const std::lock_guard<std::mutex> lock(s.shared_mutex);
+  const State::Outlet& out = s.outlet;
+  if (out.fd < 0 || out.call != call) return;
+  const bool first = stream_call_ != call;
+  if (first) {
+    // A new stream: its own source and a random start, as RTP asks.
+    std::random_device random;
+    stream_call_ = call;
+    ssrc_ = random();
+    sequence_ = static_cast<uint16_t>(random());
+    timestamp_ = random();
+  }
+  packet[0] = 0x80;  // version 2
+  packet[1] = static_cast<uint8_t>((first ? 0x80 : 0) | (out.pt & 0x7f));
+  const auto put = [&packet](size_t at, uint32_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i, value >>= 8)
+      packet[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value);
+  };
+  put(2, sequence_++, 2);
+  put(4, timestamp_, 4);
+  put(8, ssrc_, 4);
+  timestamp_ += static_cast<uint32_t>(count);
+  for (size_t i = 0; i < count; ++i)
+    packet[RTP_HEADER_SIZE + i] =
+        out.alaw ? g711_pcm2alaw(block[i]) : g711_pcm2ulaw(block[i]);
+  (void)sendto(out.fd, packet.data(), RTP_HEADER_SIZE + count, MSG_DONTWAIT,
+               &out.to.u.sa, out.to.len);
 }
 
 }  // namespace lw

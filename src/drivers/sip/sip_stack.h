@@ -7,8 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,8 +51,10 @@ class SipStack {
   void Hangup(uint32_t call);
   // Invites `uri` as call `call`.
   void Dial(uint32_t call, const std::string& uri);
-  // One 20 ms block of the line's sound for the far end of call `call`.
-  void Send(uint32_t call, const std::vector<int16_t>& block);
+  // One 20 ms block of the line's sound for the far end of call `call`,
+  // sent as one RTP packet from the calling thread: the libre thread wakes
+  // only for what arrives.
+  void Send(uint32_t call, std::span<const int16_t> block);
 
   // Appends the far end's sound of call `call` received since the last
   // take to `into`. The sound waits here, not in a post per packet, so the
@@ -63,17 +66,15 @@ class SipStack {
  private:
   void Run(std::function<void()> work);
 
-  // The libre thread's side of TakeHeard.
-  void Heard(uint32_t call, const std::vector<int16_t>& samples);
-  static constexpr size_t kMaxHeardSamples = 2000;
-
   std::unique_ptr<State> state_;
-  std::mutex heard_mutex_;
-  std::vector<int16_t> heard_;  // guarded by heard_mutex_
-  uint32_t heard_call_ = 0;     // guarded by heard_mutex_
   std::thread thread_;
   std::atomic<bool> accepting_{false};
   std::atomic<uint32_t> calls_{0};
+  // The RTP stream Send makes, the loop thread's own.
+  uint32_t stream_call_ = 0;
+  uint16_t sequence_ = 0;
+  uint32_t timestamp_ = 0;
+  uint32_t ssrc_ = 0;
   bool running_ = false;
 };
 

@@ -125,6 +125,23 @@ NameAndUser CallerIdentity(std::string_view asserted_identity,
   return caller;
 }
 
+ChosenFormats ChooseFormats(std::span<const SdpFormat> formats) {
+  ChosenFormats chosen;
+  for (const SdpFormat& format : formats) {
+    std::string_view name = format.name;
+    if (name.empty() && format.pt == 0) name = "pcmu";
+    if (name.empty() && format.pt == 8) name = "pcma";
+    if (chosen.audio_pt < 0 &&
+        (EqualsNoCase(name, "pcmu") || EqualsNoCase(name, "pcma"))) {
+      chosen.audio_pt = format.pt;
+      chosen.alaw = EqualsNoCase(name, "pcma");
+    }
+    if (chosen.event_pt < 0 && EqualsNoCase(name, "telephone-event"))
+      chosen.event_pt = format.pt;
+  }
+  return chosen;
+}
+
 std::optional<TelephoneEvent> ParseTelephoneEvent(const uint8_t* payload,
                                                   size_t size) {
   if (size < 4 || payload[0] >= sizeof kKeys - 1) return std::nullopt;

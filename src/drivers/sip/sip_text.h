@@ -1,11 +1,13 @@
 // The texts and rules of a SIP line that do not need the SIP stack: who a
-// caller is, which keypad digit a packet or a request carries, and when two
-// digit reports are one key press. Everything here works on text a stranger
+// caller is, which formats of an SDP offer or answer the line takes, which
+// keypad digit a packet or a request carries, and when two digit reports are
+// one key press. Everything here works on text a stranger
 // controls, so nothing here trusts its input's shape.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -37,6 +39,22 @@ NameAndUser ParseNameAddr(std::string_view value);
 // which the line reports as the "UNKNOWN" caller.
 NameAndUser CallerIdentity(std::string_view asserted_identity,
                            std::string_view from);
+
+// One format of an SDP audio line: its payload type and the encoding name
+// its rtpmap gives (empty when it has none).
+struct SdpFormat {
+  int pt = -1;
+  std::string_view name;
+};
+// What the line takes of the far end's formats: the first PCMU or PCMA one
+// (payload types 0 and 8 are those without an rtpmap) and the first
+// telephone-event one; -1 for the one that is missing.
+struct ChosenFormats {
+  int audio_pt = -1;
+  bool alaw = false;
+  int event_pt = -1;
+};
+ChosenFormats ChooseFormats(std::span<const SdpFormat> formats);
 
 // The key of an RFC 4733 telephone-event payload ("0".."9", "*", "#",
 // "A".."D"), and whether the packet ends the key press; nullopt for another

@@ -34,6 +34,20 @@ TEST(SipCallerIdentityTest, AssertedIdentityElseFromWithheldPartsEmpty) {
   }
 }
 
+TEST(SipFormatsTest, FirstG711AndTelephoneEventOfTheOffer) {
+  // given offered formats, expect the first PCMU or PCMA one (0 and 8 also
+  // without an rtpmap) and the telephone-event one, -1 for what is missing
+  const SdpFormat offer[] = {
+      {9, "G722"}, {96, "telephone-EVENT"}, {8, ""}, {0, "PCMU"}};
+  const ChosenFormats chosen = ChooseFormats(offer);
+  EXPECT_EQ(chosen.audio_pt, 8);
+  EXPECT_TRUE(chosen.alaw);
+  EXPECT_EQ(chosen.event_pt, 96);
+  const SdpFormat none[] = {{0, "opus"}, {18, ""}};
+  EXPECT_EQ(ChooseFormats(none).audio_pt, -1);
+  EXPECT_EQ(ChooseFormats(none).event_pt, -1);
+}
+
 TEST(SipDigitTest, PayloadsAndBodiesNameTheirKey) {
   // given telephone-event payloads and dtmf-relay bodies, expect their keys
   const uint8_t five_end[] = {5, 0x80, 0, 160};
