@@ -110,6 +110,11 @@ class LineController final : public CallLine {
   void OnLineLost();
   // The lost line is back: it is opened again.
   void OnLineBack();
+  // The device list changed (a modem plugged in): the open device's index
+  // is found again by its name, and a device "cmbModemDev" named while it
+  // was missing replaces the one opened instead, at once when the line is
+  // idle, else once the call is over.
+  void OnLinesChanged();
 
   // Places an outgoing call to `number`; with `record` the connected call
   // is recorded (type "4"), otherwise it is an outgoing call (type "1").
@@ -146,6 +151,13 @@ class LineController final : public CallLine {
   // True while the line is switched on: open, waiting in serial caller-ID mode
   // (also for its port) or lost.
   bool LineSwitchedOn();
+  // The index of the last device named `name`, -1 when none is; the device
+  // index stays as it was.
+  int32_t FindDevice(const std::string& name);
+  // On the loop, when no call is in progress: the wanted device, once
+  // listed, replaces the one opened in its place.
+  void SwitchToWantedLineWhenIdle();
+  void SwitchToWantedLine();
 
   // --- line_options.cc
   // Where the option routines apply the speech options.
@@ -208,6 +220,14 @@ class LineController final : public CallLine {
   RemoteAccess remote_;
   EventSounds sounds_;
   Forwarding forwarding_;
+  // The device "cmbModemDev" named while it was not listed (empty when none
+  // is awaited) and the name written there in its place.
+  std::string wanted_device_;
+  std::string fallback_device_;
+  // The name of the device opened last.
+  std::string open_device_;
+  // Expires with the controller, so that posted work finds out.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace lw
