@@ -11,7 +11,8 @@
 // The class is implemented over several files, each for one concern:
 //   line_controller.cc  loading, unloading, the line status message
 //   line_lifecycle.cc   choosing, opening and closing the line, a lost
-//                       line, and the calls serial caller-ID mode announces
+//                       line, a changed device list, and the calls serial
+//                       caller-ID mode announces
 //   line_commands.cc    the commands of channel 108
 //   line_options.cc     reading the line options
 //   call_state.cc       the call state machine: telephony events, the ring
@@ -64,7 +65,9 @@ class LineController final : public CallLine {
   // --- line_lifecycle.cc
   // Chooses the device by the name in "cmbModemDev" (the last device of
   // that name, else device 0), writes the chosen name back, opens it unless
-  // a line is already open, and sends the line status.
+  // a line is already open, and sends the line status. A name no device
+  // bears is journalled and remembered: it still stands behind the name
+  // written in its place, until the owner names another device.
   void OpenLine();
   // Closes the line; sends the line status unless `unloading`. A lost line is
   // not opened again when it comes back.
