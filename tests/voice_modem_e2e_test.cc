@@ -163,18 +163,26 @@ class HotPlugE2E : public ModemSimE2E {
   }
 };
 
-TEST_F(HotPlugE2E, ModemPluggedInLaterIsProbedAndListed) {
-  // Given the modem plugged in after start-up, expect it probed and listed
-  // by lwdctl devices without a restart.
+TEST_F(HotPlugE2E, ModemPluggedInLaterIsListedAndTakesTheLine) {
+  // Given "cmbModemDev" naming the modem, plugged in after start-up, expect
+  // the simulated line used meanwhile, the modem probed and listed by
+  // lwdctl devices without a restart, the line moved onto it, and its call
+  // answered and stored.
+  const std::string modem = "CONEXANT (" + link_ + ")";
+  ASSERT_TRUE(WaitFor([&] {
+    return env_.Journalled("The line device " + modem + " is missing: ");
+  })) << env_.Journal();
   StartSim();
   ASSERT_TRUE(WaitFor([&] {
-    return env_.Journalled("Modem CONEXANT (" + link_ + ") on " + link_);
+    return env_.Journalled("The line device " + modem + " is listed now");
   })) << env_.Journal();
   std::string out;
-  EXPECT_TRUE(WaitFor([&] {
-    env_.Run("lwdctl", {"devices"}, &out);
-    return out.find("CONEXANT (" + link_ + ")") != std::string::npos;
-  })) << out;
+  env_.Run("lwdctl", {"devices"}, &out);
+  EXPECT_THAT(out, HasSubstr(modem));
+  EXPECT_THAT(Call({"--number", "5559876", "--ring-interval", "1",
+                    "--hangup-after", "3"}),
+              HasSubstr("\"answered\""));
+  ASSERT_TRUE(env_.WaitRecords(1)) << env_.Journal();
 }
 
 // Serial caller identification on the modem, then the hand-over.

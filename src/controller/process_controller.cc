@@ -167,6 +167,10 @@ void ProcessController::Unload() {
   loaded_ = false;
 }
 
+void ProcessController::LinesChanged() {
+  if (line_) line_->OnLinesChanged();
+}
+
 bool ProcessController::IsFormLoaded(const std::string& name) const {
   if (name == "frmMain") return loaded_;
   if (name == "frmLine") return line_ != nullptr;

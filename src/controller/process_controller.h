@@ -88,6 +88,9 @@ class ProcessController {
   const ProcessState& state() const { return state_; }
   // The line controller; null when not loaded.
   LineController* line() { return line_.get(); }
+  // The list of line devices changed after start-up (a modem plugged in);
+  // the line controller follows it.
+  void LinesChanged();
 
   // --- Public fields read (and partly set) by the web server, in this
   // order.

@@ -380,6 +380,7 @@ void LineController::OnIdle() {
   // A call wrapped up when the line closed or refused the hang-up is not
   // stored a second time should its Idle still arrive.
   if (call_.wrap_up_due) WrapUpCall(kMessageIdle);
+  SwitchToWantedLineWhenIdle();
 }
 
 void LineController::EndCallBeforeClose() {

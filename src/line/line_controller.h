@@ -11,7 +11,8 @@
 // The class is implemented over several files, each for one concern:
 //   line_controller.cc  loading, unloading, the line status message
 //   line_lifecycle.cc   choosing, opening and closing the line, a lost
-//                       line, and the calls serial caller-ID mode announces
+//                       line, a changed device list, and the calls serial
+//                       caller-ID mode announces
 //   line_commands.cc    the commands of channel 108
 //   line_options.cc     reading the line options
 //   call_state.cc       the call state machine: telephony events, the ring
@@ -64,7 +65,9 @@ class LineController final : public CallLine {
   // --- line_lifecycle.cc
   // Chooses the device by the name in "cmbModemDev" (the last device of
   // that name, else device 0), writes the chosen name back, opens it unless
-  // a line is already open, and sends the line status.
+  // a line is already open, and sends the line status. A name no device
+  // bears is journalled and remembered: it still stands behind the name
+  // written in its place, until the owner names another device.
   void OpenLine();
   // Closes the line; sends the line status unless `unloading`. A lost line is
   // not opened again when it comes back.
@@ -110,6 +113,11 @@ class LineController final : public CallLine {
   void OnLineLost();
   // The lost line is back: it is opened again.
   void OnLineBack();
+  // The device list changed (a modem plugged in): the open device's index
+  // is found again by its name, and a device "cmbModemDev" named while it
+  // was missing replaces the one opened instead, at once when the line is
+  // idle, else once the call is over.
+  void OnLinesChanged();
 
   // Places an outgoing call to `number`; with `record` the connected call
   // is recorded (type "4"), otherwise it is an outgoing call (type "1").
@@ -146,6 +154,13 @@ class LineController final : public CallLine {
   // True while the line is switched on: open, waiting in serial caller-ID mode
   // (also for its port) or lost.
   bool LineSwitchedOn();
+  // The index of the last device named `name`, -1 when none is; the device
+  // index stays as it was.
+  int32_t FindDevice(const std::string& name);
+  // On the loop, when no call is in progress: the wanted device, once
+  // listed, replaces the one opened in its place.
+  void SwitchToWantedLineWhenIdle();
+  void SwitchToWantedLine();
 
   // --- line_options.cc
   // Where the option routines apply the speech options.
@@ -208,6 +223,14 @@ class LineController final : public CallLine {
   RemoteAccess remote_;
   EventSounds sounds_;
   Forwarding forwarding_;
+  // The device "cmbModemDev" named while it was not listed (empty when none
+  // is awaited) and the name written there in its place.
+  std::string wanted_device_;
+  std::string fallback_device_;
+  // The name of the device opened last.
+  std::string open_device_;
+  // Expires with the controller, so that posted work finds out.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace lw

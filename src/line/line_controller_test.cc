@@ -71,6 +71,27 @@ TEST_F(LineControllerTest, LastDeviceOfTheConfiguredNameIsOpened) {
   EXPECT_EQ(JournalCount("Device Details"), 2);
 }
 
+TEST_F(LineControllerTest, WantedDeviceListedDuringACallTakesTheLineAfterIt) {
+  // Given "Modem A" named but not listed, then listed ahead of the simulated
+  // line during a call, expect the call kept on the simulated line, whose
+  // index follows the list, and the modem opened once the call is over.
+  Set(kDevices, "cmbModemDev", "Modem A");
+  Start();
+  Incoming();
+  SimulatedLine& modem = AddLine("Modem A");
+  line_->OnLinesChanged();
+  fake.clock().Advance(100);
+  EXPECT_EQ(modem.open_controls(), 0);
+  EXPECT_THAT(Sent(107), ElementsAre("Tapi_Incomming\r\n0\r\nFalse",
+                                     "LineStatus\r\n1\r\n0\r\nFalse"));
+  HangUp();
+  fake.clock().Advance(100);
+  EXPECT_EQ(modem.open_controls(), 1);
+  EXPECT_EQ(fake.line().open_controls(), 0);
+  EXPECT_EQ(Get(kDevices, "cmbModemDev"), "Modem A");
+  EXPECT_EQ(JournalCount("Modem A is listed now: it replaces Linewarden"), 1);
+}
+
 TEST_F(LineControllerTest, FailedOpenLeavesTheLineOffAndSaysWhy) {
   // Given LineOpen failing, expect the open's journal entry with the
   // device's text and code, LineStat 1 and the status still sent.

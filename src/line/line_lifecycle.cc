@@ -1,5 +1,6 @@
 // Choosing, opening and closing the line; a line lost and back; the calls
 // serial caller-ID mode announces.
+#include <memory>
 #include <string>
 
 #include "base/paths.h"
@@ -46,10 +47,14 @@ void LineController::OpenLine() {
   if (!s_.loaded) return;
   Trapped(s_.journal, "LineOpen:ErrOpenLine", [&] {
     Telephony& tapi = *s_.telephony;
-    const std::string wanted = ReadText(s_.Reg, kDevicesSection, "cmbModemDev");
+    std::string wanted = ReadText(s_.Reg, kDevicesSection, "cmbModemDev");
+    // The name written in place of a missing device still stands for it.
+    if (!wanted_device_.empty() && wanted == fallback_device_)
+      wanted = wanted_device_;
 
     // Every device of that name is journalled; the last one is opened.
     int32_t chosen = 0;
+    bool found = false;
     DeviceInfo info;
     if (!wanted.empty()) {
       const int32_t count = tapi.GetNumDevices();
@@ -59,6 +64,7 @@ void LineController::OpenLine() {
         tapi.GetDeviceCaps(info);
         if (info.Name == wanted) {
           chosen = i;
+          found = true;
           s_.journal.LogSys(DeviceDetails(i, info), 0, "");
         }
       }
@@ -69,6 +75,16 @@ void LineController::OpenLine() {
     tapi.GetDeviceCaps(info);
     s_.Reg.SetSubkey(kDevicesSection);
     s_.Reg.SetRegistryValue("cmbModemDev", info.Name, REG_SZ);
+    if (!wanted.empty() && !found) {
+      // A modem plugged in later takes over once it is listed.
+      s_.journal.LogSys("The line device " + wanted + " is missing: " +
+                            info.Name + " is used until it is listed",
+                        0, "OpenLine");
+      wanted_device_ = wanted;
+      fallback_device_ = info.Name;
+    } else if (wanted_device_ != wanted) {
+      wanted_device_.clear();
+    }
 
     // A line switched on in the other mode is closed first, so that it
     // opens in the mode now set.
@@ -88,6 +104,8 @@ void LineController::OpenTheLine(int32_t index) {
     DeviceInfo info;
     tapi.GetDeviceCaps(info);
     s_.LineIndex = index;
+    open_device_ = info.Name;
+    if (open_device_ == wanted_device_) wanted_device_.clear();
 
     int32_t result = tapi.LineOpen(kPrivilegesOwnerMonitor, kMediaModesVoice);
     // Written on success too: the journal shows which device was opened.
@@ -168,6 +186,58 @@ void LineController::OnLineBack() {
   OpenLine();
 }
 
+void LineController::OnLinesChanged() {
+  if (!s_.loaded) return;
+  Trapped(s_.journal, "LinesChanged", [&] {
+    // Devices listed ahead of the open one move it down the list.
+    const int32_t index = FindDevice(open_device_);
+    if (index >= 0 && index != s_.telephony->DeviceIndex()) {
+      s_.telephony->SetDeviceIndex(index);
+      s_.LineIndex = index;
+      SendLineStatus();
+    }
+  });
+  SwitchToWantedLineWhenIdle();
+}
+
+int32_t LineController::FindDevice(const std::string& name) {
+  Telephony& tapi = *s_.telephony;
+  const int32_t current = tapi.DeviceIndex();
+  int32_t found = -1;
+  for (int32_t i = 0; !name.empty() && i < tapi.GetNumDevices(); ++i) {
+    tapi.SetDeviceIndex(i);
+    DeviceInfo info;
+    tapi.GetDeviceCaps(info);
+    if (info.Name == name) found = i;
+  }
+  tapi.SetDeviceIndex(current);
+  return found;
+}
+
+void LineController::SwitchToWantedLineWhenIdle() {
+  if (wanted_device_.empty()) return;
+  // Posted: the line is not closed inside the event or the backend's
+  // callback that got here.
+  s_.devices.clock.Post([this, alive = std::weak_ptr<bool>(alive_)] {
+    if (!alive.expired()) SwitchToWantedLine();
+  });
+}
+
+void LineController::SwitchToWantedLine() {
+  if (!s_.loaded || wanted_device_.empty() || !LineSwitchedOn()) return;
+  // A call in progress keeps its line; the switch waits for its end.
+  if (s_.in_call || call_.wrap_up_due || s_.telephony->IsCallActive()) return;
+  if (FindDevice(wanted_device_) < 0) return;
+  Trapped(s_.journal, "LinesChanged", [&] {
+    s_.journal.LogSys("The line device " + wanted_device_ +
+                          " is listed now: it replaces " + open_device_,
+                      0, "LinesChanged");
+    CloseTheLine();
+    s_.LineLost = false;
+    OpenLine();
+  });
+}
+
 void LineController::MakeSerialCallerIdMode() {
   SerialCallerIdEvents events;
   // Pick-up detection measures the gap after the last ring, the modem's
@@ -203,6 +273,7 @@ void LineController::OnModemCallerGone() {
     s_.journal.LogSys("Comm_Idle", 0, "Comm_Idle(" + DeviceIndexText() + ")");
   });
   if (call_.wrap_up_due) WrapUpCall("Comm_Idle");
+  SwitchToWantedLineWhenIdle();
 }
 
 }  // namespace lw

@@ -168,7 +168,10 @@ class Program : public lw::MainController {
           [this, source](const std::string& text) {
             journal_.LogSys(text, 0, source);
           },
-          [this] { PublishLines(); }};
+          [this] {
+            PublishLines();
+            if (main_ != nullptr) main_->LinesChanged();
+          }};
       std::unique_ptr<lw::LineBackend> backend = entry.make(context);
       if (backend == nullptr) continue;
       lines_.Register(entry.name, *backend, entry.simulated);
