@@ -1,4 +1,4 @@
-// The owner's second interface beside the specified pages: the page "/app/"
+// The owner's second interface beside the calls, journal and options pages: the page "/app/"
 // and the JSON interface it uses ("/api/calls", "/api/calls/{id}/heard",
 // "/api/calls/{id}/recording", "/api/events").
 //
