@@ -1,7 +1,6 @@
-// The owner's second interface beside the calls, journal and options pages: the
-// page "/app/" and the JSON interface it uses ("/api/calls",
-// "/api/calls/{id}/heard",
-// "/api/calls/{id}/recording", "/api/events").
+// The owner's second interface beside the calls, journal and options pages:
+// the page "/app/" and the JSON interface it uses ("/api/calls",
+// "/api/calls/{id}/heard", "/api/calls/{id}/recording", "/api/events").
 //
 // A call is named by its identity in the store, never by its position in
 // the latest-call list: "YYYYMMDD-N" is record N of the day folder
