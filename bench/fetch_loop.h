@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <string_view>
 
 #include "loopback.h"
 
@@ -20,8 +21,22 @@ inline void FetchEachIteration(benchmark::State& state, int port,
     }
     send(fd, request.data(), request.size(), 0);
     ssize_t n;
-    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) bytes += n;
+    bool first = true;
+    bool refused = false;
+    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) {
+      // A status line other than 200 would time a refusal, not the answer.
+      const std::string_view head(buf, static_cast<size_t>(n));
+      if (first && head.starts_with("HTTP/") &&
+          head.substr(0, head.find('\n')).find(" 200 ") == head.npos)
+        refused = true;
+      first = false;
+      bytes += n;
+    }
     close(fd);
+    if (refused) {
+      state.SkipWithError("the server did not answer 200");
+      break;
+    }
   }
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }

@@ -72,7 +72,7 @@ struct ServedHome {
 void BM_CallsListOverLoopback(benchmark::State& state) {
   ServedHome home(1000);
   FetchEachIteration(state, home.port,
-                     "GET /api/calls HTTP/1.1\r\nHost: x\r\n\r\n");
+                     "GET /api/calls HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
 }
 BENCHMARK(BM_CallsListOverLoopback)
     ->Repetitions(5)
@@ -99,7 +99,8 @@ void BM_CallStoredToEvent(benchmark::State& state) {
   lw::CallStore store(home.env.home.path(), home.env.fake.clock());
   store.SetNumOfItemsInLast(100);
   const int fd = lw::testing::Connect(home.port);
-  const std::string request = "GET /api/events HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::string request =
+      "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
   send(fd, request.data(), request.size(), 0);
   std::string seen;
   char buf[65536];
