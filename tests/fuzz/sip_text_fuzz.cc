@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   const auto has = [&](auto fits, int pt) {
     return std::any_of(formats.begin(), formats.end(), [&](const auto& f) {
-      return fits(f) && (pt < 0 || f.pt == pt);
+      return fits(f) && f.pt >= 0 && f.pt <= 127 && (pt < 0 || f.pt == pt);
     });
   };
   Check((chosen.audio_pt >= 0) == has(audio, -1) &&

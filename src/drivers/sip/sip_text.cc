@@ -128,6 +128,8 @@ NameAndUser CallerIdentity(std::string_view asserted_identity,
 ChosenFormats ChooseFormats(std::span<const SdpFormat> formats) {
   ChosenFormats chosen;
   for (const SdpFormat& format : formats) {
+    // RTP payload types are 0 to 127; anything else names no format.
+    if (format.pt < 0 || format.pt > 127) continue;
     std::string_view name = format.name;
     if (name.empty() && format.pt == 0) name = "pcmu";
     if (name.empty() && format.pt == 8) name = "pcma";

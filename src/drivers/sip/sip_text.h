@@ -48,7 +48,8 @@ struct SdpFormat {
 };
 // What the line takes of the far end's formats: the first PCMU or PCMA one
 // (payload types 0 and 8 are those without an rtpmap) and the first
-// telephone-event one; -1 for the one that is missing.
+// telephone-event one; -1 for the one that is missing. A payload type
+// outside 0 to 127 is passed over.
 struct ChosenFormats {
   int audio_pt = -1;
   bool alaw = false;
