@@ -21,7 +21,7 @@
 #include <functional>
 #include <string>
 
-#include "drivers/curl_mail/curl_mail.h"
+#include "drivers/curl/curl_mail.h"
 #include "loopback.h"
 
 namespace {

@@ -6,7 +6,7 @@
 // Shared devices are references; a component makes its own instance of each
 // per-component device with the factories (the line controller makes its
 // telephony control, two wave controls, five channel ends, a serial port, a
-// mail control and a voice; the process controller its own telephony
+// mail control, a webhook control and a voice; the process controller its own telephony
 // control, a wave control and two channel ends). The factories never return
 // null. The bundle and what it refers to outlive every component built
 // from it.
@@ -23,6 +23,7 @@
 #include "devices/telephony.h"
 #include "devices/voice.h"
 #include "devices/wave.h"
+#include "devices/webhook.h"
 
 namespace lw {
 
@@ -36,6 +37,8 @@ struct Devices {
   std::function<std::unique_ptr<MessageChannel>()> new_channel;
   std::function<std::unique_ptr<Mail>()> new_mail;
   std::function<std::unique_ptr<Voice>()> new_voice;
+  // May be left empty: no webhook requests are sent.
+  std::function<std::unique_ptr<Webhook>()> new_webhook;
 };
 
 }  // namespace lw

@@ -63,8 +63,8 @@ std::string CallerText(const std::string& received) {
                       : ControlCharactersReplaced(text);
 }
 
-// The forwarding rule of "cmbActMail" and "cmbActApp": 0 every call, 1 voice
-// messages, 2 recorded incoming calls.
+// The forwarding rule of "cmbActMail", "cmbActWebhook" and "cmbActApp": 0
+// every call, 1 voice messages, 2 recorded incoming calls.
 bool ForwardsCallType(int16_t act, const std::string& call_type) {
   switch (act) {
     case 0:
@@ -303,10 +303,12 @@ void LineController::CallerIdentified(const std::string& name,
         call_.machine_answers = false;
         call_.ignore_call = true;
       }
-      // Forwarding "2": neither mail nor program for this caller ("3", the
-      // contact's own forwarding, came with the overlay).
+      // Forwarding "2": neither mail, webhook nor program for this caller
+      // ("3", the contact's own forwarding of mail and program, came with
+      // the overlay; the webhook keeps the line's settings).
       if (contact.forwarding[0] == '2') {
         o.forward_by_mail = false;
+        o.forward_by_webhook = false;
         o.forward_to_app = false;
       }
     }
@@ -409,15 +411,16 @@ void LineController::WrapUpCall(const char* message) {
   });
 
   std::string stored_type = std::string(kCallTypeIncoming);
+  WrapUpResult stored;
   Trapped(s_.journal, tag, [&] {
     s_.Store->SetNumOfItemsInLast(s_.process.Options.NumOfItemsInLast);
     WrapUpOptions options;
     options.list_calls_longer_than = s_.Options.list_calls_longer_than;
     options.list_messages_only = s_.Options.list_messages_only;
-    const WrapUpResult result =
+    stored =
         SaveFinishedCall(*s_.Store, call_.Call, s_.telephony->DeviceIndex(),
                          options, call_.remote_access_call, *s_.line_wave);
-    stored_type = result.stored_type;
+    stored_type = stored.stored_type;
   });
 
   Trapped(s_.journal, tag, [&] {
@@ -444,6 +447,12 @@ void LineController::WrapUpCall(const char* message) {
     if (s_.Options.forward_by_mail &&
         ForwardsCallType(s_.Options.mail_when, type))
       forwarding_.SendMailForCall();
+  });
+  Trapped(s_.journal, tag, [&] {
+    const std::string& type = call_.Call.info.call_type;
+    if (s_.Options.forward_by_webhook &&
+        ForwardsCallType(s_.Options.webhook_when, type))
+      forwarding_.SendWebhookForCall(StoredCallOf(stored, call_, *s_.Store));
   });
   Trapped(s_.journal, tag, [&] {
     const std::string& type = call_.Call.info.call_type;

@@ -53,6 +53,7 @@ void LineController::Load() {
     MakeSerialCallerIdMode();
     sounds_.SetPlayer(s_.WavePlayer.get());
     forwarding_.SetMail(d.new_mail());
+    if (d.new_webhook) forwarding_.SetWebhook(d.new_webhook());
     auto_mode_.Load();
 
     s_.Store =

@@ -1,11 +1,14 @@
 #include "notify/forwarding.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <memory>
 
 #include "base/message_text.h"
 #include "base/system.h"
 #include "base/trapped.h"
+#include "callstore/call_id.h"
 #include "notify/program_starter.h"
 #include "settings/registry_routines.h"
 
@@ -15,6 +18,11 @@ namespace {
 
 constexpr int kTransMailProgress = 7;  // "Sending mail: "
 constexpr const char* kAppErrorSource = "Error Send To APP ->";
+constexpr const char* kWebhookSource = "Webhook1";
+
+std::string NotSentText(const std::string& to, const std::string& error) {
+  return "The call details were not sent to " + to + ": " + error;
+}
 
 }  // namespace
 
@@ -32,9 +40,8 @@ void Forwarding::MailComplete(int32_t result) {
   // changed them while this mail was on its way.
   const std::string& to = line_.options().mail_to;
   if (result != 0) {
-    line_.journal().LogSys("The call details were not sent to " + to + ": " +
-                               Mail1_->ErrorText(result),
-                           result, "Mail1");
+    line_.journal().LogSys(NotSentText(to, Mail1_->ErrorText(result)), result,
+                           "Mail1");
     return;
   }
   const ProcessState& p = line_.process();
@@ -92,8 +99,7 @@ void Forwarding::SendMailForCall() {
   const int32_t result = Mail1_->Send(m);
   // A mail that never starts has no completion; say why once.
   if (result != 0)
-    line_.journal().LogSys("The call details were not sent to " + o.mail_to +
-                               ": " + Mail1_->ErrorText(result),
+    line_.journal().LogSys(NotSentText(o.mail_to, Mail1_->ErrorText(result)),
                            result, "Mail1");
 }
 
@@ -121,6 +127,68 @@ void Forwarding::SetMail(std::unique_ptr<Mail> mail) {
     Trapped(line_.journal(), "Mail1_Complete", [&] { MailComplete(result); });
   };
   Mail1_->SetEvents(std::move(events));
+}
+
+StoredCall StoredCallOf(const WrapUpResult& stored, const PerCall& call,
+                        const CallStore& store) {
+  StoredCall s;
+  s.record = stored.record;
+  if (stored.saved) s.id = CallId(stored.day_folder, stored.record_number);
+  s.contact = call.Call.info.contact;
+  s.blocked = call.block_call;
+  const std::string recording = store.RecordingPath(stored.record);
+  s.has_recording = !recording.empty() && access(recording.c_str(), F_OK) == 0;
+  return s;
+}
+
+void Forwarding::SetWebhook(std::unique_ptr<Webhook> webhook) {
+  webhook_ = std::move(webhook);
+  if (!webhook_) return;
+  WebhookEvents events;
+  events.Complete = [this](int32_t result) {
+    Trapped(line_.journal(), "Webhook1_Complete",
+            [&] { WebhookComplete(result); });
+  };
+  webhook_->SetEvents(std::move(events));
+}
+
+void Forwarding::SendWebhookForCall(const StoredCall& call) {
+  std::vector<int> bad_lines;
+  const WebhookRequest request =
+      WebhookRequestForCall(call, line_.options(), bad_lines);
+  for (int number : bad_lines)
+    line_.journal().LogSys("txtWebhookHeaders line " + std::to_string(number) +
+                               " is not a header \"Name: value\"; it is left "
+                               "out",
+                           0, kWebhookSource);
+  PostWebhook(request);
+}
+
+void Forwarding::PostWebhook(const WebhookRequest& request) {
+  if (!webhook_) return;
+  const std::string host = UrlHost(request.url);
+  const int32_t result = webhook_->Post(request);
+  if (result != 0) {
+    line_.journal().LogSys(NotSentText(host, webhook_->ErrorText(result)),
+                           result, kWebhookSource);
+    return;
+  }
+  webhook_hosts_.push_back(host);
+}
+
+void Forwarding::WebhookComplete(int32_t result) {
+  std::string host;
+  if (!webhook_hosts_.empty()) {
+    host = std::move(webhook_hosts_.front());
+    webhook_hosts_.pop_front();
+  }
+  if (result != 0) {
+    line_.journal().LogSys(NotSentText(host, webhook_->ErrorText(result)),
+                           result, kWebhookSource);
+    return;
+  }
+  line_.journal().LogSys("Sent the call details to " + host + " complete", 0,
+                         "");
 }
 
 void Forwarding::SendToApp() {

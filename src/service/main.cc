@@ -22,7 +22,8 @@
 #include "devices/serial_port_names.h"
 #include "drivers/alsa/alsa_sound_output.h"
 #include "drivers/asio_clock/asio_clock.h"
-#include "drivers/curl_mail/curl_mail.h"
+#include "drivers/curl/curl_mail.h"
+#include "drivers/curl/curl_webhook.h"
 #include "drivers/espeak/espeak_voice.h"
 #include "drivers/serial/asio_serial_port.h"
 #include "drivers/simline/simline_backend.h"
@@ -79,7 +80,7 @@ class Program : public lw::MainController {
         runtime_dir_(std::move(runtime_dir)),
         journal_(clock, app_path_),
         lines_(clock),
-        devices_{clock, sound_devices_, {}, {}, {}, {}, {}, {}},
+        devices_{clock, sound_devices_, {}, {}, {}, {}, {}, {}, {}},
         request_unload_(std::move(request_unload)) {
     RegisterLineBackends();
     devices_.new_telephony = [this] { return lines_.NewTelephony(); };
@@ -107,6 +108,9 @@ class Program : public lw::MainController {
         journal_.LogSys(note, 0, "Mail1");
       });
       return mail;
+    };
+    devices_.new_webhook = [this] {
+      return std::make_unique<lw::CurlWebhook>(io_);
     };
     devices_.new_voice = [this] {
       return std::make_unique<lw::EspeakVoice>(

@@ -419,6 +419,17 @@ void LoadCallOptions(RegistryRoutines& registry, Journal& journal,
     r.Text("txtAppTo", o.app_command);
     r.Boolean("chkBGAPP", o.app_in_background);
 
+    r.Section("Forward\\Webhook");
+    r.Boolean("chkWebhook", o.forward_by_webhook);
+    r.Int16("cmbActWebhook", o.webhook_when);
+    r.Text("txtWebhookURL", o.webhook_url);
+    r.Text("txtWebhookHeaders", o.webhook_headers);
+
+    r.Section("RemoteAccess\\TabInternetAccess");
+    r.Int32("chkAllowWWWRemoteAccess", o.web_allowed);
+    r.Int32("txtWWWPort", o.web_port);
+    r.Text("txtWWWListen", o.web_listen);
+
     r.Section("Properties\\TabGeneral");
     r.Int32("txtlNumOfItemsInLast", process.NumOfItemsInLast);
     r.Boolean("chkListMessagesOnly", o.list_messages_only);

@@ -112,6 +112,18 @@ struct CallOptions : ContactOverlay {
   // "Forward\App".
   bool app_in_background = false;  // chkBGAPP
 
+  // "Forward\Webhook": one HTTP request per call to the owner's URL.
+  bool forward_by_webhook = false;  // chkWebhook
+  int16_t webhook_when = 0;         // cmbActWebhook, coded as cmbActMail
+  std::string webhook_url;          // txtWebhookURL
+  std::string webhook_headers;      // txtWebhookHeaders: lines "Name: value"
+
+  // "RemoteAccess\TabInternetAccess": where the web interface serves a
+  // call's recording, for the webhook's link to it.
+  int32_t web_allowed = 0;  // chkAllowWWWRemoteAccess
+  int32_t web_port = 0;     // txtWWWPort
+  std::string web_listen;   // txtWWWListen
+
   friend bool operator==(const CallOptions&, const CallOptions&) = default;
 };
 

@@ -2,10 +2,7 @@
 // the page "/app/" and the JSON interface it uses ("/api/calls",
 // "/api/calls/{id}/heard", "/api/calls/{id}/recording", "/api/events").
 //
-// A call is named by its identity in the store, never by its position in
-// the latest-call list: "YYYYMMDD-N" is record N of the day folder
-// "\Data\Log\YYYY\MM\DD\", so a call deleted or marked heard is always the
-// one the owner saw, however the list moved meanwhile.
+// A call is named by its identity in the store (CallId, callstore/call_id.h).
 //
 // Every answer of this interface is a whole HTTP/1.1 answer (status line and
 // headers, UTF-8), whatever "chkWWWHttpHeaders" says for the old pages. The
@@ -20,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "callstore/call_id.h"
 #include "callstore/call_record.h"
 #include "devices/clock.h"
 #include "journal/journal.h"
@@ -31,13 +29,9 @@ class CallStore;
 
 namespace web {
 
-// The identity of record `record_number` of `day_folder`; empty when the
-// folder is not a day folder "\Data\Log\YYYY\MM\DD\" (any letter case).
-std::string CallId(std::string_view day_folder, int64_t record_number);
-// The day folder ("\Data\Log\YYYY\MM\DD\") and record number of an
-// identity; false for any other text (CallId gives the identity back).
-bool ParseCallId(std::string_view id, std::string& day_folder,
-                 int64_t& record_number);
+using lw::CallId;
+using lw::ParseCallId;
+using lw::TypeWords;
 
 // One entry of the latest-call list as the interface shows it.
 struct CallView {
@@ -52,9 +46,6 @@ struct CallView {
 // whose folder is not a day folder are left out.
 std::vector<CallView> ListCalls(const CallStore& store);
 
-// "message", "recorded call", "missed", "blocked", "outgoing" for the stored
-// type codes; "unknown" for any other.
-std::string_view TypeWords(std::string_view code, bool blocked);
 // The JSON object of one call (see README: id, type, name, number, contact,
 // time, length, heard, recording).
 std::string CallJson(const CallView& call);

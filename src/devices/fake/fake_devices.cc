@@ -43,7 +43,7 @@ FakeDevices::FakeDevices(LocalDateTime start)
     : clock_(start),
       line_(clock_, line_audio_),
       lines_(clock_),
-      devices_{clock_,  sound_devices_, nullptr, nullptr,
+      devices_{clock_,  sound_devices_, nullptr, nullptr, nullptr,
                nullptr, nullptr,        nullptr, nullptr} {
   lines_.Register("simline", line_, /*simulated=*/true);
   devices_.new_telephony = [this] { return lines_.NewTelephony(); };

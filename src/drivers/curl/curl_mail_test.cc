@@ -1,4 +1,4 @@
-#include "drivers/curl_mail/curl_mail.h"
+#include "drivers/curl/curl_mail.h"
 
 #include <curl/curl.h>
 #include <gmock/gmock.h>

@@ -1,11 +1,7 @@
-// The mail control over libcurl's SMTP, driven through curl_multi by an Asio
-// loop: curl tells which sockets to watch and when to wake it, and the loop
-// runs the transfer a piece at a time when a socket is ready. That loop runs
-// on a thread of the driver's own, not on the process's main loop, because
-// libcurl waits for the server's answer to the end of a mail without
-// returning (for up to the `stall` limit); the main loop only receives the
-// events, so a large recording or a slow server never holds up the line, the
-// channels or the web server.
+// The mail control over libcurl's SMTP, run off the main loop by a
+// CurlRunner (curl_runner.h): libcurl waits for the server's answer to the
+// end of a mail without returning, so a large recording or a slow server
+// never holds up the line, the channels or the web server.
 //
 // One mail is a MIME message: the text as a text/plain part (UTF-8; as
 // it is when plain ASCII, else base64) and, when an attachment is given, the
@@ -21,21 +17,16 @@
 // Send refuses. A recording that is gone by the time its mail starts is left
 // out, the mail goes without it, and a note says so.
 //
-// Limits (Limits below): a server that takes longer than `connect` to
-// accept the connection, or through which less than 1 byte a second moves
-// for `stall` (a server that stops answering), or a mail that takes longer
-// than `total` in all, completes with a failure.
+// Limits (CurlLimits): a mail that runs into one completes with a failure.
 #pragma once
 
-#include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "devices/mail.h"
+#include "drivers/curl/curl_runner.h"
 
 namespace lw {
 
@@ -45,11 +36,7 @@ inline constexpr int32_t kMailSetupFailed = 1003;
 
 class CurlMail : public Mail {
  public:
-  struct Limits {
-    std::chrono::seconds connect{30};
-    std::chrono::seconds stall{60};
-    std::chrono::seconds total{600};
-  };
+  using Limits = CurlLimits;
 
   // Raises its events on `io`; must be destroyed before it. A mail still on
   // its way is abandoned without a Complete.
@@ -66,14 +53,17 @@ class CurlMail : public Mail {
   // Notes for the journal (a recording left out); never holds a password.
   void SetNoteHandler(std::function<void(const std::string&)> handler);
 
-  struct Impl;
+  // The handlers, on the main loop; transfers keep it while they run.
+  struct Front {
+    explicit Front(asio::io_context& io) : events(io) {}
+    MainLoopEvents events;
+    MailEvents handlers;
+    std::function<void(const std::string&)> note;
+  };
 
  private:
-  std::shared_ptr<struct CurlMailFront> front_;
-  asio::io_context worker_io_;
-  asio::executor_work_guard<asio::io_context::executor_type> work_;
-  std::thread thread_;
-  std::unique_ptr<Impl> impl_;
+  std::shared_ptr<Front> front_;
+  CurlRunner runner_;
 };
 
 // The header texts of a mail, for tests: a text is put on one line (CR and
