@@ -1,10 +1,13 @@
 // Passing calls on, in the real process on the simulated line: mail to a
 // real SMTP server (aiosmtpd on loopback), the mail request on channel 111,
-// and the owner's program started with the caller's details.
+// the owner's program started with the caller's details, and webhook
+// requests to real HTTP servers (python's http.server on loopback).
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
 
 #include "e2e_util.h"
 
@@ -94,6 +97,102 @@ TEST_F(ForwardingE2E, MessageByMailAndProgramThenAMailRequestOn111) {
             "\\u0014Incoming Call from TESTCALLER\\u0014Number 4 2 "
             "\\u0014NOFILE\"}\n");
   EXPECT_FALSE(sink_.Has(2));
+}
+
+class WebhookE2E : public LineE2E {
+ protected:
+  void Prepare() override {
+    WriteTone(env_.home() + "/voice.wav", 440, 3.0);
+    env_.Set("Forward\\Webhook", "chkWebhook", "1");
+    env_.Set("Forward\\Webhook", "cmbActWebhook", "1");
+    env_.Set("Forward\\Webhook", "txtWebhookURL",
+             "http://" + ok_.server() + "/calls?token=q-secret");
+    env_.Set("Forward\\Webhook", "txtWebhookHeaders",
+             "Title: New call\nnot a header\r\nAuthorization: Bearer h-secret");
+    env_.Set("RemoteAccess\\TabInternetAccess", "txtWWWListen", "127.0.0.1");
+    env_.Set("RemoteAccess\\TabInternetAccess", "txtWWWPort",
+             std::to_string(web_port_));
+  }
+  // A caller nobody answers, sent to `url` by every rule.
+  void MissedCallTo(const std::string& url) {
+    env_.Set("Forward\\Webhook", "txtWebhookURL", url);
+    Phone({"call", "--number", "42", "--rings", "1", "--ring-interval", "0.5"});
+  }
+
+  HttpSink ok_;
+  const int web_port_ = FreePort();
+};
+
+TEST_F(WebhookE2E, MessageArrivesAsJsonOthersByTheRuleAndFailuresJournalled) {
+  // given the webhook for messages with a title and a bearer header (and one
+  // malformed line), expect a message to arrive as one JSON POST with the
+  // headers, its fields and its recording's URL on the web interface, the
+  // bad line journalled and no secret in the journal; then a missed call
+  // to send nothing; by every rule, a server answering 500 and an HTTPS
+  // server with a self-signed certificate to be journalled as failures
+  Phone({"call", "--name", "Ann", "--number", "5551234", "--rings", "4",
+         "--ring-interval", "0.5", "--play", env_.home() + "/voice.wav",
+         "--play-after", "2.5"});
+  ASSERT_TRUE(ok_.Wait(1));
+  EXPECT_EQ(ok_.Part(1, "request"), "POST /calls?token=q-secret HTTP/1.1");
+  const std::string headers = ok_.Part(1, "headers");
+  EXPECT_NE(headers.find("Title: New call\n"), std::string::npos) << headers;
+  EXPECT_NE(headers.find("Authorization: Bearer h-secret\n"),
+            std::string::npos);
+  EXPECT_NE(headers.find("Content-Type: application/json\n"),
+            std::string::npos);
+  const auto body = nlohmann::json::parse(ok_.Part(1, "body"));
+  EXPECT_EQ(body["type"], "message");
+  EXPECT_EQ(body["name"], "Ann");
+  EXPECT_EQ(body["number"], "5551234");
+  EXPECT_EQ(body["contact"], "");
+  EXPECT_TRUE(std::regex_match(
+      body["time"].get<std::string>(),
+      std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+      << body;
+  EXPECT_GE(body["length"], 2);
+  EXPECT_EQ(body["new"], true);
+  const std::string id = body["id"];
+  EXPECT_TRUE(std::regex_match(id, std::regex(R"(\d{8}-1)"))) << id;
+  EXPECT_EQ(body["recording"], "http://127.0.0.1:" + std::to_string(web_port_) +
+                                   "/api/calls/" + id + "/recording");
+  ASSERT_TRUE(WaitFor([&] {
+    return env_.Journalled("Sent the call details to 127.0.0.1 complete");
+  }));
+  EXPECT_TRUE(
+      env_.Journalled("txtWebhookHeaders line 2 is not a header \"Name: "
+                      "value\"; it is left out"));
+
+  env_.Set("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered", "0");
+  MissedCallTo("http://" + ok_.server() + "/calls");
+  env_.Set("Forward\\Webhook", "cmbActWebhook", "0");
+  HttpSink failing({"--status", "500"});
+  MissedCallTo("http://" + failing.server() + "/calls");
+  ASSERT_TRUE(failing.Wait(1));
+  EXPECT_EQ(nlohmann::json::parse(failing.Part(1, "body"))["type"], "missed");
+  ASSERT_TRUE(WaitFor([&] {
+    return env_.Journalled(
+        "The call details were not sent to 127.0.0.1: The server answered "
+        "HTTP 500");
+  }));
+  EXPECT_FALSE(ok_.Has(2));
+
+  const std::string key = env_.home() + "/key.pem";
+  const std::string cert = env_.home() + "/cert.pem";
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt "
+                         "ec_paramgen_curve:prime256v1 -nodes -days 1 -subj "
+                         "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
+                         "-keyout " +
+                         key + " -out " + cert + " 2>/dev/null")
+                            .c_str()),
+            0);
+  HttpSink tls({"--tls", cert, key});
+  MissedCallTo("https://" + tls.server() + "/calls");
+  ASSERT_TRUE(WaitFor([&] {
+    return env_.Journalled("The call details were not sent to 127.0.0.1: SSL");
+  }));
+  EXPECT_FALSE(tls.Has(1));
+  EXPECT_FALSE(env_.Journalled("secret"));
 }
 
 }  // namespace

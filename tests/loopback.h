@@ -149,20 +149,22 @@ inline MailMessage MailTo(const std::string& server) {
 }
 
 #ifdef LW_SOURCE_DIR
-class SmtpSink {
+// A server of the tests in python on loopback (tests/NAME): it writes its
+// port to DIR/port and each request it takes to the folder DIR/N (from 1),
+// DIR/N/done last.
+class PythonSink {
  public:
-  // `options`: "--auth", "USER:PASS" for a server that wants a login.
-  explicit SmtpSink(std::vector<std::string> options = {}) {
-    options.insert(
-        options.begin(),
-        {"/usr/bin/python3", LW_SOURCE_DIR "/tests/smtp_sink.py", dir_.path()});
+  PythonSink(const char* name, std::vector<std::string> options) {
+    options.insert(options.begin(),
+                   {"/usr/bin/python3",
+                    std::string(LW_SOURCE_DIR "/tests/") + name, dir_.path()});
     pid_ = SpawnProgram(options);
     WaitFor([&] { return !ReadFile(dir_ / "port").empty(); });
     port_ = ReadFile(dir_ / "port");
   }
-  ~SmtpSink() { Stop(); }
+  ~PythonSink() { Stop(); }
 
-  // "127.0.0.1:<port>", as "txtSMTP" takes it; ":0" when it did not start.
+  // "127.0.0.1:<port>"; ":0" when it did not start.
   std::string server() const {
     return "127.0.0.1:" + (port_.empty() ? "0" : port_);
   }
@@ -172,15 +174,14 @@ class SmtpSink {
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
-  // Waits for the n-th mail (from 1); false when it did not come.
-  bool WaitMail(int n) const {
+  // Waits for the n-th request (from 1); false when it did not come.
+  bool Wait(int n) const {
     return WaitFor([&] { return Has(n); });
   }
   bool Has(int n) const {
     return std::filesystem::exists(dir_ / (std::to_string(n) + "/done"));
   }
-  // One part of the n-th mail: "mail_from", "rcpt_tos", "from", "subject",
-  // "text", "attachment_name", "attachment_type", "attachment".
+  // One file of the n-th request.
   std::string Part(int n, const std::string& part) const {
     return ReadFile(dir_ / (std::to_string(n) + "/" + part));
   }
@@ -189,6 +190,24 @@ class SmtpSink {
   TempDir dir_;
   pid_t pid_ = -1;
   std::string port_;
+};
+
+// aiosmtpd (smtp_sink.py); a mail's parts: "mail_from", "rcpt_tos", "from",
+// "subject", "text", "attachment_name", "attachment_type", "attachment".
+// `options`: "--auth", "USER:PASS" for a server that wants a login.
+class SmtpSink : public PythonSink {
+ public:
+  explicit SmtpSink(std::vector<std::string> options = {})
+      : PythonSink("smtp_sink.py", std::move(options)) {}
+  bool WaitMail(int n) const { return Wait(n); }
+};
+
+// python's http.server (http_sink.py); a request's parts: "request",
+// "headers", "body". `options`: "--status", "500"; "--tls", CERT, KEY.
+class HttpSink : public PythonSink {
+ public:
+  explicit HttpSink(std::vector<std::string> options = {})
+      : PythonSink("http_sink.py", std::move(options)) {}
 };
 #endif
 

@@ -6,9 +6,9 @@
 // Shared devices are references; a component makes its own instance of each
 // per-component device with the factories (the line controller makes its
 // telephony control, two wave controls, five channel ends, a serial port, a
-// mail control, a webhook control and a voice; the process controller its own telephony
-// control, a wave control and two channel ends). The factories never return
-// null. The bundle and what it refers to outlive every component built
+// mail control, a webhook control and a voice; the process controller its own
+// telephony control, a wave control and two channel ends). The factories never
+// return null. The bundle and what it refers to outlive every component built
 // from it.
 #pragma once
 

@@ -91,8 +91,7 @@ std::string WebBase(const CallOptions& options) {
   std::string host(Trim(options.web_listen, " "));
   if (host.empty() || host == "0.0.0.0" || host == "::") {
     char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
-      return {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return {};
     host = name;
   }
   if (host.find(':') != std::string::npos) host = "[" + host + "]";
@@ -115,10 +114,9 @@ std::vector<std::string> WebhookHeaderLines(const std::string& text,
     const size_t colon = line.find(':');
     const std::string_view name =
         colon == std::string_view::npos ? line : line.substr(0, colon);
-    const std::string_view value =
-        colon == std::string_view::npos
-            ? std::string_view()
-            : Trim(line.substr(colon + 1), " \t");
+    const std::string_view value = colon == std::string_view::npos
+                                       ? std::string_view()
+                                       : Trim(line.substr(colon + 1), " \t");
     if (colon == std::string_view::npos || !IsHeaderName(name) ||
         HasControlCharacter(value)) {
       bad_lines.push_back(number);
@@ -146,7 +144,8 @@ std::string UrlHost(const std::string& url) {
   rest = rest.substr(0, rest.find_first_of("/?#"));
   if (const size_t at = rest.rfind('@'); at != std::string::npos)
     rest = rest.substr(at + 1);
-  if (rest.starts_with("[")) return std::string(rest.substr(0, rest.find(']') + 1));
+  if (rest.starts_with("["))
+    return std::string(rest.substr(0, rest.find(']') + 1));
   return std::string(rest.substr(0, rest.find(':')));
 }
 

@@ -53,13 +53,7 @@ class CurlMail : public Mail {
   // Notes for the journal (a recording left out); never holds a password.
   void SetNoteHandler(std::function<void(const std::string&)> handler);
 
-  // The handlers, on the main loop; transfers keep it while they run.
-  struct Front {
-    explicit Front(asio::io_context& io) : events(io) {}
-    MainLoopEvents events;
-    MailEvents handlers;
-    std::function<void(const std::string&)> note;
-  };
+  using Front = ControlFront<MailEvents>;
 
  private:
   std::shared_ptr<Front> front_;

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace lw {
@@ -43,6 +44,17 @@ class MainLoopEvents {
  private:
   asio::io_context& main_io_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+// What a control's transfers reach on the main loop: its handlers and the
+// way there. Transfers keep it while they run.
+template <typename Handlers>
+struct ControlFront {
+  explicit ControlFront(asio::io_context& main_io) : events(main_io) {}
+  MainLoopEvents events;
+  Handlers handlers;
+  // Notes for the journal; never hold a password.
+  std::function<void(const std::string&)> note;
 };
 
 // One transfer. Every member runs on the runner's thread.

@@ -42,12 +42,7 @@ class CurlWebhook : public Webhook {
   int32_t Post(const WebhookRequest& request) override;
   std::string ErrorText(int32_t code) override;
 
-  // The handlers, on the main loop; requests keep it while they run.
-  struct Front {
-    explicit Front(asio::io_context& io) : events(io) {}
-    MainLoopEvents events;
-    WebhookEvents handlers;
-  };
+  using Front = ControlFront<WebhookEvents>;
 
  private:
   std::shared_ptr<Front> front_;
