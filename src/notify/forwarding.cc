@@ -166,7 +166,8 @@ void Forwarding::SendWebhookForCall(const StoredCall& call) {
 
 void Forwarding::PostWebhook(const WebhookRequest& request) {
   if (!webhook_) return;
-  const std::string host = UrlHost(request.url);
+  std::string host = UrlHost(request.url);
+  if (host.empty()) host = "the webhook URL";
   const int32_t result = webhook_->Post(request);
   if (result != 0) {
     line_.journal().LogSys(NotSentText(host, webhook_->ErrorText(result)),

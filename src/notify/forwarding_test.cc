@@ -35,6 +35,24 @@ TEST(CommandLineTest, SplitsLikeAShell) {
   EXPECT_EQ(MailPercent(0, 0), -1);
 }
 
+TEST(WebhookRequestTest, HeaderLinesAndTheHostTheJournalNames) {
+  // given header lines with blanks, CR LF, a line without a colon, a name
+  // with a blank and a value with a control character, expect the good lines
+  // kept as "Name: value" and the numbers of the bad ones; and of a URL only
+  // its host, never its user part, port, path or query
+  std::vector<int> bad;
+  EXPECT_THAT(WebhookHeaderLines("  Title:  New call \r\n\nno colon\r\n"
+                                 "Bad Name: x\nX-Key: a\x01b\nPriority:5",
+                                 bad),
+              ElementsAre("Title: New call", "Priority: 5"));
+  EXPECT_THAT(bad, ElementsAre(3, 4, 5));
+  EXPECT_EQ(UrlHost("https://u:pw@hub.local:8123/hook/s3cret?t=1"),
+            "hub.local");
+  EXPECT_EQ(UrlHost("http://[::1]:8080"), "[::1]");
+  EXPECT_EQ(UrlHost("http://push.example.org?token=x"), "push.example.org");
+  EXPECT_EQ(UrlHost("hub.local/hook/s3cret"), "");
+}
+
 using ForwardingTest = CallTest;
 
 TEST_F(ForwardingTest, OnlyKeptMessagesAreMailedAndFailuresJournalled) {

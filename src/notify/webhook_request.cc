@@ -139,8 +139,9 @@ WebhookRequest WebhookRequestForCall(const StoredCall& call,
 
 std::string UrlHost(const std::string& url) {
   std::string_view rest = url;
-  if (const size_t scheme = rest.find("://"); scheme != std::string::npos)
-    rest = rest.substr(scheme + 3);
+  const size_t scheme = rest.find("://");
+  if (scheme == std::string::npos) return {};
+  rest = rest.substr(scheme + 3);
   rest = rest.substr(0, rest.find_first_of("/?#"));
   if (const size_t at = rest.rfind('@'); at != std::string::npos)
     rest = rest.substr(at + 1);

@@ -48,8 +48,9 @@ WebhookRequest WebhookRequestForCall(const StoredCall& call,
                                      const CallOptions& options,
                                      std::vector<int>& bad_lines);
 
-// The host a URL names ("http://user@host:8080/x" gives "host"): what the
-// journal tells of a URL, whose path, query and user part may hold a secret.
+// The host a URL names ("http://user@host:8080/x" gives "host"; empty for
+// a text without "scheme://"): what the journal tells of a URL, whose path,
+// query and user part may hold a secret.
 std::string UrlHost(const std::string& url);
 
 }  // namespace lw
