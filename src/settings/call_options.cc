@@ -165,6 +165,46 @@ class OptionReader {
   const char* section_ = "";
 };
 
+// "Answer\TabScreening": a missing value gives the default, a bad one the
+// default and a journal line that names it.
+void ReadScreening(OptionReader& r, Journal& journal, CallOptions& o) {
+  constexpr const char* kDigit = "5";
+  constexpr int32_t kSeconds = 6;
+  constexpr int32_t kMaxSeconds = 60;
+  r.Section("Answer\\TabScreening");
+  r.Boolean("chkScreenUnknown", o.screen_unknown);
+  r.Text("txtScreenPrompt", o.screen_prompt);
+  if (Trim(o.screen_prompt).empty()) o.screen_prompt = kDefaultScreenPrompt;
+
+  const std::string digit = r.Text("cmbScreenDigit");
+  o.screen_digit = std::string(Trim(digit));
+  if (o.screen_digit.empty()) {
+    o.screen_digit = kDigit;
+  } else if (o.screen_digit.size() != 1 ||
+             std::string_view("0123456789*#").find(o.screen_digit[0]) ==
+                 std::string_view::npos) {
+    journal.LogSys("cmbScreenDigit \"" + JournalShown(digit) +
+                       "\" is not a keypad key (0 to 9, * or #): " + kDigit +
+                       " is used",
+                   0, kTagLoadCallOptions);
+    o.screen_digit = kDigit;
+  }
+
+  const std::string seconds = r.Text("txtScreenSeconds");
+  o.screen_seconds = kSeconds;
+  int32_t value = 0;
+  if (Trim(seconds).empty()) return;
+  if (OptionToInt32(seconds, value) != 0 || value < 1 || value > kMaxSeconds) {
+    journal.LogSys("txtScreenSeconds \"" + JournalShown(seconds) +
+                       "\" is not a number of seconds from 1 to " +
+                       std::to_string(kMaxSeconds) + ": " +
+                       std::to_string(kSeconds) + " is used",
+                   0, kTagLoadCallOptions);
+    return;
+  }
+  o.screen_seconds = value;
+}
+
 // Sets every field that LoadCallOptions fills to False, 0 or the empty text;
 // the fields of GetOptions keep their values.
 void ResetLoadedFields(CallOptions& o) {
@@ -350,6 +390,8 @@ void LoadCallOptions(RegistryRoutines& registry, Journal& journal,
     r.Boolean("chkPreScreen", o.prescreen_messages);
     o.messages_path = r.Text("txtMassagesPath") + "\\Data\\Log";
     r.Real("txtRecLong", o.max_message_minutes);
+
+    ReadScreening(r, journal, o);
 
     r.Section("Answer\\TabCallsRecord");
     r.Boolean("chkDetectPickUp", o.detect_pick_up);

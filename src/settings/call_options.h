@@ -60,6 +60,14 @@ struct CallOptions : ContactOverlay {
   std::string messages_path;          // txtMassagesPath + "\Data\Log"
   double max_message_minutes = 0;     // txtRecLong
 
+  // "Answer\TabScreening": a caller who matches no contact keys a digit
+  // before the greeting. Missing or bad values (bad ones
+  // journalled) give the defaults noted.
+  bool screen_unknown = false;  // chkScreenUnknown
+  std::string screen_prompt;    // txtScreenPrompt (kDefaultScreenPrompt)
+  std::string screen_digit;     // cmbScreenDigit, one keypad key ("5")
+  int32_t screen_seconds = 0;   // txtScreenSeconds, 1 to 60 (6)
+
   // "Answer\TabCallsRecord".
   int16_t record_when = 0;              // cmbRecWhen
   int32_t record_every_nth_call = 0;    // lblNumOfCallToRec
@@ -114,6 +122,10 @@ struct CallOptions : ContactOverlay {
 
   friend bool operator==(const CallOptions&, const CallOptions&) = default;
 };
+
+// What a screened caller hears when "txtScreenPrompt" is empty.
+inline constexpr const char* kDefaultScreenPrompt =
+    "To leave a message, press 5.";
 
 // The values read with the line options that the whole process shares. A
 // value that cannot be converted keeps its previous value.
