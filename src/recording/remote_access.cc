@@ -261,7 +261,10 @@ void RemoteAccess::DialogueKey(const std::string& digit) {
 void RemoteAccess::ScreeningDigit(const std::string& digit) {
   const CallOptions& o = line_.options();
   const bool by_code = o.allow_remote_access && !o.access_code.empty();
-  if (EnteredDigits_.empty() && digit == o.screen_digit) {
+  // After a wrong code only the code is taken: the time after it would end
+  // a message cut short.
+  if (EnteredDigits_.empty() && PasswordFailures_ == 0 &&
+      digit == o.screen_digit) {
     // An access code that begins with the screen digit goes on from it.
     if (by_code && o.access_code.starts_with(digit)) EnteredDigits_ = digit;
     screening_.Pass();

@@ -165,44 +165,41 @@ class OptionReader {
   const char* section_ = "";
 };
 
-// "Answer\TabScreening": a missing value gives the default, a bad one the
-// default and a journal line that names it.
+// "Answer\TabScreening": a missing value leaves the default, a bad one too,
+// with a journal line that names it.
 void ReadScreening(OptionReader& r, Journal& journal, CallOptions& o) {
-  constexpr const char* kDigit = "5";
-  constexpr int32_t kSeconds = 6;
-  constexpr int32_t kMaxSeconds = 60;
   r.Section("Answer\\TabScreening");
   r.Boolean("chkScreenUnknown", o.screen_unknown);
-  r.Text("txtScreenPrompt", o.screen_prompt);
-  if (Trim(o.screen_prompt).empty()) o.screen_prompt = kDefaultScreenPrompt;
+  const std::string prompt = r.Text("txtScreenPrompt");
+  if (!Trim(prompt).empty()) o.screen_prompt = prompt;
+  auto bad = [&](const char* name, const std::string& value,
+                 const std::string& what, const std::string& kept) {
+    journal.LogSys(std::string(name) + " \"" + JournalShown(value) +
+                       "\" is not " + what + ": " + kept + " is used",
+                   0, kTagLoadCallOptions);
+  };
 
   const std::string digit = r.Text("cmbScreenDigit");
-  o.screen_digit = std::string(Trim(digit));
-  if (o.screen_digit.empty()) {
-    o.screen_digit = kDigit;
-  } else if (o.screen_digit.size() != 1 ||
-             std::string_view("0123456789*#").find(o.screen_digit[0]) ==
-                 std::string_view::npos) {
-    journal.LogSys("cmbScreenDigit \"" + JournalShown(digit) +
-                       "\" is not a keypad key (0 to 9, * or #): " + kDigit +
-                       " is used",
-                   0, kTagLoadCallOptions);
-    o.screen_digit = kDigit;
+  const std::string_view key = Trim(digit);
+  if (key.size() == 1 &&
+      std::string_view("0123456789*#").find(key[0]) != std::string_view::npos) {
+    o.screen_digit = key;
+  } else if (!key.empty()) {
+    bad("cmbScreenDigit", digit, "a keypad key (0 to 9, * or #)",
+        o.screen_digit);
   }
 
   const std::string seconds = r.Text("txtScreenSeconds");
-  o.screen_seconds = kSeconds;
   int32_t value = 0;
   if (Trim(seconds).empty()) return;
-  if (OptionToInt32(seconds, value) != 0 || value < 1 || value > kMaxSeconds) {
-    journal.LogSys("txtScreenSeconds \"" + JournalShown(seconds) +
-                       "\" is not a number of seconds from 1 to " +
-                       std::to_string(kMaxSeconds) + ": " +
-                       std::to_string(kSeconds) + " is used",
-                   0, kTagLoadCallOptions);
-    return;
+  if (OptionToInt32(seconds, value) == 0 && value >= 1 &&
+      value <= kMaxScreenSeconds) {
+    o.screen_seconds = value;
+  } else {
+    bad("txtScreenSeconds", seconds,
+        "a number of seconds from 1 to " + std::to_string(kMaxScreenSeconds),
+        std::to_string(o.screen_seconds));
   }
-  o.screen_seconds = value;
 }
 
 // Sets every field that LoadCallOptions fills to False, 0 or the empty text;
