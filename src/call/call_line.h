@@ -61,6 +61,15 @@ struct PerCall {
   bool ignore_call = false;         // leave the call alone
   bool remote_access_call = false;  // the owner calls in (no latest-call entry)
   bool record_call_out = false;     // an outgoing call placed with recording
+  bool contact_matched = false;     // the caller matched a contact
+  // The caller matched no contact and has not passed the screening: held
+  // at the prompt, or ended there. Such a call is stored as "Screened".
+  bool screened = false;
+
+  // Whether the call may be passed on once it is over (mail, a program, any
+  // other notification): every way of forwarding asks this first. A
+  // screened caller is never forwarded.
+  bool MayBeForwarded() const { return !screened; }
   // The call has begun and is not yet wrapped up. Every call is wrapped up
   // exactly once: after the telephony control's Idle, or, where no Idle
   // follows (the line closing during the call, a hang-up the device

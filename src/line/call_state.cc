@@ -267,6 +267,7 @@ void LineController::CallerIdentified(const std::string& name,
     std::string contact_name;
     std::string contact_text;
     if (contact_number != "-1") {
+      call_.contact_matched = true;
       contact_name = FieldText(contact.name);
       contact_text = FieldText(contact.second_text);
       info.contact = contact_name;
@@ -353,7 +354,7 @@ void LineController::OnConnected() {
     } else if (call_.remote_access_call) {
       if (s_.hooks.StartRemoteAccess) s_.hooks.StartRemoteAccess();
     } else if (!call_.recording_call) {
-      if (call_.machine_answers) machine_.PlayGreeting();
+      if (call_.machine_answers) screening_.GreetOrScreen();
       // An outgoing call placed with recording is recorded from here on.
       if (call_.record_call_out) recorder_.ContinueAfterGreeting();
     } else if (s_.Options.play_recording_notice) {
@@ -444,19 +445,19 @@ void LineController::WrapUpCall(const char* message) {
 
   Trapped(s_.journal, tag, [&] {
     const std::string& type = call_.Call.info.call_type;
-    if (s_.Options.forward_by_mail &&
+    if (call_.MayBeForwarded() && s_.Options.forward_by_mail &&
         ForwardsCallType(s_.Options.mail_when, type))
       forwarding_.SendMailForCall();
   });
   Trapped(s_.journal, tag, [&] {
     const std::string& type = call_.Call.info.call_type;
-    if (s_.Options.forward_by_webhook &&
+    if (call_.MayBeForwarded() && s_.Options.forward_by_webhook &&
         ForwardsCallType(s_.Options.webhook_when, type))
       forwarding_.SendWebhookForCall(StoredCallOf(stored, call_, *s_.Store));
   });
   Trapped(s_.journal, tag, [&] {
     const std::string& type = call_.Call.info.call_type;
-    if (s_.Options.forward_to_app &&
+    if (call_.MayBeForwarded() && s_.Options.forward_to_app &&
         ForwardsCallType(s_.Options.app_when, type))
       forwarding_.SendToApp();
   });
@@ -467,6 +468,7 @@ void LineController::WrapUpCall(const char* message) {
   // record stays for an announcement that follows the disconnect sound.
   call_ = PerCall{.Call = std::move(call_.Call)};
   remote_.CallEnded();
+  screening_.CallEnded();
 }
 
 void LineController::DropCall() {

@@ -23,7 +23,8 @@ LineController::LineController(const Devices& devices, SettingsStore& store,
                       }}),
       recorder_(*this, devices.clock),
       machine_(*this, recorder_),
-      remote_(*this, machine_, recorder_, devices.clock),
+      screening_(*this, machine_, devices.clock),
+      remote_(*this, machine_, recorder_, screening_, devices.clock),
       sounds_(*this, speech),
       forwarding_(*this, devices.clock) {
   s_.hooks.StartRemoteAccess = [this] { remote_.Start(); };
@@ -62,8 +63,10 @@ void LineController::Load() {
 
     LoadCallOptions();
     s_.LineVoice = d.new_voice();
-    s_.LineVoice->SetEvents(
-        {.EndStream = [this] { remote_.Voice_EndStream(); }});
+    s_.LineVoice->SetEvents({.EndStream = [this] {
+      screening_.SpeechEnded();
+      remote_.Voice_EndStream();
+    }});
     GetOptions();
 
     channels_.Bind(d, [this](const std::string& text) { OnLineCommand(text); });

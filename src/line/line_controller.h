@@ -37,6 +37,7 @@
 #include "notify/forwarding.h"
 #include "recording/answering_machine.h"
 #include "recording/call_recording.h"
+#include "recording/call_screening.h"
 #include "recording/event_sounds.h"
 #include "recording/remote_access.h"
 
@@ -220,6 +221,7 @@ class LineController final : public CallLine {
   std::unique_ptr<SerialCallerIdMode> serial_caller_id_;  // made at load
   CallRecorder recorder_;
   AnsweringMachine machine_;
+  CallScreening screening_;
   RemoteAccess remote_;
   EventSounds sounds_;
   Forwarding forwarding_;

@@ -40,8 +40,13 @@ bool IsKeypadDigit(std::string_view digit) {
 }  // namespace
 
 RemoteAccess::RemoteAccess(CallLine& line, AnsweringMachine& machine,
-                           CallRecorder& recorder, Clock& clock)
-    : line_(line), machine_(machine), recorder_(recorder), clock_(clock) {
+                           CallRecorder& recorder, CallScreening& screening,
+                           Clock& clock)
+    : line_(line),
+      machine_(machine),
+      recorder_(recorder),
+      screening_(screening),
+      clock_(clock) {
   access_code_timer_ = clock_.CreateTimer([this] {
     Trapped(line_.journal(), kTagAccessCodeTimer,
             [&] { OnAccessCodeTimeout(); });
@@ -62,6 +67,7 @@ void RemoteAccess::StopAnswering() {
 
 void RemoteAccess::Start() {
   Trapped(line_.journal(), "StartRemoteAccess", [&] {
+    screening_.Release();
     StopAnswering();
     TimerOff(access_code_timer_.get());
   });
@@ -190,6 +196,10 @@ void RemoteAccess::MonitorDigit(const std::string& digit) {
       line_.Send(kChannelOut, {"Tapi_MonitorDigit", device, "DoRefresh"});
       return;
     }
+    if (screening_.holding()) {
+      ScreeningDigit(digit);
+      return;
+    }
     const CallOptions& o = line_.options();
     if (line_.line_wave().IsRecording() && digit == o.drop_digit &&
         line_.call().machine_answers && o.drop_on_digit) {
@@ -246,6 +256,30 @@ void RemoteAccess::DialogueKey(const std::string& digit) {
     return;
   }
   SpeakRemoteStage();
+}
+
+void RemoteAccess::ScreeningDigit(const std::string& digit) {
+  const CallOptions& o = line_.options();
+  const bool by_code = o.allow_remote_access && !o.access_code.empty();
+  // After a wrong code only the code is taken: the time after it would end
+  // a message cut short.
+  if (EnteredDigits_.empty() && PasswordFailures_ == 0 &&
+      digit == o.screen_digit) {
+    // An access code that begins with the screen digit goes on from it.
+    if (by_code && o.access_code.starts_with(digit)) EnteredDigits_ = digit;
+    screening_.Pass();
+    return;
+  }
+  if (!by_code) {
+    screening_.Fail("the key " + digit + " is not the screen digit");
+    return;
+  }
+  // A key that may belong to the access code gives the whole time again;
+  // keys past the code's length do not, so the time runs out on them.
+  if (digit == o.access_confirm_digit ||
+      EnteredDigits_.size() < o.access_code.size())
+    screening_.RestartTime();
+  AccessCodeDigit(digit);
 }
 
 void RemoteAccess::AccessCodeDigit(const std::string& digit) {

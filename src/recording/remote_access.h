@@ -28,6 +28,7 @@
 #include "devices/clock.h"
 #include "recording/answering_machine.h"
 #include "recording/call_recording.h"
+#include "recording/call_screening.h"
 
 namespace lw {
 
@@ -38,7 +39,7 @@ inline constexpr const char* kWrongCodeText =
 class RemoteAccess {
  public:
   RemoteAccess(CallLine& line, AnsweringMachine& machine,
-               CallRecorder& recorder, Clock& clock);
+               CallRecorder& recorder, CallScreening& screening, Clock& clock);
   RemoteAccess(const RemoteAccess&) = delete;
   RemoteAccess& operator=(const RemoteAccess&) = delete;
 
@@ -52,8 +53,9 @@ class RemoteAccess {
   // A recording played to the owner has ended.
   void PlayDone();
   // A keypad digit of the far end: journalled and told to the desktop
-  // application; then a key of the dialogue, or the answering machine's
-  // drop digit, or a digit of the access code.
+  // application; then a key of the dialogue, or a key at the screening
+  // prompt, or the answering machine's drop digit, or a digit of the access
+  // code.
   void MonitorDigit(const std::string& digit);
 
   // The call is over: the dialogue, the access code and its timer are
@@ -74,6 +76,8 @@ class RemoteAccess {
   // A key of the dialogue; the first that matches in the order close,
   // delete, first, next, previous, play acts.
   void DialogueKey(const std::string& digit);
+  // A key while the caller is held at the screening prompt.
+  void ScreeningDigit(const std::string& digit);
   // A digit toward the access code, or its confirm digit.
   void AccessCodeDigit(const std::string& digit);
   // What the answering machine was doing ends: the greeting or beep, the
@@ -86,6 +90,7 @@ class RemoteAccess {
   CallLine& line_;
   AnsweringMachine& machine_;
   CallRecorder& recorder_;
+  CallScreening& screening_;
   Clock& clock_;
   // 1 s; counts the seconds after a wrong access code.
   std::unique_ptr<Timer> access_code_timer_;

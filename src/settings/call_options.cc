@@ -165,6 +165,43 @@ class OptionReader {
   const char* section_ = "";
 };
 
+// "Answer\TabScreening": a missing value leaves the default, a bad one too,
+// with a journal line that names it.
+void ReadScreening(OptionReader& r, Journal& journal, CallOptions& o) {
+  r.Section("Answer\\TabScreening");
+  r.Boolean("chkScreenUnknown", o.screen_unknown);
+  const std::string prompt = r.Text("txtScreenPrompt");
+  if (!Trim(prompt).empty()) o.screen_prompt = prompt;
+  auto bad = [&](const char* name, const std::string& value,
+                 const std::string& what, const std::string& kept) {
+    journal.LogSys(std::string(name) + " \"" + JournalShown(value) +
+                       "\" is not " + what + ": " + kept + " is used",
+                   0, kTagLoadCallOptions);
+  };
+
+  const std::string digit = r.Text("cmbScreenDigit");
+  const std::string_view key = Trim(digit);
+  if (key.size() == 1 &&
+      std::string_view("0123456789*#").find(key[0]) != std::string_view::npos) {
+    o.screen_digit = key;
+  } else if (!key.empty()) {
+    bad("cmbScreenDigit", digit, "a keypad key (0 to 9, * or #)",
+        o.screen_digit);
+  }
+
+  const std::string seconds = r.Text("txtScreenSeconds");
+  int32_t value = 0;
+  if (Trim(seconds).empty()) return;
+  if (OptionToInt32(seconds, value) == 0 && value >= 1 &&
+      value <= kMaxScreenSeconds) {
+    o.screen_seconds = value;
+  } else {
+    bad("txtScreenSeconds", seconds,
+        "a number of seconds from 1 to " + std::to_string(kMaxScreenSeconds),
+        std::to_string(o.screen_seconds));
+  }
+}
+
 // Sets every field that LoadCallOptions fills to False, 0 or the empty text;
 // the fields of GetOptions keep their values.
 void ResetLoadedFields(CallOptions& o) {
@@ -350,6 +387,8 @@ void LoadCallOptions(RegistryRoutines& registry, Journal& journal,
     r.Boolean("chkPreScreen", o.prescreen_messages);
     o.messages_path = r.Text("txtMassagesPath") + "\\Data\\Log";
     r.Real("txtRecLong", o.max_message_minutes);
+
+    ReadScreening(r, journal, o);
 
     r.Section("Answer\\TabCallsRecord");
     r.Boolean("chkDetectPickUp", o.detect_pick_up);

@@ -21,6 +21,15 @@
 
 namespace lw {
 
+// The screening of unknown callers without its settings: the prompt, the
+// key that lets the caller through (one of 0-9, * and #) and the seconds
+// (1 to 60) the caller has for it after the prompt.
+inline constexpr const char* kDefaultScreenPrompt =
+    "To leave a message, press 5.";
+inline constexpr const char* kDefaultScreenDigit = "5";
+inline constexpr int32_t kDefaultScreenSeconds = 6;
+inline constexpr int32_t kMaxScreenSeconds = 60;
+
 // The options a caller's contact can change (ContactBlock, ContactIgnore,
 // the answering switches, the incoming-call announcements and the
 // forwarding) are the ContactOverlay part of the record; their value names
@@ -47,8 +56,8 @@ struct CallOptions : ContactOverlay {
   std::string RCPlay;        // cmbPlayMessageDigit
   std::string RCDelete;      // cmbDelRCDigit
 
-  // Everything below is set to False, 0 or the empty text at the start of
-  // every LoadCallOptions.
+  // Everything below is set to False, 0 or the empty text (or the default
+  // it is given here) at the start of every LoadCallOptions.
 
   // "Properties\TabGeneral".
   bool list_messages_only = false;  // chkListMessagesOnly
@@ -59,6 +68,14 @@ struct CallOptions : ContactOverlay {
   bool prescreen_messages = false;    // chkPreScreen
   std::string messages_path;          // txtMassagesPath + "\Data\Log"
   double max_message_minutes = 0;     // txtRecLong
+
+  // "Answer\TabScreening": a caller who matches no contact keys a digit
+  // before the greeting. Missing or bad values (bad ones journalled) give
+  // the defaults.
+  bool screen_unknown = false;                       // chkScreenUnknown
+  std::string screen_prompt = kDefaultScreenPrompt;  // txtScreenPrompt
+  std::string screen_digit = kDefaultScreenDigit;    // cmbScreenDigit
+  int32_t screen_seconds = kDefaultScreenSeconds;    // txtScreenSeconds
 
   // "Answer\TabCallsRecord".
   int16_t record_when = 0;              // cmbRecWhen
