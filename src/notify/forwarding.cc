@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "base/message_text.h"
+#include "base/paths.h"
 #include "base/system.h"
 #include "base/trapped.h"
 #include "notify/program_starter.h"
@@ -28,19 +30,20 @@ void Forwarding::MailProgress(int32_t total, int32_t done) {
 }
 
 void Forwarding::MailComplete(int32_t result) {
-  // The recipient named is that of the options now: a later call may have
-  // changed them while this mail was on its way.
-  const std::string& to = line_.options().mail_to;
-  if (result != 0) {
-    line_.journal().LogSys("The call details were not sent to " + to + ": " +
-                               Mail1_->ErrorText(result),
-                           result, "Mail1");
-    return;
+  Outbox::Done done = std::move(mail_done_);
+  mail_done_ = nullptr;
+  if (result == 0) {
+    // The recipient named is that of the options now: a later call may have
+    // changed them while this mail was on its way.
+    const ProcessState& p = line_.process();
+    line_.Send(kChannelOut, {"LineStatus", line_.DeviceIndexText(),
+                             std::to_string(p.LineStat), BoolText(p.AutoMode)});
+    line_.journal().LogSys(
+        "Sent the call details to " + line_.options().mail_to + " complete", 0,
+        "");
   }
-  const ProcessState& p = line_.process();
-  line_.Send(kChannelOut, {"LineStatus", line_.DeviceIndexText(),
-                           std::to_string(p.LineStat), BoolText(p.AutoMode)});
-  line_.journal().LogSys("Sent the call details to " + to + " complete", 0, "");
+  // A failure is journalled by the outbox, once per mail.
+  if (done) done(result == 0, Mail1_->ErrorText(result));
 }
 
 std::string CallAttachment(const CurrentCall& call) {
@@ -66,6 +69,35 @@ int32_t MailPercent(int32_t total, int32_t done) {
   return static_cast<int32_t>((d * 200 + t) / (2 * t));
 }
 
+std::string MailPayload(const MailMessage& m) {
+  return nlohmann::json{{"server", m.server},
+                        {"from", m.from},
+                        {"from_name", m.from_name},
+                        {"to", m.to},
+                        {"subject", m.subject},
+                        {"body", m.body},
+                        {"attachment", m.attachment},
+                        {"user_name", m.user_name},
+                        {"mailer", m.mailer},
+                        {"organization", m.organization}}
+      .dump();
+}
+
+bool MailFromPayload(const std::string& payload, MailMessage& m) {
+  const nlohmann::json j = nlohmann::json::parse(payload, nullptr, false);
+  if (!j.is_object()) return false;
+  for (auto [key, field] :
+       {std::pair{"server", &m.server}, {"from", &m.from},
+        {"from_name", &m.from_name}, {"to", &m.to}, {"subject", &m.subject},
+        {"body", &m.body}, {"attachment", &m.attachment},
+        {"user_name", &m.user_name}, {"mailer", &m.mailer},
+        {"organization", &m.organization}}) {
+    if (!j.contains(key) || !j[key].is_string()) return false;
+    *field = j[key].get<std::string>();
+  }
+  return true;
+}
+
 void Forwarding::SendMailForCall() {
   const CallOptions& o = line_.options();
   const std::string subject = line_.FillForCall(o.mail_subject);
@@ -76,7 +108,7 @@ void Forwarding::SendMailForCall() {
                    MapiRequest(o.mail_to, subject, text, attachment));
     return;
   }
-  if (!Mail1_) return;
+  if (!outbox_) return;
   MailMessage m;
   m.server = o.smtp_server;
   m.from = o.mail_from;
@@ -86,15 +118,46 @@ void Forwarding::SendMailForCall() {
   m.body = text;
   m.attachment = attachment;
   m.user_name = o.smtp_user;
-  m.password = o.smtp_password;
   m.mailer = std::string(kAppTitle);
   m.organization = std::string(kAppTitle);
+  const CallInfo& info = line_.call().Call.info;
+  outbox_->Add(kOutboxMail, MailPayload(m),
+               "The mail of the call at " + info.date + " " + info.time +
+                   " to " + o.mail_to);
+}
+
+void Forwarding::SendStoredMail(const std::string& payload,
+                                Outbox::Done done) {
+  MailMessage m;
+  if (!MailFromPayload(payload, m)) {
+    done(false, "the stored mail cannot be read");
+    return;
+  }
+  if (!Mail1_) {
+    done(false, "no mail control");
+    return;
+  }
+  // The password is never stored with the mail: it is the one set now.
+  m.password = line_.options().smtp_password;
   const int32_t result = Mail1_->Send(m);
-  // A mail that never starts has no completion; say why once.
-  if (result != 0)
-    line_.journal().LogSys("The call details were not sent to " + o.mail_to +
-                               ": " + Mail1_->ErrorText(result),
-                           result, "Mail1");
+  if (result != 0) {
+    done(false, Mail1_->ErrorText(result));
+    return;
+  }
+  mail_done_ = std::move(done);
+}
+
+void Forwarding::OpenOutbox(Outbox::Timing timing) {
+  mail_done_ = nullptr;
+  outbox_.reset();
+  outbox_ = std::make_unique<Outbox>(
+      NativePath(line_.process().AppPath, "\\Outbox"), line_.clock(),
+      line_.journal(), timing);
+  outbox_->SetSender(kOutboxMail,
+                     [this](const std::string& payload, Outbox::Done done) {
+                       SendStoredMail(payload, std::move(done));
+                     });
+  outbox_->Load();
 }
 
 bool Forwarding::AppCommandLine(std::vector<std::string>& argv,
@@ -111,6 +174,9 @@ bool Forwarding::AppCommandLine(std::vector<std::string>& argv,
 
 void Forwarding::SetMail(std::unique_ptr<Mail> mail) {
   Mail1_ = std::move(mail);
+  // A mail the old control was sending never completes; the outbox made
+  // afterwards sends it again.
+  mail_done_ = nullptr;
   if (!Mail1_) return;
   MailEvents events;
   events.Progress = [this](int32_t total, int32_t done) {

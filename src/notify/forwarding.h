@@ -14,6 +14,7 @@
 #include "call/call_line.h"
 #include "callstore/call_record.h"
 #include "devices/mail.h"
+#include "notify/outbox.h"
 #include "notify/program_starter.h"
 
 namespace lw {
@@ -32,6 +33,13 @@ std::string MapiRequest(const std::string& to, const std::string& subject,
 // `total` is not positive.
 int32_t MailPercent(int32_t total, int32_t done);
 
+// The outbox kind of mails, and a mail as its payload: every field but the
+// password, which is taken from the options when the mail is sent.
+inline constexpr const char* kOutboxMail = "mail";
+std::string MailPayload(const MailMessage& mail);
+// False when `payload` is not a mail.
+bool MailFromPayload(const std::string& payload, MailMessage& mail);
+
 class Forwarding {
  public:
   Forwarding(CallLine& line, Clock& clock) : line_(line), programs_(clock) {}
@@ -40,7 +48,17 @@ class Forwarding {
   // its events into the "MAIL" and "LineStatus" messages.
   void SetMail(std::unique_ptr<Mail> mail);
 
-  // Sends the current call by mail as the options say.
+  // Opens the outbox ("\Outbox" under AppPath) with the mail sender and
+  // sends what a previous run left there. Mails wait for this: the line
+  // controller opens it once the options are loaded.
+  void OpenOutbox(Outbox::Timing timing);
+  // Other kinds of notification plug their sender in here; null before
+  // OpenOutbox.
+  Outbox* outbox() { return outbox_.get(); }
+
+  // Sends the current call by mail as the options say: the mail request on
+  // channel 111, or a mail put in the outbox, from which the mail control
+  // sends it with the recording as it is then.
   void SendMailForCall();
 
   // Starts the forwarding program for the current call. The template is
@@ -57,10 +75,15 @@ class Forwarding {
  private:
   void MailProgress(int32_t total, int32_t done);
   void MailComplete(int32_t result);
+  // The outbox's sender of mails.
+  void SendStoredMail(const std::string& payload, Outbox::Done done);
 
   CallLine& line_;
   ProgramStarter programs_;
   std::unique_ptr<Mail> Mail1_;
+  // The outcome of the mail the control is sending, for the outbox.
+  Outbox::Done mail_done_;
+  std::unique_ptr<Outbox> outbox_;
 };
 
 }  // namespace lw

@@ -19,7 +19,8 @@
 // the loop and never inside Send. Result codes: 0 sent; libcurl's codes
 // (CURLcode) for transfer failures; kMailNoRecipient and kMailNoServer when
 // Send refuses. A recording that is gone by the time its mail starts is left
-// out, the mail goes without it, and a note says so.
+// out, the mail goes without it, and both a note and a sentence at the end
+// of the mail's text (MissingRecordingText) say so.
 //
 // Limits (Limits below): a server that takes longer than `connect` to
 // accept the connection, or through which less than 1 byte a second moves
@@ -75,6 +76,9 @@ class CurlMail : public Mail {
   std::thread thread_;
   std::unique_ptr<Impl> impl_;
 };
+
+// The sentence added to a mail whose recording `file_name` is gone.
+std::string MissingRecordingText(const std::string& file_name);
 
 // The header texts of a mail, for tests: a text is put on one line (CR and
 // LF become blanks) and, when it is not plain ASCII, written as RFC 2047
