@@ -70,28 +70,28 @@ int32_t MailPercent(int32_t total, int32_t done) {
 }
 
 std::string MailPayload(const MailMessage& m) {
-  return nlohmann::json{{"server", m.server},
-                        {"from", m.from},
-                        {"from_name", m.from_name},
-                        {"to", m.to},
-                        {"subject", m.subject},
-                        {"body", m.body},
-                        {"attachment", m.attachment},
-                        {"user_name", m.user_name},
-                        {"mailer", m.mailer},
-                        {"organization", m.organization}}
+  return nlohmann::json{
+      {"server", m.server},         {"from", m.from},
+      {"from_name", m.from_name},   {"to", m.to},
+      {"subject", m.subject},       {"body", m.body},
+      {"attachment", m.attachment}, {"user_name", m.user_name},
+      {"mailer", m.mailer},         {"organization", m.organization}}
       .dump();
 }
 
 bool MailFromPayload(const std::string& payload, MailMessage& m) {
   const nlohmann::json j = nlohmann::json::parse(payload, nullptr, false);
   if (!j.is_object()) return false;
-  for (auto [key, field] :
-       {std::pair{"server", &m.server}, {"from", &m.from},
-        {"from_name", &m.from_name}, {"to", &m.to}, {"subject", &m.subject},
-        {"body", &m.body}, {"attachment", &m.attachment},
-        {"user_name", &m.user_name}, {"mailer", &m.mailer},
-        {"organization", &m.organization}}) {
+  for (auto [key, field] : {std::pair{"server", &m.server},
+                            {"from", &m.from},
+                            {"from_name", &m.from_name},
+                            {"to", &m.to},
+                            {"subject", &m.subject},
+                            {"body", &m.body},
+                            {"attachment", &m.attachment},
+                            {"user_name", &m.user_name},
+                            {"mailer", &m.mailer},
+                            {"organization", &m.organization}}) {
     if (!j.contains(key) || !j[key].is_string()) return false;
     *field = j[key].get<std::string>();
   }
@@ -126,8 +126,7 @@ void Forwarding::SendMailForCall() {
                    " to " + o.mail_to);
 }
 
-void Forwarding::SendStoredMail(const std::string& payload,
-                                Outbox::Done done) {
+void Forwarding::SendStoredMail(const std::string& payload, Outbox::Done done) {
   MailMessage m;
   if (!MailFromPayload(payload, m)) {
     done(false, "the stored mail cannot be read");
@@ -150,9 +149,9 @@ void Forwarding::SendStoredMail(const std::string& payload,
 void Forwarding::OpenOutbox(Outbox::Timing timing) {
   mail_done_ = nullptr;
   outbox_.reset();
-  outbox_ = std::make_unique<Outbox>(
-      NativePath(line_.process().AppPath, "\\Outbox"), line_.clock(),
-      line_.journal(), timing);
+  outbox_ =
+      std::make_unique<Outbox>(NativePath(line_.process().AppPath, "\\Outbox"),
+                               line_.clock(), line_.journal(), timing);
   outbox_->SetSender(kOutboxMail,
                      [this](const std::string& payload, Outbox::Done done) {
                        SendStoredMail(payload, std::move(done));

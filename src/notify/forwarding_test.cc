@@ -71,9 +71,9 @@ TEST_F(ForwardingTest, OnlyKeptMessagesAreMailedAndFailuresRetriedForADay) {
   const std::string file = ReadFile(outbox()[0]);
   EXPECT_NE(file.find(mail.mails()[0].attachment), std::string::npos);
   EXPECT_EQ(file.find("s3cret"), std::string::npos);
-  EXPECT_EQ(std::filesystem::status(outbox()[0]).permissions(),
-            std::filesystem::perms::owner_read |
-                std::filesystem::perms::owner_write);
+  EXPECT_EQ(
+      std::filesystem::status(outbox()[0]).permissions(),
+      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   fake.channels().ClearSent();
   mail.Complete(7);
   EXPECT_THAT(Sent(107), IsEmpty());

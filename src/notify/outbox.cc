@@ -165,10 +165,10 @@ void Outbox::Load() {
     const std::string stem = name.substr(0, name.size() - 5);
     std::string text;
     Item item;
-    const bool numbered =
-        !stem.empty() && stem.size() <= 18 &&
-        std::all_of(stem.begin(), stem.end(),
-                    [](char c) { return c >= '0' && c <= '9'; });
+    const bool numbered = !stem.empty() && stem.size() <= 18 &&
+                          std::all_of(stem.begin(), stem.end(), [](char c) {
+                            return c >= '0' && c <= '9';
+                          });
     if (!numbered) {
       bad.emplace_back(name, "not an item's name");
       continue;
@@ -207,8 +207,8 @@ void Outbox::Load() {
   const int64_t now = ToCivilSeconds(clock_.Now());
   const uint32_t tick = clock_.TickCount();
   for (Item& item : found) {
-    const int64_t age_s = std::clamp<int64_t>(
-        now - item.added, 0, timing_.lifetime_ms / 1000 + 1);
+    const int64_t age_s = std::clamp<int64_t>(now - item.added, 0,
+                                              timing_.lifetime_ms / 1000 + 1);
     item.born_tick = tick - static_cast<uint32_t>(age_s * 1000);
     next_seq_ = std::max(next_seq_, item.seq + 1);
     const std::string kind = item.kind;
@@ -231,7 +231,8 @@ void Outbox::Pump(const std::string& kind) {
                   bool accepted, const std::string& error) {
     if (*called) return;
     *called = true;
-    if (const auto outbox = self.lock()) (*outbox)->Finish(kind, accepted, error);
+    if (const auto outbox = self.lock())
+      (*outbox)->Finish(kind, accepted, error);
   };
   // Copies: the sender may finish, and the lane change, before it returns.
   const Sender sender = lane.sender;
@@ -271,9 +272,8 @@ void Outbox::Finish(const std::string& kind, bool accepted,
     Pump(kind);
     return;
   }
-  const uint32_t delay =
-      std::max<uint32_t>(1, std::min(lane.next_retry_ms,
-                                     timing_.lifetime_ms - age));
+  const uint32_t delay = std::max<uint32_t>(
+      1, std::min(lane.next_retry_ms, timing_.lifetime_ms - age));
   lane.next_retry_ms = static_cast<uint32_t>(std::min<uint64_t>(
       uint64_t{lane.next_retry_ms} * 2, timing_.max_retry_ms));
   if (!lane.retry) {
