@@ -24,37 +24,12 @@ constexpr const char* kItemSuffix = ".json";
 constexpr const char* kTempSuffix = ".tmp";
 constexpr const char* kAsideSuffix = ".bad";
 
-bool EndsWith(const std::string& s, const std::string& end) {
-  return s.size() >= end.size() &&
-         s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
 // Makes a rename or a removal in `folder` last through a power cut.
 void SyncFolder(const std::string& folder) {
   const int fd = OpenFile(folder, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
-}
-
-// Writes `data` to `path` (owner only) and flushes it to disk.
-bool WriteFlushed(const std::string& path, const std::string& data) {
-  const int fd = OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0) return false;
-  // An existing file keeps its mode through O_CREAT; the item is private.
-  bool ok = ::fchmod(fd, 0600) == 0;
-  size_t done = 0;
-  while (ok && done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  const int error = errno;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok) errno = error;
-  return ok;
 }
 
 }  // namespace
@@ -105,14 +80,10 @@ bool Outbox::Write(const Item& item) {
                                {"payload", item.payload},
                                {"failed", item.failed}};
   const std::string path = PathOf(item.seq);
-  const std::string temp = path.substr(0, path.size() - 5) + kTempSuffix;
-  if (!WriteFlushed(temp, file.dump()) ||
-      ::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    errno = error;
+  // The payload may hold addresses and texts of the owner's calls.
+  if (!ReplaceFile(path, path.substr(0, path.size() - 5) + kTempSuffix,
+                   file.dump(), 0600))
     return false;
-  }
   SyncFolder(folder_);
   return true;
 }
@@ -156,12 +127,12 @@ void Outbox::Load() {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
     const std::string name = entry.path().filename().string();
-    if (EndsWith(name, kTempSuffix)) {
+    if (name.ends_with(kTempSuffix)) {
       // A write that never reached its rename: the item was never tried.
       bad.emplace_back(name, "left unfinished");
       continue;
     }
-    if (!EndsWith(name, kItemSuffix)) continue;
+    if (!name.ends_with(kItemSuffix)) continue;
     const std::string stem = name.substr(0, name.size() - 5);
     std::string text;
     Item item;
