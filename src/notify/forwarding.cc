@@ -1,6 +1,7 @@
 #include "notify/forwarding.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -69,29 +70,34 @@ int32_t MailPercent(int32_t total, int32_t done) {
   return static_cast<int32_t>((d * 200 + t) / (2 * t));
 }
 
-std::string MailPayload(const MailMessage& m) {
-  return nlohmann::json{
-      {"server", m.server},         {"from", m.from},
-      {"from_name", m.from_name},   {"to", m.to},
-      {"subject", m.subject},       {"body", m.body},
-      {"attachment", m.attachment}, {"user_name", m.user_name},
-      {"mailer", m.mailer},         {"organization", m.organization}}
-      .dump();
+namespace {
+
+// What a stored mail keeps, by name: not the server and the login.
+std::array<std::pair<const char*, std::string*>, 8> StoredFields(
+    MailMessage& m) {
+  return {{{"from", &m.from},
+           {"from_name", &m.from_name},
+           {"to", &m.to},
+           {"subject", &m.subject},
+           {"body", &m.body},
+           {"attachment", &m.attachment},
+           {"mailer", &m.mailer},
+           {"organization", &m.organization}}};
+}
+
+}  // namespace
+
+std::string MailPayload(const MailMessage& mail) {
+  MailMessage m = mail;
+  nlohmann::json j = nlohmann::json::object();
+  for (auto [key, field] : StoredFields(m)) j[key] = *field;
+  return j.dump();
 }
 
 bool MailFromPayload(const std::string& payload, MailMessage& m) {
   const nlohmann::json j = nlohmann::json::parse(payload, nullptr, false);
   if (!j.is_object()) return false;
-  for (auto [key, field] : {std::pair{"server", &m.server},
-                            {"from", &m.from},
-                            {"from_name", &m.from_name},
-                            {"to", &m.to},
-                            {"subject", &m.subject},
-                            {"body", &m.body},
-                            {"attachment", &m.attachment},
-                            {"user_name", &m.user_name},
-                            {"mailer", &m.mailer},
-                            {"organization", &m.organization}}) {
+  for (auto [key, field] : StoredFields(m)) {
     if (!j.contains(key) || !j[key].is_string()) return false;
     *field = j[key].get<std::string>();
   }
@@ -110,14 +116,12 @@ void Forwarding::SendMailForCall() {
   }
   if (!outbox_) return;
   MailMessage m;
-  m.server = o.smtp_server;
   m.from = o.mail_from;
   m.from_name = std::string(kAppTitle);
   m.to = o.mail_to;
   m.subject = subject;
   m.body = text;
   m.attachment = attachment;
-  m.user_name = o.smtp_user;
   m.mailer = std::string(kAppTitle);
   m.organization = std::string(kAppTitle);
   const CallInfo& info = line_.call().Call.info;
@@ -136,8 +140,13 @@ void Forwarding::SendStoredMail(const std::string& payload, Outbox::Done done) {
     done(false, "no mail control");
     return;
   }
-  // The password is never stored with the mail: it is the one set now.
-  m.password = line_.options().smtp_password;
+  // The server and the login are those set now: a mail that waited for a
+  // wrong server goes once the setting is right, and the password is never
+  // stored with the mail.
+  const CallOptions& o = line_.options();
+  m.server = o.smtp_server;
+  m.user_name = o.smtp_user;
+  m.password = o.smtp_password;
   const int32_t result = Mail1_->Send(m);
   if (result != 0) {
     done(false, Mail1_->ErrorText(result));

@@ -34,7 +34,8 @@ std::string MapiRequest(const std::string& to, const std::string& subject,
 int32_t MailPercent(int32_t total, int32_t done);
 
 // The outbox kind of mails, and a mail as its payload: every field but the
-// password, which is taken from the options when the mail is sent.
+// server and the login (password included), which are taken from the
+// options when the mail is sent.
 inline constexpr const char* kOutboxMail = "mail";
 std::string MailPayload(const MailMessage& mail);
 // False when `payload` is not a mail.
