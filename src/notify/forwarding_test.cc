@@ -90,6 +90,8 @@ TEST_F(ForwardingTest, OnlyKeptMessagesAreMailedAndFailuresRetriedForADay) {
   fake.clock().Advance(1'000);
   EXPECT_EQ(mail.mails().size(), 3u);
 
+  // The old controller's mail control goes with it.
+  const std::string attachment = mail.mails()[0].attachment;
   WriteFile(home / "Outbox/000000000077.json", "{\"kind\":");
   Load();
   EXPECT_EQ(JournalCount("The outbox file 000000000077.json cannot be read "
@@ -98,7 +100,7 @@ TEST_F(ForwardingTest, OnlyKeptMessagesAreMailedAndFailuresRetriedForADay) {
             1);
   FakeMail& again = *fake.mail(1);
   ASSERT_EQ(again.mails().size(), 1u);
-  EXPECT_EQ(again.mails()[0].attachment, mail.mails()[0].attachment);
+  EXPECT_EQ(again.mails()[0].attachment, attachment);
   for (int hour = 0; hour < 24; ++hour) {
     again.Complete(7);
     fake.clock().Advance(3'600'000);
