@@ -165,7 +165,8 @@ void Forwarding::OpenOutbox(Outbox::Timing timing) {
                      [this](const std::string& payload, Outbox::Done done) {
                        SendStoredMail(payload, std::move(done));
                      });
-  outbox_->Load();
+  // An unreadable folder must not keep the line controller from loading.
+  Trapped(line_.journal(), Outbox::kSource, [&] { outbox_->Load(); });
 }
 
 bool Forwarding::AppCommandLine(std::vector<std::string>& argv,

@@ -98,11 +98,13 @@ void Outbox::Add(const std::string& kind, const std::string& payload,
   item.added = ToCivilSeconds(clock_.Now());
   item.born_tick = clock_.TickCount();
   item.on_disk = Write(item);
-  if (!item.on_disk)
+  if (!item.on_disk) {
+    const int error = errno;
     journal_.LogSys(description + " could not be kept in the outbox (" +
-                        ErrnoText(errno) +
+                        ErrnoText(error) +
                         "); it is sent but lost if the process stops first",
-                    errno, kSource);
+                    error, kSource);
+  }
   LaneOf(kind).items.push_back(std::move(item));
   Pump(kind);
 }
@@ -111,9 +113,10 @@ void Outbox::MoveAside(const std::string& name, const std::string& why) {
   const std::string aside = name + kAsideSuffix;
   if (::rename((folder_ + "/" + name).c_str(),
                (folder_ + "/" + aside).c_str()) != 0) {
+    const int error = errno;
     journal_.LogSys("The outbox file " + name + " cannot be read (" + why +
-                        ") nor renamed: " + ErrnoText(errno),
-                    errno, kSource);
+                        ") nor renamed: " + ErrnoText(error),
+                    error, kSource);
     return;
   }
   journal_.LogSys("The outbox file " + name + " cannot be read (" + why +
@@ -260,7 +263,7 @@ void Outbox::Finish(const std::string& kind, bool accepted,
 void Outbox::GiveUp(Lane& lane) {
   const Item& item = lane.items.front();
   const std::string why =
-      item.failed ? lane.last_error : std::string("no server took it");
+      lane.last_error.empty() ? "no server took it" : lane.last_error;
   journal_.LogSys(item.description + " was given up after a day: " + why, 0,
                   kSource);
   Drop(lane);
@@ -273,6 +276,7 @@ void Outbox::Drop(Lane& lane) {
     SyncFolder(folder_);
   }
   lane.items.pop_front();
+  lane.last_error.clear();
 }
 
 }  // namespace lw
