@@ -39,13 +39,27 @@ const std::string kLongName(250, 'N');
 const std::vector<std::string> kNoMachine = {"Answer\\TabAnsweringMachine",
                                              "chkRunAnsIfNotAnswered", "0"};
 
-class CallsE2E : public LineE2E,
+class MailedE2E : public LineE2E {
+ protected:
+  void Prepare() override {
+    // Every call mailed, to see which mails carry their recording.
+    env_.Set("Forward\\Mail", "chkSendToMail", "1");
+    env_.Set("Forward\\Mail", "cmbActMail", "0");
+    env_.Set("Forward\\Mail", "txtMailTo", "owner@example.org");
+    env_.Set("MailForward\\Details", "txtFromMail", "line@example.org");
+    env_.Set("MailForward\\SMTP", "txtSMTP", sink_.server());
+  }
+  SmtpSink sink_;
+};
+
+class CallsE2E : public MailedE2E,
                  public ::testing::WithParamInterface<CallCase> {};
 
 TEST_P(CallsE2E, CallIsAnsweredStoredAndRecordedAsSet) {
   // given the settings and contact of the case and a caller, expect the
-  // far end to see the answer and the hang-up of the case, and the calls
-  // stored with their types, the caller's identification and recordings
+  // far end to see the answer and the hang-up of the case, the calls
+  // stored with their types, the caller's identification and recordings,
+  // and each call mailed, with its recording only when it kept one
   const CallCase& c = GetParam();
   for (const auto& s : c.settings) env_.Set(s[0], s[1], s[2]);
   if (!c.contact.empty()) {
@@ -88,6 +102,17 @@ TEST_P(CallsE2E, CallIsAnsweredStoredAndRecordedAsSet) {
   if (c.recorded != 0) {
     EXPECT_TRUE(
         HasTone(ReadSamples(env_.RecordingOf(records.back())), c.recorded));
+  }
+  for (size_t i = 0; i < calls; ++i) {
+    ASSERT_TRUE(sink_.WaitMail(static_cast<int>(i + 1)));
+    const std::string mailed =
+        sink_.Part(static_cast<int>(i + 1), "attachment");
+    if (c.types[i] == '2' || c.types[i] == '3') {
+      EXPECT_FALSE(mailed.empty()) << i;
+      EXPECT_TRUE(mailed == ReadFile(env_.RecordingOf(records[i]))) << i;
+    } else {
+      EXPECT_EQ(mailed, "") << i;
+    }
   }
   const auto ear = ReadSamples(heard);
   for (int hz : c.heard) EXPECT_TRUE(HasTone(ear, hz)) << hz << " Hz heard";
@@ -171,12 +196,13 @@ TEST_F(RemoteAccessE2E, UnplayableMessageEndsAtTheLengthLimit) {
   EXPECT_THAT(out, HasSubstr("{\"event\":\"hangup\",\"by\":\"line\"}"));
 }
 
-class DialE2E : public LineE2E {};
+class DialE2E : public MailedE2E {};
 
 TEST_F(DialE2E, OnlyDialableNumbersAreDialledAndRecordedCallsStored) {
   // given "CallOut" with a line feed in its number and "CallOutRec" with a
   // separator, expect one journal line each and no dialling; a dialable
-  // "CallOutRec" after them is dialled once and stored as type "4"
+  // "CallOutRec" after them is dialled once, stored as type "4" and mailed
+  // without its recording
   env_.Set("Answer\\TabDisconnectMode", "txtListRecMoreThen", "0");
   ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "CallOut", "555\n1234"}), 0);
   ASSERT_EQ(env_.Run("lwdctl", {"send", "108", "CallOutRec", "555-1234"}), 0);
@@ -196,6 +222,8 @@ TEST_F(DialE2E, OnlyDialableNumbersAreDialledAndRecordedCallsStored) {
   ASSERT_TRUE(env_.WaitRecords(1));
   EXPECT_EQ(FieldText(env_.Records()[0].call_type), "4");
   EXPECT_TRUE(HasTone(ReadSamples(env_.RecordingOf(env_.Records()[0])), 700));
+  ASSERT_TRUE(sink_.WaitMail(1));
+  EXPECT_EQ(sink_.Part(1, "attachment_name"), "");
 
   const std::string journal = env_.Journal();
   EXPECT_THAT(journal, HasSubstr("udiIn_MessageArrived->CallOut refused: "

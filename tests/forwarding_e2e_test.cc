@@ -29,8 +29,11 @@ class ForwardingE2E : public LineE2E {
     env_.Set("MailForward\\Details", "txtSubject",
              "<CALL_TYPE> from <CALLER_NAME>");
     env_.Set("MailForward\\Details", "txtMessage", "Number <CALLER_NUMBER>");
+    env_.Set("Forward\\Outbox", "txtOutboxRetrySeconds", "0.5");
     WriteTone(env_.home() + "/voice.wav", 440, 3.0);
-    std::ofstream(script_) << "#!/bin/sh\nprintf '%s|' \"$@\" >> \"$0.log\"\n";
+    std::ofstream(script_)
+        << "#!/bin/sh\nprintf '%s|' \"$@\" >> \"$0.log\"\n"
+           "echo \"output of $1\"\necho \"error of $1\" >&2\n";
     std::filesystem::permissions(script_, std::filesystem::perms::owner_all);
     env_.Set("Forward\\App", "chkApp", "1");
     env_.Set("Forward\\App", "cmbActApp", "0");
@@ -49,7 +52,9 @@ TEST_F(ForwardingE2E, MessageByMailAndProgramThenAMailRequestOn111) {
   // text and the recording byte for byte ("MAIL" progress before
   // "LineStatus"), the name to reach the script as one argument with nothing
   // run and no zombie left; then, with MAPI chosen, a call nobody answered
-  // to go out as one request on 111 ending in "NOFILE", and no SMTP
+  // to go out as one request on 111 ending in "NOFILE", and no SMTP; the
+  // script's standard output and error are the process's only once
+  // "chkBGAPP" is set
   const std::string name = "$(touch pwned); rm -rf ~";
   Listener listener(env_, {"107"});
   Phone({"call", "--name", name, "--number", "5551234", "--rings", "4",
@@ -84,10 +89,12 @@ TEST_F(ForwardingE2E, MessageByMailAndProgramThenAMailRequestOn111) {
   const std::string children = "/proc/" + std::to_string(proc_) + "/task/" +
                                std::to_string(proc_) + "/children";
   EXPECT_TRUE(WaitFor([&] { return ReadFile(children).empty(); }));
+  EXPECT_EQ(ReadFile(env_.home() + "/out.txt").find(" of "), std::string::npos);
 
   env_.Set("Forward\\Mail", "cmbActMail", "0");
   env_.Set("MailForward\\SMTP", "MAPI", "1");
   env_.Set("Answer\\TabAnsweringMachine", "chkRunAnsIfNotAnswered", "0");
+  env_.Set("Forward\\App", "chkBGAPP", "1");
   Listener mapi(env_, {"111"});
   Phone({"call", "--name", "TESTCALLER", "--number", "42", "--rings", "1",
          "--ring-interval", "0.5"});
@@ -97,6 +104,57 @@ TEST_F(ForwardingE2E, MessageByMailAndProgramThenAMailRequestOn111) {
             "\\u0014Incoming Call from TESTCALLER\\u0014Number 4 2 "
             "\\u0014NOFILE\"}\n");
   EXPECT_FALSE(sink_.Has(2));
+  EXPECT_TRUE(WaitFor([&] {
+    const std::string out = ReadFile(env_.home() + "/out.txt");
+    return out.find("output of TESTCALLER\n") != std::string::npos &&
+           out.find("error of TESTCALLER\n") != std::string::npos;
+  }));
+}
+
+TEST_F(ForwardingE2E,
+       MailsWaitInTheOutboxWhileTheServerIsDownAndAcrossARestart) {
+  // given the SMTP server down, expect two messages' mails to wait in the
+  // outbox (the first failure journalled once); after a stop, the second
+  // recording deleted, a start and the server up, expect each mail exactly
+  // once in order: the first with its recording, the second saying that
+  // its recording is gone; the outbox then empty
+  const std::string port = std::to_string(FreePort());
+  env_.Set("MailForward\\SMTP", "txtSMTP", "127.0.0.1:" + port);
+  for (const char* name : {"ALICE", "BOB"})
+    Phone({"call", "--name", name, "--number", "5551234", "--rings", "4",
+           "--ring-interval", "0.5", "--play", env_.home() + "/voice.wav",
+           "--play-after", "2.5"});
+  const std::string outbox = env_.home() + "/Outbox";
+  const std::string failed = "could not be sent (";
+  ASSERT_TRUE(WaitFor([&] { return env_.Journalled(failed); }));
+  ASSERT_TRUE(WaitFor([&] { return FilesIn(outbox, ".json").size() == 2; }));
+  const auto wavs = FilesIn(env_.Today(), ".wav");
+  ASSERT_EQ(wavs.size(), 2u);
+  const bool alice_first = wavs[0].find("ALICE") != std::string::npos;
+  const std::string& alice = wavs[alice_first ? 0 : 1];
+  const std::string& bob = wavs[alice_first ? 1 : 0];
+
+  EndProgram(&proc_);
+  std::filesystem::remove(bob);
+  ASSERT_TRUE(StartProcess(env_, &proc_, env_.Journal().size()));
+  SmtpSink sink({"--auth", "owner:s3cret", "--port", port});
+  ASSERT_TRUE(sink.WaitMail(2));
+  EXPECT_EQ(sink.Part(1, "subject"), "Voice Message from ALICE");
+  EXPECT_TRUE(sink.Part(1, "attachment") == ReadFile(alice));
+  EXPECT_EQ(sink.Part(2, "subject"), "Voice Message from BOB");
+  EXPECT_EQ(sink.Part(2, "attachment_name"), "");
+  const std::string gone = "The recording " +
+                           std::filesystem::path(bob).filename().string() +
+                           " is not attached: it was deleted or could not be "
+                           "read when this mail was sent.";
+  EXPECT_EQ(sink.Part(2, "text").find("Number 5 5 5 1 2 3 4 "), 0u);
+  EXPECT_NE(sink.Part(2, "text").find(gone), std::string::npos);
+  ASSERT_TRUE(WaitFor([&] { return FilesIn(outbox, "").empty(); }));
+  EXPECT_EQ(Count(env_.Journal(), failed), 1u);
+  EXPECT_EQ(Count(env_.Journal(),
+                  "Sent the call details to owner@example.org complete"),
+            2u);
+  EXPECT_FALSE(sink.Has(3));
 }
 
 class WebhookE2E : public LineE2E {

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """A real SMTP server for the tests (aiosmtpd on loopback).
 
-  smtp_sink.py DIR [--auth USER:PASS]
+  smtp_sink.py DIR [--auth USER:PASS] [--port N]
 
-Listens on 127.0.0.1 at a free port and writes the port to DIR/port once it
+Listens on 127.0.0.1 at a free port (or N) and writes the port to DIR/port once it
 accepts connections. Each accepted mail is parsed with Python's email module
 and written to the folder DIR/N (N = 1, 2, ...) as the files mail_from,
 rcpt_tos (one per line), from, subject, text (the text part, decoded),
@@ -64,6 +64,9 @@ def main():
         ok = auth is not None and (data.login, data.password) == auth
         return AuthResult(success=ok, handled=False)
 
+    port = 0
+    if "--port" in sys.argv:
+        port = int(sys.argv[sys.argv.index("--port") + 1])
     handler = Sink(folder)
 
     def factory():
@@ -74,7 +77,7 @@ def main():
 
     loop = asyncio.new_event_loop()
     server = loop.run_until_complete(
-        loop.create_server(factory, "127.0.0.1", 0))
+        loop.create_server(factory, "127.0.0.1", port))
     with open(os.path.join(folder, "port.tmp"), "w") as f:
         f.write(str(server.sockets[0].getsockname()[1]))
     os.rename(os.path.join(folder, "port.tmp"), os.path.join(folder, "port"))

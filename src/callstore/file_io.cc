@@ -29,8 +29,8 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 }
 
 bool ReplaceFile(const std::string& path, const std::string& temp,
-                 std::string_view data) {
-  const int fd = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC);
+                 std::string_view data, mode_t mode) {
+  const int fd = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC, mode);
   if (fd < 0) return false;
   struct stat old;
   if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))

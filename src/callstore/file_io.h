@@ -20,9 +20,10 @@ namespace lw {
 bool ReadWholeFile(const std::string& path, std::string& out);
 
 // Replaces `path` by `data` through `temp` (write, fsync, rename); the new
-// file keeps the old one's mode. On failure `path` is unchanged, `temp` is
-// removed and errno tells why.
+// file keeps the old one's mode, or has `mode` (less the umask) when there
+// was none. On failure `path` is unchanged, `temp` is removed and errno
+// tells why.
 bool ReplaceFile(const std::string& path, const std::string& temp,
-                 std::string_view data);
+                 std::string_view data, mode_t mode = 0644);
 
 }  // namespace lw

@@ -32,7 +32,9 @@ struct MailMessage {
   std::string to;
   std::string subject;
   std::string body;
-  std::string attachment;  // a native path, or empty for none
+  // A native path, or empty for none. The file is read when the mail goes
+  // out; one that is gone by then is left out and the text says so.
+  std::string attachment;
   // Log in when `user_name` is not empty.
   std::string user_name;
   std::string password;

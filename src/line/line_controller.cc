@@ -6,6 +6,10 @@
 
 namespace lw {
 
+namespace {
+constexpr const char* kOutboxSection = "Forward\\Outbox";
+}  // namespace
+
 LineController::LineController(const Devices& devices, SettingsStore& store,
                                Journal& journal, ProcessState& process,
                                SpeechWindow* speech)
@@ -68,10 +72,24 @@ void LineController::Load() {
       remote_.Voice_EndStream();
     }});
     GetOptions();
+    OpenOutbox();
 
     channels_.Bind(d, [this](const std::string& text) { OnLineCommand(text); });
     s_.loaded = true;
   });
+}
+
+void LineController::OpenOutbox() {
+  // "txtOutboxRetrySeconds" (not shown by the desktop application) shortens
+  // the first wait after a failed attempt, for tests.
+  Outbox::Timing timing;
+  s_.Reg.SetSubkey(kOutboxSection);
+  double seconds = 0;
+  if (OptionToDouble(s_.Reg.GetRegistryValue("txtOutboxRetrySeconds"),
+                     seconds) == 0 &&
+      seconds > 0 && seconds * 1000 < timing.first_retry_ms)
+    timing.first_retry_ms = static_cast<uint32_t>(seconds * 1000);
+  forwarding_.OpenOutbox(timing);
 }
 
 void LineController::Unload() {

@@ -145,6 +145,8 @@ class LineController final : public CallLine {
   void SendText(int32_t channel, const std::string& text) override;
 
  private:
+  // Opens the forwarding's outbox with the timing the settings ask for.
+  void OpenOutbox();
   // --- line_lifecycle.cc
   void OpenTheLine(int32_t index);
   // Makes serial caller-ID mode over a new serial port.

@@ -3,9 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "base/message_text.h"
+#include "base/paths.h"
 #include "base/system.h"
 #include "base/trapped.h"
 #include "callstore/call_id.h"
@@ -20,8 +23,9 @@ constexpr int kTransMailProgress = 7;  // "Sending mail: "
 constexpr const char* kAppErrorSource = "Error Send To APP ->";
 constexpr const char* kWebhookSource = "Webhook1";
 
-std::string NotSentText(const std::string& to, const std::string& error) {
-  return "The call details were not sent to " + to + ": " + error;
+std::string WebhookHost(const std::string& url) {
+  std::string host = UrlHost(url);
+  return host.empty() ? "the webhook URL" : host;
 }
 
 }  // namespace
@@ -36,18 +40,20 @@ void Forwarding::MailProgress(int32_t total, int32_t done) {
 }
 
 void Forwarding::MailComplete(int32_t result) {
-  // The recipient named is that of the options now: a later call may have
-  // changed them while this mail was on its way.
-  const std::string& to = line_.options().mail_to;
-  if (result != 0) {
-    line_.journal().LogSys(NotSentText(to, Mail1_->ErrorText(result)), result,
-                           "Mail1");
-    return;
+  Outbox::Done done = std::move(mail_done_);
+  mail_done_ = nullptr;
+  if (result == 0) {
+    // The recipient named is that of the options now: a later call may have
+    // changed them while this mail was on its way.
+    const ProcessState& p = line_.process();
+    line_.Send(kChannelOut, {"LineStatus", line_.DeviceIndexText(),
+                             std::to_string(p.LineStat), BoolText(p.AutoMode)});
+    line_.journal().LogSys(
+        "Sent the call details to " + line_.options().mail_to + " complete", 0,
+        "");
   }
-  const ProcessState& p = line_.process();
-  line_.Send(kChannelOut, {"LineStatus", line_.DeviceIndexText(),
-                           std::to_string(p.LineStat), BoolText(p.AutoMode)});
-  line_.journal().LogSys("Sent the call details to " + to + " complete", 0, "");
+  // A failure is journalled by the outbox, once per mail.
+  if (done) done(result == 0, Mail1_->ErrorText(result));
 }
 
 std::string CallAttachment(const CurrentCall& call) {
@@ -73,6 +79,40 @@ int32_t MailPercent(int32_t total, int32_t done) {
   return static_cast<int32_t>((d * 200 + t) / (2 * t));
 }
 
+namespace {
+
+// What a stored mail keeps, by name: not the server and the login.
+std::array<std::pair<const char*, std::string*>, 8> StoredFields(
+    MailMessage& m) {
+  return {{{"from", &m.from},
+           {"from_name", &m.from_name},
+           {"to", &m.to},
+           {"subject", &m.subject},
+           {"body", &m.body},
+           {"attachment", &m.attachment},
+           {"mailer", &m.mailer},
+           {"organization", &m.organization}}};
+}
+
+}  // namespace
+
+std::string MailPayload(const MailMessage& mail) {
+  MailMessage m = mail;
+  nlohmann::json j = nlohmann::json::object();
+  for (auto [key, field] : StoredFields(m)) j[key] = *field;
+  return j.dump();
+}
+
+bool MailFromPayload(const std::string& payload, MailMessage& m) {
+  const nlohmann::json j = nlohmann::json::parse(payload, nullptr, false);
+  if (!j.is_object()) return false;
+  for (auto [key, field] : StoredFields(m)) {
+    if (!j.contains(key) || !j[key].is_string()) return false;
+    *field = j[key].get<std::string>();
+  }
+  return true;
+}
+
 void Forwarding::SendMailForCall() {
   const CallOptions& o = line_.options();
   const std::string subject = line_.FillForCall(o.mail_subject);
@@ -83,24 +123,63 @@ void Forwarding::SendMailForCall() {
                    MapiRequest(o.mail_to, subject, text, attachment));
     return;
   }
-  if (!Mail1_) return;
+  if (!outbox_) return;
   MailMessage m;
-  m.server = o.smtp_server;
   m.from = o.mail_from;
   m.from_name = std::string(kAppTitle);
   m.to = o.mail_to;
   m.subject = subject;
   m.body = text;
   m.attachment = attachment;
-  m.user_name = o.smtp_user;
-  m.password = o.smtp_password;
   m.mailer = std::string(kAppTitle);
   m.organization = std::string(kAppTitle);
+  const CallInfo& info = line_.call().Call.info;
+  outbox_->Add(kOutboxMail, MailPayload(m),
+               "The mail of the call at " + info.date + " " + info.time +
+                   " to " + o.mail_to);
+}
+
+void Forwarding::SendStoredMail(const std::string& payload, Outbox::Done done) {
+  MailMessage m;
+  if (!MailFromPayload(payload, m)) {
+    done(false, "the stored mail cannot be read");
+    return;
+  }
+  if (!Mail1_) {
+    done(false, "no mail control");
+    return;
+  }
+  // The server and the login are those set now: a mail that waited for a
+  // wrong server goes once the setting is right, and the password is never
+  // stored with the mail.
+  const CallOptions& o = line_.options();
+  m.server = o.smtp_server;
+  m.user_name = o.smtp_user;
+  m.password = o.smtp_password;
   const int32_t result = Mail1_->Send(m);
-  // A mail that never starts has no completion; say why once.
-  if (result != 0)
-    line_.journal().LogSys(NotSentText(o.mail_to, Mail1_->ErrorText(result)),
-                           result, "Mail1");
+  if (result != 0) {
+    done(false, Mail1_->ErrorText(result));
+    return;
+  }
+  mail_done_ = std::move(done);
+}
+
+void Forwarding::OpenOutbox(Outbox::Timing timing) {
+  mail_done_ = nullptr;
+  outbox_.reset();
+  outbox_ =
+      std::make_unique<Outbox>(NativePath(line_.process().AppPath, "\\Outbox"),
+                               line_.clock(), line_.journal(), timing);
+  outbox_->SetSender(kOutboxWebhook,
+                     [this](const std::string& payload, Outbox::Done done) {
+                       SendStoredWebhook(payload, std::move(done));
+                     });
+  outbox_->SetSender(kOutboxMail,
+                     [this](const std::string& payload, Outbox::Done done) {
+                       SendStoredMail(payload, std::move(done));
+                     });
+  // An unreadable folder must not keep the line controller from loading.
+  Trapped(line_.journal(), Outbox::kSource, [&] { outbox_->Load(); });
 }
 
 bool Forwarding::AppCommandLine(std::vector<std::string>& argv,
@@ -117,6 +196,9 @@ bool Forwarding::AppCommandLine(std::vector<std::string>& argv,
 
 void Forwarding::SetMail(std::unique_ptr<Mail> mail) {
   Mail1_ = std::move(mail);
+  // A mail the old control was sending never completes; the outbox made
+  // afterwards sends it again.
+  mail_done_ = nullptr;
   if (!Mail1_) return;
   MailEvents events;
   events.Progress = [this](int32_t total, int32_t done) {
@@ -143,6 +225,9 @@ StoredCall StoredCallOf(const WrapUpResult& stored, const PerCall& call,
 
 void Forwarding::SetWebhook(std::unique_ptr<Webhook> webhook) {
   webhook_ = std::move(webhook);
+  // A request the old control was sending never completes; the outbox sends
+  // it again.
+  webhook_done_ = nullptr;
   if (!webhook_) return;
   WebhookEvents events;
   events.Complete = [this](int32_t result) {
@@ -153,6 +238,7 @@ void Forwarding::SetWebhook(std::unique_ptr<Webhook> webhook) {
 }
 
 void Forwarding::SendWebhookForCall(const StoredCall& call) {
+  if (!webhook_ || !outbox_) return;
   std::vector<int> bad_lines;
   const WebhookRequest request =
       WebhookRequestForCall(call, line_.options(), bad_lines);
@@ -161,35 +247,42 @@ void Forwarding::SendWebhookForCall(const StoredCall& call) {
                                " is not a header \"Name: value\"; it is left "
                                "out",
                            0, kWebhookSource);
-  PostWebhook(request);
+  const CallInfo& info = line_.call().Call.info;
+  outbox_->Add(kOutboxWebhook, request.body,
+               "The webhook request of the call at " + info.date + " " +
+                   info.time + " to " + WebhookHost(request.url));
 }
 
-void Forwarding::PostWebhook(const WebhookRequest& request) {
-  if (!webhook_) return;
-  std::string host = UrlHost(request.url);
-  if (host.empty()) host = "the webhook URL";
-  const int32_t result = webhook_->Post(request);
-  if (result != 0) {
-    line_.journal().LogSys(NotSentText(host, webhook_->ErrorText(result)),
-                           result, kWebhookSource);
+void Forwarding::SendStoredWebhook(const std::string& payload,
+                                   Outbox::Done done) {
+  if (!webhook_) {
+    done(false, "no webhook control");
     return;
   }
-  webhook_hosts_.push_back(host);
+  // The URL and the header lines are those set now, as for a mail's login:
+  // a token never waits on disk, and a request that waited for a wrong URL
+  // goes once the setting is right. Header lines left out were journalled
+  // when the request was made.
+  const CallOptions& o = line_.options();
+  std::vector<int> bad_lines;
+  const WebhookRequest request = WebhookRequestTo(o, payload, bad_lines);
+  const int32_t result = webhook_->Post(request);
+  if (result != 0) {
+    done(false, webhook_->ErrorText(result));
+    return;
+  }
+  webhook_done_ = std::move(done);
+  webhook_host_ = WebhookHost(request.url);
 }
 
 void Forwarding::WebhookComplete(int32_t result) {
-  std::string host;
-  if (!webhook_hosts_.empty()) {
-    host = std::move(webhook_hosts_.front());
-    webhook_hosts_.pop_front();
-  }
-  if (result != 0) {
-    line_.journal().LogSys(NotSentText(host, webhook_->ErrorText(result)),
-                           result, kWebhookSource);
-    return;
-  }
-  line_.journal().LogSys("Sent the call details to " + host + " complete", 0,
-                         "");
+  Outbox::Done done = std::move(webhook_done_);
+  webhook_done_ = nullptr;
+  // A failure is journalled by the outbox, once per request.
+  if (result == 0)
+    line_.journal().LogSys(
+        "Sent the call details to " + webhook_host_ + " complete", 0, "");
+  if (done) done(result == 0, webhook_->ErrorText(result));
 }
 
 void Forwarding::SendToApp() {

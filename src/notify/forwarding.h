@@ -1,14 +1,14 @@
 // Passing a finished call on: by mail (through the mail control, or as a
 // mail request to the desktop side on channel 111), by a webhook request to
 // the owner's URL, and by starting the owner's program with the call's
-// details. The call state machine decides which calls go (the "cmbActMail",
-// "cmbActWebhook" and "cmbActApp" rule) and calls SendMailForCall,
-// SendWebhookForCall and SendToApp; Forwarding reaches the call through the
-// CallLine.
+// details. Mails and webhook requests wait in the outbox until their server
+// takes them. The call state machine decides which calls go (the
+// "cmbActMail", "cmbActWebhook" and "cmbActApp" rule) and calls
+// SendMailForCall, SendWebhookForCall and SendToApp; Forwarding reaches the
+// call through the CallLine.
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +18,7 @@
 #include "callstore/call_wrapup.h"
 #include "devices/mail.h"
 #include "devices/webhook.h"
+#include "notify/outbox.h"
 #include "notify/program_starter.h"
 #include "notify/webhook_request.h"
 
@@ -37,6 +38,19 @@ std::string MapiRequest(const std::string& to, const std::string& subject,
 // `total` is not positive.
 int32_t MailPercent(int32_t total, int32_t done);
 
+// The outbox kind of mails, and a mail as its payload: every field but the
+// server and the login (password included), which are taken from the
+// options when the mail is sent.
+inline constexpr const char* kOutboxMail = "mail";
+std::string MailPayload(const MailMessage& mail);
+// False when `payload` is not a mail.
+bool MailFromPayload(const std::string& payload, MailMessage& mail);
+
+// The outbox kind of webhook requests; the payload is the request's body.
+// The URL and the header lines, which may hold a token, are taken from the
+// options when the request is sent.
+inline constexpr const char* kOutboxWebhook = "webhook";
+
 // The current call as `stored` at its end: identity, contact, whether it
 // was blocked and whether its recording is on disk.
 StoredCall StoredCallOf(const WrapUpResult& stored, const PerCall& call,
@@ -50,20 +64,28 @@ class Forwarding {
   // its events into the "MAIL" and "LineStatus" messages.
   void SetMail(std::unique_ptr<Mail> mail);
 
-  // Sends the current call by mail as the options say.
+  // Opens the outbox ("\Outbox" under AppPath) with the mail sender and
+  // sends what a previous run left there. Mails wait for this: the line
+  // controller opens it once the options are loaded.
+  void OpenOutbox(Outbox::Timing timing);
+  // Other kinds of notification plug their sender in here; null before
+  // OpenOutbox.
+  Outbox* outbox() { return outbox_.get(); }
+
+  // Sends the current call by mail as the options say: the mail request on
+  // channel 111, or a mail put in the outbox, from which the mail control
+  // sends it with the recording as it is then.
   void SendMailForCall();
 
   // Takes the webhook control (none: webhook requests are not sent) and
   // journals how each request ended.
   void SetWebhook(std::unique_ptr<Webhook> webhook);
 
-  // Sends the stored call to the webhook URL: builds the request
-  // (WebhookRequestForCall), journals header lines left out, and posts it.
+  // Puts the stored call's webhook request in the outbox (its body built by
+  // WebhookRequestForCall) and journals header lines left out. The journal
+  // names only the URL's host: its path, user part and the header values
+  // may hold secrets.
   void SendWebhookForCall(const StoredCall& call);
-
-  // Posts a request built earlier. The journal names only the URL's host:
-  // its path, user part and the header values may hold secrets.
-  void PostWebhook(const WebhookRequest& request);
 
   // Starts the forwarding program for the current call. The template is
   // split into words before each word is filled from the call; a template
@@ -79,15 +101,22 @@ class Forwarding {
  private:
   void MailProgress(int32_t total, int32_t done);
   void MailComplete(int32_t result);
+  // The outbox's sender of mails.
+  void SendStoredMail(const std::string& payload, Outbox::Done done);
   void WebhookComplete(int32_t result);
+  // The outbox's sender of webhook requests.
+  void SendStoredWebhook(const std::string& payload, Outbox::Done done);
 
   CallLine& line_;
   ProgramStarter programs_;
   std::unique_ptr<Mail> Mail1_;
+  // The outcome of the mail the control is sending, for the outbox.
+  Outbox::Done mail_done_;
   std::unique_ptr<Webhook> webhook_;
-  // The host of each request on its way, oldest first: requests complete in
-  // the order they were posted.
-  std::deque<std::string> webhook_hosts_;
+  // The outcome of the webhook request on its way, and its URL's host.
+  Outbox::Done webhook_done_;
+  std::string webhook_host_;
+  std::unique_ptr<Outbox> outbox_;
 };
 
 }  // namespace lw

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "line/call_test_fixture.h"
 
 namespace lw::testing {
@@ -55,15 +57,19 @@ TEST(WebhookRequestTest, HeaderLinesAndTheHostTheJournalNames) {
 
 using ForwardingTest = CallTest;
 
-TEST_F(ForwardingTest, OnlyKeptMessagesAreMailedAndFailuresJournalled) {
+TEST_F(ForwardingTest, OnlyKeptMessagesAreMailedAndFailuresRetriedForADay) {
   // Given voice messages mailed (cmbActMail 1), expect a 1 s message
   // (stored as type "0") not mailed and a 3 s one mailed with its
-  // recording; a failed mail journals why and sends no "LineStatus".
+  // recording from a private outbox file that holds no password; a failed
+  // mail sends no "LineStatus", is retried after 1 min, then 2 min, is
+  // journalled once across a restart (where a corrupt file is moved aside),
+  // and is given up, its file removed, a day after the call.
   AnsweringMachineOn();
   Set(kMail, "chkSendToMail", "1");
   Set(kMail, "cmbActMail", "1");
   Set(kMail, "txtMailTo", "owner@example.org");
   Set("MailForward\\SMTP", "txtSMTP", "127.0.0.1:2525");
+  Set("MailForward\\SMTP", "txtSMTPPass", "s3cret");
   Start();
   FakeMail& mail = *fake.mail(0);
   LeaveMessage(1);
@@ -72,10 +78,55 @@ TEST_F(ForwardingTest, OnlyKeptMessagesAreMailedAndFailuresJournalled) {
   ASSERT_EQ(mail.mails().size(), 1u);
   ASSERT_EQ(wave1().recordings().size(), 2u);
   EXPECT_EQ(mail.mails()[0].attachment, wave1().recordings()[1].file);
+  EXPECT_EQ(mail.mails()[0].password, "s3cret");
+  const auto outbox = [&] {
+    std::vector<std::filesystem::path> files;
+    for (const auto& e : std::filesystem::directory_iterator(home / "Outbox"))
+      files.push_back(e.path());
+    return files;
+  };
+  ASSERT_EQ(outbox().size(), 1u);
+  const std::string file = ReadFile(outbox()[0]);
+  EXPECT_NE(file.find(mail.mails()[0].attachment), std::string::npos);
+  EXPECT_EQ(file.find("s3cret"), std::string::npos);
+  EXPECT_EQ(
+      std::filesystem::status(outbox()[0]).permissions(),
+      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   fake.channels().ClearSent();
   mail.Complete(7);
   EXPECT_THAT(Sent(107), IsEmpty());
-  EXPECT_EQ(JournalCount("not sent to owner@example.org: Mail error 7"), 1);
+  const std::string failed =
+      "to owner@example.org could not be sent (Mail error 7)";
+  EXPECT_EQ(JournalCount(failed), 1);
+  fake.clock().Advance(59'000);
+  EXPECT_EQ(mail.mails().size(), 1u);
+  fake.clock().Advance(1'000);
+  ASSERT_EQ(mail.mails().size(), 2u);
+  mail.Complete(7);
+  fake.clock().Advance(119'000);
+  EXPECT_EQ(mail.mails().size(), 2u);
+  fake.clock().Advance(1'000);
+  EXPECT_EQ(mail.mails().size(), 3u);
+
+  // The old controller's mail control goes with it.
+  const std::string attachment = mail.mails()[0].attachment;
+  WriteFile(home / "Outbox/000000000077.json", "{\"kind\":");
+  Load();
+  EXPECT_EQ(JournalCount("The outbox file 000000000077.json cannot be read "
+                         "(not an outbox item); it was renamed to "
+                         "000000000077.json.bad"),
+            1);
+  FakeMail& again = *fake.mail(1);
+  ASSERT_EQ(again.mails().size(), 1u);
+  EXPECT_EQ(again.mails()[0].attachment, attachment);
+  for (int hour = 0; hour < 24; ++hour) {
+    again.Complete(7);
+    fake.clock().Advance(3'600'000);
+  }
+  EXPECT_EQ(JournalCount(failed), 1);
+  EXPECT_EQ(JournalCount("was given up after a day: Mail error 7"), 1);
+  ASSERT_EQ(outbox().size(), 1u);
+  EXPECT_EQ(outbox()[0].filename(), "000000000077.json.bad");
 }
 
 TEST_F(ForwardingTest, BadTemplatesAndMissingProgramsAreJournalled) {

@@ -127,14 +127,20 @@ std::vector<std::string> WebhookHeaderLines(const std::string& text,
   return lines;
 }
 
-WebhookRequest WebhookRequestForCall(const StoredCall& call,
-                                     const CallOptions& options,
-                                     std::vector<int>& bad_lines) {
+WebhookRequest WebhookRequestTo(const CallOptions& options, std::string body,
+                                std::vector<int>& bad_lines) {
   WebhookRequest request;
   request.url = std::string(Trim(options.webhook_url, " \t\r\n"));
   request.headers = WebhookHeaderLines(options.webhook_headers, bad_lines);
-  request.body = WebhookBody(call, WebBase(options));
+  request.body = std::move(body);
   return request;
+}
+
+WebhookRequest WebhookRequestForCall(const StoredCall& call,
+                                     const CallOptions& options,
+                                     std::vector<int>& bad_lines) {
+  return WebhookRequestTo(options, WebhookBody(call, WebBase(options)),
+                          bad_lines);
 }
 
 std::string UrlHost(const std::string& url) {

@@ -42,6 +42,11 @@ std::string WebBase(const CallOptions& options);
 std::vector<std::string> WebhookHeaderLines(const std::string& text,
                                             std::vector<int>& bad_lines);
 
+// A request of `body` to the URL with the header lines the options set
+// now. The numbers of header lines left out go into `bad_lines`.
+WebhookRequest WebhookRequestTo(const CallOptions& options, std::string body,
+                                std::vector<int>& bad_lines);
+
 // The request of `call` as the options say. The numbers of header lines
 // left out go into `bad_lines`.
 WebhookRequest WebhookRequestForCall(const StoredCall& call,

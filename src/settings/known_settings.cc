@@ -113,6 +113,7 @@ constexpr KnownSetting kTable[] = {
     {"MailForward\\SMTP", "txtSMTPUserName", K::kText},
     {"MailForward\\SMTP", "txtSMTPPass", K::kText},
     {"MailForward\\SMTP", "MAPI", K::kFlag},
+    {"Forward\\Outbox", "txtOutboxRetrySeconds", K::kText},
     {"Forward\\App", "chkApp", K::kSwitch},
     {"Forward\\App", "cmbActApp", K::kInt16},
     {"Forward\\App", "txtAppTo", K::kText},

@@ -194,26 +194,31 @@ bool MailTransfer::Setup(CURL* e) {
     header("Organization", MailHeaderText(m.organization));
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers_);
 
+  // The recording is read now, not when the mail was asked for: one
+  // deleted meanwhile is left out, and the text tells the reader why.
+  std::string body = m.body;
+  const bool attach =
+      !m.attachment.empty() && access(m.attachment.c_str(), R_OK) == 0;
+  if (!m.attachment.empty() && !attach) {
+    Note("The recording " + m.attachment + " cannot be read; the mail to " +
+         m.to + " goes without it");
+    body += "\n\n" + MissingRecordingText(BaseName(m.attachment)) + "\n";
+  }
   mime_ = curl_mime_init(e);
   curl_mimepart* text = curl_mime_addpart(mime_);
-  const bool plain = SevenBitLines(m.body);
-  body_ = plain ? CrLfLines(m.body) : m.body;
+  const bool plain = SevenBitLines(body);
+  body_ = plain ? CrLfLines(body) : body;
   curl_mime_data(text, body_.data(), body_.size());
   curl_mime_type(text, "text/plain; charset=UTF-8");
   // Plain text stays readable as it is; anything else goes in base64.
   // Both keep the mail's size known, so progress can be told.
   curl_mime_encoder(text, plain ? "7bit" : "base64");
-  if (!m.attachment.empty()) {
-    if (access(m.attachment.c_str(), R_OK) != 0) {
-      Note("The recording " + m.attachment + " cannot be read; the mail to " +
-           m.to + " goes without it");
-    } else {
-      curl_mimepart* file = curl_mime_addpart(mime_);
-      curl_mime_filedata(file, m.attachment.c_str());
-      curl_mime_filename(file, BaseName(m.attachment).c_str());
-      curl_mime_type(file, "audio/wav");
-      curl_mime_encoder(file, "base64");
-    }
+  if (attach) {
+    curl_mimepart* file = curl_mime_addpart(mime_);
+    curl_mime_filedata(file, m.attachment.c_str());
+    curl_mime_filename(file, BaseName(m.attachment).c_str());
+    curl_mime_type(file, "audio/wav");
+    curl_mime_encoder(file, "base64");
   }
   curl_easy_setopt(e, CURLOPT_MIMEPOST, mime_);
   return true;
@@ -239,6 +244,12 @@ int32_t CurlMail::Send(const MailMessage& mail) {
   if (mail.server.empty()) return kMailNoServer;
   runner_.Run(std::make_unique<MailTransfer>(mail, front_));
   return 0;
+}
+
+std::string MissingRecordingText(const std::string& file_name) {
+  return "The recording " + file_name +
+         " is not attached: it was deleted or could not be read when this "
+         "mail was sent.";
 }
 
 std::string CurlMail::ErrorText(int32_t code) {

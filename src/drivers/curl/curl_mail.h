@@ -15,7 +15,8 @@
 // the loop and never inside Send. Result codes: 0 sent; libcurl's codes
 // (CURLcode) for transfer failures; kMailNoRecipient and kMailNoServer when
 // Send refuses. A recording that is gone by the time its mail starts is left
-// out, the mail goes without it, and a note says so.
+// out, the mail goes without it, and both a note and a sentence at the end
+// of the mail's text (MissingRecordingText) say so.
 //
 // Limits (CurlLimits): a mail that runs into one completes with a failure.
 #pragma once
@@ -59,6 +60,9 @@ class CurlMail : public Mail {
   std::shared_ptr<Front> front_;
   CurlRunner runner_;
 };
+
+// The sentence added to a mail whose recording `file_name` is gone.
+std::string MissingRecordingText(const std::string& file_name);
 
 // The header texts of a mail, for tests: a text is put on one line (CR and
 // LF become blanks) and, when it is not plain ASCII, written as RFC 2047
