@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """A real HTTP server for the tests (python's http.server on loopback).
 
-  http_sink.py DIR [--status CODE] [--tls CERT KEY]
+  http_sink.py DIR [--status CODE] [--port N] [--tls CERT KEY]
 
-Listens on 127.0.0.1 at a free port and writes the port to DIR/port once it
+Listens on 127.0.0.1 at a free port (or N) and writes the port to DIR/port once it
 accepts connections. Each request is answered with CODE (200 by default)
 and written to the folder DIR/N (N = 1, 2, ...) as the files request (the
 request line), headers (as received), body; DIR/N/done is written last.
@@ -41,7 +41,9 @@ def main():
         def log_message(self, *args):
             pass
 
-    server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+    port = int(args[args.index("--port") + 1]) if "--port" in args else 0
+    http.server.HTTPServer.allow_reuse_address = True
+    server = http.server.HTTPServer(("127.0.0.1", port), Handler)
     if "--tls" in args:
         at = args.index("--tls")
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
