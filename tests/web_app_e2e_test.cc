@@ -37,7 +37,7 @@ int Send(int port, const std::string& request) {
 
 TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
   // Given protection on, a request time limit of 2 s, the old pages without
-  // headers, a UTF-8 caller's message recorded in mu-law, a blocked
+  // headers, a UTF-8 caller's message of 25 frames of GSM 6.10, a blocked
   // contact's call and an outgoing call, expect a silent client dropped
   // after 2 s, HTTP/1.1 answers only, the list's exact JSON, the recording
   // as PCM with the same samples, whole or in byte ranges, changes refused
@@ -72,7 +72,7 @@ TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
       "1:\\Data\\Log\\2005\\03\\15\\\r\n";
   WriteFile(env.home() + "/Data/Last", list);
   const std::string sound = day + name + "_5551234_03-15-2005_10-15-30.wav";
-  SF_INFO info{0, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_ULAW, 0, 0};
+  SF_INFO info{0, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_GSM610, 0, 0};
   SNDFILE* f = sf_open(sound.c_str(), SFM_WRITE, &info);
   const std::vector<short> tone = Sine(0.5, 440, 0.4);
   sf_write_short(f, tone.data(), static_cast<sf_count_t>(tone.size()));
@@ -135,8 +135,11 @@ TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
               HasSubstr("416 Range Not Satisfiable\r\nContent-Range: bytes "
                         "*/8044\r\n"));
   SF_INFO served{};
-  EXPECT_EQ(ReadSamples(env.home() + "/served.wav", &served),
-            ReadSamples(sound));
+  // The library reads whole blocks of two frames, beyond those recorded.
+  std::vector<short> recorded = ReadSamples(sound);
+  ASSERT_GT(recorded.size(), 4000u);
+  recorded.resize(4000);
+  EXPECT_EQ(ReadSamples(env.home() + "/served.wav", &served), recorded);
   EXPECT_EQ(served.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
 
   const int events = Send(port, "GET /api/events HTTP/1.1\r\n" + auth + "\r\n");

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <asio/posix/stream_descriptor.hpp>
+#include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 #include <chrono>
@@ -162,6 +163,29 @@ std::string PcmWaveHead(int rate, int channels, uint32_t data_bytes) {
   return head;
 }
 
+// The sample count of a WAV file's "fact" chunk (read without moving the
+// file's offset); UINT64_MAX when it has none.
+uint64_t FactSamples(int fd) {
+  std::array<unsigned char, 512> head{};
+  const ssize_t n = pread(fd, head.data(), head.size(), 0);
+  const auto word = [&head](size_t at) {
+    return uint32_t{head[at]} | uint32_t{head[at + 1]} << 8 |
+           uint32_t{head[at + 2]} << 16 | uint32_t{head[at + 3]} << 24;
+  };
+  const auto named = [&head](size_t at, std::string_view id) {
+    return std::string_view(reinterpret_cast<const char*>(&head[at]), 4) == id;
+  };
+  if (n < 12 || !named(0, "RIFF") || !named(8, "WAVE")) return UINT64_MAX;
+  for (size_t at = 12; at + 8 <= static_cast<size_t>(n);) {
+    const uint32_t size = word(at + 4);
+    if (named(at, "fact") && size >= 4 && at + 12 <= static_cast<size_t>(n))
+      return word(at + 8);
+    if (named(at, "data") || size > head.size()) break;
+    at += 8 + size + (size & 1);
+  }
+  return UINT64_MAX;
+}
+
 class RecordingSend : public Connection {
  public:
   using Connection::Connection;
@@ -182,10 +206,14 @@ class RecordingSend : public Connection {
       return;
     }
     frame_bytes_ = uint64_t{2} * static_cast<uint64_t>(info.channels);
+    // GSM 6.10 is stored in blocks of two 20 ms frames: the library counts
+    // whole blocks, the file's "fact" chunk the samples recorded.
+    uint64_t recorded = static_cast<uint64_t>(info.frames);
+    if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610)
+      recorded = std::min(recorded, FactSamples(fd));
     // A WAV file holds at most 4 GiB; what lies beyond is not sent.
-    const uint64_t frames =
-        std::min<uint64_t>(static_cast<uint64_t>(info.frames),
-                           (uint64_t{0xFFFFFFFF} - 36) / frame_bytes_);
+    const uint64_t frames = std::min<uint64_t>(
+        recorded, (uint64_t{0xFFFFFFFF} - 36) / frame_bytes_);
     const auto data_bytes = static_cast<uint32_t>(frames * frame_bytes_);
     const std::string head =
         PcmWaveHead(info.samplerate, info.channels, data_bytes);
@@ -220,10 +248,17 @@ class RecordingSend : public Connection {
     bytes_left_ = data_end > data_first ? data_end - data_first : 0;
     skip_ = data_first % frame_bytes_;
     const auto start = static_cast<sf_count_t>(data_first / frame_bytes_);
-    // A recording that cannot be read there is sent as silence, at the
+    // A GSM 6.10 decoder carries its state from frame to frame, so the
+    // library's seek gives other samples than reading from the start: that
+    // recording is decoded from its start (Pump, a block at a time). A
+    // recording that cannot be read there is sent as silence, at the
     // announced length.
-    if (bytes_left_ > 0 && start > 0 && sf_seek(file_, start, SEEK_SET) < 0)
-      silent_ = true;
+    if (bytes_left_ > 0 && start > 0) {
+      if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610)
+        skip_frames_ = static_cast<uint64_t>(start);
+      else if (sf_seek(file_, start, SEEK_SET) < 0)
+        silent_ = true;
+    }
     Drain();
     Write(out_, [this] { Pump(); });
   }
@@ -238,6 +273,20 @@ class RecordingSend : public Connection {
   void Pump() {
     if (bytes_left_ == 0) {
       End();
+      return;
+    }
+    if (skip_frames_ > 0 && !silent_) {
+      const uint64_t frames = std::min<uint64_t>(skip_frames_, kFramesPerBlock);
+      samples_.resize(static_cast<size_t>(frames * frame_bytes_ / 2));
+      if (sf_readf_short(file_, samples_.data(),
+                         static_cast<sf_count_t>(frames)) <
+          static_cast<sf_count_t>(frames))
+        silent_ = true;
+      skip_frames_ -= frames;
+      // The loop serves others between blocks.
+      asio::post(socket_.get_executor(), [self = shared_from_this(), this] {
+        if (!closed_) Pump();
+      });
       return;
     }
     const uint64_t frames = std::min<uint64_t>(
@@ -279,6 +328,7 @@ class RecordingSend : public Connection {
   uint64_t skip_ = 0;        // bytes of the next frames before the range
   uint64_t bytes_left_ = 0;  // of the samples still to send
   bool silent_ = false;
+  uint64_t skip_frames_ = 0;  // decoded and dropped before the range
   std::vector<short> samples_;
   std::string out_;
 };

@@ -13,7 +13,9 @@
 //
 // Recordings: read through libsndfile in blocks and written as they go, so
 // a long recording in GSM 6.10 or mu-law is never held in memory; the
-// answer is a PCM WAV of the same rate and channels, its length announced.
+// answer is a PCM WAV of the same rate and channels, its length announced
+// (a GSM 6.10 recording to the samples its "fact" chunk counts, not to the
+// end of its last block of two frames).
 // Its bytes can be asked for in ranges (a phone's player asks for them
 // before it plays): the conversion starts at the frame holding the range's
 // first byte.
