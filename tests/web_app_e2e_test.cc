@@ -4,6 +4,9 @@
 // origin, and the event stream.
 #include <poll.h>
 
+#include <chrono>
+#include <tuple>
+
 #include "callstore/test_util.h"
 #include "e2e_util.h"
 
@@ -33,11 +36,13 @@ int Send(int port, const std::string& request) {
 }
 
 TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
-  // Given protection on, the old pages without headers, a UTF-8 caller's
-  // message recorded in mu-law, a blocked contact's call and an outgoing
-  // call, expect HTTP/1.1 answers only, the list's exact JSON, the
-  // recording as PCM with the same samples, changes refused from another
-  // site, and heard and delete in the store and on the event stream.
+  // Given protection on, a request time limit of 2 s, the old pages without
+  // headers, a UTF-8 caller's message of 25 frames of GSM 6.10, a blocked
+  // contact's call and an outgoing call, expect a silent client dropped
+  // after 2 s, HTTP/1.1 answers only, the list's exact JSON, the recording
+  // as PCM with the same samples, whole or in byte ranges, changes refused
+  // from another site, and heard and delete in the store and on the event
+  // stream.
   ProgramEnv env;
   DemoSettings(env);
   const int port = FreePort();
@@ -47,6 +52,7 @@ TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
   env.Set(web, "chkWWWProtect", "1");
   env.Set(web, "txtWWWUserName", "owner");
   env.Set(web, "txtWWWPass", "pa:ss");
+  env.Set(web, "txtWWWRequestSeconds", "2");
   const std::string day = env.home() + "/Data/Log/2005/03/15/";
   const std::string name = "Zo\u00eb \u00c5ngstr\u00f6m \u738b";
   const auto record = [](const CallRecord& r) {
@@ -66,13 +72,21 @@ TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
       "1:\\Data\\Log\\2005\\03\\15\\\r\n";
   WriteFile(env.home() + "/Data/Last", list);
   const std::string sound = day + name + "_5551234_03-15-2005_10-15-30.wav";
-  SF_INFO info{0, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_ULAW, 0, 0};
+  SF_INFO info{0, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_GSM610, 0, 0};
   SNDFILE* f = sf_open(sound.c_str(), SFM_WRITE, &info);
   const std::vector<short> tone = Sine(0.5, 440, 0.4);
   sf_write_short(f, tone.data(), static_cast<sf_count_t>(tone.size()));
   sf_close(f);
   pid_t proc = -1;
   ASSERT_TRUE(StartProcess(env, &proc));
+
+  // A client that sends nothing is dropped after the 2 s set, not 10.
+  const int silent = Connect(port);
+  const auto connected = std::chrono::steady_clock::now();
+  EXPECT_EQ(ReadUntil(silent), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - connected,
+            std::chrono::seconds(4));
+  close(silent);
 
   const std::string auth = "Authorization: Basic b3duZXI6cGE6c3M=\r\n";
   const auto ask = [&](const std::string& line, const std::string& extra = {}) {
@@ -98,12 +112,34 @@ TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
       R"("length":7,"heard":false,)"
       R"("recording":"/api/calls/20050315-1/recording"}])");
 
-  const std::string wav = ask("GET /api/calls/20050315-1/recording", auth);
-  EXPECT_THAT(wav, HasSubstr("Content-Length: 8044\r\n"));
-  WriteFile(env.home() + "/served.wav", wav.substr(wav.find("\r\n\r\n") + 4));
+  const std::string recording = "GET /api/calls/20050315-1/recording";
+  const std::string wav = ask(recording, auth);
+  EXPECT_THAT(wav, HasSubstr("Content-Length: 8044\r\nCache"));
+  const std::string whole = wav.substr(wav.find("\r\n\r\n") + 4);
+  WriteFile(env.home() + "/served.wav", whole);
+  // Ranges of the converted file, from inside the head and inside a sample.
+  const std::tuple<std::string, size_t, size_t> ranges[] = {
+      {"0-49", 0, 49}, {"1001-", 1001, 8043}, {"-3", 8041, 8043}};
+  for (const auto& [range, first, last] : ranges) {
+    const std::string part =
+        ask(recording, auth + "Range: bytes=" + range + "\r\n");
+    EXPECT_EQ(part.rfind("HTTP/1.1 206 ", 0), 0u) << range;
+    EXPECT_THAT(
+        part, HasSubstr("Content-Range: bytes " + std::to_string(first) + "-" +
+                        std::to_string(last) + "/8044\r\n"));
+    EXPECT_EQ(part.substr(part.find("\r\n\r\n") + 4),
+              whole.substr(first, last - first + 1))
+        << range;
+  }
+  EXPECT_THAT(ask(recording, auth + "Range: bytes=8044-\r\n"),
+              HasSubstr("416 Range Not Satisfiable\r\nContent-Range: bytes "
+                        "*/8044\r\n"));
   SF_INFO served{};
-  EXPECT_EQ(ReadSamples(env.home() + "/served.wav", &served),
-            ReadSamples(sound));
+  // The library reads whole blocks of two frames, beyond those recorded.
+  std::vector<short> recorded = ReadSamples(sound);
+  ASSERT_GT(recorded.size(), 4000u);
+  recorded.resize(4000);
+  EXPECT_EQ(ReadSamples(env.home() + "/served.wav", &served), recorded);
   EXPECT_EQ(served.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
 
   const int events = Send(port, "GET /api/events HTTP/1.1\r\n" + auth + "\r\n");

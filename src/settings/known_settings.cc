@@ -144,6 +144,7 @@ constexpr KnownSetting kTable[] = {
     {kWeb, "txtWWWPass", K::kText},
     {kWeb, "chkWWWHttpHeaders", K::kSwitch},
     {kWeb, "txtWWWListen", K::kText},
+    {kWeb, "txtWWWRequestSeconds", K::kInt32},
 };
 
 bool Same(std::string_view a, std::string_view b) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <asio/posix/stream_descriptor.hpp>
+#include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "base/paths.h"
 #include "callstore/call_store.h"
 #include "web/calls_api.h"
+#include "web/request.h"
 
 namespace lw {
 namespace {
@@ -161,6 +163,29 @@ std::string PcmWaveHead(int rate, int channels, uint32_t data_bytes) {
   return head;
 }
 
+// The sample count of a WAV file's "fact" chunk (read without moving the
+// file's offset); UINT64_MAX when it has none.
+uint64_t FactSamples(int fd) {
+  std::array<unsigned char, 512> head{};
+  const ssize_t n = pread(fd, head.data(), head.size(), 0);
+  const auto word = [&head](size_t at) {
+    return uint32_t{head[at]} | uint32_t{head[at + 1]} << 8 |
+           uint32_t{head[at + 2]} << 16 | uint32_t{head[at + 3]} << 24;
+  };
+  const auto named = [&head](size_t at, std::string_view id) {
+    return std::string_view(reinterpret_cast<const char*>(&head[at]), 4) == id;
+  };
+  if (n < 12 || !named(0, "RIFF") || !named(8, "WAVE")) return UINT64_MAX;
+  for (size_t at = 12; at + 8 <= static_cast<size_t>(n);) {
+    const uint32_t size = word(at + 4);
+    if (named(at, "fact") && size >= 4 && at + 12 <= static_cast<size_t>(n))
+      return word(at + 8);
+    if (named(at, "data") || size > head.size()) break;
+    at += 8 + size + (size & 1);
+  }
+  return UINT64_MAX;
+}
+
 class RecordingSend : public Connection {
  public:
   using Connection::Connection;
@@ -169,8 +194,9 @@ class RecordingSend : public Connection {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  // Takes `fd` (a recording opened below its folder; -1 for none).
-  void Start(int fd) {
+  // Takes `fd` (a recording opened below its folder; -1 for none) and
+  // answers `request`, whose "Range" may ask for part of the converted file.
+  void Start(int fd, const std::string& request) {
     SF_INFO info{};
     fd_ = fd;
     file_ = fd < 0 ? nullptr : sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
@@ -179,17 +205,60 @@ class RecordingSend : public Connection {
       Write(out_, [this] { End(); });
       return;
     }
-    channels_ = info.channels;
+    frame_bytes_ = uint64_t{2} * static_cast<uint64_t>(info.channels);
+    // GSM 6.10 is stored in blocks of two 20 ms frames: the library counts
+    // whole blocks, the file's "fact" chunk the samples recorded.
+    uint64_t recorded = static_cast<uint64_t>(info.frames);
+    if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610)
+      recorded = std::min(recorded, FactSamples(fd));
     // A WAV file holds at most 4 GiB; what lies beyond is not sent.
-    const uint64_t limit =
-        (uint64_t{0xFFFFFFFF} - 36) / (uint64_t{2} * channels_);
-    frames_left_ =
-        std::min<uint64_t>(static_cast<uint64_t>(info.frames), limit);
-    const auto data_bytes = static_cast<uint32_t>(frames_left_ * 2 * channels_);
-    out_ = "HTTP/1.1 200 OK\r\nContent-Type: audio/wav\r\nContent-Length: " +
-           std::to_string(44 + uint64_t{data_bytes}) +
-           "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" +
-           PcmWaveHead(info.samplerate, channels_, data_bytes);
+    const uint64_t frames = std::min<uint64_t>(
+        recorded, (uint64_t{0xFFFFFFFF} - 36) / frame_bytes_);
+    const auto data_bytes = static_cast<uint32_t>(frames * frame_bytes_);
+    const std::string head =
+        PcmWaveHead(info.samplerate, info.channels, data_bytes);
+    const uint64_t size = head.size() + uint64_t{data_bytes};
+    const ByteRange range = ByteRangeOf(request, size);
+    if (range.kind == ByteRange::kUnsatisfiable) {
+      out_ = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
+             std::to_string(size) +
+             "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+      Write(out_, [this] { End(); });
+      return;
+    }
+    const bool part = range.kind == ByteRange::kPart;
+    const uint64_t first = part ? range.first : 0;
+    const uint64_t end = part ? range.last + 1 : size;
+    out_ = part ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
+                      std::to_string(first) + "-" + std::to_string(end - 1) +
+                      "/" + std::to_string(size) + "\r\n"
+                : "HTTP/1.1 200 OK\r\n";
+    out_ +=
+        "Content-Type: audio/wav\r\nAccept-Ranges: bytes\r\n"
+        "Content-Length: " +
+        std::to_string(end - first) +
+        "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
+    if (first < head.size())
+      out_.append(head, first, std::min<uint64_t>(end, head.size()) - first);
+    // The samples from the frame that holds the range's first data byte.
+    const uint64_t data_first =
+        std::max<uint64_t>(first, head.size()) - head.size();
+    const uint64_t data_end =
+        std::max<uint64_t>(end, head.size()) - head.size();
+    bytes_left_ = data_end > data_first ? data_end - data_first : 0;
+    skip_ = data_first % frame_bytes_;
+    const auto start = static_cast<sf_count_t>(data_first / frame_bytes_);
+    // A GSM 6.10 decoder carries its state from frame to frame, so the
+    // library's seek gives other samples than reading from the start: that
+    // recording is decoded from its start (Pump, a block at a time). A
+    // recording that cannot be read there is sent as silence, at the
+    // announced length.
+    if (bytes_left_ > 0 && start > 0) {
+      if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610)
+        skip_frames_ = static_cast<uint64_t>(start);
+      else if (sf_seek(file_, start, SEEK_SET) < 0)
+        silent_ = true;
+    }
     Drain();
     Write(out_, [this] { Pump(); });
   }
@@ -202,23 +271,42 @@ class RecordingSend : public Connection {
 
  private:
   void Pump() {
-    if (frames_left_ == 0) {
+    if (bytes_left_ == 0) {
       End();
       return;
     }
-    const auto frames = static_cast<sf_count_t>(
-        std::min<uint64_t>(frames_left_, kFramesPerBlock));
-    samples_.assign(static_cast<size_t>(frames * channels_), 0);
+    if (skip_frames_ > 0 && !silent_) {
+      const uint64_t frames = std::min<uint64_t>(skip_frames_, kFramesPerBlock);
+      samples_.resize(static_cast<size_t>(frames * frame_bytes_ / 2));
+      if (sf_readf_short(file_, samples_.data(),
+                         static_cast<sf_count_t>(frames)) <
+          static_cast<sf_count_t>(frames))
+        silent_ = true;
+      skip_frames_ -= frames;
+      // The loop serves others between blocks.
+      asio::post(socket_.get_executor(), [self = shared_from_this(), this] {
+        if (!closed_) Pump();
+      });
+      return;
+    }
+    const uint64_t frames = std::min<uint64_t>(
+        (skip_ + bytes_left_ + frame_bytes_ - 1) / frame_bytes_,
+        kFramesPerBlock);
+    samples_.assign(static_cast<size_t>(frames * frame_bytes_ / 2), 0);
     // A file that ends early (cut short while it was written) is sent to
     // the announced length with silence.
-    sf_readf_short(file_, samples_.data(), frames);
-    frames_left_ -= static_cast<uint64_t>(frames);
+    if (!silent_)
+      sf_readf_short(file_, samples_.data(), static_cast<sf_count_t>(frames));
     out_.clear();
     for (const short sample : samples_) {
       const auto bits = static_cast<uint16_t>(sample);
       out_ += static_cast<char>(bits & 0xFF);
       out_ += static_cast<char>(bits >> 8);
     }
+    out_.erase(0, skip_);
+    skip_ = 0;
+    if (out_.size() > bytes_left_) out_.resize(bytes_left_);
+    bytes_left_ -= out_.size();
     Write(out_, [this] { Pump(); });
   }
 
@@ -236,8 +324,11 @@ class RecordingSend : public Connection {
 
   SNDFILE* file_ = nullptr;
   int fd_ = -1;  // the recording, owned here (libsndfile leaves it open)
-  int channels_ = 1;
-  uint64_t frames_left_ = 0;
+  uint64_t frame_bytes_ = 2;
+  uint64_t skip_ = 0;        // bytes of the next frames before the range
+  uint64_t bytes_left_ = 0;  // of the samples still to send
+  bool silent_ = false;
+  uint64_t skip_frames_ = 0;  // decoded and dropped before the range
   std::vector<short> samples_;
   std::string out_;
 };
@@ -281,11 +372,11 @@ class StreamsCore : public std::enable_shared_from_this<StreamsCore> {
     }
   }
 
-  void SendRecording(tcp::socket socket, int fd) {
+  void SendRecording(tcp::socket socket, int fd, const std::string& request) {
     MakeRoom(sends_, AppStreams::kMaxSends);
     auto send = std::make_shared<RecordingSend>(std::move(socket), io_);
     sends_.push_back(send);
-    send->Start(fd);
+    send->Start(fd, request);
   }
 
   void Shutdown() noexcept {
@@ -437,8 +528,9 @@ void AppStreams::AddEventStream(tcp::socket socket) {
   core_->AddEventStream(std::move(socket));
 }
 
-void AppStreams::SendRecording(tcp::socket socket, int fd) {
-  core_->SendRecording(std::move(socket), fd);
+void AppStreams::SendRecording(tcp::socket socket, int fd,
+                               const std::string& request) {
+  core_->SendRecording(std::move(socket), fd, request);
 }
 
 }  // namespace lw

@@ -13,7 +13,12 @@
 //
 // Recordings: read through libsndfile in blocks and written as they go, so
 // a long recording in GSM 6.10 or mu-law is never held in memory; the
-// answer is a PCM WAV of the same rate and channels, its length announced.
+// answer is a PCM WAV of the same rate and channels, its length announced
+// (a GSM 6.10 recording to the samples its "fact" chunk counts, not to the
+// end of its last block of two frames).
+// Its bytes can be asked for in ranges (a phone's player asks for them
+// before it plays): the conversion starts at the frame holding the range's
+// first byte.
 //
 // At most kMaxStreams event streams and kMaxSends recordings are open at
 // once; beyond that the oldest is closed. A stream or send that the client
@@ -43,8 +48,11 @@ class AppStreams {
 
   // Takes over a connection that asked for the event stream.
   void AddEventStream(asio::ip::tcp::socket socket);
-  // Takes over a connection that asked for the recording at `native`.
-  void SendRecording(asio::ip::tcp::socket socket, int fd);
+  // Takes over a connection that asked for a recording (`fd`, opened
+  // below its folder; -1 for none) with `request`, whose "Range" header
+  // may ask for bytes of the converted file (206, or 416 beyond its end).
+  void SendRecording(asio::ip::tcp::socket socket, int fd,
+                     const std::string& request);
 
  private:
   std::shared_ptr<class StreamsCore> core_;

@@ -3,13 +3,12 @@
 #include <dirent.h>
 
 #include <exception>
-#include <nlohmann/json.hpp>
+#include <map>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "base/paths.h"
 #include "callstore/call_store.h"
-#include "journal/regional.h"
 #include "web/request.h"
 
 namespace lw::web {
@@ -18,29 +17,38 @@ namespace {
 constexpr std::string_view kCallsPath = "/api/calls";
 constexpr std::string_view kEventsPath = "/api/events";
 
-// "2005-03-15T10:15:30" from the stored date and time texts (local time, as
-// stored); the date alone when the time is not one; empty when neither is.
-std::string IsoTime(std::string_view date, std::string_view time) {
-  const auto day = ParseShortDate(date);
-  if (!day) return {};
-  std::string text;
-  const auto put = [&text](int value, int digits, char after) {
-    for (int unit = digits == 4 ? 1000 : 10; unit > 0; unit /= 10)
-      text += static_cast<char>('0' + value / unit % 10);
-    if (after != 0) text += after;
-  };
-  put(day->year, 4, '-');
-  put(day->month, 2, '-');
-  if (const auto clock = ParseLongTime(time)) {
-    put(day->day, 2, 'T');
-    put(clock->hour, 2, ':');
-    put(clock->minute, 2, ':');
-    put(clock->second, 2, 0);
-  } else {
-    put(day->day, 2, 0);
+// The names of the regular files in each folder asked about, each folder
+// listed once.
+class FolderFiles {
+ public:
+  // True when `path` (native) names a listed file.
+  bool Has(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos) return false;
+    const std::string_view folder = path.substr(0, slash);
+    auto files = folders_.find(folder);
+    if (files == folders_.end()) {
+      files = folders_.emplace(std::string(folder), Names()).first;
+      if (DIR* d = opendir(files->first.c_str())) {
+        while (const dirent* e = readdir(d))
+          if (e->d_type == DT_REG || e->d_type == DT_UNKNOWN)
+            files->second.emplace(e->d_name);
+        closedir(d);
+      }
+    }
+    return files->second.contains(path.substr(slash + 1));
   }
-  return text;
-}
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const {
+      return std::hash<std::string_view>()(name);
+    }
+  };
+  using Names = std::unordered_set<std::string, Hash, std::equal_to<>>;
+  std::map<std::string, Names, std::less<>> folders_;
+};
 
 WebReply Text(std::string_view status, std::string_view type,
               std::string_view body) {
@@ -71,27 +79,16 @@ std::vector<CallView> ListCalls(const CallStore& store) {
   }
   // The files of each day folder, listed once: a thousand calls of a few
   // days cost a few listings instead of a look-up each.
-  std::unordered_map<std::string, std::unordered_set<std::string>> listed;
-  const auto HasFile = [&listed](const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = path.substr(0, slash);
-    auto [files, fresh] = listed.try_emplace(folder);
-    if (fresh) {
-      if (DIR* d = opendir(folder.c_str())) {
-        while (const dirent* e = readdir(d))
-          if (e->d_type == DT_REG || e->d_type == DT_UNKNOWN)
-            files->second.emplace(e->d_name);
-        closedir(d);
-      }
-    }
-    return files->second.contains(path.substr(slash + 1));
+  FolderFiles listed;
+  const auto HasFile = [&listed](std::string_view path) {
+    return listed.Has(path);
   };
   std::vector<CallView> calls;
   calls.reserve(lines.size());
   CallStore::RecordReader reader(store);
+  std::string folder;  // kept between lines: its room is reused
   for (const std::string& line : lines) {
     int64_t number = 0;
-    std::string folder;
     CallView call;
     if (!SplitLastCallLine(line, number, folder)) continue;
     call.id = CallId(folder, number);
@@ -110,53 +107,6 @@ std::vector<CallView> ListCalls(const CallStore& store) {
     calls.push_back(std::move(call));
   }
   return calls;
-}
-
-namespace {
-
-using Json = nlohmann::ordered_json;
-
-Json CallObject(const CallView& call) {
-  const CallRecord& r = call.record;
-  Json object = Json::object();
-  // The fields go in as they are made, without the initializer list's
-  // copies: the list answer builds a thousand of these.
-  auto& fields = object.get_ref<Json::object_t&>();
-  fields.reserve(9);
-  fields.emplace_back("id", call.id);
-  fields.emplace_back(
-      "type",
-      TypeWords(TrimField(std::string_view(r.call_type, sizeof r.call_type)),
-                call.blocked));
-  fields.emplace_back("name", FieldText(r.caller_name));
-  fields.emplace_back("number", FieldText(r.caller_number));
-  fields.emplace_back("contact", call.contact);
-  fields.emplace_back("time", IsoTime(FieldText(r.date), FieldText(r.time)));
-  fields.emplace_back("length", LengthSeconds(FieldText(r.length)));
-  fields.emplace_back("heard", r.read_mark[0] == '1');
-  if (call.recording.empty())
-    fields.emplace_back("recording", nullptr);
-  else
-    fields.emplace_back("recording",
-                        std::string(kCallsPath) + "/" + call.id + "/recording");
-  return object;
-}
-
-// Caller identification is text a stranger controls: bytes that are not
-// UTF-8 become U+FFFD instead of failing the answer.
-std::string Dump(const Json& value) {
-  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-}  // namespace
-
-std::string CallJson(const CallView& call) { return Dump(CallObject(call)); }
-
-std::string CallsJson(const std::vector<CallView>& calls) {
-  Json array = Json::array();
-  array.get_ref<Json::array_t&>().reserve(calls.size());
-  for (const CallView& call : calls) array.push_back(CallObject(call));
-  return Dump(array);
 }
 
 std::optional<AppRequest> AppRequestOf(std::string_view request) {

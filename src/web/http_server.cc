@@ -12,12 +12,14 @@
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <list>
 #include <vector>
 
 #include "base/descriptors.h"
+#include "base/text.h"
 #include "settings/call_options.h"
 #include "settings/registry_routines.h"
 #include "web/app_streams.h"
@@ -32,8 +34,11 @@ using asio::ip::tcp;
 
 constexpr size_t kMaxRequest = size_t{64} * 1024;
 // The whole request must arrive within this time after the connection,
-// however it trickles in.
-constexpr auto kRequestLimit = std::chrono::seconds(10);
+// however it trickles in: "txtWWWRequestSeconds", from kMinRequestSeconds
+// to kMaxRequestSeconds, kRequestSeconds when missing or not one.
+constexpr int kRequestSeconds = 10;
+constexpr int kMinRequestSeconds = 1;
+constexpr int kMaxRequestSeconds = 300;
 // With every slot taken, a new client takes the slot of the client that has
 // waited longest for its request, once that one had this long to send it:
 // a request comes in milliseconds, and a flood of new connections must not
@@ -149,6 +154,8 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   void StartAccept();
   void Accepted(tcp::socket socket);
   void Listen(asio::error_code& ec);
+  // "txtWWWRequestSeconds" (a bad value journalled, the default kept).
+  int RequestSeconds(RegistryRoutines& reg);
   // The taken slot that has waited longest for its request; -1 when every
   // taken slot is answering.
   int OldestWaiting() const;
@@ -179,6 +186,7 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   bool closed_ = false;
   bool accepting_ = false;
   int taken_ = 0;  // slots whose SlotFree is false
+  std::chrono::seconds request_limit_{kRequestSeconds};
   tcp::acceptor acceptor_;
   asio::steady_timer retry_;
   std::vector<std::unique_ptr<Slot>> slots_;
@@ -223,6 +231,27 @@ void HttpCore::Load() {
   StartAccept();
 }
 
+int HttpCore::RequestSeconds(RegistryRoutines& reg) {
+  const RegValue value = reg.GetRegistryValue("txtWWWRequestSeconds");
+  if (IsEmpty(value)) return kRequestSeconds;
+  const std::string text = RegValueText(value);
+  const std::string_view digits = Trim(text, " ");
+  int seconds = 0;
+  const auto [end, err] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), seconds);
+  if (!digits.empty() && err == std::errc() &&
+      end == digits.data() + digits.size() && seconds >= kMinRequestSeconds &&
+      seconds <= kMaxRequestSeconds)
+    return seconds;
+  journal_.LogSys("txtWWWRequestSeconds " + JournalShown(text) +
+                      " is not a number of seconds from " +
+                      std::to_string(kMinRequestSeconds) + " to " +
+                      std::to_string(kMaxRequestSeconds) + "; " +
+                      std::to_string(kRequestSeconds) + " is kept",
+                  0, "OpenWeb");
+  return kRequestSeconds;
+}
+
 void HttpCore::Listen(asio::error_code& ec) {
   if (options_.RCWWWPort < 0 || options_.RCWWWPort > 65535) {
     ec = asio::error::invalid_argument;
@@ -231,6 +260,7 @@ void HttpCore::Listen(asio::error_code& ec) {
   const auto port = static_cast<uint16_t>(options_.RCWWWPort);
   RegistryRoutines reg(store_);
   reg.SetSubkey(kWebSection);
+  request_limit_ = std::chrono::seconds(RequestSeconds(reg));
   std::string address = RegValueText(reg.GetRegistryValue("txtWWWListen"));
   while (!address.empty() && address.back() == ' ') address.pop_back();
   while (!address.empty() && address.front() == ' ') address.erase(0, 1);
@@ -371,7 +401,7 @@ void HttpCore::Accepted(tcp::socket socket) {
   slot.request.clear();
   slot.accepted = std::chrono::steady_clock::now();
   StartRead(s);
-  slot.idle.expires_after(kRequestLimit);
+  slot.idle.expires_after(request_limit_);
   slot.idle.async_wait(Guarded(s, [this, s](const asio::error_code& ec) {
     if (!ec) Release(s);
   }));
@@ -463,7 +493,7 @@ void HttpCore::HandleRequest(int s) {
         streams_->AddEventStream(std::move(slot.socket));
       else
         streams_->SendRecording(std::move(slot.socket),
-                                OpenBelow(reply.folder, reply.body));
+                                OpenBelow(reply.folder, reply.body), request);
       slot.socket = tcp::socket(io_);
       Release(s);
       break;

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -258,6 +259,46 @@ std::optional<std::string> HeaderValue(std::string_view request,
     at = end;
   }
   return std::nullopt;
+}
+
+ByteRange ByteRangeOf(std::string_view request, uint64_t size) {
+  const auto header = HeaderValue(request, "Range");
+  constexpr std::string_view kUnit = "bytes=";
+  if (!header || header->size() <= kUnit.size() ||
+      !EqualsNoCase(std::string_view(*header).substr(0, kUnit.size()), kUnit))
+    return {};
+  const std::string_view spec = std::string_view(*header).substr(kUnit.size());
+  const size_t dash = spec.find('-');
+  if (dash == std::string_view::npos) return {};
+  // A number of up to 18 digits; nullopt for an empty or other text.
+  const auto number = [](std::string_view text) -> std::optional<uint64_t> {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    uint64_t n = 0;
+    for (const char c : text) {
+      if (c < '0' || c > '9') return std::nullopt;
+      n = n * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return n;
+  };
+  const std::string_view from = spec.substr(0, dash);
+  const std::string_view to = spec.substr(dash + 1);
+  ByteRange range{ByteRange::kPart};
+  if (from.empty()) {
+    const auto suffix = number(to);
+    if (!suffix) return {};
+    if (*suffix == 0 || size == 0) return {ByteRange::kUnsatisfiable};
+    range.first = size - std::min(*suffix, size);
+    range.last = size - 1;
+    return range;
+  }
+  const auto first = number(from);
+  const auto last =
+      to.empty() ? std::optional<uint64_t>(UINT64_MAX) : number(to);
+  if (!first || !last || *last < *first) return {};
+  if (*first >= size) return {ByteRange::kUnsatisfiable};
+  range.first = *first;
+  range.last = std::min(*last, size - 1);
+  return range;
 }
 
 std::string RequestForJournal(std::string_view request) {

@@ -4,6 +4,7 @@
 // fuzz target and the tests reach them without sockets.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,19 @@ size_t ContentLengthOf(std::string_view request);
 // the header block, blanks around it removed; nullopt when there is none.
 std::optional<std::string> HeaderValue(std::string_view request,
                                        std::string_view name);
+
+// What a "Range" header asks of a body of `size` bytes. One range only:
+// "bytes=first-last", "bytes=first-" or "bytes=-suffix" (the last `suffix`
+// bytes), `last` cut to the body's end. kWhole for no header and for one
+// that is not such a range (several ranges, a last before its first): the
+// whole body is sent then. kUnsatisfiable when the range starts at or
+// beyond the end or asks for an empty suffix.
+struct ByteRange {
+  enum Kind { kWhole, kPart, kUnsatisfiable } kind = kWhole;
+  uint64_t first = 0;
+  uint64_t last = 0;  // inclusive
+};
+ByteRange ByteRangeOf(std::string_view request, uint64_t size);
 
 // What the web journal keeps of a request: at most its first
 // kJournalledRequest bytes, the value of every "Authorization" header

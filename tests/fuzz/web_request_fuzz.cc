@@ -5,8 +5,12 @@
 // byte switches
 // protection and the HTTP headers. Nothing may crash, and a file reply may
 // only name a file below "\WWW\" or "\Data\Log\" once resolved, never the
-// settings store (a file named registry.db lies beside them).
+// settings store (a file named registry.db lies beside them). Every JSON
+// answer parses, and a call record of any bytes gives an object whose texts
+// read back as the stored ones, bytes that are not UTF-8 replaced as the
+// JSON library replaces them.
 #include <cstring>
+#include <nlohmann/json.hpp>
 
 #include "callstore/call_record.h"
 #include "devices/memory_settings_store.h"
@@ -16,6 +20,35 @@
 #include "web/request.h"
 
 using lw::fuzz::Check;
+using Json = nlohmann::json;
+
+namespace {
+
+// `text` as the JSON library writes it (U+FFFD for bytes that are not
+// UTF-8), read back.
+std::string AsJsonReads(std::string_view text) {
+  return Json::parse(Json(std::string(text))
+                         .dump(-1, ' ', false, Json::error_handler_t::replace))
+      .get<std::string>();
+}
+
+void CheckCallJson(const uint8_t* data, size_t size) {
+  lw::web::CallView call;
+  // Each byte the sum of two input bytes, so that plain text makes bytes
+  // above 0x7F too.
+  for (size_t i = 0; i < std::min(size, lw::CallRecord::kSize); ++i)
+    call.record.bytes()[i] = static_cast<char>(data[i] + data[i / 2]);
+  call.id = "20050315-1";
+  call.contact = std::string(call.record.description, 64);
+  const Json object = Json::parse(lw::web::CallJson(call), nullptr, false);
+  Check(object.is_object() && object.size() == 9);
+  Check(object["name"] == AsJsonReads(lw::FieldText(call.record.caller_name)));
+  Check(object["number"] ==
+        AsJsonReads(lw::FieldText(call.record.caller_number)));
+  Check(object["contact"] == AsJsonReads(call.contact));
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static lw::fuzz::FuzzHome app(
@@ -43,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   (void)once;
   if (size == 0) return 0;
+  CheckCallJson(data, size);
   // Deletes and the calls page change the list: every input starts afresh.
   app.Write("Data/Last", "1:\\Data\\Log\\2005\\03\\15\\\r\n");
 
@@ -63,6 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (lw::web::ParseCallId(id, folder, number))
       Check(lw::web::CallId(folder, number) == id);
     Check(reply.kind != lw::WebReply::kFile);
+    const size_t body = reply.body.find("\r\n\r\n");
+    if (reply.body.find("application/json") < body)
+      Check(!Json::parse(reply.body.substr(body + 4), nullptr, false)
+                 .is_discarded());
   }
   if (reply.kind == lw::WebReply::kFile ||
       reply.kind == lw::WebReply::kRecording) {
