@@ -397,7 +397,8 @@ TEST_F(WebE2E, NoLinkToTheStoreNoStrangersWithoutPassword) {
     env_.Set(kWeb, "txtWWWListen", other);
     ASSERT_EQ(env_.Run("lwdctl", {"send", "105", "OPEN_WEB"}), 0);
     EXPECT_TRUE(WaitFor([&] { return !Reachable("127.0.0.1", port_); }));
-    EXPECT_TRUE(Reachable(other, port_));
+    // The old socket closes before the new one listens.
+    EXPECT_TRUE(WaitFor([&] { return Reachable(other, port_); }));
   }
   EndProgram(&proc_);
   EXPECT_EQ(Setting("Answer\\TabAnsweringMachine", "txtNumOfRing"), "9");
