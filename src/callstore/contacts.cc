@@ -70,7 +70,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }
 
 // The separators a typed number may hold between its characters.
-bool IsSeparator(char c) { return std::strchr(" -()/.", c) != nullptr && c; }
+constexpr std::string_view kSeparators = " -()/.";
 
 void ApplySwitch(const char (&field)[1], bool& option) {
   ParseSwitchText(std::string_view(field, 1), option);
@@ -183,16 +183,15 @@ bool IsContactNumber(std::string_view number) {
 
 ContactMatcher::ContactMatcher(std::vector<Entry> entries)
     : entries_(std::move(entries)), next_same_number_(entries_.size(), kNone) {
-  std::unordered_map<std::string_view, size_t> last;
+  std::vector<size_t> last(entries_.size());  // of the first's chain
   exact_.reserve(entries_.size());
-  last.reserve(entries_.size());
   for (size_t i = 0; i < entries_.size(); ++i) {
     const std::string_view number = entries_[i].caller_number;
-    if (auto [it, fresh] = last.try_emplace(number, i); !fresh) {
-      next_same_number_[it->second] = i;
-      it->second = i;
+    if (auto [it, fresh] = exact_.try_emplace(number, i); fresh) {
+      last[i] = i;
     } else {
-      exact_.emplace(number, i);
+      next_same_number_[last[it->second]] = i;
+      last[it->second] = i;
     }
     if (number == kWithheldContact) {
       if (withheld_ == kNone) withheld_ = i;
@@ -202,11 +201,15 @@ ContactMatcher::ContactMatcher(std::vector<Entry> entries)
       if (unknown_ == kNone) unknown_ = i;
       continue;
     }
+    // A plain number is found by the exact lookup alone.
+    if (number.find_first_of(kSeparators) == std::string_view::npos &&
+        number.find_first_of("?*") == std::string_view::npos)
+      continue;
     Pattern p;
     p.index = i;
     p.rest = !number.empty() && number.back() == '*';
     for (const char c : number.substr(0, number.size() - (p.rest ? 1 : 0))) {
-      if (IsSeparator(c)) continue;
+      if (kSeparators.find(c) != std::string_view::npos) continue;
       p.text += c;
       if (c == '?') ++p.questions;
     }
@@ -299,8 +302,9 @@ std::string Contacts::FindContact(
 
 std::string Contacts::GetContactName(std::string_view caller_name,
                                      std::string_view caller_number) const {
+  const ContactMatcher matcher = Matcher();
   const ContactMatcher::Entry* found =
-      Matcher().Named(caller_name, caller_number);
+      matcher.Named(caller_name, caller_number);
   return found == nullptr ? std::string() : found->name;
 }
 
