@@ -28,7 +28,7 @@ std::string_view Field(const char (&field)[N]) {
 }
 
 // Hands every whole record of the open contact file to `visit`, from record
-// 1 upward. A read failure ends the list there.
+// 1 upward, until it returns false. A read failure ends the list there.
 template <typename Visit>
 void ForEachContact(int fd, Visit visit) {
   auto buffer =
@@ -47,7 +47,7 @@ void ForEachContact(int fd, Visit visit) {
     const size_t whole = static_cast<size_t>(got) / ContactRecord::kSize;
     if (whole == 0) return;
     for (size_t i = 0; i < whole; ++i)
-      visit(buffer.get() + i * ContactRecord::kSize);
+      if (!visit(buffer.get() + i * ContactRecord::kSize)) return;
     offset += static_cast<off_t>(whole * ContactRecord::kSize);
   }
 }
@@ -61,6 +61,7 @@ std::vector<ContactMatcher::Entry> ReadEntries(int fd) {
          std::string(Field(rec + offsetof(ContactRecord, name),
                            sizeof(ContactRecord::name))),
          rec[offsetof(ContactRecord, call_handling)] == '2'});
+    return true;
   });
   return entries;
 }
@@ -71,6 +72,28 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 // The separators a typed number may hold between its characters.
 constexpr std::string_view kSeparators = " -()/.";
+
+// Whether a contact number is found by its exact text alone: no separators,
+// no wildcards, no kind of caller.
+// (Asked of every record FindContact reads, so one pass without a search.)
+bool IsPlainNumber(std::string_view number) {
+  for (const char c : number) {
+    switch (c) {
+      case ' ':
+      case '-':
+      case '(':
+      case ')':
+      case '/':
+      case '.':
+      case '?':
+      case '*':
+        return false;
+      default:
+        break;
+    }
+  }
+  return number != kWithheldContact && number != kUnknownContact;
+}
 
 void ApplySwitch(const char (&field)[1], bool& option) {
   ParseSwitchText(std::string_view(field, 1), option);
@@ -193,6 +216,7 @@ ContactMatcher::ContactMatcher(std::vector<Entry> entries)
       next_same_number_[last[it->second]] = i;
       last[it->second] = i;
     }
+    if (IsPlainNumber(number)) continue;
     if (number == kWithheldContact) {
       if (withheld_ == kNone) withheld_ = i;
       continue;
@@ -201,10 +225,6 @@ ContactMatcher::ContactMatcher(std::vector<Entry> entries)
       if (unknown_ == kNone) unknown_ = i;
       continue;
     }
-    // A plain number is found by the exact lookup alone.
-    if (number.find_first_of(kSeparators) == std::string_view::npos &&
-        number.find_first_of("?*") == std::string_view::npos)
-      continue;
     Pattern p;
     p.index = i;
     p.rest = !number.empty() && number.back() == '*';
@@ -282,9 +302,33 @@ std::string Contacts::FindContact(
     ContactRecord& contact, const RegistryTextReader& read_registry) const {
   const int fd = OpenFile(path_, O_RDONLY);
   if (fd < 0) return "-1";
-  // The record is read from the same open file the matcher was built from,
-  // so a list replaced meanwhile cannot hand back another contact.
-  const size_t found = ContactMatcher(ReadEntries(fd)).Find(caller_number);
+  // The first contact with the exact number ends the reading. The others
+  // that a number can match (kinds, patterns, numbers with separators: few)
+  // are kept for the matcher, which decides when no exact number came.
+  size_t found = ContactMatcher::kNone;
+  std::vector<ContactMatcher::Entry> others;
+  std::vector<size_t> records;  // of the others
+  size_t record = 0;
+  ForEachContact(fd, [&](const char* rec) {
+    const std::string_view number =
+        Field(rec + offsetof(ContactRecord, caller_number), 40);
+    if (number == caller_number) {
+      found = record;
+      return false;
+    }
+    if (!IsPlainNumber(number)) {
+      others.push_back({"", std::string(number), "", false});
+      records.push_back(record);
+    }
+    ++record;
+    return true;
+  });
+  if (found == ContactMatcher::kNone) {
+    const size_t other = ContactMatcher(std::move(others)).Find(caller_number);
+    if (other != ContactMatcher::kNone) found = records[other];
+  }
+  // The record is read from the same open file, so a list replaced
+  // meanwhile cannot hand back another contact.
   size_t done = 0;
   while (found != ContactMatcher::kNone && done < ContactRecord::kSize) {
     const ssize_t got =

@@ -1,6 +1,7 @@
 // The contact list "\Data\Contactes": fixed 1794-byte records written by the
 // desktop application and only read here. Every lookup opens the file, reads
-// it whole into a ContactMatcher and closes it; nothing is cached. A missing,
+// it (FindContact only up to the first contact with the exact number) and
+// closes it; nothing is cached. A missing,
 // unreadable or malformed file gives no match; a trailing partial record is
 // not a contact.
 //
