@@ -181,6 +181,10 @@ Contacts::Contacts(const std::string& app_path)
 
 CallerNumberKind ClassifyCallerNumber(std::string_view number) {
   number = TrimField(number);
+  // The words below start with letters; most callers send digits.
+  if (!number.empty() &&
+      ((number[0] >= '0' && number[0] <= '9') || number[0] == '+'))
+    return CallerNumberKind::kNumber;
   for (const std::string_view word :
        {kWithheldContact, std::string_view("P"), std::string_view("PRIVATE"),
         std::string_view("ANONYMOUS"), std::string_view("RESTRICTED")})
@@ -271,7 +275,7 @@ size_t ContactMatcher::Find(std::string_view caller_number) const {
     case CallerNumberKind::kNumber:
       break;
   }
-  if (auto it = written_.find(std::string(caller_number)); it != written_.end())
+  if (auto it = written_.find(caller_number); it != written_.end())
     return it->second;
   for (const Pattern& p : patterns_)
     if (Matches(p, caller_number)) return p.index;

@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -158,7 +159,14 @@ class ContactMatcher {
   // Number -> first contact; each contact links the next one of its number.
   std::unordered_map<std::string_view, size_t> exact_;
   std::vector<size_t> next_same_number_;
-  std::unordered_map<std::string, size_t> written_;
+  // Looked up by a caller's number as it is, without a copy.
+  struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>()(text);
+    }
+  };
+  std::unordered_map<std::string, size_t, TextHash, std::equal_to<>> written_;
   std::vector<Pattern> patterns_;  // best first
   size_t withheld_ = kNone;
   size_t unknown_ = kNone;
