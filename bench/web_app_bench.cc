@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "callstore/call_store.h"
+#include "callstore/test_util.h"
 #include "controller/controller_test_util.h"
 #include "fetch_loop.h"
 #include "journal/regional.h"
@@ -25,9 +26,23 @@
 namespace {
 
 // A home with `calls` stored calls of today (every other one a message
-// with its recording) and the server listening on a free port.
+// with its recording), `contacts` contacts (every fifth caller by name and
+// number, the rest numbers nobody calls from, one in ten a pattern) and the
+// server listening on a free port.
 struct ServedHome {
-  explicit ServedHome(int calls) {
+  explicit ServedHome(int calls, int contacts = 0) {
+    std::vector<lw::ContactRecord> list;
+    for (int i = 1; i <= contacts; ++i) {
+      const std::string n = std::to_string(i);
+      list.push_back(
+          i % 10 == 0
+              ? lw::testing::MakeContact("Range " + n, "", "0900" + n + "*")
+          : i % 5 == 0
+              ? lw::testing::MakeContact("Caller " + n, "Caller " + n,
+                                         "555" + std::to_string(1000 + i))
+              : lw::testing::MakeContact("Other " + n, "", "777" + n));
+    }
+    if (contacts > 0) lw::testing::WriteContacts(env.home.path(), list);
     lw::CallStore store(env.home.path(), env.fake.clock());
     store.SetNumOfItemsInLast(calls);
     lw::CurrentCall call;
@@ -80,8 +95,9 @@ BENCHMARK(BM_CallsListOverLoopback)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
-void BM_CallsListBuilt(benchmark::State& state) {
-  ServedHome home(1000);
+// The list answer built for 1,000 calls, without the connection.
+void BuildCallsList(benchmark::State& state, int contacts) {
+  ServedHome home(1000, contacts);
   lw::WebDispatcher dispatcher(
       home.env.fake.clock(), home.env.store, home.env.journal(),
       home.env.home.path(),
@@ -92,7 +108,13 @@ void BM_CallsListBuilt(benchmark::State& state) {
     benchmark::DoNotOptimize(
         dispatcher.Handle("GET /api/calls HTTP/1.1\r\n\r\n"));
 }
+void BM_CallsListBuilt(benchmark::State& state) { BuildCallsList(state, 0); }
 BENCHMARK(BM_CallsListBuilt)->Unit(benchmark::kMicrosecond);
+// The same with 1,000 contacts to name the callers by.
+void BM_CallsListBuiltWithContacts(benchmark::State& state) {
+  BuildCallsList(state, 1000);
+}
+BENCHMARK(BM_CallsListBuiltWithContacts)->Unit(benchmark::kMicrosecond);
 
 void BM_CallStoredToEvent(benchmark::State& state) {
   ServedHome home(100);

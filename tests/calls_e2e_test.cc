@@ -69,6 +69,7 @@ TEST_P(CallsE2E, CallIsAnsweredStoredAndRecordedAsSet) {
   }
   const std::string voice = env_.home() + "/voice.wav";
   WriteTone(voice, c.voice_hz, 20);
+  WriteTone(env_.home() + "/Greets/Own.wav", 700, 1.0);  // a contact's own
   const std::string heard = env_.home() + "/heard.wav";
   std::vector<std::string> args = {"call",     "--name",    c.caller,
                                    "--number", c.number,    "--ring-interval",
@@ -140,10 +141,14 @@ INSTANTIATE_TEST_SUITE_P(Calls, CallsE2E, ::testing::Values(
     CallCase{"EveryNthCallRecorded", {kNoMachine, {"Answer\\TabCallsRecord", "cmbRecWhen", "1"},
              {"Answer\\TabCallsRecord", "lblNumOfCallToRec", "2"}}, {}, "TALKER", "5553333",
              "--rings 6 --pickup-after-ring 1 --hangup-after 9", 500, 0, "caller", "03", 1, {}, 0},
-    CallCase{"BlockedContactIsDropped", {}, {"Spam", "5550000", "--block"}, "SPAM", "5550000",
-             "--rings 8", 440, 0, "line", "0", 0, {}, 0},
     CallCase{"IgnoredContactRingsOut", {}, {"Night", "5559999", "--ignore"}, "NIGHT", "5559999",
-             "--rings 4", 440, -1, "caller", "0", 0, {}, 0}),
+             "--rings 4", 440, -1, "caller", "0", 0, {}, 0},
+    // No contact names the number; a pattern blocks it.
+    CallCase{"PatternContactIsDropped", {}, {"Premium", "0900*", "--block"}, "PREMIUM", "09001234567",
+             "--rings 8", 440, 0, "line", "0", 0, {}, 0},
+    CallCase{"WithheldCallerHearsTheContactsGreeting", {}, {"Hidden", "WITHHELD", "--greeting", "Own"},
+             "HIDDEN", "WITHHELD", "--withhold-number --rings 4 --play VOICE --play-after 2.5 --hangup-after 6",
+             440, 2, "caller", "2", 1, {700, 1000}, 440}),
     [](const ::testing::TestParamInfo<CallCase>& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -144,13 +144,15 @@ if [ "${2:-}" = --fresh ]; then
     fail "lwdctl calls --json: $(lwdctl calls --json)"
   lwdctl calls heard 1 && lwdctl calls | grep -q "5551234 .* heard$" ||
     fail "calls heard 1: $(lwdctl calls)"
-  # Contacts: an undialable number is refused; edit and remove by number.
-  lwdctl contacts add Spam abc-def 2>/dev/null && fail "abc-def was taken"
+  # Contacts: what is neither a number nor a pattern is refused; patterns
+  # are taken; edit and remove by number.
+  refused=$(lwdctl contacts add Spam abc-def 2>&1) && fail "abc-def was taken"
+  [[ $refused == *"nor a pattern"* ]] || fail "abc-def refused: $refused"
   lwdctl contacts add "Ann Smith" 5551234 >/dev/null
-  lwdctl contacts add Spam 5550000 >/dev/null
-  lwdctl contacts edit 2 --block --number 5550001
+  lwdctl contacts add Spam '0900*' >/dev/null
+  lwdctl contacts edit 2 --block --number '01632 96????'
   lwdctl contacts remove 1
-  [ "$(lwdctl contacts list)" = "$(printf '1\tSpam\t5550001\tblock')" ] ||
+  [ "$(lwdctl contacts list)" = "$(printf '1\tSpam\t01632 96????\tblock')" ] ||
     fail "contacts after edit and remove: $(lwdctl contacts list)"
   # Any sound file becomes a greeting in the line's format, the service's.
   sox -n -r 44100 -c 2 "$scratch/own.wav" synth 1 sine 300

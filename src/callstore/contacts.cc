@@ -4,6 +4,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -26,44 +27,72 @@ std::string_view Field(const char (&field)[N]) {
   return Field(field, N);
 }
 
-// Reads the contact file from record 1 upward and stops at the first record
-// for which `match` holds. Returns its record number (from 1) and copies it
-// to `out`, or 0. Any read failure ends the scan as "no match".
-template <typename Match>
-int64_t ScanContacts(const std::string& path, Match match, ContactRecord* out) {
-  const int fd = OpenFile(path, O_RDONLY);
-  if (fd < 0) return 0;
+// Hands every whole record of the open contact file to `visit`, from record
+// 1 upward, until it returns false. A read failure ends the list there.
+template <typename Visit>
+void ForEachContact(int fd, Visit visit) {
   auto buffer =
       std::make_unique<char[]>(kRecordsPerRead * ContactRecord::kSize);
-  int64_t number = 0;
-  int64_t found = 0;
   off_t offset = 0;
-  while (found == 0) {
+  for (;;) {
     ssize_t got;
     do {
       got = ::pread(fd, buffer.get(), kRecordsPerRead * ContactRecord::kSize,
                     offset);
     } while (got < 0 && errno == EINTR);
-    if (got <= 0) break;
+    if (got <= 0) return;
     // Only whole records count; a trailing partial record is not a contact.
     // A short read in the middle of the file (it shrank meanwhile) is picked
     // up again from the next whole record.
     const size_t whole = static_cast<size_t>(got) / ContactRecord::kSize;
-    if (whole == 0) break;
-    for (size_t i = 0; i < whole; ++i) {
-      ++number;
-      const char* rec = buffer.get() + i * ContactRecord::kSize;
-      if (match(rec)) {
-        if (out != nullptr)
-          std::memcpy(out->bytes(), rec, ContactRecord::kSize);
-        found = number;
-        break;
-      }
-    }
+    if (whole == 0) return;
+    for (size_t i = 0; i < whole; ++i)
+      if (!visit(buffer.get() + i * ContactRecord::kSize)) return;
     offset += static_cast<off_t>(whole * ContactRecord::kSize);
   }
-  ::close(fd);
-  return found;
+}
+
+std::vector<ContactMatcher::Entry> ReadEntries(int fd) {
+  std::vector<ContactMatcher::Entry> entries;
+  ForEachContact(fd, [&entries](const char* rec) {
+    entries.push_back(
+        {std::string(Field(rec + offsetof(ContactRecord, caller_name), 40)),
+         std::string(Field(rec + offsetof(ContactRecord, caller_number), 40)),
+         std::string(Field(rec + offsetof(ContactRecord, name),
+                           sizeof(ContactRecord::name))),
+         rec[offsetof(ContactRecord, call_handling)] == '2'});
+    return true;
+  });
+  return entries;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// The separators a typed number may hold between its characters.
+constexpr std::string_view kSeparators = " -()/.";
+
+// Whether a contact number is found by its exact text alone: no separators,
+// no wildcards, no kind of caller.
+// (Asked of every record FindContact reads, so one pass without a search.)
+bool IsPlainNumber(std::string_view number) {
+  for (const char c : number) {
+    switch (c) {
+      case ' ':
+      case '-':
+      case '(':
+      case ')':
+      case '/':
+      case '.':
+      case '?':
+      case '*':
+        return false;
+      default:
+        break;
+    }
+  }
+  return number != kWithheldContact && number != kUnknownContact;
 }
 
 void ApplySwitch(const char (&field)[1], bool& option) {
@@ -150,53 +179,181 @@ bool ParseInt16Text(std::string_view text, int16_t& out) {
 Contacts::Contacts(const std::string& app_path)
     : path_(NativePath(app_path, "\\Data\\Contactes")) {}
 
+CallerNumberKind ClassifyCallerNumber(std::string_view number) {
+  number = TrimField(number);
+  // The words below start with letters; most callers send digits.
+  if (!number.empty() &&
+      ((number[0] >= '0' && number[0] <= '9') || number[0] == '+'))
+    return CallerNumberKind::kNumber;
+  for (const std::string_view word :
+       {kWithheldContact, std::string_view("P"), std::string_view("PRIVATE"),
+        std::string_view("ANONYMOUS"), std::string_view("RESTRICTED")})
+    if (EqualsNoCase(number, word)) return CallerNumberKind::kWithheld;
+  if (number.empty()) return CallerNumberKind::kUnknown;
+  for (const std::string_view word :
+       {kUnknownContact, std::string_view("O"), std::string_view("UNAVAILABLE"),
+        std::string_view("OUT OF AREA")})
+    if (EqualsNoCase(number, word)) return CallerNumberKind::kUnknown;
+  return CallerNumberKind::kNumber;
+}
+
+bool IsContactNumber(std::string_view number) {
+  if (number == kWithheldContact || number == kUnknownContact ||
+      number == "*" || IsDialableNumber(number))
+    return true;
+  // A pattern: dialable once its "?" are digits and its trailing "*" is gone.
+  std::string digits(number);
+  if (!digits.empty() && digits.back() == '*') digits.pop_back();
+  std::replace(digits.begin(), digits.end(), '?', '0');
+  return IsDialableNumber(digits);
+}
+
+ContactMatcher::ContactMatcher(std::vector<Entry> entries)
+    : entries_(std::move(entries)), next_same_number_(entries_.size(), kNone) {
+  std::vector<size_t> last(entries_.size());  // of the first's chain
+  exact_.reserve(entries_.size());
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const std::string_view number = entries_[i].caller_number;
+    if (auto [it, fresh] = exact_.try_emplace(number, i); fresh) {
+      last[i] = i;
+    } else {
+      next_same_number_[last[it->second]] = i;
+      last[it->second] = i;
+    }
+    if (IsPlainNumber(number)) continue;
+    if (number == kWithheldContact) {
+      if (withheld_ == kNone) withheld_ = i;
+      continue;
+    }
+    if (number == kUnknownContact) {
+      if (unknown_ == kNone) unknown_ = i;
+      continue;
+    }
+    Pattern p;
+    p.index = i;
+    p.rest = !number.empty() && number.back() == '*';
+    for (const char c : number.substr(0, number.size() - (p.rest ? 1 : 0))) {
+      if (kSeparators.find(c) != std::string_view::npos) continue;
+      p.text += c;
+      if (c == '?') ++p.questions;
+    }
+    if (p.rest || p.questions > 0)
+      patterns_.push_back(std::move(p));
+    else if (!p.text.empty() && p.text != number)
+      written_.try_emplace(std::move(p.text), i);
+  }
+  std::stable_sort(patterns_.begin(), patterns_.end(),
+                   [](const Pattern& a, const Pattern& b) {
+                     if (a.text.size() != b.text.size())
+                       return a.text.size() > b.text.size();
+                     if (a.questions != b.questions)
+                       return a.questions < b.questions;
+                     return !a.rest && b.rest;
+                   });
+}
+
+bool ContactMatcher::Matches(const Pattern& p, std::string_view number) {
+  if (number.size() < p.text.size() ||
+      (!p.rest && number.size() != p.text.size()))
+    return false;
+  for (size_t i = 0; i < p.text.size(); ++i) {
+    const char want = p.text[i];
+    const char got = number[i];
+    if (want == '?' ? (got < '0' || got > '9') : want != got) return false;
+  }
+  return true;
+}
+
+size_t ContactMatcher::Find(std::string_view caller_number) const {
+  if (auto it = exact_.find(caller_number); it != exact_.end())
+    return it->second;
+  switch (ClassifyCallerNumber(caller_number)) {
+    case CallerNumberKind::kWithheld:
+      return withheld_;
+    case CallerNumberKind::kUnknown:
+      return unknown_;
+    case CallerNumberKind::kNumber:
+      break;
+  }
+  if (auto it = written_.find(caller_number); it != written_.end())
+    return it->second;
+  for (const Pattern& p : patterns_)
+    if (Matches(p, caller_number)) return p.index;
+  return kNone;
+}
+
+const ContactMatcher::Entry* ContactMatcher::Named(
+    std::string_view caller_name, std::string_view caller_number) const {
+  if (auto it = exact_.find(caller_number); it != exact_.end()) {
+    for (size_t i = it->second; i != kNone; i = next_same_number_[i])
+      if (entries_[i].caller_name == caller_name) return &entries_[i];
+    return nullptr;
+  }
+  const size_t found = Find(caller_number);
+  return found == kNone ? nullptr : &entries_[found];
+}
+
+ContactMatcher Contacts::Matcher() const {
+  const int fd = OpenFile(path_, O_RDONLY);
+  if (fd < 0) return ContactMatcher({});
+  ContactMatcher matcher(ReadEntries(fd));
+  ::close(fd);
+  return matcher;
+}
+
 std::string Contacts::FindContact(
     std::string_view caller_number, ContactOverlay& options,
     ContactRecord& contact, const RegistryTextReader& read_registry) const {
-  const int64_t found = ScanContacts(
-      path_,
-      [caller_number](const char* rec) {
-        return Field(rec + offsetof(ContactRecord, caller_number), 40) ==
-               caller_number;
-      },
-      &contact);
-  if (found == 0) return "-1";
+  const int fd = OpenFile(path_, O_RDONLY);
+  if (fd < 0) return "-1";
+  // The first contact with the exact number ends the reading. The others
+  // that a number can match (kinds, patterns, numbers with separators: few)
+  // are kept for the matcher, which decides when no exact number came.
+  size_t found = ContactMatcher::kNone;
+  std::vector<ContactMatcher::Entry> others;
+  std::vector<size_t> records;  // of the others
+  size_t record = 0;
+  ForEachContact(fd, [&](const char* rec) {
+    const std::string_view number =
+        Field(rec + offsetof(ContactRecord, caller_number), 40);
+    if (number == caller_number) {
+      found = record;
+      return false;
+    }
+    if (!IsPlainNumber(number)) {
+      others.push_back({"", std::string(number), "", false});
+      records.push_back(record);
+    }
+    ++record;
+    return true;
+  });
+  if (found == ContactMatcher::kNone) {
+    const size_t other = ContactMatcher(std::move(others)).Find(caller_number);
+    if (other != ContactMatcher::kNone) found = records[other];
+  }
+  // The record is read from the same open file, so a list replaced
+  // meanwhile cannot hand back another contact.
+  size_t done = 0;
+  while (found != ContactMatcher::kNone && done < ContactRecord::kSize) {
+    const ssize_t got =
+        ::pread(fd, contact.bytes() + done, ContactRecord::kSize - done,
+                static_cast<off_t>(found * ContactRecord::kSize + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  ::close(fd);
+  if (done != ContactRecord::kSize) return "-1";
   ApplyContact(contact, options, read_registry);
-  return std::to_string(found);
+  return std::to_string(found + 1);
 }
 
 std::string Contacts::GetContactName(std::string_view caller_name,
                                      std::string_view caller_number) const {
-  ContactRecord contact;
-  const int64_t found = ScanContacts(
-      path_,
-      [caller_name, caller_number](const char* rec) {
-        return Field(rec + offsetof(ContactRecord, caller_number), 40) ==
-                   caller_number &&
-               Field(rec + offsetof(ContactRecord, caller_name), 40) ==
-                   caller_name;
-      },
-      &contact);
-  if (found == 0) return {};
-  return std::string(Field(contact.name));
-}
-
-std::vector<Contacts::NameEntry> Contacts::NameIndex() const {
-  std::vector<NameEntry> entries;
-  ScanContacts(
-      path_,
-      [&entries](const char* rec) {
-        entries.push_back(
-            {std::string(Field(rec + offsetof(ContactRecord, caller_name), 40)),
-             std::string(
-                 Field(rec + offsetof(ContactRecord, caller_number), 40)),
-             std::string(Field(rec + offsetof(ContactRecord, name),
-                               sizeof(ContactRecord::name))),
-             rec[offsetof(ContactRecord, call_handling)] == '2'});
-        return false;
-      },
-      nullptr);
-  return entries;
+  const ContactMatcher matcher = Matcher();
+  const ContactMatcher::Entry* found =
+      matcher.Named(caller_name, caller_number);
+  return found == nullptr ? std::string() : found->name;
 }
 
 void Contacts::ApplyContact(const ContactRecord& c, ContactOverlay& o,

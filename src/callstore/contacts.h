@@ -1,14 +1,36 @@
 // The contact list "\Data\Contactes": fixed 1794-byte records written by the
 // desktop application and only read here. Every lookup opens the file, reads
-// records from 1 upward until the first match and closes it; nothing is
-// cached. A missing, unreadable or malformed file gives no match; a trailing
-// partial record is not a contact.
+// it (FindContact only up to the first contact with the exact number) and
+// closes it; nothing is cached. A missing,
+// unreadable or malformed file gives no match; a trailing partial record is
+// not a contact.
+//
+// A contact's caller number is a number, a pattern or a kind of caller:
+// - a pattern: "?" stands for one digit, a trailing "*" for any rest (none
+//   included): "0900*", "+44*", "01632 96????"; "*" alone is every caller
+//   who sent a number;
+// - "WITHHELD": callers who withheld their number; "UNKNOWN": callers whose
+//   number did not come (ClassifyCallerNumber says which a call is).
+// A caller is matched in this order, the first that holds wins:
+// 1. a contact with exactly the caller's number (trimmed field, byte for
+//    byte; the lower record number first);
+// 2. for a withheld or unknown caller, the first "WITHHELD" or "UNKNOWN"
+//    contact; patterns never match these callers;
+// 3. a contact whose number, without its blanks and "-", "(", ")", "/",
+//    ".", is the caller's number ("0161 496 0000" for 01614960000);
+// 4. the longest matching pattern (length without the trailing "*", each
+//    "?" counting one); of equal length the one with fewer "?", then the
+//    one without "*", then the lower record number.
+// The caller's number is taken as the line reported it: "+44..." and
+// "0044..." are different numbers, and nothing is trimmed from it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "settings/contact_overlay.h"
@@ -75,37 +97,104 @@ bool ParseInt16Text(std::string_view text, int16_t& out);
 // at least one digit.
 bool IsDialableNumber(std::string_view number);
 
+// What a caller number that a line reported says about the caller: a
+// number; one the caller withheld (a line's "WITHHELD", a modem's "P" or
+// "PRIVATE", "ANONYMOUS", "RESTRICTED"); or none received (empty, the call's
+// "UNKNOWN", a modem's "O" for out of area, "UNAVAILABLE", "OUT OF AREA").
+// The words compare without regard to case, around blanks trimmed.
+enum class CallerNumberKind { kNumber, kWithheld, kUnknown };
+CallerNumberKind ClassifyCallerNumber(std::string_view number);
+
+// The contact numbers that stand for a kind of caller.
+inline constexpr std::string_view kWithheldContact = "WITHHELD";
+inline constexpr std::string_view kUnknownContact = "UNKNOWN";
+
+// Whether `number` may be typed as a contact's caller number: a dialable
+// number, a pattern ("?" for digits, a trailing "*", or "*" alone), or
+// "WITHHELD" or "UNKNOWN".
+bool IsContactNumber(std::string_view number);
+
+// The contacts of one reading of the file, for looking up callers: built
+// once (one pass, hash maps of the numbers), then an exact number costs one
+// hash lookup and the patterns are tried only when no number matched.
+class ContactMatcher {
+ public:
+  // A contact's trimmed texts, in file order.
+  struct Entry {
+    std::string caller_name;
+    std::string caller_number;
+    std::string name;
+    bool blocks = false;  // its call handling blocks the caller
+  };
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+
+  explicit ContactMatcher(std::vector<Entry> entries);
+  // The maps point into the entries: moved whole, never copied.
+  ContactMatcher(ContactMatcher&&) = default;
+  ContactMatcher& operator=(ContactMatcher&&) = default;
+  ContactMatcher(const ContactMatcher&) = delete;
+  ContactMatcher& operator=(const ContactMatcher&) = delete;
+
+  // The index (record number - 1) of the contact of a caller number, in the
+  // order the file comment gives; kNone when no contact matches.
+  size_t Find(std::string_view caller_number) const;
+  // The contact shown for a stored call (GetContactName): a contact found by
+  // the exact number names the caller only when its caller name is
+  // `caller_name` too (the first such contact); one found otherwise (kind,
+  // separators, pattern) names every caller it matches. Null when none.
+  const Entry* Named(std::string_view caller_name,
+                     std::string_view caller_number) const;
+  const std::vector<Entry>& entries() const { return entries_; }
+
+ private:
+  struct Pattern {
+    std::string text;   // separators dropped, without the trailing "*"
+    bool rest = false;  // it ended in "*"
+    size_t questions = 0;
+    size_t index = 0;
+  };
+  static bool Matches(const Pattern& p, std::string_view number);
+
+  std::vector<Entry> entries_;
+  // Number -> first contact; each contact links the next one of its number.
+  std::unordered_map<std::string_view, size_t> exact_;
+  std::vector<size_t> next_same_number_;
+  // Looked up by a caller's number as it is, without a copy.
+  struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>()(text);
+    }
+  };
+  std::unordered_map<std::string, size_t, TextHash, std::equal_to<>> written_;
+  std::vector<Pattern> patterns_;  // best first
+  size_t withheld_ = kNone;
+  size_t unknown_ = kNone;
+};
+
 class Contacts {
  public:
   // `app_path`: AppPath, native, no trailing separator.
   explicit Contacts(const std::string& app_path);
 
-  // Finds the first contact whose trimmed caller number equals
-  // `caller_number` (taken as given, not trimmed). Returns its record number
-  // in decimal, or "-1". When found, `contact` receives the record and its
-  // call handling, announcements and forwarding are laid over `options`;
-  // `read_registry` supplies the general announcement settings for contacts
-  // that follow them (announcement mode "1").
+  // Finds the contact of `caller_number` (taken as given, not trimmed), by
+  // exact number, kind of caller or pattern (ContactMatcher::Find). Returns
+  // its record number in decimal, or "-1". When found, `contact` receives the
+  // record and its call handling, announcements and forwarding are laid over
+  // `options`; `read_registry` supplies the general announcement settings for
+  // contacts that follow them (announcement mode "1").
   std::string FindContact(std::string_view caller_number,
                           ContactOverlay& options, ContactRecord& contact,
                           const RegistryTextReader& read_registry) const;
 
-  // The trimmed contact name of the first contact whose trimmed caller name
-  // and caller number equal the given ones; empty text when none does.
+  // The trimmed contact name shown for a call of this caller
+  // (ContactMatcher::Named); empty text when none.
   std::string GetContactName(std::string_view caller_name,
                              std::string_view caller_number) const;
 
-  // GetContactName for many callers at once: one reading of the file. The
-  // entries are (trimmed caller name, trimmed caller number, trimmed contact
-  // name) in file order, so the first match of a pair is GetContactName's;
-  // `blocks` says the contact's call handling blocks its caller.
-  struct NameEntry {
-    std::string caller_name;
-    std::string caller_number;
-    std::string name;
-    bool blocks = false;
-  };
-  std::vector<NameEntry> NameIndex() const;
+  // One reading of the file, for looking up many callers at once with the
+  // same answers as FindContact and GetContactName.
+  ContactMatcher Matcher() const;
 
   // Every whole record in file order (a missing file has none). False when
   // the file exists but cannot be read.

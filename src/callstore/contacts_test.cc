@@ -67,7 +67,6 @@ TEST_F(ContactsTest, FirstMatchOnTrimmedRecordNumber) {
   EXPECT_EQ(Find("555 ", o), "-1");
   EXPECT_EQ(Find("", o), "1");  // the all-blank record has no number
   EXPECT_EQ(o, LineOptions());
-  EXPECT_EQ(contacts_.GetContactName("anna", "555"), "");
 
   // Matches beyond the first chunk the reader takes.
   std::vector<ContactRecord> many;
@@ -156,6 +155,46 @@ TEST_F(ContactsTest, ContactChoicesAreLaidOverTheLineOptions) {
   ContactRecord c = MakeContact("", "", "");
   c.contact_digit[0] = '7';
   EXPECT_EQ(ContactDigit(c), 7);
+}
+
+TEST(ContactMatcherTest, ExactThenKindThenSeparatorsThenLongestPattern) {
+  // Given contacts of every kind, the weaker ones first in the file, expect
+  // each caller to find the contact the matching order gives, the shown name
+  // to ask the caller name only of a contact found by exact number, and only
+  // numbers, patterns and the two kinds to be taken as typed numbers.
+  std::vector<ContactMatcher::Entry> list;
+  for (const char* number :
+       {"*", "0900*", "09001*", "0900???????", "09001234567", "0161 4?? ????",
+        "0161 496 ????", "(0161) 496-0000", "12?*", "12?", "0800*", "0800*",
+        "WITHHELD", "UNKNOWN", "+44*", "555", "555"})
+    list.push_back({list.size() == 16 ? "ANN W" : "ANN", number,
+                    std::to_string(list.size()), false});
+  const ContactMatcher matcher(std::move(list));
+  const struct {
+    const char* caller;
+    size_t contact;
+  } cases[] = {
+      {"09001234567", 4}, {"09001999999", 3}, {"090012", 2},
+      {"0900", 1},        {"01614960001", 6}, {"01614970001", 5},
+      {"01614960000", 7}, {"123", 9},         {"1234", 8},
+      {"12#", 0},         {"08001", 10},      {"WITHHELD", 12},
+      {"P", 12},          {"anonymous", 12},  {"UNKNOWN", 13},
+      {"O", 13},          {"", 13},           {"+4420", 14},
+      {"004420", 0},      {"555", 15},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(matcher.Find(c.caller), c.contact) << c.caller;
+  EXPECT_EQ(matcher.Named("ANN W", "555")->name, "16");
+  EXPECT_EQ(matcher.Named("BOB", "555"), nullptr);
+  EXPECT_EQ(matcher.Named("BOB", "09001999999")->name, "3");
+  EXPECT_EQ(ContactMatcher({{"", "*", "", true}}).Find("P"),
+            ContactMatcher::kNone);
+
+  for (const char* ok : {"+44 20 7946 0000", "0900*", "01632 96????", "*",
+                         "WITHHELD", "UNKNOWN"})
+    EXPECT_TRUE(IsContactNumber(ok)) << ok;
+  for (const char* bad : {"abc-def", "", "withheld", "09*00?x", "+*"})
+    EXPECT_FALSE(IsContactNumber(bad)) << bad;
 }
 
 }  // namespace

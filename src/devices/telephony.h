@@ -62,6 +62,9 @@ inline constexpr int32_t kMediaModesVoice = 6;
 inline constexpr int32_t kPrivilegesOwner = 4;  // take the modem from the port
 inline constexpr int32_t kMediaModeAutomatedVoice = 8;
 
+// The caller number a line reports for a caller who withheld it.
+inline constexpr const char* kWithheldCallerNumber = "WITHHELD";
+
 // The call events. Empty slots are not raised. Each event concerns the one
 // call of the open line.
 struct TelephonyEvents {
@@ -71,7 +74,8 @@ struct TelephonyEvents {
   // The call rang; `count` = rings of this call so far, from 1.
   std::function<void(int32_t count)> Ring;
   // Caller identification of the offered call; texts as the device reported
-  // them (possibly empty).
+  // them (possibly empty). A number the caller withheld is reported as
+  // kWithheldCallerNumber, one that did not come as empty text.
   std::function<void(const std::string& name, const std::string& number)>
       CallerID;
   // The call went off-hook: answered here, or an outgoing call was answered.

@@ -64,19 +64,9 @@ WebReply NotFound() {
 std::vector<CallView> ListCalls(const CallStore& store) {
   std::vector<std::string> lines;
   store.ReadLastCalls(lines);
-  struct ContactOf {
-    std::string name;
-    bool blocks = false;
-  };
-  // The first contact of a pair names the caller; the first one of a number
-  // decides the blocking, as the call's own lookup did.
-  std::unordered_map<std::string, ContactOf> by_pair;
-  std::unordered_map<std::string, bool> blocks_number;
-  for (auto& entry : store.contacts().NameIndex()) {
-    blocks_number.emplace(entry.caller_number, entry.blocks);
-    by_pair.emplace(entry.caller_name + '\n' + entry.caller_number,
-                    ContactOf{std::move(entry.name), entry.blocks});
-  }
+  // One reading of the contact file: the contact a call shows is
+  // GetContactName's, its blocking the contact the call's own lookup found.
+  const ContactMatcher contacts = store.contacts().Matcher();
   // The files of each day folder, listed once: a thousand calls of a few
   // days cost a few listings instead of a look-up each.
   FolderFiles listed;
@@ -94,13 +84,12 @@ std::vector<CallView> ListCalls(const CallStore& store) {
     call.id = CallId(folder, number);
     if (call.id.empty() || !reader.Read(call.record, folder, number)) continue;
     const std::string phone = FieldText(call.record.caller_number);
-    std::string pair = FieldText(call.record.caller_name);
-    pair += '\n';
-    pair += phone;
-    if (auto found = by_pair.find(pair); found != by_pair.end())
-      call.contact = found->second.name;
-    if (auto found = blocks_number.find(phone); found != blocks_number.end())
-      call.blocked = found->second;
+    if (const ContactMatcher::Entry* named =
+            contacts.Named(FieldText(call.record.caller_name), phone))
+      call.contact = named->name;
+    if (const size_t found = contacts.Find(phone);
+        found != ContactMatcher::kNone)
+      call.blocked = contacts.entries()[found].blocks;
     if (std::string path = store.RecordingPath(call.record);
         !path.empty() && HasFile(path))
       call.recording = std::move(path);

@@ -210,12 +210,9 @@ std::string LastCalls(const PageContext& page, bool players) {
   std::vector<std::string> kept;
   kept.reserve(lines.size());
   CallStore::RecordReader reader(store);
-  // Contact names from one reading of the contact file; the first entry of
-  // a pair counts, as in GetContactName.
-  std::unordered_map<std::string, std::string> contacts;
-  for (auto& entry : store.contacts().NameIndex())
-    contacts.emplace(entry.caller_name + '\n' + entry.caller_number,
-                     std::move(entry.name));
+  // Contact names from one reading of the contact file, as GetContactName
+  // gives them.
+  const ContactMatcher contacts = store.contacts().Matcher();
   bool white = true;
   for (const std::string& line : lines) {
     int64_t number = 0;
@@ -264,13 +261,9 @@ std::string LastCalls(const PageContext& page, bool players) {
     out += Cell(colour, HtmlEscape(when));
     out += Cell(colour, HtmlEscape(name));
     out += Cell(colour, HtmlEscape(phone));
-    std::string key = name;
-    key += '\n';
-    key += phone;
-    const auto contact = contacts.find(key);
-    out +=
-        Cell(colour, contact == contacts.end() ? std::string()
-                                               : HtmlEscape(contact->second));
+    const ContactMatcher::Entry* contact = contacts.Named(name, phone);
+    out += Cell(colour,
+                contact == nullptr ? std::string() : HtmlEscape(contact->name));
     out += Cell(colour, "<a href=\"/del?call=" + std::to_string(kept.size()) +
                             "\"><font color=\"#FF0000\">Delete</font></a>");
     out += "</tr>\r\n";

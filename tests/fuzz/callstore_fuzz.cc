@@ -71,12 +71,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         number);
     Check(name.size() <= sizeof contact.name && name == lw::TrimField(name));
   }
-  // A number no record holds after trimming finds nothing.
-  lw::ContactOverlay options;
-  lw::ContactRecord contact{};
-  Check(contacts.FindContact(" not a number ", options, contact, reader) ==
-        "-1");
-
   // The rewrites keep a list that reads back.
   store.AddToLastCalls(3, day);
   store.RemoveFromLastCalls(2);

@@ -25,13 +25,17 @@ constexpr const char* kUsage =
     "       lwdctl contacts edit N [--name NAME] [--number NUMBER] [OPTIONS]\n"
     "       lwdctl contacts remove N\n"
     "OPTIONS: [--caller-name TEXT] [--note TEXT] [--block | --ignore | "
-    "--answer]\n"
+    "--answer |\n         --greeting NAME]\n"
     "The contact file is $LINEWARDEN_HOME/Data/Contactes; N is the number "
-    "'list'\nshows. A contact is recognised by its caller NUMBER, which must "
-    "be one a\ntelephone can dial (digits, * and #, a leading +, and blanks, "
-    "- ( ) / . between).\n--block blocks its calls, --ignore ignores them, "
-    "--answer lets the line's own\noptions apply again (the default). Its "
-    "announcements follow the line's general\nsettings.\n";
+    "'list'\nshows. A contact is recognised by its caller NUMBER: "
+    "one a telephone can dial\n(digits, * and #, a leading +, and blanks, "
+    "- ( ) / . between), a pattern (? for\none digit, a trailing * for any "
+    "rest: 0900*, +44*, '01632 96\?\?\?\?'), WITHHELD\n(callers who withhold "
+    "their number) or UNKNOWN (no number came).\n--block blocks its calls, "
+    "--ignore ignores them, --answer lets the line's own\noptions apply "
+    "again (the default), --greeting answers them with Greets/NAME.wav\n"
+    "(the line's other answering options stay). Its announcements follow "
+    "the line's\ngeneral settings.\n";
 
 // Texts are stored as typed (UTF-8). One that does not fit is cut before
 // the character that would be split, so the field never ends in part of a
@@ -88,6 +92,7 @@ int List() {
                 Get(c.caller_number, sizeof c.caller_number).c_str(),
                 h == '2'   ? "block"
                 : h == '3' ? "ignore"
+                : h == '4' ? "greeting"
                            : "");
   }
   return 0;
@@ -100,16 +105,19 @@ struct ContactArgs {
   const std::string* number = nullptr;
   const std::string* caller_name = nullptr;
   const std::string* note = nullptr;
+  const std::string* greeting = nullptr;
   char handling = 0;
 };
 
-bool Dialable(const std::string* number) {
-  if (number == nullptr || lw::IsDialableNumber(*number)) return true;
-  std::fprintf(stderr,
-               "lwdctl contacts: '%s' is not a number a telephone can dial "
-               "(digits, * and #, a leading +, and blanks, - ( ) / . "
-               "between)\n",
-               number->c_str());
+bool ContactNumberOk(const std::string* number) {
+  if (number == nullptr || lw::IsContactNumber(*number)) return true;
+  std::fprintf(
+      stderr,
+      "lwdctl contacts: '%s' is neither a number a telephone can "
+      "dial (digits, * and #, a leading +, and blanks, - ( ) / . "
+      "between) nor a pattern (0900*, 01632 96\?\?\?\?) nor WITHHELD or "
+      "UNKNOWN\n",
+      number->c_str());
   return false;
 }
 
@@ -123,6 +131,9 @@ bool Parse(const Args& args, bool edit, ContactArgs& out) {
       out.caller_name = &args[++i];
     } else if (a == "--note" && more) {
       out.note = &args[++i];
+    } else if (a == "--greeting" && more) {
+      out.greeting = &args[++i];
+      out.handling = '4';
     } else if (edit && a == "--name" && more) {
       out.name = &args[++i];
     } else if (edit && a == "--number" && more) {
@@ -135,7 +146,7 @@ bool Parse(const Args& args, bool edit, ContactArgs& out) {
       out.positional.push_back(a);
     }
   }
-  return Dialable(out.number);
+  return ContactNumberOk(out.number);
 }
 
 void Fill(lw::ContactRecord& c, const ContactArgs& a) {
@@ -144,6 +155,12 @@ void Fill(lw::ContactRecord& c, const ContactArgs& a) {
   if (a.caller_name != nullptr) Put(c.caller_name, *a.caller_name);
   if (a.number != nullptr) Put(c.caller_number, *a.number);
   if (a.handling != 0) c.call_handling[0] = a.handling;
+  if (a.greeting != nullptr) {
+    // Own answering: answered with this greeting; the switches and rings
+    // left blank keep the line's options.
+    Put(c.greeting, *a.greeting);
+    c.run_ans_if_not_answered[0] = '1';
+  }
 }
 
 // The record number N of the list; 0 (said) when there is no such contact.
@@ -172,7 +189,7 @@ int Add(const Args& args) {
   }
   a.name = &a.positional[0];
   a.number = &a.positional[1];
-  if (!Dialable(a.number)) return 2;
+  if (!ContactNumberOk(a.number)) return 2;
   if (a.caller_name == nullptr) a.caller_name = a.name;
   lw::ContactRecord c;
   std::memset(c.bytes(), ' ', lw::ContactRecord::kSize);

@@ -18,7 +18,8 @@
 // Far end -> line:
 //   'O' Offer          a new incoming call; empty
 //   'R' Ring           the offered call rings once more; empty
-//   'C' CallerId       name, one 0x00 byte, number (neither contains 0x00)
+//   'C' CallerId       name, one 0x00 byte, number (neither contains 0x00;
+//                      an empty number is one the caller withheld)
 //   'P' PickUp         an extension picked the offered call up: the rings
 //                      stop and the conversation runs; empty
 //   'D' Digit          one keypad digit: 0-9 * # A-D

@@ -419,8 +419,8 @@ void SimulatedLine::ModemCallerId() {
                 now.minute % 100);
   ModemLine(std::string("DATE = ") + date);
   ModemLine(std::string("TIME = ") + time);
-  // 'P': withheld by the caller (number: parameter 04, name: 08).
-  ModemLine(cid_number_.empty() ? "MESG = 040150" : "NMBR = " + cid_number_);
+  // 'P': withheld by the caller (the name: parameter 08 of a MESG report).
+  ModemLine("NMBR = " + (cid_number_.empty() ? "P" : cid_number_));
   ModemLine(cid_name_.empty() ? "MESG = 080150" : "NAME = " + cid_name_);
 }
 
@@ -509,7 +509,10 @@ void SimulatedLine::FromFarEnd(FarEndId id, const SimlineMessage& m) {
         if (modem_rings_ > 0) ModemCallerId();
         return;
       }
-      if (events_.CallerID) events_.CallerID(m.name, m.number);
+      // The far end sends a withheld number empty.
+      if (events_.CallerID)
+        events_.CallerID(m.name,
+                         m.number.empty() ? kWithheldCallerNumber : m.number);
       return;
     }
     case SimlineType::kModemText:

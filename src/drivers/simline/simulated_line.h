@@ -37,8 +37,8 @@
 // SerialPortOwners table says so), the call appears there as the modem's
 // text reports and not as telephony events: "RING" for each ring, then,
 // after the first ring, the caller identification as DATE, TIME, NMBR and
-// NAME lines ("NMBR = 5551234", a withheld value, sent empty by the far end,
-// as "MESG = 040150" for the number and "MESG = 080150" for the name). The
+// NAME lines ("NMBR = 5551234"; a withheld value, sent empty by the far end,
+// as "NMBR = P" for the number and "MESG = 080150" for the name). The
 // modem answers each AT command it receives with "OK", or "ERROR" for one
 // that does not begin with "AT". Meanwhile the line cannot be opened (the
 // modem is busy on its port); once the process has closed the port and

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "devices/telephony.h"
+
 namespace lw {
 namespace {
 
@@ -121,7 +123,8 @@ NameAndUser CallerIdentity(std::string_view asserted_identity,
   else if (caller.name.empty())
     caller.name = ParseNameAddr(from).name;  // a tel: identity has no name
   if (EqualsNoCase(caller.name, "anonymous")) caller.name.clear();
-  if (EqualsNoCase(caller.user, "anonymous")) caller.user.clear();
+  if (EqualsNoCase(caller.user, "anonymous"))
+    caller.user = kWithheldCallerNumber;
   return caller;
 }
 

@@ -34,9 +34,9 @@ NameAndUser ParseNameAddr(std::string_view value);
 
 // The caller of an offered call: the P-Asserted-Identity header's user (and
 // name, else the From header's name) when the header names one, else the
-// From header's name and user. A withheld part
-// ("Anonymous", "anonymous@anonymous.invalid") and a missing one are empty,
-// which the line reports as the "UNKNOWN" caller.
+// From header's name and user. A withheld name ("Anonymous") and a missing
+// part are empty; a withheld user ("anonymous@anonymous.invalid") is
+// kWithheldCallerNumber.
 NameAndUser CallerIdentity(std::string_view asserted_identity,
                            std::string_view from);
 

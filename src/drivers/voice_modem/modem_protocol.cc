@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "devices/telephony.h"
+
 namespace lw {
 namespace {
 
@@ -154,15 +156,19 @@ std::optional<CallerIdField> ParseCallerIdLine(std::string_view line) {
 
 void CallerId::Add(const CallerIdField& field) {
   any = true;
-  const bool withheld = field.value == "P" || field.value == "O";
+  const bool absent = field.value == "P" || field.value == "O";
   if (field.key == "NMBR") {
-    number = withheld ? "" : field.value;
+    number = field.value == "P" ? kWithheldCallerNumber
+             : absent           ? ""
+                                : field.value;
   } else if (field.key == "NAME") {
-    name = withheld ? "" : field.value;
+    name = absent ? "" : field.value;
   } else if (field.key == "MESG" && field.value.size() >= 2) {
-    // A parameter of its own: 04 = the number is absent, 08 = the name.
+    // A parameter of its own: 04 = the number is absent, 08 = the name;
+    // then its length and the reason in hex ("50" = "P", withheld).
     const std::string_view type = std::string_view(field.value).substr(0, 2);
-    if (type == "04") number.clear();
+    if (type == "04")
+      number = field.value.substr(4) == "50" ? kWithheldCallerNumber : "";
     if (type == "08") name.clear();
   }
 }

@@ -96,9 +96,10 @@ struct CallerIdField {
 std::optional<CallerIdField> ParseCallerIdLine(std::string_view line);
 
 // The caller identification of one call, collected from its report lines.
-// "P" (private) and "O" (out of area) stand for a withheld value, and so
+// "P" (private) and "O" (out of area) stand for an absent value, and so
 // does a MESG whose parameter says the number (04) or name (08) is absent;
-// a withheld value is reported empty.
+// an absent value is reported empty, except a number the caller withheld
+// ("P", or a MESG 04 for "P"), which is kWithheldCallerNumber.
 struct CallerId {
   std::string name;
   std::string number;

@@ -65,7 +65,11 @@ TEST(ModemProtocolTest, ReportsAndListsOfTheChipsets) {
   EXPECT_EQ(id.name + "|" + id.number, "ANN SMITH|5551234");
   id.Add(*ParseCallerIdLine("NMBR = P"));
   id.Add(*ParseCallerIdLine("MESG = 080150"));
-  EXPECT_EQ(id.name + "|" + id.number, "|");
+  EXPECT_EQ(id.name + "|" + id.number, "|WITHHELD");
+  id.Add(*ParseCallerIdLine("MESG = 04014F"));
+  EXPECT_EQ(id.number, "");
+  id.Add(*ParseCallerIdLine("MESG = 040150"));
+  EXPECT_EQ(id.number, "WITHHELD");
   EXPECT_FALSE(ParseCallerIdLine("CONNECT 115200"));
   EXPECT_TRUE(ListsVoiceClass(std::vector<std::string>{"(0-2,8)"}));
   EXPECT_FALSE(ListsVoiceClass(std::vector<std::string>{"0,1,2,10"}));
