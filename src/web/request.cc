@@ -267,8 +267,8 @@ ByteRange ByteRangeOf(std::string_view request, uint64_t size) {
   if (!header || header->size() <= kUnit.size() ||
       !EqualsNoCase(std::string_view(*header).substr(0, kUnit.size()), kUnit))
     return {};
-  const std::string_view spec = std::string_view(*header).substr(kUnit.size());
-  const size_t dash = spec.find('-');
+  const std::string_view asked = std::string_view(*header).substr(kUnit.size());
+  const size_t dash = asked.find('-');
   if (dash == std::string_view::npos) return {};
   // A number of up to 18 digits; nullopt for an empty or other text.
   const auto number = [](std::string_view text) -> std::optional<uint64_t> {
@@ -280,8 +280,8 @@ ByteRange ByteRangeOf(std::string_view request, uint64_t size) {
     }
     return n;
   };
-  const std::string_view from = spec.substr(0, dash);
-  const std::string_view to = spec.substr(dash + 1);
+  const std::string_view from = asked.substr(0, dash);
+  const std::string_view to = asked.substr(dash + 1);
   ByteRange range{ByteRange::kPart};
   if (from.empty()) {
     const auto suffix = number(to);

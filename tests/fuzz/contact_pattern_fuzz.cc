@@ -19,7 +19,8 @@ using lw::fuzz::Check;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<lw::ContactMatcher::Entry> entries;
   std::string_view rest(reinterpret_cast<const char*>(data), size);
-  for (size_t end = 0; entries.size() < 8 && (end = rest.find('\n')) != rest.npos;
+  for (size_t end = 0;
+       entries.size() < 8 && (end = rest.find('\n')) != rest.npos;
        rest.remove_prefix(end + 1))
     entries.push_back(
         {"",
