@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -32,9 +33,10 @@ std::string IsoTimeWithOffset(std::string_view date, std::string_view time) {
   t.tm_isdst = -1;
   const tm asked = t;
   if (mktime(&t) == -1) return {};
-  const long offset = t.tm_gmtoff / 60;
+  // Offsets lie within a day; the clamp also bounds the text's length.
+  const long offset = std::clamp<long>(t.tm_gmtoff / 60, -1439, 1439);
   const long minutes = offset < 0 ? -offset : offset;
-  char text[40];
+  char text[96];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld",
                 asked.tm_year + 1900, asked.tm_mon + 1, asked.tm_mday,
                 asked.tm_hour, asked.tm_min, asked.tm_sec,
