@@ -18,6 +18,7 @@
 
 #include "base/paths.h"
 #include "callstore/call_store.h"
+#include "base/wave_file_header.h"
 #include "web/calls_api.h"
 #include "web/request.h"
 
@@ -163,29 +164,6 @@ std::string PcmWaveHead(int rate, int channels, uint32_t data_bytes) {
   return head;
 }
 
-// The sample count of a WAV file's "fact" chunk (read without moving the
-// file's offset); UINT64_MAX when it has none.
-uint64_t FactSamples(int fd) {
-  std::array<unsigned char, 512> head{};
-  const ssize_t n = pread(fd, head.data(), head.size(), 0);
-  const auto word = [&head](size_t at) {
-    return uint32_t{head[at]} | uint32_t{head[at + 1]} << 8 |
-           uint32_t{head[at + 2]} << 16 | uint32_t{head[at + 3]} << 24;
-  };
-  const auto named = [&head](size_t at, std::string_view id) {
-    return std::string_view(reinterpret_cast<const char*>(&head[at]), 4) == id;
-  };
-  if (n < 12 || !named(0, "RIFF") || !named(8, "WAVE")) return UINT64_MAX;
-  for (size_t at = 12; at + 8 <= static_cast<size_t>(n);) {
-    const uint32_t size = word(at + 4);
-    if (named(at, "fact") && size >= 4 && at + 12 <= static_cast<size_t>(n))
-      return word(at + 8);
-    if (named(at, "data") || size > head.size()) break;
-    at += 8 + size + (size & 1);
-  }
-  return UINT64_MAX;
-}
-
 class RecordingSend : public Connection {
  public:
   using Connection::Connection;
@@ -209,8 +187,11 @@ class RecordingSend : public Connection {
     // GSM 6.10 is stored in blocks of two 20 ms frames: the library counts
     // whole blocks, the file's "fact" chunk the samples recorded.
     uint64_t recorded = static_cast<uint64_t>(info.frames);
-    if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610)
-      recorded = std::min(recorded, FactSamples(fd));
+    if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610) {
+      if (const auto header = ReadWaveFileHeader(fd);
+          header && header->fact_samples)
+        recorded = std::min<uint64_t>(recorded, *header->fact_samples);
+    }
     // A WAV file holds at most 4 GiB; what lies beyond is not sent.
     const uint64_t frames = std::min<uint64_t>(
         recorded, (uint64_t{0xFFFFFFFF} - 36) / frame_bytes_);

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <span>
 
-#include "drivers/sndfile_wave/wave_file_header.h"
+#include "base/wave_file_header.h"
 #include "fuzz_home.h"
 
 using lw::fuzz::Check;

@@ -14,7 +14,7 @@
 
 #include "base/descriptors.h"
 #include "drivers/sndfile_wave/sound_file_source.h"
-#include "drivers/sndfile_wave/wave_file_header.h"
+#include "base/wave_file_header.h"
 #include "dsp/levels.h"
 
 namespace lw {

@@ -11,7 +11,7 @@
 #include <system_error>
 
 #include "base/descriptors.h"
-#include "drivers/sndfile_wave/wave_file_header.h"
+#include "base/wave_file_header.h"
 
 namespace lw {
 namespace {

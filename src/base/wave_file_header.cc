@@ -1,4 +1,4 @@
-#include "drivers/sndfile_wave/wave_file_header.h"
+#include "base/wave_file_header.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -123,16 +122,24 @@ std::optional<WaveFileHeader> ParseWaveFileHeader(
 }
 
 std::optional<WaveFileHeader> ReadWaveFileHeader(const std::string& path) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                             &std::fclose);
-  if (!file) return std::nullopt;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<WaveFileHeader> header = ReadWaveFileHeader(fd);
+  ::close(fd);
+  return header;
+}
+
+std::optional<WaveFileHeader> ReadWaveFileHeader(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::nullopt;
   std::vector<uint8_t> bytes(kHeaderReadBytes);
-  size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-  bytes.resize(got);
-  if (std::fseek(file.get(), 0, SEEK_END) != 0) return std::nullopt;
-  long size = std::ftell(file.get());
-  if (size < 0) return std::nullopt;
-  return ParseWaveFileHeader(bytes, static_cast<uint64_t>(size));
+  ssize_t got;
+  do {
+    got = ::pread(fd, bytes.data(), bytes.size(), 0);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return std::nullopt;
+  bytes.resize(static_cast<size_t>(got));
+  return ParseWaveFileHeader(bytes, static_cast<uint64_t>(st.st_size));
 }
 
 bool RepairWaveFileHeader(const std::string& path) {

@@ -1,4 +1,4 @@
-#include "drivers/sndfile_wave/wave_file_header.h"
+#include "base/wave_file_header.h"
 
 #include <gtest/gtest.h>
 

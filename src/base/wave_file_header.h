@@ -35,6 +35,8 @@ std::optional<WaveFileHeader> ParseWaveFileHeader(
 
 // Reads and parses the header of the file at `path`.
 std::optional<WaveFileHeader> ReadWaveFileHeader(const std::string& path);
+// The same for the open file `fd`, read without moving its offset.
+std::optional<WaveFileHeader> ReadWaveFileHeader(int fd);
 
 // Makes the header of a wave file whose writing was cut off (the process
 // died while recording) agree with the sound in it: the data chunk, taken as
