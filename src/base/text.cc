@@ -4,6 +4,16 @@
 
 namespace lw {
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+  };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
 std::string_view Trim(std::string_view text, std::string_view blanks) {
   // Plain loops: stored fields are mostly padding, and the library's search
   // calls memchr once per character.

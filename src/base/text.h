@@ -12,6 +12,10 @@ std::string_view Trim(std::string_view text, std::string_view blanks = " \t");
 // The same over decoded text: spaces and tabs.
 std::u32string_view Trim(std::u32string_view text);
 
+// Whether `a` and `b` are the same text but for the case of ASCII letters
+// (independent of the locale; every other byte compares as it is).
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
 // `text` with every control character replaced by '?': the C0 controls
 // (NUL to US, line feed and tab among them), DEL, and the C1 controls
 // U+0080..U+009F where they are written as UTF-8. Caller identification

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "base/paths.h"
+#include "base/text.h"
 #include "callstore/call_record.h"
 #include "callstore/file_io.h"
 
@@ -64,10 +65,6 @@ std::vector<ContactMatcher::Entry> ReadEntries(int fd) {
     return true;
   });
   return entries;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 // The separators a typed number may hold between its characters.

@@ -1,22 +1,15 @@
 #include "web/request.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
+
+#include "base/text.h"
 
 namespace lw {
 namespace {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
 
 bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() &&
