@@ -72,6 +72,13 @@ bool ParseCallId(std::string_view id, std::string& day_folder,
   return true;
 }
 
+void AppendRecordingAddress(std::string& out, std::string_view id) {
+  out += kCallsAddress;
+  out += '/';
+  out += id;
+  out += "/recording";
+}
+
 std::string_view TypeWords(std::string_view code, bool blocked) {
   code = TrimField(code);
   if (code == kCallTypeIncoming) return blocked ? "blocked" : "missed";

@@ -22,6 +22,12 @@ std::string CallId(std::string_view day_folder, int64_t record_number);
 bool ParseCallId(std::string_view id, std::string& day_folder,
                  int64_t& record_number);
 
+// Where the web interface answers for the stored calls, and the address
+// below it of a call's recording ("/api/calls/<id>/recording"), appended to
+// `out` (a host and port, or nothing).
+inline constexpr std::string_view kCallsAddress = "/api/calls";
+void AppendRecordingAddress(std::string& out, std::string_view id);
+
 // "message", "recorded call", "missed", "blocked", "outgoing" for the stored
 // type codes; "unknown" for any other.
 std::string_view TypeWords(std::string_view code, bool blocked);

@@ -77,10 +77,13 @@ std::string WebhookBody(const StoredCall& call, const std::string& web_base) {
       IsoTimeWithOffset(FieldText(r.date), FieldText(r.time));
   body["time"] = time.empty() ? Json(nullptr) : Json(time);
   body["length"] = LengthSeconds(FieldText(r.length));
-  if (web_base.empty() || !call.has_recording || call.id.empty())
+  if (web_base.empty() || !call.has_recording || call.id.empty()) {
     body["recording"] = nullptr;
-  else
-    body["recording"] = web_base + "/api/calls/" + call.id + "/recording";
+  } else {
+    std::string address = web_base;
+    AppendRecordingAddress(address, call.id);
+    body["recording"] = address;
+  }
   body["new"] = type == kCallTypeVoiceMessage && r.read_mark[0] != '1';
   body["id"] = call.id.empty() ? Json(nullptr) : Json(call.id);
   // Caller identification is text a stranger controls: bytes that are not

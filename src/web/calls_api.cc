@@ -14,7 +14,7 @@
 namespace lw::web {
 namespace {
 
-constexpr std::string_view kCallsPath = "/api/calls";
+constexpr std::string_view kCallsPath = kCallsAddress;
 constexpr std::string_view kEventsPath = "/api/events";
 
 // The names of the regular files in each folder asked about, each folder

@@ -11,7 +11,6 @@
 namespace lw::web {
 namespace {
 
-constexpr std::string_view kCallsPath = "/api/calls";
 // U+FFFD in UTF-8: what stands for bytes that are not UTF-8.
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
@@ -144,10 +143,8 @@ void AppendCall(std::string& out, const CallView& call) {
   } else {
     // The identity is digits and a dash: nothing to escape.
     out += ",\"recording\":\"";
-    out += kCallsPath;
-    out += '/';
-    out += call.id;
-    out += "/recording\"}";
+    AppendRecordingAddress(out, call.id);
+    out += "\"}";
   }
 }
 
