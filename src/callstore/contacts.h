@@ -33,6 +33,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "devices/telephony.h"
 #include "settings/contact_overlay.h"
 
 namespace lw {
@@ -105,8 +106,10 @@ bool IsDialableNumber(std::string_view number);
 enum class CallerNumberKind { kNumber, kWithheld, kUnknown };
 CallerNumberKind ClassifyCallerNumber(std::string_view number);
 
-// The contact numbers that stand for a kind of caller.
-inline constexpr std::string_view kWithheldContact = "WITHHELD";
+// The contact numbers that stand for a kind of caller. A withheld caller's
+// number is the one the lines report for it, so it is found as that text
+// too.
+inline constexpr std::string_view kWithheldContact = kWithheldCallerNumber;
 inline constexpr std::string_view kUnknownContact = "UNKNOWN";
 
 // Whether `number` may be typed as a contact's caller number: a dialable
