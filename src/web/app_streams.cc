@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "base/paths.h"
-#include "callstore/call_store.h"
 #include "base/wave_file_header.h"
+#include "callstore/call_store.h"
 #include "web/calls_api.h"
 #include "web/request.h"
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "base/descriptors.h"
-#include "drivers/sndfile_wave/sound_file_source.h"
 #include "base/wave_file_header.h"
+#include "drivers/sndfile_wave/sound_file_source.h"
 #include "dsp/levels.h"
 
 namespace lw {
