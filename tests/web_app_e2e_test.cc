@@ -63,7 +63,7 @@ TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
                 record(MakeRecord("Spam", "666", "03/15/2005", "0", "1")) +
                 record(MakeRecord("", "777", "03/15/2005", "1")));
   WriteContacts(env.home(), {MakeContact("Zo\u00eb", name, "5551234"),
-                             MakeContact("No", "Spam", "666")});
+                             MakeContact("No", "", "666")});
   std::string blocks = ReadFile(env.home() + "/Data/Contactes");
   blocks[ContactRecord::kSize + offsetof(ContactRecord, call_handling)] = '2';
   WriteFile(env.home() + "/Data/Contactes", blocks);

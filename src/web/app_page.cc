@@ -112,7 +112,8 @@ function show(calls) {
   const fresh = calls.filter(isNew).length;
   document.title = (fresh ? "(" + fresh + ") " : "") + "Calls";
   document.getElementById("count").textContent =
-      calls.length + " calls" + (fresh ? ", " + fresh + " new" : "");
+      calls.length + (calls.length === 1 ? " call" : " calls") +
+      (fresh ? ", " + fresh + " new" : "");
   document.getElementById("empty").hidden = calls.length > 0;
 }
 

@@ -64,8 +64,7 @@ WebReply NotFound() {
 std::vector<CallView> ListCalls(const CallStore& store) {
   std::vector<std::string> lines;
   store.ReadLastCalls(lines);
-  // One reading of the contact file: the contact a call shows is
-  // GetContactName's, its blocking the contact the call's own lookup found.
+  // One reading of the contact file for every call.
   const ContactMatcher contacts = store.contacts().Matcher();
   // The files of each day folder, listed once: a thousand calls of a few
   // days cost a few listings instead of a look-up each.
@@ -84,12 +83,17 @@ std::vector<CallView> ListCalls(const CallStore& store) {
     call.id = CallId(folder, number);
     if (call.id.empty() || !reader.Read(call.record, folder, number)) continue;
     const std::string phone = FieldText(call.record.caller_number);
-    if (const ContactMatcher::Entry* named =
-            contacts.Named(FieldText(call.record.caller_name), phone))
-      call.contact = named->name;
+    // The contact shown is the one of the same caller name and number, or
+    // else the one the number matches, as the call's own lookup found it: a
+    // blocked number's contact shows even when its caller name differs.
+    const ContactMatcher::Entry* named =
+        contacts.Named(FieldText(call.record.caller_name), phone);
     if (const size_t found = contacts.Find(phone);
-        found != ContactMatcher::kNone)
+        found != ContactMatcher::kNone) {
       call.blocked = contacts.entries()[found].blocks;
+      if (named == nullptr) named = &contacts.entries()[found];
+    }
+    if (named != nullptr) call.contact = named->name;
     if (std::string path = store.RecordingPath(call.record);
         !path.empty() && HasFile(path))
       call.recording = std::move(path);
