@@ -1,7 +1,6 @@
 #include "callstore/contacts.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -143,11 +142,11 @@ int16_t ContactDigit(const ContactRecord& contact) {
 
 bool ParseSwitchText(std::string_view text, bool& out) {
   text = TrimField(text);
-  if (text.size() == 4 && strncasecmp(text.data(), "true", 4) == 0) {
+  if (EqualsNoCase(text, "true")) {
     out = true;
     return true;
   }
-  if (text.size() == 5 && strncasecmp(text.data(), "false", 5) == 0) {
+  if (EqualsNoCase(text, "false")) {
     out = false;
     return true;
   }

@@ -1,7 +1,5 @@
 #include "settings/call_options.h"
 
-#include <strings.h>
-
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -249,11 +247,11 @@ int32_t OptionToBoolean(const RegValue& value, bool& out) {
   const std::string* text = std::get_if<std::string>(&value);
   if (text == nullptr) return kErrTypeMismatch;
   const std::string_view trimmed = Trim(*text);
-  if (trimmed.size() == 4 && strncasecmp(trimmed.data(), "true", 4) == 0) {
+  if (EqualsNoCase(trimmed, "true")) {
     out = true;
     return 0;
   }
-  if (trimmed.size() == 5 && strncasecmp(trimmed.data(), "false", 5) == 0) {
+  if (EqualsNoCase(trimmed, "false")) {
     out = false;
     return 0;
   }

@@ -1,11 +1,10 @@
 #include "settings/known_settings.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <array>
 #include <limits>
 
+#include "base/text.h"
 #include "settings/call_options.h"
 
 namespace lw {
@@ -147,10 +146,6 @@ constexpr KnownSetting kTable[] = {
     {kWeb, "txtWWWRequestSeconds", K::kInt32},
 };
 
-bool Same(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
 // Edit distance without regard to case.
 size_t Distance(std::string_view a, std::string_view b) {
   std::vector<size_t> row(b.size() + 1);
@@ -177,14 +172,15 @@ std::span<const KnownSetting> KnownSettings() { return kTable; }
 const KnownSetting* FindKnownSetting(std::string_view section,
                                      std::string_view name) {
   for (const KnownSetting& s : kTable)
-    if (Same(s.section, section) && Same(s.name, name)) return &s;
+    if (EqualsNoCase(s.section, section) && EqualsNoCase(s.name, name))
+      return &s;
   return nullptr;
 }
 
 bool IsKnownSection(std::string_view section) {
   return std::any_of(
       std::begin(kTable), std::end(kTable),
-      [&](const KnownSetting& s) { return Same(s.section, section); });
+      [&](const KnownSetting& s) { return EqualsNoCase(s.section, section); });
 }
 
 std::vector<std::string> NearestSettingNames(std::string_view section,
@@ -194,7 +190,7 @@ std::vector<std::string> NearestSettingNames(std::string_view section,
   std::vector<std::pair<size_t, std::string>> ranked;
   for (const KnownSetting& s : kTable) {
     const std::string candidate = known ? s.name : s.section;
-    if (known && !Same(s.section, section)) continue;
+    if (known && !EqualsNoCase(s.section, section)) continue;
     if (std::any_of(ranked.begin(), ranked.end(),
                     [&](const auto& r) { return r.second == candidate; }))
       continue;
