@@ -152,10 +152,8 @@ INSTANTIATE_TEST_SUITE_P(Calls, CallsE2E, ::testing::Values(
     CallCase{"WithheldCallerHearsTheContactsGreeting", {}, {"Hidden", "WITHHELD", "--greeting", "Own"},
              "HIDDEN", "WITHHELD", "--withhold-number --rings 4 --play VOICE --play-after 2.5 --hangup-after 6",
              440, 2, "caller", "2", 1, {700, 1000}, 440},
-    // No identification by the second ring: the caller is the UNKNOWN
-    // contact, blocked there; with the answer at the first ring, before it.
-    CallCase{"UnidentifiedCallerIsBlockedAtTheSecondRing", {{"Answer\\TabAnsweringMachine", "txtNumOfRing", "4"}},
-             {"Nobody", "UNKNOWN", "--block"}, "", "", "--rings 8", 440, 2, "line", "0", 0, {}, 0},
+    // No identification by the answer at the first ring: the caller is the
+    // UNKNOWN contact.
     CallCase{"UnidentifiedCallerAnsweredAtOnceHearsTheContactsGreeting", {{"Answer\\TabAnsweringMachine", "txtNumOfRing", "1"}},
              {"Nobody", "UNKNOWN", "--greeting", "Own"}, "", "", "--rings 4 --play VOICE --play-after 2.5 --hangup-after 6",
              440, 1, "caller", "2", 1, {700, 1000}, 440}),
