@@ -281,11 +281,14 @@ bool LineController::LookUpContact(const std::string& number, bool modem) {
   call_.machine_answers = o.answer_if_not_answered;
   if (!call_.machine_answers && !call_.recording_call) call_.ignore_call = true;
 
-  if (o.ContactBlock) {
+  // A blocked or ignored caller is neither recorded nor answered.
+  if (o.ContactBlock || o.ContactIgnore) {
     StopRingGapAndFreqTimers();
     call_.recording_call = false;
     call_.record_if_picked_up = false;
     call_.machine_answers = false;
+  }
+  if (o.ContactBlock) {
     call_.block_call = true;
     // Taken off-hook at once; the connected call is dropped. The modem's
     // call is answered at its fourth ring instead, once the telephony
@@ -296,13 +299,7 @@ bool LineController::LookUpContact(const std::string& number, bool modem) {
     }
     call_.ignore_call = false;
   }
-  if (o.ContactIgnore) {
-    StopRingGapAndFreqTimers();
-    call_.recording_call = false;
-    call_.record_if_picked_up = false;
-    call_.machine_answers = false;
-    call_.ignore_call = true;
-  }
+  if (o.ContactIgnore) call_.ignore_call = true;
   // Forwarding "2": neither mail, webhook nor program for this caller ("3",
   // the contact's own forwarding of mail and program, came with the
   // overlay; the webhook keeps the line's settings).
