@@ -93,11 +93,14 @@ TEST_P(CallsE2E, CallIsAnsweredStoredAndRecordedAsSet) {
                              c.hung_up_by + "\"}"));
   const auto records = env_.Records();
   ASSERT_EQ(records.size(), calls);
+  // A caller without identification (empty name and number: no frame
+  // reaches the line) is stored as "UNKNOWN".
+  const auto stored = [](const char* s) { return *s ? s : "UNKNOWN"; };
   for (size_t i = 0; i < calls; ++i) {
     EXPECT_EQ(FieldText(records[i].call_type), std::string(1, c.types[i]));
     EXPECT_EQ(FieldText(records[i].caller_name),
-              std::string(c.caller).substr(0, 32));
-    EXPECT_EQ(FieldText(records[i].caller_number), c.number);
+              std::string(stored(c.caller)).substr(0, 32));
+    EXPECT_EQ(FieldText(records[i].caller_number), stored(c.number));
   }
   EXPECT_EQ(FilesIn(env_.Today(), ".wav").size(), c.wavs);
   if (c.recorded != 0) {
@@ -148,7 +151,12 @@ INSTANTIATE_TEST_SUITE_P(Calls, CallsE2E, ::testing::Values(
              "--rings 8", 440, 0, "line", "0", 0, {}, 0},
     CallCase{"WithheldCallerHearsTheContactsGreeting", {}, {"Hidden", "WITHHELD", "--greeting", "Own"},
              "HIDDEN", "WITHHELD", "--withhold-number --rings 4 --play VOICE --play-after 2.5 --hangup-after 6",
-             440, 2, "caller", "2", 1, {700, 1000}, 440}),
+             440, 2, "caller", "2", 1, {700, 1000}, 440},
+    // No identification by the answer at the first ring: the caller is the
+    // UNKNOWN contact.
+    CallCase{"UnidentifiedCallerAnsweredAtOnceHearsTheContactsGreeting", {{"Answer\\TabAnsweringMachine", "txtNumOfRing", "1"}},
+             {"Nobody", "UNKNOWN", "--greeting", "Own"}, "", "", "--rings 4 --play VOICE --play-after 2.5 --hangup-after 6",
+             440, 1, "caller", "2", 1, {700, 1000}, 440}),
     [](const ::testing::TestParamInfo<CallCase>& info) { return std::string(info.param.name); });
 // clang-format on
 

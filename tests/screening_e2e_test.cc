@@ -1,6 +1,7 @@
 // Screening of unknown callers in the real process on the simulated line:
-// the spoken prompt, the screen digit, the owner's access code at the
-// prompt, and no forwarding of a screened call.
+// the spoken prompt, the screen digit, a wrong key or a hang-up at the
+// prompt, the owner's access code at the prompt, and no forwarding of a
+// screened call.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +13,8 @@
 namespace lw::testing {
 namespace {
 
+constexpr const char* kPhoneAccess = "RemoteAccess\\TabPhoneAccess";
+
 class ScreeningE2E : public LineE2E {
  protected:
   void Prepare() override {
@@ -19,6 +22,7 @@ class ScreeningE2E : public LineE2E {
     env_.Set("Answer\\TabScreening", "chkScreenUnknown", "1");
     env_.Set("Answer\\TabScreening", "cmbScreenDigit", "55");  // bad: "5"
     env_.Set("Answer\\TabScreening", "txtScreenSeconds", "2");
+    env_.Set(kPhoneAccess, "chkAllowRemoteAccess", "0");  // on for the owner
     // Every call by mail and to a program, so a screened one would show.
     env_.Set("Forward\\Mail", "txtMailTo", "owner@example.org");
     env_.Set("Forward\\Mail", "chkSendToMail", "1");
@@ -32,12 +36,14 @@ class ScreeningE2E : public LineE2E {
     WriteTone(voice_, 440, 20);
   }
   // The `nth` call, with `options` (the caller's name and keys): the caller
-  // talks from 3 s on and hangs up at 10 s; the far end's JSON lines.
+  // talks from 3 s on and hangs up at 10 s unless `options` say otherwise;
+  // the far end's JSON lines.
   std::string Call(size_t nth, const std::string& options) {
-    std::istringstream words("call " + options + " --number 555000" +
-                             std::to_string(nth) + " --play " + voice_ +
+    std::istringstream words("call --number 555000" + std::to_string(nth) +
+                             " --play " + voice_ +
                              " --play-after 3 --ring-interval 0.5"
-                             " --hangup-after 10");
+                             " --hangup-after 10 " +
+                             options);
     std::vector<std::string> args;
     for (std::string word; words >> word;) args.push_back(word);
     const std::string out = Phone(args);
@@ -51,26 +57,37 @@ class ScreeningE2E : public LineE2E {
 };
 
 TEST_F(ScreeningE2E, UnknownCallerMustKeyTheDigitContactsAndOwnerPass) {
-  // given screening on (2 s, a bad digit setting that leaves 5) and every
-  // call forwarded, expect a silent unknown caller to be hung up on and
-  // stored as "Screened" with no recording and nothing forwarded; one who
-  // keys 5 and a contact to leave messages that are forwarded; the owner
-  // keying the access code at the prompt to reach remote access
-  EXPECT_THAT(Call(1, "--name ROBOT"),
-              HasSubstr("{\"event\":\"hangup\",\"by\":\"line\"}"));
-  Call(2, "--name HUMAN --digits 5 --digits-after 1");
-  ASSERT_EQ(env_.Run("lwdctl", {"contacts", "add", "Friend", "5550003"}), 0);
-  Call(3, "--name FRIEND");
-  Call(4, "--name OWNER --digits 1234# --digits-after 1");
+  // given screening on (2 s, a bad digit setting that leaves 5), remote
+  // access by code off and every call forwarded, expect a silent unknown
+  // caller, one keying the owner's code (a wrong key, not a code) and one
+  // hanging up during the prompt to be stored as "Screened" with no
+  // recording and nothing forwarded; one who keys 5 and a contact to leave
+  // messages that are forwarded; with access by code on, the owner keying
+  // the code at the prompt to reach remote access
+  const std::string kByLine = "{\"event\":\"hangup\",\"by\":\"line\"}";
+  EXPECT_THAT(Call(1, "--name ROBOT"), HasSubstr(kByLine));
+  EXPECT_THAT(Call(2, "--name WRONG --digits 1234# --digits-after 1"),
+              HasSubstr(kByLine));
+  Call(3, "--name GONE --hangup-after 1");
+  Call(4, "--name HUMAN --digits 5 --digits-after 1");
+  ASSERT_EQ(env_.Run("lwdctl", {"contacts", "add", "Friend", "5550005"}), 0);
+  Call(5, "--name FRIEND");
+  ASSERT_TRUE(sink_.WaitMail(2));  // sent before the process stops
+  EndProgram(&proc_);
+  env_.Set(kPhoneAccess, "chkAllowRemoteAccess", "1");
+  ASSERT_TRUE(StartProcess(env_, &proc_, env_.Journal().size()));
+  Call(6, "--name OWNER --digits 1234# --digits-after 1");
 
   std::string stored;
   for (const CallRecord& r : env_.Records())
     stored += FieldText(r.call_type) + " " + FieldText(r.description) + "|";
   EXPECT_EQ(stored,
-            "0 Screened|2 Incoming call|2 Friend|0 Remote access call|");
+            "0 Screened|0 Screened|0 Screened|2 Incoming call|2 Friend|"
+            "0 Remote access call|");
   // Recordings of the two messages only.
   EXPECT_EQ(FilesIn(env_.Today(), ".wav").size(), 2u);
   EXPECT_TRUE(env_.Journalled("cmbScreenDigit \"55\" is not a keypad key"));
+  EXPECT_TRUE(env_.Journalled("the key 1 is not the screen digit"));
 
   // The owner's call is forwarded too: three mails and three programs.
   ASSERT_TRUE(sink_.WaitMail(3));

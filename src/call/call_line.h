@@ -62,6 +62,10 @@ struct PerCall {
   bool remote_access_call = false;  // the owner calls in (no latest-call entry)
   bool record_call_out = false;     // an outgoing call placed with recording
   bool contact_matched = false;     // the caller matched a contact
+  // The caller was looked up in the contacts: at the caller identification,
+  // or as "UNKNOWN" when none had come by the second ring or the answer.
+  bool caller_looked_up = false;
+  std::string contact_text{};  // the matched contact's second text field
   // The caller matched no contact and has not passed the screening: held
   // at the prompt, or ended there. Such a call is stored as "Screened".
   bool screened = false;

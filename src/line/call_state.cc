@@ -44,6 +44,8 @@ constexpr uint32_t kRingGapIntervalMs = 100;
 constexpr int32_t kRingGapTicks = kMaxRingGapMs / kRingGapIntervalMs;
 // A blocked caller is taken off-hook at this ring when not at once.
 constexpr int32_t kBlockAtRing = 4;
+// The ring before which a line has sent the caller identification.
+constexpr int32_t kCallerIdRing = 2;
 // TransText entries used as the description of a call.
 constexpr int kTransIncomingCall = 1;
 constexpr int kTransCallOut = 13;
@@ -203,6 +205,19 @@ void LineController::OnRing(int32_t count) {
       AnswerCall();
       return;
     }
+    const auto machine_answers_now = [&] {
+      return s_.Options.answer_if_not_answered &&
+             count >= s_.Options.rings_to_answer;
+    };
+    // A line sends the caller identification between the first and the
+    // second ring. A caller without one by then, or by the answer when that
+    // comes first, is looked up as "UNKNOWN", so that contact's choices
+    // (its rings and greeting among them) hold for the call.
+    if (!call_.caller_looked_up &&
+        (count >= kCallerIdRing || machine_answers_now())) {
+      LookUpUnidentifiedCaller();
+      if (call_.block_call || call_.ignore_call) return;
+    }
     call_.RingGapTicks = 0;
     if (call_.record_if_picked_up) {
       TimerOn(s_.ring_gap_timer.get());
@@ -210,10 +225,7 @@ void LineController::OnRing(int32_t count) {
       TimerOff(s_.ring_gap_timer.get());
     }
     if (call_.block_call && count >= kBlockAtRing) s_.telephony->LineAnswer();
-    if (s_.Options.answer_if_not_answered &&
-        count >= s_.Options.rings_to_answer) {
-      AnswerCall();
-    }
+    if (machine_answers_now()) AnswerCall();
   });
 }
 
@@ -246,6 +258,75 @@ void LineController::OnCallerId(const std::string& name,
   if (!serial_caller_id_->on()) CallerIdentified(name, number, "Tapi_");
 }
 
+bool LineController::LookUpContact(const std::string& number, bool modem) {
+  call_.caller_looked_up = true;
+  CallOptions& o = s_.Options;
+  CallInfo& info = call_.Call.info;
+  // The contact's choices are laid over this call's options.
+  ContactOverlay overlay = ToContactOverlay(o);
+  ContactRecord contact{};
+  if (s_.Store->contacts().FindContact(number, overlay, contact,
+                                       MakeRegistryTextReader(s_.Reg)) == "-1")
+    return false;
+  ApplyContactOverlay(overlay, o);
+  call_.contact_matched = true;
+  call_.contact_text = FieldText(contact.second_text);
+  info.contact = FieldText(contact.name);
+  call_.Call.description = info.contact;
+  call_.Call.contact_digit = ContactDigit(contact);
+
+  call_.recording_call = o.detect_pick_up;
+  call_.record_if_picked_up = o.detect_pick_up;
+  if (!call_.recording_call) StopRingGapAndFreqTimers();
+  call_.machine_answers = o.answer_if_not_answered;
+  if (!call_.machine_answers && !call_.recording_call) call_.ignore_call = true;
+
+  // A blocked or ignored caller is neither recorded nor answered.
+  if (o.ContactBlock || o.ContactIgnore) {
+    StopRingGapAndFreqTimers();
+    call_.recording_call = false;
+    call_.record_if_picked_up = false;
+    call_.machine_answers = false;
+  }
+  if (o.ContactBlock) {
+    call_.block_call = true;
+    // Taken off-hook at once; the connected call is dropped. The modem's
+    // call is answered at its fourth ring instead, once the telephony
+    // control has it, so it must not be left ringing as ignored.
+    if (!modem) {
+      s_.telephony->LineAnswer();
+      return true;
+    }
+    call_.ignore_call = false;
+  }
+  if (o.ContactIgnore) call_.ignore_call = true;
+  // Forwarding "2": neither mail, webhook nor program for this caller ("3",
+  // the contact's own forwarding of mail and program, came with the
+  // overlay; the webhook keeps the line's settings).
+  if (contact.forwarding[0] == '2') {
+    o.forward_by_mail = false;
+    o.forward_by_webhook = false;
+    o.forward_to_app = false;
+  }
+  return false;
+}
+
+void LineController::LookUpUnidentifiedCaller() {
+  Trapped(s_.journal, kTagCallerId, [&] {
+    // The record keeps the "UNKNOWN" caller the call started with; the
+    // desktop application hears of a caller identification only when one
+    // comes, so no "Tapi_CID" goes out and no incoming sound plays here.
+    LookUpContact(kUnknownCaller, false);
+    if (call_.contact_matched && !call_.block_call) {
+      s_.journal.LogSys(
+          "No caller identification came: the caller is taken as " +
+              std::string(kUnknownCaller) + ",Contact(" +
+              call_.Call.info.contact + ")",
+          0, "");
+    }
+  });
+}
+
 void LineController::CallerIdentified(const std::string& name,
                                       const std::string& number,
                                       const std::string& prefix) {
@@ -257,62 +338,18 @@ void LineController::CallerIdentified(const std::string& name,
     info.caller_name = CallerText(name);
     info.caller_number = CallerText(number);
 
-    // The contact's choices are laid over this call's options.
-    ContactOverlay overlay = ToContactOverlay(o);
-    ContactRecord contact{};
-    const std::string contact_number = s_.Store->contacts().FindContact(
-        info.caller_number, overlay, contact, MakeRegistryTextReader(s_.Reg));
-    ApplyContactOverlay(overlay, o);
-
-    std::string contact_name;
-    std::string contact_text;
-    if (contact_number != "-1") {
-      call_.contact_matched = true;
-      contact_name = FieldText(contact.name);
-      contact_text = FieldText(contact.second_text);
-      info.contact = contact_name;
-      call_.Call.description = contact_name;
-      call_.Call.contact_digit = ContactDigit(contact);
-
-      call_.recording_call = o.detect_pick_up;
-      call_.record_if_picked_up = o.detect_pick_up;
-      if (!call_.recording_call) StopRingGapAndFreqTimers();
-      call_.machine_answers = o.answer_if_not_answered;
-      if (!call_.machine_answers && !call_.recording_call)
-        call_.ignore_call = true;
-
-      if (o.ContactBlock) {
-        StopRingGapAndFreqTimers();
-        call_.recording_call = false;
-        call_.record_if_picked_up = false;
-        call_.machine_answers = false;
-        call_.block_call = true;
-        // Taken off-hook at once; the connected call is dropped. Nothing
-        // tells of a blocked caller. The modem's call is answered at its
-        // fourth ring instead, once the telephony control has it, so it
-        // must not be left ringing as ignored.
-        if (!modem) {
-          s_.telephony->LineAnswer();
-          return;
-        }
-        call_.ignore_call = false;
-      }
-      if (o.ContactIgnore) {
-        StopRingGapAndFreqTimers();
-        call_.recording_call = false;
-        call_.record_if_picked_up = false;
-        call_.machine_answers = false;
-        call_.ignore_call = true;
-      }
-      // Forwarding "2": neither mail, webhook nor program for this caller
-      // ("3", the contact's own forwarding of mail and program, came with
-      // the overlay; the webhook keeps the line's settings).
-      if (contact.forwarding[0] == '2') {
-        o.forward_by_mail = false;
-        o.forward_by_webhook = false;
-        o.forward_to_app = false;
-      }
-    }
+    // A contact's choices are laid over a call once. An identification that
+    // comes after the call was looked up as "UNKNOWN" (later than the second
+    // ring, or than an answer at the first) is looked up as one in time when
+    // that lookup found no contact, since nothing was laid over the call
+    // yet. When it found the "UNKNOWN" contact, that contact's choices stand
+    // (the call may be answered or blocked already, and undoing a contact's
+    // choices halfway is worse than keeping them): the identification only
+    // names the caller in the record and the messages.
+    // Nothing tells of a blocked caller.
+    if (call_.contact_matched ? o.ContactBlock
+                              : LookUpContact(info.caller_number, modem))
+      return;
 
     if (o.allow_access_by_caller) {
       // Callers are not announced while access by caller number is on.
@@ -323,14 +360,14 @@ void LineController::CallerIdentified(const std::string& name,
 
     Send(kChannelCallerID,
          {prefix == "Tapi_" ? "Tapi_CID" : "Comm_CID", DeviceIndexText(),
-          info.caller_name, info.caller_number, contact_name, contact_text,
-          BoolText(o.show_call_on_incoming),
+          info.caller_name, info.caller_number, info.contact,
+          call_.contact_text, BoolText(o.show_call_on_incoming),
           std::to_string(o.call_display_style),
           BoolText(o.show_line_control_on_call)});
     if (o.announce_after_caller_id) sounds_.PlayIncomingSound();
     s_.journal.LogSys(prefix + "CallerID:(Index:" + DeviceIndexText() +
                           "):" + info.caller_name + ":" + info.caller_number +
-                          ",Contact(" + contact_name + ")",
+                          ",Contact(" + info.contact + ")",
                       0, "");
   });
   if (modem && !call_.remote_access_call && !s_.Options.allow_access_by_caller)

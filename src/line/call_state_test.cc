@@ -184,6 +184,37 @@ TEST_F(CallStateTest, MatchedContactHasItsOwnAnsweringAndForwarding) {
   EXPECT_EQ(fake.mail(0)->mails().size(), 1u);
 }
 
+TEST_F(CallStateTest, IdentificationAfterTheUnknownLookup) {
+  // Given no caller identification by ring 2, then that of a blocked
+  // contact, expect the caller looked up then when no UNKNOWN contact was
+  // found (blocked at once, nothing on 109); with an UNKNOWN contact its
+  // choices stand (answered at ring 3, applied once) and the late caller is
+  // named in the record and on 109 beside that contact.
+  AnsweringMachineOn();
+  Set(kAnswering, "txtNumOfRing", "3");
+  ContactRecord spam = MakeContact("Spam", "", "5551234");
+  spam.call_handling[0] = '2';
+  ContactRecord nobody = MakeContact("Nobody", "", "UNKNOWN");
+  PutField(nobody.second_text, "no number");
+  Start();
+  for (const auto& contacts : {std::vector{spam}, std::vector{nobody, spam}}) {
+    WriteContacts(home.path(), contacts);
+    Incoming("", "");
+    Rings(2);
+    far().CallerId("SPAMMER", "5551234");
+    if (contacts.size() > 1) Rings(1);  // the blocked caller's line is taken
+    HangUp();
+  }
+  // Blocked at the identification, answered at ring 3.
+  EXPECT_EQ(Ops("LineAnswer"), 2);
+  EXPECT_EQ(FieldText(Records().at(0).description), "Spam");
+  EXPECT_EQ(FieldText(Records().at(1).description), "Nobody");
+  EXPECT_THAT(Sent(109),
+              ElementsAre("Tapi_CID\r\n0\r\nSPAMMER\r\n5551234\r\nNobody\r\n"
+                          "no number\r\nFalse\r\n0\r\nFalse"));
+  EXPECT_EQ(JournalCount("the caller is taken as UNKNOWN,Contact(Nobody)"), 1);
+}
+
 TEST_F(CallStateTest, RemoteAccessCallerIsAnsweredAndKeptOffTheList) {
   // Given access by caller number and a contacts file of garbage, expect
   // no "Tapi_CID" for any caller; the matching caller answered at the next

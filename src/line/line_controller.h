@@ -193,6 +193,14 @@ class LineController final : public CallLine {
   // ends with the hand-over unless remote access by number is on.
   void CallerIdentified(const std::string& name, const std::string& number,
                         const std::string& prefix);
+  // Looks `number` up in the contacts and lays a matched contact's choices
+  // over the call's options and flags. True when the caller is blocked on a
+  // telephony line: the line is taken off-hook at once and nothing more is
+  // done or told (a modem's blocked call is answered at its fourth ring).
+  bool LookUpContact(const std::string& number, bool modem);
+  // No caller identification came in time (telephony mode): the caller is
+  // looked up as "UNKNOWN".
+  void LookUpUnidentifiedCaller();
   // Steps of the wrap-up, with `message` ("Tapi_Idle", "Comm_Idle") to the
   // desktop application. Runs once per call (wrap_up_due).
   void WrapUpCall(const char* message);
