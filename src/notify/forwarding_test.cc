@@ -55,6 +55,72 @@ TEST(WebhookRequestTest, HeaderLinesAndTheHostTheJournalNames) {
   EXPECT_EQ(UrlHost("hub.local/hook/s3cret"), "");
 }
 
+// The outbox on its own, with a sender that keeps what it was given; the
+// test answers each attempt.
+class OutboxTest : public ::testing::Test, public ControllerHome {
+ protected:
+  using enum Outbox::Outcome;
+  OutboxTest() {
+    journal().SetSwitches(true, false);
+    box_.SetSender("t", [this](const std::string& payload, Outbox::Done done) {
+      sent_.push_back(payload);
+      done_ = std::move(done);
+    });
+  }
+  void Add(const std::string& payload) {
+    box_.Add("t", payload, "Item " + payload);
+  }
+  void Answer(Outbox::Outcome outcome) { Outbox::Done(done_)(outcome, "why"); }
+
+  Outbox box_{(home / "Outbox").string(), fake.clock(), journal(), {}};
+  std::vector<std::string> sent_;
+  Outbox::Done done_;
+};
+
+TEST_F(OutboxTest, RefusedItemIsGivenUpAndOneThatFailsAloneWaitsForItsTurn) {
+  // Given three items, the first refused, expect it given up at once with
+  // one line and the second sent; the second failing and the third then
+  // accepted, expect the third not held back and the second tried again
+  // a minute after its failure.
+  for (const char* p : {"a", "b", "c"}) Add(p);
+  Answer(kRefused);
+  EXPECT_EQ(JournalCount("Item a was given up: the server refused it (why)"),
+            1);
+  Answer(kFailed);
+  EXPECT_EQ(JournalCount("Item b could not be sent (why); it is tried again"),
+            1);
+  EXPECT_THAT(sent_, ElementsAre("a", "b", "c"));
+  Answer(kAccepted);
+  fake.clock().Advance(59'999);
+  EXPECT_EQ(sent_.size(), 3u);
+  fake.clock().Advance(1);
+  EXPECT_THAT(sent_, ElementsAre("a", "b", "c", "b"));
+  Answer(kAccepted);
+  EXPECT_EQ(box_.pending(), 0u);
+  EXPECT_TRUE(std::filesystem::is_empty(home / "Outbox"));
+}
+
+TEST_F(OutboxTest, ServerThatFailsTwoItemsInARowIsDownForTheWholeKind) {
+  // Given three items and a server failing the first two, expect the kind
+  // to wait a minute (an item added meanwhile too), then one attempt per
+  // round, the waits doubling; once the server takes the first item, the
+  // others in order, each failure journalled once.
+  for (const char* p : {"a", "b", "c"}) Add(p);
+  Answer(kFailed);
+  Answer(kFailed);
+  Add("d");
+  fake.clock().Advance(59'999);
+  EXPECT_THAT(sent_, ElementsAre("a", "b"));
+  fake.clock().Advance(1);
+  Answer(kFailed);
+  fake.clock().Advance(119'999);
+  EXPECT_EQ(sent_.size(), 3u);
+  fake.clock().Advance(1);
+  for (int i = 0; i < 4; ++i) Answer(kAccepted);
+  EXPECT_THAT(sent_, ElementsAre("a", "b", "a", "a", "b", "c", "d"));
+  EXPECT_EQ(JournalCount("could not be sent"), 2);
+}
+
 using ForwardingTest = CallTest;
 
 TEST_F(ForwardingTest, OnlyKeptMessagesAreMailedAndFailuresRetriedForADay) {
