@@ -70,9 +70,12 @@ class OutboxTest : public ::testing::Test, public ControllerHome {
   void Add(const std::string& payload) {
     box_.Add("t", payload, "Item " + payload);
   }
-  void Answer(Outbox::Outcome outcome) { Outbox::Done(done_)(outcome, "why"); }
+  void Answer(Outbox::Outcome outcome) {
+    const Outbox::Done done = done_;
+    done(outcome, "why");
+  }
 
-  Outbox box_{(home / "Outbox").string(), fake.clock(), journal(), {}};
+  Outbox box_{home / "Outbox", fake.clock(), journal(), {}};
   std::vector<std::string> sent_;
   Outbox::Done done_;
 };

@@ -206,9 +206,9 @@ void Outbox::Pump(const std::string& kind) {
   }
   const uint32_t now = clock_.TickCount();
   const auto due_in = [now](const Item& item) {
-    return item.waiting ? std::max<int32_t>(
-                              0, static_cast<int32_t>(item.due_tick - now))
-                        : 0;
+    return item.waiting
+               ? std::max<int32_t>(0, static_cast<int32_t>(item.due_tick - now))
+               : 0;
   };
   const auto next = std::find_if(lane.items.begin(), lane.items.end(),
                                  [&](const Item& i) { return due_in(i) == 0; });
@@ -300,9 +300,9 @@ void Outbox::WakeAfter(const std::string& kind, uint32_t delay_ms) {
   Lane& lane = LaneOf(kind);
   // An item's day may end first: it is given up on time.
   for (const Item& item : lane.items)
-    delay_ms = std::min(delay_ms,
-                        timing_.lifetime_ms - std::min(timing_.lifetime_ms,
-                                                       AgeMs(item)));
+    delay_ms =
+        std::min(delay_ms, timing_.lifetime_ms -
+                               std::min(timing_.lifetime_ms, AgeMs(item)));
   if (!lane.retry) {
     lane.retry = clock_.CreateTimer([this, kind] {
       Lane& woken = LaneOf(kind);

@@ -14,9 +14,10 @@
 // (the bytes of the whole mail) and then exactly one Complete, always from
 // the loop and never inside Send. Result codes: 0 sent; the server's reply
 // when it said no (MailResult); libcurl's codes (CURLcode) for other
-// transfer failures; kMailNoRecipient and kMailNoServer when Send refuses. A recording that is gone by the time its mail starts is left
-// out, the mail goes without it, and both a note and a sentence at the end
-// of the mail's text (MissingRecordingText) say so.
+// transfer failures; kMailNoRecipient and kMailNoServer when Send refuses. A
+// recording that is gone by the time its mail starts is left out, the mail goes
+// without it, and both a note and a sentence at the end of the mail's text
+// (MissingRecordingText) say so.
 //
 // Limits (CurlLimits): a mail that runs into one completes with a failure.
 #pragma once

@@ -1,7 +1,5 @@
 #include "drivers/curl/curl_mail.h"
 
-#include "drivers/curl/curl_webhook.h"
-
 #include <curl/curl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,6 +7,7 @@
 #include <asio/executor_work_guard.hpp>
 
 #include "asio_loop.h"
+#include "drivers/curl/curl_webhook.h"
 #include "loopback.h"
 
 namespace lw::testing {
