@@ -315,12 +315,13 @@ void Outbox::WakeAfter(const std::string& kind, uint32_t delay_ms) {
   lane.retry->SetEnabled(true);
 }
 
-void Outbox::GiveUp(Lane& lane, Items::iterator item, const std::string& why) {
+void Outbox::GiveUp(Lane& lane, const Items::iterator& item,
+                    const std::string& why) {
   journal_.LogSys(item->description + " was given up" + why, 0, kSource);
   Drop(lane, item);
 }
 
-void Outbox::Drop(Lane& lane, Items::iterator item) {
+void Outbox::Drop(Lane& lane, const Items::iterator& item) {
   if (item->on_disk) {
     ::unlink(PathOf(item->seq).c_str());
     SyncFolder(folder_);

@@ -125,11 +125,11 @@ class Outbox {
   void Finish(const std::string& kind, uint64_t seq, Outcome outcome,
               const std::string& error);
   // Journals the item given up (" was given up" + `why`) and removes it.
-  void GiveUp(Lane& lane, Items::iterator item, const std::string& why);
+  void GiveUp(Lane& lane, const Items::iterator& item, const std::string& why);
   // Runs `retry` after `delay_ms`, or sooner when an item's day ends first.
   void WakeAfter(const std::string& kind, uint32_t delay_ms);
   // Removes `item` from `lane`, and its file.
-  void Drop(Lane& lane, Items::iterator item);
+  void Drop(Lane& lane, const Items::iterator& item);
   // The back-off `step_ms` asks for now; `step_ms` becomes the next one.
   uint32_t NextStep(uint32_t& step_ms) const;
   bool Write(const Item& item);
