@@ -114,7 +114,7 @@ TEST_F(ForwardingE2E, MessageByMailAndProgramThenAMailRequestOn111) {
 TEST_F(ForwardingE2E,
        MailsWaitInTheOutboxWhileTheServerIsDownAndAcrossARestart) {
   // given the SMTP server down, expect two messages' mails to wait in the
-  // outbox (the first failure journalled once); after a stop, the second
+  // outbox (each one's failure journalled once); after a stop, the second
   // recording deleted, a start and the server up, expect each mail exactly
   // once in order: the first with its recording, the second saying that
   // its recording is gone; the outbox then empty
@@ -126,8 +126,9 @@ TEST_F(ForwardingE2E,
            "--play-after", "2.5"});
   const std::string outbox = env_.home() + "/Outbox";
   const std::string failed = "could not be sent (";
-  ASSERT_TRUE(WaitFor([&] { return env_.Journalled(failed); }));
-  ASSERT_TRUE(WaitFor([&] { return FilesIn(outbox, ".json").size() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return Count(env_.Journal(), failed) == 2; },
+                      std::chrono::seconds(30)));
+  ASSERT_EQ(FilesIn(outbox, ".json").size(), 2u);
   const auto wavs = FilesIn(env_.Today(), ".wav");
   ASSERT_EQ(wavs.size(), 2u);
   const bool alice_first = wavs[0].find("ALICE") != std::string::npos;
@@ -150,7 +151,7 @@ TEST_F(ForwardingE2E,
   EXPECT_EQ(sink.Part(2, "text").find("Number 5 5 5 1 2 3 4 "), 0u);
   EXPECT_NE(sink.Part(2, "text").find(gone), std::string::npos);
   ASSERT_TRUE(WaitFor([&] { return FilesIn(outbox, "").empty(); }));
-  EXPECT_EQ(Count(env_.Journal(), failed), 1u);
+  EXPECT_EQ(Count(env_.Journal(), failed), 2u);
   EXPECT_EQ(Count(env_.Journal(),
                   "Sent the call details to owner@example.org complete"),
             2u);
@@ -250,6 +251,17 @@ TEST_F(WebhookE2E, MessageArrivesAsJsonOthersByTheRuleFailuresWaitInTheOutbox) {
   EXPECT_EQ(Count(env_.Journal(), failed), 1u);
   EXPECT_FALSE(back.Has(2));
   EXPECT_FALSE(ok_.Has(2));
+
+  // a server answering 400 refuses the request: given up at once, never
+  // tried again; the next call's request (below) goes without waiting
+  HttpSink refusing({"--status", "400"});
+  MissedCallTo("http://" + refusing.server() + "/calls");
+  ASSERT_TRUE(WaitFor([&] {
+    return env_.Journalled(
+        "was given up: the server refused it (The server answered HTTP 400)");
+  }));
+  EXPECT_TRUE(FilesIn(outbox, "").empty());
+  EXPECT_FALSE(refusing.Has(2));
 
   const std::string key = env_.home() + "/key.pem";
   const std::string cert = env_.home() + "/cert.pem";

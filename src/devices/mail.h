@@ -55,6 +55,11 @@ class Mail {
   virtual int32_t Send(const MailMessage& mail) = 0;
 
   virtual std::string ErrorText(int32_t code) = 0;
+
+  // True when the result `code` says the server refused this mail itself
+  // (its sender, a recipient, its size or its content), so that sending it
+  // again cannot help; false for any failure worth another attempt.
+  virtual bool Refused(int32_t code) = 0;
 };
 
 }  // namespace lw

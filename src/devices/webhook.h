@@ -45,6 +45,12 @@ class Webhook {
   // The result in words: the HTTP status the server answered, or what went
   // wrong on the way.
   virtual std::string ErrorText(int32_t code) = 0;
+
+  // True when the result `code` says the server refused this request's body
+  // itself, so that sending it again cannot help; false for any failure
+  // worth another attempt (among them answers that depend on the URL and
+  // header lines, which are read again for each attempt).
+  virtual bool Refused(int32_t code) = 0;
 };
 
 }  // namespace lw

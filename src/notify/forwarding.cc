@@ -28,6 +28,15 @@ std::string WebhookHost(const std::string& url) {
   return host.empty() ? "the webhook URL" : host;
 }
 
+// The outbox's outcome of a mail or webhook transfer that ended with
+// `result` (0: the server took it).
+template <typename Control>
+Outbox::Outcome OutcomeOf(Control& control, int32_t result) {
+  if (result == 0) return Outbox::Outcome::kAccepted;
+  return control.Refused(result) ? Outbox::Outcome::kRefused
+                                 : Outbox::Outcome::kFailed;
+}
+
 }  // namespace
 
 void Forwarding::MailProgress(int32_t total, int32_t done) {
@@ -53,7 +62,7 @@ void Forwarding::MailComplete(int32_t result) {
         "");
   }
   // A failure is journalled by the outbox, once per mail.
-  if (done) done(result == 0, Mail1_->ErrorText(result));
+  if (done) done(OutcomeOf(*Mail1_, result), Mail1_->ErrorText(result));
 }
 
 std::string CallAttachment(const CurrentCall& call) {
@@ -142,11 +151,11 @@ void Forwarding::SendMailForCall() {
 void Forwarding::SendStoredMail(const std::string& payload, Outbox::Done done) {
   MailMessage m;
   if (!MailFromPayload(payload, m)) {
-    done(false, "the stored mail cannot be read");
+    done(Outbox::Outcome::kFailed, "the stored mail cannot be read");
     return;
   }
   if (!Mail1_) {
-    done(false, "no mail control");
+    done(Outbox::Outcome::kFailed, "no mail control");
     return;
   }
   // The server and the login are those set now: a mail that waited for a
@@ -158,7 +167,7 @@ void Forwarding::SendStoredMail(const std::string& payload, Outbox::Done done) {
   m.password = o.smtp_password;
   const int32_t result = Mail1_->Send(m);
   if (result != 0) {
-    done(false, Mail1_->ErrorText(result));
+    done(Outbox::Outcome::kFailed, Mail1_->ErrorText(result));
     return;
   }
   mail_done_ = std::move(done);
@@ -256,7 +265,7 @@ void Forwarding::SendWebhookForCall(const StoredCall& call) {
 void Forwarding::SendStoredWebhook(const std::string& payload,
                                    Outbox::Done done) {
   if (!webhook_) {
-    done(false, "no webhook control");
+    done(Outbox::Outcome::kFailed, "no webhook control");
     return;
   }
   // The URL and the header lines are those set now, as for a mail's login:
@@ -268,7 +277,7 @@ void Forwarding::SendStoredWebhook(const std::string& payload,
   const WebhookRequest request = WebhookRequestTo(o, payload, bad_lines);
   const int32_t result = webhook_->Post(request);
   if (result != 0) {
-    done(false, webhook_->ErrorText(result));
+    done(Outbox::Outcome::kFailed, webhook_->ErrorText(result));
     return;
   }
   webhook_done_ = std::move(done);
@@ -282,7 +291,7 @@ void Forwarding::WebhookComplete(int32_t result) {
   if (result == 0)
     line_.journal().LogSys(
         "Sent the call details to " + webhook_host_ + " complete", 0, "");
-  if (done) done(result == 0, webhook_->ErrorText(result));
+  if (done) done(OutcomeOf(*webhook_, result), webhook_->ErrorText(result));
 }
 
 void Forwarding::SendToApp() {

@@ -2,10 +2,10 @@
 // mail request to the desktop side on channel 111), by a webhook request to
 // the owner's URL, and by starting the owner's program with the call's
 // details. Mails and webhook requests wait in the outbox until their server
-// takes them. The call state machine decides which calls go (the
-// "cmbActMail", "cmbActWebhook" and "cmbActApp" rule) and calls
-// SendMailForCall, SendWebhookForCall and SendToApp; Forwarding reaches the
-// call through the CallLine.
+// takes them or refuses them for good (the controls' Refused). The call state
+// machine decides which calls go (the "cmbActMail", "cmbActWebhook" and
+// "cmbActApp" rule) and calls SendMailForCall, SendWebhookForCall and
+// SendToApp; Forwarding reaches the call through the CallLine.
 #pragma once
 
 #include <cstdint>

@@ -53,7 +53,7 @@ void Outbox::SetSender(const std::string& kind, Sender sender) {
 
 Outbox::Lane& Outbox::LaneOf(const std::string& kind) {
   Lane& lane = lanes_[kind];
-  if (lane.next_retry_ms == 0) lane.next_retry_ms = timing_.first_retry_ms;
+  if (lane.next_down_ms == 0) lane.next_down_ms = timing_.first_retry_ms;
   return lane;
 }
 
@@ -193,46 +193,80 @@ void Outbox::Load() {
 
 void Outbox::Pump(const std::string& kind) {
   Lane& lane = LaneOf(kind);
-  if (!lane.sender || lane.busy || (lane.retry && lane.retry->Enabled()))
+  if (!lane.sender || lane.busy || lane.down) return;
+  const auto expired = [&](const Item& item) {
+    return AgeMs(item) >= timing_.lifetime_ms;
+  };
+  for (auto it = std::find_if(lane.items.begin(), lane.items.end(), expired);
+       it != lane.items.end();
+       it = std::find_if(lane.items.begin(), lane.items.end(), expired)) {
+    GiveUp(lane, it,
+           " after a day: " +
+               (it->last_error.empty() ? "no server took it" : it->last_error));
+  }
+  const uint32_t now = clock_.TickCount();
+  const auto due_in = [now](const Item& item) {
+    return item.waiting
+               ? std::max<int32_t>(0, static_cast<int32_t>(item.due_tick - now))
+               : 0;
+  };
+  const auto next = std::find_if(lane.items.begin(), lane.items.end(),
+                                 [&](const Item& i) { return due_in(i) == 0; });
+  if (next == lane.items.end()) {
+    // Every item waits for its own retry.
+    if (!lane.items.empty()) {
+      int32_t soonest = INT32_MAX;
+      for (const Item& item : lane.items)
+        soonest = std::min(soonest, due_in(item));
+      WakeAfter(kind, static_cast<uint32_t>(soonest));
+    }
     return;
-  while (!lane.items.empty() &&
-         AgeMs(lane.items.front()) >= timing_.lifetime_ms)
-    GiveUp(lane);
-  if (lane.items.empty()) return;
+  }
   lane.busy = true;
   auto called = std::make_shared<bool>(false);
-  Done done = [self = std::weak_ptr<Outbox*>(self_), kind, called](
-                  bool accepted, const std::string& error) {
+  Done done = [self = std::weak_ptr<Outbox*>(self_), kind, seq = next->seq,
+               called](Outcome outcome, const std::string& error) {
     if (*called) return;
     *called = true;
     if (const auto outbox = self.lock())
-      (*outbox)->Finish(kind, accepted, error);
+      (*outbox)->Finish(kind, seq, outcome, error);
   };
   // Copies: the sender may finish, and the lane change, before it returns.
   const Sender sender = lane.sender;
-  const std::string payload = lane.items.front().payload;
+  const std::string payload = next->payload;
   try {
     sender(payload, done);
   } catch (const std::exception& e) {
-    done(false, e.what());
+    done(Outcome::kFailed, e.what());
   } catch (...) {
-    done(false, "Unknown error");
+    done(Outcome::kFailed, "Unknown error");
   }
 }
 
-void Outbox::Finish(const std::string& kind, bool accepted,
+void Outbox::Finish(const std::string& kind, uint64_t seq, Outcome outcome,
                     const std::string& error) {
   Lane& lane = LaneOf(kind);
   lane.busy = false;
-  if (lane.items.empty()) return;
-  if (accepted) {
-    Drop(lane);
-    lane.next_retry_ms = timing_.first_retry_ms;
+  const auto it =
+      std::find_if(lane.items.begin(), lane.items.end(),
+                   [seq](const Item& item) { return item.seq == seq; });
+  if (it == lane.items.end()) {
     Pump(kind);
     return;
   }
-  Item& item = lane.items.front();
-  lane.last_error = error;
+  if (outcome != Outcome::kFailed) {
+    // The server answers: the kind is not taken as down any longer.
+    lane.last_failed = false;
+    lane.next_down_ms = timing_.first_retry_ms;
+    if (outcome == Outcome::kAccepted)
+      Drop(lane, it);
+    else
+      GiveUp(lane, it, ": the server refused it (" + error + ")");
+    Pump(kind);
+    return;
+  }
+  Item& item = *it;
+  item.last_error = error;
   if (!item.failed) {
     item.failed = true;
     journal_.LogSys(item.description + " could not be sent (" + error +
@@ -241,42 +275,58 @@ void Outbox::Finish(const std::string& kind, bool accepted,
     // Kept in the file, so a restart does not journal the failure again.
     if (item.on_disk) Write(item);
   }
-  const uint32_t age = AgeMs(item);
-  if (age >= timing_.lifetime_ms) {
+  if (item.next_retry_ms == 0) item.next_retry_ms = timing_.first_retry_ms;
+  item.waiting = true;
+  item.due_tick = clock_.TickCount() + NextStep(item.next_retry_ms);
+  if (!lane.last_failed) {
+    // Perhaps only this item fails: the next one shows whether the server
+    // takes anything.
+    lane.last_failed = true;
     Pump(kind);
     return;
   }
-  const uint32_t delay = std::max<uint32_t>(
-      1, std::min(lane.next_retry_ms, timing_.lifetime_ms - age));
-  lane.next_retry_ms = static_cast<uint32_t>(std::min<uint64_t>(
-      uint64_t{lane.next_retry_ms} * 2, timing_.max_retry_ms));
+  lane.down = true;
+  WakeAfter(kind, NextStep(lane.next_down_ms));
+}
+
+uint32_t Outbox::NextStep(uint32_t& step_ms) const {
+  const uint32_t now = step_ms;
+  step_ms = static_cast<uint32_t>(
+      std::min<uint64_t>(uint64_t{step_ms} * 2, timing_.max_retry_ms));
+  return now;
+}
+
+void Outbox::WakeAfter(const std::string& kind, uint32_t delay_ms) {
+  Lane& lane = LaneOf(kind);
+  // An item's day may end first: it is given up on time.
+  for (const Item& item : lane.items)
+    delay_ms =
+        std::min(delay_ms, timing_.lifetime_ms -
+                               std::min(timing_.lifetime_ms, AgeMs(item)));
   if (!lane.retry) {
     lane.retry = clock_.CreateTimer([this, kind] {
-      LaneOf(kind).retry->SetEnabled(false);
+      Lane& woken = LaneOf(kind);
+      woken.retry->SetEnabled(false);
+      woken.down = false;
       Pump(kind);
     });
   }
-  lane.retry->SetInterval(delay);
+  lane.retry->SetInterval(std::max<uint32_t>(1, delay_ms));
   lane.retry->SetEnabled(true);
 }
 
-void Outbox::GiveUp(Lane& lane) {
-  const Item& item = lane.items.front();
-  const std::string why =
-      lane.last_error.empty() ? "no server took it" : lane.last_error;
-  journal_.LogSys(item.description + " was given up after a day: " + why, 0,
-                  kSource);
-  Drop(lane);
-  lane.next_retry_ms = timing_.first_retry_ms;
+void Outbox::GiveUp(Lane& lane, const Items::iterator& item,
+                    const std::string& why) {
+  journal_.LogSys(item->description + " was given up" + why, 0, kSource);
+  Drop(lane, item);
 }
 
-void Outbox::Drop(Lane& lane) {
-  if (lane.items.front().on_disk) {
-    ::unlink(PathOf(lane.items.front().seq).c_str());
+void Outbox::Drop(Lane& lane, const Items::iterator& item) {
+  if (item->on_disk) {
+    ::unlink(PathOf(item->seq).c_str());
     SyncFolder(folder_);
   }
-  lane.items.pop_front();
-  lane.last_error.clear();
+  lane.items.erase(item);
 }
 
 }  // namespace lw

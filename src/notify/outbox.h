@@ -4,10 +4,20 @@
 // first attempt and removed once the server has accepted the item.
 //
 // Items are of a kind ("mail", ...); each kind has one sender, which takes
-// the item's payload text and reports the outcome once. Items of one kind go
-// one at a time, in the order they were added. A failed attempt is repeated
-// after a back-off (the first step, then doubling up to a cap) for a day
-// from when the item was added; then the item is given up. An item's first
+// the item's payload text and reports the outcome once: accepted, failed
+// (worth another attempt) or refused (the server will never take this
+// item). A refused item is given up at once. Items of one kind go one at a
+// time, in the order they were added, with one exception: an item whose
+// attempt failed waits for its own retry while the items behind it go. So
+// items the server takes at their first attempt arrive in the order they
+// were added; an item that failed may arrive after items added after it.
+//
+// A failed item is tried again after a back-off (the first step, then
+// doubling up to a cap) for a day from when it was added; then it is given
+// up. When an item fails, the next one that is due is tried at once; when
+// that one fails too, the server is taken as down and the whole kind waits
+// a back-off of its own (the same steps), so a server that is down costs at
+// most two attempts per round, however many items wait. An item's first
 // failure and its give-up are journalled once each, never every retry.
 //
 // Load picks up the files a previous run left: their day counts from when
@@ -34,9 +44,17 @@ namespace lw {
 
 class Outbox {
  public:
-  // The outcome of one attempt: accepted by the server, or failed with
-  // `error` (a short text for the journal).
-  using Done = std::function<void(bool accepted, const std::string& error)>;
+  // The outcome of one attempt.
+  enum class Outcome {
+    kAccepted,  // the server took the item
+    // Not sent, worth another attempt: the server is unreachable or busy,
+    // or refused something the owner can mend in the settings.
+    kFailed,
+    kRefused,  // the server refused this item itself; it is given up
+  };
+  // Reports one attempt's outcome, with `error` (a short text for the
+  // journal) when it was not accepted.
+  using Done = std::function<void(Outcome outcome, const std::string& error)>;
   // Starts sending one item's `payload` and calls `done` exactly once, later
   // on the loop thread or before returning. A second call is ignored, and
   // a call after the outbox is gone does nothing.
@@ -84,22 +102,36 @@ class Outbox {
     uint32_t born_tick = 0;  // tick count at which the item's age was 0
     bool on_disk = false;
     bool failed = false;  // a failure has been journalled (kept in the file)
+    // Since its last failure in this run: the error, the tick count at
+    // which it is due again, and the back-off after its next failure.
+    std::string last_error;
+    bool waiting = false;
+    uint32_t due_tick = 0;
+    uint32_t next_retry_ms = 0;
   };
+  using Items = std::deque<Item>;
   struct Lane {
     Sender sender;
-    std::deque<Item> items;
+    Items items;
     bool busy = false;
-    uint32_t next_retry_ms = 0;
-    std::string last_error;
+    bool last_failed = false;  // the last attempt failed
+    bool down = false;  // the server is taken as down: waiting for `retry`
+    uint32_t next_down_ms = 0;
     std::unique_ptr<Timer> retry;
   };
 
   Lane& LaneOf(const std::string& kind);
   void Pump(const std::string& kind);
-  void Finish(const std::string& kind, bool accepted, const std::string& error);
-  void GiveUp(Lane& lane);
-  // Removes the front item of `lane`, and its file.
-  void Drop(Lane& lane);
+  void Finish(const std::string& kind, uint64_t seq, Outcome outcome,
+              const std::string& error);
+  // Journals the item given up (" was given up" + `why`) and removes it.
+  void GiveUp(Lane& lane, const Items::iterator& item, const std::string& why);
+  // Runs `retry` after `delay_ms`, or sooner when an item's day ends first.
+  void WakeAfter(const std::string& kind, uint32_t delay_ms);
+  // Removes `item` from `lane`, and its file.
+  void Drop(Lane& lane, const Items::iterator& item);
+  // The back-off `step_ms` asks for now; `step_ms` becomes the next one.
+  uint32_t NextStep(uint32_t& step_ms) const;
   bool Write(const Item& item);
   void MoveAside(const std::string& name, const std::string& why);
   std::string PathOf(uint64_t seq) const;

@@ -21,6 +21,8 @@ class FakeMail : public Mail {
   std::string ErrorText(int32_t code) override {
     return code == 0 ? "Sent" : "Mail error " + std::to_string(code);
   }
+  // Results 500 to 599 stand for a server's refusal of the mail.
+  bool Refused(int32_t code) override { return code >= 500 && code < 600; }
 
   // Every mail accepted by Send, in order.
   const std::vector<MailMessage>& mails() const { return mails_; }

@@ -127,8 +127,12 @@ class MailTransfer : public CurlTransfer {
 
   bool Setup(CURL* e) override;
   void Progress(curl_off_t total, curl_off_t done) override;
-  void Done(CURL*, CURLcode code) override {
-    Complete(static_cast<int32_t>(code));
+  void Done(CURL* e, CURLcode code) override {
+    long reply = 0;
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &reply);
+    curl_off_t sent = 0;
+    curl_easy_getinfo(e, CURLINFO_SIZE_UPLOAD_T, &sent);
+    Complete(MailResult(code, reply, sent > 0));
   }
   void Failed() override { Complete(kMailSetupFailed); }
 
@@ -252,6 +256,22 @@ std::string MissingRecordingText(const std::string& file_name) {
          "mail was sent.";
 }
 
+int32_t MailResult(CURLcode code, long reply, bool mail_sent) {
+  if (code == CURLE_OK) return 0;
+  if (reply < 400 || reply > 599) return static_cast<int32_t>(code);
+  const bool login = reply == 530 || reply == 534 || reply == 535;
+  // libcurl ends with a send error when the sender, a recipient or the
+  // start of the mail was refused.
+  const bool refused =
+      reply >= 500 && !login && (code == CURLE_SEND_ERROR || mail_sent);
+  return (refused ? kMailRefusedReply : kMailReply) +
+         static_cast<int32_t>(reply);
+}
+
+bool CurlMail::Refused(int32_t code) {
+  return code >= kMailRefusedReply + 500 && code < kMailRefusedReply + 600;
+}
+
 std::string CurlMail::ErrorText(int32_t code) {
   switch (code) {
     case 0:
@@ -263,8 +283,17 @@ std::string CurlMail::ErrorText(int32_t code) {
     case kMailSetupFailed:
       return "The mail could not be prepared";
     default:
-      return curl_easy_strerror(static_cast<CURLcode>(code));
+      break;
   }
+  for (const int32_t base : {kMailReply, kMailRefusedReply}) {
+    const int32_t reply = code - base;
+    if (reply < 400 || reply > 599) continue;
+    if (reply == 530 || reply == 534 || reply == 535)
+      return "The server refused the login (SMTP " + std::to_string(reply) +
+             ")";
+    return "The server answered SMTP " + std::to_string(reply);
+  }
+  return curl_easy_strerror(static_cast<CURLcode>(code));
 }
 
 }  // namespace lw

@@ -12,11 +12,12 @@
 //
 // Mails wait in a queue and go one after another; each gives Progress events
 // (the bytes of the whole mail) and then exactly one Complete, always from
-// the loop and never inside Send. Result codes: 0 sent; libcurl's codes
-// (CURLcode) for transfer failures; kMailNoRecipient and kMailNoServer when
-// Send refuses. A recording that is gone by the time its mail starts is left
-// out, the mail goes without it, and both a note and a sentence at the end
-// of the mail's text (MissingRecordingText) say so.
+// the loop and never inside Send. Result codes: 0 sent; the server's reply
+// when it said no (MailResult); libcurl's codes (CURLcode) for other
+// transfer failures; kMailNoRecipient and kMailNoServer when Send refuses. A
+// recording that is gone by the time its mail starts is left out, the mail goes
+// without it, and both a note and a sentence at the end of the mail's text
+// (MissingRecordingText) say so.
 //
 // Limits (CurlLimits): a mail that runs into one completes with a failure.
 #pragma once
@@ -34,6 +35,19 @@ namespace lw {
 inline constexpr int32_t kMailNoRecipient = 1001;
 inline constexpr int32_t kMailNoServer = 1002;
 inline constexpr int32_t kMailSetupFailed = 1003;
+// kMailReply + the server's SMTP reply: a refusal worth another attempt.
+inline constexpr int32_t kMailReply = 3000;
+// kMailRefusedReply + the server's SMTP reply: the server refused this mail.
+inline constexpr int32_t kMailRefusedReply = 4000;
+
+// The result of a transfer that ended with libcurl's `code` after the
+// server's last reply `reply` (0: none), `mail_sent` when the mail itself
+// had been handed over. A 5xx reply to the sender, a recipient or the mail
+// (a 5xx that made the envelope fail, or one after the mail was sent) is a
+// refusal of this mail, except 530, 534 and 535, which refuse the login
+// (read from the settings at each attempt). Any other 4xx or 5xx reply
+// (transient, the greeting, the login) is worth another attempt.
+int32_t MailResult(CURLcode code, long reply, bool mail_sent);
 
 class CurlMail : public Mail {
  public:
@@ -50,6 +64,7 @@ class CurlMail : public Mail {
   void SetEvents(MailEvents events) override;
   int32_t Send(const MailMessage& mail) override;
   std::string ErrorText(int32_t code) override;
+  bool Refused(int32_t code) override;
 
   // Notes for the journal (a recording left out); never holds a password.
   void SetNoteHandler(std::function<void(const std::string&)> handler);

@@ -7,6 +7,7 @@
 #include <asio/executor_work_guard.hpp>
 
 #include "asio_loop.h"
+#include "drivers/curl/curl_webhook.h"
 #include "loopback.h"
 
 namespace lw::testing {
@@ -93,6 +94,28 @@ TEST_F(CurlMailTest, SilentServerTimesOutAndTheQueueGoesOn) {
   close(silent);
   EXPECT_THAT(results_, ElementsAre(CURLE_OPERATION_TIMEDOUT, 0));
   EXPECT_TRUE(good.Has(1));
+}
+
+TEST_F(CurlMailTest, OnlyRepliesToTheMailItselfRefuseIt) {
+  // Given how transfers ended (as libcurl ends them), expect a mail refused
+  // only for a 5xx to its sender or recipient (a send error) or to the mail
+  // once sent, never to the greeting or the login; a webhook request only
+  // for a 4xx that does not hang on the URL or headers or ask to wait.
+  const auto refused = [&](CURLcode code, long reply, bool mail_sent) {
+    return mail_->Refused(MailResult(code, reply, mail_sent));
+  };
+  EXPECT_TRUE(refused(CURLE_SEND_ERROR, 550, false));
+  EXPECT_TRUE(refused(CURLE_WEIRD_SERVER_REPLY, 552, true));
+  EXPECT_FALSE(refused(CURLE_WEIRD_SERVER_REPLY, 554, false));
+  EXPECT_FALSE(refused(CURLE_SEND_ERROR, 530, false));
+  EXPECT_FALSE(refused(CURLE_WEIRD_SERVER_REPLY, 451, true));
+  EXPECT_FALSE(refused(CURLE_OPERATION_TIMEDOUT, 250, true));
+  EXPECT_EQ(mail_->ErrorText(MailResult(CURLE_LOGIN_DENIED, 535, false)),
+            "The server refused the login (SMTP 535)");
+  for (const long status : {400, 413, 422})
+    EXPECT_TRUE(WebhookStatusRefused(status)) << status;
+  for (const long status : {302, 401, 404, 429, 500})
+    EXPECT_FALSE(WebhookStatusRefused(status)) << status;
 }
 
 }  // namespace

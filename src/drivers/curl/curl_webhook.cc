@@ -89,6 +89,25 @@ int32_t CurlWebhook::Post(const WebhookRequest& request) {
   return 0;
 }
 
+bool WebhookStatusRefused(long status) {
+  switch (status) {
+    case 401:
+    case 403:
+    case 404:
+    case 408:
+    case 425:
+    case 429:
+      return false;
+    default:
+      return status >= 400 && status < 500;
+  }
+}
+
+bool CurlWebhook::Refused(int32_t code) {
+  return code > kWebhookHttpStatus &&
+         WebhookStatusRefused(code - kWebhookHttpStatus);
+}
+
 std::string CurlWebhook::ErrorText(int32_t code) {
   switch (code) {
     case 0:

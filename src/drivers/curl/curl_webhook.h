@@ -11,7 +11,8 @@
 //
 // Result codes: 0 the server answered 2xx; kWebhookHttpStatus + the status
 // for any other answer; libcurl's codes (CURLcode) for transfer failures;
-// kWebhookNoUrl and kWebhookBadUrl when Post refuses.
+// kWebhookNoUrl and kWebhookBadUrl when Post refuses. Of these only the
+// answers WebhookStatusRefused names are refusals of the request.
 #pragma once
 
 #include <asio/io_context.hpp>
@@ -28,6 +29,11 @@ inline constexpr int32_t kWebhookBadUrl = 1102;
 inline constexpr int32_t kWebhookSetupFailed = 1103;
 inline constexpr int32_t kWebhookHttpStatus = 2000;
 
+// True for an HTTP status that refuses the request's body: a 4xx but 401,
+// 403 and 404 (they depend on the URL and header lines, read again at each
+// attempt) and 408, 425 and 429 (try again later).
+bool WebhookStatusRefused(long status);
+
 class CurlWebhook : public Webhook {
  public:
   // Raises its events on `io`; must be destroyed before it. A request still
@@ -41,6 +47,7 @@ class CurlWebhook : public Webhook {
   void SetEvents(WebhookEvents events) override;
   int32_t Post(const WebhookRequest& request) override;
   std::string ErrorText(int32_t code) override;
+  bool Refused(int32_t code) override;
 
   using Front = ControlFront<WebhookEvents>;
 
