@@ -259,11 +259,13 @@ std::string MissingRecordingText(const std::string& file_name) {
 int32_t MailResult(CURLcode code, long reply, bool mail_sent) {
   if (code == CURLE_OK) return 0;
   if (reply < 400 || reply > 599) return static_cast<int32_t>(code);
+  // Only a mail refused once its whole text was sent is refused for its
+  // own sake (too large, its content rejected). A refused sender or
+  // recipient, the greeting or the login hang on the settings or the
+  // server ("relay access denied" often means a login is missing): those
+  // are retried, and the owner can mend them within the day.
   const bool login = reply == 530 || reply == 534 || reply == 535;
-  // libcurl ends with a send error when the sender, a recipient or the
-  // start of the mail was refused.
-  const bool refused =
-      reply >= 500 && !login && (code == CURLE_SEND_ERROR || mail_sent);
+  const bool refused = reply >= 500 && !login && mail_sent;
   return (refused ? kMailRefusedReply : kMailReply) +
          static_cast<int32_t>(reply);
 }
