@@ -126,6 +126,11 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
  private:
   struct Slot {
     explicit Slot(asio::io_context& io) : socket(io), idle(io), quiet(io) {}
+    // No answer under way: the next request's time runs from now.
+    void AwaitRequest() {
+      answering = anything_sent = keep_alive = headed = false;
+      accepted = std::chrono::steady_clock::now();
+    }
     tcp::socket socket;
     asio::steady_timer idle;
     asio::steady_timer quiet;
@@ -431,14 +436,10 @@ void HttpCore::Accepted(tcp::socket socket) {
   asio::error_code ignored;
   slot.socket.close(ignored);
   slot.socket = std::move(socket);
-  slot.answering = false;
-  slot.anything_sent = false;
-  slot.keep_alive = false;
+  slot.AwaitRequest();
   slot.kept_idle = false;
   slot.peer_closed = false;
-  slot.headed = false;
   slot.request.clear();
-  slot.accepted = std::chrono::steady_clock::now();
   StartRead(s);
   ArmLimit(s, request_limit_);
   StartAccept();
@@ -762,13 +763,9 @@ void HttpCore::Finish(int s) {
 
 void HttpCore::KeepOpen(int s) {
   Slot& slot = *slots_[s];
-  slot.answering = false;
-  slot.anything_sent = false;
-  slot.keep_alive = false;
-  slot.headed = false;
-  slot.out.clear();
   // The next request's time runs from the end of this answer.
-  slot.accepted = std::chrono::steady_clock::now();
+  slot.AwaitRequest();
+  slot.out.clear();
   slot.kept_idle = slot.request.empty();
   if (slot.kept_idle) {
     if (slot.peer_closed) {
