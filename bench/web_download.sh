@@ -11,11 +11,14 @@
 #   on, as browsers need), which close each connection after the answer
 #   (HTTP/1.0), against nginx closing each connection too.
 #
-# Usage: bench/web_download.sh [BIN_DIR] (default build/bin); DURATION=10.
+# The machine is shared, so the four measures take turns, ROUNDS times.
+#
+# Usage: bench/web_download.sh [BIN_DIR] (default build/bin); DURATION=5
+# (seconds of each measure), ROUNDS=3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin="$(cd "${1:-build/bin}" && pwd)"
-duration="${DURATION:-10}"
+duration="${DURATION:-5}"
 for tool in nginx wrk; do
   command -v "$tool" >/dev/null || { echo "web_download: $tool missing (scripts/bench installs it)"; exit 1; }
 done
@@ -118,10 +121,17 @@ run() {  # label url [wrk options] -> prints requests/s and MB/s
   printf '%-24s %10s req/s %10.1f MB/s\n' "$1" "$rps" "$mbs" >&2
   echo "$mbs"
 }
-echo "1 MB recording, 16 clients, ${duration} s each (load: $(cut -d' ' -f1-3 /proc/loadavg)):" >&2
-app="$(run "app, kept open" "http://127.0.0.1:$our_port$app_path")"
-nginx_kept="$(run "nginx, kept open" "http://127.0.0.1:$nginx_port/$day/$name")"
-legacy="$(run "legacy, closing" "http://127.0.0.1:$our_port$legacy_path")"
-nginx_closing="$(run "nginx, closing" "http://127.0.0.1:$nginx_port/$day/$name" -H "Connection: close")"
+# The machine is shared: the four measures take turns, ROUNDS times, so a
+# change of load weighs on each alike; the ratios are of the sums.
+rounds="${ROUNDS:-3}"
+echo "1 MB recording, 16 clients, ${rounds} rounds of ${duration} s each (load: $(cut -d' ' -f1-3 /proc/loadavg)):" >&2
+app=0 nginx_kept=0 legacy=0 nginx_closing=0
+for _ in $(seq "$rounds"); do
+  app="$(awk -v a="$app" -v b="$(run "app, kept open" "http://127.0.0.1:$our_port$app_path")" 'BEGIN { print a + b }')"
+  nginx_kept="$(awk -v a="$nginx_kept" -v b="$(run "nginx, kept open" "http://127.0.0.1:$nginx_port/$day/$name")" 'BEGIN { print a + b }')"
+  legacy="$(awk -v a="$legacy" -v b="$(run "legacy, closing" "http://127.0.0.1:$our_port$legacy_path")" 'BEGIN { print a + b }')"
+  nginx_closing="$(awk -v a="$nginx_closing" -v b="$(run "nginx, closing" "http://127.0.0.1:$nginx_port/$day/$name" -H "Connection: close")" 'BEGIN { print a + b }')"
+done
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 awk -v a="$app" -v b="$nginx_kept" 'BEGIN { printf "app ratio %.2f of nginx kept open (goal >= 0.8)\n", a / b }'
 awk -v a="$legacy" -v b="$nginx_closing" 'BEGIN { printf "legacy ratio %.2f of nginx closing\n", a / b }'

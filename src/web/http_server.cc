@@ -1,6 +1,8 @@
 #include "web/http_server.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -199,6 +201,8 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   // A descriptor of `native` opened below `folder` (-1 when refused).
   int OpenBelow(const std::string& folder, const std::string& native) const;
   void PumpFile(int s);
+  // Holds back partial frames (on) or sends what is held back (off).
+  static void SetCork(Slot& slot, bool on);
   void Abort(int s);
   void Finish(int s);
   // After an answer that keeps the connection: waits for the next request,
@@ -549,6 +553,10 @@ void HttpCore::HandleRequest(int s) {
   slot.answering = true;
   slot.keep_alive = reply.keep_alive && !slot.peer_closed;
   if (!slot.keep_alive) slot.request.clear();
+  asio::error_code ignored;
+  // The end of an answer must not wait for the client's acknowledgement of
+  // the one before it.
+  if (slot.keep_alive) slot.socket.set_option(tcp::no_delay(true), ignored);
   ArmIdle(s, true);
   switch (reply.kind) {
     case WebReply::kText:
@@ -648,6 +656,8 @@ void HttpCore::SendFrom(int s, int fd, std::string head, uint64_t first,
   }
   slot.out = std::move(head);
   slot.headed = true;
+  // The head goes out with the file's first bytes, not alone.
+  SetCork(slot, true);
   slot.SlotBusy = true;
   asio::async_write(slot.socket, asio::buffer(slot.out),
                     Guarded(s, [this, s](const asio::error_code& ec, size_t) {
@@ -702,7 +712,14 @@ void HttpCore::PumpFile(int s) {
   }
   if (slot.file >= 0) ::close(slot.file);
   slot.file = -1;
+  if (slot.headed) SetCork(slot, false);
   Finish(s);
+}
+
+void HttpCore::SetCork(Slot& slot, bool on) {
+  const int value = on ? 1 : 0;
+  ::setsockopt(slot.socket.native_handle(), IPPROTO_TCP, TCP_CORK, &value,
+               sizeof value);
 }
 
 void HttpCore::sender_Error(int s, const asio::error_code& ec) {
