@@ -133,5 +133,5 @@ for _ in $(seq "$rounds"); do
   nginx_closing="$(awk -v a="$nginx_closing" -v b="$(run "nginx, closing" "http://127.0.0.1:$nginx_port/$day/$name" -H "Connection: close")" 'BEGIN { print a + b }')"
 done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
-awk -v a="$app" -v b="$nginx_kept" 'BEGIN { printf "app ratio %.2f of nginx kept open (goal >= 0.8)\n", a / b }'
-awk -v a="$legacy" -v b="$nginx_closing" 'BEGIN { printf "legacy ratio %.2f of nginx closing\n", a / b }'
+awk -v a="$app" -v b="$nginx_kept" -v n="$rounds" 'BEGIN { printf "app %.0f / nginx kept open %.0f MB/s: ratio %.2f (goal >= 0.8)\n", a / n, b / n, a / b }'
+awk -v a="$legacy" -v b="$nginx_closing" -v n="$rounds" 'BEGIN { printf "legacy %.0f / nginx closing %.0f MB/s: ratio %.2f\n", a / n, b / n, a / b }'
