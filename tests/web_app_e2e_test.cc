@@ -92,7 +92,7 @@ TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
   const auto ask = [&](const std::string& line, const std::string& extra = {}) {
     const int fd = Send(
         port, line + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                  "\r\n" + extra + "\r\n");
+                  "\r\nConnection: close\r\n" + extra + "\r\n");
     std::string answer = ReadUntil(fd);
     close(fd);
     return answer;
@@ -141,6 +141,42 @@ TEST(WebAppE2E, CallsByIdentityInHttp11AndTheirEvents) {
   recorded.resize(4000);
   EXPECT_EQ(ReadSamples(env.home() + "/served.wav", &served), recorded);
   EXPECT_EQ(served.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+
+  // Stored as plain PCM, the recording goes out as it is stored; requests
+  // sent ahead on one kept connection are answered in order, the last one
+  // arriving in two parts and closing the connection.
+  WriteFile(sound, whole);
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+  const int kept = Send(port, recording + " HTTP/1.1\r\n" + host + auth +
+                                  "Range: bytes=1001-\r\n\r\nGET /api/calls "
+                                  "HTTP/1.1\r\n" +
+                                  host + auth + "\r\nGET /api");
+  const std::string last =
+      "/calls HTTP/1.1\r\n" + host + auth + "Connection: close\r\n\r\n";
+  send(kept, last.data(), last.size(), MSG_NOSIGNAL);
+  const std::string answers = ReadUntil(kept);
+  close(kept);
+  EXPECT_EQ(answers.rfind("HTTP/1.1 206 ", 0), 0u);
+  EXPECT_THAT(answers, HasSubstr("1001-8043/8044\r\nContent-Type: audio/wav"));
+  EXPECT_EQ(answers.substr(answers.find("\r\n\r\n") + 4, 7043),
+            whole.substr(1001));
+  EXPECT_EQ(Count(answers, "Connection: keep-alive\r\n"), 2u);
+  EXPECT_EQ(Count(answers, "Connection: close\r\n"), 1u);
+  EXPECT_EQ(Count(answers, calls.substr(calls.find("\r\n\r\n") + 4)), 2u);
+  // The next request on a kept connection has its own 2 s, however it
+  // trickles in.
+  const int drip =
+      Send(port, "GET /api/calls HTTP/1.1\r\n" + host + auth + "\r\n");
+  EXPECT_EQ(ReadUntil(drip, "}]").rfind("HTTP/1.1 200 ", 0), 0u);
+  const auto dripping = std::chrono::steady_clock::now();
+  const auto since = [&] {
+    return std::chrono::steady_clock::now() - dripping;
+  };
+  while (send(drip, "x", 1, MSG_NOSIGNAL) == 1 &&
+         since() < std::chrono::seconds(6))
+    usleep(300000);
+  EXPECT_LT(since(), std::chrono::seconds(4));
+  close(drip);
 
   const int events = Send(port, "GET /api/events HTTP/1.1\r\n" + auth + "\r\n");
   EXPECT_THAT(ReadUntil(events, "retry:"), HasSubstr("text/event-stream"));

@@ -305,8 +305,9 @@ bool Reachable(const std::string& address, int port) {
 }
 
 TEST_F(WebE2E, StrangersCannotHoldTheSlotsOrFillTheJournal) {
-  // Given 256 clients dripping junk, one that drips forever, 200 of 64 KiB
-  // junk and a 3 MB journal, expect a new client answered within 2 s, the
+  // Given 255 clients dripping junk and one kept open idle after its
+  // answer, one that drips forever, 200 of 64 KiB junk and a 3 MB journal,
+  // expect a new client answered within 2 s in the idle one's slot, the
   // dripper dropped after 10 s, the journal grown by under 1 MB without the
   // credentials, the journal page showing only its end, and a client that
   // half-closes after its request line answered.
@@ -315,12 +316,22 @@ TEST_F(WebE2E, StrangersCannotHoldTheSlotsOrFillTheJournal) {
   Start();
   std::vector<int> drippers;
   for (int i = 0; i < 256; ++i) drippers.push_back(Connect(port_));
+  const int idle = drippers.back();
+  drippers.pop_back();
+  const std::string api = "GET /api/calls HTTP/1.1\r\n\r\n";
+  send(idle, api.data(), api.size(), 0);
+  pollfd answered{idle, POLLIN, 0};
+  char buf[4096];
+  EXPECT_EQ(poll(&answered, 1, 2000), 1);
+  EXPECT_GT(recv(idle, buf, sizeof buf, 0), 0);
   for (int round = 0; round < 4; ++round, usleep(500000))
     for (int fd : drippers) send(fd, "x", 1, MSG_NOSIGNAL);
   auto begin = std::chrono::steady_clock::now();
   EXPECT_EQ(Ask(port_, "GET /missing HTTP/1.0\r\n\r\n", 2000),
             "Internal Error\r\n");
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+  EXPECT_EQ(ReadAll(idle, 100), "");
+  close(idle);
   for (int fd : drippers) close(fd);
 
   const int dripper = Connect(port_);

@@ -164,6 +164,56 @@ std::string PcmWaveHead(int rate, int channels, uint32_t data_bytes) {
   return head;
 }
 
+}  // namespace
+
+std::string RecordingHead(std::string_view request, uint64_t size,
+                          bool keep_alive, uint64_t& first, uint64_t& end) {
+  const std::string connection = keep_alive
+                                     ? "\r\nConnection: keep-alive\r\n\r\n"
+                                     : "\r\nConnection: close\r\n\r\n";
+  const ByteRange range = ByteRangeOf(request, size);
+  first = 0;
+  end = 0;
+  if (range.kind == ByteRange::kUnsatisfiable)
+    return "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
+           std::to_string(size) + "\r\nContent-Length: 0" + connection;
+  const bool part = range.kind == ByteRange::kPart;
+  first = part ? range.first : 0;
+  end = part ? range.last + 1 : size;
+  std::string head =
+      part ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
+                 std::to_string(first) + "-" + std::to_string(end - 1) + "/" +
+                 std::to_string(size) + "\r\n"
+           : "HTTP/1.1 200 OK\r\n";
+  head +=
+      "Content-Type: audio/wav\r\nAccept-Ranges: bytes\r\n"
+      "Content-Length: " +
+      std::to_string(end - first) + "\r\nCache-Control: no-store" + connection;
+  return head;
+}
+
+bool SentAsStored(int fd, uint64_t size) {
+  // A 44-byte head: "RIFF", "WAVE", "fmt " of 16 bytes, "data".
+  constexpr uint64_t kHead = 44;
+  std::array<char, kHead> bytes{};
+  if (size < kHead || size > uint64_t{0xFFFFFFFF} ||
+      ::pread(fd, bytes.data(), kHead, 0) != static_cast<ssize_t>(kHead))
+    return false;
+  const auto field = [&bytes](size_t at, int n) {
+    uint32_t value = 0;
+    for (int i = n - 1; i >= 0; --i)
+      value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+    return value;
+  };
+  const uint32_t channels = field(22, 2);
+  const auto data = static_cast<uint32_t>(size - kHead);
+  return channels >= 1 && channels <= 8 && data % (2 * channels) == 0 &&
+         PcmWaveHead(static_cast<int>(field(24, 4)), static_cast<int>(channels),
+                     data) == std::string_view(bytes.data(), kHead);
+}
+
+namespace {
+
 class RecordingSend : public Connection {
  public:
   using Connection::Connection;
@@ -199,26 +249,13 @@ class RecordingSend : public Connection {
     const std::string head =
         PcmWaveHead(info.samplerate, info.channels, data_bytes);
     const uint64_t size = head.size() + uint64_t{data_bytes};
-    const ByteRange range = ByteRangeOf(request, size);
-    if (range.kind == ByteRange::kUnsatisfiable) {
-      out_ = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
-             std::to_string(size) +
-             "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    uint64_t first = 0;
+    uint64_t end = 0;
+    out_ = RecordingHead(request, size, false, first, end);
+    if (end == first) {
       Write(out_, [this] { End(); });
       return;
     }
-    const bool part = range.kind == ByteRange::kPart;
-    const uint64_t first = part ? range.first : 0;
-    const uint64_t end = part ? range.last + 1 : size;
-    out_ = part ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
-                      std::to_string(first) + "-" + std::to_string(end - 1) +
-                      "/" + std::to_string(size) + "\r\n"
-                : "HTTP/1.1 200 OK\r\n";
-    out_ +=
-        "Content-Type: audio/wav\r\nAccept-Ranges: bytes\r\n"
-        "Content-Length: " +
-        std::to_string(end - first) +
-        "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
     if (first < head.size())
       out_.append(head, first, std::min<uint64_t>(end, head.size()) - first);
     // The samples from the frame that holds the range's first data byte.

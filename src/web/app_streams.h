@@ -27,12 +27,26 @@
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "devices/clock.h"
 
 namespace lw {
+
+// The status line and headers of a recording of `size` bytes answering
+// `request`, whose "Range" may ask for part of it (206, or 416 beyond its
+// end), with "Connection: keep-alive" or "close"; [first, end) are the
+// bytes to send after them.
+std::string RecordingHead(std::string_view request, uint64_t size,
+                          bool keep_alive, uint64_t& first, uint64_t& end);
+
+// True when the open recording `fd` of `size` bytes is already, byte for
+// byte, the 16-bit PCM WAV its conversion would give: the server then
+// sends the file as it is stored.
+bool SentAsStored(int fd, uint64_t size);
 
 class AppStreams {
  public:

@@ -44,6 +44,16 @@ WebDispatcher::WebDispatcher(Clock& clock, SettingsStore& store,
   }
 }
 
+void KeepAlive(WebReply& reply) {
+  if (reply.kind == WebReply::kRecording) reply.keep_alive = true;
+  if (reply.kind != WebReply::kText) return;
+  constexpr std::string_view kClose = "\r\nConnection: close\r\n";
+  const size_t at = reply.body.find(kClose);
+  if (at == std::string::npos || at > reply.body.find("\r\n\r\n")) return;
+  reply.body.replace(at, kClose.size(), "\r\nConnection: keep-alive\r\n");
+  reply.keep_alive = true;
+}
+
 bool PasswordSet(const WebOptions& options) {
   return options.RCWWWProtect == 1 && !options.RCWWWPass.empty();
 }
@@ -62,9 +72,13 @@ WebReply WebDispatcher::Handle(const std::string& request) {
     return {WebReply::kText, StatusHead("403 Forbidden", "text/plain", 0)};
   }
   // The owner's interface ("/app/", "/api/") answers in HTTP/1.1 always.
-  if (const auto app = web::AppRequestOf(request))
-    return web::AppRoutes(clock_, journal_, app_path_, options_, page_token_)
-        .Handle(*app, request);
+  if (const auto app = web::AppRequestOf(request)) {
+    WebReply reply =
+        web::AppRoutes(clock_, journal_, app_path_, options_, page_token_)
+            .Handle(*app, request);
+    if (WantsKeepAlive(request)) KeepAlive(reply);
+    return reply;
+  }
   if (request.compare(0, 3, "GET") != 0 && request.compare(0, 4, "POST") != 0)
     return {};
   try {

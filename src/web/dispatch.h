@@ -43,6 +43,9 @@ struct WebReply {
   // For kFile: the native folder the file is opened below (see
   // OpenInFolder).
   std::string folder = {};
+  // The connection stays open for the client's next request (the headers
+  // of a kText answer say "Connection: keep-alive").
+  bool keep_alive = false;
 };
 
 class WebDispatcher {
@@ -79,6 +82,11 @@ class WebDispatcher {
   std::string listen_address_;
   std::string page_token_;
 };
+
+// Makes an answer of the owner's interface keep its connection open: a
+// recording, or a whole answer whose headers say "Connection: close" (they
+// say "Connection: keep-alive" then). The event stream stays a stream.
+void KeepAlive(WebReply& reply);
 
 // True when the pages are protected by a password that is not empty.
 bool PasswordSet(const WebOptions& options);

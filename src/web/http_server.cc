@@ -1,6 +1,8 @@
 #include "web/http_server.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,6 +46,10 @@ constexpr int kMaxRequestSeconds = 300;
 // a request comes in milliseconds, and a flood of new connections must not
 // push out the owner's own before it could send.
 constexpr auto kEvictAfter = std::chrono::milliseconds(1500);
+// A connection kept open after its answer is closed when no next request
+// began within this time. With every slot taken it is the first one taken
+// over.
+constexpr auto kKeptIdle = std::chrono::seconds(5);
 // While an answer goes out, a client that takes nothing for this long is
 // dropped.
 constexpr auto kIdleLimit = std::chrono::seconds(30);
@@ -122,6 +128,11 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
  private:
   struct Slot {
     explicit Slot(asio::io_context& io) : socket(io), idle(io), quiet(io) {}
+    // No answer under way: the next request's time runs from now.
+    void AwaitRequest() {
+      answering = anything_sent = keep_alive = headed = false;
+      accepted = std::chrono::steady_clock::now();
+    }
     tcp::socket socket;
     asio::steady_timer idle;
     asio::steady_timer quiet;
@@ -131,9 +142,18 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
     bool SlotBusy = false;
     bool SlotError = false;
     uint64_t generation = 0;
-    // An answer is under way: what arrives now is no request.
+    // An answer is under way: what arrives now is no request, or, when the
+    // connection stays open after it, the next one.
     bool answering = false;
     bool anything_sent = false;
+    // The answer under way keeps the connection open after it.
+    bool keep_alive = false;
+    // Kept open after an answer, no byte of a next request came yet.
+    bool kept_idle = false;
+    // The client closed its sending side while it was answered.
+    bool peer_closed = false;
+    // The answer under way began with its own status line and headers.
+    bool headed = false;
     std::string request;
     std::array<char, 8192> buffer{};
     std::string out;
@@ -156,22 +176,38 @@ class HttpCore : public std::enable_shared_from_this<HttpCore> {
   void Listen(asio::error_code& ec);
   // "txtWWWRequestSeconds" (a bad value journalled, the default kept).
   int RequestSeconds(RegistryRoutines& reg);
-  // The taken slot that has waited longest for its request; -1 when every
-  // taken slot is answering.
+  // The taken slot to take over for a new client: a connection kept open
+  // with no next request begun, else the one that has waited longest for
+  // its request; -1 when every taken slot is answering.
   int OldestWaiting() const;
   void StartRead(int s);
   void OnRead(int s, const asio::error_code& ec, size_t n);
+  // Answers the request read so far when it is whole (or fills the limit),
+  // else waits for the rest.
+  void TakeRequest(int s);
+  // Closes the slot after `limit` unless an answer is under way by then.
+  void ArmLimit(int s, std::chrono::steady_clock::duration limit);
   // Starts the 30 s of silence afresh; at most once a second unless forced
   // (an answer begins), as progress is reported for every written block.
   void ArmIdle(int s, bool force = false);
   void HandleRequest(int s);
   void SendText(int s, std::string text);
   void SendFile(int s, const std::string& folder, const std::string& native);
+  // Sends `head`, then [first, end) of the open file `fd` (taken).
+  void SendFrom(int s, int fd, std::string head, uint64_t first, uint64_t end);
+  // A recording of the owner's interface: sent as it is stored when it is
+  // a plain 16-bit PCM WAV, else handed to the streams to be converted.
+  void SendRecording(int s, const WebReply& reply, const std::string& request);
   // A descriptor of `native` opened below `folder` (-1 when refused).
   int OpenBelow(const std::string& folder, const std::string& native) const;
   void PumpFile(int s);
+  // Holds back partial frames (on) or sends what is held back (off).
+  static void SetCork(Slot& slot, bool on);
   void Abort(int s);
   void Finish(int s);
+  // After an answer that keeps the connection: waits for the next request,
+  // or answers the one already read.
+  void KeepOpen(int s);
   void Release(int s);
   void sender_Error(int s, const asio::error_code& ec);
   void Linger(tcp::socket socket);
@@ -331,7 +367,8 @@ void HttpCore::StartAccept() {
     const int oldest = OldestWaiting();
     if (oldest < 0) return;
     const auto ready = slots_[oldest]->accepted + kEvictAfter;
-    if (ready > std::chrono::steady_clock::now()) {
+    if (!slots_[oldest]->kept_idle &&
+        ready > std::chrono::steady_clock::now()) {
       retry_.expires_at(ready);
       retry_.async_wait([self = shared_from_this()](const asio::error_code& e) {
         if (!e && !self->closed_) self->StartAccept();
@@ -368,7 +405,14 @@ int HttpCore::OldestWaiting() const {
   for (int s = 0; s < HttpServer::kSlots; ++s) {
     const Slot& slot = *slots_[s];
     if (slot.SlotFree || slot.answering) continue;
-    if (oldest < 0 || slot.accepted < slots_[oldest]->accepted) oldest = s;
+    if (oldest < 0) {
+      oldest = s;
+      continue;
+    }
+    const Slot& other = *slots_[oldest];
+    if (slot.kept_idle != other.kept_idle ? slot.kept_idle
+                                          : slot.accepted < other.accepted)
+      oldest = s;
   }
   return oldest;
 }
@@ -396,16 +440,21 @@ void HttpCore::Accepted(tcp::socket socket) {
   asio::error_code ignored;
   slot.socket.close(ignored);
   slot.socket = std::move(socket);
-  slot.answering = false;
-  slot.anything_sent = false;
+  slot.AwaitRequest();
+  slot.kept_idle = false;
+  slot.peer_closed = false;
   slot.request.clear();
-  slot.accepted = std::chrono::steady_clock::now();
   StartRead(s);
-  slot.idle.expires_after(request_limit_);
-  slot.idle.async_wait(Guarded(s, [this, s](const asio::error_code& ec) {
-    if (!ec) Release(s);
-  }));
+  ArmLimit(s, request_limit_);
   StartAccept();
+}
+
+void HttpCore::ArmLimit(int s, std::chrono::steady_clock::duration limit) {
+  Slot& slot = *slots_[s];
+  slot.idle.expires_after(limit);
+  slot.idle.async_wait(Guarded(s, [this, s](const asio::error_code& ec) {
+    if (!ec && !slots_[s]->answering) Release(s);
+  }));
 }
 
 void HttpCore::ArmIdle(int s, bool force) {
@@ -433,11 +482,15 @@ void HttpCore::OnRead(int s, const asio::error_code& ec, size_t n) {
   if (ec) {
     // While an answer goes out, a closed reading side is no reason to stop
     // sending; the send notices a connection that is really gone.
-    if (slot.answering) return;
+    if (slot.answering) {
+      slot.peer_closed = true;
+      return;
+    }
     if (ec == asio::error::eof && !slot.request.empty()) {
       // The client closed its sending side after its request (with or
       // without the empty line): it still waits for the answer.
       slot.quiet.cancel();
+      slot.peer_closed = true;
       HandleRequest(s);
       if (slot.answering) return;
     }
@@ -445,39 +498,65 @@ void HttpCore::OnRead(int s, const asio::error_code& ec, size_t n) {
     Release(s);
     return;
   }
+  const size_t room = kMaxRequest - slot.request.size();
   if (slot.answering) {
+    // The next request on a connection kept open is kept for its turn;
+    // one beyond the limit ends the connection after this answer.
+    if (slot.keep_alive)
+      slot.request.append(slot.buffer.data(), std::min(n, room));
+    if (n > room) slot.keep_alive = false;
     StartRead(s);
     return;
   }
-  const size_t room = kMaxRequest - slot.request.size();
+  if (slot.kept_idle) {
+    // A next request begins: it has the whole time from its first byte.
+    slot.kept_idle = false;
+    slot.accepted = std::chrono::steady_clock::now();
+    ArmLimit(s, request_limit_);
+  }
   slot.request.append(slot.buffer.data(), std::min(n, room));
+  TakeRequest(s);
+  if (!slot.SlotFree) StartRead(s);
+}
+
+void HttpCore::TakeRequest(int s) {
+  Slot& slot = *slots_[s];
   const bool full = slot.request.size() >= kMaxRequest;
   if (full || RequestComplete(slot.request)) {
     slot.quiet.cancel();
     HandleRequest(s);
     // A request that filled the limit ends its connection when nothing
     // answered it.
-    if (full && !slot.answering && !slot.SlotFree) {
-      Release(s);
-      return;
-    }
-  } else {
-    slot.quiet.expires_after(kQuietGap);
-    slot.quiet.async_wait(Guarded(s, [this, s](const asio::error_code& e) {
-      if (!e && !slots_[s]->answering && !slots_[s]->request.empty())
-        HandleRequest(s);
-    }));
+    if (full && !slot.answering && !slot.SlotFree) Release(s);
+    return;
   }
-  if (!slot.SlotFree) StartRead(s);
+  slot.quiet.expires_after(kQuietGap);
+  slot.quiet.async_wait(Guarded(s, [this, s](const asio::error_code& e) {
+    if (!e && !slots_[s]->answering && !slots_[s]->request.empty())
+      HandleRequest(s);
+  }));
 }
 
 void HttpCore::HandleRequest(int s) {
   Slot& slot = *slots_[s];
-  const std::string request = std::move(slot.request);
+  std::string request = std::move(slot.request);
   slot.request.clear();
+  // A request that may keep its connection open is cut from what follows
+  // it, the start of the next one.
+  if (const size_t length = RequestLength(request);
+      length > 0 && length < request.size() && WantsKeepAlive(request)) {
+    slot.request = request.substr(length);
+    request.resize(length);
+  }
   WebReply reply = dispatcher_->Handle(request);
   if (reply.kind == WebReply::kNone) return;
   slot.answering = true;
+  slot.keep_alive = reply.keep_alive && !slot.peer_closed;
+  if (!slot.keep_alive) slot.request.clear();
+  asio::error_code ignored;
+  // The end of an answer must not wait for the client's acknowledgement of
+  // the one before it.
+  if (slot.keep_alive) slot.socket.set_option(tcp::no_delay(true), ignored);
   ArmIdle(s, true);
   switch (reply.kind) {
     case WebReply::kText:
@@ -486,14 +565,12 @@ void HttpCore::HandleRequest(int s) {
     case WebReply::kFile:
       SendFile(s, reply.folder, reply.body);
       break;
-    case WebReply::kEvents:
     case WebReply::kRecording:
-      // Long answers leave the slot: the connection is the streams' now.
-      if (reply.kind == WebReply::kEvents)
-        streams_->AddEventStream(std::move(slot.socket));
-      else
-        streams_->SendRecording(std::move(slot.socket),
-                                OpenBelow(reply.folder, reply.body), request);
+      SendRecording(s, reply, request);
+      break;
+    case WebReply::kEvents:
+      // The stream leaves the slot: the connection is the streams' now.
+      streams_->AddEventStream(std::move(slot.socket));
       slot.socket = tcp::socket(io_);
       Release(s);
       break;
@@ -501,6 +578,26 @@ void HttpCore::HandleRequest(int s) {
       Abort(s);
       break;
   }
+}
+
+void HttpCore::SendRecording(int s, const WebReply& reply,
+                             const std::string& request) {
+  Slot& slot = *slots_[s];
+  const int fd = OpenBelow(reply.folder, reply.body);
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 &&
+      SentAsStored(fd, static_cast<uint64_t>(st.st_size))) {
+    uint64_t first = 0;
+    uint64_t end = 0;
+    std::string head = RecordingHead(request, static_cast<uint64_t>(st.st_size),
+                                     slot.keep_alive, first, end);
+    SendFrom(s, fd, std::move(head), first, end);
+    return;
+  }
+  // Converted as it goes out, on a connection the streams close after it.
+  streams_->SendRecording(std::move(slot.socket), fd, request);
+  slot.socket = tcp::socket(io_);
+  Release(s);
 }
 
 void HttpCore::SendText(int s, std::string text) {
@@ -531,7 +628,6 @@ int HttpCore::OpenBelow(const std::string& folder,
 
 void HttpCore::SendFile(int s, const std::string& folder,
                         const std::string& native) {
-  Slot& slot = *slots_[s];
   const int fd = OpenBelow(folder, native);
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0) {
@@ -539,16 +635,29 @@ void HttpCore::SendFile(int s, const std::string& folder,
     Abort(s);
     return;
   }
+  const auto size = static_cast<uint64_t>(st.st_size);
+  SendFrom(s, fd,
+           http_headers_ ? StatusHead("200 OK", ContentTypeOf(native), size)
+                         : std::string(),
+           0, size);
+}
+
+void HttpCore::SendFrom(int s, int fd, std::string head, uint64_t first,
+                        uint64_t end) {
+  Slot& slot = *slots_[s];
   slot.file = fd;
-  slot.offset = 0;
-  slot.remaining = static_cast<uint64_t>(st.st_size);
+  slot.offset = static_cast<off_t>(first);
+  slot.remaining = end - first;
   asio::error_code ignored;
   slot.socket.native_non_blocking(true, ignored);
-  if (!http_headers_) {
+  if (head.empty()) {
     PumpFile(s);
     return;
   }
-  slot.out = StatusHead("200 OK", ContentTypeOf(native), slot.remaining);
+  slot.out = std::move(head);
+  slot.headed = true;
+  // The head goes out with the file's first bytes, not alone.
+  SetCork(slot, true);
   slot.SlotBusy = true;
   asio::async_write(slot.socket, asio::buffer(slot.out),
                     Guarded(s, [this, s](const asio::error_code& ec, size_t) {
@@ -601,9 +710,16 @@ void HttpCore::PumpFile(int s) {
     Abort(s);
     return;
   }
-  ::close(slot.file);
+  if (slot.file >= 0) ::close(slot.file);
   slot.file = -1;
+  if (slot.headed) SetCork(slot, false);
   Finish(s);
+}
+
+void HttpCore::SetCork(Slot& slot, bool on) {
+  const int value = on ? 1 : 0;
+  ::setsockopt(slot.socket.native_handle(), IPPROTO_TCP, TCP_CORK, &value,
+               sizeof value);
 }
 
 void HttpCore::sender_Error(int s, const asio::error_code& ec) {
@@ -616,6 +732,7 @@ void HttpCore::sender_Error(int s, const asio::error_code& ec) {
 
 void HttpCore::Abort(int s) {
   Slot& slot = *slots_[s];
+  slot.keep_alive = false;
   if (slot.file >= 0) ::close(slot.file);
   slot.file = -1;
   const bool connected = !slot.SlotError && slot.socket.is_open();
@@ -625,7 +742,7 @@ void HttpCore::Abort(int s) {
     return;
   }
   slot.answering = true;
-  if (http_headers_ && slot.anything_sent) {
+  if ((http_headers_ || slot.headed) && slot.anything_sent) {
     // The length was announced: the client learns of the failure from the
     // short answer.
     Release(s);
@@ -645,6 +762,10 @@ void HttpCore::Abort(int s) {
 
 void HttpCore::Finish(int s) {
   Slot& slot = *slots_[s];
+  if (slot.keep_alive && slot.socket.is_open()) {
+    KeepOpen(s);
+    return;
+  }
   asio::error_code ignored;
   slot.socket.shutdown(tcp::socket::shutdown_send, ignored);
   // With nothing unread the close is a plain one; only a client that sent
@@ -655,6 +776,40 @@ void HttpCore::Finish(int s) {
     slot.socket = tcp::socket(io_);
   }
   Release(s);
+}
+
+void HttpCore::KeepOpen(int s) {
+  Slot& slot = *slots_[s];
+  // The next request's time runs from the end of this answer.
+  slot.AwaitRequest();
+  slot.out.clear();
+  slot.kept_idle = slot.request.empty();
+  if (slot.kept_idle) {
+    if (slot.peer_closed) {
+      Release(s);
+      return;
+    }
+    ArmLimit(s, kKeptIdle);
+  } else {
+    ArmLimit(s, request_limit_);
+    // The next request, already read in part or whole, is taken up once
+    // the loop returns (a run of small answers must not nest).
+    asio::post(io_, Guarded(s, [this, s] {
+                 Slot& sl = *slots_[s];
+                 if (sl.answering || sl.request.empty()) return;
+                 if (!sl.peer_closed) {
+                   TakeRequest(s);
+                   return;
+                 }
+                 // The client sent its last request and closed: it is answered
+                 // as it stands.
+                 sl.quiet.cancel();
+                 HandleRequest(s);
+                 if (!sl.answering) Release(s);
+               }));
+  }
+  // With every slot taken, a new client may take this one now.
+  StartAccept();
 }
 
 void HttpCore::Release(int s) {
@@ -669,6 +824,8 @@ void HttpCore::Release(int s) {
   slot.out.clear();
   slot.SlotBusy = false;
   slot.SlotError = false;
+  slot.keep_alive = false;
+  slot.kept_idle = false;
   if (!slot.SlotFree) --taken_;
   slot.SlotFree = true;
   // Handlers still queued for the connection just ended find a new

@@ -2,7 +2,12 @@
 // the process's event loop. It takes the path from each request, checks the
 // Basic authorization when protection is on, dispatches by the route table
 // (calls list, journal, delete, options, recordings, the static files of
-// "\WWW\") and sends the answer, then closes the connection.
+// "\WWW\") and sends the answer, then closes the connection. The owner's
+// interface ("/app/", "/api/") keeps the connection open for the next
+// request when the client asks so (HTTP/1.1 without "Connection: close",
+// HTTP/1.0 with "Connection: keep-alive"); requests sent ahead are answered
+// in order. Its recordings that are stored as plain 16-bit PCM WAV go out
+// with sendfile as they are; the others are converted (AppStreams).
 //
 // Answers carry no status line and no headers, except the refusal of access
 // and, with the setting "chkWWWHttpHeaders", every answer (an HTTP/1.0 status
@@ -11,9 +16,13 @@
 //
 // Sends never block the loop: a text goes out with one asynchronous write,
 // a file with sendfile whenever the socket can take more. A client has 10 s
-// from its connection to send its whole request, however it trickles in;
-// with every slot taken, a new client takes over the slot that has waited
-// longest for its request (once that one had 1.5 s). A slot is released
+// ("txtWWWRequestSeconds") to send each whole request, however it trickles
+// in: from its connection, or on a connection kept open from the first
+// byte of its next request (or the end of the previous answer when that
+// request was read already). A connection kept open with no next request
+// begun is closed after 5 s. With every slot taken, a new client takes over
+// such an idle connection first, else the slot that has waited longest for
+// its request (once that one had 1.5 s). A slot is released
 // when its client closes, fails, or takes nothing of its answer for 30 s; a
 // request is at most 64 KiB, and a client that closes its sending side
 // after its request still gets the answer. The file routes serve only files

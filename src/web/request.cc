@@ -207,15 +207,43 @@ std::string_view ContentTypeOf(std::string_view file_name) {
   return "application/octet-stream";
 }
 
-bool RequestComplete(std::string_view text) {
+size_t RequestLength(std::string_view text) {
+  // The header block ends at the first empty line, CR LF or LF alone.
   size_t end = text.find("\r\n\r\n");
   size_t header_end = end == std::string_view::npos ? end : end + 4;
-  if (header_end == std::string_view::npos) {
-    end = text.find("\n\n");
-    if (end == std::string_view::npos) return false;
-    header_end = end + 2;
+  if (const size_t bare = text.find("\n\n"); bare < end) {
+    end = bare;
+    header_end = bare + 2;
   }
-  return text.size() - header_end >= ContentLengthOf(text.substr(0, end));
+  if (end == std::string_view::npos) return 0;
+  const size_t body = ContentLengthOf(text.substr(0, end));
+  return text.size() - header_end >= body ? header_end + body : 0;
+}
+
+bool RequestComplete(std::string_view text) { return RequestLength(text) > 0; }
+
+bool WantsKeepAlive(std::string_view request) {
+  const std::string_view line = request.substr(0, request.find('\n'));
+  if (line.rfind("HEAD ", 0) == 0 || HeaderValue(request, "Transfer-Encoding"))
+    return false;
+  const std::string connection =
+      HeaderValue(request, "Connection").value_or("");
+  // The header is a list of words: "keep-alive, Upgrade".
+  const auto has = [&connection](std::string_view word) {
+    for (size_t at = 0; at < connection.size();) {
+      size_t end = connection.find(',', at);
+      if (end == std::string::npos) end = connection.size();
+      if (EqualsNoCase(Trim(std::string_view(connection).substr(at, end - at)),
+                       word))
+        return true;
+      at = end + 1;
+    }
+    return false;
+  };
+  std::string_view version = line.substr(line.rfind(' ') + 1);
+  if (!version.empty() && version.back() == '\r') version.remove_suffix(1);
+  if (version == "HTTP/1.1") return !has("close");
+  return version == "HTTP/1.0" && has("keep-alive");
 }
 
 size_t ContentLengthOf(std::string_view request) {

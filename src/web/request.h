@@ -60,6 +60,16 @@ std::string_view ContentTypeOf(std::string_view file_name);
 // empty line (CR LF or LF alone) and as many bytes after it as its
 // Content-Length announces.
 bool RequestComplete(std::string_view text);
+// The length of that whole request at the start of `text`; 0 while it is
+// not whole. What follows it is the next request on the connection.
+size_t RequestLength(std::string_view text);
+
+// True when the connection may stay open for a next request after the
+// answer to `request`: HTTP/1.1 unless its "Connection" says "close",
+// HTTP/1.0 only when it says "keep-alive". Never after a HEAD request or a
+// body sent in chunks ("Transfer-Encoding"), whose end the server cannot
+// tell.
+bool WantsKeepAlive(std::string_view request);
 
 // The length announced by a "Content-Length:" header (name compared without
 // regard to case); 0 when there is none or it is not a number.

@@ -50,6 +50,14 @@ TEST(RequestTest, ContainedPathsAndWholeRequests) {
       RequestComplete("POST /options HTTP/1.1\r\ncontent-length: 5\r\n\r\nab"));
   EXPECT_TRUE(RequestComplete(
       "POST /options HTTP/1.1\r\nContent-Length:5\r\n\r\nabcde"));
+  // The next request on a kept connection starts after the first's end.
+  EXPECT_EQ(RequestLength("GET /a HTTP/1.1\n\nGET /b HTTP/1.1\r\n\r\n"), 17u);
+  EXPECT_FALSE(
+      WantsKeepAlive("GET / HTTP/1.1\r\nConnection: x, Close\r\n\r\n"));
+  EXPECT_TRUE(
+      WantsKeepAlive("GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n"));
+  EXPECT_FALSE(WantsKeepAlive("GET / HTTP/1.0\r\n\r\n"));
+  EXPECT_FALSE(WantsKeepAlive("HEAD / HTTP/1.1\r\n\r\n"));
 }
 
 TEST(RequestTest, ChangesComeFromThisServersPagesOnly) {

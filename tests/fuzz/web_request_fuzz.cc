@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       lw::WebOptions{port, allow, protect, user, pass, view_calls, view_log},
       (data[0] & 2) != 0);
   const std::string request = lw::fuzz::Text(data + 1, size - 1);
-  lw::RequestComplete(request);
+  Check(lw::RequestLength(request) <= request.size());
   const lw::WebReply reply = dispatcher.Handle(request);
   if (const auto app = lw::web::AppRequestOf(request)) {
     const std::string_view path = app->path;
