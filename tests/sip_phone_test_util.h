@@ -30,25 +30,37 @@ class Phone {
   Phone(const ProgramEnv& env, const std::string& account,
         const std::string& voice,
         const std::string& params = ";answermode=auto")
-      : dir_(env.home() + "/baresip"), ctrl_port_(FreePort()) {
+      : dir_(env.home() + "/baresip") {
     std::filesystem::create_directories(dir_ + "/dump");
     std::ifstream in(LW_SOURCE_DIR "/tests/sip/baresip.conf");
-    std::string config((std::istreambuf_iterator<char>(in)), {});
-    for (const auto& [field, value] :
-         {std::pair<std::string, std::string>{"@SIP_PORT@",
-                                              std::to_string(sip_port_)},
-          {"@CTRL_PORT@", std::to_string(ctrl_port_)},
-          {"@VOICE@", voice},
-          {"@DUMP@", dir_ + "/dump"}})
-      config = std::regex_replace(config, std::regex(field), value);
-    std::ofstream(dir_ + "/config") << config;
+    const std::string pattern((std::istreambuf_iterator<char>(in)), {});
     std::ofstream(dir_ + "/accounts")
         << "\"Alice\" <sip:5551234@" << account << ">" << params << "\n";
-    pid_ = SpawnProgram({Peer("/usr/bin/baresip"), "-f", dir_}, {},
-                        dir_ + "/out.txt");
-    EXPECT_TRUE(WaitFor([&] { return (fd_ = Connect(ctrl_port_)) >= 0; },
-                        std::chrono::seconds(5)))
-        << ReadFile(dir_ + "/out.txt");
+    // baresip also binds ports next to its SIP port (TLS), which another
+    // test may hold by then: on such a clash it starts again on new ports.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      sip_port_ = FreePort();
+      ctrl_port_ = FreePort();
+      std::string config = pattern;
+      for (const auto& [field, value] :
+           {std::pair<std::string, std::string>{"@SIP_PORT@",
+                                                std::to_string(sip_port_)},
+            {"@CTRL_PORT@", std::to_string(ctrl_port_)},
+            {"@VOICE@", voice},
+            {"@DUMP@", dir_ + "/dump"}})
+        config = std::regex_replace(config, std::regex(field), value);
+      std::ofstream(dir_ + "/config") << config;
+      pid_ = SpawnProgram({Peer("/usr/bin/baresip"), "-f", dir_}, {},
+                          dir_ + "/out.txt");
+      if (WaitFor([&] { return (fd_ = Connect(ctrl_port_)) >= 0; },
+                  std::chrono::seconds(5)))
+        return;
+      EndProgram(&pid_);
+      if (ReadFile(dir_ + "/out.txt").find("Address already in use") ==
+          std::string::npos)
+        break;
+    }
+    ADD_FAILURE() << "baresip did not start: " << ReadFile(dir_ + "/out.txt");
   }
   ~Phone() {
     if (fd_ >= 0) close(fd_);
@@ -93,8 +105,8 @@ class Phone {
 
  private:
   std::string dir_;
-  int ctrl_port_;
-  int sip_port_ = FreePort();
+  int ctrl_port_ = -1;
+  int sip_port_ = -1;
   pid_t pid_ = -1;
   int fd_ = -1;
   std::string events_;
